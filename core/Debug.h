@@ -1,0 +1,32 @@
+// The process-wide debug log. Every message is a printf format beginning
+// with "[%s]: " whose first argument is log_Time().
+#ifndef CORE_DEBUG_H
+#define CORE_DEBUG_H
+
+#include <atomic>
+
+#include "core/Types.h"
+
+enum DebugLogMode_E {
+    DEBUG_LOG_STDOUT  = 0,   // printed to standard output
+    DEBUG_LOG_FILE    = 1,   // appended to g_azDebugFile
+    DEBUG_LOG_CONSOLE = 10,  // printed to standard output
+};                           // any other value: dropped
+
+#define DEBUG_FILE_TRIM_LEN  0x200000   // a longer file is trimmed before the next write
+#define DEBUG_FILE_DROP_LEN  0x2000     // bytes dropped from the start by one trim
+#define DEBUG_FILE_BUF_LEN   0x202000
+
+extern std::atomic<s32> g_bFileDebugOn;   // DebugLogMode_E
+extern char g_azDebugFile[32];            // set once by main before any thread runs
+
+// Local wall-clock time as "DD HH:MM:SS.mmm". The text belongs to the calling
+// thread and stays valid until its next call; errno is left unchanged.
+const char *log_Time(void);
+
+// Writes one message according to g_bFileDebugOn. Never fails towards the
+// caller; a message the facility cannot write is dropped with a note on
+// standard output. errno is left unchanged.
+void Debug_Log(const char *pszFmt, ...) __attribute__((format(printf, 1, 2)));
+
+#endif

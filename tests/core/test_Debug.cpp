@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+#include "core/Debug.h"
+#include "tests/support/Child.h"
+
+static const char LOG_FILE[] = "/tmp/debug_main.txt";
+
+static std::string ReadFile(const char *pszPath)
+{
+    std::ifstream in(pszPath, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+struct DebugTest : public testing::Test {
+    void SetUp() override { unlink(LOG_FILE); }
+};
+
+TEST_F(DebugTest, StdoutModesPrintWithTimeStamp)
+{
+    for (s32 s32Mode : {DEBUG_LOG_STDOUT, DEBUG_LOG_CONSOLE}) {
+        std::string out = Child_Run([s32Mode] {
+            g_bFileDebugOn = s32Mode;
+            Debug_Log("[%s]: %s: value %d\n", log_Time(), "fn", 7);
+        });
+        EXPECT_TRUE(std::regex_match(out, std::regex(R"(\[\d\d \d\d:\d\d:\d\d\.\d{3}\]: fn: value 7\n)")))
+            << out;
+    }
+    EXPECT_NE(0, access(LOG_FILE, F_OK));
+}
+
+// Any mode but 0, 1 and 10 drops the message.
+TEST_F(DebugTest, OtherModesWriteNothing)
+{
+    for (s32 s32Mode : {2, 3, 9, 11, -1}) {
+        std::string out = Child_Run([s32Mode] {
+            g_bFileDebugOn = s32Mode;
+            Debug_Log("[%s]: dropped\n", log_Time());
+        });
+        EXPECT_EQ("", out);
+    }
+    EXPECT_NE(0, access(LOG_FILE, F_OK));
+}
+
+// Each run starts a new file (mode 0777) at its first message, then appends.
+TEST_F(DebugTest, FileModeEmptiesOldFileThenAppends)
+{
+    std::ofstream(LOG_FILE) << "left by the previous run\n";
+    std::string out = Child_Run([] {
+        g_bFileDebugOn = DEBUG_LOG_FILE;
+        Debug_Log("one %d\n", 1);
+        Debug_Log("two %s\n", "2");
+    });
+    EXPECT_EQ("one 1\ntwo 2\n", ReadFile(LOG_FILE));
+    EXPECT_EQ("g_debug_fp open", out);
+    struct stat st;
+    ASSERT_EQ(0, stat(LOG_FILE, &st));
+    EXPECT_EQ(0777u, st.st_mode & 0777);
+}
+
+// Exactly 2 MiB is kept; one byte more and the next message first drops the
+// oldest 8192 bytes.
+TEST_F(DebugTest, FileTrimsOldestBytesPastTwoMiB)
+{
+    std::string out = Child_Run([] {
+        g_bFileDebugOn = DEBUG_LOG_FILE;
+        std::string line(1023, 'a');
+        for (s32 i = 0; i < DEBUG_FILE_TRIM_LEN / 1024; i++) {
+            line[0] = (char)('A' + i % 26);
+            Debug_Log("%s\n", line.c_str());
+        }
+        Debug_Log("X");
+    });
+    std::string full = ReadFile(LOG_FILE);
+    ASSERT_EQ((size_t)DEBUG_FILE_TRIM_LEN + 1, full.size());
+    EXPECT_EQ(std::string::npos, out.find("rewrite"));
+
+    // Reopened by a new run, the file starts empty, so grow it again in one child.
+    std::string out2 = Child_Run([] {
+        g_bFileDebugOn = DEBUG_LOG_FILE;
+        std::string big(DEBUG_FILE_TRIM_LEN, 'b');
+        big[DEBUG_FILE_DROP_LEN] = 'K';          // first byte that survives the trim
+        Debug_Log("%s", big.c_str());
+        Debug_Log("+");                           // exactly 2 MiB + 1 now
+        Debug_Log("new\n");
+    });
+    std::string trimmed = ReadFile(LOG_FILE);
+    ASSERT_EQ((size_t)DEBUG_FILE_TRIM_LEN + 1 - DEBUG_FILE_DROP_LEN + 4, trimmed.size());
+    EXPECT_EQ('K', trimmed[0]);
+    EXPECT_EQ("+new\n", trimmed.substr(trimmed.size() - 5));
+    EXPECT_NE(std::string::npos, out2.find("rewrite,len 2097153\n"));
+}
+
+TEST_F(DebugTest, UnopenableFileDropsEachMessage)
+{
+    std::string out = Child_Run([] {
+        snprintf(g_azDebugFile, sizeof(g_azDebugFile), "/nonexistent/dir/log");
+        g_bFileDebugOn = DEBUG_LOG_FILE;
+        Debug_Log("lost\n");
+        Debug_Log("lost too\n");
+    });
+    EXPECT_EQ("create debug txt failcreate debug txt fail", out);
+}
+
+TEST_F(DebugTest, LeavesErrnoAlone)
+{
+    std::string out = Child_Run([] {
+        g_bFileDebugOn = DEBUG_LOG_FILE;
+        errno = EAGAIN;
+        Debug_Log("[%s]: x\n", log_Time());
+        printf("%d", errno);
+    });
+    EXPECT_EQ("g_debug_fp open" + std::to_string(EAGAIN), out);
+}
+
+// The time stamp of one thread survives other threads' calls.
+TEST_F(DebugTest, TimeStampIsPerThread)
+{
+    const char *pszMine = log_Time();
+    const char *pszOther = nullptr;
+    std::thread([&pszOther] { pszOther = log_Time(); }).join();
+    EXPECT_NE(pszMine, pszOther);
+}
+
+// Many threads writing their first file messages at once: every line is
+// whole and none is lost.
+TEST_F(DebugTest, ConcurrentFileMessagesStayWhole)
+{
+    Child_Run([] {
+        g_bFileDebugOn = DEBUG_LOG_FILE;
+        std::vector<std::thread> threads;
+        for (s32 t = 0; t < 8; t++)
+            threads.emplace_back([t] {
+                for (s32 i = 0; i < 200; i++)
+                    Debug_Log("[%s]: thread %d line %d end\n", log_Time(), t, i);
+            });
+        for (auto &th : threads)
+            th.join();
+    });
+    std::istringstream in(ReadFile(LOG_FILE));
+    std::string line;
+    s32 s32Lines = 0;
+    while (std::getline(in, line)) {
+        EXPECT_TRUE(std::regex_match(line, std::regex(R"(\[.{15}\]: thread \d line \d+ end)"))) << line;
+        s32Lines++;
+    }
+    EXPECT_EQ(8 * 200, s32Lines);
+}
