@@ -1,0 +1,53 @@
+// The board's UARTs "/dev/ttyS%d" and the attribute records of the serial,
+// infrared and USB devices.
+#ifndef EXTENSION_UART_H
+#define EXTENSION_UART_H
+
+#include "core/Types.h"
+
+#define UART_BAUD_COUNT 15
+
+struct UartSetAttr_S {
+    u32 u32BaudIdx;      // 0..14: 300 ... 921600, see MAIN_Uart_Baud
+    u32 u32Databits;     // 5..8
+    u32 u32Parity;       // 0 none, 1 odd, 2 even
+    u32 u32StopBits;     // 0 one stop bit, 2 two
+};
+
+struct UartAttr_S {
+    s32 s32Fd;           // -1 while closed
+    u32 u32Port;         // n of "/dev/ttyS%d"
+    UartSetAttr_S stSetAttr;
+};
+
+struct IrAttr_S {
+    u32 u32Gpio;         // line that drives the infrared emitter
+};
+
+struct UsbAttr_S {
+    s32 s32KeyboardFd;   // "/dev/hidg0", -1 while closed
+    s32 s32MouseFd;      // "/dev/hidg1", -1 while closed
+};
+
+struct HalAttr_S {
+    UartAttr_S stUart;   // the RS-232 port
+    UartAttr_S stUart2;  // second UART: infrared and the front-panel display
+    IrAttr_S   stIr;
+    UsbAttr_S  stUsb;
+};
+
+// Baud rate of a baud index, 0 for an index out of range.
+u32 MAIN_Uart_Baud(u32 u32BaudIdx);
+
+// Opens "/dev/ttyS<u32Port>" raw and non-blocking with the record's
+// attributes; 0, or -1 (logged) with the port closed.
+s32 MAIN_Uart_Init(UartAttr_S *pstUart);
+void MAIN_Uart_Close(UartAttr_S *pstUart);
+
+// Close, 500 ms pause, open with the current attributes.
+s32 MAIN_Uart_Restart(UartAttr_S *pstUart);
+
+// Writes all bytes; 0, or -1 ("Uart not open", or the write's failure).
+s32 MAIN_Uart_SendData(UartAttr_S *pstUart, const void *pvData, u32 u32Len);
+
+#endif
