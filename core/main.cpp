@@ -1,7 +1,87 @@
+// The whole life of the process: every service started in one fixed order,
+// then the 500 ms supervision loop, for ever.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <unistd.h>
+
+#include "board/Key.h"
+#include "board/Lcd.h"
+#include "board/Led.h"
+#include "board/Power.h"
+#include "board/Wdt.h"
 #include "core/Debug.h"
+#include "core/Main.h"
+#include "web/Pipe.h"
+
+#define MAIN_PASS_MS       500
+#define MAIN_AVAHI_START   "/customer/avahi-daemon -D --file=/etc/avahi/avahi-daemon.conf"
+#define MAIN_SNAP_FILE     "/tmp/snap.jpg"
+
+std::mutex snap_mutex;   // the snapshot file
+
+static void MAIN_StartAvahi(void)
+{
+    Debug_Log("[%s]: avahi-daemon\n", log_Time());
+    (void)system(MAIN_AVAHI_START);   // the daemon is outside this program
+}
+
+// One pass every 500 ms: watchdog, status LED, mDNS restart, snapshots.
+static void MAIN_Supervise(void)
+{
+    s32 s32LedPhase = 0, s32AvahiCount = 0;
+
+    for (;;) {
+        s32LedPhase = 1 - s32LedPhase;
+        MAIN_WdtKeepLive();
+        MAIN_LED_SetStatus(s32LedPhase);
+
+        if (avahi_reset == 1) {
+            avahi_reset = 0;
+            Debug_Log("[%s]: kill avahi-daemon\n", log_Time());
+            (void)system("killall -9 avahi-daemon");   // it may not run at all
+            s32AvahiCount = 10;
+        }
+        if (s32AvahiCount != 0 && --s32AvahiCount == 1)
+            MAIN_StartAvahi();
+
+        if (g_stMainServerAttr.bViStart != 1 && access(MAIN_SNAP_FILE, F_OK) == 0) {
+            std::lock_guard<std::mutex> lock(snap_mutex);
+            g_snap_file = 0;
+            unlink(MAIN_SNAP_FILE);
+        }
+        usleep(MAIN_PASS_MS * 1000);
+    }
+}
 
 int main(void)
 {
-    Debug_Log("[%s]: start\n", log_Time());
+    s32 s32Ret;
+
+    signal(SIGPIPE, SIG_IGN);
+    snprintf(g_azDebugFile, sizeof(g_azDebugFile), "/tmp/debug_main.txt");
+    (void)system("/customer/igmp_report.sh &");   // outside this program
+    snprintf(g_chip, sizeof(g_chip), "qx4700vblo_32m");
+    MAIN_Var_Init();
+
+    s32Ret = MAIN_WdtStart();
+    if (s32Ret != 0)
+        Debug_Log("[%s]: MAIN_WdtStart failed with %#x!\n", log_Time(), s32Ret);
+
+    MAIN_LcdShow_start();
+    MAIN_FPGA_POWER();
+    s32Ret = MAIN_KeyScan_start();
+    if (s32Ret != 0)
+        Debug_Log("[%s]: MAIN_KeyScan_start failed with %#x!\n", log_Time(), s32Ret);
+
+    MAIN_Pipe_Start();
+    Led_Init();
+    MAIN_LED_Init();
+    sleep(1);
+    MAIN_WdtKeepLive();
+    usleep(500 * 1000);
+    MAIN_StartAvahi();
+    MAIN_Supervise();
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,6 +12,10 @@
 #include "core/Debug.h"
 
 #define UART_WRITE_WAIT_MS 1000   // longest wait for room in the transmit buffer
+
+// One sender at a time: the second UART carries the infrared relay and the
+// display's frames, which must not interleave.
+static std::mutex s_UartSendMutex;
 
 static const struct {
     u32 u32Baud;
@@ -100,6 +105,7 @@ s32 MAIN_Uart_SendData(UartAttr_S *pstUart, const void *pvData, u32 u32Len)
         Debug_Log("[%s]: Uart not open\n", log_Time());
         return -1;
     }
+    std::lock_guard<std::mutex> lock(s_UartSendMutex);
     while (u32Len > 0) {
         ssize_t n = write(s32Fd, pu8, u32Len);
         if (n > 0) {

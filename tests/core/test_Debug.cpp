@@ -11,16 +11,9 @@
 
 #include "core/Debug.h"
 #include "tests/support/Child.h"
+#include "tests/support/Files.h"
 
 static const char LOG_FILE[] = "/tmp/debug_main.txt";
-
-static std::string ReadFile(const char *pszPath)
-{
-    std::ifstream in(pszPath, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 struct DebugTest : public testing::Test {
     void SetUp() override { unlink(LOG_FILE); }
@@ -61,7 +54,7 @@ TEST_F(DebugTest, FileModeEmptiesOldFileThenAppends)
         Debug_Log("one %d\n", 1);
         Debug_Log("two %s\n", "2");
     });
-    EXPECT_EQ("one 1\ntwo 2\n", ReadFile(LOG_FILE));
+    EXPECT_EQ("one 1\ntwo 2\n", File_Read(LOG_FILE));
     EXPECT_EQ("g_debug_fp open", out);
     struct stat st;
     ASSERT_EQ(0, stat(LOG_FILE, &st));
@@ -81,7 +74,7 @@ TEST_F(DebugTest, FileTrimsOldestBytesPastTwoMiB)
         }
         Debug_Log("X");
     });
-    std::string full = ReadFile(LOG_FILE);
+    std::string full = File_Read(LOG_FILE);
     ASSERT_EQ((size_t)DEBUG_FILE_TRIM_LEN + 1, full.size());
     EXPECT_EQ(std::string::npos, out.find("rewrite"));
 
@@ -94,7 +87,7 @@ TEST_F(DebugTest, FileTrimsOldestBytesPastTwoMiB)
         Debug_Log("+");                           // exactly 2 MiB + 1 now
         Debug_Log("new\n");
     });
-    std::string trimmed = ReadFile(LOG_FILE);
+    std::string trimmed = File_Read(LOG_FILE);
     ASSERT_EQ((size_t)DEBUG_FILE_TRIM_LEN + 1 - DEBUG_FILE_DROP_LEN + 4, trimmed.size());
     EXPECT_EQ('K', trimmed[0]);
     EXPECT_EQ("+new\n", trimmed.substr(trimmed.size() - 5));
@@ -147,7 +140,7 @@ TEST_F(DebugTest, ConcurrentFileMessagesStayWhole)
         for (auto &th : threads)
             th.join();
     });
-    std::istringstream in(ReadFile(LOG_FILE));
+    std::istringstream in(File_Read(LOG_FILE));
     std::string line;
     s32 s32Lines = 0;
     while (std::getline(in, line)) {

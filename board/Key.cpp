@@ -1,0 +1,61 @@
+#include "board/Key.h"
+
+#include <time.h>
+#include <unistd.h>
+
+#include "board/Factory.h"
+#include "board/Gpio.h"
+#include "board/Lcd.h"
+#include "core/Debug.h"
+#include "core/Main.h"
+#include "core/Thread.h"
+
+std::atomic<s32> g_enKeyState{KEY_STATE_RELEASED};
+static pthread_t s_KeyThread;
+
+static u64 Key_NowMs(void)
+{
+    struct timespec stNow;
+    clock_gettime(CLOCK_MONOTONIC, &stNow);
+    return (u64)stNow.tv_sec * 1000 + (u64)stNow.tv_nsec / 1000000;
+}
+
+// Every press and release is front-panel activity.
+static void Key_Event(KeyState_E enState)
+{
+    g_button_press_flag = 1;
+    g_enKeyState = enState;
+    Debug_Log("[%s]: %s: reset key %s\n", log_Time(), __func__,
+              enState == KEY_STATE_RELEASED ? "released" : "pressed");
+}
+
+static void *Key_Thread(void *)
+{
+    u64 u64PressedAt = 0;
+    while (g_bRun) {
+        s32 s32Level = 1;
+        if (GPIO_GET(KEY_RESET_GPIO, &s32Level) == 0) {
+            bool bDown = s32Level == 0;
+            if (bDown && g_enKeyState == KEY_STATE_RELEASED) {
+                u64PressedAt = Key_NowMs();
+                Key_Event(KEY_STATE_PRESSED);
+            } else if (!bDown && g_enKeyState != KEY_STATE_RELEASED) {
+                Key_Event(KEY_STATE_RELEASED);
+            } else if (bDown && g_enKeyState == KEY_STATE_PRESSED
+                       && Key_NowMs() - u64PressedAt >= KEY_HOLD_MS) {
+                g_enKeyState = KEY_STATE_HELD;
+                Debug_Log("[%s]: %s: factory reset\n", log_Time(), __func__);
+                MAIN_FACTORY_RESET();
+            }
+        }
+        usleep(KEY_PASS_MS * 1000);
+    }
+    return nullptr;
+}
+
+s32 MAIN_KeyScan_start(void)
+{
+    if (GPIO_INIT(KEY_RESET_GPIO) < 0)
+        return -1;
+    return MAIN_Thread_Create(&s_KeyThread, Key_Thread, nullptr, __func__);
+}

@@ -1,0 +1,19 @@
+// The hardware watchdog and the reboot through it.
+#ifndef BOARD_WDT_H
+#define BOARD_WDT_H
+
+#include <atomic>
+
+#include "core/Types.h"
+
+#define WDT_TIMEOUT_S 10   // time-out while the program runs
+
+extern std::atomic<s32> g_wdtkeepalive_flag;   // 1: kicking suspended (a reboot is under way)
+
+s32  MAIN_WdtStart(void);      // 0, or -1 when the watchdog cannot be opened
+void MAIN_WdtKeepLive(void);
+// With the watchdog open: 1 s time-out and close, so the board resets.
+// Without it: "reboot -d 1 &".
+void WdtReboot(void);
+
+#endif

@@ -1,0 +1,32 @@
+#include "core/Main.h"
+
+#include <cstring>
+#include <unistd.h>
+
+#include "core/Debug.h"
+#include "hdmichip/HdmiSwitch.h"
+
+MainServerAttr_S g_stMainServerAttr;
+std::atomic<s32> g_bRun{1};
+char g_chip[32];
+std::atomic<s32> avahi_reset{0};
+std::atomic<s32> g_snap_file{0};
+std::atomic<s32> g_enCurrentRunSample{MAIN_SAMPLE_NONE};
+
+s32 MAIN_Var_Init(void)
+{
+    memset(&g_stMainServerAttr, 0, sizeof(g_stMainServerAttr));
+    g_stMainServerAttr.stHalAttr.stUart.s32Fd = -1;
+    g_stMainServerAttr.stHalAttr.stUart2.s32Fd = -1;
+    g_stMainServerAttr.stHalAttr.stUsb.s32KeyboardFd = -1;
+    g_stMainServerAttr.stHalAttr.stUsb.s32MouseFd = -1;
+    return 0;
+}
+
+s32 MAIN_Exit_Pthread(void)
+{
+    g_bRun = 0;
+    HdmiSwitch_StopThread();
+    usleep(100 * 1000);
+    return 0;
+}

@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <unistd.h>
+
+#include "board/Key.h"
+#include "board/Lcd.h"
+#include "board/Wdt.h"
+#include "core/Main.h"
+#include "tests/support/Child.h"
+#include "tests/support/Files.h"
+#include "tests/support/Pty.h"
+
+static void KeyLevel(const char *pszLevel)
+{
+    std::ofstream("/sys/class/gpio/gpio20/value") << pszLevel;
+}
+
+// Held 3 s, the key shows the reset on the display and reboots through the
+// watchdog.
+TEST(KeyTest, HoldThreeSecondsResetsAndReboots)
+{
+    int s32Master = Pty_Attach("/dev/ttyS1");
+    ASSERT_GE(s32Master, 0);
+    std::ofstream("/dev/watchdog", std::ios::trunc);
+    KeyLevel("1");
+    Child_Run([] {
+        g_wdtkeepalive_flag = 0;   // an earlier test rebooted this process's watchdog
+        g_stMainServerAttr.stHalAttr.stUart2 = {-1, 1, {9, 8, 0, 0}};
+        MAIN_Uart_Init(&g_stMainServerAttr.stHalAttr.stUart2);
+        MAIN_WdtStart();
+        MAIN_KeyScan_start();
+        KeyLevel("0");
+        usleep((KEY_HOLD_MS + 500) * 1000);
+        KeyLevel("1");
+    });
+    EXPECT_EQ("open 0;timeout 10;kick 0;timeout 1;close 0;", File_WdtCalls());
+    u8 au8Want[2][LCD_FRAME_LEN];
+    Lcd_MakeFrame("888", true, au8Want[0]);
+    Lcd_MakeFrame(" . . .", true, au8Want[1]);
+    EXPECT_EQ(std::string((char *)au8Want, sizeof(au8Want)),
+              Pty_Read(s32Master, sizeof(au8Want), 1000));
+}
+
+TEST(KeyTest, ShortPressIsActivityOnly)
+{
+    KeyLevel("1");
+    std::string out = Child_Run([] {
+        std::ofstream("/dev/watchdog", std::ios::trunc);
+        MAIN_KeyScan_start();
+        KeyLevel("0");
+        usleep(500 * 1000);
+        printf("<%d,%d>", (int)g_enKeyState, (int)g_button_press_flag);
+        KeyLevel("1");
+        usleep(200 * 1000);
+        printf("<%d>", (int)g_enKeyState);
+    });
+    EXPECT_NE(std::string::npos, out.find("<1,1>")) << out;
+    EXPECT_NE(std::string::npos, out.find("<0>")) << out;
+    EXPECT_EQ(std::string::npos, out.find("factory reset")) << out;
+}

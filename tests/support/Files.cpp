@@ -1,0 +1,21 @@
+#include "tests/support/Files.h"
+
+#include <fstream>
+#include <sstream>
+
+std::string File_Read(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string File_WdtCalls(void)
+{
+    std::istringstream in(File_Read("/dev/watchdog"));
+    std::string line, calls;
+    while (std::getline(in, line))
+        calls += line.substr(line.find(' ') + 1) + ";";
+    return calls;
+}

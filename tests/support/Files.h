@@ -1,0 +1,14 @@
+// Reading what the program and the board's stand-ins left in files.
+#ifndef TESTS_SUPPORT_FILES_H
+#define TESTS_SUPPORT_FILES_H
+
+#include <string>
+
+// The whole file, or "" when it cannot be read.
+std::string File_Read(const std::string &path);
+
+// The watchdog stand-in's records in "/dev/watchdog" without their times,
+// as "call arg;" each: "open 0;timeout 10;kick 0;".
+std::string File_WdtCalls(void);
+
+#endif

@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include "web/Pipe.h"
+
+struct PipeSplitTest : public testing::Test {
+    std::string buf, cmd;
+    std::vector<std::string> All()
+    {
+        std::vector<std::string> v;
+        while (Pipe_NextCommand(&buf, &cmd) == 1)
+            v.push_back(cmd);
+        return v;
+    }
+};
+
+// Several commands in one read come out one by one, noise between them is
+// skipped, and braces or quotes inside strings do not end an object.
+TEST_F(PipeSplitTest, SplitsWholeObjects)
+{
+    buf = "\n{\"comhead\":\"a\"}junk{\"comhead\":\"b\",\"v\":{\"x\":\"}\\\"{\"}}  {\"c\":";
+    EXPECT_EQ((std::vector<std::string>{"{\"comhead\":\"a\"}",
+                                        "{\"comhead\":\"b\",\"v\":{\"x\":\"}\\\"{\"}}"}),
+              All());
+    EXPECT_EQ("{\"c\":", buf);           // kept for the next read
+    buf += "\"\\\\\"}";
+    EXPECT_EQ((std::vector<std::string>{"{\"c\":\"\\\\\"}"}), All());
+    EXPECT_EQ("", buf);
+}
+
+TEST_F(PipeSplitTest, DropsObjectsPastTheLimit)
+{
+    buf = "{\"a\":\"" + std::string(PIPE_MAX_CMD, 'x');
+    EXPECT_EQ(-1, Pipe_NextCommand(&buf, &cmd));
+    EXPECT_EQ("", buf);
+    buf = "only noise";
+    EXPECT_EQ(0, Pipe_NextCommand(&buf, &cmd));
+    EXPECT_EQ("", buf);
+}
+
+static std::string ReadReply(int s32Fd, size_t n)
+{
+    std::string out;
+    struct pollfd stPoll = {s32Fd, POLLIN, 0};
+    char az[4096];
+    while (out.size() < n && poll(&stPoll, 1, 2000) > 0) {
+        ssize_t got = read(s32Fd, az, sizeof(az));
+        if (got <= 0)
+            break;
+        out.append(az, (size_t)got);
+    }
+    return out;
+}
+
+// Every command through the FIFOs is answered, naming its unknown comhead;
+// a command split over two writes is still one command.
+TEST(PipeThreadTest, AnswersEveryCommand)
+{
+    ASSERT_EQ(0, MAIN_Pipe_Start());
+    int s32In = -1, s32Out = -1;
+    for (int i = 0; i < 100 && (s32In < 0 || s32Out < 0); i++, usleep(10000)) {
+        if (s32In < 0)
+            s32In = open(PIPE_C2S, O_WRONLY | O_NONBLOCK);
+        if (s32Out < 0)
+            s32Out = open(PIPE_S2C, O_RDONLY | O_NONBLOCK);
+    }
+    ASSERT_GE(s32In, 0);
+    ASSERT_GE(s32Out, 0);
+    std::string a = "{\"comhead\":\"GetDevInfo\"}{\"comhead\":\"Set", b = "Net\"}{\"x\":1}";
+    ASSERT_EQ((ssize_t)a.size(), write(s32In, a.data(), a.size()));
+    usleep(100 * 1000);
+    ASSERT_EQ((ssize_t)b.size(), write(s32In, b.data(), b.size()));
+    std::string want = "{\"comhead\":\"GetDevInfo\",\"result\":-1,\"msg\":\"unknown comhead\"}"
+                       "{\"comhead\":\"SetNet\",\"result\":-1,\"msg\":\"unknown comhead\"}"
+                       "{\"result\":-1,\"msg\":\"no comhead\"}";
+    EXPECT_EQ(want, ReadReply(s32Out, want.size()));
+    close(s32In);
+    close(s32Out);
+}

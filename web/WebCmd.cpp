@@ -1,0 +1,31 @@
+#include "web/WebCmd.h"
+
+#include <cjson/cJSON.h>
+
+#include "core/Debug.h"
+
+// No web command is defined for this box: every command is answered as
+// unknown, naming its "comhead", so the web side learns of it at once.
+s32 MAIN_Webserver_DataProc(const char *pszCmd, u32 u32Len, std::string *pReply)
+{
+    cJSON *pstCmd = cJSON_ParseWithLength(pszCmd, u32Len);
+    cJSON *pstReply = cJSON_CreateObject();
+    const cJSON *pstHead = cJSON_GetObjectItemCaseSensitive(pstCmd, "comhead");
+
+    if (cJSON_IsString(pstHead)) {
+        Debug_Log("[%s]: %s: unknown comhead %s\n", log_Time(), __func__, pstHead->valuestring);
+        cJSON_AddStringToObject(pstReply, "comhead", pstHead->valuestring);
+        cJSON_AddNumberToObject(pstReply, "result", -1);
+        cJSON_AddStringToObject(pstReply, "msg", "unknown comhead");
+    } else {
+        Debug_Log("[%s]: %s: no comhead\n", log_Time(), __func__);
+        cJSON_AddNumberToObject(pstReply, "result", -1);
+        cJSON_AddStringToObject(pstReply, "msg", "no comhead");
+    }
+    char *psz = cJSON_PrintUnformatted(pstReply);
+    pReply->assign(psz != nullptr ? psz : "{\"result\":-1}");
+    cJSON_free(psz);
+    cJSON_Delete(pstReply);
+    cJSON_Delete(pstCmd);
+    return -1;
+}
