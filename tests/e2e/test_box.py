@@ -1,0 +1,82 @@
+"""The box itself: the program runs isolated, with its board stand-ins."""
+
+import os
+import re
+import subprocess
+import time
+import unittest
+
+from boxlib import Box, BoxTest, box, lan, wait_until
+
+STAMP = r"\[\d\d \d\d:\d\d:\d\d\.\d{3}\]: "
+
+
+def host_view():
+    """What a box must never change on the host."""
+    run = lambda *c: subprocess.run(c, capture_output=True, text=True).stdout
+    return run("hostname"), run("ip", "-o", "addr"), run("ip", "route"), run("ip", "-o", "link")
+
+
+def wdt_kicks(b):
+    return [int(line.split()[0]) for line in b.read("/dev/watchdog").splitlines()
+            if line.split()[1] == "kick"]
+
+
+class BoxTestCase(BoxTest):
+    def test_program_runs_with_watchdog_status_led_and_log(self):
+        b = self.box(mac="02:00:00:00:10:01")
+        b.wait_log(rf"^{STAMP}avahi-daemon$")
+        wait_until(lambda: len(wdt_kicks(b)) >= 8, 10, "watchdog kicks")
+        kicks = wdt_kicks(b)[-6:]
+        gaps = sorted(b - a for a, b in zip(kicks, kicks[1:]))
+        self.assertTrue(400 <= gaps[len(gaps) // 2] <= 700, gaps)
+        levels = set()
+        for _ in range(12):
+            levels.add(b.read("/sys/class/gpio/gpio68/value").strip("\0\n"))
+            time.sleep(0.2)
+        self.assertEqual({"0", "1"}, levels)
+        self.assertEqual("out", b.read("/sys/class/gpio/gpio68/direction").strip())
+        self.assertEqual("1", b.read("/sys/class/gpio/gpio69/value").strip("\0\n"))
+        self.assertEqual(["igmp_report.sh"], b.calls()[0])
+
+    def test_reset_key_held_three_seconds_reboots_the_box(self):
+        b = self.box(mac="02:00:00:00:10:02")
+        b.wait_log("avahi-daemon")
+        first = b.read("/board/app.pid")
+        self.assertEqual(0, b.sim("key", "press").returncode)
+        time.sleep(1)
+        self.assertEqual(0, b.sim("key", "release").returncode)
+        time.sleep(0.5)
+        self.assertNotIn("factory reset", b.log())
+        b.sim("key", "press")
+        wait_until(lambda: ["board-reset"] in b.calls(), 10, "the board to reset")
+        b.sim("key", "release")
+        calls = [line.split()[1:] for line in b.read("/dev/watchdog").splitlines()]
+        self.assertIn(["timeout", "1"], calls)
+        self.assertEqual(["close", "0"], calls[calls.index(["timeout", "1"]) + 1])
+        wait_until(lambda: os.path.exists(b.path("/board/app.pid")), 10, "the program to start again")
+        self.assertNotEqual(first, b.read("/board/app.pid"))
+        self.assertRegex(b.log(), rf"{STAMP}Key_Thread: factory reset")
+
+    def test_boxes_leave_the_host_alone_and_nothing_behind(self):
+        before = host_view()
+        a = Box(prefix="iso", mac="02:00:00:00:10:03")
+        c = Box(prefix="iso", mac="02:00:00:00:10:04")
+        self.assertEqual(a.name + "\n", a.exec("hostname").stdout)
+        self.assertEqual(0, a.exec("ip", "link", "show", "eth0").returncode)
+        ports = lan("ip", "-o", "link", "show", "master", "br0").stdout
+        self.assertIn(f"hb-{a.name}"[:15], ports)
+        self.assertIn(f"hb-{c.name}"[:15], ports)
+        a.down()
+        c.down()
+        self.assertEqual(before, host_view())
+        for b in (a, c):
+            self.assertFalse(os.path.exists(f"/run/hdmibox/{b.name}"))
+            ps = subprocess.run(["pgrep", "-f", f"_init {b.name}$|_boxd {b.name}$"],
+                                capture_output=True, text=True).stdout
+            self.assertEqual("", ps)
+        self.assertNotIn("hdmibox", open("/proc/self/mounts").read())
+
+
+if __name__ == "__main__":
+    unittest.main()
