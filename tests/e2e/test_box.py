@@ -75,7 +75,7 @@ class BoxTestCase(BoxTest):
             ps = subprocess.run(["pgrep", "-f", f"_init {b.name}$|_boxd {b.name}$"],
                                 capture_output=True, text=True).stdout
             self.assertEqual("", ps)
-        self.assertNotIn("hdmibox", open("/proc/self/mounts").read())
+            self.assertNotIn(f"/run/hdmibox/{b.name}/", open("/proc/self/mounts").read())
 
 
 if __name__ == "__main__":
