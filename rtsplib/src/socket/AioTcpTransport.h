@@ -1,0 +1,54 @@
+// TCP transport on the reactor: accepts connections on a listening socket,
+// receives into one buffer per connection and sends through a bounded
+// output queue per connection that never blocks the caller.
+#ifndef RTSPLIB_SOCKET_AIOTCPTRANSPORT_H
+#define RTSPLIB_SOCKET_AIOTCPTRANSPORT_H
+
+#include <cstddef>
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+#include "core/Types.h"
+
+#define AIO_TCP_RECV_SIZE   1024
+#define AIO_TCP_QUEUE_SIZE  (256 * 1024)   // bytes a connection may have queued
+#define AIO_TCP_BACKOFF_MS  100            // accept pause after running out of fds
+
+struct AioTcpTransport_S;
+struct AioTcpSession_S;
+
+// All procs run on the reactor thread.
+struct AioTcpHandler_S {
+    // A new connection; returns the object handed to the other procs, or
+    // null to refuse it (it is closed without pfnOnDisconnect).
+    void *(*pfnOnConnected)(void *pvParam, AioTcpSession_S *pstSession, const struct sockaddr *pstAddr,
+                            socklen_t u32AddrLen);
+    // Received bytes. 0: go on receiving; negative: receive no more and
+    // close once the queued output has gone out.
+    s32 (*pfnOnRecv)(void *pvPtr, const void *pvData, size_t bytes);
+    // The connection ended; called once, before its fd is closed. The
+    // session may not be used after it returns.
+    void (*pfnOnDisconnect)(void *pvPtr);
+};
+
+// Takes over the non-blocking listening fd and starts accepting. Null on
+// failure (the fd is then closed).
+AioTcpTransport_S *aio_tcp_transport_create(s32 s32ListenFd, const AioTcpHandler_S *pstHandler, void *pvParam);
+// Closes the listener and every connection (each gets pfnOnDisconnect) and
+// finishes their pending requests on the calling thread: call it only
+// while no thread runs aio_socket_process.
+void aio_tcp_transport_destroy(AioTcpTransport_S *pstTransport);
+
+// Sends a whole message, or nothing of it, without blocking: what the
+// socket does not take now is queued and written when it becomes writable.
+// Callable from any thread while the session is live. 0, or EPIPE (closed),
+// EMSGSIZE (larger than the queue), ENOBUFS (queue full: nothing sent), or
+// the send error (the connection is then closed).
+s32 aio_tcp_transport_send(AioTcpSession_S *pstSession, const void *pvData, size_t size);
+s32 aio_tcp_transport_sendv(AioTcpSession_S *pstSession, const struct iovec *pstVec, s32 s32Num);
+// Ends the connection now (queued output is dropped). Reactor thread only.
+void aio_tcp_transport_disconnect(AioTcpSession_S *pstSession);
+// The connection's socket, for getsockname and the like.
+s32 aio_tcp_transport_fd(const AioTcpSession_S *pstSession);
+
+#endif
