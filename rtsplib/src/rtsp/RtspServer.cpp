@@ -1,0 +1,573 @@
+#include "rtsplib/src/rtsp/RtspServer.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <new>
+#include <strings.h>
+#include <unistd.h>
+
+#include "core/Debug.h"
+#include "rtsplib/src/common/Time64.h"
+#include "rtsplib/src/rtsp/RtspParser.h"
+#include "rtsplib/src/socket/AioTcpTransport.h"
+#include "rtsplib/src/socket/AioUdpTransport.h"
+
+#define RTSP_KEEPALIVE_IDLE  5      // s before the first probe
+#define RTSP_KEEPALIVE_INTVL 5      // s between probes
+#define RTSP_KEEPALIVE_CNT   1
+#define RTSP_UDP_RCVBUF      0x500000
+#define RTSP_CSEQ_UNSET      0xFFFFFFFFu
+
+struct RtspServerTransport_S {
+    s32 (*pfnSendv)(RtspServerReq_S *pstReq, const struct iovec *pstVec, s32 s32Num);
+};
+
+struct RtspServer_S {
+    RtspServerHandler_S stHandler;
+    void *pvParam;
+    RtspServerCloseProc *pfnOnClose;
+    AioTcpTransport_S *pstTcp;
+    AioUdpTransport_S *pstUdp;
+    std::atomic<u32> u32Connections;
+};
+
+// One per TCP connection (created with it, reused for each request) or per
+// UDP datagram.
+struct RtspServerReq_S {
+    RtspServer_S *pstServer;
+    const RtspServerTransport_S *pstTransport;
+    struct sockaddr_storage stPeer;
+    socklen_t u32PeerLen;
+    void *pvConnection;                 // this record for TCP, null for UDP
+    AioTcpSession_S *pstTcpSession;     // TCP
+    AioUdpTransport_S *pstUdp;          // UDP
+    RtspParser_S *pstParser;
+    u32 u32CSeq;                        // RTSP_CSEQ_UNSET until read
+    bool bSendFailed;                   // a reply was lost: close the connection
+    char azReply[RTSP_REPLY_SIZE];
+};
+
+typedef s32 RtspMethodProc(RtspServerReq_S *pstReq, const char *pszUri);
+
+struct RtspServerMethod_S {
+    const char *pszName;
+    RtspMethodProc *pfnProc;
+};
+
+char g_azUserAgent[128];
+
+static s32 RtspServer_TcpSendv(RtspServerReq_S *pstReq, const struct iovec *pstVec, s32 s32Num)
+{
+    return aio_tcp_transport_sendv(pstReq->pstTcpSession, pstVec, s32Num);
+}
+
+static s32 RtspServer_UdpSendv(RtspServerReq_S *pstReq, const struct iovec *pstVec, s32 s32Num)
+{
+    return aio_udp_transport_sendv(pstReq->pstUdp, (const struct sockaddr *)&pstReq->stPeer, pstReq->u32PeerLen,
+                                   pstVec, s32Num);
+}
+
+static const RtspServerTransport_S s_stTcpTransport = {RtspServer_TcpSendv};
+static const RtspServerTransport_S s_stUdpTransport = {RtspServer_UdpSendv};
+
+static s32 RtspServer_Send(RtspServerReq_S *pstReq, const char *pszText, size_t len)
+{
+    struct iovec stVec = {(void *)pszText, len};
+    s32 s32Ret = pstReq->pstTransport->pfnSendv(pstReq, &stVec, 1);
+    if (s32Ret != 0) {
+        Debug_Log("[%s]: %s: reply not sent: %s\n", log_Time(), __func__, strerror(s32Ret));
+        pstReq->bSendFailed = true;
+        return -1;
+    }
+    return 0;
+}
+
+// Formats a reply into the request's buffer and sends it; a reply that
+// does not fit becomes a 500.
+static s32 RtspServer_SendFormat(RtspServerReq_S *pstReq, const char *pszFmt, ...)
+    __attribute__((format(printf, 2, 3)));
+static s32 RtspServer_SendFormat(RtspServerReq_S *pstReq, const char *pszFmt, ...)
+{
+    va_list ap;
+    va_start(ap, pszFmt);
+    s32 n = vsnprintf(pstReq->azReply, sizeof(pstReq->azReply), pszFmt, ap);
+    va_end(ap);
+    if (n < 0 || n >= (s32)sizeof(pstReq->azReply)) {
+        Debug_Log("[%s]: %s: reply of %d bytes does not fit\n", log_Time(), __func__, n);
+        rtsp_server_reply(pstReq, 500);
+        return -1;
+    }
+    return RtspServer_Send(pstReq, pstReq->azReply, (size_t)n);
+}
+
+static const char *RtspServer_Date(char *pszDate)
+{
+    if (datetime_format(time(nullptr), pszDate) < 0)
+        Debug_Log("[%s]: %s: the clock cannot be formatted\n", log_Time(), __func__);
+    return pszDate;
+}
+
+s32 rtsp_server_reply(RtspServerReq_S *pstReq, s32 s32Code)
+{
+    char azDate[DATETIME_TEXT_LEN];
+    return RtspServer_SendFormat(pstReq, "RTSP/1.0 %d %s\r\nCSeq: %u\r\nDate: %s\r\n\r\n", s32Code,
+                                 rtsp_reason_phrase(s32Code), pstReq->u32CSeq, RtspServer_Date(azDate));
+}
+
+s32 rtsp_server_reply_describe(RtspServerReq_S *pstReq, s32 s32Code, const char *pszSdp)
+{
+    char azDate[DATETIME_TEXT_LEN];
+    if (s32Code != 200)
+        return rtsp_server_reply(pstReq, s32Code);
+    return RtspServer_SendFormat(pstReq,
+                                 "RTSP/1.0 200 OK\r\nCSeq: %u\r\nDate: %s\r\nContent-Type: application/sdp\r\n"
+                                 "Content-Length: %u\r\n\r\n%s",
+                                 pstReq->u32CSeq, RtspServer_Date(azDate), (u32)strlen(pszSdp), pszSdp);
+}
+
+s32 rtsp_server_reply_setup(RtspServerReq_S *pstReq, s32 s32Code, const char *pszSession, const char *pszTransport)
+{
+    char azDate[DATETIME_TEXT_LEN];
+    if (s32Code != 200)
+        return rtsp_server_reply(pstReq, s32Code);
+    return RtspServer_SendFormat(pstReq,
+                                 "RTSP/1.0 200 OK\r\nCSeq: %u\r\nDate: %s\r\nSession: %s\r\nTransport: %s\r\n\r\n",
+                                 pstReq->u32CSeq, RtspServer_Date(azDate), pszSession, pszTransport);
+}
+
+s32 rtsp_server_reply_play(RtspServerReq_S *pstReq, s32 s32Code, const s64 *ps64Start, const s64 *ps64End,
+                           const char *pszRtpInfo)
+{
+    char azDate[DATETIME_TEXT_LEN];
+    char azRange[80] = "";
+    char azRtpInfo[RTSP_REPLY_SIZE] = "";
+    if (s32Code != 200)
+        return rtsp_server_reply(pstReq, s32Code);
+    if (ps64Start && ps64End)
+        snprintf(azRange, sizeof(azRange), "Range: %.3f-%.3f\r\n", *ps64Start / 1000.0, *ps64End / 1000.0);
+    else if (ps64Start)
+        snprintf(azRange, sizeof(azRange), "Range: %.3f-\r\n", *ps64Start / 1000.0);
+    // Cut here, the whole reply no longer fits and becomes a 500.
+    if (pszRtpInfo)
+        snprintf(azRtpInfo, sizeof(azRtpInfo), "RTP-Info: %s\r\n", pszRtpInfo);
+    return RtspServer_SendFormat(pstReq, "RTSP/1.0 200 OK\r\nCSeq: %u\r\nDate: %s\r\n%s%s\r\n", pstReq->u32CSeq,
+                                 RtspServer_Date(azDate), azRange, azRtpInfo);
+}
+
+s32 rtsp_server_reply_pause(RtspServerReq_S *pstReq, s32 s32Code)
+{
+    return rtsp_server_reply(pstReq, s32Code);
+}
+
+s32 rtsp_server_reply_teardown(RtspServerReq_S *pstReq, s32 s32Code)
+{
+    return rtsp_server_reply(pstReq, s32Code);
+}
+
+static s32 RtspServer_OnOptions(RtspServerReq_S *pstReq, const char *pszUri)
+{
+    (void)pszUri;   // the server answers for all its streams alike
+    return RtspServer_SendFormat(pstReq, "RTSP/1.0 200 OK\r\nCSeq: %u\r\nPublic: %s\r\n\r\n", pstReq->u32CSeq,
+                                 RTSP_PUBLIC_METHODS);
+}
+
+static s32 RtspServer_OnDescribe(RtspServerReq_S *pstReq, const char *pszUri)
+{
+    RtspServer_S *pstServer = pstReq->pstServer;
+    if (pstServer->stHandler.pfnDescribe == nullptr)
+        return rtsp_server_reply(pstReq, 501);
+    pstServer->stHandler.pfnDescribe(pstServer->pvParam, pstReq, pszUri);
+    return 0;
+}
+
+static s32 RtspServer_OnSetup(RtspServerReq_S *pstReq, const char *pszUri)
+{
+    RtspServer_S *pstServer = pstReq->pstServer;
+    RtspHeaderTransport_S astTransport[RTSP_TRANSPORT_MAX];
+    RtspHeaderSession_S stSession;
+    const char *pszTransport = rtsp_get_header_by_name(pstReq->pstParser, "Transport");
+    const char *pszSession = rtsp_get_header_by_name(pstReq->pstParser, "Session");
+    if (pstServer->stHandler.pfnSetup == nullptr)
+        return rtsp_server_reply(pstReq, 501);
+    s32 s32Num = pszTransport ? rtsp_header_transport(pszTransport, astTransport, RTSP_TRANSPORT_MAX) : -1;
+    if (s32Num < 0)
+        return rtsp_server_reply(pstReq, 461);
+    if (pszSession && rtsp_header_session(pszSession, &stSession) < 0)
+        return rtsp_server_reply(pstReq, 454);
+    for (s32 i = 0; i < s32Num; i++)
+        astTransport[i].pvOwner = pstReq->pvConnection;
+    pstServer->stHandler.pfnSetup(pstServer->pvParam, pstReq, pszUri, pszSession ? stSession.azSession : nullptr,
+                                  astTransport, (u32)s32Num);
+    return 0;
+}
+
+// The Session header every method after SETUP needs; -1 when it is
+// missing or unreadable (the 454 has been sent).
+static s32 RtspServer_Session(RtspServerReq_S *pstReq, RtspHeaderSession_S *pstSession)
+{
+    const char *pszSession = rtsp_get_header_by_name(pstReq->pstParser, "Session");
+    if (pszSession == nullptr || rtsp_header_session(pszSession, pstSession) < 0) {
+        rtsp_server_reply(pstReq, 454);
+        return -1;
+    }
+    return 0;
+}
+
+static s32 RtspServer_OnPlay(RtspServerReq_S *pstReq, const char *pszUri)
+{
+    RtspServer_S *pstServer = pstReq->pstServer;
+    RtspHeaderSession_S stSession;
+    RtspHeaderRange_S stRange;
+    const char *pszScale = rtsp_get_header_by_name(pstReq->pstParser, "Scale");
+    const char *pszRange = rtsp_get_header_by_name(pstReq->pstParser, "Range");
+    s64 s64Start, s64End;
+    double dScale = 0;
+    const s64 *ps64Start = nullptr, *ps64End = nullptr;
+    const double *pdScale = nullptr;
+    if (pstServer->stHandler.pfnPlay == nullptr)
+        return rtsp_server_reply(pstReq, 501);
+    if (RtspServer_Session(pstReq, &stSession) < 0)
+        return 0;
+    if (pszScale) {
+        char *pszEnd;
+        dScale = strtod(pszScale, &pszEnd);
+        if (pszEnd != pszScale && *pszEnd == '\0' && std::isfinite(dScale))
+            pdScale = &dScale;
+    }
+    if (pszRange && rtsp_header_range(pszRange, &stRange) == 0) {
+        s64Start = (s64)stRange.u64From;
+        s64End = (s64)stRange.u64To;
+        ps64Start = stRange.enFrom == RTSP_RANGE_TIME_NORMAL ? &s64Start : nullptr;
+        ps64End = stRange.enTo == RTSP_RANGE_TIME_NORMAL ? &s64End : nullptr;
+    }
+    pstServer->stHandler.pfnPlay(pstServer->pvParam, pstReq, pszUri, stSession.azSession, ps64Start, ps64End,
+                                 pdScale);
+    return 0;
+}
+
+static s32 RtspServer_OnPause(RtspServerReq_S *pstReq, const char *pszUri)
+{
+    RtspServer_S *pstServer = pstReq->pstServer;
+    RtspHeaderSession_S stSession;
+    RtspHeaderRange_S stRange;
+    const char *pszRange = rtsp_get_header_by_name(pstReq->pstParser, "Range");
+    s64 s64Start;
+    const s64 *ps64Start = nullptr;
+    if (pstServer->stHandler.pfnPause == nullptr)
+        return rtsp_server_reply(pstReq, 501);
+    if (RtspServer_Session(pstReq, &stSession) < 0)
+        return 0;
+    if (pszRange) {
+        // Pausing takes a point to pause at: an open NPT range only.
+        if (rtsp_header_range(pszRange, &stRange) < 0 || stRange.enType != RTSP_RANGE_NPT ||
+            stRange.enTo != RTSP_RANGE_TIME_NOVALUE)
+            return rtsp_server_reply(pstReq, 457);
+        s64Start = (s64)stRange.u64From;
+        ps64Start = stRange.enFrom == RTSP_RANGE_TIME_NORMAL ? &s64Start : nullptr;
+    }
+    pstServer->stHandler.pfnPause(pstServer->pvParam, pstReq, pszUri, stSession.azSession, ps64Start);
+    return 0;
+}
+
+static s32 RtspServer_OnTeardown(RtspServerReq_S *pstReq, const char *pszUri)
+{
+    RtspServer_S *pstServer = pstReq->pstServer;
+    RtspHeaderSession_S stSession;
+    if (pstServer->stHandler.pfnTeardown == nullptr)
+        return rtsp_server_reply(pstReq, 501);
+    if (RtspServer_Session(pstReq, &stSession) < 0)
+        return 0;
+    pstServer->stHandler.pfnTeardown(pstServer->pvParam, pstReq, pszUri, stSession.azSession);
+    return 0;
+}
+
+static const RtspServerMethod_S s_astMethod[] = {
+    {"OPTIONS", RtspServer_OnOptions}, {"DESCRIBE", RtspServer_OnDescribe}, {"SETUP", RtspServer_OnSetup},
+    {"PLAY", RtspServer_OnPlay},       {"PAUSE", RtspServer_OnPause},       {"TEARDOWN", RtspServer_OnTeardown},
+};
+
+// Checks and dispatches one whole request. -1 when the connection must
+// close after the reply.
+static s32 RtspServer_Handle(RtspServerReq_S *pstReq)
+{
+    RtspParser_S *pstParser = pstReq->pstParser;
+    const char *pszUri = rtsp_get_request_uri(pstParser);
+    const char *pszAgent = rtsp_get_header_by_name(pstParser, "User-Agent");
+    s32 s32Major, s32Minor;
+    u32 u32CSeq;
+    s32 s32CSeq = rtsp_get_header_by_name2(pstParser, "CSeq", &u32CSeq);
+    pstReq->u32CSeq = s32CSeq == 0 ? u32CSeq : RTSP_CSEQ_UNSET;
+    rtsp_get_version(pstParser, &s32Major, &s32Minor);
+    if (s32CSeq == -2) {
+        rtsp_server_reply(pstReq, 400);
+        return -1;
+    }
+    if (s32Major != 1)
+        return rtsp_server_reply(pstReq, 505);
+    if (s32CSeq < 0)
+        return rtsp_server_reply(pstReq, 400);
+    if (strlen(pszUri) > RTSP_MAX_URI)
+        return rtsp_server_reply(pstReq, 414);
+    if (g_azUserAgent[0] != '\0' && pszAgent != nullptr && strstr(pszAgent, g_azUserAgent) == nullptr)
+        return rtsp_server_reply(pstReq, 400);
+    for (const RtspServerMethod_S &stMethod : s_astMethod) {
+        if (strcasecmp(stMethod.pszName, rtsp_get_request_method(pstParser)) == 0)
+            return stMethod.pfnProc(pstReq, pszUri);
+    }
+    return rtsp_server_reply(pstReq, 501);
+}
+
+// A message the parser refused: 400, with the CSeq when it was read.
+static void RtspServer_Refuse(RtspServerReq_S *pstReq, s32 s32Error)
+{
+    u32 u32CSeq;
+    Debug_Log("[%s]: %s: request refused: %s\n", log_Time(), __func__, strerror(-s32Error));
+    pstReq->u32CSeq =
+        rtsp_get_header_by_name2(pstReq->pstParser, "CSeq", &u32CSeq) == 0 ? u32CSeq : RTSP_CSEQ_UNSET;
+    rtsp_server_reply(pstReq, 400);
+}
+
+static RtspServerReq_S *RtspServer_NewReq(RtspServer_S *pstServer, const struct sockaddr *pstAddr,
+                                          socklen_t u32AddrLen)
+{
+    RtspServerReq_S *pstReq = new (std::nothrow) RtspServerReq_S();
+    if (pstReq == nullptr || u32AddrLen > sizeof(pstReq->stPeer) ||
+        (pstReq->pstParser = rtsp_parser_create(RTSP_PARSER_REQUEST)) == nullptr) {
+        Debug_Log("[%s]: %s: out of memory\n", log_Time(), __func__);
+        delete pstReq;
+        return nullptr;
+    }
+    pstReq->pstServer = pstServer;
+    memcpy(&pstReq->stPeer, pstAddr, u32AddrLen);
+    pstReq->u32PeerLen = u32AddrLen;
+    pstReq->u32CSeq = RTSP_CSEQ_UNSET;
+    return pstReq;
+}
+
+static void RtspServer_FreeReq(RtspServerReq_S *pstReq)
+{
+    rtsp_parser_destroy(pstReq->pstParser);
+    delete pstReq;
+}
+
+static void *RtspServer_OnTcpConnected(void *pvParam, AioTcpSession_S *pstSession, const struct sockaddr *pstAddr,
+                                       socklen_t u32AddrLen)
+{
+    RtspServer_S *pstServer = (RtspServer_S *)pvParam;
+    RtspServerReq_S *pstReq = RtspServer_NewReq(pstServer, pstAddr, u32AddrLen);
+    if (pstReq == nullptr)
+        return nullptr;
+    pstReq->pstTransport = &s_stTcpTransport;
+    pstReq->pstTcpSession = pstSession;
+    pstReq->pvConnection = pstReq;
+    pstServer->u32Connections++;
+    return pstReq;
+}
+
+// Serves every whole request in the bytes received so far, in order.
+static s32 RtspServer_OnTcpRecv(void *pvPtr, const void *pvData, size_t bytes)
+{
+    RtspServerReq_S *pstReq = (RtspServerReq_S *)pvPtr;
+    s32 s32Ret = rtsp_parser_input(pstReq->pstParser, pvData, (u32)bytes);
+    while (s32Ret == 0) {
+        if (RtspServer_Handle(pstReq) < 0 || pstReq->bSendFailed)
+            return -1;
+        rtsp_parser_clear(pstReq->pstParser);
+        s32Ret = rtsp_parser_input(pstReq->pstParser, nullptr, 0);
+    }
+    if (s32Ret < 0) {
+        RtspServer_Refuse(pstReq, s32Ret);
+        return -1;
+    }
+    return 0;
+}
+
+static void RtspServer_OnTcpDisconnect(void *pvPtr)
+{
+    RtspServerReq_S *pstReq = (RtspServerReq_S *)pvPtr;
+    RtspServer_S *pstServer = pstReq->pstServer;
+    if (pstServer->pfnOnClose)
+        pstServer->pfnOnClose(pstServer->pvParam, pstReq->pvConnection);
+    pstServer->u32Connections--;
+    RtspServer_FreeReq(pstReq);
+}
+
+// A datagram must hold one whole request; anything else is dropped, since
+// answering garbage from any address would make the box a reflector.
+static void RtspServer_OnUdpRecv(void *pvParam, AioUdpTransport_S *pstTransport, const void *pvData, size_t bytes,
+                                 const struct sockaddr *pstAddr, socklen_t u32AddrLen)
+{
+    RtspServerReq_S *pstReq = RtspServer_NewReq((RtspServer_S *)pvParam, pstAddr, u32AddrLen);
+    if (pstReq == nullptr)
+        return;
+    pstReq->pstTransport = &s_stUdpTransport;
+    pstReq->pstUdp = pstTransport;
+    aio_udp_transport_addref(pstTransport);
+    if (bytes <= RTSP_MAX_INPUT && rtsp_parser_input(pstReq->pstParser, pvData, (u32)bytes) == 0)
+        (void)RtspServer_Handle(pstReq);   // a datagram has no connection to close
+    aio_udp_transport_release(pstTransport);
+    RtspServer_FreeReq(pstReq);
+}
+
+// A listening socket of type s32Type on the first IPv4 address that works.
+static s32 RtspServer_Listen(const char *pszIp, u16 u16Port, s32 s32Type, s32 s32Backlog)
+{
+    struct addrinfo stHints, *pstList = nullptr;
+    char azPort[8];
+    memset(&stHints, 0, sizeof(stHints));
+    stHints.ai_family = AF_INET;
+    stHints.ai_socktype = s32Type;
+    stHints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    snprintf(azPort, sizeof(azPort), "%u", u16Port);
+    s32 s32Ret = getaddrinfo(pszIp, azPort, &stHints, &pstList);
+    if (s32Ret != 0) {
+        Debug_Log("[%s]: %s: getaddrinfo: %s\n", log_Time(), __func__, gai_strerror(s32Ret));
+        return -1;
+    }
+    static const s32 s_s32On = 1, s_s32Idle = RTSP_KEEPALIVE_IDLE, s_s32Intvl = RTSP_KEEPALIVE_INTVL;
+    static const s32 s_s32Cnt = RTSP_KEEPALIVE_CNT, s_s32RcvBuf = RTSP_UDP_RCVBUF;
+    s32 s32Fd = -1;
+    for (struct addrinfo *pst = pstList; pst != nullptr && s32Fd < 0; pst = pst->ai_next) {
+        s32Fd = socket(AF_INET, s32Type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (s32Fd < 0) {
+            Debug_Log("[%s]: %s: socket: %s\n", log_Time(), __func__, strerror(errno));
+            continue;
+        }
+        bool bOk = true;
+        if (setsockopt(s32Fd, SOL_SOCKET, SO_REUSEADDR, &s_s32On, sizeof(s32)) < 0) {
+            Debug_Log("[%s]: Reusing ADDR failed\n", log_Time());
+            bOk = false;
+        }
+        if (bOk && s32Type == SOCK_DGRAM && setsockopt(s32Fd, SOL_SOCKET, SO_RCVBUF, &s_s32RcvBuf, sizeof(s32)) < 0) {
+            Debug_Log("[%s]: SO_RCVBUF failed\n", log_Time());
+            bOk = false;
+        }
+        if (bOk && s32Type == SOCK_STREAM &&
+            (setsockopt(s32Fd, SOL_SOCKET, SO_KEEPALIVE, &s_s32On, sizeof(s32)) < 0 ||
+             setsockopt(s32Fd, IPPROTO_TCP, TCP_KEEPIDLE, &s_s32Idle, sizeof(s32)) < 0 ||
+             setsockopt(s32Fd, IPPROTO_TCP, TCP_KEEPINTVL, &s_s32Intvl, sizeof(s32)) < 0 ||
+             setsockopt(s32Fd, IPPROTO_TCP, TCP_KEEPCNT, &s_s32Cnt, sizeof(s32)) < 0)) {
+            Debug_Log("[%s]: %s: keep-alive: %s\n", log_Time(), __func__, strerror(errno));
+            bOk = false;
+        }
+        if (bOk && bind(s32Fd, pst->ai_addr, pst->ai_addrlen) < 0) {
+            Debug_Log("[%s]: %s: bind port %u: %s\n", log_Time(), __func__, u16Port, strerror(errno));
+            bOk = false;
+        }
+        if (bOk && s32Type == SOCK_STREAM && listen(s32Fd, s32Backlog < 1 ? 1 : s32Backlog) < 0) {
+            Debug_Log("[%s]: %s: listen: %s\n", log_Time(), __func__, strerror(errno));
+            bOk = false;
+        }
+        if (!bOk) {
+            close(s32Fd);
+            s32Fd = -1;
+        }
+    }
+    freeaddrinfo(pstList);
+    return s32Fd;
+}
+
+s32 rtsp_server_init(void)
+{
+    return 0;
+}
+
+s32 rtsp_server_cleanup(void)
+{
+    return 0;
+}
+
+RtspServer_S *rtsp_server_create(const char *pszIp, u16 u16Port, const RtspServerHandler_S *pstHandler,
+                                 s32 s32Backlog, void *pvParam)
+{
+    static const AioTcpHandler_S s_stTcpHandler = {RtspServer_OnTcpConnected, RtspServer_OnTcpRecv,
+                                                   RtspServer_OnTcpDisconnect};
+    static const AioUdpHandler_S s_stUdpHandler = {RtspServer_OnUdpRecv};
+    RtspServer_S *pstServer = new (std::nothrow) RtspServer_S();
+    if (pstServer == nullptr)
+        return nullptr;
+    pstServer->stHandler = *pstHandler;
+    pstServer->pvParam = pvParam;
+    s32 s32Fd = RtspServer_Listen(pszIp, u16Port, SOCK_STREAM, s32Backlog);
+    if (s32Fd >= 0)
+        pstServer->pstTcp = aio_tcp_transport_create(s32Fd, &s_stTcpHandler, pstServer);
+    s32Fd = pstServer->pstTcp ? RtspServer_Listen(pszIp, u16Port, SOCK_DGRAM, 0) : -1;
+    if (s32Fd >= 0)
+        pstServer->pstUdp = aio_udp_transport_create(s32Fd, &s_stUdpHandler, pstServer);
+    if (pstServer->pstUdp == nullptr) {
+        rtsp_server_destroy(pstServer);
+        return nullptr;
+    }
+    return pstServer;
+}
+
+void rtsp_server_register(RtspServer_S *pstServer, RtspServerCloseProc *pfnOnClose)
+{
+    pstServer->pfnOnClose = pfnOnClose;
+}
+
+s32 rtsp_server_destroy(RtspServer_S *pstServer)
+{
+    if (pstServer->pstTcp)
+        aio_tcp_transport_destroy(pstServer->pstTcp);
+    if (pstServer->pstUdp)
+        aio_udp_transport_destroy(pstServer->pstUdp);
+    delete pstServer;
+    return 0;
+}
+
+void rtsp_server_report(RtspServer_S *pstServer)
+{
+    Debug_Log("[%s]: rtsp server: %u connections\n", log_Time(), pstServer->u32Connections.load());
+}
+
+const char *rtsp_server_get_header(RtspServerReq_S *pstReq, const char *pszName)
+{
+    return rtsp_get_header_by_name(pstReq->pstParser, pszName);
+}
+
+static s32 RtspServer_AddrText(const struct sockaddr_storage *pstAddr, char *pszIp, u16 *pu16Port)
+{
+    const struct sockaddr_in *pstIn = (const struct sockaddr_in *)pstAddr;
+    if (pstAddr->ss_family != AF_INET || !inet_ntop(AF_INET, &pstIn->sin_addr, pszIp, RTSP_ADDRESS_TEXT))
+        return -1;
+    *pu16Port = ntohs(pstIn->sin_port);
+    return 0;
+}
+
+s32 rtsp_server_get_client(RtspServerReq_S *pstReq, char *pszIp, u16 *pu16Port)
+{
+    return RtspServer_AddrText(&pstReq->stPeer, pszIp, pu16Port);
+}
+
+s32 rtsp_server_get_host(RtspServerReq_S *pstReq, char *pszIp, u16 *pu16Port)
+{
+    struct sockaddr_storage stAddr;
+    socklen_t u32Len = sizeof(stAddr);
+    s32 s32Fd = pstReq->pstTcpSession ? aio_tcp_transport_fd(pstReq->pstTcpSession) : aio_udp_transport_fd(pstReq->pstUdp);
+    if (getsockname(s32Fd, (struct sockaddr *)&stAddr, &u32Len) < 0) {
+        Debug_Log("[%s]: %s: getsockname: %s\n", log_Time(), __func__, strerror(errno));
+        return -1;
+    }
+    return RtspServer_AddrText(&stAddr, pszIp, pu16Port);
+}
+
+s32 rtsp_server_send_interleaved(void *pvConnection, u8 u8Channel, const void *pvData, u32 u32Len)
+{
+    RtspServerReq_S *pstReq = (RtspServerReq_S *)pvConnection;
+    if (u32Len > 0xFFFF)
+        return EMSGSIZE;
+    u8 au8Head[4] = {'$', u8Channel, (u8)(u32Len >> 8), (u8)u32Len};
+    struct iovec astVec[2] = {{au8Head, sizeof(au8Head)}, {(void *)pvData, u32Len}};
+    return aio_tcp_transport_sendv(pstReq->pstTcpSession, astVec, 2);
+}

@@ -1,0 +1,82 @@
+// The RTSP server core: listens on TCP and UDP, parses requests, answers
+// OPTIONS and the common refusals itself and hands DESCRIBE, SETUP, PLAY,
+// PAUSE and TEARDOWN to the registered handlers, which answer through the
+// reply functions. Everything runs on the reactor thread.
+#ifndef RTSPLIB_RTSP_RTSPSERVER_H
+#define RTSPLIB_RTSP_RTSPSERVER_H
+
+#include <cstddef>
+
+#include "core/Types.h"
+#include "rtsplib/src/rtsp/RtspHeader.h"
+
+#define RTSP_REPLY_SIZE      1450   // longest reply
+#define RTSP_MAX_URI         256    // longer request URIs get 414
+#define RTSP_ADDRESS_TEXT    46     // address texts, terminator included
+#define RTSP_PUBLIC_METHODS  "DESCRIBE,SETUP,TEARDOWN,PLAY,PAUSE"
+
+struct RtspServer_S;
+struct RtspServerReq_S;   // one request; valid until its handler returns
+
+// pvParam is the server's; a handler answers before it returns.
+struct RtspServerHandler_S {
+    void (*pfnDescribe)(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri);
+    void (*pfnSetup)(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, const char *pszSession,
+                     const RtspHeaderTransport_S *pastTransport, u32 u32Num);
+    // Range start and end in ms and the scale, each null when not given.
+    void (*pfnPlay)(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, const char *pszSession,
+                    const s64 *ps64Start, const s64 *ps64End, const double *pdScale);
+    void (*pfnPause)(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, const char *pszSession,
+                     const s64 *ps64Start);
+    void (*pfnTeardown)(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, const char *pszSession);
+};
+
+// A control connection (the pvOwner of its transports) has closed; called
+// before its socket is closed. The connection may not be used afterwards.
+typedef void RtspServerCloseProc(void *pvParam, void *pvConnection);
+
+// The permission text: when set, a request whose User-Agent does not
+// contain it is refused with 400. Empty: no gate.
+extern char g_azUserAgent[128];
+
+s32 rtsp_server_init(void);
+s32 rtsp_server_cleanup(void);
+// Listens on pszIp (null: any) and u16Port over TCP and UDP; null on
+// failure. The reactor (aio_socket_init) must be initialised.
+RtspServer_S *rtsp_server_create(const char *pszIp, u16 u16Port, const RtspServerHandler_S *pstHandler,
+                                 s32 s32Backlog, void *pvParam);
+void rtsp_server_register(RtspServer_S *pstServer, RtspServerCloseProc *pfnOnClose);
+// Closes every connection (each through the close handler) and the
+// listeners; call it only while no thread runs aio_socket_process.
+s32 rtsp_server_destroy(RtspServer_S *pstServer);
+// Logs the number of open control connections.
+void rtsp_server_report(RtspServer_S *pstServer);
+
+// Replies: 0, or -1 when it could not be sent. A non-200 code goes out in
+// the plain form; a reply longer than RTSP_REPLY_SIZE is replaced by 500.
+s32 rtsp_server_reply_describe(RtspServerReq_S *pstReq, s32 s32Code, const char *pszSdp);
+s32 rtsp_server_reply_setup(RtspServerReq_S *pstReq, s32 s32Code, const char *pszSession, const char *pszTransport);
+// Range start and end in ms, each null when not given.
+s32 rtsp_server_reply_play(RtspServerReq_S *pstReq, s32 s32Code, const s64 *ps64Start, const s64 *ps64End,
+                           const char *pszRtpInfo);
+s32 rtsp_server_reply_pause(RtspServerReq_S *pstReq, s32 s32Code);
+s32 rtsp_server_reply_teardown(RtspServerReq_S *pstReq, s32 s32Code);
+// The plain form "RTSP/1.0 code reason", CSeq and Date.
+s32 rtsp_server_reply(RtspServerReq_S *pstReq, s32 s32Code);
+
+const char *rtsp_server_get_header(RtspServerReq_S *pstReq, const char *pszName);
+// Peer and local address of the request's connection as text of at most
+// RTSP_ADDRESS_TEXT bytes, and the port; 0 or -1.
+s32 rtsp_server_get_client(RtspServerReq_S *pstReq, char *pszIp, u16 *pu16Port);
+s32 rtsp_server_get_host(RtspServerReq_S *pstReq, char *pszIp, u16 *pu16Port);
+
+// Sends one interleaved frame ("$", channel, length, data) on a control
+// connection, whole or not at all, without blocking; callable from any
+// thread until the close handler for the connection has returned. 0, or
+// EMSGSIZE, ENOBUFS (the connection's queue is full), EPIPE (closed).
+s32 rtsp_server_send_interleaved(void *pvConnection, u8 u8Channel, const void *pvData, u32 u32Len);
+
+// The reason phrase of a status code ("unknown" for none).
+const char *rtsp_reason_phrase(s32 s32Code);
+
+#endif
