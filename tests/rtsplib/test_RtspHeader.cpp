@@ -42,6 +42,10 @@ TEST(RtspHeaderTest, TransportDefaultsAndSingleValues)
     EXPECT_EQ(5000, ast[1].au16ClientPort[0]);
     EXPECT_EQ(5001, ast[1].au16ClientPort[1]);
     EXPECT_EQ(RTSP_TRANSPORT_RAW, ast[2].enTransport);
+    // Bare names without a value name nothing.
+    ASSERT_EQ(1, rtsp_header_transport("RTP/AVP;destination;source;client_port=7000-7001", ast, RTSP_TRANSPORT_MAX));
+    EXPECT_STREQ("", ast[0].azDestination);
+    EXPECT_EQ(7000, ast[0].au16ClientPort[0]);
     // Only as many as asked for are read.
     EXPECT_EQ(2, rtsp_header_transport("RTP/AVP,RTP/AVP,RTP/AVP", ast, 2));
 }

@@ -79,7 +79,7 @@ static s32 Hdr_Ipv4(Sv sv, char azOut[RTSP_ADDRESS_LEN])
 {
     char az[RTSP_ADDRESS_LEN];
     struct in_addr stAddr;
-    if (sv.size() >= sizeof(az))
+    if (sv.empty() || sv.size() >= sizeof(az))
         return -1;
     memcpy(az, sv.data(), sv.size());
     az[sv.size()] = '\0';
@@ -92,8 +92,9 @@ static s32 Hdr_Ipv4(Sv sv, char azOut[RTSP_ADDRESS_LEN])
 static s32 Tp_Unicast(Sv, RtspHeaderTransport_S *pst) { pst->bMulticast = false; return 0; }
 static s32 Tp_Multicast(Sv, RtspHeaderTransport_S *pst) { pst->bMulticast = true; return 0; }
 static s32 Tp_Append(Sv, RtspHeaderTransport_S *pst) { pst->bAppend = true; return 0; }
-static s32 Tp_Destination(Sv sv, RtspHeaderTransport_S *pst) { return Hdr_Ipv4(sv, pst->azDestination); }
-static s32 Tp_Source(Sv sv, RtspHeaderTransport_S *pst) { return Hdr_Ipv4(sv, pst->azSource); }
+// A bare "destination" or "source" names no address: nothing to keep.
+static s32 Tp_Destination(Sv sv, RtspHeaderTransport_S *pst) { return sv.empty() ? 0 : Hdr_Ipv4(sv, pst->azDestination); }
+static s32 Tp_Source(Sv sv, RtspHeaderTransport_S *pst) { return sv.empty() ? 0 : Hdr_Ipv4(sv, pst->azSource); }
 static s32 Tp_ClientPort(Sv sv, RtspHeaderTransport_S *pst) { return Hdr_Ports(sv, pst->au16ClientPort); }
 static s32 Tp_ServerPort(Sv sv, RtspHeaderTransport_S *pst) { return Hdr_Ports(sv, pst->au16ServerPort); }
 static s32 Tp_Port(Sv sv, RtspHeaderTransport_S *pst) { return Hdr_Ports(sv, pst->au16Port); }
