@@ -58,9 +58,12 @@ TEST_F(RtspParserTest, BytesAfterAMessageStayForTheNext)
 {
     std::string strSecond = "OPTIONS * RTSP/1.0\r\nCSeq: 13\r\n\r\n";
     ASSERT_EQ(0, Input(REQUEST + strSecond.substr(0, 10)));
+    // Input while a message is complete waits behind it.
+    ASSERT_EQ(0, Input(strSecond.substr(10, 5)));
+    EXPECT_STREQ("ANNOUNCE", rtsp_get_request_method(pstParser));
     rtsp_parser_clear(pstParser);
     ASSERT_EQ(1, rtsp_parser_input(pstParser, nullptr, 0));
-    ASSERT_EQ(0, Input(strSecond.substr(10)));
+    ASSERT_EQ(0, Input(strSecond.substr(15)));
     EXPECT_STREQ("OPTIONS", rtsp_get_request_method(pstParser));
     u32 u32CSeq = 0;
     EXPECT_EQ(0, rtsp_get_header_by_name2(pstParser, "CSeq", &u32CSeq));

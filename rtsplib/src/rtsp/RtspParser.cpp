@@ -350,11 +350,9 @@ s32 rtsp_parser_input(RtspParser_S *pstParser, const void *pvData, u32 u32Len)
 {
     if (pstParser->s32State == PARSER_ERROR)
         return pstParser->s32Error;
-    if (pstParser->s32State == PARSER_DONE)
-        return 0;
     const u8 *pu8 = (const u8 *)pvData;
     // The rest of an interleaved frame goes without being buffered.
-    if (pstParser->u32Len == 0 && pstParser->u32Skip > 0) {
+    if (pstParser->u32Len == 0 && pstParser->u32Skip > 0 && u32Len > 0) {
         u32 n = pstParser->u32Skip < u32Len ? pstParser->u32Skip : u32Len;
         pstParser->u32Skip -= n;
         pu8 += n;

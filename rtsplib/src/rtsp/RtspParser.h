@@ -49,8 +49,8 @@ void rtsp_parser_clear(RtspParser_S *pstParser);
 // Adds at most RTSP_MAX_INPUT bytes (none: look again at what is kept).
 // Returns 0 when a whole message is in, 1 while more input is needed,
 // -E2BIG for a message past the size or header bounds, -EINVAL for a
-// malformed one, -ENOMEM. After 0, call rtsp_parser_clear before more
-// input; after an error the parser refuses input until cleared.
+// malformed one, -ENOMEM. After 0, input is kept behind the message until
+// rtsp_parser_clear; after an error the parser refuses input until cleared.
 s32 rtsp_parser_input(RtspParser_S *pstParser, const void *pvData, u32 u32Len);
 
 // Largest message accepted, at most RTSP_MAX_MESSAGE (the default).

@@ -565,6 +565,8 @@ s32 rtsp_server_get_host(RtspServerReq_S *pstReq, char *pszIp, u16 *pu16Port)
 s32 rtsp_server_send_interleaved(void *pvConnection, u8 u8Channel, const void *pvData, u32 u32Len)
 {
     RtspServerReq_S *pstReq = (RtspServerReq_S *)pvConnection;
+    if (pstReq == nullptr)   // a request that came over UDP has no connection
+        return EPIPE;
     if (u32Len > 0xFFFF)
         return EMSGSIZE;
     u8 au8Head[4] = {'$', u8Channel, (u8)(u32Len >> 8), (u8)u32Len};
