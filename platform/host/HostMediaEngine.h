@@ -55,7 +55,8 @@ struct HostVencChn_S {
     u32 u32MaxStream;                    // queued + held
     bool bRecv;
     s32 s32RecvLeft;                     // pictures left of StartRecvPicEx, -1: no limit
-    std::shared_ptr<const HostGop_S> pGop;   // for stAttr and stJpeg
+    std::shared_ptr<const HostGop_S> pGop;   // replayed
+    bool bGopStale;                      // attributes changed or receiving restarted: look pGop up again
     u32 u32GopPos;                       // next picture of the GOP
     bool bIdrPending;
     u32 u32Seq;                          // pictures queued since creation

@@ -142,7 +142,9 @@ static AVCodecContext *HostGop_OpenEncoder(const HostGop_S *pstGop, u32 u32Gop, 
     return pstCtx;
 }
 
-// Picture i of n: colour bars with a white square moving across.
+// Picture i of n: colour bars with a white square moving across, under a
+// stripe of eight black or white blocks that show i in binary (the top
+// bit first), so that a decoded picture tells its place in the GOP.
 static void HostGop_Draw(AVFrame *pstFrame, u32 i, u32 n)
 {
     u32 u32W = (u32)pstFrame->width, u32H = (u32)pstFrame->height;
@@ -157,6 +159,11 @@ static void HostGop_Draw(AVFrame *pstFrame, u32 i, u32 n)
             memset(pu8V + x0 / 2, s_au8Bars[u32Bar][2], (x1 + 1) / 2 - x0 / 2);
         }
     }
+    u32 u32Stripe = std::max(u32H / 16, 8u);
+    for (u32 y = 0; y < u32Stripe; y++)
+        for (u32 u32Bit = 0; u32Bit < 8; u32Bit++)
+            memset(pstFrame->data[0] + y * pstFrame->linesize[0] + u32W * u32Bit / 8,
+                   (i >> (7 - u32Bit)) & 1 ? 235 : 16, u32W * (u32Bit + 1) / 8 - u32W * u32Bit / 8);
     u32 u32Side = std::max(std::min(u32H / 6, u32W / 2), 2u) & ~1u;
     u32 x = (u32W - u32Side) * i / n & ~1u, y = (u32H - u32Side) / 2 & ~1u;
     for (u32 r = 0; r < u32Side; r++) {
@@ -318,11 +325,6 @@ std::shared_ptr<const HostGop_S> HostGop_Get(const MiVencChnAttr_S *pstAttr, u32
 bool HostGop_Ready(const HostGop_S *pstGop)
 {
     return pstGop->s32State == HOST_GOP_READY;
-}
-
-bool HostGop_Matches(const HostGop_S *pstGop, const MiVencChnAttr_S *pstAttr, u32 u32Qfactor)
-{
-    return pstGop->key == HostGop_Key(pstAttr, u32Qfactor);
 }
 
 u32 HostGop_Built(void)

@@ -1,6 +1,8 @@
 // Media engine stand-in: the encoded pictures an encoder channel replays.
 // One GOP (JPEG: a loop of pictures) of a moving test pattern is encoded
-// once per attribute set on the cache's own thread and kept.
+// once per attribute set on the cache's own thread and kept. Each picture
+// shows its number in the GOP as eight blocks in its top stripe
+// (max(height / 16, 8) lines; block b is white when bit 7 - b is set).
 #ifndef PLATFORM_HOST_HOSTMEDIAGOP_H
 #define PLATFORM_HOST_HOSTMEDIAGOP_H
 
@@ -35,10 +37,10 @@ struct HostGop_S {
     std::vector<HostGopPicture_S> pictures;
 };
 
-// The GOP for these attributes, being built or ready.
+// The GOP for these attributes, being built or ready: the same one for
+// the same attributes while it stays in the cache.
 std::shared_ptr<const HostGop_S> HostGop_Get(const MiVencChnAttr_S *pstAttr, u32 u32Qfactor);
 bool HostGop_Ready(const HostGop_S *pstGop);
-bool HostGop_Matches(const HostGop_S *pstGop, const MiVencChnAttr_S *pstAttr, u32 u32Qfactor);
 u32 HostGop_Built(void);             // GOPs encoded since the process started
 
 #endif

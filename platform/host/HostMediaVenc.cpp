@@ -115,16 +115,6 @@ static void HostVenc_Clear(HostVencChn_S *pstChn)
     pstChn->s32UserFd = s32UserFd;
 }
 
-// A receiving channel replays the GOP of its current attributes.
-static void HostVenc_UpdateGop(HostVencChn_S *pstChn)
-{
-    u32 u32Q = pstChn->stJpeg.u32Qfactor;
-    if (!pstChn->bRecv || (pstChn->pGop && HostGop_Matches(pstChn->pGop.get(), &pstChn->stAttr, u32Q)))
-        return;
-    pstChn->pGop = HostGop_Get(&pstChn->stAttr, u32Q);
-    pstChn->u32GopPos = 0;
-}
-
 s32 MI_VENC_CreateChn(u32 u32Chn, const MiVencChnAttr_S *pstAttr)
 {
     HostLock_S l;
@@ -206,7 +196,7 @@ s32 MI_VENC_SetChnAttr(u32 u32Chn, const MiVencChnAttr_S *pstAttr)
     if (pstAttr->stVeAttr.enType != pstChn->stAttr.stVeAttr.enType)
         return HostVenc_Err(MI_ERR_NOT_SUPPORT);
     pstChn->stAttr = *pstAttr;
-    HostVenc_UpdateGop(pstChn);
+    pstChn->bGopStale = true;
     return MI_SUCCESS;
 }
 
@@ -241,7 +231,7 @@ s32 MI_VENC_SetJpegParam(u32 u32Chn, const MiVencJpegParam_S *pstParam)
     if (pstParam->u32Qfactor == 0 || pstParam->u32Qfactor > 100)
         return HostVenc_Err(MI_ERR_ILLEGAL_PARAM);
     pstChn->stJpeg = *pstParam;
-    HostVenc_UpdateGop(pstChn);
+    pstChn->bGopStale = true;
     return MI_SUCCESS;
 }
 
@@ -281,7 +271,7 @@ static s32 HostVenc_SetRecv(u32 u32Chn, bool bRecv, s32 s32Pictures)
         return s32Ret;
     pstChn->bRecv = bRecv;
     pstChn->s32RecvLeft = s32Pictures;
-    HostVenc_UpdateGop(pstChn);
+    pstChn->bGopStale = true;
     return MI_SUCCESS;
 }
 
@@ -433,6 +423,14 @@ void HostVenc_OnPicture(HostEngine_S *pstEng, u32 u32Chn, u64 u64PtsUs, u64 u64F
     HostVencChn_S &stChn = pstEng->astVenc[u32Chn];
     if (!stChn.bCreated || !stChn.bRecv)
         return;
+    if (stChn.bGopStale) {
+        // Looked up at the first picture, so channels that get none encode nothing.
+        std::shared_ptr<const HostGop_S> pGop = HostGop_Get(&stChn.stAttr, stChn.stJpeg.u32Qfactor);
+        if (pGop != stChn.pGop)
+            stChn.u32GopPos = 0;
+        stChn.pGop = pGop;
+        stChn.bGopStale = false;
+    }
     if (!stChn.pGop || !HostGop_Ready(stChn.pGop.get())) {
         stChn.u32NotReady++;
         return;

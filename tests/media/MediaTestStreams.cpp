@@ -1,5 +1,6 @@
 #include "tests/media/MediaTestStreams.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 
@@ -68,6 +69,10 @@ static void TestStreams_Receive(AVCodecContext *pstCtx, AVFrame *pstFrame, TestD
     while ((s32Ret = avcodec_receive_frame(pstCtx, pstFrame)) == 0) {
         pstResult->u32Frames++;
         pstResult->u32Errors += pstFrame->decode_error_flags != 0 || (pstFrame->flags & AV_FRAME_FLAG_CORRUPT);
+        u32 u32Number = 0, u32W = (u32)pstFrame->width, u32Y = std::max(pstFrame->height / 16, 8) / 2;
+        for (u32 u32Bit = 0; u32Bit < 8; u32Bit++)
+            u32Number = u32Number << 1 | (pstFrame->data[0][u32Y * pstFrame->linesize[0] + u32W * (2 * u32Bit + 1) / 16] > 128);
+        pstResult->numbers.push_back(u32Number);
         pstResult->u32Width = (u32)pstFrame->width;
         pstResult->u32Height = (u32)pstFrame->height;
         av_frame_unref(pstFrame);

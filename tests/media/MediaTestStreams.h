@@ -34,6 +34,7 @@ struct TestDecode_S {
     u32 u32Errors;                       // failed calls and pictures flagged as damaged
     u32 u32Width, u32Height;
     s32 s32Profile;
+    std::vector<u32> numbers;            // each picture's number in its GOP, from its top stripe
 };
 
 // Decodes the pictures from the first one that holds a key frame on.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 extern "C" {
@@ -161,6 +162,8 @@ struct VideoPipelineTest : public testing::Test {
             EXPECT_GE(stDec.u32Frames + stAttr.u32Gop, pictures.size());
             EXPECT_EQ(stAttr.u32Width, stDec.u32Width);
             EXPECT_EQ(stAttr.u32Height, stDec.u32Height);
+            for (size_t i = 1; i < stDec.numbers.size(); i++)
+                ASSERT_EQ((stDec.numbers[i - 1] + 1) % stAttr.u32Gop, stDec.numbers[i]) << "picture " << i;
             if (enType == MI_VENC_TYPE_H265)
                 EXPECT_EQ(FF_PROFILE_HEVC_MAIN, stDec.s32Profile);
             else
@@ -181,4 +184,290 @@ TEST_F(VideoPipelineTest, Streams720p50H264)
 {
     Start(s_st720p50);
     CheckStreams(s_st720p50, 50);
+}
+
+// The first IDR after a request is one of the next two pictures, far from
+// the GOP's own next one.
+TEST_F(VideoPipelineTest, RequestIdrGivesIdrWithinTwoPictures)
+{
+    Start(s_st1080p60);
+    std::vector<TestPicture_S> pictures;
+    auto lastIdr = [&pictures] {
+        for (size_t i = pictures.size(); i-- > 0;)
+            if (TestStreams_IsIdr(MI_VENC_TYPE_H265, pictures[i]))
+                return (s64)i;
+        return (s64)-1;
+    };
+    for (s32 s32Try = 0; s32Try < 200; s32Try++) {
+        pictures = TestStreams_Get(0);
+        if (lastIdr() >= 0 && pictures.size() - lastIdr() >= 5)
+            break;
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+    ASSERT_GE(lastIdr(), 0);
+    HostMedia_S stState;
+    HostMedia_Get(&stState);
+    u32 u32Next = stState.astVenc[0].u32Seq;
+    ASSERT_EQ(0, HI_Media_Venc_RequestIDR(0));
+    ASSERT_TRUE(TestStreams_Wait(0, (u32)pictures.size() + 10, 2000));
+    pictures = TestStreams_Get(0);
+    auto it = std::find_if(pictures.begin(), pictures.end(), [u32Next](const TestPicture_S &p) {
+        return p.u32Seq >= u32Next && TestStreams_IsIdr(MI_VENC_TYPE_H265, p);
+    });
+    ASSERT_NE(pictures.end(), it);
+    EXPECT_LE(it->u32Seq, u32Next + 1);
+    EXPECT_EQ(2u, it->u32Packs);   // parameter sets, then the slice
+    TestCheckNals(MI_VENC_TYPE_H265, pictures);
+    EXPECT_EQ(0u, TestStreams_Decode(MI_VENC_TYPE_H265, pictures).u32Errors);
+}
+
+// New size, GOP and bit rate on the running main channel: the pictures
+// after the change decode at the new size with a key frame every 30.
+TEST_F(VideoPipelineTest, SetAttrTakesEffectOnRunningChannel)
+{
+    Start(s_st1080p60);
+    MediaVencAttr_S stNew = s_st1080p60.astVenc[0];
+    stNew.u32Width = 1280;
+    stNew.u32Height = 720;
+    stNew.u32Gop = 30;
+    stNew.u32BitRate = 2000;
+    ASSERT_EQ(0, HI_Media_Venc_SetAttr(0, &stNew));
+    HostMedia_S stState;
+    HostMedia_Get(&stState);
+    u32 u32First = stState.astVenc[0].u32Seq;
+    MiVencChnAttr_S stAttr;
+    ASSERT_EQ(MI_SUCCESS, MI_VENC_GetChnAttr(0, &stAttr));
+    EXPECT_EQ(30u, stAttr.stRcAttr.stVbr.u32Gop);
+    EXPECT_EQ(2000000u, stAttr.stRcAttr.stVbr.u32MaxBitRate);
+    EXPECT_EQ(16u, stAttr.stRcAttr.stVbr.u32MaxQp);   // kept as read back
+
+    TestStreams_Clear();
+    ASSERT_TRUE(TestStreams_Wait(0, 75, BUILD_TIMEOUT_MS));
+    std::vector<TestPicture_S> pictures;
+    for (const TestPicture_S &stPic : TestStreams_Get(0))
+        if (stPic.u32Seq >= u32First)
+            pictures.push_back(stPic);
+    ASSERT_GE(pictures.size(), 61u);
+    for (const TestPicture_S &stPic : pictures)
+        EXPECT_EQ((stPic.u32Seq - u32First) % 30 == 0, TestStreams_IsIdr(MI_VENC_TYPE_H265, stPic)) << stPic.u32Seq;
+    TestDecode_S stDec = TestStreams_Decode(MI_VENC_TYPE_H265, pictures);
+    EXPECT_EQ(0u, stDec.u32Errors);
+    EXPECT_EQ(pictures.size(), stDec.u32Frames);
+    EXPECT_EQ(1280u, stDec.u32Width);
+    EXPECT_EQ(720u, stDec.u32Height);
+    for (size_t i = 0; i < stDec.numbers.size(); i++)
+        EXPECT_EQ(i % 30, stDec.numbers[i]);
+}
+
+// The JPEG channel stops after its first picture; each snapshot request
+// then gives exactly one 240 x 240 JPEG.
+TEST_F(VideoPipelineTest, SnapshotGivesOnePicturePerRequest)
+{
+    Start(s_st1080p60);
+    ASSERT_TRUE(TestStreams_Wait(2, 1, BUILD_TIMEOUT_MS));
+    for (s32 s32Shot = 0; s32Shot < 3; s32Shot++) {
+        TestStreams_Clear();
+        std::this_thread::sleep_for(milliseconds(200));
+        EXPECT_EQ(0u, TestStreams_Get(2).size());
+        ASSERT_EQ(0, HI_Media_Start_SnapShot());
+        ASSERT_TRUE(TestStreams_Wait(2, 1, 1000));
+        std::this_thread::sleep_for(milliseconds(200));
+        std::vector<TestPicture_S> pictures = TestStreams_Get(2);
+        ASSERT_EQ(1u, pictures.size());
+        ASSERT_EQ(1u, pictures[0].nals.size());
+        EXPECT_EQ(0, memcmp(pictures[0].nals[0].bytes.data(), "\xff\xd8", 2));
+        TestDecode_S stDec = TestStreams_Decode(MI_VENC_TYPE_JPEG, pictures);
+        EXPECT_EQ(0u, stDec.u32Errors);
+        EXPECT_EQ(1u, stDec.u32Frames);
+        EXPECT_EQ((u32)MEDIA_JPEG_SIZE, stDec.u32Width);
+        EXPECT_EQ((u32)MEDIA_JPEG_SIZE, stDec.u32Height);
+    }
+}
+
+struct MediaVencTest : public testing::Test {
+    void SetUp() override { ASSERT_EQ(0, HI_Media_Init(nullptr)); }
+    void TearDown() override
+    {
+        for (s32 s32Chn = 0; s32Chn < 3; s32Chn++)
+            HI_Media_Venc_Stop(s32Chn);
+        HostMedia_Reset();
+    }
+
+    static MiVencChnAttr_S Attr(s32 s32Chn)
+    {
+        MiVencChnAttr_S stAttr = MiVencChnAttr_S();
+        EXPECT_EQ(MI_SUCCESS, MI_VENC_GetChnAttr((u32)s32Chn, &stAttr));
+        return stAttr;
+    }
+};
+
+// Sizes are rounded up at creation; a later change rounds an H.264 channel
+// down and an H.265 channel up.
+TEST_F(MediaVencTest, CreateRoundsUpSetAttrRoundsH264Down)
+{
+    MediaVencAttr_S stAttr = {MEDIA_VENC_H264, MEDIA_RC_VBR, 1918, 1199, 1366, 767, 60, 60, 60, 4000};
+    ASSERT_EQ(0, HI_Media_Venc_CreateChn(0, &stAttr));
+    MiVencChnAttr_S st = Attr(0);
+    EXPECT_EQ(MI_VENC_TYPE_H264, st.stVeAttr.enType);
+    EXPECT_EQ(1920u, st.stVeAttr.u32MaxPicWidth);
+    EXPECT_EQ(1200u, st.stVeAttr.u32MaxPicHeight);
+    EXPECT_EQ(1920u * 1200 * 2, st.stVeAttr.u32BufSize);
+    EXPECT_EQ(1368u, st.stVeAttr.u32PicWidth);
+    EXPECT_EQ(768u, st.stVeAttr.u32PicHeight);
+    stAttr.u32Height = 768;
+    ASSERT_EQ(0, HI_Media_Venc_SetAttr(0, &stAttr));
+    EXPECT_EQ(1360u, Attr(0).stVeAttr.u32PicWidth);
+    EXPECT_EQ(768u, Attr(0).stVeAttr.u32PicHeight);
+
+    stAttr.enVencType = MEDIA_VENC_H265;
+    ASSERT_EQ(0, HI_Media_Venc_CreateChn(1, &stAttr));
+    EXPECT_EQ(1920u * 1200, Attr(1).stVeAttr.u32BufSize);
+    ASSERT_EQ(0, HI_Media_Venc_SetAttr(1, &stAttr));
+    EXPECT_EQ(1368u, Attr(1).stVeAttr.u32PicWidth);
+}
+
+// Each rate-control mode maps to its engine code and parameter words;
+// channel 0 has a tighter VBR QP range than the others.
+TEST_F(MediaVencTest, RateControlMapping)
+{
+    struct Case_S { u32 enVencType, enRcMode, u32Code; u32 au32Words[7]; };
+    const Case_S astCases[] = {
+        {MEDIA_VENC_H264, MEDIA_RC_CBR, MI_VENC_RC_H264_CBR, {50, 1, 30, 1, 3000000, 1, 0}},
+        {MEDIA_VENC_H265, MEDIA_RC_CBR, MI_VENC_RC_H265_CBR, {50, 1, 30, 1, 3000000, 1, 0}},
+        {MEDIA_VENC_H264, MEDIA_RC_VBR, MI_VENC_RC_H264_VBR, {50, 1, 30, 1, 3000000, 30, 15}},
+        {MEDIA_VENC_H265, MEDIA_RC_VBR, MI_VENC_RC_H265_VBR, {50, 1, 30, 1, 3000000, 30, 15}},
+        {MEDIA_VENC_H264, MEDIA_RC_FIXQP, MI_VENC_RC_H264_FIXQP, {50, 30, 1, 20, 23, 0, 0}},
+        {MEDIA_VENC_H265, MEDIA_RC_FIXQP, MI_VENC_RC_H265_FIXQP, {50, 30, 1, 20, 22, 0, 0}},
+        {MEDIA_VENC_H264, MEDIA_RC_AVBR, MI_VENC_RC_H264_AVBR, {50, 1, 30, 1, 3000000, 40, 12}},
+        {MEDIA_VENC_H265, MEDIA_RC_AVBR, MI_VENC_RC_H265_AVBR, {50, 1, 30, 1, 3000000, 40, 12}},
+    };
+    for (const Case_S &c : astCases) {
+        MediaVencAttr_S stAttr = {c.enVencType, c.enRcMode, 1920, 1200, 640, 360, 50, 30, 25, 3000};
+        ASSERT_EQ(0, HI_Media_Venc_CreateChn(1, &stAttr));
+        MiVencChnAttr_S st = Attr(1);
+        EXPECT_EQ(c.u32Code, st.stRcAttr.enRcMode);
+        EXPECT_EQ(0, memcmp(c.au32Words, &st.stRcAttr.stVbr, sizeof(c.au32Words))) << "mode " << c.enRcMode;
+        ASSERT_EQ(0, HI_Media_Venc_DestroyChn(1));
+    }
+    MediaVencAttr_S stMain = {MEDIA_VENC_H264, MEDIA_RC_VBR, 1920, 1200, 1920, 1080, 60, 60, 60, 4000};
+    ASSERT_EQ(0, HI_Media_Venc_CreateChn(0, &stMain));
+    EXPECT_EQ(16u, Attr(0).stRcAttr.stVbr.u32MaxQp);
+    EXPECT_EQ(12u, Attr(0).stRcAttr.stVbr.u32MinQp);
+}
+
+// A change to mode 0 gives CBR with the new words; any mode above 2 gives AVBR.
+TEST_F(MediaVencTest, SetAttrModes)
+{
+    MediaVencAttr_S stAttr = {MEDIA_VENC_H265, MEDIA_RC_VBR, 1920, 1200, 640, 360, 60, 60, 60, 1000};
+    ASSERT_EQ(0, HI_Media_Venc_CreateChn(1, &stAttr));
+    stAttr.enRcMode = 7;
+    stAttr.u32BitRate = 1500;
+    ASSERT_EQ(0, HI_Media_Venc_SetAttr(1, &stAttr));
+    EXPECT_EQ((u32)MI_VENC_RC_H265_AVBR, Attr(1).stRcAttr.enRcMode);
+    EXPECT_EQ(1500000u, Attr(1).stRcAttr.stVbr.u32MaxBitRate);
+    stAttr.enRcMode = MEDIA_RC_CBR;
+    stAttr.u32Gop = 25;
+    ASSERT_EQ(0, HI_Media_Venc_SetAttr(1, &stAttr));
+    MiVencChnAttr_S st = Attr(1);
+    EXPECT_EQ((u32)MI_VENC_RC_H265_CBR, st.stRcAttr.enRcMode);
+    EXPECT_EQ(25u, st.stRcAttr.stCbr.u32Gop);
+    EXPECT_EQ(1500000u, st.stRcAttr.stCbr.u32BitRate);
+    EXPECT_EQ(1u, st.stRcAttr.stCbr.u32StatTime);
+}
+
+// The JPEG channel: 240 x 240, fixed quality 80, rate from the frame rate
+// over the source rate.
+TEST_F(MediaVencTest, JpegChannel)
+{
+    MediaVencAttr_S stAttr = {MEDIA_VENC_JPEG, MEDIA_RC_CBR, 1920, 1200, 1920, 1080, 60, 60, 30, 4000};
+    ASSERT_EQ(0, HI_Media_Venc_CreateChn(2, &stAttr));
+    MiVencChnAttr_S st = Attr(2);
+    EXPECT_EQ(MI_VENC_TYPE_JPEG, st.stVeAttr.enType);
+    EXPECT_EQ(240u, st.stVeAttr.u32PicWidth);
+    EXPECT_EQ(240u, st.stVeAttr.u32PicHeight);
+    EXPECT_EQ((u32)MI_VENC_RC_JPEG_FIXQP, st.stRcAttr.enRcMode);
+    EXPECT_EQ(30u, st.stRcAttr.stJpeg.u32SrcFrmRateNum);
+    EXPECT_EQ(60u, st.stRcAttr.stJpeg.u32SrcFrmRateDen);
+    MiVencJpegParam_S stParam;
+    ASSERT_EQ(MI_SUCCESS, MI_VENC_GetJpegParam(2, &stParam));
+    EXPECT_EQ(80u, stParam.u32Qfactor);
+}
+
+static std::string Captured(const std::function<void()> &fn)
+{
+    testing::internal::CaptureStdout();
+    fn();
+    return testing::internal::GetCapturedStdout();
+}
+
+// Refusals: an unknown type is logged, an unknown rate-control mode is
+// not, and a channel that exists already fails in the engine.
+TEST_F(MediaVencTest, CreateRefusals)
+{
+    MediaVencAttr_S stAttr = {3, MEDIA_RC_VBR, 1920, 1200, 640, 360, 60, 60, 60, 1000};
+    s32 s32Ret = 0;
+    std::string out = Captured([&] { s32Ret = HI_Media_Venc_CreateChn(0, &stAttr); });
+    EXPECT_EQ(-1, s32Ret);
+    EXPECT_NE(std::string::npos, out.find("]: Not Support VencType(3)!\n")) << out;
+    stAttr.enVencType = MEDIA_VENC_H264;
+    stAttr.enRcMode = 4;
+    out = Captured([&] { s32Ret = HI_Media_Venc_CreateChn(0, &stAttr); });
+    EXPECT_EQ(-1, s32Ret);
+    EXPECT_EQ("", out);
+    stAttr.enRcMode = MEDIA_RC_VBR;
+    ASSERT_EQ(0, HI_Media_Venc_CreateChn(0, &stAttr));
+    out = Captured([&] { s32Ret = HI_Media_Venc_CreateChn(0, &stAttr); });
+    EXPECT_EQ(MI_ERR(MI_MODULE_VENC, MI_ERR_EXIST), s32Ret);
+    EXPECT_NE(std::string::npos, out.find("]: MI_VENC_CreateChn [0] faild with 0xa0020004!\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("]: Media_Venc_Init err!\n")) << out;
+}
+
+static u32 ThreadsNamed(const char *pszName)
+{
+    u32 u32Count = 0;
+    DIR *pDir = opendir("/proc/self/task");
+    for (struct dirent *pEnt; pDir != nullptr && (pEnt = readdir(pDir)) != nullptr;) {
+        std::ifstream in(std::string("/proc/self/task/") + pEnt->d_name + "/comm");
+        std::string name;
+        u32Count += std::getline(in, name) && name == pszName;
+    }
+    if (pDir != nullptr)
+        closedir(pDir);
+    return u32Count;
+}
+
+// Starting a started channel makes no second thread; stopping joins it.
+TEST_F(MediaVencTest, StartTwiceOneThread)
+{
+    MediaVencAttr_S stAttr = {MEDIA_VENC_H264, MEDIA_RC_VBR, 1920, 1200, 640, 360, 60, 60, 60, 1000};
+    ASSERT_EQ(0, HI_Media_Venc_CreateChn(1, &stAttr));
+    ASSERT_EQ(0, HI_Media_Venc_Start(1));
+    ASSERT_EQ(0, HI_Media_Venc_Start(1));
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_EQ(1u, ThreadsNamed("VStream1"));
+    EXPECT_EQ(0, HI_Media_Venc_Stop(1));
+    EXPECT_EQ(0u, ThreadsNamed("VStream1"));
+    EXPECT_EQ(0, HI_Media_Venc_Stop(1));
+    EXPECT_EQ(-1, HI_Media_Venc_Start(MEDIA_VENC_MAX_CHN));
+}
+
+// The sub port's 540 lines become 538; other ports keep what they are given.
+TEST_F(MediaVencTest, ScalerPortSizes)
+{
+    const u32 au32Sizes[7] = {1920, 960, 240, 1080, 540, 240, 0};
+    ASSERT_EQ(0, HI_Media_Vpss_Start(0, 3, au32Sizes));
+    ASSERT_EQ(0, HI_Media_Vpss_SetChannelRes(0, 1, 960, 540));
+    ASSERT_EQ(0, HI_Media_Vpss_SetChannelRes(0, 0, 960, 540));
+    HostMedia_S st;
+    HostMedia_Get(&st);
+    EXPECT_TRUE(st.astVpe[0].bStarted);
+    EXPECT_EQ(538u, st.astVpe[0].au32PortHeight[1]);
+    EXPECT_EQ(540u, st.astVpe[0].au32PortHeight[0]);
+    EXPECT_EQ(240u, st.astVpe[0].au32PortWidth[2]);
+    EXPECT_TRUE(st.astVpe[0].abPortEnabled[2]);
+    EXPECT_FALSE(st.astVpe[0].abPortEnabled[3]);
+    EXPECT_EQ(-1, HI_Media_Vpss_Start(1, 4, au32Sizes));
+    EXPECT_EQ(0, HI_Media_Vpss_Stop(0, 3));
+    HostMedia_Get(&st);
+    EXPECT_FALSE(st.astVpe[0].bCreated);
 }

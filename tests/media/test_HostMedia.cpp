@@ -1,0 +1,393 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <poll.h>
+#include <thread>
+
+#include "platform/MiSnr.h"
+#include "platform/MiVif.h"
+#include "platform/MiVpe.h"
+#include "platform/host/HostMedia.h"
+#include "platform/host/HostSim.h"
+#include "tests/media/MediaTestStreams.h"
+
+using std::chrono::milliseconds;
+
+static const u32 GOP_TIMEOUT_MS = 30000;
+
+static s32 Err(u32 enModId, u32 u32Code)
+{
+    return MI_ERR(enModId, u32Code);
+}
+
+static HostMedia_S State(void)
+{
+    HostMedia_S st;
+    HostMedia_Get(&st);
+    return st;
+}
+
+static MiVencChnAttr_S SmallH264(u32 u32Gop)
+{
+    MiVencChnAttr_S st = MiVencChnAttr_S();
+    st.stVeAttr = {MI_VENC_TYPE_H264, 1920, 1200, 0, 0, 1, 64, 64, 0, 0};
+    st.stRcAttr.enRcMode = MI_VENC_RC_H264_CBR;
+    st.stRcAttr.stCbr = {u32Gop, 1, 60, 1, 200000, 1};
+    return st;
+}
+
+static bool Readable(s32 s32Fd)
+{
+    struct pollfd stPoll = {s32Fd, POLLIN, 0};
+    return poll(&stPoll, 1, 0) == 1;
+}
+
+// Video input 0 on a MIPI pad, scaler 0 with one 64 x 64 port, encoder
+// channel 3 (no thread takes its pictures) bound to it.
+struct HostMediaTest : public testing::Test {
+    void SetUp() override { ASSERT_EQ(MI_SUCCESS, MI_SYS_Init()); }
+    void TearDown() override { HostMedia_Reset(); }
+
+    static void Pad(const char *pszWords) { ASSERT_EQ("ok\n", HostSim_Exec(pszWords)); }
+
+    static void VideoInput(u16 u16Width, u16 u16Height)
+    {
+        ASSERT_EQ(MI_SUCCESS, MI_SNR_Enable(0));
+        MiVifDevAttr_S stDev = {MI_VIF_MODE_MIPI, 3, 0, 2, 0, {0}};
+        ASSERT_EQ(MI_SUCCESS, MI_VIF_SetDevAttr(0, &stDev));
+        ASSERT_EQ(MI_SUCCESS, MI_VIF_EnableDev(0));
+        MiVifChnPortAttr_S stPort = MiVifChnPortAttr_S();
+        stPort.u16CapWidth = stPort.u16DestWidth = u16Width;
+        stPort.u16CapHeight = stPort.u16DestHeight = u16Height;
+        stPort.enPixFormat = MI_PIXFMT_UYVY;
+        ASSERT_EQ(MI_SUCCESS, MI_VIF_SetChnPortAttr(0, 0, &stPort));
+        ASSERT_EQ(MI_SUCCESS, MI_VIF_EnableChnPort(0, 0));
+    }
+
+    static void Scaler(void)
+    {
+        MiVpeChannelAttr_S stAttr = {64, 64, MI_PIXFMT_NV12, MI_VPE_RUN_REALTIME, {0}};
+        ASSERT_EQ(MI_SUCCESS, MI_VPE_CreateChannel(0, &stAttr));
+        ASSERT_EQ(MI_SUCCESS, MI_VPE_StartChannel(0));
+        MiVpePortMode_S stMode = {64, 64, MI_PIXFMT_NV12, 0};
+        ASSERT_EQ(MI_SUCCESS, MI_VPE_SetPortMode(0, 0, &stMode));
+        ASSERT_EQ(MI_SUCCESS, MI_VPE_EnablePort(0, 0));
+    }
+
+    static void Encoder(u32 u32MaxStream)
+    {
+        MiVencChnAttr_S stAttr = SmallH264(10);
+        ASSERT_EQ(MI_SUCCESS, MI_VENC_CreateChn(3, &stAttr));
+        ASSERT_EQ(MI_SUCCESS, MI_VENC_SetMaxStreamCnt(3, u32MaxStream));
+        ASSERT_EQ(MI_SUCCESS, MI_SYS_BindChnPort2(&s_stVif, &s_stVpeIn, 60, 60, MI_SYS_BIND_REALTIME, 0));
+        ASSERT_EQ(MI_SUCCESS, MI_SYS_BindChnPort2(&s_stVpeOut, &s_stVenc, 60, 60, MI_SYS_BIND_FRAME, 0));
+    }
+
+    // Waits until channel 3 has its GOP and u32Queued pictures queued.
+    static bool WaitQueued(u32 u32Queued)
+    {
+        for (u32 u32Ms = 0; u32Ms < GOP_TIMEOUT_MS; u32Ms += 10) {
+            if (State().astVenc[3].u32Queued >= u32Queued)
+                return true;
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        return false;
+    }
+
+    static constexpr MiSysChnPort_S s_stVif = {MI_MODULE_VIF, 0, 0, 0};
+    static constexpr MiSysChnPort_S s_stVpeIn = {MI_MODULE_VPE, 0, 0, 0};
+    static constexpr MiSysChnPort_S s_stVpeOut = {MI_MODULE_VPE, 0, 0, 0};
+    static constexpr MiSysChnPort_S s_stVenc = {MI_MODULE_VENC, MI_VENC_DEV_H264, 3, 0};
+};
+
+// The timing set with command 7 comes back with command 1 and sets the
+// state; a timing the capture cannot take is refused and changes nothing.
+TEST_F(HostMediaTest, PadCommandsCarryStateAndTiming)
+{
+    u8 au8Rec[MI_SNR_VIDEO_INFO_LEN] = {0, 0, 0, 0, 1, 0, 0x80, 0x07, 0x38, 0x04, 60, 0, 0, 0, 0, 0,
+                                        0x80, 0x07, 0, 0, 0x38, 0x04, 0, 0};
+    ASSERT_EQ(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_SET_VIDEO_INFO, sizeof(au8Rec), au8Rec, 1));
+    u32 u32State = 7;
+    ASSERT_EQ(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_GET_STATE, 4, &u32State, 1));
+    EXPECT_EQ((u32)MI_SNR_STATE_LOCK, u32State);
+    u8 au8Back[MI_SNR_VIDEO_INFO_LEN];
+    ASSERT_EQ(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_GET_VIDEO_INFO, sizeof(au8Back), au8Back, 1));
+    EXPECT_EQ(0, memcmp(au8Rec, au8Back, sizeof(au8Rec)));
+
+    u8 au8Big[MI_SNR_VIDEO_INFO_LEN] = {0, 0, 0, 0, 1, 0, 0x00, 0x0f, 0x70, 0x08, 30};
+    EXPECT_EQ(Err(MI_MODULE_SNR, MI_ERR_ILLEGAL_PARAM),
+              MI_SNR_CustFunction(0, MI_SNR_CMD_SET_VIDEO_INFO, sizeof(au8Big), au8Big, 1));
+    EXPECT_EQ(1920u, State().u32PadWidth);
+
+    u8 au8Lost[MI_SNR_VIDEO_INFO_LEN] = {};
+    ASSERT_EQ(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_SET_VIDEO_INFO, sizeof(au8Lost), au8Lost, 1));
+    ASSERT_EQ(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_GET_STATE, 4, &u32State, 1));
+    EXPECT_EQ((u32)MI_SNR_STATE_NO_INPUT, u32State);
+
+    EXPECT_EQ(Err(MI_MODULE_SNR, MI_ERR_ILLEGAL_PARAM), MI_SNR_CustFunction(0, MI_SNR_CMD_GET_STATE, 8, au8Back, 1));
+    EXPECT_EQ(Err(MI_MODULE_SNR, MI_ERR_NOT_SUPPORT), MI_SNR_CustFunction(0, 4, 4, au8Back, 1));
+    EXPECT_EQ(Err(MI_MODULE_SNR, MI_ERR_INVALID_DEVID), MI_SNR_CustFunction(1, 0, 4, au8Back, 1));
+    EXPECT_EQ(Err(MI_MODULE_SNR, MI_ERR_NOT_SUPPORT), MI_SNR_SetPlaneMode(0, true));
+}
+
+// The EDID record is kept as set; one without its flag or longer than the
+// record is refused. The audio record follows the input's audio.
+TEST_F(HostMediaTest, PadEdidAndAudioRecords)
+{
+    u8 au8Rec[MI_SNR_EDID_RECORD_LEN] = {1, 0, 0, 0, 0, 1, 0, 0};
+    for (u32 i = 0; i < 256; i++)
+        au8Rec[8 + i] = (u8)(i * 7);
+    ASSERT_EQ(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_SET_EDID, sizeof(au8Rec), au8Rec, 0));
+    u8 au8Back[MI_SNR_EDID_RECORD_LEN] = {};
+    ASSERT_EQ(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_GET_EDID, sizeof(au8Back), au8Back, 1));
+    EXPECT_EQ(0, memcmp(au8Rec, au8Back, sizeof(au8Rec)));
+    au8Rec[0] = 0;
+    EXPECT_NE(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_SET_EDID, sizeof(au8Rec), au8Rec, 0));
+    au8Rec[0] = 1;
+    au8Rec[5] = 2;   // 513 bytes
+    au8Rec[4] = 1;
+    EXPECT_NE(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_SET_EDID, sizeof(au8Rec), au8Rec, 0));
+
+    u32 au32Audio[3];
+    HostPad_SetAudio(44100);
+    ASSERT_EQ(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_GET_AUDIO_INFO, 12, au32Audio, 1));
+    EXPECT_EQ(1u, au32Audio[0]);
+    EXPECT_EQ(44100u, au32Audio[1]);
+    EXPECT_EQ(2u, au32Audio[2]);
+    HostPad_SetAudio(0);
+    ASSERT_EQ(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_GET_AUDIO_INFO, 12, au32Audio, 1));
+    EXPECT_EQ(0u, au32Audio[0]);
+}
+
+// Pictures flow only while the pad is locked, its output runs, the port is
+// enabled and its window fits the timing.
+TEST_F(HostMediaTest, VideoInputDeliversOnlyWhenAllConditionsHold)
+{
+    Pad("pad 1280x720p60");
+    VideoInput(1280, 720);
+    EXPECT_TRUE(State().bViDelivering);
+    std::this_thread::sleep_for(milliseconds(100));
+    EXPECT_GT(State().u64ViFrames, 2u);
+
+    auto stalls = [](const std::function<void()> &change) {
+        change();
+        u64 u64Before = State().u64ViFrames;
+        std::this_thread::sleep_for(milliseconds(100));
+        return !State().bViDelivering && State().u64ViFrames == u64Before;
+    };
+    EXPECT_TRUE(stalls([] { Pad("pad output off"); }));
+    EXPECT_TRUE(stalls([] { Pad("pad output on"); Pad("pad 1024x768p60"); }));   // window larger than the input
+    EXPECT_TRUE(stalls([] { Pad("pad 1920x1080p60"); ASSERT_EQ(MI_SUCCESS, MI_VIF_DisableChnPort(0, 0)); }));
+    EXPECT_TRUE(stalls([] { ASSERT_EQ(MI_SUCCESS, MI_VIF_EnableChnPort(0, 0)); Pad("pad off"); }));
+    EXPECT_EQ(Err(MI_MODULE_VIF, MI_ERR_NOT_PERM), MI_VIF_DisableDev(0));   // its port is still enabled
+    MiVifDevAttr_S stDev = {MI_VIF_MODE_MIPI, 3, 0, 2, 0, {0}};
+    EXPECT_EQ(Err(MI_MODULE_VIF, MI_ERR_NOT_PERM), MI_VIF_SetDevAttr(0, &stDev));
+    MiVifChnPortAttr_S stPort = MiVifChnPortAttr_S();
+    stPort.u16CapWidth = stPort.u16DestWidth = 640;
+    stPort.u16CapHeight = 480;
+    stPort.u16DestHeight = 240;
+    stPort.enPixFormat = MI_PIXFMT_UYVY;
+    EXPECT_EQ(Err(MI_MODULE_VIF, MI_ERR_ILLEGAL_PARAM), MI_VIF_SetChnPortAttr(4, 0, &stPort));   // no scaling
+    stPort.u16DestHeight = 480;
+    ASSERT_EQ(MI_SUCCESS, MI_VIF_SetChnPortAttr(4, 0, &stPort));
+    EXPECT_EQ(Err(MI_MODULE_VIF, MI_ERR_NOT_PERM), MI_VIF_EnableChnPort(4, 0));   // device 1 is off
+    EXPECT_EQ(Err(MI_MODULE_VIF, MI_ERR_NOT_CONFIG), MI_VIF_EnableChnPort(1, 0));
+}
+
+// A destination takes one source; a second source, an unknown pair, a
+// wrong bind type or a missing destination is refused; destroying a
+// channel drops its binds.
+TEST_F(HostMediaTest, BindRules)
+{
+    EXPECT_EQ(Err(MI_MODULE_SYS, MI_ERR_UNEXIST), MI_SYS_BindChnPort2(&s_stVif, &s_stVpeIn, 60, 60, 4, 0));
+    Scaler();
+    MiVencChnAttr_S stAttr = SmallH264(10);
+    ASSERT_EQ(MI_SUCCESS, MI_VENC_CreateChn(3, &stAttr));
+    ASSERT_EQ(MI_SUCCESS, MI_SYS_BindChnPort2(&s_stVif, &s_stVpeIn, 60, 60, MI_SYS_BIND_REALTIME, 0));
+    EXPECT_EQ(MI_SUCCESS, MI_SYS_BindChnPort2(&s_stVif, &s_stVpeIn, 60, 60, MI_SYS_BIND_REALTIME, 0));
+    MiSysChnPort_S stOther = {MI_MODULE_VIF, 1, 4, 0};
+    EXPECT_EQ(Err(MI_MODULE_SYS, MI_ERR_EXIST), MI_SYS_BindChnPort2(&stOther, &s_stVpeIn, 60, 60, 4, 0));
+    MiSysChnPort_S stWrongDev = s_stVenc;
+    stWrongDev.u32DevId = MI_VENC_DEV_H265;
+    EXPECT_EQ(Err(MI_MODULE_SYS, MI_ERR_UNEXIST), MI_SYS_BindChnPort2(&s_stVpeOut, &stWrongDev, 60, 60, 1, 0));
+    EXPECT_EQ(Err(MI_MODULE_SYS, MI_ERR_ILLEGAL_PARAM), MI_SYS_BindChnPort2(&s_stVpeOut, &s_stVenc, 60, 60, 4, 0));
+    EXPECT_EQ(Err(MI_MODULE_SYS, MI_ERR_NOT_SUPPORT), MI_SYS_BindChnPort2(&s_stVenc, &s_stVpeIn, 60, 60, 1, 0));
+    EXPECT_EQ(Err(MI_MODULE_SYS, MI_ERR_NOT_SUPPORT), MI_SYS_BindChnPort2(&s_stVif, &s_stVenc, 60, 60, 1, 0));
+    ASSERT_EQ(MI_SUCCESS, MI_SYS_BindChnPort2(&s_stVpeOut, &s_stVenc, 60, 60, MI_SYS_BIND_FRAME, 0));
+    MiSysChnPort_S stSrc;
+    ASSERT_EQ(MI_SUCCESS, MI_SYS_GetBindbyDest(&s_stVenc, &stSrc));
+    EXPECT_EQ(0, memcmp(&s_stVpeOut, &stSrc, sizeof(stSrc)));
+    EXPECT_EQ(2u, State().u32Binds);
+
+    ASSERT_EQ(MI_SUCCESS, MI_VENC_DestroyChn(3));
+    EXPECT_EQ(Err(MI_MODULE_SYS, MI_ERR_UNEXIST), MI_SYS_GetBindbyDest(&s_stVenc, &stSrc));
+    EXPECT_EQ(Err(MI_MODULE_VPE, MI_ERR_NOT_PERM), MI_VPE_DestroyChannel(0));   // still started
+    ASSERT_EQ(MI_SUCCESS, MI_SYS_UnBindChnPort(&s_stVif, &s_stVpeIn));
+    EXPECT_EQ(Err(MI_MODULE_SYS, MI_ERR_UNEXIST), MI_SYS_UnBindChnPort(&s_stVif, &s_stVpeIn));
+    EXPECT_EQ(0u, State().u32Binds);
+}
+
+// Nobody takes the pictures: the queue fills to its bound, then drops and
+// counts; the descriptor is readable exactly while a picture is queued;
+// pictures taken around the drops still decode.
+TEST_F(HostMediaTest, BoundedQueueDropsAndCounts)
+{
+    Pad("pad 640x480p60");
+    VideoInput(640, 480);
+    Scaler();
+    Encoder(4);
+    s32 s32Fd = MI_VENC_GetFd(3);
+    ASSERT_GE(s32Fd, 0);
+    EXPECT_EQ(s32Fd, MI_VENC_GetFd(3));
+    EXPECT_FALSE(Readable(s32Fd));
+    ASSERT_EQ(MI_SUCCESS, MI_VENC_StartRecvPic(3));
+    ASSERT_TRUE(WaitQueued(4));
+    std::this_thread::sleep_for(milliseconds(100));
+    HostMedia_S st = State();
+    EXPECT_EQ(4u, st.astVenc[3].u32Queued);
+    EXPECT_GE(st.astVenc[3].u32Dropped, 3u);
+    EXPECT_TRUE(Readable(s32Fd));
+
+    for (u32 u32Round = 0; u32Round < 4; u32Round++) {
+        for (;;) {
+            MiVencChnStat_S stStat;
+            ASSERT_EQ(MI_SUCCESS, MI_VENC_Query(3, &stStat));
+            if (stStat.u32LeftStreamFrames == 0)
+                break;
+            MiVencPack_S astPacks[2];
+            MiVencStream_S stStream = {astPacks, stStat.u32CurPacks, 0};
+            ASSERT_EQ(MI_SUCCESS, MI_VENC_GetStream(3, &stStream, 0));
+            ASSERT_EQ(MI_SUCCESS, TestStreams_Collect(0, &stStream));
+            ASSERT_EQ(MI_SUCCESS, MI_VENC_ReleaseStream(3, &stStream));
+            EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_ILLEGAL_PARAM), MI_VENC_ReleaseStream(3, &stStream));
+        }
+        EXPECT_FALSE(Readable(s32Fd));
+        std::this_thread::sleep_for(milliseconds(150));
+    }
+    std::vector<TestPicture_S> pictures = TestStreams_Get(0);
+    TestStreams_Clear();
+    ASSERT_GE(pictures.size(), 12u);
+    for (size_t i = 1; i < pictures.size(); i++)
+        EXPECT_EQ(pictures[i - 1].u32Seq + 1, pictures[i].u32Seq);
+    TestDecode_S stDec = TestStreams_Decode(MI_VENC_TYPE_H264, pictures);
+    EXPECT_EQ(0u, stDec.u32Errors);
+    EXPECT_EQ(64u, stDec.u32Width);
+    ASSERT_GE(stDec.numbers.size(), 10u);
+    for (size_t i = 1; i < stDec.numbers.size(); i++)
+        EXPECT_EQ((stDec.numbers[i - 1] + 1) % 10, stDec.numbers[i]) << "picture " << i;
+    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_NOT_PERM), MI_VENC_DestroyChn(3));   // still receiving
+    EXPECT_EQ(MI_SUCCESS, MI_VENC_CloseFd(3));
+    EXPECT_EQ(-1, MI_VENC_CloseFd(3));
+}
+
+// "Receive N pictures" gives N and stops; an IDR request restarts the GOP
+// at the next picture, its parameter sets in a pack of their own.
+TEST_F(HostMediaTest, ReceiveNPicturesAndIdrRequest)
+{
+    Pad("pad 640x480p60");
+    VideoInput(640, 480);
+    Scaler();
+    Encoder(16);
+    MiVencRecvPicParam_S stParam = {3};
+    ASSERT_EQ(MI_SUCCESS, MI_VENC_StartRecvPicEx(3, &stParam));
+    ASSERT_TRUE(WaitQueued(3));
+    std::this_thread::sleep_for(milliseconds(100));
+    HostMedia_S st = State();
+    EXPECT_EQ(3u, st.astVenc[3].u32Queued);
+    EXPECT_FALSE(st.astVenc[3].bRecv);
+
+    ASSERT_EQ(MI_SUCCESS, MI_VENC_ResetChn(3));
+    ASSERT_EQ(MI_SUCCESS, MI_VENC_RequestIdr(3, true));
+    stParam.s32RecvPicNum = 2;
+    ASSERT_EQ(MI_SUCCESS, MI_VENC_StartRecvPicEx(3, &stParam));
+    ASSERT_TRUE(WaitQueued(2));
+    MiVencPack_S astPacks[2];
+    MiVencStream_S stStream = {astPacks, 1, 0};
+    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_ILLEGAL_PARAM), MI_VENC_GetStream(3, &stStream, 0));   // needs 2 packs
+    stStream.u32PackCount = 2;
+    ASSERT_EQ(MI_SUCCESS, MI_VENC_GetStream(3, &stStream, 0));
+    ASSERT_EQ(2u, stStream.u32PackCount);
+    EXPECT_EQ((u32)MI_VENC_H264_NAL_SPS, astPacks[0].asPackInfo[0].u32PackType);
+    EXPECT_FALSE(astPacks[0].bFrameEnd);
+    EXPECT_EQ((u32)MI_VENC_H264_NAL_ISLICE, astPacks[1].asPackInfo[0].u32PackType);
+    EXPECT_TRUE(astPacks[1].bFrameEnd);
+    EXPECT_EQ(astPacks[0].u64PTS, astPacks[1].u64PTS);
+    ASSERT_EQ(MI_SUCCESS, MI_VENC_ReleaseStream(3, &stStream));
+    ASSERT_EQ(MI_SUCCESS, MI_VENC_GetStream(3, &stStream, 0));
+    EXPECT_EQ(1u, stStream.u32PackCount);
+    EXPECT_EQ((u32)MI_VENC_H264_NAL_PSLICE, astPacks[0].asPackInfo[0].u32PackType);
+    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_BUF_EMPTY), MI_VENC_GetStream(3, &stStream, 10));
+}
+
+// What the hardware refuses: a second channel on a number, a type change,
+// sizes it cannot encode, a rate control of another codec, an IDR of a
+// JPEG channel, JPEG parameters of a video channel.
+TEST_F(HostMediaTest, EncoderRefusals)
+{
+    MiVencChnAttr_S stAttr = SmallH264(10);
+    ASSERT_EQ(MI_SUCCESS, MI_VENC_CreateChn(3, &stAttr));
+    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_EXIST), MI_VENC_CreateChn(3, &stAttr));
+    MiVencChnAttr_S stBad = stAttr;
+    stBad.stVeAttr.enType = MI_VENC_TYPE_H265;
+    stBad.stRcAttr.enRcMode = MI_VENC_RC_H265_CBR;
+    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_NOT_SUPPORT), MI_VENC_SetChnAttr(3, &stBad));
+    stBad = stAttr;
+    stBad.stVeAttr.u32PicWidth = 1364;
+    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_ILLEGAL_PARAM), MI_VENC_SetChnAttr(3, &stBad));
+    stBad.stVeAttr.u32PicWidth = 1928;
+    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_ILLEGAL_PARAM), MI_VENC_CreateChn(4, &stBad));
+    stBad = stAttr;
+    stBad.stRcAttr.enRcMode = MI_VENC_RC_H265_VBR;
+    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_ILLEGAL_PARAM), MI_VENC_CreateChn(4, &stBad));
+    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_UNEXIST), MI_VENC_RequestIdr(4, true));
+    EXPECT_EQ(-1, MI_VENC_GetFd(4));
+    stBad = stAttr;
+    stBad.stVeAttr.enType = MI_VENC_TYPE_JPEG;
+    stBad.stVeAttr.u32PicWidth = stBad.stVeAttr.u32PicHeight = 240;
+    stBad.stRcAttr.enRcMode = MI_VENC_RC_JPEG_FIXQP;
+    stBad.stRcAttr.stJpeg = {1, 1, 1};
+    ASSERT_EQ(MI_SUCCESS, MI_VENC_CreateChn(4, &stBad));
+    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_NOT_SUPPORT), MI_VENC_RequestIdr(4, true));
+    MiVencJpegParam_S stJpeg = {80, {0}};
+    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_NOT_SUPPORT), MI_VENC_SetJpegParam(3, &stJpeg));
+    stJpeg.u32Qfactor = 101;
+    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_ILLEGAL_PARAM), MI_VENC_SetJpegParam(4, &stJpeg));
+    u32 u32Dev;
+    ASSERT_EQ(MI_SUCCESS, MI_VENC_GetChnDevid(4, &u32Dev));
+    EXPECT_EQ((u32)MI_VENC_DEV_JPEG, u32Dev);
+}
+
+// The engine's calls fail until the system is initialised.
+TEST_F(HostMediaTest, NothingBeforeSysInit)
+{
+    ASSERT_EQ(MI_SUCCESS, MI_SYS_Exit());
+    MiVencChnAttr_S stAttr = SmallH264(10);
+    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_SYS_NOTREADY), MI_VENC_CreateChn(3, &stAttr));
+    EXPECT_EQ(Err(MI_MODULE_VIF, MI_ERR_SYS_NOTREADY), MI_VIF_EnableDev(0));
+    EXPECT_EQ(Err(MI_MODULE_VPE, MI_ERR_SYS_NOTREADY), MI_VPE_StartChannel(0));
+    EXPECT_EQ(Err(MI_MODULE_SYS, MI_ERR_SYS_NOTREADY), MI_SYS_UnBindChnPort(&s_stVif, &s_stVpeIn));
+}
+
+// The sim words: an interlaced input is taken as its fields; a timing the
+// capture cannot take and unknown words are refused; status tells all.
+TEST_F(HostMediaTest, PadWords)
+{
+    Pad("pad 1920x1080i60");
+    HostMedia_S st = State();
+    EXPECT_EQ(540u, st.u32PadHeight);
+    EXPECT_EQ(30u, st.u32PadFps);
+    EXPECT_TRUE(st.bPadInterlace);
+    EXPECT_TRUE(st.bPadOutput);
+    EXPECT_EQ(0u, HostSim_Exec("pad 3840x2160p30").find("error: "));
+    EXPECT_EQ(1920u, State().u32PadWidth);
+    EXPECT_EQ(0u, HostSim_Exec("pad 1920x1080x60").find("error: usage"));
+    MiVencChnAttr_S stAttr = SmallH264(10);
+    ASSERT_EQ(MI_SUCCESS, MI_VENC_CreateChn(3, &stAttr));
+    std::string status = HostSim_Exec("pad status");
+    EXPECT_NE(std::string::npos, status.find("pad: disabled state 2 timing 1920x540i30 output on\n")) << status;
+    EXPECT_NE(std::string::npos, status.find("venc 3: h264 64x64 stopped")) << status;
+    Pad("pad off");
+    EXPECT_EQ((u32)MI_SNR_STATE_NO_INPUT, State().enPadState);
+    EXPECT_FALSE(State().bPadOutput);
+}
