@@ -11,14 +11,14 @@
 #include <pthread.h>
 
 #include "core/Debug.h"
+#include "core/Main.h"
+#include "core/Thread.h"
 
 #define MEDIA_VENC_BIND_FPS      60
 #define MEDIA_VENC_MAX_STREAMS   5
 #define MEDIA_VENC_JPEG_QUALITY  80
 #define MEDIA_VENC_WAIT_MS       100
 #define MEDIA_VENC_GET_MS        1
-
-extern std::atomic<s32> g_bRun;
 
 static std::atomic<MediaVencStreamProc *> g_pfnVENCStreamCallBack{nullptr};
 static std::atomic<s32> g_bStart[MEDIA_VENC_MAX_CHN];    // run flag of each channel's thread
@@ -309,12 +309,9 @@ s32 HI_Media_Venc_Start(s32 s32VencChn)
     if (g_bStart[s32VencChn])
         return 0;
     g_bStart[s32VencChn] = 1;
-    s32 s32Ret = pthread_create(&g_thread[s32VencChn], nullptr, VENC_GetVencStreamProc,
-                                (void *)(intptr_t)s32VencChn);
-    if (s32Ret != 0) {
-        Debug_Log("[%s]: pthread_create err! s32Ret=%#x\n", log_Time(), s32Ret);
+    s32 s32Ret = MAIN_Thread_Create(&g_thread[s32VencChn], VENC_GetVencStreamProc, (void *)(intptr_t)s32VencChn);
+    if (s32Ret != 0)
         g_bStart[s32VencChn] = 0;
-    }
     return s32Ret;
 }
 

@@ -17,8 +17,6 @@ extern "C" {
 #include "platform/host/HostSim.h"
 #include "tests/media/MediaTestStreams.h"
 
-std::atomic<s32> g_bRun{1};
-
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
