@@ -238,62 +238,64 @@ s32 MI_VIF_DisableDev(u32 u32Dev)
     return HostVif_SetDevEnabled(u32Dev, false);
 }
 
-// The port of a call, or null with *ps32Ret set.
-static HostVifPort_S *HostVif_Port(HostEngine_S *pstEng, u32 u32Chn, u32 u32Port, s32 *ps32Ret)
-{
-    *ps32Ret = !pstEng->bInit ? HostVif_Err(MI_ERR_SYS_NOTREADY)
-             : u32Chn >= MI_VIF_MAX_CHN ? HostVif_Err(MI_ERR_INVALID_CHNID)
-             : u32Port >= MI_VIF_MAX_PORT ? HostVif_Err(MI_ERR_ILLEGAL_PARAM) : MI_SUCCESS;
-    return *ps32Ret == MI_SUCCESS ? &pstEng->astVifPort[u32Chn][u32Port] : nullptr;
-}
+// One call on a port of the video input: the engine's lock, and the port
+// when the engine runs and the numbers are good; else pstPort is null and
+// s32Ret says why.
+struct HostVifCall_S {
+    HostLock_S l;
+    s32 s32Ret;
+    HostVifPort_S *pstPort;
+
+    HostVifCall_S(u32 u32Chn, u32 u32Port)
+    {
+        s32Ret = !l.pstEng->bInit ? HostVif_Err(MI_ERR_SYS_NOTREADY)
+               : u32Chn >= MI_VIF_MAX_CHN ? HostVif_Err(MI_ERR_INVALID_CHNID)
+               : u32Port >= MI_VIF_MAX_PORT ? HostVif_Err(MI_ERR_ILLEGAL_PARAM) : MI_SUCCESS;
+        pstPort = s32Ret == MI_SUCCESS ? &l.pstEng->astVifPort[u32Chn][u32Port] : nullptr;
+    }
+};
 
 s32 MI_VIF_SetChnPortAttr(u32 u32Chn, u32 u32Port, const MiVifChnPortAttr_S *pstAttr)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVifPort_S *pstPort = HostVif_Port(l.pstEng, u32Chn, u32Port, &s32Ret);
-    if (pstPort == nullptr)
-        return s32Ret;
+    HostVifCall_S c(u32Chn, u32Port);
+    if (c.pstPort == nullptr)
+        return c.s32Ret;
     if (pstAttr == nullptr)
         return HostVif_Err(MI_ERR_NULL_PTR);
-    if (pstPort->bEnabled)
+    if (c.pstPort->bEnabled)
         return HostVif_Err(MI_ERR_NOT_PERM);
     // The video input crops but does not scale.
     if (pstAttr->u16CapWidth == 0 || pstAttr->u16CapHeight == 0 || pstAttr->u16DestWidth != pstAttr->u16CapWidth ||
         pstAttr->u16DestHeight != pstAttr->u16CapHeight || pstAttr->enScanMode > 1 || pstAttr->enCapSel > 3 ||
         (pstAttr->enPixFormat != MI_PIXFMT_YUYV && pstAttr->enPixFormat != MI_PIXFMT_UYVY))
         return HostVif_Err(MI_ERR_ILLEGAL_PARAM);
-    pstPort->stAttr = *pstAttr;
-    pstPort->bAttrSet = true;
+    c.pstPort->stAttr = *pstAttr;
+    c.pstPort->bAttrSet = true;
     return MI_SUCCESS;
 }
 
 s32 MI_VIF_EnableChnPort(u32 u32Chn, u32 u32Port)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVifPort_S *pstPort = HostVif_Port(l.pstEng, u32Chn, u32Port, &s32Ret);
-    if (pstPort == nullptr)
-        return s32Ret;
-    if (!pstPort->bAttrSet)
+    HostVifCall_S c(u32Chn, u32Port);
+    if (c.pstPort == nullptr)
+        return c.s32Ret;
+    if (!c.pstPort->bAttrSet)
         return HostVif_Err(MI_ERR_NOT_CONFIG);
-    if (!l.pstEng->astVifDev[u32Chn / MI_VIF_CHN_PER_DEV].bEnabled)
+    if (!c.l.pstEng->astVifDev[u32Chn / MI_VIF_CHN_PER_DEV].bEnabled)
         return HostVif_Err(MI_ERR_NOT_PERM);
-    pstPort->bEnabled = true;
-    HostEngine_Changed(l.pstEng);
+    c.pstPort->bEnabled = true;
+    HostEngine_Changed(c.l.pstEng);
     return MI_SUCCESS;
 }
 
 s32 MI_VIF_DisableChnPort(u32 u32Chn, u32 u32Port)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVifPort_S *pstPort = HostVif_Port(l.pstEng, u32Chn, u32Port, &s32Ret);
-    if (pstPort == nullptr)
-        return s32Ret;
-    pstPort->bEnabled = false;
-    HostEngine_Changed(l.pstEng);
-    return MI_SUCCESS;
+    HostVifCall_S c(u32Chn, u32Port);
+    if (c.pstPort != nullptr) {
+        c.pstPort->bEnabled = false;
+        HostEngine_Changed(c.l.pstEng);
+    }
+    return c.s32Ret;
 }
 
 static s32 HostVpe_Err(u32 u32Code)
@@ -301,14 +303,23 @@ static s32 HostVpe_Err(u32 u32Code)
     return MI_ERR(MI_MODULE_VPE, u32Code);
 }
 
-// The created channel of a call, or null with *ps32Ret set.
-static HostVpeChn_S *HostVpe_Chn(HostEngine_S *pstEng, u32 u32Chn, s32 *ps32Ret)
-{
-    *ps32Ret = !pstEng->bInit ? HostVpe_Err(MI_ERR_SYS_NOTREADY)
-             : u32Chn >= MI_VPE_MAX_CHN ? HostVpe_Err(MI_ERR_INVALID_CHNID)
-             : !pstEng->astVpe[u32Chn].bCreated ? HostVpe_Err(MI_ERR_UNEXIST) : MI_SUCCESS;
-    return *ps32Ret == MI_SUCCESS ? &pstEng->astVpe[u32Chn] : nullptr;
-}
+// One call on a scaler channel: the engine's lock, and the channel when
+// the engine runs, the channel exists and the call's argument is there
+// (bArg); else pstChn is null and s32Ret says why.
+struct HostVpeCall_S {
+    HostLock_S l;
+    s32 s32Ret;
+    HostVpeChn_S *pstChn;
+
+    explicit HostVpeCall_S(u32 u32Chn, bool bArg = true)
+    {
+        s32Ret = !l.pstEng->bInit ? HostVpe_Err(MI_ERR_SYS_NOTREADY)
+               : u32Chn >= MI_VPE_MAX_CHN ? HostVpe_Err(MI_ERR_INVALID_CHNID)
+               : !l.pstEng->astVpe[u32Chn].bCreated ? HostVpe_Err(MI_ERR_UNEXIST)
+               : !bArg ? HostVpe_Err(MI_ERR_NULL_PTR) : MI_SUCCESS;
+        pstChn = s32Ret == MI_SUCCESS ? &l.pstEng->astVpe[u32Chn] : nullptr;
+    }
+};
 
 static bool HostVpe_PixFormatOk(u32 enPixFormat)
 {
@@ -317,19 +328,18 @@ static bool HostVpe_PixFormatOk(u32 enPixFormat)
 
 s32 MI_VPE_CreateChannel(u32 u32Chn, const MiVpeChannelAttr_S *pstAttr)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    if (HostVpe_Chn(l.pstEng, u32Chn, &s32Ret) != nullptr)
+    HostVpeCall_S c(u32Chn);
+    if (c.pstChn != nullptr)
         return HostVpe_Err(MI_ERR_EXIST);
-    if (s32Ret != HostVpe_Err(MI_ERR_UNEXIST))
-        return s32Ret;
+    if (c.s32Ret != HostVpe_Err(MI_ERR_UNEXIST))
+        return c.s32Ret;
     if (pstAttr == nullptr)
         return HostVpe_Err(MI_ERR_NULL_PTR);
     if (pstAttr->u32MaxWidth == 0 || pstAttr->u32MaxWidth > MI_VPE_MAX_WIDTH || pstAttr->u32MaxHeight == 0 ||
         pstAttr->u32MaxHeight > MI_VPE_MAX_HEIGHT || !HostVpe_PixFormatOk(pstAttr->enPixFormat) ||
         (pstAttr->enRunningMode != MI_VPE_RUN_FRAME && pstAttr->enRunningMode != MI_VPE_RUN_REALTIME))
         return HostVpe_Err(MI_ERR_ILLEGAL_PARAM);
-    HostVpeChn_S &stChn = l.pstEng->astVpe[u32Chn];
+    HostVpeChn_S &stChn = c.l.pstEng->astVpe[u32Chn];
     stChn = HostVpeChn_S();
     stChn.bCreated = true;
     stChn.stAttr = *pstAttr;
@@ -339,56 +349,43 @@ s32 MI_VPE_CreateChannel(u32 u32Chn, const MiVpeChannelAttr_S *pstAttr)
 
 s32 MI_VPE_DestroyChannel(u32 u32Chn)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVpeChn_S *pstChn = HostVpe_Chn(l.pstEng, u32Chn, &s32Ret);
-    if (pstChn == nullptr)
-        return s32Ret;
-    if (pstChn->bStarted)
+    HostVpeCall_S c(u32Chn);
+    if (c.pstChn == nullptr)
+        return c.s32Ret;
+    if (c.pstChn->bStarted)
         return HostVpe_Err(MI_ERR_NOT_PERM);
-    HostSys_DropBinds(l.pstEng, MI_MODULE_VPE, u32Chn);
-    *pstChn = HostVpeChn_S();
+    HostSys_DropBinds(c.l.pstEng, MI_MODULE_VPE, u32Chn);
+    *c.pstChn = HostVpeChn_S();
     return MI_SUCCESS;
 }
 
 s32 MI_VPE_GetChannelParam(u32 u32Chn, MiVpeChannelParam_S *pstParam)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVpeChn_S *pstChn = HostVpe_Chn(l.pstEng, u32Chn, &s32Ret);
-    if (pstChn == nullptr)
-        return s32Ret;
-    if (pstParam == nullptr)
-        return HostVpe_Err(MI_ERR_NULL_PTR);
-    *pstParam = pstChn->stParam;
-    return MI_SUCCESS;
+    HostVpeCall_S c(u32Chn, pstParam != nullptr);
+    if (c.pstChn != nullptr)
+        *pstParam = c.pstChn->stParam;
+    return c.s32Ret;
 }
 
 s32 MI_VPE_SetChannelParam(u32 u32Chn, const MiVpeChannelParam_S *pstParam)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVpeChn_S *pstChn = HostVpe_Chn(l.pstEng, u32Chn, &s32Ret);
-    if (pstChn == nullptr)
-        return s32Ret;
-    if (pstParam == nullptr)
-        return HostVpe_Err(MI_ERR_NULL_PTR);
+    HostVpeCall_S c(u32Chn, pstParam != nullptr);
+    if (c.pstChn == nullptr)
+        return c.s32Ret;
     if (pstParam->u32Contrast > HOST_VPE_LEVEL_MAX || pstParam->u32Brightness > HOST_VPE_LEVEL_MAX ||
         pstParam->u32Saturation > HOST_VPE_LEVEL_MAX || pstParam->u32Sharpness > HOST_VPE_LEVEL_MAX ||
         pstParam->bMirror > 1 || pstParam->bFlip > 1)
         return HostVpe_Err(MI_ERR_ILLEGAL_PARAM);
-    pstChn->stParam = *pstParam;
+    c.pstChn->stParam = *pstParam;
     return MI_SUCCESS;
 }
 
 static s32 HostVpe_SetStarted(u32 u32Chn, bool bStarted)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVpeChn_S *pstChn = HostVpe_Chn(l.pstEng, u32Chn, &s32Ret);
-    if (pstChn != nullptr)
-        pstChn->bStarted = bStarted;
-    return s32Ret;
+    HostVpeCall_S c(u32Chn);
+    if (c.pstChn != nullptr)
+        c.pstChn->bStarted = bStarted;
+    return c.s32Ret;
 }
 
 s32 MI_VPE_StartChannel(u32 u32Chn)
@@ -403,35 +400,29 @@ s32 MI_VPE_StopChannel(u32 u32Chn)
 
 s32 MI_VPE_SetPortMode(u32 u32Chn, u32 u32Port, const MiVpePortMode_S *pstMode)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVpeChn_S *pstChn = HostVpe_Chn(l.pstEng, u32Chn, &s32Ret);
-    if (pstChn == nullptr)
-        return s32Ret;
-    if (pstMode == nullptr)
-        return HostVpe_Err(MI_ERR_NULL_PTR);
+    HostVpeCall_S c(u32Chn, pstMode != nullptr);
+    if (c.pstChn == nullptr)
+        return c.s32Ret;
     if (u32Port >= MI_VPE_MAX_PORT || pstMode->u16Width == 0 || pstMode->u16Width > MI_VPE_MAX_WIDTH ||
         pstMode->u16Height == 0 || pstMode->u16Height > MI_VPE_MAX_HEIGHT || !HostVpe_PixFormatOk(pstMode->enPixFormat))
         return HostVpe_Err(MI_ERR_ILLEGAL_PARAM);
     if (pstMode->enCompressMode != 0)
         return HostVpe_Err(MI_ERR_NOT_SUPPORT);
-    pstChn->astPort[u32Port] = *pstMode;
-    pstChn->abPortSet[u32Port] = true;
+    c.pstChn->astPort[u32Port] = *pstMode;
+    c.pstChn->abPortSet[u32Port] = true;
     return MI_SUCCESS;
 }
 
 static s32 HostVpe_SetPortEnabled(u32 u32Chn, u32 u32Port, bool bEnabled)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVpeChn_S *pstChn = HostVpe_Chn(l.pstEng, u32Chn, &s32Ret);
-    if (pstChn == nullptr)
-        return s32Ret;
+    HostVpeCall_S c(u32Chn);
+    if (c.pstChn == nullptr)
+        return c.s32Ret;
     if (u32Port >= MI_VPE_MAX_PORT)
         return HostVpe_Err(MI_ERR_ILLEGAL_PARAM);
-    if (bEnabled && !pstChn->abPortSet[u32Port])
+    if (bEnabled && !c.pstChn->abPortSet[u32Port])
         return HostVpe_Err(MI_ERR_NOT_CONFIG);
-    pstChn->abPortEnabled[u32Port] = bEnabled;
+    c.pstChn->abPortEnabled[u32Port] = bEnabled;
     return MI_SUCCESS;
 }
 

@@ -40,6 +40,17 @@ static void HostSim_Status(std::string *pReply)
     snprintf(az, sizeof(az), "video input: %s, %llu pictures; %u binds\n", st.bViDelivering ? "delivering" : "idle",
              (unsigned long long)st.u64ViFrames, st.u32Binds);
     *pReply += az;
+    for (u32 i = 0; i < MI_VPE_MAX_CHN; i++) {
+        const HostVpeInfo_S &v = st.astVpe[i];
+        if (!v.bCreated)
+            continue;
+        *pReply += "vpe " + std::to_string(i) + (v.bStarted ? ": started," : ": stopped,");
+        for (u32 u32Port = 0; u32Port < MI_VPE_MAX_PORT; u32Port++)
+            if (v.abPortEnabled[u32Port])
+                *pReply += " port " + std::to_string(u32Port) + " " + std::to_string(v.au32PortWidth[u32Port]) + "x" +
+                           std::to_string(v.au32PortHeight[u32Port]);
+        *pReply += "\n";
+    }
     for (u32 i = 0; i < MI_VENC_MAX_CHN; i++) {
         const HostVencInfo_S &v = st.astVenc[i];
         if (!v.bCreated)
@@ -71,8 +82,9 @@ static s32 HostSim_Pad(const std::vector<std::string> &words, std::string *pRepl
         HostPad_SetOutput(words[2] == "on");
         return 0;
     }
-    if (words.size() == 3 && arg == "audio" && sscanf(words[2].c_str(), "%u", &u32Fps) == 1) {
-        HostPad_SetAudio(u32Fps);
+    u32 u32Rate;
+    if (words.size() == 3 && arg == "audio" && sscanf(words[2].c_str(), "%u", &u32Rate) == 1) {
+        HostPad_SetAudio(u32Rate);
         return 0;
     }
     char cEnd;

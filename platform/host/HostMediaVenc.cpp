@@ -25,14 +25,24 @@ u32 HostVenc_DevId(u32 enType)
          : enType == MI_VENC_TYPE_H265 ? MI_VENC_DEV_H265 : MI_VENC_DEV_JPEG;
 }
 
-// The created channel of a call, or null with *ps32Ret set.
-static HostVencChn_S *HostVenc_Chn(HostEngine_S *pstEng, u32 u32Chn, s32 *ps32Ret)
-{
-    *ps32Ret = !pstEng->bInit ? HostVenc_Err(MI_ERR_SYS_NOTREADY)
-             : u32Chn >= MI_VENC_MAX_CHN ? HostVenc_Err(MI_ERR_INVALID_CHNID)
-             : !pstEng->astVenc[u32Chn].bCreated ? HostVenc_Err(MI_ERR_UNEXIST) : MI_SUCCESS;
-    return *ps32Ret == MI_SUCCESS ? &pstEng->astVenc[u32Chn] : nullptr;
-}
+// One call on a channel: the engine's lock, and the channel when the
+// engine runs, the channel exists and the call's argument is there (bArg);
+// else pstChn is null and s32Ret says why.
+struct HostVencCall_S {
+    HostLock_S l;
+    s32 s32Ret;
+    HostVencChn_S *pstChn;
+
+    explicit HostVencCall_S(u32 u32Chn, bool bArg = true)
+    {
+        HostEngine_S *pstEng = l.pstEng;
+        s32Ret = !pstEng->bInit ? HostVenc_Err(MI_ERR_SYS_NOTREADY)
+               : u32Chn >= MI_VENC_MAX_CHN ? HostVenc_Err(MI_ERR_INVALID_CHNID)
+               : !pstEng->astVenc[u32Chn].bCreated ? HostVenc_Err(MI_ERR_UNEXIST)
+               : !bArg ? HostVenc_Err(MI_ERR_NULL_PTR) : MI_SUCCESS;
+        pstChn = s32Ret == MI_SUCCESS ? &pstEng->astVenc[u32Chn] : nullptr;
+    }
+};
 
 static bool HostVenc_RateOk(u32 u32Num, u32 u32Den)
 {
@@ -117,16 +127,15 @@ static void HostVenc_Clear(HostVencChn_S *pstChn)
 
 s32 MI_VENC_CreateChn(u32 u32Chn, const MiVencChnAttr_S *pstAttr)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    if (HostVenc_Chn(l.pstEng, u32Chn, &s32Ret) != nullptr)
+    HostVencCall_S c(u32Chn);
+    if (c.pstChn != nullptr)
         return HostVenc_Err(MI_ERR_EXIST);
-    if (s32Ret != HostVenc_Err(MI_ERR_UNEXIST))
-        return s32Ret;
-    s32Ret = HostVenc_CheckAttr(pstAttr);
+    if (c.s32Ret != HostVenc_Err(MI_ERR_UNEXIST))
+        return c.s32Ret;
+    s32 s32Ret = HostVenc_CheckAttr(pstAttr);
     if (s32Ret != MI_SUCCESS)
         return s32Ret;
-    HostVencChn_S &stChn = l.pstEng->astVenc[u32Chn];
+    HostVencChn_S &stChn = c.l.pstEng->astVenc[u32Chn];
     if (stChn.s32EventFd < 0)
         stChn.s32EventFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (stChn.s32EventFd < 0)
@@ -142,21 +151,19 @@ s32 MI_VENC_CreateChn(u32 u32Chn, const MiVencChnAttr_S *pstAttr)
 
 static s32 HostVenc_ClearStopped(u32 u32Chn, bool bDestroy)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVencChn_S *pstChn = HostVenc_Chn(l.pstEng, u32Chn, &s32Ret);
-    if (pstChn == nullptr)
-        return s32Ret;
-    if (pstChn->bRecv)
+    HostVencCall_S c(u32Chn);
+    if (c.pstChn == nullptr)
+        return c.s32Ret;
+    if (c.pstChn->bRecv)
         return HostVenc_Err(MI_ERR_NOT_PERM);
-    HostVenc_Drain(pstChn);
-    pstChn->held.clear();
-    pstChn->u32GopPos = 0;
+    HostVenc_Drain(c.pstChn);
+    c.pstChn->held.clear();
+    c.pstChn->u32GopPos = 0;
     if (bDestroy) {
-        HostSys_DropBinds(l.pstEng, MI_MODULE_VENC, u32Chn);
-        HostVenc_Clear(pstChn);
+        HostSys_DropBinds(c.l.pstEng, MI_MODULE_VENC, u32Chn);
+        HostVenc_Clear(c.pstChn);
     }
-    l.pstEng->cvStream.notify_all();
+    c.l.pstEng->cvStream.notify_all();
     return MI_SUCCESS;
 }
 
@@ -172,107 +179,86 @@ s32 MI_VENC_ResetChn(u32 u32Chn)
 
 s32 MI_VENC_GetChnAttr(u32 u32Chn, MiVencChnAttr_S *pstAttr)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVencChn_S *pstChn = HostVenc_Chn(l.pstEng, u32Chn, &s32Ret);
-    if (pstChn == nullptr)
-        return s32Ret;
-    if (pstAttr == nullptr)
-        return HostVenc_Err(MI_ERR_NULL_PTR);
-    *pstAttr = pstChn->stAttr;
-    return MI_SUCCESS;
+    HostVencCall_S c(u32Chn, pstAttr != nullptr);
+    if (c.pstChn != nullptr)
+        *pstAttr = c.pstChn->stAttr;
+    return c.s32Ret;
 }
 
 s32 MI_VENC_SetChnAttr(u32 u32Chn, const MiVencChnAttr_S *pstAttr)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVencChn_S *pstChn = HostVenc_Chn(l.pstEng, u32Chn, &s32Ret);
-    if (pstChn == nullptr)
-        return s32Ret;
-    s32Ret = HostVenc_CheckAttr(pstAttr);
+    HostVencCall_S c(u32Chn);
+    if (c.pstChn == nullptr)
+        return c.s32Ret;
+    s32 s32Ret = HostVenc_CheckAttr(pstAttr);
     if (s32Ret != MI_SUCCESS)
         return s32Ret;
-    if (pstAttr->stVeAttr.enType != pstChn->stAttr.stVeAttr.enType)
+    if (pstAttr->stVeAttr.enType != c.pstChn->stAttr.stVeAttr.enType)
         return HostVenc_Err(MI_ERR_NOT_SUPPORT);
-    pstChn->stAttr = *pstAttr;
-    pstChn->bGopStale = true;
+    c.pstChn->stAttr = *pstAttr;
+    c.pstChn->bGopStale = true;
     return MI_SUCCESS;
 }
 
-// The created JPEG channel of a call, or null with *ps32Ret set.
-static HostVencChn_S *HostVenc_JpegChn(HostEngine_S *pstEng, u32 u32Chn, const void *pvParam, s32 *ps32Ret)
+// JPEG parameters belong to JPEG channels only.
+static s32 HostVenc_CheckJpeg(const HostVencCall_S &c)
 {
-    HostVencChn_S *pstChn = HostVenc_Chn(pstEng, u32Chn, ps32Ret);
-    if (pstChn != nullptr && pvParam == nullptr)
-        *ps32Ret = HostVenc_Err(MI_ERR_NULL_PTR);
-    else if (pstChn != nullptr && pstChn->stAttr.stVeAttr.enType != MI_VENC_TYPE_JPEG)
-        *ps32Ret = HostVenc_Err(MI_ERR_NOT_SUPPORT);
-    return *ps32Ret == MI_SUCCESS ? pstChn : nullptr;
+    if (c.pstChn != nullptr && c.pstChn->stAttr.stVeAttr.enType != MI_VENC_TYPE_JPEG)
+        return HostVenc_Err(MI_ERR_NOT_SUPPORT);
+    return c.s32Ret;
 }
 
 s32 MI_VENC_GetJpegParam(u32 u32Chn, MiVencJpegParam_S *pstParam)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVencChn_S *pstChn = HostVenc_JpegChn(l.pstEng, u32Chn, pstParam, &s32Ret);
-    if (pstChn != nullptr)
-        *pstParam = pstChn->stJpeg;
+    HostVencCall_S c(u32Chn, pstParam != nullptr);
+    s32 s32Ret = HostVenc_CheckJpeg(c);
+    if (s32Ret == MI_SUCCESS)
+        *pstParam = c.pstChn->stJpeg;
     return s32Ret;
 }
 
 s32 MI_VENC_SetJpegParam(u32 u32Chn, const MiVencJpegParam_S *pstParam)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVencChn_S *pstChn = HostVenc_JpegChn(l.pstEng, u32Chn, pstParam, &s32Ret);
-    if (pstChn == nullptr)
+    HostVencCall_S c(u32Chn, pstParam != nullptr);
+    s32 s32Ret = HostVenc_CheckJpeg(c);
+    if (s32Ret != MI_SUCCESS)
         return s32Ret;
     if (pstParam->u32Qfactor == 0 || pstParam->u32Qfactor > 100)
         return HostVenc_Err(MI_ERR_ILLEGAL_PARAM);
-    pstChn->stJpeg = *pstParam;
-    pstChn->bGopStale = true;
+    c.pstChn->stJpeg = *pstParam;
+    c.pstChn->bGopStale = true;
     return MI_SUCCESS;
 }
 
 s32 MI_VENC_SetMaxStreamCnt(u32 u32Chn, u32 u32MaxStrmCnt)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVencChn_S *pstChn = HostVenc_Chn(l.pstEng, u32Chn, &s32Ret);
-    if (pstChn == nullptr)
-        return s32Ret;
+    HostVencCall_S c(u32Chn);
+    if (c.pstChn == nullptr)
+        return c.s32Ret;
     if (u32MaxStrmCnt == 0 || u32MaxStrmCnt > MI_VENC_MAX_STREAM_CNT)
         return HostVenc_Err(MI_ERR_ILLEGAL_PARAM);
-    pstChn->u32MaxStream = u32MaxStrmCnt;
+    c.pstChn->u32MaxStream = u32MaxStrmCnt;
     return MI_SUCCESS;
 }
 
 s32 MI_VENC_GetChnDevid(u32 u32Chn, u32 *pu32DevId)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVencChn_S *pstChn = HostVenc_Chn(l.pstEng, u32Chn, &s32Ret);
-    if (pstChn == nullptr)
-        return s32Ret;
-    if (pu32DevId == nullptr)
-        return HostVenc_Err(MI_ERR_NULL_PTR);
-    *pu32DevId = HostVenc_DevId(pstChn->stAttr.stVeAttr.enType);
-    return MI_SUCCESS;
+    HostVencCall_S c(u32Chn, pu32DevId != nullptr);
+    if (c.pstChn != nullptr)
+        *pu32DevId = HostVenc_DevId(c.pstChn->stAttr.stVeAttr.enType);
+    return c.s32Ret;
 }
 
 // Receiving on (s32Pictures pictures, -1: no limit) or off.
 static s32 HostVenc_SetRecv(u32 u32Chn, bool bRecv, s32 s32Pictures)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVencChn_S *pstChn = HostVenc_Chn(l.pstEng, u32Chn, &s32Ret);
-    if (pstChn == nullptr)
-        return s32Ret;
-    pstChn->bRecv = bRecv;
-    pstChn->s32RecvLeft = s32Pictures;
-    pstChn->bGopStale = true;
-    return MI_SUCCESS;
+    HostVencCall_S c(u32Chn);
+    if (c.pstChn != nullptr) {
+        c.pstChn->bRecv = bRecv;
+        c.pstChn->s32RecvLeft = s32Pictures;
+        c.pstChn->bGopStale = true;
+    }
+    return c.s32Ret;
 }
 
 s32 MI_VENC_StartRecvPic(u32 u32Chn)
@@ -297,27 +283,23 @@ s32 MI_VENC_StopRecvPic(u32 u32Chn)
 s32 MI_VENC_RequestIdr(u32 u32Chn, bool bInstant)
 {
     (void)bInstant;   // the next picture is the soonest a replayed GOP can restart
-    HostLock_S l;
-    s32 s32Ret;
-    HostVencChn_S *pstChn = HostVenc_Chn(l.pstEng, u32Chn, &s32Ret);
-    if (pstChn == nullptr)
-        return s32Ret;
-    if (pstChn->stAttr.stVeAttr.enType == MI_VENC_TYPE_JPEG)
+    HostVencCall_S c(u32Chn);
+    if (c.pstChn == nullptr)
+        return c.s32Ret;
+    if (c.pstChn->stAttr.stVeAttr.enType == MI_VENC_TYPE_JPEG)
         return HostVenc_Err(MI_ERR_NOT_SUPPORT);
-    pstChn->bIdrPending = true;
+    c.pstChn->bIdrPending = true;
     return MI_SUCCESS;
 }
 
 s32 MI_VENC_GetFd(u32 u32Chn)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVencChn_S *pstChn = HostVenc_Chn(l.pstEng, u32Chn, &s32Ret);
-    if (pstChn == nullptr)
+    HostVencCall_S c(u32Chn);
+    if (c.pstChn == nullptr)
         return -1;
-    if (pstChn->s32UserFd < 0)
-        pstChn->s32UserFd = fcntl(pstChn->s32EventFd, F_DUPFD_CLOEXEC, 0);
-    return pstChn->s32UserFd;
+    if (c.pstChn->s32UserFd < 0)
+        c.pstChn->s32UserFd = fcntl(c.pstChn->s32EventFd, F_DUPFD_CLOEXEC, 0);
+    return c.pstChn->s32UserFd;
 }
 
 s32 MI_VENC_CloseFd(u32 u32Chn)
@@ -332,36 +314,30 @@ s32 MI_VENC_CloseFd(u32 u32Chn)
 
 s32 MI_VENC_Query(u32 u32Chn, MiVencChnStat_S *pstStat)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVencChn_S *pstChn = HostVenc_Chn(l.pstEng, u32Chn, &s32Ret);
-    if (pstChn == nullptr)
-        return s32Ret;
-    if (pstStat == nullptr)
-        return HostVenc_Err(MI_ERR_NULL_PTR);
+    HostVencCall_S c(u32Chn, pstStat != nullptr);
+    if (c.pstChn == nullptr)
+        return c.s32Ret;
+    const HostVencChn_S &stChn = *c.pstChn;
     *pstStat = MiVencChnStat_S();
-    pstStat->u32LeftStreamFrames = (u32)pstChn->queue.size();
-    for (const HostVencOut_S &stOut : pstChn->queue)
+    pstStat->u32LeftStreamFrames = (u32)stChn.queue.size();
+    for (const HostVencOut_S &stOut : stChn.queue)
         pstStat->u32LeftStreamBytes += (u32)stOut.data.size();
-    pstStat->u32CurPacks = pstChn->queue.empty() ? 0 : pstChn->queue.front().u32PackCount;
-    pstStat->u32LeftRecvPics = pstChn->bRecv && pstChn->s32RecvLeft > 0 ? (u32)pstChn->s32RecvLeft : 0;
+    pstStat->u32CurPacks = stChn.queue.empty() ? 0 : stChn.queue.front().u32PackCount;
+    pstStat->u32LeftRecvPics = stChn.bRecv && stChn.s32RecvLeft > 0 ? (u32)stChn.s32RecvLeft : 0;
     return MI_SUCCESS;
 }
 
 s32 MI_VENC_GetStream(u32 u32Chn, MiVencStream_S *pstStream, s32 s32MilliSec)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    if (HostVenc_Chn(l.pstEng, u32Chn, &s32Ret) == nullptr)
-        return s32Ret;
-    if (pstStream == nullptr || pstStream->pstPack == nullptr)
-        return HostVenc_Err(MI_ERR_NULL_PTR);
-    HostVencChn_S &stChn = l.pstEng->astVenc[u32Chn];
+    HostVencCall_S c(u32Chn, pstStream != nullptr && pstStream->pstPack != nullptr);
+    if (c.pstChn == nullptr)
+        return c.s32Ret;
+    HostVencChn_S &stChn = *c.pstChn;
     auto ready = [&stChn] { return !stChn.bCreated || !stChn.queue.empty(); };
     if (s32MilliSec < 0)
-        l.pstEng->cvStream.wait(l.lock, ready);
+        c.l.pstEng->cvStream.wait(c.l.lock, ready);
     else
-        l.pstEng->cvStream.wait_for(l.lock, std::chrono::milliseconds(s32MilliSec), ready);
+        c.l.pstEng->cvStream.wait_for(c.l.lock, std::chrono::milliseconds(s32MilliSec), ready);
     if (!stChn.bCreated)
         return HostVenc_Err(MI_ERR_UNEXIST);
     if (stChn.queue.empty())
@@ -384,17 +360,14 @@ s32 MI_VENC_GetStream(u32 u32Chn, MiVencStream_S *pstStream, s32 s32MilliSec)
 
 s32 MI_VENC_ReleaseStream(u32 u32Chn, MiVencStream_S *pstStream)
 {
-    HostLock_S l;
-    s32 s32Ret;
-    HostVencChn_S *pstChn = HostVenc_Chn(l.pstEng, u32Chn, &s32Ret);
-    if (pstChn == nullptr)
-        return s32Ret;
-    if (pstStream == nullptr || pstStream->pstPack == nullptr)
-        return HostVenc_Err(MI_ERR_NULL_PTR);
-    for (auto it = pstChn->held.begin(); it != pstChn->held.end(); ++it) {
+    HostVencCall_S c(u32Chn, pstStream != nullptr && pstStream->pstPack != nullptr);
+    if (c.pstChn == nullptr)
+        return c.s32Ret;
+    auto &held = c.pstChn->held;
+    for (auto it = held.begin(); it != held.end(); ++it) {
         if (it->u32Seq == pstStream->u32Seq && pstStream->u32PackCount == it->u32PackCount &&
             pstStream->pstPack[0].pu8Addr == it->data.data()) {
-            pstChn->held.erase(it);
+            held.erase(it);
             return MI_SUCCESS;
         }
     }

@@ -170,6 +170,17 @@ struct VideoPipelineTest : public testing::Test {
     }
 };
 
+// A 1366-pixel input: captured 1364 wide, scaled to 1364, encoded 1368
+// wide; the encoder pads what the scaler gives.
+static const TestPipeline_S s_st1366 = {
+    "pad 1366x768p60",
+    {MEDIA_VI_MIPI, 1364, 768, MEDIA_SCAN_PROGRESSIVE, 0, 60, 60},
+    {1364, 640, 240, 768, 360, 240, 0},
+    {{MEDIA_VENC_H264, MEDIA_RC_VBR, 1920, 1200, 1364, 768, 60, 60, 60, 4000},
+     {MEDIA_VENC_H264, MEDIA_RC_VBR, 1920, 1200, 640, 360, 60, 60, 60, 1000},
+     {MEDIA_VENC_JPEG, MEDIA_RC_CBR, 1920, 1200, 1364, 768, 60, 60, 60, 4000}},
+};
+
 // 1080p60: H.265 main and sub at 60 pictures a second that decode at their sizes.
 TEST_F(VideoPipelineTest, Streams1080p60H265MainAndSub)
 {
@@ -468,4 +479,50 @@ TEST_F(MediaVencTest, ScalerPortSizes)
     EXPECT_EQ(0, HI_Media_Vpss_Stop(0, 3));
     HostMedia_Get(&st);
     EXPECT_FALSE(st.astVpe[0].bCreated);
+}
+
+TEST_F(VideoPipelineTest, OddWidthPaddedNotRefused)
+{
+    Start(s_st1366);
+    ASSERT_TRUE(TestStreams_Wait(0, 20, 2000));
+    TestDecode_S stDec = TestStreams_Decode(MI_VENC_TYPE_H264, TestStreams_Get(0));
+    EXPECT_EQ(0u, stDec.u32Errors);
+    EXPECT_EQ(1368u, stDec.u32Width);
+    EXPECT_EQ(768u, stDec.u32Height);
+    HostMedia_S st;
+    HostMedia_Get(&st);
+    EXPECT_EQ(1364u, st.astVpe[0].au32PortWidth[0]);
+}
+
+// A second source for the scaler is refused by the engine, and the bind
+// says so.
+TEST_F(MediaVencTest, SecondSourceForScalerRefused)
+{
+    const u32 au32Sizes[7] = {1920, 640, 240, 1080, 360, 240, 0};
+    ASSERT_EQ(0, HI_Media_Vpss_Start(0, 3, au32Sizes));
+    ASSERT_EQ(0, HI_Media_VI_BindVpss(0, 0, 0, 0));
+    EXPECT_EQ(0, HI_Media_VI_BindVpss(0, 0, 0, 0));
+    s32 s32Ret = 0;
+    std::string out = Captured([&] { s32Ret = HI_Media_VI_BindVpss(1, 4, 0, 0); });
+    EXPECT_EQ(-1, s32Ret);
+    EXPECT_NE(std::string::npos, out.find("]: MI_SYS_BindChnPort2 failed with 0xa0000004!\n")) << out;
+    ASSERT_EQ(0, HI_Media_VI_UnBindVpss(0, 0, 0, 0));
+    out = Captured([&] { s32Ret = HI_Media_VI_UnBindVpss(0, 0, 0, 0); });
+    EXPECT_EQ(-1, s32Ret);
+    EXPECT_NE(std::string::npos, out.find("]: MI_SYS_GetBindbyDest failed with 0xa0000005!\n")) << out;
+    EXPECT_EQ(0, HI_Media_Vpss_Stop(0, 3));
+}
+
+// The start lists the pad's resolutions and enables it with the first.
+TEST(MediaInitTest, EnablesPadAndListsResolutions)
+{
+    HostMedia_Reset();
+    std::string out = Captured([] { EXPECT_EQ(0, HI_Media_Init(nullptr)); });
+    EXPECT_NE(std::string::npos, out.find("]: index 0, Crop(0,0,1920,1200), outputsize(1920,1200), maxfps 60, "
+                                          "minfps 1, ResDesc 1920x1200 CSI-2 YUV422 2 lanes\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("]: index 1, Crop(0,0,1920,1080)")) << out;
+    HostMedia_S st;
+    HostMedia_Get(&st);
+    EXPECT_TRUE(st.bInit);
+    EXPECT_TRUE(st.bPadEnabled);
 }
