@@ -451,6 +451,8 @@ TEST_F(MediaVencTest, StartTwiceOneThread)
     MediaVencAttr_S stAttr = {MEDIA_VENC_H264, MEDIA_RC_VBR, 1920, 1200, 640, 360, 60, 60, 60, 1000};
     ASSERT_EQ(0, HI_Media_Venc_CreateChn(1, &stAttr));
     ASSERT_EQ(0, HI_Media_Venc_Start(1));
+    for (u32 u32Ms = 0; u32Ms < 2000 && ThreadsNamed("VStream1") == 0; u32Ms += 10)
+        std::this_thread::sleep_for(milliseconds(10));
     ASSERT_EQ(0, HI_Media_Venc_Start(1));
     std::this_thread::sleep_for(milliseconds(50));
     EXPECT_EQ(1u, ThreadsNamed("VStream1"));
