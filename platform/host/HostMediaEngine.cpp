@@ -240,7 +240,6 @@ static void HostEngine_Clock(HostEngine_S *pstEng)
     steady_clock::time_point tStart;
     for (;;) {
         u32 u32Now = HostEngine_Rate(pstEng);
-        pstEng->bDelivering = u32Now != 0;
         if (u32Now == 0) {
             u32Rate = 0;
             pstEng->cvClock.wait(lock);

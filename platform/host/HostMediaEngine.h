@@ -80,7 +80,6 @@ struct HostEngine_S {
     HostVencChn_S astVenc[MI_VENC_MAX_CHN];
     std::vector<std::pair<MiSysChnPort_S, MiSysChnPort_S>> binds;   // source, destination
     u64 u64ViFrames;                     // pictures the video input delivered
-    bool bDelivering;
 };
 
 // The engine, created on first use and never freed (threads may use it

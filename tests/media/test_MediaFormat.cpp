@@ -5,7 +5,7 @@
 static u32 Code(u32 u32Width, u32 u32Height, u32 u32Fps, u32 u32Scan)
 {
     u32 u32Code = MEDIA_FORMAT_UNKNOWN;
-    EXPECT_EQ(0, Main_Media_INTF4HW(u32Width, u32Height, u32Fps, u32Scan, &u32Code));
+    Main_Media_INTF4HW(u32Width, u32Height, u32Fps, u32Scan, &u32Code);
     return u32Code;
 }
 
