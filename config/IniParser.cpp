@@ -1,0 +1,463 @@
+#include "config/Ini.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#define INI_HEADER_WIDTH  49   // a section line is padded to this many characters
+#define INI_INDENT        48   // spaces before an indented comment
+
+static const char *const s_pszAbsent = "\x01";   // marks a missing key inside this file
+
+static std::string Ini_Lower(const char *psz)
+{
+    std::string s(psz);
+    for (char &c : s)
+        c = (char)tolower((u8)c);
+    return s;
+}
+
+// The owner of a comment: "section:key", the key alone, the section alone.
+static u32 Ini_CommentOwner(const char *section, const char *key)
+{
+    std::string name;
+    if (section[0] != '\0' && key != nullptr && key[0] != '\0')
+        name = std::string(section) + ":" + key;
+    else
+        name = key != nullptr && key[0] != '\0' ? key : section;
+    return name.empty() ? INI_COMMENT_TOP : dictionary_hash(name.c_str());
+}
+
+static void Ini_Pad(std::string &s, size_t sizeFrom, size_t sizeWidth)
+{
+    if (s.size() - sizeFrom < sizeWidth)
+        s.append(sizeWidth - (s.size() - sizeFrom), ' ');
+}
+
+static void Ini_WriteComments(std::string &out, const dictionary *d, u32 u32Owner)
+{
+    for (s32 i = 0; i < d->comment_size; i++) {
+        if (d->comment_kind[i] == INI_COMMENT_FREE || d->comment_key[i] != u32Owner)
+            continue;
+        const char *pszText = d->comment[i] != nullptr ? d->comment[i] : " ";
+        switch (d->comment_kind[i]) {
+        case INI_COMMENT_TRAILING:
+            if (!out.empty())
+                out.pop_back();   // onto the line end just written
+            out += pszText;
+            out += '\n';
+            break;
+        case INI_COMMENT_INDENTED:
+            out.append(INI_INDENT, ' ');
+            out += pszText;
+            out += '\n';
+            break;
+        case INI_COMMENT_BLANK:
+            out += "\r\n";
+            break;
+        default:
+            out += pszText;
+            out += '\n';
+            break;
+        }
+    }
+}
+
+// One entry line. Values go in double quotes, or in single quotes when
+// they hold a double quote (the dictionary refuses values holding both).
+static void Ini_WriteEntry(std::string &out, const char *pszName, const char *pszVal, bool bQuoted)
+{
+    size_t sizeStart = out.size();
+    out += pszName;
+    Ini_Pad(out, sizeStart, 30);
+    out += " = ";
+    const char *pszQuote = !bQuoted ? "" : (pszVal != nullptr && strchr(pszVal, '"') != nullptr) ? "'" : "\"";
+    out += pszQuote;
+    size_t sizeVal = out.size();
+    out += pszVal != nullptr ? pszVal : " ";
+    Ini_Pad(out, sizeVal, 15);
+    out += pszQuote;
+    out += '\n';
+}
+
+// The INI text of d: with comments and quoted values for the file, or
+// bare for the console.
+static std::string Ini_Format(const dictionary *d, bool bFile)
+{
+    std::string out;
+    if (bFile)
+        Ini_WriteComments(out, d, INI_COMMENT_TOP);
+    s32 s32Sections = ini_getnsec(d);
+    for (s32 i = 0; s32Sections == 0 && i < d->size; i++) {
+        if (d->key[i] == nullptr)
+            continue;
+        const char *pszName = d->key[i][0] == ':' ? d->key[i] + 1 : d->key[i];
+        Ini_WriteEntry(out, pszName, d->val[i], bFile);
+        if (bFile)
+            Ini_WriteComments(out, d, d->hash[i]);
+    }
+    for (s32 s = 0; s < d->size; s++) {
+        if (d->key[s] == nullptr || strchr(d->key[s], ':') != nullptr)
+            continue;
+        size_t sizeStart = out.size();
+        out += "[";
+        out += d->key[s];
+        out += "]";
+        if (bFile)
+            Ini_Pad(out, sizeStart, INI_HEADER_WIDTH);
+        out += '\n';
+        if (bFile)
+            Ini_WriteComments(out, d, d->hash[s]);
+        std::string prefix = std::string(d->key[s]) + ":";
+        for (s32 i = 0; i < d->size; i++) {
+            if (d->key[i] == nullptr || strncmp(d->key[i], prefix.c_str(), prefix.size()) != 0)
+                continue;
+            Ini_WriteEntry(out, d->key[i] + prefix.size(), d->val[i], bFile);
+            if (bFile)
+                Ini_WriteComments(out, d, d->hash[i]);
+        }
+    }
+    return out;
+}
+
+// Reads one line into az (INI_LINE_LEN + 1 bytes), joining lines that end
+// in a backslash. 1: a line; 0: end of file; -1: an over-long line, which
+// was reported and skipped.
+static s32 Ini_ReadLine(FILE *fp, const char *path, s32 *ps32LineNo, char *az)
+{
+    size_t sizeLen = 0;
+    az[0] = '\0';
+    for (;;) {
+        if (fgets(az + sizeLen, (int)(INI_LINE_LEN - sizeLen), fp) == nullptr)
+            return sizeLen > 0 ? 1 : 0;   // a backslash on the last line stays
+        (*ps32LineNo)++;
+        sizeLen += strlen(az + sizeLen);
+        bool bEnded = sizeLen > 0 && az[sizeLen - 1] == '\n';
+        if (!bEnded && sizeLen == INI_LINE_LEN - 1) {
+            s32 c = fgetc(fp);
+            if (c != EOF) {
+                fprintf(stderr, "ini: input line too long in %s (%d):%s\n", path, *ps32LineNo, az);
+                while (c != '\n' && c != EOF)
+                    c = fgetc(fp);
+                return -1;
+            }
+        }
+        while (sizeLen > 0 && (az[sizeLen - 1] == '\n' || az[sizeLen - 1] == '\r'))
+            az[--sizeLen] = '\0';
+        if (sizeLen == 0 || az[sizeLen - 1] != '\\')
+            return 1;
+        sizeLen--;   // the next line goes where the backslash is
+    }
+}
+
+static void Ini_TrimRight(char *psz)
+{
+    size_t sizeLen = strlen(psz);
+    while (sizeLen > 0 && isspace((u8)psz[sizeLen - 1]))
+        psz[--sizeLen] = '\0';
+}
+
+// Splits a key line into key, value and trailing text; false when it is
+// none. Each buffer has INI_LINE_LEN + 1 bytes.
+static bool Ini_MatchKeyLine(const char *psz, char *pszKey, char *pszVal, char *pszTrail)
+{
+    s32 n = -1;
+    pszVal[0] = pszTrail[0] = '\0';
+    if (sscanf(psz, "%1024[^=] = \"%1024[^\"]\" %1024[^\n]", pszKey, pszVal, pszTrail) == 3 ||
+        (sscanf(psz, "%1024[^=] = \"%1024[^\"]\"%n", pszKey, pszVal, &n) == 2 && n >= 0) ||
+        sscanf(psz, "%1024[^=] = '%1024[^']' %1024[^\n]", pszKey, pszVal, pszTrail) == 3 ||
+        (sscanf(psz, "%1024[^=] = '%1024[^']'%n", pszKey, pszVal, &n) == 2 && n >= 0) ||
+        sscanf(psz, "%1024[^=] = %1024[^;] %1024[^\n]", pszKey, pszVal, pszTrail) == 3)
+        return true;
+    pszTrail[0] = '\0';
+    if (sscanf(psz, "%1024[^=] = %1024[^;]", pszKey, pszVal) == 2)
+        return true;
+    pszVal[0] = '\0';
+    if (sscanf(psz, "%1024[^=] = %1024[^\n]", pszKey, pszTrail) == 2)
+        return true;
+    pszTrail[0] = '\0';
+    return sscanf(psz, "%1024[^=] =%n", pszKey, &n) == 1 && n >= 0;
+}
+
+struct IniLoad_S {
+    dictionary *d;
+    char azSection[INI_LINE_LEN + 1];
+    char azKey[INI_LINE_LEN + 1];
+    char azNewKey[INI_LINE_LEN + 1];
+    char azVal[INI_LINE_LEN + 1];
+    char azTrail[INI_LINE_LEN + 1];
+};
+
+static void Ini_LoadLine(IniLoad_S *pst, char *pszLine)
+{
+    dictionary *d = pst->d;
+    if (pszLine[0] == ';' || pszLine[0] == '#') {
+        (void)ini_add_comment(d, pst->azSection, pst->azKey, pszLine, INI_COMMENT_LINE);
+        return;
+    }
+    char *psz = strskp(pszLine);
+    if (*psz == ';' || *psz == '#') {
+        (void)ini_add_comment(d, pst->azSection, pst->azKey, psz, INI_COMMENT_INDENTED);
+        return;
+    }
+    pst->azTrail[0] = '\0';
+    if (sscanf(psz, "[%1024[^]] ] %1024[^\n]", pst->azSection, pst->azTrail) >= 1) {
+        snprintf(pst->azSection, sizeof(pst->azSection), "%s", Ini_Lower(pst->azSection).c_str());
+        pst->azKey[0] = '\0';
+        (void)ini_add_entry(d, pst->azSection, nullptr, nullptr);   // a repeated section is one
+        if (pst->azTrail[0] != '\0')
+            (void)ini_add_comment(d, pst->azSection, nullptr, pst->azTrail, INI_COMMENT_TRAILING);
+        return;
+    }
+    if (Ini_MatchKeyLine(psz, pst->azNewKey, pst->azVal, pst->azTrail)) {
+        Ini_TrimRight(pst->azNewKey);
+        snprintf(pst->azKey, sizeof(pst->azKey), "%s", Ini_Lower(pst->azNewKey).c_str());
+        Ini_TrimRight(pst->azVal);
+        if (strcmp(pst->azVal, "\"\"") == 0 || strcmp(pst->azVal, "''") == 0)
+            pst->azVal[0] = '\0';
+        // A repeated key keeps its first value; a value the writer could
+        // not give back is left out.
+        (void)ini_add_entry(d, pst->azSection, pst->azKey, pst->azVal);
+        if (pst->azTrail[0] != '\0')
+            (void)ini_add_comment(d, pst->azSection, pst->azKey, pst->azTrail, INI_COMMENT_TRAILING);
+        return;
+    }
+    (void)ini_add_comment(d, pst->azSection, pst->azKey, "", INI_COMMENT_BLANK);
+}
+
+dictionary *ini_load(const char *path)
+{
+    FILE *fp = path != nullptr ? fopen(path, "r") : nullptr;
+    if (fp == nullptr)
+        return nullptr;
+    IniLoad_S *pst = (IniLoad_S *)calloc(1, sizeof(IniLoad_S));
+    char *pszLine = (char *)malloc(INI_LINE_LEN + 1);
+    dictionary *d = pst != nullptr && pszLine != nullptr ? dictionary_new(0) : nullptr;
+    s32 s32LineNo = 0;
+    s32 s32Ret = d != nullptr ? 1 : 0;
+    while (s32Ret != 0) {
+        s32Ret = Ini_ReadLine(fp, path, &s32LineNo, pszLine);
+        if (s32Ret > 0) {
+            pst->d = d;
+            Ini_LoadLine(pst, pszLine);
+        }
+    }
+    fclose(fp);
+    free(pszLine);
+    free(pst);
+    return d;
+}
+
+s32 ini_dump_ini(const dictionary *d, FILE *f)
+{
+    if (d == nullptr || f == nullptr)
+        return -1;
+    std::string out = Ini_Format(d, true);
+    return fwrite(out.data(), 1, out.size(), f) == out.size() && fflush(f) == 0 ? 0 : -1;
+}
+
+s32 ini_add_entry(dictionary *d, const char *section, const char *key, const char *val)
+{
+    if (d == nullptr || section == nullptr)
+        return -1;
+    std::string name = key != nullptr ? std::string(section) + ":" + key : section;
+    if (dictionary_get(d, name.c_str(), s_pszAbsent) != s_pszAbsent)
+        return 1;
+    return dictionary_add(d, name.c_str(), val) == 0 ? 0 : -1;
+}
+
+s32 ini_add_comment(dictionary *d, const char *section, const char *key, const char *text, s32 kind)
+{
+    if (d == nullptr || section == nullptr || kind == INI_COMMENT_FREE)
+        return -1;
+    if (d->ncomment == d->comment_size) {
+        s32 s32New = d->comment_size * 2;
+        char **ppsz = (char **)realloc(d->comment, (size_t)s32New * sizeof(char *));
+        if (ppsz != nullptr)
+            d->comment = ppsz;
+        u32 *pu32 = (u32 *)realloc(d->comment_key, (size_t)s32New * sizeof(u32));
+        if (pu32 != nullptr)
+            d->comment_key = pu32;
+        u8 *pu8 = (u8 *)realloc(d->comment_kind, (size_t)s32New);
+        if (pu8 != nullptr)
+            d->comment_kind = pu8;
+        if (ppsz == nullptr || pu32 == nullptr || pu8 == nullptr)
+            return -1;
+        memset(d->comment + d->comment_size, 0, (size_t)d->comment_size * sizeof(char *));
+        memset(d->comment_key + d->comment_size, 0, (size_t)d->comment_size * sizeof(u32));
+        memset(d->comment_kind + d->comment_size, 0, (size_t)d->comment_size);
+        d->comment_size = s32New;
+    }
+    char *pszText = text != nullptr && text[0] != '\0' ? strdup(text) : nullptr;
+    if (text != nullptr && text[0] != '\0' && pszText == nullptr)
+        return -1;
+    s32 i = 0;
+    while (d->comment_kind[i] != INI_COMMENT_FREE)
+        i++;
+    free(d->comment[i]);
+    d->comment[i] = pszText;
+    d->comment_key[i] = Ini_CommentOwner(section, key);
+    d->comment_kind[i] = (u8)kind;
+    d->ncomment++;
+    return 0;
+}
+
+const char *ini_getstring(const dictionary *d, const char *key, const char *def)
+{
+    if (d == nullptr || key == nullptr)
+        return def;
+    return dictionary_get(d, Ini_Lower(key).c_str(), def);
+}
+
+const char *ini_getstr(const dictionary *d, const char *key)
+{
+    return ini_getstring(d, key, nullptr);
+}
+
+s32 ini_getint(const dictionary *d, const char *key, s32 def)
+{
+    const char *psz = ini_getstring(d, key, s_pszAbsent);
+    return psz == s_pszAbsent || psz == nullptr ? def : Ini_ParseInt(psz, 0);
+}
+
+double ini_getdouble(const dictionary *d, const char *key, double def)
+{
+    const char *psz = ini_getstring(d, key, s_pszAbsent);
+    return psz == s_pszAbsent || psz == nullptr ? def : atof(psz);
+}
+
+s32 ini_getboolean(const dictionary *d, const char *key, s32 def)
+{
+    const char *psz = ini_getstring(d, key, s_pszAbsent);
+    if (psz == s_pszAbsent || psz == nullptr)
+        return def;
+    if (psz[0] != '\0' && strchr("yYtT1", psz[0]) != nullptr)
+        return 1;
+    if (psz[0] != '\0' && strchr("nNfF0", psz[0]) != nullptr)
+        return 0;
+    return def;
+}
+
+s32 ini_find_entry(const dictionary *d, const char *key)
+{
+    return ini_getstring(d, key, s_pszAbsent) != s_pszAbsent ? 1 : 0;
+}
+
+s32 ini_setstr(dictionary *d, const char *key, const char *val)
+{
+    if (!dictionary_storable(val))
+        return -1;
+    return dictionary_set(d, key != nullptr ? Ini_Lower(key).c_str() : nullptr, val) == 0 ? 0 : 1;
+}
+
+void ini_unset(dictionary *d, const char *key)
+{
+    if (key != nullptr)
+        dictionary_unset(d, Ini_Lower(key).c_str());
+}
+
+s32 ini_getnsec(const dictionary *d)
+{
+    if (d == nullptr)
+        return -1;
+    s32 s32Count = 0;
+    for (s32 i = 0; i < d->size; i++) {
+        if (d->key[i] != nullptr && strchr(d->key[i], ':') == nullptr)
+            s32Count++;
+    }
+    return s32Count;
+}
+
+const char *ini_getsecname(const dictionary *d, s32 n)
+{
+    for (s32 i = 0; d != nullptr && n >= 0 && i < d->size; i++) {
+        if (d->key[i] != nullptr && strchr(d->key[i], ':') == nullptr && n-- == 0)
+            return d->key[i];
+    }
+    return nullptr;
+}
+
+void ini_freedict(dictionary *d)
+{
+    dictionary_del(d);
+}
+
+void ini_dump(const dictionary *d, FILE *f)
+{
+    for (s32 i = 0; d != nullptr && f != nullptr && i < d->size; i++) {
+        if (d->key[i] == nullptr)
+            continue;
+        if (d->val[i] != nullptr)
+            fprintf(f, "[%s]=[%s]\n", d->key[i], d->val[i]);
+        else
+            fprintf(f, "[%s]=UNDEF\n", d->key[i]);
+    }
+}
+
+void ini_mem_printf(const dictionary *d)
+{
+    if (d != nullptr)
+        fputs(Ini_Format(d, false).c_str(), stdout);
+}
+
+s32 ini_sec_getNLowLever(void)
+{
+    return 0;
+}
+
+s32 ini_sec_getLowLever(void)
+{
+    return 0;
+}
+
+// The text helpers keep at most INI_LINE_LEN characters.
+static char *Ini_Map(char *pszBuf, const char *s, int (*pfnMap)(int))
+{
+    size_t i = 0;
+    for (; s[i] != '\0' && i < INI_LINE_LEN; i++)
+        pszBuf[i] = (char)pfnMap((u8)s[i]);
+    pszBuf[i] = '\0';
+    return pszBuf;
+}
+
+char *strlwc(const char *s)
+{
+    static char s_az[INI_LINE_LEN + 1];
+    return s != nullptr ? Ini_Map(s_az, s, tolower) : nullptr;
+}
+
+char *strupc(const char *s)
+{
+    static char s_az[INI_LINE_LEN + 1];
+    return s != nullptr ? Ini_Map(s_az, s, toupper) : nullptr;
+}
+
+char *strskp(char *s)
+{
+    while (s != nullptr && *s != '\0' && isspace((u8)*s))
+        s++;
+    return s;
+}
+
+char *strcrop(const char *s)
+{
+    static char s_az[INI_LINE_LEN + 1];
+    if (s == nullptr)
+        return nullptr;
+    snprintf(s_az, sizeof(s_az), "%s", s);
+    Ini_TrimRight(s_az);
+    return s_az;
+}
+
+char *strstrip(const char *s)
+{
+    static char s_az[INI_LINE_LEN + 1];
+    if (s == nullptr)
+        return nullptr;
+    while (*s != '\0' && isspace((u8)*s))
+        s++;
+    snprintf(s_az, sizeof(s_az), "%s", s);
+    Ini_TrimRight(s_az);
+    return s_az;
+}
