@@ -72,7 +72,9 @@ static void Ini_WriteEntry(std::string &out, const char *pszName, const char *ps
     out += pszName;
     Ini_Pad(out, sizeStart, 30);
     out += " = ";
-    const char *pszQuote = !bQuoted ? "" : (pszVal != nullptr && strchr(pszVal, '"') != nullptr) ? "'" : "\"";
+    const char *pszQuote = "";
+    if (bQuoted)
+        pszQuote = pszVal != nullptr && strchr(pszVal, '"') != nullptr ? "'" : "\"";
     out += pszQuote;
     size_t sizeVal = out.size();
     out += pszVal != nullptr ? pszVal : " ";

@@ -3,6 +3,71 @@
 #include <fstream>
 #include <sstream>
 
+#include "upgrade/ConfigOld.h"
+
+const char g_azDefaultFile[] = R"([devattr]                                        
+devicename                     = "QRX-T4100LNK   "
+deviceid                       = "00:00:00:00:00:00"
+alias                          = "KVB 001        "
+[mainattr]                                       
+audiobitrate                   = "128000         "
+audiocodec                     = "0              "
+audiofreq                      = "48000          "
+audioinput                     = "1              "
+videobitrate                   = "20480          "
+encres                         = "1              "
+enctype                        = "1              "
+fps                            = "60             "
+height                         = "1080           "
+ratecontrol                    = "1              "
+width                          = "1920           "
+[subattr]                                        
+audiobitrate                   = "0              "
+audiocodec                     = "1              "
+audiofreq                      = "0              "
+audioinput                     = "0              "
+videobitrate                   = "1024           "
+encres                         = "0              "
+enctype                        = "1              "
+fps                            = "60             "
+height                         = "360            "
+ratecontrol                    = "1              "
+width                          = "640            "
+[netattr]                                        
+dhcp                           = "1              "
+gateway                        = "169.254.100.1  "
+ip                             = "169.254.86.68  "
+submask                        = "255.255.0.0    "
+httpport                       = "80             "
+[serialattr]                                     
+baudrate                       = "115200         "
+databits                       = "8              "
+parity                         = "0              "
+stopbits                       = "1              "
+[manualattr]                                     
+edidindex                      = "0              "
+id                             = "0              "
+irvoltage                      = "1              "
+lcdmode                        = "1              "
+ledmode                        = "1              "
+[miscattr]                                       
+webpsw                         = "qarzy          "
+webuser                        = "qarzy          "
+dot1x                          = "0              "
+https                          = "0              "
+ports                          = "1              "
+ssh                            = "1              "
+telnet                         = "1              "
+web                            = "1              "
+dot1xpwd                       = "               "
+hdcpmode                       = "0              "
+telnetport                     = "23             "
+dot1xuser                      = "               "
+streamdbg                      = "0              "
+filedebug                      = "0              "
+btnmode                        = "0              "
+)";
+
 std::string Pad(const std::string &s, size_t sizeWidth)
 {
     return s.size() < sizeWidth ? s + std::string(sizeWidth - s.size(), ' ') : s;
@@ -18,6 +83,11 @@ std::string Header(const std::string &name)
     return Pad("[" + name + "]", 49) + "\n";
 }
 
+bool Contains(const std::string &s, const std::string &part)
+{
+    return s.find(part) != std::string::npos;
+}
+
 std::string ReadFile(const char *pszPath)
 {
     std::ifstream in(pszPath, std::ios::binary);
@@ -29,4 +99,19 @@ std::string ReadFile(const char *pszPath)
 void WriteFile(const char *pszPath, const std::string &text)
 {
     std::ofstream(pszPath, std::ios::binary | std::ios::trunc) << text;
+}
+
+static const char FLASH_IMAGE[] = "/board/flash.img";
+static const u32 FLASH_SIZE = 32 << 20;
+
+void WriteFlash(const void *pvBlock, u32 u32Len)
+{
+    std::string image(FLASH_SIZE, '\xff');
+    image.replace(CONFIG_OLD_OFFSET, u32Len, (const char *)pvBlock, u32Len);
+    WriteFile(FLASH_IMAGE, image);
+}
+
+std::string ReadFlash(u32 u32Len)
+{
+    return ReadFile(FLASH_IMAGE).substr(CONFIG_OLD_OFFSET, u32Len);
 }

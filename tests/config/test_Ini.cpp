@@ -65,7 +65,8 @@ TEST_F(IniTest, DictionarySetUpdatesAddInserts)
     EXPECT_EQ(1, d->n);
     EXPECT_EQ(0, dictionary_add(d, "c", nullptr));
     EXPECT_EQ(nullptr, dictionary_get(d, "c", "def"));
-    EXPECT_EQ("                   c\t[UNDEF]\n                   b\t[-42]\n", Dump(dictionary_dump));   // c took a's slot
+    // c took a's slot.
+    EXPECT_EQ("                   c\t[UNDEF]\n                   b\t[-42]\n", Dump(dictionary_dump));
     EXPECT_EQ(-1, dictionary_add(nullptr, "k", "v"));
     EXPECT_EQ(-1, dictionary_modify(d, nullptr, "v"));
 }

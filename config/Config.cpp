@@ -1,0 +1,480 @@
+#include "config/Config.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <libgen.h>
+#include <string>
+#include <unistd.h>
+
+#include "core/Debug.h"
+
+#define CONFIG_VALUE_LEN  64    // room for a number's text
+#define CONFIG_NAME_LEN   128   // room for "user%d:passwd"
+
+enum ConfigKeyKind_E {
+    CONFIG_KEY_INT,             // a 32-bit word of ConfigAttr_S
+    CONFIG_KEY_TEXT,            // a text of ConfigAttr_S
+    CONFIG_KEY_IP,              // a text whose default is getDefaultIp of the MAC
+    CONFIG_KEY_EDID,            // a text of ConfigEdidText_S, not in a new file
+};
+
+struct ConfigKey_S {
+    const char *pszSection;
+    const char *pszKey;
+    ConfigKeyKind_E enKind;
+    u32 u32Offset;              // in ConfigAttr_S, or ConfigEdidText_S for CONFIG_KEY_EDID
+    u32 u32Width;               // bytes of a text field
+    u32 u32Default;             // written into a new file
+    u32 u32Fallback;            // read when the key is missing or holds -1
+    const char *pszDefault;
+    const char *pszFallback;
+    const char *pszAddName;     // name in the builder's failure message, else prefix and key
+};
+
+#define CFG_KEY(sec, key, kind, rec, field, dnum, fnum, dtext, ftext, name)          \
+    { sec, key, kind, offsetof(rec, field), sizeof(((rec *)nullptr)->field), dnum, fnum, \
+      dtext, ftext, name }
+#define CFG_WORD(sec, key, field, def, fb) \
+    CFG_KEY(sec, key, CONFIG_KEY_INT, ConfigAttr_S, field, def, fb, nullptr, nullptr, nullptr)
+#define CFG_TEXT(sec, key, field, def, fb, name) \
+    CFG_KEY(sec, key, CONFIG_KEY_TEXT, ConfigAttr_S, field, 0, 0, def, fb, name)
+#define CFG_EDID(key, field) \
+    CFG_KEY("edidattr", key, CONFIG_KEY_EDID, ConfigEdidText_S, field, 0, 0, "", "", nullptr)
+#define CFG_STREAM(sec, st, key, field, def, fb) CFG_WORD(sec, key, st.field, def, fb)
+
+// Every persisted field, in the order of the file, except that the edidattr
+// keys are visited before the last three miscattr keys.
+static const ConfigKey_S s_astConfigKeys[] = {
+    CFG_TEXT("devattr", "devicename", stDevAttr.azDeviceName, "QRX-T4100LNK", "QRX-T4100LNK",
+             "DevAttr:DeviceName"),
+    CFG_TEXT("devattr", "deviceid", stDevAttr.azDeviceId, "00:00:00:00:00:00", "00:00:00:00:00:00",
+             "DevAttr:DeviceId"),
+    CFG_TEXT("devattr", "alias", stDevAttr.azAlias, "KVB 001", "TX 001", "DevAttr:alias"),
+    CFG_STREAM("mainattr", stMainAttr, "audiobitrate", u32Audiobitrate, 128000, 128000),
+    CFG_STREAM("mainattr", stMainAttr, "audiocodec", u32Audiocodec, 0, 0),
+    CFG_STREAM("mainattr", stMainAttr, "audiofreq", u32Audiofreq, 48000, 48000),
+    CFG_STREAM("mainattr", stMainAttr, "audioinput", u32Audioinput, 1, 1),
+    CFG_STREAM("mainattr", stMainAttr, "videobitrate", u32Videobitrate, 20480, 8192),
+    CFG_STREAM("mainattr", stMainAttr, "encres", u32Encres, 1, 1),
+    CFG_STREAM("mainattr", stMainAttr, "enctype", u32Enctype, 1, 1),
+    CFG_STREAM("mainattr", stMainAttr, "fps", u32Fps, 60, 60),
+    CFG_STREAM("mainattr", stMainAttr, "height", u32Height, 1080, 1080),
+    CFG_STREAM("mainattr", stMainAttr, "ratecontrol", u32Ratecontrol, 1, 1),
+    CFG_STREAM("mainattr", stMainAttr, "width", u32Width, 1920, 1920),
+    CFG_STREAM("subattr", stSubAttr, "audiobitrate", u32Audiobitrate, 0, 128000),
+    CFG_STREAM("subattr", stSubAttr, "audiocodec", u32Audiocodec, 1, 1),
+    CFG_STREAM("subattr", stSubAttr, "audiofreq", u32Audiofreq, 0, 48000),
+    CFG_STREAM("subattr", stSubAttr, "audioinput", u32Audioinput, 0, 1),
+    CFG_STREAM("subattr", stSubAttr, "videobitrate", u32Videobitrate, 1024, 1024),
+    CFG_STREAM("subattr", stSubAttr, "encres", u32Encres, 0, 1),
+    CFG_STREAM("subattr", stSubAttr, "enctype", u32Enctype, 1, 1),
+    CFG_STREAM("subattr", stSubAttr, "fps", u32Fps, 60, 60),
+    CFG_STREAM("subattr", stSubAttr, "height", u32Height, 360, 360),
+    CFG_STREAM("subattr", stSubAttr, "ratecontrol", u32Ratecontrol, 1, 1),
+    CFG_STREAM("subattr", stSubAttr, "width", u32Width, 640, 640),
+    CFG_WORD("netattr", "dhcp", stNetAttr.enDHCP, 1, 0),
+    CFG_TEXT("netattr", "gateway", stNetAttr.azGateway, "169.254.100.1", "169.254.100.1", nullptr),
+    CFG_KEY("netattr", "ip", CONFIG_KEY_IP, ConfigAttr_S, stNetAttr.azIp, 0, 0, nullptr, nullptr, nullptr),
+    CFG_TEXT("netattr", "submask", stNetAttr.azNetmask, "255.255.0.0", "255.255.0.0", nullptr),
+    CFG_KEY("netattr", "httpport", CONFIG_KEY_INT, ConfigAttr_S, stNetAttr.u32HttpPort, 80, 80,
+            nullptr, nullptr, "NetAttr:httpport"),
+    CFG_WORD("serialattr", "baudrate", stSerialAttr.u32Baudrate, 115200, 115200),
+    CFG_WORD("serialattr", "databits", stSerialAttr.u32Databits, 8, 8),
+    CFG_WORD("serialattr", "parity", stSerialAttr.u32Parity, 0, 0),
+    CFG_WORD("serialattr", "stopbits", stSerialAttr.u32Stopbits, 1, 1),
+    CFG_WORD("manualattr", "edidindex", stManual.s32Edid_index, 0, 0),
+    CFG_WORD("manualattr", "id", stManual.s32ID, 0, 0),
+    CFG_WORD("manualattr", "irvoltage", stManual.s32IrVoltage, 1, 1),
+    CFG_WORD("manualattr", "lcdmode", stManual.s32LcdDisplayMode, 1, 1),
+    CFG_WORD("manualattr", "ledmode", stManual.s32LedDisplayMode, 1, 1),
+    CFG_TEXT("miscattr", "webpsw", stMisc.azWebPsw, "qarzy", "qarzy", nullptr),
+    CFG_TEXT("miscattr", "webuser", stMisc.azWebUser, "qarzy", "qarzy", nullptr),
+    CFG_WORD("miscattr", "dot1x", stMisc.s32Dot1x, 0, 0),
+    CFG_WORD("miscattr", "https", stMisc.s32Https, 0, 0),
+    CFG_WORD("miscattr", "ports", stMisc.s32Ports, 1, 1),
+    CFG_WORD("miscattr", "ssh", stMisc.s32Ssh, 1, 1),
+    CFG_WORD("miscattr", "telnet", stMisc.s32Telnet, 1, 1),
+    CFG_WORD("miscattr", "web", stMisc.s32Web, 1, 1),
+    CFG_TEXT("miscattr", "dot1xpwd", stMisc.azDot1xPwd, "", "", nullptr),
+    CFG_WORD("miscattr", "hdcpmode", stMisc.s32HdcpMode, 0, 0),
+    CFG_WORD("miscattr", "telnetport", stMisc.s32TelnetPort, 23, 23),
+    CFG_TEXT("miscattr", "dot1xuser", stMisc.azDot1xUser, "", "", nullptr),
+    CFG_EDID("rxedid", azRxEdid),
+    CFG_EDID("user1edid", azUser1Edid),
+    CFG_EDID("user2edid", azUser2Edid),
+    CFG_WORD("miscattr", "streamdbg", stMisc.s32StreamDbg, 0, 0),
+    CFG_WORD("miscattr", "filedebug", stMisc.s32FileDebug, 0, 0),
+    CFG_WORD("miscattr", "btnmode", stMisc.s32BtnMode, 0, 0),
+};
+
+// The builder's failure messages name a key with its section's prefix.
+static const char *const s_apszAddPrefix[][2] = {
+    { "netattr", "netattr:" },       { "mainattr", "mainattr:" },     { "subattr", "subattr:" },
+    { "serialattr", "SerialAttr:" }, { "manualattr", "ManualAttr:" }, { "miscattr", "MiscAttr:" },
+};
+
+std::recursive_mutex g_ConfigMutex;
+static dictionary *g_pstConfigDict;    // under g_ConfigMutex; null while nothing is loaded
+static char *g_pszConfigPath;          // under g_ConfigMutex; every save writes here
+
+static std::string Config_Name(const ConfigKey_S *pstKey)
+{
+    return std::string(pstKey->pszSection) + ":" + pstKey->pszKey;
+}
+
+static std::string Config_AddName(const ConfigKey_S *pstKey)
+{
+    if (pstKey->pszAddName != nullptr)
+        return pstKey->pszAddName;
+    for (const auto &apsz : s_apszAddPrefix) {
+        if (strcmp(apsz[0], pstKey->pszSection) == 0)
+            return std::string(apsz[1]) + pstKey->pszKey;
+    }
+    return Config_Name(pstKey);
+}
+
+static char *Config_Field(const ConfigKey_S *pstKey, const ConfigAttr_S *pstAttr,
+                          const ConfigEdidText_S *pstEdid)
+{
+    const char *pc = pstKey->enKind == CONFIG_KEY_EDID ? (const char *)pstEdid : (const char *)pstAttr;
+    return (char *)pc + pstKey->u32Offset;
+}
+
+// The text of a field as the file stores it: "%u" for the builder, "%d"
+// for the writer; a text field is read up to its width even without NUL.
+static std::string Config_Value(const ConfigKey_S *pstKey, const char *pcField, const char *pszNumFmt)
+{
+    if (pstKey->enKind != CONFIG_KEY_INT)
+        return std::string(pcField, strnlen(pcField, pstKey->u32Width));
+    char az[CONFIG_VALUE_LEN] = {0};
+    u32 u32Word;
+    memcpy(&u32Word, pcField, sizeof(u32Word));
+    snprintf(az, sizeof(az), pszNumFmt, u32Word);
+    return az;
+}
+
+static bool Config_Ready(const void *pvAttr, const void *pvEdid)
+{
+    if (pvAttr == nullptr || pvEdid == nullptr) {
+        Debug_Log("[%s]: param err!\n", log_Time());
+        return false;
+    }
+    if (g_pstConfigDict == nullptr) {
+        Debug_Log("[%s]: config not init!\n", log_Time());
+        return false;
+    }
+    return true;
+}
+
+u8 Config_HexByte(const char *psz, size_t sizeLen, size_t sizePos)
+{
+    u32 u32Val = 0;
+    for (size_t i = sizePos; i < sizeLen && i < sizePos + 2 && isxdigit((u8)psz[i]); i++)
+        u32Val = u32Val * 16 + (u32)(isdigit((u8)psz[i]) ? psz[i] - '0' : tolower((u8)psz[i]) - 'a' + 10);
+    return (u8)u32Val;
+}
+
+s32 getDefaultIp(char *pszOut, const char *pszMac)
+{
+    size_t sizeLen = pszMac != nullptr ? strnlen(pszMac, 17) : 0;
+    u8 u8B5 = Config_HexByte(pszMac, sizeLen, 12);
+    u8 u8B6 = Config_HexByte(pszMac, sizeLen, 15);
+    Debug_Log("[%s]: ipVal1 %hhu ipVal2 %hhu\n", log_Time(), u8B5, u8B6);
+    // 169.254.0.0 and 169.254.255.255 are not host addresses.
+    if (u8B6 == 255 && u8B5 == 0)
+        snprintf(pszOut, CONFIG_IP_LEN, "169.254.0.128");
+    else if (u8B6 == 254 && u8B5 == 255)
+        snprintf(pszOut, CONFIG_IP_LEN, "169.254.255.127");
+    else
+        snprintf(pszOut, CONFIG_IP_LEN, "169.254.%hhu.%hhu", (u8)(u8B6 + 1), u8B5);
+    Debug_Log("[%s]: %s: default ip %s\n", log_Time(), "getDefaultIp", pszOut);
+    return 0;
+}
+
+s32 Config_default(ConfigAttr_S *pstAttr, ConfigEdidText_S *pstEdid, const char *pszMac)
+{
+    for (const ConfigKey_S &stKey : s_astConfigKeys) {
+        char *pcField = Config_Field(&stKey, pstAttr, pstEdid);
+        if (stKey.enKind == CONFIG_KEY_INT)
+            memcpy(pcField, &stKey.u32Default, sizeof(u32));
+        else if (stKey.enKind == CONFIG_KEY_TEXT)
+            snprintf(pcField, stKey.u32Width, "%s", stKey.pszDefault);
+        else if (stKey.enKind == CONFIG_KEY_IP)
+            getDefaultIp(pcField, pszMac);
+    }
+    pstAttr->stNetAttr.bHdcpServer = 0;
+    for (ConfigRoute_S *pstRoute : { &pstAttr->stSerialMatrix, &pstAttr->stIrMatrix }) {
+        pstRoute->s32Enable = 0;
+        snprintf(pstRoute->azTxId, sizeof(pstRoute->azTxId), CONFIG_ROUTE_CLEARED);
+    }
+    memset(pstEdid, 0, sizeof(*pstEdid));
+    return 0;
+}
+
+dictionary *Config_createDefault(const char *pszMac)
+{
+    ConfigAttr_S stAttr;
+    ConfigEdidText_S stEdid;
+    memset(&stAttr, 0, sizeof(stAttr));
+    Config_default(&stAttr, &stEdid, pszMac);
+    dictionary *d = dictionary_new(0);
+    if (d == nullptr) {
+        Debug_Log("[%s]: %s: out of memory\n", log_Time(), __func__);
+        return nullptr;
+    }
+    const char *pszSection = "";
+    for (const ConfigKey_S &stKey : s_astConfigKeys) {
+        if (stKey.enKind == CONFIG_KEY_EDID)
+            continue;
+        if (strcmp(pszSection, stKey.pszSection) != 0) {
+            pszSection = stKey.pszSection;
+            (void)ini_add_entry(d, pszSection, nullptr, nullptr);   // a failure shows at its first key
+        }
+        std::string val = Config_Value(&stKey, Config_Field(&stKey, &stAttr, &stEdid), "%u");
+        if (ini_add_entry(d, stKey.pszSection, stKey.pszKey, val.c_str()) != 0) {
+            Debug_Log("[%s]: add %s failed\n", log_Time(), Config_AddName(&stKey).c_str());
+            dictionary_del(d);
+            return nullptr;
+        }
+    }
+    return d;
+}
+
+s32 Config_get(ConfigAttr_S *pstAttr, ConfigEdidText_S *pstEdid, const char *pszMac)
+{
+    std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
+    if (!Config_Ready(pstAttr, pstEdid))
+        return -1;
+    for (const ConfigKey_S &stKey : s_astConfigKeys) {
+        std::string name = Config_Name(&stKey);
+        char *pcField = Config_Field(&stKey, pstAttr, pstEdid);
+        if (stKey.enKind == CONFIG_KEY_INT) {
+            s32 s32Val = ini_getint(g_pstConfigDict, name.c_str(), -1);
+            memcpy(pcField, s32Val == -1 ? (const void *)&stKey.u32Fallback : &s32Val, sizeof(u32));
+            continue;
+        }
+        const char *pszVal = ini_getstr(g_pstConfigDict, name.c_str());
+        if (pszVal != nullptr)
+            snprintf(pcField, stKey.u32Width, "%s", pszVal);
+        else if (stKey.enKind == CONFIG_KEY_IP)
+            getDefaultIp(pcField, pszMac);
+        else
+            snprintf(pcField, stKey.u32Width, "%s", stKey.pszFallback);
+    }
+    return 0;
+}
+
+// Updates or inserts one key; 0, or -1 after logging which.
+static s32 Config_SetKey(const ConfigKey_S *pstKey, const char *pszVal)
+{
+    std::string name = Config_Name(pstKey);
+    const char *pszOp = "set";
+    s32 s32Ret;
+    if (ini_find_entry(g_pstConfigDict, name.c_str())) {
+        s32Ret = ini_setstr(g_pstConfigDict, name.c_str(), pszVal);
+    } else {
+        pszOp = "add";
+        (void)ini_add_entry(g_pstConfigDict, pstKey->pszSection, nullptr, nullptr);   // may exist
+        s32Ret = ini_add_entry(g_pstConfigDict, pstKey->pszSection, pstKey->pszKey, pszVal);
+    }
+    if (s32Ret != 0) {
+        Debug_Log("[%s]: %s %s failed\n", log_Time(), pszOp, name.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+s32 Config_set(const ConfigAttr_S *pstAttr, const ConfigEdidText_S *pstEdid)
+{
+    std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
+    if (!Config_Ready(pstAttr, pstEdid))
+        return -1;
+    for (const ConfigKey_S &stKey : s_astConfigKeys) {
+        std::string val = Config_Value(&stKey, Config_Field(&stKey, pstAttr, pstEdid), "%d");
+        if (Config_SetKey(&stKey, val.c_str()) < 0) {
+            Debug_Log("[%s]: config save failed!\n", log_Time());
+            return -1;
+        }
+    }
+    if (Config_save(g_pstConfigDict, g_pszConfigPath) < 0) {
+        Debug_Log("[%s]: config save ini failed!\n", log_Time());
+        return -1;
+    }
+    return 0;
+}
+
+static void Config_Unload(void)
+{
+    dictionary_del(g_pstConfigDict);
+    free(g_pszConfigPath);
+    g_pstConfigDict = nullptr;
+    g_pszConfigPath = nullptr;
+}
+
+s32 Config_init(const char *pszPath, const char *pszMac)
+{
+    std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
+    Config_Unload();
+    dictionary *d = ini_load(pszPath);
+    if (d == nullptr) {
+        Debug_Log("[%s]: %s ini not file\n", log_Time(), pszPath);
+        d = Config_createDefault(pszMac);
+        if (d == nullptr) {
+            Debug_Log("[%s]: get default dictionary failed\n", log_Time());
+            return -1;
+        }
+        if (Config_save(d, pszPath) < 0) {
+            Debug_Log("[%s]: save default dictionary failed\n", log_Time());
+            dictionary_del(d);
+            return -1;
+        }
+    }
+    g_pszConfigPath = strdup(pszPath);
+    if (g_pszConfigPath == nullptr) {
+        Debug_Log("[%s]: %s: out of memory\n", log_Time(), __func__);
+        dictionary_del(d);
+        return -1;
+    }
+    g_pstConfigDict = d;
+    return 0;
+}
+
+s32 Config_deinit(void)
+{
+    std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
+    Config_Unload();
+    return 0;
+}
+
+// Makes a finished rename survive a power loss; the file itself is whole
+// either way, so a failure is only reported.
+static void Config_SyncDir(const char *pszPath)
+{
+    std::string dir(pszPath);
+    s32 s32Fd = open(dirname(&dir[0]), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (s32Fd < 0 || fsync(s32Fd) < 0)
+        Debug_Log("[%s]: %s: sync of %s: %s\n", log_Time(), __func__, pszPath, strerror(errno));
+    if (s32Fd >= 0)
+        close(s32Fd);
+}
+
+s32 Config_save(const dictionary *d, const char *pszPath)
+{
+    std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
+    if (d == nullptr || pszPath == nullptr) {
+        Debug_Log("[%s]: param err!\n", log_Time());
+        return -1;
+    }
+    std::string tmp = std::string(pszPath) + ".tmp";
+    FILE *fp = fopen(tmp.c_str(), "wb+");
+    if (fp == nullptr) {
+        Debug_Log("[%s]: fopen ini failed!\n", log_Time());
+        return -1;
+    }
+    const char *pszStep = "write";
+    s32 s32Ret = ini_dump_ini(d, fp);
+    if (s32Ret == 0 && fsync(fileno(fp)) < 0) {
+        pszStep = "fsync";
+        s32Ret = -1;
+    }
+    if (fclose(fp) != 0 && s32Ret == 0) {
+        pszStep = "close";
+        s32Ret = -1;
+    }
+    if (s32Ret == 0 && rename(tmp.c_str(), pszPath) < 0) {
+        pszStep = "rename";
+        s32Ret = -1;
+    }
+    if (s32Ret < 0) {
+        Debug_Log("[%s]: %s: %s %s: %s\n", log_Time(), __func__, pszStep, tmp.c_str(), strerror(errno));
+        (void)unlink(tmp.c_str());   // the old file stays whole; a leftover would only waste space
+        return -1;
+    }
+    Config_SyncDir(pszPath);
+    return 0;
+}
+
+s32 Config_reset(const char *pszMac)
+{
+    std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
+    if (g_pszConfigPath == nullptr) {
+        Debug_Log("[%s]: config not init!\n", log_Time());
+        return -1;
+    }
+    dictionary *d = Config_createDefault(pszMac);
+    if (d == nullptr)
+        return -1;
+    if (Config_save(d, g_pszConfigPath) < 0) {
+        dictionary_del(d);
+        return -1;
+    }
+    dictionary_del(g_pstConfigDict);
+    g_pstConfigDict = d;
+    return 0;
+}
+
+// The two keys of account n: "user%d:username" and "user%d:passwd".
+static void Config_WebKeys(s32 n, char *pszSection, char *pszUser, char *pszPass)
+{
+    snprintf(pszSection, CONFIG_VALUE_LEN, "user%d", n);
+    snprintf(pszUser, CONFIG_NAME_LEN, "%s:%s", pszSection, "username");
+    snprintf(pszPass, CONFIG_NAME_LEN, "%s:%s", pszSection, "passwd");
+}
+
+s32 Config_setWebAuth(const WebAccount_S *pstAccount, s32 n)
+{
+    std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
+    if (pstAccount == nullptr || g_pstConfigDict == nullptr)
+        return -1;
+    char azSection[CONFIG_VALUE_LEN], azUser[CONFIG_NAME_LEN], azPass[CONFIG_NAME_LEN];
+    Config_WebKeys(n, azSection, azUser, azPass);
+    const WebAccount_S &stAcc = *pstAccount;
+    std::string user(stAcc.azUsername, strnlen(stAcc.azUsername, sizeof(stAcc.azUsername)));
+    std::string pass(stAcc.azPasswd, strnlen(stAcc.azPasswd, sizeof(stAcc.azPasswd)));
+    const struct { const char *pszKey, *pszVal, *pszName; } astKey[] = {
+        { nullptr, nullptr, azSection },
+        { "username", user.c_str(), azUser },
+        { "passwd", pass.c_str(), azPass },
+    };
+    if (ini_find_entry(g_pstConfigDict, azPass)) {
+        for (size_t i = 1; i < ARRAY_SIZE(astKey); i++) {   // the section is there already
+            if (ini_setstr(g_pstConfigDict, astKey[i].pszName, astKey[i].pszVal) != 0) {
+                Debug_Log("[%s]: set %s failed\n", log_Time(), astKey[i].pszName);
+                return -1;
+            }
+        }
+    } else {
+        for (const auto &st : astKey) {
+            if (ini_add_entry(g_pstConfigDict, azSection, st.pszKey, st.pszVal) != 0)
+                Debug_Log("[%s]: add %s failed\n", log_Time(), st.pszName);
+        }
+    }
+    return Config_save(g_pstConfigDict, g_pszConfigPath) == 0 ? 0 : -1;
+}
+
+s32 Config_getWebAuth(WebAccount_S *pstAccount, s32 n)
+{
+    std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
+    if (pstAccount == nullptr || g_pstConfigDict == nullptr)
+        return -1;
+    char azSection[CONFIG_VALUE_LEN], azUser[CONFIG_NAME_LEN], azPass[CONFIG_NAME_LEN];
+    Config_WebKeys(n, azSection, azUser, azPass);
+    if (!ini_find_entry(g_pstConfigDict, azUser) || !ini_find_entry(g_pstConfigDict, azPass))
+        return -1;
+    const struct { const char *pszKey; char *pszOut; size_t sizeOut; } astGet[] = {
+        { azUser, pstAccount->azUsername, sizeof(pstAccount->azUsername) },
+        { azPass, pstAccount->azPasswd, sizeof(pstAccount->azPasswd) },
+    };
+    for (const auto &stGet : astGet) {
+        const char *pszVal = ini_getstr(g_pstConfigDict, stGet.pszKey);
+        if (pszVal == nullptr) {
+            Debug_Log("[%s]: get %s failed\n", log_Time(), stGet.pszKey);
+            return -1;
+        }
+        snprintf(stGet.pszOut, stGet.sizeOut, "%s", pszVal);
+    }
+    return 0;
+}

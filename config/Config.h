@@ -1,0 +1,54 @@
+// The configuration store: "/etc/app.ini" loaded once as an INI dictionary,
+// read into g_stConfigAttr at start-up and written back whole 2 s after the
+// last change. Results are 0, or -1 (logged where the cause is known).
+#ifndef CONFIG_CONFIG_H
+#define CONFIG_CONFIG_H
+
+#include <atomic>
+#include <csignal>
+#include <cstddef>
+#include <mutex>
+
+#include "config/ConfigAttr.h"
+#include "config/Ini.h"
+
+#define CONFIG_FILE          "/etc/app.ini"
+#define CONFIG_SAVE_DELAY_S  2
+
+// Guards the loaded dictionary and the file; held by Config_get, Config_set,
+// Config_save, Config_reset, the web-account calls and the timed save.
+extern std::recursive_mutex g_ConfigMutex;
+// 1 from a factory reset to the reboot: no save may write the old record
+// back over the new file. Set before MAIN_CONFIG_Reset; never cleared.
+extern std::atomic<s32> bConfigSaveBlock;
+
+// Application layer.
+s32 MAIN_CONFIG_Init(void);                      // -1 only when the save timer fails
+s32 MAIN_CONFIG_Recv(ConfigAttr_S *pstAttr, ConfigEdidText_S *pstEdid);
+// Asks for a save 2 s from now, replacing a pending one, so a burst of
+// changes costs one write. Callable from any thread; -1 before
+// MAIN_CONFIG_Init or after MAIN_CONFIG_deInit.
+s32 MAIN_CONFIG_Update(void);
+void MAIN_CONFIG_SaveTimerProc(union sigval unused);
+s32 MAIN_CONFIG_Save_all(const ConfigAttr_S *pstAttr, const ConfigEdidText_S *pstEdid);
+s32 MAIN_CONFIG_Reset(void);                     // the default file; the record stays
+s32 MAIN_CONFIG_deInit(void);
+
+// Store layer.
+s32 Config_init(const char *pszPath, const char *pszMac);
+s32 Config_deinit(void);
+// Writes a dictionary to pszPath through a file beside it, so that the path
+// always holds the old or the new text whole.
+s32 Config_save(const dictionary *d, const char *pszPath);
+s32 Config_reset(const char *pszMac);
+s32 Config_default(ConfigAttr_S *pstAttr, ConfigEdidText_S *pstEdid, const char *pszMac);
+dictionary *Config_createDefault(const char *pszMac);     // owned by the caller
+s32 Config_get(ConfigAttr_S *pstAttr, ConfigEdidText_S *pstEdid, const char *pszMac);
+s32 Config_set(const ConfigAttr_S *pstAttr, const ConfigEdidText_S *pstEdid);
+s32 Config_setWebAuth(const WebAccount_S *pstAccount, s32 n);
+s32 Config_getWebAuth(WebAccount_S *pstAccount, s32 n);
+// The byte of the two hex digits at sizePos of a text of sizeLen characters;
+// reading stops at the first non-hex character or the text's end.
+u8 Config_HexByte(const char *psz, size_t sizeLen, size_t sizePos);
+
+#endif
