@@ -11,6 +11,7 @@
 #include "board/Led.h"
 #include "board/Power.h"
 #include "board/Wdt.h"
+#include "config/Config.h"
 #include "core/Debug.h"
 #include "core/Main.h"
 #include "web/Pipe.h"
@@ -65,10 +66,21 @@ int main(void)
     snprintf(g_chip, sizeof(g_chip), "qx4700vblo_32m");
     MAIN_Var_Init();
 
+    s32Ret = MAIN_CONFIG_Init();
+    s32Ret |= MAIN_CONFIG_Recv(&g_stConfigAttr, &g_stConfigAttrNew);
+    if (s32Ret != 0) {
+        Debug_Log("[%s]: MAIN_CONFIG_Recv failed with %#x!\n", log_Time(), s32Ret);
+        return -1;
+    }
+    g_bFileDebugOn = g_stConfigAttr.stMisc.s32FileDebug;
+
     s32Ret = MAIN_WdtStart();
     if (s32Ret != 0)
         Debug_Log("[%s]: MAIN_WdtStart failed with %#x!\n", log_Time(), s32Ret);
 
+    if (g_stConfigAttr.stManual.s32ID > CONFIG_ID_MAX)
+        g_stConfigAttr.stManual.s32ID = 0;
+    Lcd_Set_value(LCD_MODE_HOME, (u32)g_stConfigAttr.stManual.s32ID);
     MAIN_LcdShow_start();
     MAIN_FPGA_POWER();
     s32Ret = MAIN_KeyScan_start();
