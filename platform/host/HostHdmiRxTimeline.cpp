@@ -114,6 +114,7 @@ static void HostRx_FillAvi(HostHdmiRx_S *pstRx)
 static void HostRx_FillAudio(HostHdmiRx_S *pstRx)
 {
     u8 *pu8 = &pstRx->aau8Hdmi[2][0];
+    u8 *pu8ChStatus = HostRx_R0(pstRx, 0xB5);
     u32 u32N = 0, u32Cts = 0;
     u8 u8Code = 0x01;                                   // not indicated
     u32 u32ClaimHz = pstRx->u32ChStatusHz ? pstRx->u32ChStatusHz : pstRx->u32AudioHz;
@@ -129,7 +130,7 @@ static void HostRx_FillAudio(HostHdmiRx_S *pstRx)
     for (const auto &st : s_astChStatus)
         if (st.u32Hz == u32ClaimHz)
             u8Code = st.u8Code;
-    pu8[0xB5] = (u8)((u8Code & 0x0F) | ((u8Code & 0x30) << 2));
+    *pu8ChStatus = (u8)((u8Code & 0x0F) | ((u8Code & 0x30) << 2));
     pu8[0xBE] = (u8)(u32N >> 12);
     pu8[0xBF] = (u8)(u32N >> 4);
     pu8[0xC0] = (u8)((u32N & 0x0F) | (u32Cts & 0x0F) << 4);
@@ -293,7 +294,7 @@ void HostHdmiRx_SourceEdid(u8 au8Out[256])
     std::lock_guard<std::recursive_mutex> lock(HostRx_Lock());
     memcpy(au8Out, pstRx->au8EdidRam, 256);
     u8 u8Offset = pstRx->au8Latched[0];
-    if (u8Offset != 0 && u8Offset < 255) {
+    if (u8Offset >= 128 && u8Offset < 254) {        // only into the extension
         au8Out[u8Offset] = pstRx->au8Latched[1];
         au8Out[u8Offset + 1] = pstRx->au8Latched[2];
     }
