@@ -51,7 +51,7 @@ struct HostHdmiRx_S {
     u8   aau8Hdmi[HOSTRX_BANKS][256];   // receiver registers (0x0F lives in bank 0)
     u8   au8Mipi[256];
     u8   au8EdidRam[256];
-    u8   au8Latched[5];             // 0xC6-0xCA as last latched by 0xC5 bit 4
+    u8   au8Latched[5];             // 0xC6-0xCA as latched when 0xC5 bit 4 last fell
     // The source.
     bool bPlugged;                  // 5 V present
     const HostRxMode_S *pstMode;    // timing sent, null: none
@@ -72,6 +72,7 @@ struct HostHdmiRx_S {
     bool bHpd, bClock, bScdt, bEncrypted, bMipiStable;
     u64  u64SourceMs;               // when the source (re)started its output
     u64  u64RclkGateMs;             // when the reference-clock counter started
+    u32  u32OffBankReads;           // 0x05, 0x06 or 0x09 read with another bank selected
     HostRxHpdEvent_S astHpd[HOSTRX_HPD_EVENTS];
     u32  u32HpdEvents;              // events seen in all (index modulo the array)
     u8   au8SourceEdid[256];        // what the source read at the last hot-plug rise

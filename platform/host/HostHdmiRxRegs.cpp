@@ -10,7 +10,7 @@
 #define RX_RCLK_GATE    0x58    // bit 7 runs the reference-clock counter
 #define RX_RCLK_WINDOW  100     // ms the counter counts at most
 #define RX_EDID_CTRL    0x4B    // 0xA9: EDID RAM writable
-#define RX_EDID_LATCH   0xC5    // bit 4 latches 0xC6-0xCA
+#define RX_EDID_LATCH   0xC5    // bit 4 falling latches 0xC6-0xCA
 #define RX_HPD_BANK     3
 #define RX_HPD_REG      0xAB    // bits 6-7: 11 high, 01 low
 
@@ -111,7 +111,7 @@ static void HostRx_WriteHdmi(HostHdmiRx_S *pstRx, u8 u8Reg, u8 u8Val, u64 u64Now
             u8Val = (u8)((*pu8 & 0x03) | (u8Val & 0xFC));
         else if (u8Reg == RX_RCLK_GATE)
             HostRx_GateRclk(pstRx, *pu8, u8Val, u64Now);
-        else if (u8Reg == RX_EDID_LATCH && !(*pu8 & 0x10) && (u8Val & 0x10))
+        else if (u8Reg == RX_EDID_LATCH && (*pu8 & 0x10) && !(u8Val & 0x10))
             memcpy(pstRx->au8Latched, &pstRx->aau8Hdmi[0][0xC6], sizeof(pstRx->au8Latched));
         *pu8 = u8Val;
         return;
@@ -129,6 +129,8 @@ static u8 HostRx_ReadHdmi(HostHdmiRx_S *pstRx, u8 u8Reg)
     if (u8Reg == RX_BANK_SEL)
         return pstRx->aau8Hdmi[0][RX_BANK_SEL];
     u8 *pu8 = &pstRx->aau8Hdmi[u8Bank][u8Reg];
+    if (u8Bank != 0 && (u8Reg == 0x05 || u8Reg == 0x06 || u8Reg == 0x09))
+        pstRx->u32OffBankReads++;
     if (u8Bank == 0 && u8Reg == 0x05) {
         if (pstRx->u32EccErrors && !(*pu8 & 0x20)) {
             pstRx->u32EccErrors--;

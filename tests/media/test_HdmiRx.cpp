@@ -1,0 +1,548 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "media/HdmiRx.h"
+#include "media/HdmiRxMipi.h"
+#include "platform/host/HostHdmiRx.h"
+
+// The driver against the simulated chip, stepped every 50 ms as the source
+// thread does; the source's clock and SCDT follow hot-plug by 50 and 150 ms.
+struct HdmiRxTest : public testing::Test {
+    HostHdmiRx_S *pstChip = nullptr;
+    HdmiRxAttr_S *pstRx = nullptr;
+    bool bCapturing = false;
+
+    void SetUp() override
+    {
+        pstChip = HostHdmiRx_Get();
+        HostHdmiRx_Reset();
+        Capture();
+    }
+    void Step()
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        hdmirx_fsm(pstRx);
+    }
+    std::string all;                    // everything captured, shown when the test fails
+    void TearDown() override
+    {
+        if (bCapturing)
+            all += testing::internal::GetCapturedStdout();
+        bCapturing = false;
+        if (HasFailure())
+            fprintf(stderr, "%s", all.c_str());
+    }
+    void Capture()
+    {
+        testing::internal::CaptureStdout();
+        bCapturing = true;
+    }
+    // What the driver printed since the last call.
+    std::string Out()
+    {
+        if (!bCapturing)
+            return "";
+        bCapturing = false;
+        std::string s = testing::internal::GetCapturedStdout();
+        all += s;
+        Capture();
+        return s;
+    }
+    bool StepUntil(const std::function<bool()> &fnDone, u32 u32MaxSteps = 30)
+    {
+        for (u32 i = 0; i < u32MaxSteps; i++) {
+            Step();
+            if (fnDone())
+                return true;
+        }
+        return false;
+    }
+    bool Locked() { return StepUntil([this] { return hdmirx_get_run(pstRx) == 1; }); }
+    void Steps(u32 u32Count)
+    {
+        for (u32 i = 0; i < u32Count; i++)
+            Step();
+    }
+    void PlugAndLock(const char *pszMode)
+    {
+        ASSERT_EQ(0, HostHdmiRx_Plug(pszMode));
+        pstRx = hdmirx_init();
+        ASSERT_TRUE(Locked()) << Out();
+    }
+    bool MipiOn() { return (pstChip->au8Mipi[0x05] & 0x36) == 0; }
+    u32 HpdEvents() { return pstChip->u32HpdEvents; }
+    const HostRxHpdEvent_S &Hpd(u32 u32Index) { return pstChip->astHpd[u32Index % HOSTRX_HPD_EVENTS]; }
+};
+
+static u8 Sum(const u8 *pu8, u32 u32Len)
+{
+    u8 u8Sum = 0;
+    for (u32 i = 0; i < u32Len; i++)
+        u8Sum = (u8)(u8Sum + pu8[i]);
+    return u8Sum;
+}
+
+static size_t Count(const std::string &s, const std::string &what)
+{
+    size_t n = 0;
+    for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1))
+        n++;
+    return n;
+}
+
+struct Timing {
+    const char *pszMode;
+    u16 u16HActive, u16VActive, u16HTotal, u16VTotal;
+    u16 u16HFront, u16HSync, u16HBack, u16VFront, u16VSync, u16VBack;
+    u16 u16Interlaced;
+    u32 u32Fps, u32PixelKHz;
+    u8 u8Pll;
+};
+
+struct HdmiRxLockTest : public HdmiRxTest, public testing::WithParamInterface<Timing> {};
+
+// Each input locks, with the CEA-861 timing measured and the MIPI output
+// running with the PLL byte for its pixel clock.
+TEST_P(HdmiRxLockTest, LocksAndReportsTiming)
+{
+    const Timing &t = GetParam();
+    HostHdmiRx_SetAudio(48000, 0);
+    PlugAndLock(t.pszMode);
+    const HdmiRxVideoInfo_S &v = pstRx->stVideoInfo;
+    EXPECT_EQ(t.u16HActive, v.u16HActive);
+    EXPECT_EQ(t.u16VActive, v.u16VActive);
+    EXPECT_EQ(t.u16HTotal, v.u16HTotal);
+    EXPECT_EQ(t.u16VTotal, v.u16VTotal);
+    EXPECT_EQ(t.u16HFront, v.u16HFrontPorch);
+    EXPECT_EQ(t.u16HSync, v.u16HSyncWidth);
+    EXPECT_EQ(t.u16HBack, v.u16HBackPorch);
+    EXPECT_EQ(t.u16VFront, v.u16VFrontPorch);
+    EXPECT_EQ(t.u16VSync, v.u16VSyncWidth);
+    EXPECT_EQ(t.u16VBack, v.u16VBackPorch);
+    EXPECT_EQ(t.u16Interlaced, v.u16ScanMode);
+    EXPECT_EQ(1, v.u16HSyncPol);
+    EXPECT_EQ(1, v.u16VSyncPol);
+    EXPECT_EQ(t.u32Fps, v.u32FrameRate);
+    EXPECT_NEAR(t.u32PixelKHz, v.u32PixelClk, t.u32PixelKHz / 50);
+    EXPECT_NEAR(t.u32PixelKHz, v.u32TmdsClk, t.u32PixelKHz / 50);
+    EXPECT_EQ(48u, pstRx->u32AudioFs);
+    EXPECT_EQ(1u, hdmirx_get_hdmi_sta(pstRx));
+
+    AVSourceVideoInfo_S stMsg = {};
+    hdmirx_get_video_msg(pstRx, &stMsg);
+    EXPECT_EQ(1, stMsg.bsupport);
+    EXPECT_EQ(t.u16HActive, stMsg.u32Hactive);
+    EXPECT_EQ(t.u16VTotal, stMsg.u32Vtotal);
+    EXPECT_EQ(t.u16HBack, stMsg.u32HBP);
+    EXPECT_EQ(t.u32Fps, stMsg.u32Fps);
+    EXPECT_EQ(t.u16Interlaced, stMsg.bInterlace);
+    hdmirx_get_video_msg(pstRx, nullptr);
+
+    EXPECT_TRUE(MipiOn());
+    EXPECT_EQ(t.u8Pll, pstChip->au8Mipi[0xB0]);
+    EXPECT_EQ(HDMIRX_CSI_YUV422_8, pstChip->au8Mipi[0x20]);
+    EXPECT_EQ(0x10, pstChip->au8Mipi[0x21] & 0x30);                // two lanes
+    EXPECT_EQ(t.u16Interlaced ? 0x20 : 0x00, pstChip->au8Mipi[0x26] & 0x20);
+    Steps(2);
+    EXPECT_EQ(1, pstRx->u8MipiStable);
+    EXPECT_NEAR(t.u32PixelKHz, pstRx->u32MipiPclkKHz, t.u32PixelKHz / 50);
+    EXPECT_EQ(pstChip->u32RclkKHz, pstRx->u32MipiRclkKHz);
+    std::string out = Out();
+    EXPECT_NE(std::string::npos, out.find("FrameRate = " + std::to_string(t.u32Fps) + "\n"));
+    EXPECT_NE(std::string::npos, out.find(t.u16Interlaced ? "ScanMode = InterLaced\n" : "ScanMode = Progressive\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Timings, HdmiRxLockTest,
+                         testing::Values(Timing{"1920x1080p60", 1920, 1080, 2200, 1125, 88, 44, 148, 4, 5, 36, 0, 60,
+                                                148500, 0x23},
+                                         Timing{"1280x720p50", 1280, 720, 1980, 750, 440, 40, 220, 5, 5, 20, 0, 50,
+                                                74250, 0x01},
+                                         Timing{"1920x1080i60", 1920, 540, 2200, 562, 88, 44, 148, 2, 5, 15, 1, 60,
+                                                74250, 0x01},
+                                         Timing{"3840x2160p30", 3840, 2160, 4400, 2250, 176, 88, 296, 8, 10, 72, 0,
+                                                30, 297000, 0x67}),
+                         [](const testing::TestParamInfo<Timing> &info) { return std::string("m") + info.param.pszMode; });
+
+// The reference clock, the register table and the EDID RAM after set-up.
+TEST_F(HdmiRxTest, SetUpMeasuresClockWritesTableAndEdid)
+{
+    pstRx = hdmirx_init();
+    std::string out = Out();
+    EXPECT_NE(std::string::npos, out.find("RCLK=27000 KHz\n"));
+    EXPECT_NE(std::string::npos, out.find("hdmirx init ok"));
+    EXPECT_EQ(27000u, pstRx->u32RclkKHz);
+    EXPECT_EQ(27, pstChip->aau8Hdmi[0][0x1E] & 0x3F);
+    EXPECT_EQ(0x9F, pstChip->aau8Hdmi[3][0x29]);
+    EXPECT_EQ(0x80, pstChip->aau8Hdmi[0][0x67] & 0x80);
+    EXPECT_EQ(0, pstChip->aau8Hdmi[0][0x0F] & 0x07);                 // left in bank 0
+    EXPECT_EQ(0xA8, pstChip->aau8Hdmi[0][0x4B]);                     // EDID RAM write-protected again
+
+    u8 au8Edid[256];
+    hdmirx_read_edid(pstRx, au8Edid, sizeof(au8Edid));
+    EXPECT_EQ(0, memcmp(au8Edid, pstChip->au8EdidRam, 256));
+    u8 au8Served[256];
+    HostHdmiRx_SourceEdid(au8Served);
+    EXPECT_EQ(0, Sum(au8Served, 128));
+    EXPECT_EQ(0, Sum(au8Served + 128, 128));
+    u32 u32Offset;
+    EXPECT_EQ(0x1000, cec_get_edid_phys_addr(au8Served, 256, &u32Offset));
+    EXPECT_EQ(u32Offset, pstChip->au8Latched[0]);
+    EXPECT_FALSE(pstChip->bHpd);                                      // nothing plugged yet
+}
+
+// A new EDID is served after a 1.2 s hot-plug pulse, with its own physical
+// address and valid checksums; the same EDID again changes nothing.
+TEST_F(HdmiRxTest, EdidUpdatePulsesHotPlugOnlyForANewEdid)
+{
+    PlugAndLock("1920x1080p60");
+    u8 au8Edid[256];
+    hdmirx_read_edid(pstRx, au8Edid, sizeof(au8Edid));
+    u32 u32Events = HpdEvents();
+    hdmirx_update_edid_data(pstRx, au8Edid, 256);
+    hdmirx_update_edid_data(pstRx, au8Edid, 128);
+    EXPECT_EQ(u32Events, HpdEvents());
+
+    u32 u32Offset;
+    ASSERT_EQ(0x1000, cec_get_edid_phys_addr(au8Edid, 256, &u32Offset));
+    au8Edid[u32Offset] = 0x20;                                        // 2.0.0.0
+    au8Edid[255] = (u8)(au8Edid[255] - 0x10);
+    au8Edid[20] ^= 0x01;
+    hdmirx_update_edid_data(pstRx, au8Edid, 256);
+    ASSERT_EQ(u32Events + 2, HpdEvents());
+    EXPECT_FALSE(Hpd(u32Events).bHigh);
+    EXPECT_TRUE(Hpd(u32Events + 1).bHigh);
+    EXPECT_GE(Hpd(u32Events + 1).u64Ms - Hpd(u32Events).u64Ms, 1200u);
+    u8 au8Served[256];
+    HostHdmiRx_SourceEdid(au8Served);
+    EXPECT_EQ(0, memcmp(au8Served, pstChip->au8SourceEdid, 256));    // what the source read on the rise
+    EXPECT_EQ(0, Sum(au8Served, 128));
+    EXPECT_EQ(0, Sum(au8Served + 128, 128));
+    EXPECT_EQ(0x20, au8Served[u32Offset]);
+    EXPECT_EQ(0x01, au8Served[20] & 0x01);
+    EXPECT_TRUE(Locked());
+}
+
+// Without a CEA extension the address registers keep their values and
+// both checksums are still written.
+TEST_F(HdmiRxTest, EdidWithoutExtensionKeepsAddressRegisters)
+{
+    pstRx = hdmirx_init();
+    u8 au8Edid[256];
+    hdmirx_read_edid(pstRx, au8Edid, sizeof(au8Edid));
+    au8Edid[126] = 0;
+    au8Edid[127] = (u8)(au8Edid[127] + 1);
+    au8Edid[200] = 0x55;
+    u8 au8Before[3];
+    memcpy(au8Before, &pstChip->aau8Hdmi[0][0xC6], 3);
+    hdmirx_update_edid_data(pstRx, au8Edid, 256);
+    EXPECT_EQ(0, memcmp(au8Before, &pstChip->aau8Hdmi[0][0xC6], 3));
+    u8 au8Served[256];
+    HostHdmiRx_SourceEdid(au8Served);
+    EXPECT_EQ(0, Sum(au8Served, 128));
+    EXPECT_EQ(0, Sum(au8Served + 128, 128));
+    EXPECT_EQ(0x55, au8Served[200]);
+}
+
+// Walks stay inside the announced blocks and each data-block area.
+TEST_F(HdmiRxTest, PhysicalAddressSearchStaysInsideTheBlocks)
+{
+    u8 au8Edid[384] = {};
+    u32 u32Offset = 99;
+    au8Edid[126] = 1;
+    u8 *pu8Ext = au8Edid + 128;
+    const u8 au8Blocks[] = {0x42, 0x10, 0x04, 0x65, 0x03, 0x0C, 0x00, 0x12, 0x00};   // video, short VSDB
+    pu8Ext[0] = 0x02;
+    pu8Ext[1] = 0x03;
+    pu8Ext[2] = 4 + sizeof(au8Blocks);
+    memcpy(pu8Ext + 4, au8Blocks, sizeof(au8Blocks));
+    EXPECT_EQ(0x1200, cec_get_edid_phys_addr(au8Edid, 256, &u32Offset));
+    EXPECT_EQ(128u + 4 + 3 + 4, u32Offset);
+    pu8Ext[7] = 0x63;                                                 // VSDB of 3 bytes: too short
+    EXPECT_EQ(0xFFFF, cec_get_edid_phys_addr(au8Edid, 256, &u32Offset));
+    EXPECT_EQ(0u, u32Offset);
+    pu8Ext[7] = 0x7F;                                                 // runs past the area
+    EXPECT_EQ(0xFFFF, cec_get_edid_phys_addr(au8Edid, 256, &u32Offset));
+    pu8Ext[7] = 0x65;
+    pu8Ext[2] = 10;                                                   // area ends inside the VSDB
+    EXPECT_EQ(0xFFFF, cec_get_edid_phys_addr(au8Edid, 256, &u32Offset));
+    pu8Ext[2] = 0xFF;                                                 // past the block: clipped at 127
+    memset(pu8Ext + 4 + sizeof(au8Blocks), 0x5F, 128 - 4 - sizeof(au8Blocks));
+    EXPECT_EQ(0x1200, cec_get_edid_phys_addr(au8Edid, 256, &u32Offset));
+    pu8Ext[1] = 0x01;                                                 // not revision 3
+    EXPECT_EQ(0xFFFF, cec_get_edid_phys_addr(au8Edid, 256, &u32Offset));
+    pu8Ext[1] = 0x03;
+    au8Edid[126] = 3;                                                 // announces more than the length
+    memcpy(au8Edid + 256, pu8Ext, 128);
+    pu8Ext[0] = 0x10;
+    EXPECT_EQ(0x1200, cec_get_edid_phys_addr(au8Edid, 384, &u32Offset));
+    EXPECT_EQ(0xFFFF, cec_get_edid_phys_addr(au8Edid, 256, &u32Offset));
+    EXPECT_EQ(0xFFFF, cec_get_edid_phys_addr(au8Edid, 200, &u32Offset));
+}
+
+TEST_F(HdmiRxTest, UnplugAndReplugWithAnotherTiming)
+{
+    PlugAndLock("1920x1080p60");
+    EXPECT_EQ(1u, hdmirx_get_conect_sta(pstRx));
+    HostHdmiRx_Unplug();
+    EXPECT_EQ(0u, hdmirx_get_conect_sta(pstRx));                      // clock loss pending
+    Step();
+    EXPECT_EQ(0u, hdmirx_get_run(pstRx));
+    EXPECT_EQ(0u, hdmirx_get_hdmi_sta(pstRx));
+    EXPECT_FALSE(pstChip->bHpd);
+    EXPECT_FALSE(MipiOn());
+    EXPECT_NE(std::string::npos, Out().find("# 5V state change INT #\n"));
+    Steps(3);
+    EXPECT_EQ(0u, hdmirx_get_run(pstRx));
+
+    ASSERT_EQ(0, HostHdmiRx_Plug("1280x720p50"));
+    ASSERT_TRUE(Locked());
+    EXPECT_EQ(1280, pstRx->stVideoInfo.u16HActive);
+    EXPECT_EQ(50u, pstRx->stVideoInfo.u32FrameRate);
+    EXPECT_TRUE(pstChip->bHpd);
+}
+
+TEST_F(HdmiRxTest, TimingChangeDropsAndRelocks)
+{
+    PlugAndLock("1920x1080p60");
+    ASSERT_EQ(0, HostHdmiRx_Plug("1280x720p50"));
+    Step();
+    EXPECT_EQ(0u, hdmirx_get_run(pstRx));
+    EXPECT_FALSE(MipiOn());
+    EXPECT_NE(std::string::npos, Out().find("# Input Clock Change Detect #\n"));
+    ASSERT_TRUE(Locked());
+    EXPECT_EQ(720, pstRx->stVideoInfo.u16VActive);
+    EXPECT_EQ(0x01, pstChip->au8Mipi[0xB0]);
+    EXPECT_EQ(4, pstRx->stMipi.u8P2mDelay);
+    EXPECT_EQ(74u, pstRx->stMipi.u32MclkKHz / 1000);
+}
+
+TEST_F(HdmiRxTest, HdcpEncryptionIsFollowed)
+{
+    PlugAndLock("1920x1080p60");
+    EXPECT_EQ(0, pstRx->u8HdcpOn);
+    HostHdmiRx_SetHdcp(true);
+    Step();
+    EXPECT_EQ(1, pstRx->u8HdcpOn);
+    EXPECT_NE(0u, hdmirx_get_hdcp_status(pstRx));
+    EXPECT_NE(std::string::npos, Out().find("HDCP Encryption ON!"));
+    HostHdmiRx_SetHdcp(false);
+    Step();
+    EXPECT_EQ(0, pstRx->u8HdcpOn);
+    EXPECT_EQ(0u, hdmirx_get_hdcp_status(pstRx));
+    EXPECT_EQ(1u, hdmirx_get_run(pstRx));
+}
+
+// The rate follows a change; 192 kHz on a 4K clock needs 64-bit arithmetic.
+TEST_F(HdmiRxTest, AudioRateChangesAreMeasured)
+{
+    HostHdmiRx_SetAudio(48000, 0);
+    PlugAndLock("3840x2160p30");
+    EXPECT_EQ(48u, pstRx->u32AudioFs);
+    EXPECT_EQ(6144u, pstRx->u32AudioN);
+    EXPECT_EQ(0x02, pstRx->u8ForceFs);
+    HostHdmiRx_SetAudio(44100, 0);
+    Step();
+    EXPECT_EQ(44u, pstRx->u32AudioFs);
+    EXPECT_EQ(0x00, pstRx->u8ForceFs);
+    EXPECT_EQ(0x00, pstRx->u8ChStatusFs);
+    HostHdmiRx_SetAudio(192000, 0);
+    Step();
+    EXPECT_EQ(192u, pstRx->u32AudioFs);
+    EXPECT_EQ(0x0E, pstRx->u8ForceFs);
+    EXPECT_NE(std::string::npos, Out().find("channel_status == force_sample_freq\n"));
+    EXPECT_EQ(0x00, pstChip->aau8Hdmi[1][0xC7]);                      // audio output on
+    EXPECT_EQ(1u, hdmirx_get_run(pstRx));
+}
+
+// A channel status that disagrees with the measured rate in 16 set-ups in
+// a row forces the measured rate.
+TEST_F(HdmiRxTest, MismatchingChannelStatusIsForcedAtTheSixteenthSetUp)
+{
+    HostHdmiRx_SetAudio(48000, 44100);
+    PlugAndLock("1280x720p50");
+    for (u32 i = 0; i < 14; i++) {
+        HostHdmiRx_SetAudio(48000, 44100);
+        Step();
+    }
+    EXPECT_EQ(15, pstRx->u8FsErrCount);
+    EXPECT_EQ(0, pstChip->aau8Hdmi[0][0x81] & 0x40);
+    HostHdmiRx_SetAudio(48000, 44100);
+    Step();
+    EXPECT_EQ(0x40, pstChip->aau8Hdmi[0][0x81] & 0x40);
+    EXPECT_EQ(0x02, pstChip->aau8Hdmi[0][0x8A] & 0x3F);
+    EXPECT_EQ(0, pstRx->u8FsErrCount);
+    EXPECT_EQ(1u, Count(Out(), "ForceAudio Mode\n"));
+    HostHdmiRx_SetAudio(48000, 0);                                    // agreeing again: unforced
+    Step();
+    EXPECT_EQ(0, pstChip->aau8Hdmi[0][0x81] & 0x40);
+}
+
+TEST_F(HdmiRxTest, FifthEccErrorPulsesHotPlug)
+{
+    PlugAndLock("1920x1080p60");
+    u32 u32Events = HpdEvents();
+    pstChip->u32EccErrors = 4;
+    Steps(4);
+    EXPECT_EQ(u32Events, HpdEvents());
+    pstChip->u32EccErrors = 1;
+    Step();
+    ASSERT_EQ(u32Events + 2, HpdEvents());
+    EXPECT_GE(Hpd(u32Events + 1).u64Ms - Hpd(u32Events).u64Ms, 1200u);
+    EXPECT_EQ(1u, Count(Out(), "# reset HPD # \n"));
+    EXPECT_TRUE(Locked());
+}
+
+TEST_F(HdmiRxTest, TenthDeskewErrorRebuildsTheOutput)
+{
+    PlugAndLock("1920x1080p60");
+    pstChip->u32DeskewErrors = 9;
+    Steps(9);
+    EXPECT_EQ(0u, Count(Out(), "# reset video # \n"));
+    pstChip->u32DeskewErrors = 1;
+    Step();
+    std::string out = Out();
+    EXPECT_EQ(1u, Count(out, "# reset video # \n"));
+    EXPECT_EQ(1u, Count(out, "====================rebuild mipi=================="));
+    EXPECT_EQ(1u, hdmirx_get_run(pstRx));
+    EXPECT_TRUE(MipiOn());
+}
+
+// Eleven MIPI FIFO errors in a row disable the output and pulse hot-plug.
+TEST_F(HdmiRxTest, EleventhFifoErrorDropsOutputAndPulsesHotPlug)
+{
+    PlugAndLock("1920x1080p60");
+    u32 u32Events = HpdEvents();
+    pstChip->u32FifoErrors = 10;
+    Steps(10);
+    EXPECT_EQ(1u, hdmirx_get_run(pstRx));
+    EXPECT_EQ(10u, pstRx->u32P2mErrCount);
+    pstChip->u32FifoErrors = 1;
+    Step();
+    EXPECT_EQ(0u, hdmirx_get_run(pstRx));
+    EXPECT_EQ(0u, pstRx->u32P2mErrCount);
+    EXPECT_EQ(u32Events + 2, HpdEvents());
+    EXPECT_EQ(11u, Count(Out(), "mipi P2M FIFO Err!!! \n"));
+    EXPECT_TRUE(Locked());
+}
+
+// An output that stops being stable while the input is there is given
+// 21 steps and 12 re-checks, then hot-plug is pulsed.
+TEST_F(HdmiRxTest, UnstableOutputPulsesHotPlugAfterTheWatch)
+{
+    PlugAndLock("1280x720p50");
+    Steps(1);
+    ASSERT_EQ(1, pstRx->u8MipiStable);
+    u32 u32Events = HpdEvents();
+    pstChip->bMipiUnstable = true;
+    Steps(20);
+    EXPECT_EQ(u32Events, HpdEvents());
+    EXPECT_EQ(1u, hdmirx_get_run(pstRx));
+    Step();
+    EXPECT_EQ(0u, hdmirx_get_run(pstRx));
+    EXPECT_EQ(u32Events + 2, HpdEvents());
+    EXPECT_EQ(1u, Count(Out(), "# reset HPD # hdmi_rx_video_stable[1] mipi_tx_video_stable[0]\n"));
+    pstChip->bMipiUnstable = false;
+    EXPECT_TRUE(Locked());
+}
+
+TEST_F(HdmiRxTest, AvMuteHoldsTheOutputOff)
+{
+    PlugAndLock("1920x1080p60");
+    HostHdmiRx_SetAvMute(true);
+    Step();
+    EXPECT_FALSE(MipiOn());
+    EXPECT_EQ(1u, hdmirx_get_run(pstRx));
+    EXPECT_NE(std::string::npos, Out().find("set av mute on\n"));
+    HostHdmiRx_SetAvMute(false);
+    Step();
+    EXPECT_TRUE(MipiOn());
+}
+
+// A first measurement above 63 Hz is taken again; the second stands.
+TEST_F(HdmiRxTest, FastInputIsMeasuredTwice)
+{
+    PlugAndLock("1920x1080p120");
+    EXPECT_NEAR(120, pstRx->stVideoInfo.u32FrameRate, 2);
+    EXPECT_EQ(1u, Count(Out(), "re do hdmi_rx_get_video_info\n"));
+}
+
+// A pixel count or timing that stays zero is measured a bounded number of
+// times and the input is not brought up; nothing divides by zero.
+TEST_F(HdmiRxTest, UnmeasurableInputStaysDown)
+{
+    static const HostRxMode_S stNoCount = {"fast", 0, 20000000, 1920, 88, 44, 148, 1080, 4, 5, 36, false, true};
+    static const HostRxMode_S stNoTotal = {"empty", 0, 148500, 0, 0, 0, 0, 0, 0, 0, 0, false, true};
+    for (const HostRxMode_S *pstMode : {&stNoCount, &stNoTotal}) {
+        HostHdmiRx_Reset();
+        ASSERT_EQ(0, HostHdmiRx_Plug("1920x1080p60"));
+        pstChip->pstMode = pstMode;
+        pstRx = hdmirx_init();
+        EXPECT_FALSE(Locked()) << pstMode->pszName;
+        EXPECT_FALSE(MipiOn());
+        std::string out = Out();
+        EXPECT_NE(std::string::npos, out.find("hdmi input not stable, mipi stays off")) << pstMode->pszName;
+        EXPECT_EQ(pstMode == &stNoCount ? 5u : 0u, Count(out, "sump == 0\n"));
+    }
+}
+
+TEST_F(HdmiRxTest, MissingChipFailsSetUpCleanly)
+{
+    pstChip->bPresent = false;
+    pstRx = hdmirx_init();
+    ASSERT_NE(nullptr, pstRx);
+    Steps(2);
+    std::string out = Out();
+    EXPECT_NE(std::string::npos, out.find("not 6616 reg[0x00]=0x00"));
+    EXPECT_NE(std::string::npos, out.find("can not find hdmirx"));
+    EXPECT_EQ(std::string::npos, out.find("hdmirx init ok"));
+    EXPECT_EQ(std::string::npos, out.find("RCLK="));
+    EXPECT_NE(std::string::npos, out.find("i2c address:0x90 Read ERROR"));
+    EXPECT_EQ(std::string::npos, out.find("# 5V state change INT #"));   // failed reads: nothing pending
+    EXPECT_EQ(0u, hdmirx_get_run(pstRx));
+    EXPECT_EQ(0u, hdmirx_get_hdmi_sta(pstRx));
+    EXPECT_EQ(0u, pstChip->u32LpPackets);
+}
+
+// Failed reads report nothing; the pending event is seen on a later step.
+TEST_F(HdmiRxTest, FailedReadsLoseNoEvent)
+{
+    PlugAndLock("1920x1080p60");
+    pstChip->u32FailReads = 3;                                        // 0x0F, 0xAA and 0x05 of the next step
+    HostHdmiRx_Unplug();
+    Step();
+    EXPECT_EQ(1u, hdmirx_get_hdmi_sta(pstRx));
+    Step();
+    EXPECT_EQ(0u, hdmirx_get_hdmi_sta(pstRx));
+    EXPECT_EQ(0u, hdmirx_get_run(pstRx));
+    EXPECT_NE(std::string::npos, Out().find("ERROR: i2c_read 90 05\r\n"));
+}
+
+// The connection watcher's reads never land in another bank while the
+// state machine switches banks.
+TEST_F(HdmiRxTest, WatcherReadsStayInBankZero)
+{
+    ASSERT_EQ(0, HostHdmiRx_Plug("1920x1080p60"));
+    HostHdmiRx_SetAudio(48000, 0);
+    pstRx = hdmirx_init();
+    std::atomic<bool> bRun{true};
+    std::thread thWatcher([&] {
+        while (bRun) {
+            if (hdmirx_get_conect_sta(pstRx) == 0)
+                hdmirx_disable_mipi(pstRx);
+            (void)hdmirx_get_hdcp_status(pstRx);
+        }
+    });
+    bool bLocked = Locked();
+    HostHdmiRx_SetAudio(44100, 0);
+    Steps(3);
+    bRun = false;
+    thWatcher.join();
+    EXPECT_TRUE(bLocked);
+    EXPECT_EQ(0u, pstChip->u32OffBankReads);
+}
