@@ -125,7 +125,7 @@ static void InfoFrame_PackAudio(const HdmiInfoFrame_U *punFrame, u8 *pu8)
     pu8[4] = (u8)((pst->bDownmixInhibit ? 0x80 : 0) | (pst->u8LevelShiftValue & 0xF) << 3);
 }
 
-// HDMI video format 0: nothing, 1: an HDMI VIC (length 5), 2: 3D (length 5,
+// HDMI video format 0: nothing, 1: an HDMI VIC, not 0 (length 5), 2: 3D (length 5,
 // or 6 for the structures from side-by-side (half) on, which carry
 // extension data).
 static s32 InfoFrame_UnpackVendor(HdmiInfoFrame_U *punFrame, const u8 *pu8, u8 u8Length)
@@ -138,8 +138,11 @@ static s32 InfoFrame_UnpackVendor(HdmiInfoFrame_U *punFrame, const u8 *pu8, u8 u
     if (u8Format > 2 || (u8Format == 0 && u8Length != 4) || (u8Format == 1 && u8Length != 5) ||
         (u8Format == 2 && u8Length != 5 && u8Length != 6))
         return HDMI_INFOFRAME_EINVAL;
-    if (u8Format == 1)
+    if (u8Format == 1) {
         stNew.u8Vic = pu8[4];
+        if (stNew.u8Vic == 0)
+            return HDMI_INFOFRAME_EINVAL;       // an extended resolution names its VIC
+    }
     if (u8Format == 2) {
         stNew.en3dStructure = (Hdmi3dStructure_E)(pu8[4] >> 4);
         if (stNew.en3dStructure >= HDMI_3D_STRUCTURE_SIDE_BY_SIDE_HALF) {
@@ -163,6 +166,14 @@ static u8 InfoFrame_VendorLength(const HdmiVendorInfoFrame_S *pst)
     if (pst->en3dStructure == HDMI_3D_STRUCTURE_NONE)
         return 4;
     return pst->en3dStructure >= HDMI_3D_STRUCTURE_SIDE_BY_SIDE_HALF ? 6 : 5;
+}
+
+// A 3D frame may carry a sixth byte it does not need.
+static bool InfoFrame_VendorFits(const HdmiVendorInfoFrame_S *pst)
+{
+    u8 u8Need = InfoFrame_VendorLength(pst);
+    return pst->u32Oui == HDMI_IEEE_OUI &&
+           (pst->u8Length == u8Need || (u8Need == 5 && pst->u8Vic == 0 && pst->u8Length == 6));
 }
 
 static void InfoFrame_PackVendor(const HdmiInfoFrame_U *punFrame, u8 *pu8)
@@ -308,10 +319,7 @@ s32 hdmi_infoframe_check(HdmiInfoFrame_U *punFrame)
     if (pstKind == nullptr || punFrame->stAny.u8Version != pstKind->u8Version)
         return HDMI_INFOFRAME_EINVAL;
     if (pstKind->enType == HDMI_INFOFRAME_TYPE_VENDOR)
-        return punFrame->stVendor.u32Oui == HDMI_IEEE_OUI &&
-                       punFrame->stAny.u8Length == InfoFrame_VendorLength(&punFrame->stVendor)
-                   ? 0
-                   : HDMI_INFOFRAME_EINVAL;
+        return InfoFrame_VendorFits(&punFrame->stVendor) ? 0 : HDMI_INFOFRAME_EINVAL;
     return punFrame->stAny.u8Length == pstKind->u8Length ? 0 : HDMI_INFOFRAME_EINVAL;
 }
 

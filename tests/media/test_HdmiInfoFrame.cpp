@@ -151,12 +151,20 @@ TEST_F(InfoFrameTest, VendorFramesByHdmiVideoFormat)
     EXPECT_NE(std::string::npos, out.find("    3D extension data: 1\n"));
     ASSERT_EQ(0, Unpack(VSIF_3D_FP));
     EXPECT_EQ(HDMI_3D_STRUCTURE_FRAME_PACKING, un.stVendor.en3dStructure);
+    Bytes padded = VSIF_3D_FP;                                          // a spare sixth byte is allowed
+    padded[2] = 6;
+    padded.push_back(0);
+    hdmi_infoframe_set_checksum(padded.data(), (u32)padded.size());
+    ASSERT_EQ(0, Unpack(padded));
+    u8 au8Out[HDMI_INFOFRAME_MAX_SIZE];
+    EXPECT_EQ(10, hdmi_infoframe_pack(&un, au8Out, sizeof(au8Out)));
     ASSERT_EQ(0, Unpack(VSIF_EMPTY));
     EXPECT_NE(std::string::npos, Log().find("    empty frame\n"));
 
     EXPECT_EQ(-22, Unpack(Patched(VSIF_4K, 4, 0x04)));                  // not the HDMI OUI
     EXPECT_EQ(-22, Unpack(Patched(VSIF_4K, 7, 0x60)));                  // video format 3
     EXPECT_EQ(-22, Unpack(Patched(VSIF_EMPTY, 7, 0x20)));               // a VIC needs length 5
+    EXPECT_EQ(-22, Unpack(Patched(VSIF_4K, 8, 0x00)));                  // and is not 0
     EXPECT_EQ(-22, Unpack(Patched(VSIF_3D_FP, 8, 0x80)));               // side-by-side needs its extension
     Bytes longer = VSIF_4K;
     longer[2] = 7;

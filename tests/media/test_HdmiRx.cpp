@@ -10,6 +10,7 @@
 #include "media/HdmiRx.h"
 #include "media/HdmiRxMipi.h"
 #include "platform/host/HostHdmiRx.h"
+#include "platform/host/HostSim.h"
 
 // The driver against the simulated chip, stepped every 50 ms as the source
 // thread does; the source's clock and SCDT follow hot-plug by 50 and 150 ms.
@@ -545,4 +546,42 @@ TEST_F(HdmiRxTest, WatcherReadsStayInBankZero)
     thWatcher.join();
     EXPECT_TRUE(bLocked);
     EXPECT_EQ(0u, pstChip->u32OffBankReads);
+}
+
+// The words "tools/box sim" sends reach the source, and the dump shows
+// the EDID RAM, the hot-plug history and the MIPI state.
+TEST_F(HdmiRxTest, SimWordsDriveTheSourceAndDumpTheChip)
+{
+    EXPECT_EQ("ok\n", HostSim_Exec("plug 1920x1080p60 yuv422"));
+    EXPECT_EQ("ok\n", HostSim_Exec("audio 44100"));
+    EXPECT_EQ("ok\n", HostSim_Exec("hdcp on"));
+    pstRx = hdmirx_init();
+    ASSERT_TRUE(Locked());
+    Steps(2);
+    EXPECT_EQ(44u, pstRx->u32AudioFs);
+    EXPECT_EQ(1, pstRx->u8HdcpOn);
+    EXPECT_EQ(HDMI_COLORSPACE_YUV422, pstRx->stAviInfo.enColorspace);
+    std::string dump = HostSim_Exec("hdmirx");
+    EXPECT_NE(std::string::npos, dump.find("source plugged 1920x1080p60 hdmi, hdcp on, audio 44100 Hz"));
+    EXPECT_NE(std::string::npos, dump.find("link 5v 1 hpd 1 clock 1 scdt 1 encrypted 1"));
+    EXPECT_NE(std::string::npos, dump.find("  00: 00ffffffffffff00"));
+    EXPECT_NE(std::string::npos, dump.find("hpd high at "));
+    EXPECT_NE(std::string::npos, dump.find("mipi output on stable 1 format 0x1e lanes 2 pll 0x23"));
+    EXPECT_NE(std::string::npos, dump.find("mipi lp packet 0529001c"));
+    EXPECT_EQ("ok\n", dump.substr(dump.size() - 3));
+
+    EXPECT_EQ("ok\n", HostSim_Exec("inject ecc 2"));
+    EXPECT_EQ(2u, pstChip->u32EccErrors);
+    EXPECT_EQ("ok\n", HostSim_Exec("inject mipi unstable"));
+    EXPECT_TRUE(pstChip->bMipiUnstable);
+    EXPECT_EQ("ok\n", HostSim_Exec("avmute on"));
+    EXPECT_TRUE(pstChip->bAvMute);
+    EXPECT_EQ("error: plug: unknown timing\n", HostSim_Exec("plug 1921x1080p60"));
+    EXPECT_EQ("error: hdcp: on or off\n", HostSim_Exec("hdcp maybe"));
+    EXPECT_EQ(0u, HostSim_Exec("audio 48k").find("error: audio"));
+    EXPECT_EQ(0u, HostSim_Exec("inject ecc").find("error: inject"));
+    EXPECT_EQ("ok\n", HostSim_Exec("unplug"));
+    EXPECT_FALSE(pstChip->bPlugged);
+    EXPECT_EQ("ok\n", HostSim_Exec("inject chip absent"));
+    EXPECT_FALSE(pstChip->bPresent);
 }
