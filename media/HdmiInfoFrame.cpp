@@ -351,37 +351,35 @@ s32 hdmi_infoframe_pack(HdmiInfoFrame_U *punFrame, u8 *pu8Buf, u32 u32Size)
     return s32Ret < 0 ? s32Ret : hdmi_infoframe_pack_only(punFrame, pu8Buf, u32Size);
 }
 
-s32 hdmi_avi_infoframe_pack(HdmiAviInfoFrame_S *pstFrame, u8 *pu8Buf, u32 u32Size)
+// Packs a record of one type through the union.
+static s32 InfoFrame_PackRecord(const void *pvFrame, size_t size, u8 *pu8Buf, u32 u32Size)
 {
     HdmiInfoFrame_U unFrame = {};
-    unFrame.stAvi = *pstFrame;
+    memcpy(&unFrame, pvFrame, size);
     return hdmi_infoframe_pack(&unFrame, pu8Buf, u32Size);
+}
+
+s32 hdmi_avi_infoframe_pack(HdmiAviInfoFrame_S *pstFrame, u8 *pu8Buf, u32 u32Size)
+{
+    return InfoFrame_PackRecord(pstFrame, sizeof(*pstFrame), pu8Buf, u32Size);
 }
 
 s32 hdmi_spd_infoframe_pack(HdmiSpdInfoFrame_S *pstFrame, u8 *pu8Buf, u32 u32Size)
 {
-    HdmiInfoFrame_U unFrame = {};
-    unFrame.stSpd = *pstFrame;
-    return hdmi_infoframe_pack(&unFrame, pu8Buf, u32Size);
+    return InfoFrame_PackRecord(pstFrame, sizeof(*pstFrame), pu8Buf, u32Size);
 }
 
 s32 hdmi_audio_infoframe_pack(HdmiAudioInfoFrame_S *pstFrame, u8 *pu8Buf, u32 u32Size)
 {
-    HdmiInfoFrame_U unFrame = {};
-    unFrame.stAudio = *pstFrame;
-    return hdmi_infoframe_pack(&unFrame, pu8Buf, u32Size);
+    return InfoFrame_PackRecord(pstFrame, sizeof(*pstFrame), pu8Buf, u32Size);
 }
 
 s32 hdmi_vendor_infoframe_pack(HdmiVendorInfoFrame_S *pstFrame, u8 *pu8Buf, u32 u32Size)
 {
-    HdmiInfoFrame_U unFrame = {};
-    unFrame.stVendor = *pstFrame;
-    return hdmi_infoframe_pack(&unFrame, pu8Buf, u32Size);
+    return InfoFrame_PackRecord(pstFrame, sizeof(*pstFrame), pu8Buf, u32Size);
 }
 
 s32 hdmi_drm_infoframe_pack(HdmiDrmInfoFrame_S *pstFrame, u8 *pu8Buf, u32 u32Size)
 {
-    HdmiInfoFrame_U unFrame = {};
-    unFrame.stDrm = *pstFrame;
-    return hdmi_infoframe_pack(&unFrame, pu8Buf, u32Size);
+    return InfoFrame_PackRecord(pstFrame, sizeof(*pstFrame), pu8Buf, u32Size);
 }

@@ -94,9 +94,6 @@ static void hdmirx_set_defaults(HdmiRxAttr_S *pstRx, const u8 *pu8Edid, u32 u32L
     pstRx->u16EdidLen = (u16)u32Len;
     pstRx->u8FixedTiming = 0;
     pstRx->u8AudioEnable = 1;
-    pstRx->u8LaneNum = 2;
-    pstRx->u8OutFormat = HDMIRX_CSI_YUV422_8;
-    pstRx->u8BusType = 0;
     pstRx->u8I2sJustified = 0;
     pstRx->u8AutoLane = 0;
     pstRx->u8SendDcs = 1;

@@ -113,18 +113,28 @@ s32 regmap_bulk_write(const HdmiRxRegmap_S *pstMap, u8 u8Reg, const u8 *pu8Buf, 
     return 0;
 }
 
-u8 hdmi_read(HdmiRxAttr_S *pstRx, u8 u8Reg)
+static u8 hdmirx_map_read(const HdmiRxRegmap_S *pstMap, u8 u8Reg)
 {
     std::lock_guard<std::recursive_mutex> lock(hdmirx_lock());
     u8 u8Val;
-    (void)regmap_read(&pstRx->stHdmiMap, u8Reg, &u8Val);   // printed; 0 on failure
+    (void)regmap_read(pstMap, u8Reg, &u8Val);    // printed; 0 on failure
     return u8Val;
+}
+
+static s32 hdmirx_map_write(const HdmiRxRegmap_S *pstMap, u8 u8Reg, u8 u8Val)
+{
+    std::lock_guard<std::recursive_mutex> lock(hdmirx_lock());
+    return regmap_write(pstMap, u8Reg, u8Val);
+}
+
+u8 hdmi_read(HdmiRxAttr_S *pstRx, u8 u8Reg)
+{
+    return hdmirx_map_read(&pstRx->stHdmiMap, u8Reg);
 }
 
 s32 hdmi_write(HdmiRxAttr_S *pstRx, u8 u8Reg, u8 u8Val)
 {
-    std::lock_guard<std::recursive_mutex> lock(hdmirx_lock());
-    return regmap_write(&pstRx->stHdmiMap, u8Reg, u8Val);
+    return hdmirx_map_write(&pstRx->stHdmiMap, u8Reg, u8Val);
 }
 
 s32 hdmi_set(HdmiRxAttr_S *pstRx, u8 u8Reg, u8 u8Mask, u8 u8Val)
@@ -145,16 +155,12 @@ s32 hdmi_edid_write(HdmiRxAttr_S *pstRx, u8 u8Offset, const u8 *pu8Buf, u32 u32L
 
 u8 mipi_tx_read(HdmiRxAttr_S *pstRx, u8 u8Reg)
 {
-    std::lock_guard<std::recursive_mutex> lock(hdmirx_lock());
-    u8 u8Val;
-    (void)regmap_read(&pstRx->stMipiMap, u8Reg, &u8Val);   // printed; 0 on failure
-    return u8Val;
+    return hdmirx_map_read(&pstRx->stMipiMap, u8Reg);
 }
 
 s32 mipi_tx_write(HdmiRxAttr_S *pstRx, u8 u8Reg, u8 u8Val)
 {
-    std::lock_guard<std::recursive_mutex> lock(hdmirx_lock());
-    return regmap_write(&pstRx->stMipiMap, u8Reg, u8Val);
+    return hdmirx_map_write(&pstRx->stMipiMap, u8Reg, u8Val);
 }
 
 s32 mipi_tx_set_bits(HdmiRxAttr_S *pstRx, u8 u8Reg, u8 u8Mask, u8 u8Val)

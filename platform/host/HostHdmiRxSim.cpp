@@ -62,21 +62,19 @@ static s32 HostRxSim_Unplug(const std::vector<std::string> &, std::string *)
     return 0;
 }
 
-static s32 HostRxSim_Hdcp(const std::vector<std::string> &words, std::string *pReply)
+// hdcp on|off, avmute on|off
+static s32 HostRxSim_Switch(const std::vector<std::string> &words, std::string *pReply)
 {
+    static const struct { const char *pszWord; void (*pfnSet)(bool); } astSwitches[] = {
+        {"hdcp", HostHdmiRx_SetHdcp},
+        {"avmute", HostHdmiRx_SetAvMute},
+    };
     bool bOn;
     if (!HostRxSim_OnOff(words, &bOn, pReply))
         return -1;
-    HostHdmiRx_SetHdcp(bOn);
-    return 0;
-}
-
-static s32 HostRxSim_AvMute(const std::vector<std::string> &words, std::string *pReply)
-{
-    bool bOn;
-    if (!HostRxSim_OnOff(words, &bOn, pReply))
-        return -1;
-    HostHdmiRx_SetAvMute(bOn);
+    for (const auto &st : astSwitches)
+        if (words[0] == st.pszWord)
+            st.pfnSet(bOn);
     return 0;
 }
 
@@ -195,9 +193,9 @@ void HostHdmiRx_RegisterSim(void)
     HostSim_Register("plug", HostRxSim_Plug, "MODE [dvi] [rgb|yuv422|yuv444]: HDMI source sends MODE "
                                              "(1920x1080p60, 1280x720p50, 1920x1080i60, 3840x2160p30, ...)");
     HostSim_Register("unplug", HostRxSim_Unplug, ": HDMI source unplugged");
-    HostSim_Register("hdcp", HostRxSim_Hdcp, "on|off: HDMI source encrypts");
+    HostSim_Register("hdcp", HostRxSim_Switch, "on|off: HDMI source encrypts");
     HostSim_Register("audio", HostRxSim_Audio, "RATE [CHANNEL-STATUS-RATE]: HDMI audio in Hz, 0 none");
-    HostSim_Register("avmute", HostRxSim_AvMute, "on|off: HDMI source sets AV mute");
+    HostSim_Register("avmute", HostRxSim_Switch, "on|off: HDMI source sets AV mute");
     HostSim_Register("inject", HostRxSim_Inject, "ecc|deskew|fifo|i2c N, mipi stable|unstable, "
                                                  "chip present|absent: HDMI receiver faults");
     HostSim_Register("hdmirx", HostRxSim_Dump, ": HDMI receiver dump (EDID RAM, hot-plug, MIPI)");
