@@ -197,7 +197,6 @@ void hdmirx_write_edid_ram(HdmiRxAttr_S *pstRx)
 {
     const u8 *pu8Edid = pstRx->au8Edid;
     u32 u32Len = pstRx->u16EdidLen <= HDMIRX_EDID_LEN ? pstRx->u16EdidLen : HDMIRX_EDID_LEN;
-    std::lock_guard<std::recursive_mutex> lock(hdmirx_lock());
     (void)hdmi_write(pstRx, 0x4B, 0xA9);            // failures are printed; the source reads what is there
     (void)hdmi_edid_write(pstRx, 0, pu8Edid, u32Len);
     (void)hdmi_write(pstRx, 0x4B, 0xA8);

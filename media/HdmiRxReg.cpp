@@ -149,7 +149,6 @@ void hdmi_chgbank(HdmiRxAttr_S *pstRx, u8 u8Bank)
 
 s32 hdmi_edid_write(HdmiRxAttr_S *pstRx, u8 u8Offset, const u8 *pu8Buf, u32 u32Len)
 {
-    std::lock_guard<std::recursive_mutex> lock(hdmirx_lock());
     return regmap_bulk_write(&pstRx->stEdidMap, u8Offset, pu8Buf, u32Len);
 }
 

@@ -160,7 +160,7 @@ static void HostRx_SetScdt(HostHdmiRx_S *pstRx, bool bOn)
     HostRx_FillAudio(pstRx);
     if (bOn && pstRx->bHdmi) {
         HostRx_FillAvi(pstRx);
-        *HostRx_R0(pstRx, 0x12) |= (u8)(0x01 | (pstRx->u32AudioHz ? 0x08 : 0));
+        *HostRx_R0(pstRx, 0x12) |= (u8)(0x01 | (pstRx->u32AudioHz ? 0x10 : 0));   // AVI, audio packets
     }
 }
 
@@ -276,7 +276,7 @@ void HostHdmiRx_SetAudio(u32 u32Hz, u32 u32ChStatusHz)
     if (pstRx->bScdt) {
         HostRx_FillAudio(pstRx);
         *HostRx_R0(pstRx, 0x10) |= 0x80;
-        *HostRx_R0(pstRx, 0x12) |= 0x08;
+        *HostRx_R0(pstRx, 0x12) |= 0x10;
     }
 }
 

@@ -77,7 +77,11 @@ struct HdmiRxTest : public testing::Test {
         ASSERT_TRUE(Locked()) << Out();
     }
     bool MipiOn() { return (pstChip->au8Mipi[0x05] & 0x36) == 0; }
-    u32 HpdEvents() { return pstChip->u32HpdEvents; }
+    u32 HpdEvents()
+    {
+        std::lock_guard<std::recursive_mutex> lock(HostRx_Lock());
+        return pstChip->u32HpdEvents;
+    }
     const HostRxHpdEvent_S &Hpd(u32 u32Index) { return pstChip->astHpd[u32Index % HOSTRX_HPD_EVENTS]; }
 };
 
@@ -584,4 +588,27 @@ TEST_F(HdmiRxTest, SimWordsDriveTheSourceAndDumpTheChip)
     EXPECT_FALSE(pstChip->bPlugged);
     EXPECT_EQ("ok\n", HostSim_Exec("inject chip absent"));
     EXPECT_FALSE(pstChip->bPresent);
+}
+
+// The driver lock is not held across the hot-plug sleep of an EDID
+// update: the watcher's reads finish while the update still waits.
+TEST_F(HdmiRxTest, WatcherIsNotBlockedByAnEdidUpdate)
+{
+    PlugAndLock("1920x1080p60");
+    u8 au8Edid[256];
+    hdmirx_read_edid(pstRx, au8Edid, sizeof(au8Edid));
+    au8Edid[20] ^= 0x01;
+    u32 u32Events = HpdEvents();
+    std::atomic<bool> bDone{false};
+    std::thread thUpdate([&] {
+        hdmirx_update_edid_data(pstRx, au8Edid, 256);
+        bDone = true;
+    });
+    while (HpdEvents() == u32Events)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    (void)hdmirx_get_conect_sta(pstRx);
+    hdmirx_disable_mipi(pstRx);
+    EXPECT_FALSE(bDone);
+    thUpdate.join();
+    EXPECT_EQ(u32Events + 2, HpdEvents());
 }
