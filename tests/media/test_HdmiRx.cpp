@@ -154,6 +154,10 @@ TEST_P(HdmiRxLockTest, LocksAndReportsTiming)
     EXPECT_EQ(HDMIRX_CSI_YUV422_8, pstChip->au8Mipi[0x20]);
     EXPECT_EQ(0x10, pstChip->au8Mipi[0x21] & 0x30);                // two lanes
     EXPECT_EQ(t.u16Interlaced ? 0x20 : 0x00, pstChip->au8Mipi[0x26] & 0x20);
+    EXPECT_EQ(2, pstChip->aau8Hdmi[0][0x6C] & 0x03);                 // RGB BT.709 full range: converted
+    EXPECT_EQ(0x04, pstChip->aau8Hdmi[0][0x6B] & 0x3F);
+    EXPECT_EQ(0x10, pstChip->aau8Hdmi[1][0x70]);
+    EXPECT_EQ(0xea, pstChip->aau8Hdmi[1][0x73]);
     Steps(2);
     EXPECT_EQ(1, pstRx->u8MipiStable);
     EXPECT_NEAR(t.u32PixelKHz, pstRx->u32MipiPclkKHz, t.u32PixelKHz / 50);
@@ -325,6 +329,20 @@ TEST_F(HdmiRxTest, TimingChangeDropsAndRelocks)
     EXPECT_EQ(0x01, pstChip->au8Mipi[0xB0]);
     EXPECT_EQ(4, pstRx->stMipi.u8P2mDelay);
     EXPECT_EQ(74u, pstRx->stMipi.u32MclkKHz / 1000);
+}
+
+// A DVI input has no AVI infoframe: it is taken as RGB and converted.
+TEST_F(HdmiRxTest, DviInputIsTakenAsRgb)
+{
+    EXPECT_EQ("ok\n", HostSim_Exec("plug 1280x720p60 dvi"));
+    pstRx = hdmirx_init();
+    ASSERT_TRUE(Locked());
+    EXPECT_EQ(2, pstChip->aau8Hdmi[0][0x6C] & 0x03);
+    EXPECT_EQ(0x10, pstChip->aau8Hdmi[1][0x70]);                      // BT.601, full range
+    EXPECT_EQ(0x09, pstChip->aau8Hdmi[1][0x73]);
+    std::string out = Out();
+    EXPECT_NE(std::string::npos, out.find("csc rgb2yuv"));
+    EXPECT_EQ(std::string::npos, out.find("-------------------------------HDMI"));
 }
 
 TEST_F(HdmiRxTest, HdcpEncryptionIsFollowed)
@@ -565,6 +583,8 @@ TEST_F(HdmiRxTest, SimWordsDriveTheSourceAndDumpTheChip)
     EXPECT_EQ(44u, pstRx->u32AudioFs);
     EXPECT_EQ(1, pstRx->u8HdcpOn);
     EXPECT_EQ(HDMI_COLORSPACE_YUV422, pstRx->stAviInfo.enColorspace);
+    EXPECT_EQ(0, pstChip->aau8Hdmi[0][0x6C] & 0x03);                 // YUV passes
+    EXPECT_EQ(0x14, pstChip->aau8Hdmi[0][0x6B] & 0x3F);
     std::string dump = HostSim_Exec("hdmirx");
     EXPECT_NE(std::string::npos, dump.find("source plugged 1920x1080p60 hdmi, hdcp on, audio 44100 Hz"));
     EXPECT_NE(std::string::npos, dump.find("link 5v 1 hpd 1 clock 1 scdt 1 encrypted 1"));
