@@ -7,6 +7,7 @@
 
 #include "core/Types.h"
 #include "extension/Uart.h"
+#include "net/NetConfig.h"
 
 #define MAIN_EDID_LEN     256
 #define MAIN_SAMPLE_NONE  48001   // no audio capture runs
@@ -28,6 +29,7 @@ struct MainServerAttr_S {
     s32 bAiCapStart;             // 1 while audio capture runs
     s32 bMediaSend;              // 1 lets the frame sender pass frames on
     s32 enSample;                // rate of the running audio capture, MAIN_SAMPLE_NONE
+    NetServerConfig_S stConifg;  // network record
     HalAttr_S stHalAttr;
     u8 au8CopyEdid[MAIN_EDID_LEN];
     u8 au8User1Edid[MAIN_EDID_LEN];

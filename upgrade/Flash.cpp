@@ -47,6 +47,11 @@ u32 Flash_EraseSize(void)
     return HAL_Flash_EraseSize();
 }
 
+u32 Flash_Size(void)
+{
+    return HAL_Flash_Size();
+}
+
 s32 Flash_Update(u32 u32Offset, const void *pvBuf, u32 u32Len)
 {
     std::lock_guard<std::recursive_mutex> lock(g_FlashMutex);

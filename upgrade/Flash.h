@@ -18,6 +18,7 @@ s32 Flash_Program(u32 u32Offset, const void *pvBuf, u32 u32Len);  // into erased
 // erased and programmed again. 0, or -1 (logged).
 s32 Flash_Update(u32 u32Offset, const void *pvBuf, u32 u32Len);
 u32 Flash_EraseSize(void);
+u32 Flash_Size(void);                                          // bytes; 0 before Flash_Init
 
 // CRC-32 (IEEE 802.3, reflected) starting from the register value u32Crc;
 // the result is the inverted register, so getCrc32(0xFFFFFFFF, ...) is the

@@ -1,0 +1,147 @@
+#include "net/NetConfig.h"
+
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+#include "core/Debug.h"
+#include "core/Main.h"
+#include "core/Thread.h"
+#include "net/NetIf.h"
+
+#define NET_THREAD_POLL_MS 100
+
+std::atomic<s32> g_WebSetNetwork{0};
+
+static pthread_t s_thSetNetwork;
+static std::atomic<s32> s_bSetNetworkRun{0};
+
+s32 NetApplyAddress(const NetServerConfig_S *pstConfig)
+{
+    s32 s32Ret = 0;
+    if (NetSetLocalIp(pstConfig->azEthName, pstConfig->azHostIP) != 0) {
+        Debug_Log("[%s]: set ip failed!\n", log_Time());
+        s32Ret = -1;
+    }
+    if (NetSetLocalNetMask(pstConfig->azEthName, pstConfig->azNetmask) != 0) {
+        Debug_Log("[%s]: set mask failed!\n", log_Time());
+        s32Ret = -1;
+    }
+    if (NetSetGateWay(pstConfig->azEthName, pstConfig->azGateway) != 0) {
+        Debug_Log("[%s]: set gateway failed!\n", log_Time());
+        s32Ret = -1;
+    }
+    if (NetAddMulticastRoute(pstConfig->azEthName) != 0)
+        s32Ret = -1;
+    return s32Ret;
+}
+
+s32 MAIN_Net_Conifg(NetServerConfig_S *pstConfig)
+{
+    s32 s32Ret = 0;
+    if (SetHostMac(pstConfig->azEthName, pstConfig->azMac) != 0) {
+        Debug_Log("[%s]: set mac failed!\n", log_Time());
+        s32Ret = -1;
+    }
+    return NetApplyAddress(pstConfig) != 0 ? -1 : s32Ret;
+}
+
+s32 MAIN_Get_Hostname(char azHost[NET_HOSTNAME_LEN])
+{
+    u8 au8Mac[NET_MAC_LEN];
+    if (NetGetMac(NET_ETH_NAME, au8Mac) < 0)
+        return -1;
+    snprintf(azHost, NET_HOSTNAME_LEN, "%s-%02X%02X%02X%02X%02X%02X", NET_HOSTNAME_PREFIX,
+             au8Mac[0], au8Mac[1], au8Mac[2], au8Mac[3], au8Mac[4], au8Mac[5]);
+    return 0;
+}
+
+s32 MAIN_Set_Hostname(void)
+{
+    char azHost[NET_HOSTNAME_LEN];
+    if (MAIN_Get_Hostname(azHost) < 0)
+        return -1;
+    char azCmd[NET_HOSTNAME_LEN + 16];
+    snprintf(azCmd, sizeof(azCmd), "hostname %s", azHost);
+    Debug_Log("[%s]: %s:cmd:%s\n", log_Time(), __func__, azCmd);
+    return Net_Shell(azCmd);
+}
+
+s32 GetHostID(const char *pszEthName, char *azId)
+{
+    u8 au8Mac[NET_MAC_LEN];
+    if (NetGetMac(pszEthName, au8Mac) < 0)
+        return -1;
+    snprintf(azId, 32, "%02x%02x%02x%02x%02x%02x", au8Mac[0], au8Mac[1], au8Mac[2], au8Mac[3],
+             au8Mac[4], au8Mac[5]);
+    Debug_Log("[%s]: local mac:%s \n", log_Time(), azId);
+    return 0;
+}
+
+// A lease becomes the box's address at once.
+static void MAIN_Dhcpclient_OnLease(const DhcpLease_S *pstLease, void *pvCtx)
+{
+    NetServerConfig_S *pstConfig = (NetServerConfig_S *)pvCtx;
+    snprintf(pstConfig->azHostIP, sizeof(pstConfig->azHostIP), "%s", pstLease->azIp);
+    snprintf(pstConfig->azNetmask, sizeof(pstConfig->azNetmask), "%s", pstLease->azNetmask);
+    snprintf(pstConfig->azGateway, sizeof(pstConfig->azGateway), "%s", pstLease->azGateway);
+    (void)NetApplyAddress(pstConfig);   // each failed step is logged; the next lease retries
+}
+
+s32 MAIN_Dhcpclient_Start(DhcpAttr_S *pstDhcp)
+{
+    if (pstDhcp->hDhcp == nullptr) {
+        pstDhcp->hDhcp = Dhcpclient_Attach(MAIN_Dhcpclient_OnLease, &g_stMainServerAttr.stConifg);
+        if (pstDhcp->hDhcp == nullptr)
+            return -1;
+        pstDhcp->bStart = 1;
+    }
+    return MAIN_Dhcpclient_Switch(pstDhcp, 1);
+}
+
+s32 MAIN_Dhcpclient_Switch(DhcpAttr_S *pstDhcp, u32 u32On)
+{
+    if (pstDhcp->hDhcp == nullptr)
+        return -1;
+    s32 s32Ret = Dhcpclient_Switch(pstDhcp->hDhcp, u32On);
+    if (s32Ret != 0) {
+        Debug_Log("[%s]: Dhcpclient_Switch failed with %#x!\n", log_Time(), s32Ret);
+        return s32Ret;
+    }
+    pstDhcp->enDHCP = u32On != 0;
+    return 0;
+}
+
+static void *MAIN_SetNetWork_Thread(void *pvArg)
+{
+    (void)pvArg;
+    while (s_bSetNetworkRun) {
+        if (g_WebSetNetwork.exchange(0)) {
+            NetServerConfig_S *pstConfig = &g_stMainServerAttr.stConifg;
+            Debug_Log("[%s]: %s: %s %s/%s gateway %s\n", log_Time(), __func__,
+                      pstConfig->azEthName, pstConfig->azHostIP, pstConfig->azNetmask,
+                      pstConfig->azGateway);
+            (void)NetApplyAddress(pstConfig);   // each failed step is logged
+        }
+        usleep(NET_THREAD_POLL_MS * 1000);
+    }
+    return nullptr;
+}
+
+s32 MAIN_SetNetWork_start(void)
+{
+    if (s_bSetNetworkRun)
+        return 0;
+    s_bSetNetworkRun = 1;
+    s32 s32Ret = MAIN_Thread_Create(&s_thSetNetwork, MAIN_SetNetWork_Thread, nullptr, __func__);
+    if (s32Ret != 0)
+        s_bSetNetworkRun = 0;
+    return s32Ret;
+}
+
+void MAIN_SetNetWork_stop(void)
+{
+    if (!s_bSetNetworkRun.exchange(0))
+        return;
+    pthread_join(s_thSetNetwork, nullptr);
+}

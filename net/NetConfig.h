@@ -1,0 +1,74 @@
+// The network record of the runtime record and the network set-up of the
+// box: defaults, interface set-up, host name, DHCP glue and the thread that
+// applies address changes from the web side.
+#ifndef NET_NETCONFIG_H
+#define NET_NETCONFIG_H
+
+#include <atomic>
+#include <cstdint>
+
+#include "core/Types.h"
+#include "net/Dhcp.h"
+#include "rtsp/RtspServer.h"
+
+#define NET_ETH_NAME        "eth0"
+#define NET_HOSTNAME_PREFIX "PZR-T4900"
+#define NET_HOSTNAME_LEN    64
+#define NET_PROTOCOL_PORT   8002
+#define NET_PROTOCOL_GROUP  "239.255.255.250"
+
+// One control-protocol endpoint.
+struct ProtocolEndpointAttr_S {
+    s32 bStart;             // 1 while the endpoint's server or client exists
+    intptr_t hHandle;       // the server or client object, -1 while none
+    u32 u32Port;            // request port; replies and the client's socket use port + 1
+    char azEthName[32];
+    char azGroup[32];       // dotted multicast group
+};
+
+struct NetWebAttr_S {
+    u32 u32Port;            // HTTP port of the web server
+};
+
+struct NetServerConfig_S {
+    char azEthName[32];     // first member: callers pass the record as the interface name
+    char azMac[32];         // "xx:xx:xx:xx:xx:xx"
+    char azHostIP[32];      // the box's current IPv4 address
+    char azNetmask[32];
+    char azGateway[32];
+    NetWebAttr_S stWeb;
+    u32 bRtspStart;         // 1 once the RTSP wrapper is up
+    void *hRtspServer;      // the wrapper's context
+    RtspStreamDesc_S stMainStream;
+    RtspStreamDesc_S stSubStream;
+    ProtocolEndpointAttr_S stProtocolAttr;
+    ProtocolEndpointAttr_S stProtocolClientAttr;
+    ProtocolEndpointAttr_S stProtocolServerAttr;
+    DhcpAttr_S stDhcp;
+};
+
+// 1: the web side wrote new addresses into the network record; the network
+// thread applies them and clears the word.
+extern std::atomic<s32> g_WebSetNetwork;
+
+s32 MAIN_Netserver_DefConifg(NetServerConfig_S *pstConfig);
+// MAC, address, mask, gateway and the multicast route; 0, or -1 when a
+// step failed (each logged, the others still done).
+s32 MAIN_Net_Conifg(NetServerConfig_S *pstConfig);
+// Address, mask, gateway and the multicast route; 0, or -1 as above.
+s32 NetApplyAddress(const NetServerConfig_S *pstConfig);
+// "<prefix>-" and the MAC of eth0 as 12 upper-case hex digits; 0 or -1.
+s32 MAIN_Get_Hostname(char azHost[NET_HOSTNAME_LEN]);
+s32 MAIN_Set_Hostname(void);
+// The interface's MAC as 12 lower-case hex digits into azId (32 bytes);
+// 0, or -1 (logged) with azId unchanged.
+s32 GetHostID(const char *pszEthName, char *azId);
+
+s32 MAIN_Dhcpclient_Start(DhcpAttr_S *pstDhcp);
+// -1 without a client; else the switch's result, recorded in enDHCP on success.
+s32 MAIN_Dhcpclient_Switch(DhcpAttr_S *pstDhcp, u32 u32On);
+
+s32 MAIN_SetNetWork_start(void);
+void MAIN_SetNetWork_stop(void);
+
+#endif

@@ -1,0 +1,187 @@
+#include "upgrade/Upgrade.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "board/Wdt.h"
+#include "core/Debug.h"
+#include "core/Thread.h"
+#include "upgrade/Image.h"
+
+#define UPGRADE_POLL_MS 200
+
+std::atomic<s32> g_upgradeimg_flag{0};
+
+static std::mutex s_UploadMutex;      // the upload below; one upload at a time
+static s32 s_s32UploadFd = -1;
+static u32 s_u32UploadLen;
+
+static std::mutex s_RequestMutex;     // s_azRequest
+static char s_azRequest[128];         // file for the upgrade thread
+static pthread_t s_thUpgrade;
+static std::atomic<s32> s_bUpgradeRun{0};
+
+static void ImageRecv_Drop(bool bRemove)
+{
+    if (s_s32UploadFd >= 0)
+        close(s_s32UploadFd);
+    s_s32UploadFd = -1;
+    s_u32UploadLen = 0;
+    if (bRemove)
+        unlink(UPDATE_FILE);
+}
+
+static s32 ImageRecv_Open(void)
+{
+    ImageRecv_Drop(false);
+    if (mkdir(UPDATE_DIR, 0755) < 0 && errno != EEXIST) {
+        Debug_Log("[%s]: %s: mkdir %s: %s\n", log_Time(), __func__, UPDATE_DIR, strerror(errno));
+        return -1;
+    }
+    s_s32UploadFd = open(UPDATE_FILE, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (s_s32UploadFd < 0) {
+        Debug_Log("[%s]: %s: %s: %s\n", log_Time(), __func__, UPDATE_FILE, strerror(errno));
+        return -1;
+    }
+    return 0;
+}
+
+static s32 ImageRecv_Append(const u8 *pu8, u32 u32Len)
+{
+    if (u32Len > UPDATE_FILE_MAX - s_u32UploadLen) {
+        Debug_Log("[%s]: %s: upload beyond %u bytes\n", log_Time(), __func__, UPDATE_FILE_MAX);
+        return -1;
+    }
+    for (u32 u32Done = 0; u32Done < u32Len;) {
+        ssize_t n = write(s_s32UploadFd, pu8 + u32Done, u32Len - u32Done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            Debug_Log("[%s]: %s: write: %s\n", log_Time(), __func__, strerror(errno));
+            return -1;
+        }
+        u32Done += (u32)n;
+    }
+    s_u32UploadLen += u32Len;
+    return 0;
+}
+
+// Writes a checked file and reboots; -1 (logged) when the write failed.
+static s32 Upgrade_Write(const char *pszFile)
+{
+    if (Image_WriteFile(pszFile) < 0)
+        return -1;
+    Debug_Log("[%s]: %s: %s written, reboot\n", log_Time(), __func__, pszFile);
+    unlink(pszFile);
+    WdtReboot();
+    return 0;
+}
+
+// The whole upload is in the file: check it, then write it.
+static s32 ImageRecv_Finish(void)
+{
+    bool bOk = close(s_s32UploadFd) == 0;
+    s_s32UploadFd = -1;
+    if (!bOk || Image_CheckFile(UPDATE_FILE) < 0) {
+        Debug_Log("[%s]: check_upgrade_file err!\n", log_Time());
+        ImageRecv_Drop(true);
+        return -1;
+    }
+    return Upgrade_Write(UPDATE_FILE);
+}
+
+s32 ImageRecv(UpdatePacket_S *pstPacket, UpdateExitProc *pfnExit)
+{
+    (void)pfnExit;   // the reboot goes through the watchdog; nothing is shut down first
+    std::lock_guard<std::mutex> lock(s_UploadMutex);
+    if (pstPacket->u16Mark != UPDATE_MARK) {
+        Debug_Log("[%s]: UpdatePacket_S head err!\n", log_Time());
+        return -1;
+    }
+    if (pstPacket->u32Len > UPDATE_PACKET_MAX || (pstPacket->u32Len > 0 && pstPacket->pu8Data == nullptr)
+        || (pstPacket->u8Flag == UPDATE_FLAG_FIRST && pstPacket->u16Num != 0)) {
+        Debug_Log("[%s]: %s: packet %u flag %#x of %u bytes refused\n", log_Time(), __func__,
+                  pstPacket->u16Num, pstPacket->u8Flag, pstPacket->u32Len);
+        ImageRecv_Drop(true);
+        return -1;
+    }
+    switch (pstPacket->u8Flag) {
+    case UPDATE_FLAG_FIRST:
+        if (ImageRecv_Open() < 0)
+            return -1;
+        break;
+    case UPDATE_FLAG_MIDDLE:
+    case UPDATE_FLAG_LAST:
+        if (s_s32UploadFd >= 0)
+            break;
+        Debug_Log("[%s]: %s: packet %u without an upload\n", log_Time(), __func__,
+                  pstPacket->u16Num);
+        return -1;
+    default:
+        Debug_Log("[%s]: %s: unknown flag %#x\n", log_Time(), __func__, pstPacket->u8Flag);
+        ImageRecv_Drop(true);
+        return -1;
+    }
+    if (ImageRecv_Append(pstPacket->pu8Data, pstPacket->u32Len) < 0) {
+        ImageRecv_Drop(true);
+        return -1;
+    }
+    return pstPacket->u8Flag == UPDATE_FLAG_LAST ? ImageRecv_Finish() : 0;
+}
+
+s32 MAIN_Upgrade_Request(const char *pszFile)
+{
+    if (strlen(pszFile) >= sizeof(s_azRequest) || Image_CheckFile(pszFile) < 0) {
+        Debug_Log("[%s]: check_upgrade_file err!\n", log_Time());
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(s_RequestMutex);
+    if (g_upgradeimg_flag) {
+        Debug_Log("[%s]: %s: an upgrade is under way\n", log_Time(), __func__);
+        return -1;
+    }
+    snprintf(s_azRequest, sizeof(s_azRequest), "%s", pszFile);
+    g_upgradeimg_flag = 1;
+    return 0;
+}
+
+static void *MAIN_Upgrade_Thread(void *pvArg)
+{
+    (void)pvArg;
+    while (s_bUpgradeRun) {
+        if (g_upgradeimg_flag) {
+            char azFile[sizeof(s_azRequest)];
+            {
+                std::lock_guard<std::mutex> lock(s_RequestMutex);
+                snprintf(azFile, sizeof(azFile), "%s", s_azRequest);
+            }
+            (void)Upgrade_Write(azFile);   // logged; a failed write leaves the marker
+            g_upgradeimg_flag = 0;
+        }
+        usleep(UPGRADE_POLL_MS * 1000);
+    }
+    return nullptr;
+}
+
+s32 MAIN_UpgradeThread_start(void)
+{
+    if (s_bUpgradeRun)
+        return 0;
+    s_bUpgradeRun = 1;
+    s32 s32Ret = MAIN_Thread_Create(&s_thUpgrade, MAIN_Upgrade_Thread, nullptr, __func__);
+    if (s32Ret != 0)
+        s_bUpgradeRun = 0;
+    return s32Ret;
+}
+
+void MAIN_UpgradeThread_stop(void)
+{
+    if (!s_bUpgradeRun.exchange(0))
+        return;
+    pthread_join(s_thUpgrade, nullptr);
+}

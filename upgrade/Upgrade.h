@@ -1,0 +1,46 @@
+// The upgrade flow: upload packets gathered into a file, and the upgrade
+// thread that writes a file checked beforehand. Both end in a reboot
+// through the watchdog once the flash is written.
+#ifndef UPGRADE_UPGRADE_H
+#define UPGRADE_UPGRADE_H
+
+#include <atomic>
+
+#include "core/Types.h"
+
+#define UPDATE_MARK        0xEFFE
+#define UPDATE_FLAG_FIRST  0x00
+#define UPDATE_FLAG_MIDDLE 0x20
+#define UPDATE_FLAG_LAST   0x80
+#define UPDATE_PACKET_MAX  0x10000         // data bytes of one packet
+#define UPDATE_FILE_MAX    (64u << 20)     // an upload beyond this is dropped
+#define UPDATE_DIR         "/tmp/upgrade"
+#define UPDATE_FILE        UPDATE_DIR "/webupdate.bin"
+
+struct UpdatePacket_S {
+    u16 u16Mark;            // UPDATE_MARK
+    u8 u8Flag;              // UPDATE_FLAG_*
+    u16 u16Num;             // packet number, 0 for the first
+    u32 u32Len;             // bytes at pu8Data
+    const u8 *pu8Data;      // the caller's, for the duration of the call
+};
+
+typedef s32 UpdateExitProc(void);
+
+// One upload packet: the first starts UPDATE_FILE, later ones append, the
+// last has the file checked, written to flash and the box rebooted, all on
+// the caller's thread. A packet that is refused, or a file that fails its
+// check, drops the upload; the flash is untouched until the check passed.
+// 0, or -1 (logged). pfnExit is kept for callers that pass one; it is not
+// called.
+s32 ImageRecv(UpdatePacket_S *pstPacket, UpdateExitProc *pfnExit);
+
+extern std::atomic<s32> g_upgradeimg_flag;   // 1: a checked file waits for the upgrade thread
+
+// Checks an image file and hands it to the upgrade thread; 0, or -1 when
+// the check fails (logged) or the thread is busy with another file.
+s32 MAIN_Upgrade_Request(const char *pszFile);
+s32 MAIN_UpgradeThread_start(void);
+void MAIN_UpgradeThread_stop(void);
+
+#endif
