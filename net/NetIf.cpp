@@ -25,14 +25,20 @@ bool Net_IsEthName(const char *pszEthName)
     return false;
 }
 
-bool Net_IsMacText(const char *pszMac)
+bool Net_IsMacForm(const char *pszMac, const char *pszSeps)
 {
     for (u32 i = 0; i < NET_MAC_TEXT_LEN; i++) {
         bool bSep = i % 3 == 2;
-        if (bSep ? pszMac[i] != ':' : !isxdigit((unsigned char)pszMac[i]))
+        if (bSep ? pszMac[i] == '\0' || strchr(pszSeps, pszMac[i]) == nullptr
+                 : !isxdigit((unsigned char)pszMac[i]))
             return false;
     }
     return pszMac[NET_MAC_TEXT_LEN] == '\0';
+}
+
+bool Net_IsMacText(const char *pszMac)
+{
+    return Net_IsMacForm(pszMac, ":");
 }
 
 s32 Net_Shell(const char *pszCmd)

@@ -11,7 +11,10 @@
 #define NET_MAC_TEXT_LEN 17   // "xx:xx:xx:xx:xx:xx"
 
 bool Net_IsEthName(const char *pszEthName);
-// Exactly six two-digit hexadecimal bytes separated by ':'.
+// Exactly six two-digit hexadecimal bytes, each pair separated by one of
+// the characters of pszSeps.
+bool Net_IsMacForm(const char *pszMac, const char *pszSeps);
+// Net_IsMacForm with ':'.
 bool Net_IsMacText(const char *pszMac);
 
 // Sets the address and brings the interface up; 0 or -1 (logged).

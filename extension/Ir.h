@@ -1,0 +1,27 @@
+// The infrared send queue: everything bound for the infrared port (the
+// relay, the control protocol) is queued here and written to the second
+// UART by one thread, so packets never interleave.
+#ifndef EXTENSION_IR_H
+#define EXTENSION_IR_H
+
+#include "core/Types.h"
+#include "extension/Uart.h"
+
+#define IR_QUEUE_LEN  64     // packets waiting
+#define IR_PACKET_MAX 1024   // bytes of one queued packet; longer data is split
+#define IR_GPIO       71     // enables the infrared emitter
+
+// Clears the queue and drives the emitter line on; 0, or -1 when the line
+// cannot be set up (logged).
+s32 MAIN_Ir_Init(IrAttr_S *pstIr);
+// Queues bytes for the infrared port; 0, or -1 when the queue is full
+// (nothing of the data is queued then; logged).
+s32 MAIN_Ir_SendData(const u8 *pu8Data, u32 u32Len);
+// The thread that writes the queue to the second UART of the runtime record.
+s32 MAIN_IrSend_Start(void);
+void MAIN_IrSend_Stop(void);
+
+// Control protocol: infrared bytes to send; the context is not used. 0 or -1.
+s32 Main_Protocolserver_onrecvIrData(void *pvCtx, const u8 *pu8Data, u32 u32Len);
+
+#endif

@@ -1,0 +1,31 @@
+#include "extension/Rs232.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "net/NetIf.h"
+#include "upgrade/Identity.h"
+
+#define RS232_MAC_SEPS "-,:"
+
+s32 parse_mac(const char **ppszText, char *azMac)
+{
+    const char *psz = *ppszText;
+    while (*psz == ' ' || *psz == '\t')
+        psz++;
+    u32 u32Len = 0;
+    while (u32Len < NET_MAC_TEXT_LEN && isprint((unsigned char)psz[u32Len])) {
+        azMac[u32Len] = psz[u32Len];
+        u32Len++;
+    }
+    azMac[u32Len] = '\0';
+    *ppszText = psz + u32Len;
+    return Net_IsMacForm(azMac, RS232_MAC_SEPS) ? 0 : -1;
+}
+
+s32 MAIN_RS232_Set_MAC(char *pszMac)
+{
+    for (char *psz = pszMac; *psz != '\0'; psz++)
+        *psz = strchr(RS232_MAC_SEPS, *psz) != nullptr ? ':' : (char)tolower((unsigned char)*psz);
+    return setMac(pszMac);
+}

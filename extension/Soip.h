@@ -1,0 +1,76 @@
+// TCP relays between one client and a device (serial over IP): a listener,
+// one client at a time (a new client replaces the one before, so a client
+// that vanished without a word never locks the port), and a thread that
+// moves bytes both ways. What the device is comes from the hooks.
+#ifndef EXTENSION_SOIP_H
+#define EXTENSION_SOIP_H
+
+#include <atomic>
+#include <pthread.h>
+
+#include "core/Types.h"
+#include "extension/Uart.h"
+
+#define SOIP_UART_PORT   7888
+#define SOIP_IR_PORT     7889
+#define SOIP_KVM_PORT    7890
+#define SOIP_GUEST_PORT  6752
+#define SOIP_BUF_LEN     4096
+#define SOIP_PASS_MS     100    // longest wait of one pass
+
+struct SoipServerAttr_S;
+
+// Descriptor to wait on for device bytes this pass, -1 for none.
+typedef s32 SoipDevFdProc(SoipServerAttr_S *pstServer);
+// Bytes from the client, or bytes read from the device.
+typedef void SoipDataProc(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len);
+// Work done once every pass.
+typedef void SoipPassProc(SoipServerAttr_S *pstServer);
+// Serves the frame at the start of pu8Buf; returns the bytes it used, 0
+// while the frame is incomplete.
+typedef u32 SoipFrameProc(SoipServerAttr_S *pstServer, const u8 *pu8Buf, u32 u32Len);
+
+typedef void UartDataProc(const u8 *pu8Data, u32 u32Len);
+typedef s32 UartReopenProc(UartAttr_S *pstUart);
+
+struct SoipServerAttr_S {
+    const char *pszName;             // for the log
+    u16 u16Port;
+    std::atomic<s32> bRun;
+    std::atomic<s32> bReopen;        // 1: reopen the device before the next pass
+    std::atomic<s32> s32ClientFd;    // -1 while no client
+    u32 u32Clients;                  // clients accepted so far: a change means a new client
+    s32 s32ListenFd;
+    pthread_t thread;
+    SoipDevFdProc *pfnDevFd;         // null: no device to read
+    SoipDataProc *pfnFromClient;     // null: client bytes go to pfnFrame
+    SoipDataProc *pfnFromDev;        // null: device bytes go to the client
+    SoipPassProc *pfnPass;           // may be null
+    SoipFrameProc *pfnFrame;
+    u8 *pu8Pending;                  // pfnFrame's buffer: a frame and SOIP_BUF_LEN more
+    u32 u32Pending;                  // bytes in it
+    u32 u32PendingClient;            // u32Clients when they came
+    UartAttr_S *pstUart;             // the relayed UART, if any
+    UartDataProc *pfnUartData;       // UART bytes for the program itself, may be null
+    UartReopenProc *pfnReopen;       // with pstUart: how bReopen is served
+};
+
+extern SoipServerAttr_S g_stUartServer;   // its bReopen is set by the serial settings
+
+// Binds the port and starts the thread; 0, -1 (bind, logged) or the
+// thread-creation error.
+s32 Soip_Start(SoipServerAttr_S *pstServer);
+void Soip_Stop(SoipServerAttr_S *pstServer);
+// Sends all bytes to the client; a client that cannot take them is dropped.
+void Soip_SendClient(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len);
+
+// The relays: UART on 7888, the guest UART server on 6752 (its client takes
+// the UART over from the relay), infrared on 7889 (the second UART; bytes
+// to it go through the infrared send queue), KVM on 7890 (the HID gadgets).
+s32 MAIN_UartTcpServer_Start(UartAttr_S *pstUart, UartDataProc *pfnData, UartReopenProc *pfnReopen);
+s32 MAIN_UartGuestTcpServer_Start(UartAttr_S *pstUart);
+s32 MAIN_IrTcpServer_Start(UartAttr_S *pstUart2);
+s32 MAIN_KvmTcpServer_Start(s32 *ps32KeyboardFd, s32 *ps32MouseFd);
+void MAIN_SoipServers_Stop(void);
+
+#endif
