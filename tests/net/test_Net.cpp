@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+#include "core/Main.h"
+#include "net/NetConfig.h"
+#include "net/NetIf.h"
+#include "tests/net/NetTest.h"
+#include "tests/support/Files.h"
+
+std::string Net_Sh(const std::string &cmd)
+{
+    std::string out;
+    FILE *fp = popen(cmd.c_str(), "r");
+    char az[512];
+    size_t n;
+    while (fp != nullptr && (n = fread(az, 1, sizeof(az), fp)) > 0)
+        out.append(az, n);
+    if (fp != nullptr)
+        pclose(fp);
+    return out;
+}
+
+void NetTest::SetUp()
+{
+    ASSERT_EQ(0, system("ip link add eth0 type veth peer name eth9 && ip link set eth9 up"));
+}
+
+void NetTest::TearDown()
+{
+    (void)system("ip link del eth0 2>/dev/null");
+}
+
+static void Net_Fill(NetServerConfig_S *pst, const char *pszIp, const char *pszGw)
+{
+    memset(pst, 0, sizeof(*pst));
+    snprintf(pst->azEthName, sizeof(pst->azEthName), "eth0");
+    snprintf(pst->azMac, sizeof(pst->azMac), "02:11:22:aa:bb:0c");
+    snprintf(pst->azHostIP, sizeof(pst->azHostIP), "%s", pszIp);
+    snprintf(pst->azNetmask, sizeof(pst->azNetmask), "255.255.0.0");
+    snprintf(pst->azGateway, sizeof(pst->azGateway), "%s", pszGw);
+}
+
+static std::string Net_Addr(void)
+{
+    return Net_Sh("ip -4 -o addr show dev eth0 | awk '{print $4}'");
+}
+
+static std::string Net_Defaults(void)
+{
+    return Net_Sh("ip route show default");
+}
+
+// The whole set-up: MAC, address with its mask, the one default route and
+// the multicast route, on an interface that is up.
+TEST_F(NetTest, ConfigureSetsMacAddressRoutes)
+{
+    NetServerConfig_S stConfig;
+    Net_Fill(&stConfig, "169.254.12.34", "169.254.100.1");
+    ASSERT_EQ(0, MAIN_Net_Conifg(&stConfig));
+    EXPECT_NE(std::string::npos, Net_Sh("ip link show eth0").find("link/ether 02:11:22:aa:bb:0c"));
+    EXPECT_NE(std::string::npos, Net_Sh("ip link show eth0").find(",UP"));
+    EXPECT_EQ("169.254.12.34/16\n", Net_Addr());
+    EXPECT_EQ("default via 169.254.100.1 dev eth0 \n", Net_Defaults());
+    EXPECT_NE(std::string::npos, Net_Sh("ip route").find("224.0.0.0/3 dev eth0"));
+
+    // A new gateway replaces the default route; "0.0.0.0" leaves it.
+    ASSERT_EQ(0, NetSetGateWay("eth0", "169.254.100.2"));
+    EXPECT_EQ("default via 169.254.100.2 dev eth0 \n", Net_Defaults());
+    ASSERT_EQ(0, NetSetGateWay("eth0", "0.0.0.0"));
+    EXPECT_EQ("default via 169.254.100.2 dev eth0 \n", Net_Defaults());
+}
+
+// Bad texts reach neither the kernel nor a shell; the other steps still run.
+TEST_F(NetTest, RefusesBadTextsWithoutSideEffects)
+{
+    const std::string before = File_Read("/board/calls.log");
+    EXPECT_EQ(-1, SetHostMac("eth0", "02:11:22:33:44:55; reboot"));
+    EXPECT_EQ(-1, SetHostMac("eth0", "02:11:22:33:44:5"));
+    EXPECT_EQ(-1, SetHostMac("eth0", "02-11-22-33-44-55"));
+    EXPECT_EQ(-1, SetHostMac("eth0;reboot", "02:11:22:33:44:55"));
+    EXPECT_EQ(-1, SetHostMac("eth3", "02:11:22:33:44:55"));
+    EXPECT_EQ(-1, NetSetLocalIp("eth0", "169.254.1"));
+    EXPECT_EQ(-1, NetSetLocalIp("wlan0", "169.254.1.1"));
+    EXPECT_EQ(-1, NetSetLocalNetMask("eth0", "255.255.0.0 up"));
+    EXPECT_EQ(-1, NetAddMulticastRoute("eth0 && reboot"));
+    EXPECT_EQ(before, File_Read("/board/calls.log"));
+    EXPECT_EQ("", Net_Addr());
+
+    NetServerConfig_S stConfig;
+    Net_Fill(&stConfig, "169.254.7.8", "169.254.100.1");
+    snprintf(stConfig.azMac, sizeof(stConfig.azMac), "zz:11:22:33:44:55");
+    EXPECT_EQ(-1, MAIN_Net_Conifg(&stConfig));
+    EXPECT_EQ("169.254.7.8/16\n", Net_Addr());
+}
+
+TEST_F(NetTest, HostNameAndHostIdFollowTheInterfaceMac)
+{
+    ASSERT_EQ(0, SetHostMac("eth0", "0a:1b:2c:3d:4e:5f"));
+    char azId[32] = "unchanged";
+    ASSERT_EQ(0, GetHostID("eth0", azId));
+    EXPECT_STREQ("0a1b2c3d4e5f", azId);
+    ASSERT_EQ(0, MAIN_Set_Hostname());
+    EXPECT_EQ(NET_HOSTNAME_PREFIX "-0A1B2C3D4E5F\n", Net_Sh("hostname"));
+
+    strcpy(azId, "unchanged");
+    EXPECT_EQ(-1, GetHostID("eth2", azId));
+    EXPECT_STREQ("unchanged", azId);
+}
+
+// The web side writes the record and raises the flag; the thread applies
+// the addresses and lowers it.
+TEST_F(NetTest, NetworkThreadAppliesWebChanges)
+{
+    ASSERT_EQ(0, MAIN_SetNetWork_start());
+    Net_Fill(&g_stMainServerAttr.stConifg, "169.254.99.98", "169.254.100.1");
+    g_WebSetNetwork = 1;
+    for (int i = 0; i < 100 && Net_Addr().empty(); i++)
+        usleep(20 * 1000);
+    EXPECT_EQ("169.254.99.98/16\n", Net_Addr());
+    EXPECT_EQ(0, g_WebSetNetwork);
+    EXPECT_EQ("default via 169.254.100.1 dev eth0 \n", Net_Defaults());
+    MAIN_SetNetWork_stop();
+}
