@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "core/Main.h"
+#include "extension/Ir.h"
+#include "extension/Soip.h"
+#include "extension/Usb.h"
+#include "tests/support/Files.h"
+#include "tests/support/Pty.h"
+
+static int Relay_Connect(u16 u16Port)
+{
+    int s32Fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in stAddr = {};
+    stAddr.sin_family = AF_INET;
+    stAddr.sin_port = htons(u16Port);
+    stAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(s32Fd, (struct sockaddr *)&stAddr, sizeof(stAddr)) < 0) {
+        close(s32Fd);
+        return -1;
+    }
+    usleep(150 * 1000);   // the relay takes the client on its next pass
+    return s32Fd;
+}
+
+// Reads until n bytes came, the peer closed or the time ran out.
+static std::string Relay_Read(int s32Fd, size_t n, int s32TimeoutMs = 1000)
+{
+    return Pty_Read(s32Fd, n, s32TimeoutMs);
+}
+
+static void Relay_Write(int s32Fd, const std::string &s)
+{
+    ASSERT_EQ((ssize_t)s.size(), write(s32Fd, s.data(), s.size()));
+}
+
+static std::string s_strUartSeen;   // what the data callback got
+static void Relay_OnUart(const u8 *pu8, u32 u32Len)
+{
+    s_strUartSeen.append((const char *)pu8, u32Len);
+}
+
+// Both UARTs on ptys, the gadgets on the box's plain files, every relay up
+// once for the whole program (their ports stay bound).
+struct RelayTest : public testing::Test {
+    static int s32Tty0, s32Tty1;
+    static void SetUpTestSuite()
+    {
+        s32Tty0 = Pty_Attach("/dev/ttyS0");
+        s32Tty1 = Pty_Attach("/dev/ttyS1");
+        HalAttr_S &stHal = g_stMainServerAttr.stHalAttr;
+        stHal.stUart = {-1, 0, {10, 8, 0, 0}};
+        stHal.stUart2 = {-1, 1, {9, 8, 0, 0}};
+        ASSERT_EQ(0, MAIN_Uart_Init(&stHal.stUart));
+        ASSERT_EQ(0, MAIN_Uart_Init(&stHal.stUart2));
+        ASSERT_EQ(0, MAIN_Usb_Init(&stHal.stUsb));
+        ASSERT_EQ(0, MAIN_UartTcpServer_Start(&stHal.stUart, Relay_OnUart, MAIN_Uart_Restart));
+        ASSERT_EQ(0, MAIN_UartGuestTcpServer_Start(&stHal.stUart));
+        ASSERT_EQ(0, MAIN_IrSend_Start());
+        ASSERT_EQ(0, MAIN_IrTcpServer_Start(&stHal.stUart2));
+        ASSERT_EQ(0, MAIN_KvmTcpServer_Start(&stHal.stUsb.s32KeyboardFd, &stHal.stUsb.s32MouseFd));
+    }
+    static void TearDownTestSuite()
+    {
+        MAIN_SoipServers_Stop();
+        MAIN_IrSend_Stop();
+    }
+    std::vector<int> clients;
+    int Client(u16 u16Port)
+    {
+        int s32Fd = Relay_Connect(u16Port);
+        clients.push_back(s32Fd);
+        return s32Fd;
+    }
+    void TearDown() override
+    {
+        for (int s32Fd : clients)
+            close(s32Fd);
+        usleep(150 * 1000);
+        Pty_Read(s32Tty0, 1 << 20, 50);
+        Pty_Read(s32Tty1, 1 << 20, 50);
+    }
+};
+int RelayTest::s32Tty0 = -1;
+int RelayTest::s32Tty1 = -1;
+
+TEST_F(RelayTest, UartBytesFlowBothWays)
+{
+    int s32Fd = Client(SOIP_UART_PORT);
+    ASSERT_GE(s32Fd, 0);
+    const std::string up("AT\r\n\x00\xff", 6), down("OK\r\n\x01", 5);
+    Relay_Write(s32Fd, up);
+    EXPECT_EQ(up, Pty_Read(s32Tty0, up.size(), 1000));
+    s_strUartSeen.clear();
+    Relay_Write(s32Tty0, down);
+    EXPECT_EQ(down, Relay_Read(s32Fd, down.size()));
+    EXPECT_EQ(down, s_strUartSeen);
+}
+
+// A client that vanishes (reset, no goodbye) leaves the relay serving the
+// next one; a second client replaces the first.
+TEST_F(RelayTest, SurvivesVanishedAndReplacedClients)
+{
+    int s32Gone = Relay_Connect(SOIP_UART_PORT);
+    struct linger stLinger = {1, 0};
+    setsockopt(s32Gone, SOL_SOCKET, SO_LINGER, &stLinger, sizeof(stLinger));
+    close(s32Gone);
+    Relay_Write(s32Tty0, std::string(3000, 'x'));   // sent into the dead socket
+    usleep(200 * 1000);
+
+    int s32First = Client(SOIP_UART_PORT);
+    int s32Second = Client(SOIP_UART_PORT);
+    EXPECT_EQ("", Relay_Read(s32First, 1, 500));     // closed by the relay
+    Relay_Write(s32Tty0, "hi");
+    EXPECT_EQ("hi", Relay_Read(s32Second, 2));
+    Relay_Write(s32Second, "yo");
+    EXPECT_EQ("yo", Pty_Read(s32Tty0, 2, 1000));
+}
+
+// While a guest is connected the UART is its alone; afterwards the relay
+// has it again.
+TEST_F(RelayTest, GuestTakesTheUartOver)
+{
+    int s32Relay = Client(SOIP_UART_PORT);
+    int s32Guest = Relay_Connect(SOIP_GUEST_PORT);
+    ASSERT_GE(s32Guest, 0);
+    Relay_Write(s32Tty0, "for guest");
+    EXPECT_EQ("for guest", Relay_Read(s32Guest, 9));
+    Relay_Write(s32Relay, "lost");
+    Relay_Write(s32Guest, "mine");
+    EXPECT_EQ("mine", Pty_Read(s32Tty0, 8, 500));
+    EXPECT_EQ("", Relay_Read(s32Relay, 1, 200));
+
+    close(s32Guest);
+    usleep(250 * 1000);
+    Relay_Write(s32Tty0, "back");
+    EXPECT_EQ("back", Relay_Read(s32Relay, 4));
+}
+
+// The reopen flag makes the relay open the port again with the new setting.
+TEST_F(RelayTest, ReopenFlagAppliesNewSettings)
+{
+    UartAttr_S &stUart = g_stMainServerAttr.stHalAttr.stUart;
+    stUart.stSetAttr.u32BaudIdx = 6;
+    g_stUartServer.bReopen = 1;
+    struct termios stTio = {};
+    for (int i = 0; i < 100; i++) {
+        usleep(20 * 1000);
+        if (g_stUartServer.bReopen == 0 && stUart.s32Fd >= 0 && tcgetattr(stUart.s32Fd, &stTio) == 0
+            && cfgetospeed(&stTio) == B9600)
+            break;
+    }
+    EXPECT_EQ((speed_t)B9600, cfgetospeed(&stTio));
+    int s32Fd = Client(SOIP_UART_PORT);
+    Relay_Write(s32Fd, "after");
+    EXPECT_EQ("after", Pty_Read(s32Tty0, 5, 1000));
+}
+
+// Infrared: client bytes go through the send queue to the second UART,
+// bytes from it come back.
+TEST_F(RelayTest, InfraredGoesThroughTheSecondUart)
+{
+    int s32Fd = Client(SOIP_IR_PORT);
+    const std::string code(3000, '\x5a');   // more than one queued packet
+    Relay_Write(s32Fd, code);
+    EXPECT_EQ(code, Pty_Read(s32Tty1, code.size(), 2000));
+    Relay_Write(s32Tty1, "learned");
+    EXPECT_EQ("learned", Relay_Read(s32Fd, 7));
+    const u8 au8Proto[] = {1, 2, 3};
+    EXPECT_EQ(0, Main_Protocolserver_onrecvIrData(nullptr, au8Proto, sizeof(au8Proto)));
+    EXPECT_EQ("\x01\x02\x03", Pty_Read(s32Tty1, 3, 1000));
+}
+
+// KVM: framed reports land in their gadget whole, even when a frame comes
+// in pieces; bytes that cannot start a frame are skipped.
+TEST_F(RelayTest, KvmReportsReachTheGadgets)
+{
+    int s32Fd = Client(SOIP_KVM_PORT);
+    const std::string key("\x01\x08\x00\x00\x04\x00\x00\x00\x00\x00", 10);
+    const std::string mouse("\x02\x04\x01\x05\xfb\x00", 6);
+    Relay_Write(s32Fd, std::string("\x07\x01\x00", 3) + key.substr(0, 5));
+    usleep(100 * 1000);
+    Relay_Write(s32Fd, key.substr(5) + mouse);
+    usleep(300 * 1000);
+    EXPECT_EQ(key.substr(2), File_Read(USB_KEYBOARD_DEV));
+    EXPECT_EQ(mouse.substr(2), File_Read(USB_MOUSE_DEV));
+}
+
+TEST(UsbFrame, FramesReportsAndSkipsGarbage)
+{
+    UsbReport_S stReport;
+    const u8 au8Key[] = {USB_DEV_KEYBOARD, 3, 9, 8, 7, 0xEE};
+    EXPECT_EQ(0u, Usb_ParseFrame(au8Key, 4, &stReport));
+    EXPECT_EQ(5u, Usb_ParseFrame(au8Key, sizeof(au8Key), &stReport));
+    EXPECT_EQ(USB_DEV_KEYBOARD, stReport.u8Dev);
+    EXPECT_EQ(3, stReport.u8Len);
+    EXPECT_EQ(au8Key + 2, stReport.pu8Data);
+    const u8 au8Bad[][2] = {{0, 1}, {3, 1}, {USB_DEV_MOUSE, 0}, {USB_DEV_MOUSE, USB_REPORT_MAX + 1}};
+    for (const auto &au8 : au8Bad) {
+        EXPECT_EQ(1u, Usb_ParseFrame(au8, 2, &stReport));
+        EXPECT_EQ(0, stReport.u8Dev);
+    }
+}
+
+// A full infrared queue refuses data whole, without the send thread.
+TEST(IrQueue, FullQueueRefusesWholeData)
+{
+    IrAttr_S stIr = {IR_GPIO};
+    MAIN_IrSend_Stop();
+    ASSERT_EQ(0, MAIN_Ir_Init(&stIr));
+    EXPECT_EQ('1', File_Read("/sys/class/gpio/gpio71/value")[0]);
+    std::string packet(IR_PACKET_MAX, 'i');
+    for (int i = 0; i < IR_QUEUE_LEN - 1; i++)
+        ASSERT_EQ(0, MAIN_Ir_SendData((const u8 *)packet.data(), (u32)packet.size()));
+    EXPECT_EQ(-1, MAIN_Ir_SendData((const u8 *)packet.data(), IR_PACKET_MAX + 1));
+    EXPECT_EQ(0, MAIN_Ir_SendData((const u8 *)packet.data(), IR_PACKET_MAX));
+    EXPECT_EQ(-1, MAIN_Ir_SendData((const u8 *)"x", 1));
+    ASSERT_EQ(0, MAIN_Ir_Init(&stIr));
+    EXPECT_EQ(0, MAIN_Ir_SendData((const u8 *)"x", 1));
+}
