@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/Main.h"
+#include "tests/support/Files.h"
+#include "upgrade/Flash.h"
+#include "upgrade/Identity.h"
+#include "upgrade/Image.h"
+
+// No identity files and an erased identity block at the start of each test.
+struct IdentityTest : public testing::Test {
+    void SetUp() override
+    {
+        ASSERT_EQ(0, Flash_Init());
+        ASSERT_EQ(0, Flash_Erase(IMAGE_IDENTITY_OFFSET, Flash_EraseSize()));
+        mkdir("/customer/info", 0755);
+        for (const char *psz : {IDENTITY_MAC_FILE, IDENTITY_SN_FILE, IDENTITY_VERSION_FILE})
+            unlink(psz);
+    }
+    static void WriteBlock(const char *pszMac, const char *pszSn)
+    {
+        ImageInfo_S stInfo;
+        memset(&stInfo, 0, sizeof(stInfo));
+        strcpy(stInfo.azMac, pszMac);
+        memcpy(stInfo.azSn, pszSn, strnlen(pszSn, sizeof(stInfo.azSn)));
+        Image_Seal(&stInfo);
+        ASSERT_EQ(0, Flash_Update(IMAGE_IDENTITY_OFFSET, &stInfo, sizeof(stInfo)));
+    }
+};
+
+TEST_F(IdentityTest, MacComesFromFileThenFlash)
+{
+    char az[IDENTITY_MAC_LEN];
+    std::ofstream(IDENTITY_MAC_FILE) << "0A:0B:0C:0D:0E:0F\r\n";
+    ASSERT_EQ(0, getMac(az));
+    EXPECT_STREQ("0a:0b:0c:0d:0e:0f", az);
+
+    WriteBlock("02:00:00:00:00:07", "SN7");
+    std::ofstream(IDENTITY_MAC_FILE) << "0a:0b:0c:0d:0e:0f; reboot\n";
+    ASSERT_EQ(0, getMac(az));
+    EXPECT_STREQ("02:00:00:00:00:07", az);
+}
+
+// Nothing stored: a new MAC with the fixed prefix, kept from then on in
+// both places.
+TEST_F(IdentityTest, MadeUpMacIsStored)
+{
+    char az[IDENTITY_MAC_LEN], azAgain[IDENTITY_MAC_LEN];
+    ASSERT_EQ(0, getMac(az));
+    EXPECT_EQ(0, strncmp(IDENTITY_MAC_PREFIX ":", az, 9)) << az;
+    EXPECT_EQ(std::string(az) + "\n", File_Read(IDENTITY_MAC_FILE));
+    unlink(IDENTITY_MAC_FILE);
+    ASSERT_EQ(0, getMac(azAgain));
+    EXPECT_STREQ(az, azAgain);
+}
+
+// setMac keeps the serial number of the block and refuses what is not a MAC.
+TEST_F(IdentityTest, SetMacKeepsTheSerialNumber)
+{
+    WriteBlock("02:00:00:00:00:07", "SN-0042");
+    ASSERT_EQ(0, setMac("02:AA:BB:CC:DD:EE"));
+    EXPECT_EQ(-1, setMac("02:aa:bb:cc:dd:e"));
+    EXPECT_EQ(-1, setMac("02:aa:bb:cc:dd:ee\n"));
+    char azSn[IDENTITY_SN_LEN], azMac[IDENTITY_MAC_LEN];
+    ASSERT_EQ(0, getSn(azSn));
+    EXPECT_STREQ("SN-0042", azSn);
+    unlink(IDENTITY_MAC_FILE);
+    ASSERT_EQ(0, getMac(azMac));
+    EXPECT_STREQ("02:aa:bb:cc:dd:ee", azMac);
+}
+
+TEST_F(IdentityTest, SerialNumberAndVersion)
+{
+    char azSn[IDENTITY_SN_LEN], azVersion[IDENTITY_VERSION_LEN];
+    EXPECT_EQ(-1, getSn(azSn));
+    EXPECT_STREQ("", azSn);
+    EXPECT_EQ(-1, getVersion(azVersion));
+
+    // A serial number that fills its field in flash has no NUL there.
+    WriteBlock("02:00:00:00:00:07", std::string(64, 'S').c_str());
+    ASSERT_EQ(0, getSn(azSn));
+    EXPECT_EQ(std::string(IDENTITY_SN_LEN - 1, 'S'), azSn);
+
+    std::ofstream(IDENTITY_SN_FILE) << "TX123\n";
+    std::ofstream(IDENTITY_VERSION_FILE) << "V2.3.4\n";
+    ASSERT_EQ(0, getSn(azSn));
+    EXPECT_STREQ("TX123", azSn);
+    ASSERT_EQ(0, getVersion(azVersion));
+    EXPECT_STREQ("V2.3.4", azVersion);
+}
+
+TEST_F(IdentityTest, DeviceInfoGathersTheIdentity)
+{
+    std::ofstream(IDENTITY_MAC_FILE) << "02:01:02:03:04:05\n";
+    std::ofstream(IDENTITY_SN_FILE) << "TX9\n";
+    std::ofstream(IDENTITY_VERSION_FILE) << "V9\n";
+    DevInfo_S stInfo;
+    memset(&stInfo, 0x7f, sizeof(stInfo));
+    ASSERT_EQ(0, MAIN_Device_Info(&stInfo));
+    EXPECT_STREQ("PZR-T4900", stInfo.azModel);
+    EXPECT_STREQ("TX", stInfo.azDevType);
+    EXPECT_STREQ("02:01:02:03:04:05", stInfo.azMac);
+    EXPECT_STREQ("TX9", stInfo.azSerialNum);
+    EXPECT_STREQ("V9", stInfo.azVersion);
+}

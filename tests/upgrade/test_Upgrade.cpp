@@ -1,0 +1,251 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "extension/TcpServer.h"
+#include "tests/support/Files.h"
+#include "tests/support/Pty.h"
+#include "tests/upgrade/ImageBuild.h"
+#include "upgrade/Flash.h"
+#include "upgrade/Upgrade.h"
+
+static const u32 KERNEL_ADDR = 0x50000, ROOTFS_ADDR = 0x200000;
+
+// The box's 32 MiB flash image, erased; an image of two partitions.
+struct UpgradeTest : public testing::Test {
+    static void SetUpTestSuite() { ASSERT_EQ(0, MAIN_Image_Init()); }
+    std::string kernel = Image_Bytes(0x23456, 1), rootfs = Image_Bytes(0x10001, 2);
+    std::string image = Image_Build({{"kernel", kernel, KERNEL_ADDR}, {"rootfs", rootfs, ROOTFS_ADDR}});
+    size_t calls = File_Read("/board/calls.log").size();   // what earlier tests left
+    void TearDown() override { ASSERT_EQ(0, Flash_Erase(0, 0x400000)); }
+
+    static std::string Flash(u32 u32Addr, size_t len)
+    {
+        std::string s(len, '\0');
+        EXPECT_EQ(0, Flash_Read(u32Addr, &s[0], (u32)len));
+        return s;
+    }
+    static std::string Erased(size_t len) { return std::string(len, '\xff'); }
+    // Waits for the reboot stand-in, which runs in the background.
+    bool Rebooted(int s32Tries = 100)
+    {
+        for (int i = 0; i < s32Tries; i++, usleep(20 * 1000))
+            if (File_Read("/board/calls.log").find("reboot -d 1", calls) != std::string::npos)
+                return true;
+        return false;
+    }
+    // Sends the image as upload packets of u32Chunk bytes.
+    static s32 Upload(const std::string &img, u32 u32Chunk)
+    {
+        s32 s32Ret = 0;
+        for (u32 u32Off = 0, u32Num = 0; s32Ret == 0 && u32Off < img.size(); u32Off += u32Chunk, u32Num++) {
+            bool bLast = u32Off + u32Chunk >= img.size();
+            UpdatePacket_S st = {UPDATE_MARK, (u8)(u32Off == 0 ? UPDATE_FLAG_FIRST
+                                                   : bLast     ? UPDATE_FLAG_LAST
+                                                               : UPDATE_FLAG_MIDDLE),
+                                 (u16)(bLast ? 16383 : u32Num),
+                                 (u32)std::min<size_t>(u32Chunk, img.size() - u32Off),
+                                 (const u8 *)img.data() + u32Off};
+            s32Ret = ImageRecv(&st, nullptr);
+        }
+        return s32Ret;
+    }
+};
+
+TEST_F(UpgradeTest, UploadedImageIsWrittenAndTheBoxReboots)
+{
+    ASSERT_EQ(0, Upload(image, 1000));
+    EXPECT_EQ(kernel, Flash(KERNEL_ADDR, kernel.size()));
+    EXPECT_EQ(rootfs, Flash(ROOTFS_ADDR, rootfs.size()));
+    EXPECT_EQ(Erased(0x1000), Flash(ROOTFS_ADDR + 0x10001, 0x1000));
+    EXPECT_TRUE(Rebooted());
+    EXPECT_NE(0, access(UPDATE_FILE, F_OK));
+    EXPECT_NE(0, access(IMAGE_UPDATE_DIR, F_OK));
+}
+
+// Every corruption is found before the flash is touched, and the upload
+// is dropped.
+TEST_F(UpgradeTest, CorruptImagesLeaveTheFlashUntouched)
+{
+    ImageInfo_S stInfo;
+    Image_Build({{"kernel", kernel, KERNEL_ADDR}}, &stInfo);
+    auto resealed = [&](void (*pfnEdit)(ImageInfo_S *)) {
+        ImageInfo_S st = stInfo;
+        pfnEdit(&st);
+        Image_Seal(&st);
+        std::string img = kernel + std::string(IMAGE_HEAD_BLOCK, '\0');
+        memcpy(&img[kernel.size()], &st, sizeof(st));
+        return img;
+    };
+    std::vector<std::string> bad;
+    bad.push_back(image);
+    bad.back()[0x20000] ^= 1;                              // data
+    bad.push_back(image);
+    bad.back()[image.size() - IMAGE_HEAD_BLOCK + 10] ^= 1; // header, check word no longer fits
+    bad.push_back(image.substr(0x100));                    // header not in the last block
+    bad.push_back(resealed([](ImageInfo_S *p) { strcpy(p->azModel, "OTHER"); }));
+    bad.push_back(resealed([](ImageInfo_S *p) { p->astPart[0].u32FlashAddr += 0x100; }));
+    bad.push_back(resealed([](ImageInfo_S *p) { p->astPart[0].u32FlashAddr = IMAGE_FLASH_LIMIT - 0x10000; }));
+    bad.push_back(resealed([](ImageInfo_S *p) { p->astPart[0].u32Len += 1; }));
+    bad.push_back(resealed([](ImageInfo_S *p) { p->astPart[0].u32FileOffset = 0xFFFFFFF0u; }));
+    bad.push_back(resealed([](ImageInfo_S *p) { p->astPart[0].azName[0] = '\0'; }));
+    bad.push_back(std::string(IMAGE_HEAD_BLOCK - 1, '\0'));
+
+    const std::string before = Flash(0, 0x400000);
+    for (size_t i = 0; i < bad.size(); i++) {
+        EXPECT_EQ(-1, Upload(bad[i], 4096)) << "case " << i;
+        EXPECT_NE(0, access(UPDATE_FILE, F_OK)) << "case " << i;
+    }
+    EXPECT_TRUE(Flash(0, 0x400000) == before);
+    EXPECT_FALSE(Rebooted(10));
+}
+
+// Text fields of a header get their end: a name filling its field is
+// cut, not read on into the next field.
+TEST_F(UpgradeTest, HeaderTextsAreEnded)
+{
+    ImageInfo_S stInfo;
+    Image_Build({{"kernel", kernel, KERNEL_ADDR}}, &stInfo);
+    memset(stInfo.astPart[0].azName, 'n', sizeof(stInfo.astPart[0].azName));
+    memset(stInfo.azVersion, 'v', sizeof(stInfo.azVersion));
+    Image_Seal(&stInfo);
+    ASSERT_EQ(0, Image_CheckHeader(&stInfo, (u32)kernel.size()));
+    EXPECT_EQ(31u, strlen(stInfo.astPart[0].azName));
+    EXPECT_EQ(31u, strlen(stInfo.azVersion));
+}
+
+TEST_F(UpgradeTest, RefusesStrayPackets)
+{
+    const u8 au8[4] = {};
+    UpdatePacket_S stMark = {0xEFFF, UPDATE_FLAG_FIRST, 0, 4, au8};
+    UpdatePacket_S stOrphan = {UPDATE_MARK, UPDATE_FLAG_MIDDLE, 3, 4, au8};
+    UpdatePacket_S stFirstNum = {UPDATE_MARK, UPDATE_FLAG_FIRST, 1, 4, au8};
+    UpdatePacket_S stNull = {UPDATE_MARK, UPDATE_FLAG_FIRST, 0, 4, nullptr};
+    UpdatePacket_S stFlag = {UPDATE_MARK, 0x40, 0, 4, au8};
+    UpdatePacket_S stFirst = {UPDATE_MARK, UPDATE_FLAG_FIRST, 0, 4, au8};
+    UpdatePacket_S stHuge = {UPDATE_MARK, UPDATE_FLAG_MIDDLE, 1, UPDATE_PACKET_MAX + 1, au8};
+    for (UpdatePacket_S *pst : {&stMark, &stOrphan, &stFirstNum, &stNull, &stFlag})
+        EXPECT_EQ(-1, ImageRecv(pst, nullptr));
+    EXPECT_NE(0, access(UPDATE_FILE, F_OK));
+    ASSERT_EQ(0, ImageRecv(&stFirst, nullptr));
+    EXPECT_EQ(4, (int)File_Read(UPDATE_FILE).size());
+    EXPECT_EQ(-1, ImageRecv(&stHuge, nullptr));
+    EXPECT_NE(0, access(UPDATE_FILE, F_OK));
+    EXPECT_EQ(-1, ImageRecv(&stOrphan, nullptr));
+}
+
+TEST_F(UpgradeTest, UnfinishedUpgradeIsReported)
+{
+    EXPECT_EQ(0, MAIN_Check_Update_Status());
+    ASSERT_EQ(0, mkdir(IMAGE_UPDATE_DIR, 0755));
+    EXPECT_EQ(-1, MAIN_Check_Update_Status());
+    rmdir(IMAGE_UPDATE_DIR);
+}
+
+// A file checked on request is written by the upgrade thread.
+TEST_F(UpgradeTest, UpgradeThreadWritesARequestedFile)
+{
+    Image_WriteTo("/tmp/upgrade.bin", image);
+    Image_WriteTo("/tmp/bad.bin", image.substr(1));
+    ASSERT_EQ(0, MAIN_UpgradeThread_start());
+    EXPECT_EQ(-1, MAIN_Upgrade_Request("/tmp/bad.bin"));
+    EXPECT_EQ(0, g_upgradeimg_flag);
+    ASSERT_EQ(0, MAIN_Upgrade_Request("/tmp/upgrade.bin"));
+    EXPECT_TRUE(Rebooted());
+    for (int i = 0; i < 100 && g_upgradeimg_flag; i++)
+        usleep(20 * 1000);
+    EXPECT_EQ(0, g_upgradeimg_flag);
+    EXPECT_EQ(kernel, Flash(KERNEL_ADDR, kernel.size()));
+    MAIN_UpgradeThread_stop();
+}
+
+static int Upgrade_Connect(void)
+{
+    int s32Fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in stAddr = {};
+    stAddr.sin_family = AF_INET;
+    stAddr.sin_port = htons(TCP_SERVER_PORT);
+    stAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(0, connect(s32Fd, (struct sockaddr *)&stAddr, sizeof(stAddr)));
+    return s32Fd;
+}
+
+// Sends the image through port 5888 in packets of u32Chunk data bytes, two
+// packets per write so that packets straddle reads; returns the acks.
+static std::string Upgrade_SendTcp(int s32Fd, const std::string &img, u32 u32Chunk)
+{
+    std::string acks, batch;
+    u32 u32Num = 0, u32Batched = 0;
+    for (u32 u32Off = 0; u32Off < img.size(); u32Off += u32Chunk, u32Num++) {
+        std::string data = img.substr(u32Off, u32Chunk);
+        bool bLast = u32Off + u32Chunk >= img.size();
+        u8 u8Flag = u32Off == 0 ? UPDATE_FLAG_FIRST : bLast ? UPDATE_FLAG_LAST : UPDATE_FLAG_MIDDLE;
+        u32 u32Len = (u32)data.size() + TCP_UPGRADE_HEAD_LEN;
+        batch += std::string({'$', TCP_TYPE_UPGRADE, (char)(u32Len >> 8), (char)u32Len,
+                              (char)0xEF, (char)0xFE, (char)u8Flag, (char)(u32Num >> 8), (char)u32Num})
+                 + data;
+        if (++u32Batched < 2 && !bLast)
+            continue;
+        EXPECT_EQ((ssize_t)batch.size(), write(s32Fd, batch.data(), batch.size()));
+        acks += Pty_Read(s32Fd, 5 * u32Batched, 5000);
+        batch.clear();
+        u32Batched = 0;
+    }
+    return acks;
+}
+
+TEST_F(UpgradeTest, TypedPacketServerTakesUploads)
+{
+    ASSERT_EQ(0, MAIN_TcpServer_start(TCP_SERVER_PORT));
+    const std::string ok("$\x81\x00\x01\x00", 5);
+    const size_t packets = (image.size() + 60000 - 1) / 60000;
+
+    std::string bad = image;
+    bad[100] ^= 0x80;
+    int s32Fd = Upgrade_Connect();
+    std::string acks = Upgrade_SendTcp(s32Fd, bad, 60000);
+    ASSERT_EQ(packets * 5, acks.size());
+    EXPECT_EQ(std::string("$\x81\x00\x01\x01", 5), acks.substr(acks.size() - 5));
+    EXPECT_EQ(Erased(kernel.size()), Flash(KERNEL_ADDR, kernel.size()));
+    EXPECT_FALSE(Rebooted(10));
+
+    // Garbage and an unknown type between packets change nothing.
+    const std::string junk = std::string("xx$\x09\x00\x02", 6) + "ab";
+    ASSERT_EQ((ssize_t)junk.size(), write(s32Fd, junk.data(), junk.size()));
+    acks = Upgrade_SendTcp(s32Fd, image, 60000);
+    std::string all_ok;
+    for (size_t i = 0; i < packets; i++)
+        all_ok += ok;
+    EXPECT_EQ(all_ok, acks);
+    EXPECT_EQ(kernel, Flash(KERNEL_ADDR, kernel.size()));
+    EXPECT_EQ(rootfs, Flash(ROOTFS_ADDR, rootfs.size()));
+    EXPECT_TRUE(Rebooted());
+    close(s32Fd);
+    MAIN_TcpServer_stop();
+}
+
+TEST(TcpParse, FramesPacketsAndSkipsToTheMark)
+{
+    TcpPacket_S st;
+    const u8 au8[] = {'z', 'z', '$', 0x01, 0x00, 0x02, 'h', 'i', '$'};
+    EXPECT_EQ(2u, TcpServer_Parse(au8, sizeof(au8), &st));
+    EXPECT_FALSE(st.bPacket);
+    EXPECT_EQ(0u, TcpServer_Parse(au8 + 2, 5, &st));
+    EXPECT_EQ(6u, TcpServer_Parse(au8 + 2, 7, &st));
+    EXPECT_TRUE(st.bPacket);
+    EXPECT_EQ(0x01, st.u8Type);
+    EXPECT_EQ(2, st.u16Len);
+    EXPECT_EQ(0, memcmp("hi", st.pu8Payload, 2));
+    EXPECT_EQ(0u, TcpServer_Parse(au8 + 8, 1, &st));
+    EXPECT_EQ(3u, TcpServer_Parse((const u8 *)"abc", 3, &st));
+
+    // An upgrade packet shorter than its own head is refused, not read.
+    const u8 au8Short[] = {'$', TCP_TYPE_UPGRADE, 0, 4, 0xEF, 0xFE, 0, 0};
+    ASSERT_EQ(8u, TcpServer_Parse(au8Short, sizeof(au8Short), &st));
+    EXPECT_EQ(-1, TcpServer_Handle(&st));
+}
