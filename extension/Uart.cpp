@@ -32,6 +32,14 @@ u32 MAIN_Uart_Baud(u32 u32BaudIdx)
     return u32BaudIdx < UART_BAUD_COUNT ? s_astBauds[u32BaudIdx].u32Baud : 0;
 }
 
+s32 MAIN_Uart_BaudIndex(u32 u32Baud)
+{
+    for (u32 i = 0; i < UART_BAUD_COUNT; i++)
+        if (s_astBauds[i].u32Baud == u32Baud)
+            return (s32)i;
+    return -1;
+}
+
 static s32 Uart_SetAttr(s32 s32Fd, const UartSetAttr_S *pstSet)
 {
     static const tcflag_t s_aSizes[] = {CS5, CS6, CS7, CS8};

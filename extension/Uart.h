@@ -38,6 +38,8 @@ struct HalAttr_S {
 
 // Baud rate of a baud index, 0 for an index out of range.
 u32 MAIN_Uart_Baud(u32 u32BaudIdx);
+// Baud index of a baud rate, -1 for a rate not in the table.
+s32 MAIN_Uart_BaudIndex(u32 u32Baud);
 
 // Opens "/dev/ttyS<u32Port>" raw and non-blocking with the record's
 // attributes; 0, or -1 (logged) with the port closed.

@@ -19,6 +19,10 @@ TEST_F(UartTest, BaudIndexCoversTheTable)
     EXPECT_EQ(115200u, MAIN_Uart_Baud(10));
     EXPECT_EQ(921600u, MAIN_Uart_Baud(14));
     EXPECT_EQ(0u, MAIN_Uart_Baud(15));
+    EXPECT_EQ(0, MAIN_Uart_BaudIndex(300));
+    EXPECT_EQ(13, MAIN_Uart_BaudIndex(576000));
+    EXPECT_EQ(14, MAIN_Uart_BaudIndex(921600));
+    EXPECT_EQ(-1, MAIN_Uart_BaudIndex(14400));
 }
 
 // The port carries the record's speed (a pty keeps no other line setting),
