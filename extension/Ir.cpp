@@ -102,20 +102,12 @@ static void *MAIN_IrSend_Thread(void *pvArg)
 
 s32 MAIN_IrSend_Start(void)
 {
-    if (s_bIrSendRun)
-        return 0;
-    s_bIrSendRun = 1;
-    s32 s32Ret = MAIN_Thread_Create(&s_thIrSend, MAIN_IrSend_Thread, nullptr, __func__);
-    if (s32Ret != 0)
-        s_bIrSendRun = 0;
-    return s32Ret;
+    return MAIN_Thread_Start(&s_thIrSend, &s_bIrSendRun, MAIN_IrSend_Thread, nullptr, __func__);
 }
 
 void MAIN_IrSend_Stop(void)
 {
-    if (!s_bIrSendRun.exchange(0))
-        return;
-    pthread_join(s_thIrSend, nullptr);
+    MAIN_Thread_Stop(&s_thIrSend, &s_bIrSendRun);
 }
 
 s32 Main_Protocolserver_onrecvIrData(void *pvCtx, const u8 *pu8Data, u32 u32Len)

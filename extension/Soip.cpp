@@ -163,6 +163,21 @@ static void *Soip_Thread(void *pvArg)
     return nullptr;
 }
 
+void Soip_Init(SoipServerAttr_S *pstServer, const char *pszName, u16 u16Port)
+{
+    pstServer->pszName = pszName;
+    pstServer->u16Port = u16Port;
+    pstServer->pfnDevFd = nullptr;
+    pstServer->pfnFromClient = nullptr;
+    pstServer->pfnFromDev = nullptr;
+    pstServer->pfnPass = nullptr;
+    pstServer->pfnFrame = nullptr;
+    pstServer->pu8Pending = nullptr;
+    pstServer->pstUart = nullptr;
+    pstServer->pfnUartData = nullptr;
+    pstServer->pfnReopen = nullptr;
+}
+
 s32 Soip_Start(SoipServerAttr_S *pstServer)
 {
     if (pstServer->bRun)
@@ -172,10 +187,9 @@ s32 Soip_Start(SoipServerAttr_S *pstServer)
     pstServer->u32Pending = 0;
     if (Soip_Listen(pstServer) < 0)
         return -1;
-    pstServer->bRun = 1;
-    s32 s32Ret = MAIN_Thread_Create(&pstServer->thread, Soip_Thread, pstServer, pstServer->pszName);
+    s32 s32Ret = MAIN_Thread_Start(&pstServer->thread, &pstServer->bRun, Soip_Thread, pstServer,
+                                   pstServer->pszName);
     if (s32Ret != 0) {
-        pstServer->bRun = 0;
         close(pstServer->s32ListenFd);
         pstServer->s32ListenFd = -1;
     }
@@ -184,9 +198,9 @@ s32 Soip_Start(SoipServerAttr_S *pstServer)
 
 void Soip_Stop(SoipServerAttr_S *pstServer)
 {
-    if (!pstServer->bRun.exchange(0))
+    if (!pstServer->bRun)
         return;
-    pthread_join(pstServer->thread, nullptr);
+    MAIN_Thread_Stop(&pstServer->thread, &pstServer->bRun);
     close(pstServer->s32ListenFd);
     pstServer->s32ListenFd = -1;
 }

@@ -57,6 +57,8 @@ struct SoipServerAttr_S {
 
 extern SoipServerAttr_S g_stUartServer;   // its bReopen is set by the serial settings
 
+// Names the relay and its port and clears every hook and buffer.
+void Soip_Init(SoipServerAttr_S *pstServer, const char *pszName, u16 u16Port);
 // Binds the port and starts the thread; 0, -1 (bind, logged) or the
 // thread-creation error.
 s32 Soip_Start(SoipServerAttr_S *pstServer);

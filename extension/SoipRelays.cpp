@@ -91,59 +91,47 @@ static void Soip_KvmPass(SoipServerAttr_S *pstServer)
 
 s32 MAIN_UartTcpServer_Start(UartAttr_S *pstUart, UartDataProc *pfnData, UartReopenProc *pfnReopen)
 {
-    SoipServerAttr_S &st = g_stUartServer;
-    st.pszName = "MAIN_UartTcpServer_Start";
-    st.u16Port = SOIP_UART_PORT;
-    st.pfnDevFd = Soip_RelayUartFd;
-    st.pfnFromClient = Soip_RelayToUart;
-    st.pfnFromDev = Soip_RelayFromUart;
-    st.pfnPass = nullptr;
-    st.pstUart = pstUart;
-    st.pfnUartData = pfnData;
-    st.pfnReopen = pfnReopen;
-    return Soip_Start(&st);
+    SoipServerAttr_S *pst = &g_stUartServer;
+    Soip_Init(pst, "MAIN_UartTcpServer_Start", SOIP_UART_PORT);
+    pst->pfnDevFd = Soip_RelayUartFd;
+    pst->pfnFromClient = Soip_RelayToUart;
+    pst->pfnFromDev = Soip_RelayFromUart;
+    pst->pstUart = pstUart;
+    pst->pfnUartData = pfnData;
+    pst->pfnReopen = pfnReopen;
+    return Soip_Start(pst);
 }
 
 s32 MAIN_UartGuestTcpServer_Start(UartAttr_S *pstUart)
 {
-    SoipServerAttr_S &st = s_stGuestServer;
-    st.pszName = "MAIN_UartGuestTcpServer_Start";
-    st.u16Port = SOIP_GUEST_PORT;
-    st.pfnDevFd = Soip_GuestUartFd;
-    st.pfnFromClient = Soip_ToUart;
-    st.pfnFromDev = nullptr;
-    st.pfnPass = nullptr;
-    st.pstUart = pstUart;
-    return Soip_Start(&st);
+    SoipServerAttr_S *pst = &s_stGuestServer;
+    Soip_Init(pst, "MAIN_UartGuestTcpServer_Start", SOIP_GUEST_PORT);
+    pst->pfnDevFd = Soip_GuestUartFd;
+    pst->pfnFromClient = Soip_ToUart;
+    pst->pstUart = pstUart;
+    return Soip_Start(pst);
 }
 
 s32 MAIN_IrTcpServer_Start(UartAttr_S *pstUart2)
 {
-    SoipServerAttr_S &st = s_stIrServer;
-    st.pszName = "MAIN_IrTcpServer_Start";
-    st.u16Port = SOIP_IR_PORT;
-    st.pfnDevFd = Soip_UartFd;
-    st.pfnFromClient = Soip_ToIr;
-    st.pfnFromDev = nullptr;
-    st.pfnPass = nullptr;
-    st.pstUart = pstUart2;
-    return Soip_Start(&st);
+    SoipServerAttr_S *pst = &s_stIrServer;
+    Soip_Init(pst, "MAIN_IrTcpServer_Start", SOIP_IR_PORT);
+    pst->pfnDevFd = Soip_UartFd;
+    pst->pfnFromClient = Soip_ToIr;
+    pst->pstUart = pstUart2;
+    return Soip_Start(pst);
 }
 
 s32 MAIN_KvmTcpServer_Start(s32 *ps32KeyboardFd, s32 *ps32MouseFd)
 {
-    SoipServerAttr_S &st = s_stKvmServer;
+    SoipServerAttr_S *pst = &s_stKvmServer;
     s_ps32KeyboardFd = ps32KeyboardFd;
     s_ps32MouseFd = ps32MouseFd;
-    st.pszName = "MAIN_KvmTcpServer_Start";
-    st.u16Port = SOIP_KVM_PORT;
-    st.pfnDevFd = nullptr;
-    st.pfnFromClient = nullptr;
-    st.pfnFrame = Soip_KvmFrame;
-    st.pu8Pending = s_au8KvmPending;
-    st.pfnFromDev = nullptr;
-    st.pfnPass = Soip_KvmPass;
-    return Soip_Start(&st);
+    Soip_Init(pst, "MAIN_KvmTcpServer_Start", SOIP_KVM_PORT);
+    pst->pfnFrame = Soip_KvmFrame;
+    pst->pu8Pending = s_au8KvmPending;
+    pst->pfnPass = Soip_KvmPass;
+    return Soip_Start(pst);
 }
 
 void MAIN_SoipServers_Stop(void)

@@ -74,12 +74,10 @@ static u32 TcpServer_Frame(SoipServerAttr_S *pstServer, const u8 *pu8Buf, u32 u3
 
 s32 MAIN_TcpServer_start(u16 u16Port)
 {
-    SoipServerAttr_S &st = s_stTcpServer;
-    st.pszName = "MAIN_TcpServer_start";
-    st.u16Port = u16Port;
-    st.pfnFrame = TcpServer_Frame;
-    st.pu8Pending = s_au8Pending;
-    return Soip_Start(&st);
+    Soip_Init(&s_stTcpServer, "MAIN_TcpServer_start", u16Port);
+    s_stTcpServer.pfnFrame = TcpServer_Frame;
+    s_stTcpServer.pu8Pending = s_au8Pending;
+    return Soip_Start(&s_stTcpServer);
 }
 
 void MAIN_TcpServer_stop(void)

@@ -129,10 +129,11 @@ Dhcpclient_S *Dhcpclient_Attach(DhcpLeaseProc *pfnLease, void *pvCtx)
     Dhcpclient_S *pstClient = new Dhcpclient_S;
     pstClient->pfnLease = pfnLease;
     pstClient->pvCtx = pvCtx;
-    pstClient->bRun = 1;
+    pstClient->bRun = 0;
     pstClient->bOn = 0;
     pstClient->bForget = 0;
-    if (MAIN_Thread_Create(&pstClient->thread, Dhcpclient_Thread, pstClient, __func__) != 0) {
+    if (MAIN_Thread_Start(&pstClient->thread, &pstClient->bRun, Dhcpclient_Thread, pstClient,
+                          __func__) != 0) {
         delete pstClient;
         return nullptr;
     }
@@ -143,8 +144,7 @@ void Dhcpclient_Detach(Dhcpclient_S *hDhcp)
 {
     if (hDhcp == nullptr)
         return;
-    hDhcp->bRun = 0;
-    pthread_join(hDhcp->thread, nullptr);
+    MAIN_Thread_Stop(&hDhcp->thread, &hDhcp->bRun);
     delete hDhcp;
 }
 

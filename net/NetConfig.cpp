@@ -130,18 +130,11 @@ static void *MAIN_SetNetWork_Thread(void *pvArg)
 
 s32 MAIN_SetNetWork_start(void)
 {
-    if (s_bSetNetworkRun)
-        return 0;
-    s_bSetNetworkRun = 1;
-    s32 s32Ret = MAIN_Thread_Create(&s_thSetNetwork, MAIN_SetNetWork_Thread, nullptr, __func__);
-    if (s32Ret != 0)
-        s_bSetNetworkRun = 0;
-    return s32Ret;
+    return MAIN_Thread_Start(&s_thSetNetwork, &s_bSetNetworkRun, MAIN_SetNetWork_Thread, nullptr,
+                             __func__);
 }
 
 void MAIN_SetNetWork_stop(void)
 {
-    if (!s_bSetNetworkRun.exchange(0))
-        return;
-    pthread_join(s_thSetNetwork, nullptr);
+    MAIN_Thread_Stop(&s_thSetNetwork, &s_bSetNetworkRun);
 }

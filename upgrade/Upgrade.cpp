@@ -170,18 +170,10 @@ static void *MAIN_Upgrade_Thread(void *pvArg)
 
 s32 MAIN_UpgradeThread_start(void)
 {
-    if (s_bUpgradeRun)
-        return 0;
-    s_bUpgradeRun = 1;
-    s32 s32Ret = MAIN_Thread_Create(&s_thUpgrade, MAIN_Upgrade_Thread, nullptr, __func__);
-    if (s32Ret != 0)
-        s_bUpgradeRun = 0;
-    return s32Ret;
+    return MAIN_Thread_Start(&s_thUpgrade, &s_bUpgradeRun, MAIN_Upgrade_Thread, nullptr, __func__);
 }
 
 void MAIN_UpgradeThread_stop(void)
 {
-    if (!s_bUpgradeRun.exchange(0))
-        return;
-    pthread_join(s_thUpgrade, nullptr);
+    MAIN_Thread_Stop(&s_thUpgrade, &s_bUpgradeRun);
 }
