@@ -36,6 +36,11 @@ struct HalAttr_S {
     UsbAttr_S  stUsb;
 };
 
+// The attributes at start-up: the UART's from the stored serial settings
+// (what it cannot do falls back to 115200 8N1 piece by piece), the second
+// UART at 57600 8N1, the infrared line. Descriptors are left as they are.
+s32 MAIN_Hal_DefConifg(HalAttr_S *pstHal);
+
 // Baud rate of a baud index, 0 for an index out of range.
 u32 MAIN_Uart_Baud(u32 u32BaudIdx);
 // Baud index of a baud rate, -1 for a rate not in the table.

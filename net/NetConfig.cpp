@@ -4,10 +4,12 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "config/ConfigAttr.h"
 #include "core/Debug.h"
 #include "core/Main.h"
 #include "core/Thread.h"
 #include "net/NetIf.h"
+#include "upgrade/Identity.h"
 
 #define NET_THREAD_POLL_MS 100
 
@@ -15,6 +17,43 @@ std::atomic<s32> g_WebSetNetwork{0};
 
 static pthread_t s_thSetNetwork;
 static std::atomic<s32> s_bSetNetworkRun{0};
+
+static void Net_DefStream(RtspStreamDesc_S *pstDesc, u32 u32Id, const char *pszName)
+{
+    pstDesc->bStart = 0;
+    pstDesc->s32StreamId = u32Id;
+    snprintf(pstDesc->azStreamName, sizeof(pstDesc->azStreamName), "%s", pszName);
+}
+
+static void Net_DefEndpoint(ProtocolEndpointAttr_S *pstEndpoint)
+{
+    pstEndpoint->bStart = 0;
+    pstEndpoint->hHandle = -1;
+    pstEndpoint->u32Port = NET_PROTOCOL_PORT;
+    snprintf(pstEndpoint->azEthName, sizeof(pstEndpoint->azEthName), NET_ETH_NAME);
+    snprintf(pstEndpoint->azGroup, sizeof(pstEndpoint->azGroup), NET_PROTOCOL_GROUP);
+}
+
+s32 MAIN_Netserver_DefConifg(NetServerConfig_S *pstConfig)
+{
+    const ConfigNetAttr_S &stNet = g_stConfigAttr.stNetAttr;
+    memset(pstConfig, 0, sizeof(*pstConfig));
+    snprintf(pstConfig->azEthName, sizeof(pstConfig->azEthName), NET_ETH_NAME);
+    (void)getMac(pstConfig->azMac);   // a made-up MAC when none could be stored
+    snprintf(pstConfig->azHostIP, sizeof(pstConfig->azHostIP), "%.31s", stNet.azIp);
+    snprintf(pstConfig->azNetmask, sizeof(pstConfig->azNetmask), "%.31s", stNet.azNetmask);
+    snprintf(pstConfig->azGateway, sizeof(pstConfig->azGateway), "%.31s", stNet.azGateway);
+    pstConfig->stWeb.u32Port = stNet.u32HttpPort;
+    pstConfig->hRtspServer = nullptr;
+    Net_DefStream(&pstConfig->stMainStream, 0, "main/av_stream");
+    Net_DefStream(&pstConfig->stSubStream, 1, "sub/av_stream");
+    Net_DefEndpoint(&pstConfig->stProtocolAttr);
+    Net_DefEndpoint(&pstConfig->stProtocolClientAttr);
+    Net_DefEndpoint(&pstConfig->stProtocolServerAttr);
+    pstConfig->stDhcp.hDhcp = nullptr;
+    snprintf(pstConfig->stDhcp.azEthName, sizeof(pstConfig->stDhcp.azEthName), NET_ETH_NAME);
+    return 0;
+}
 
 s32 NetApplyAddress(const NetServerConfig_S *pstConfig)
 {
@@ -96,6 +135,8 @@ s32 MAIN_Dhcpclient_Start(DhcpAttr_S *pstDhcp)
             return -1;
         pstDhcp->bStart = 1;
     }
+    if (g_stConfigAttr.stNetAttr.enDHCP != 1)
+        return 0;
     return MAIN_Dhcpclient_Switch(pstDhcp, 1);
 }
 

@@ -51,6 +51,9 @@ struct NetServerConfig_S {
 // thread applies them and clears the word.
 extern std::atomic<s32> g_WebSetNetwork;
 
+// Defaults: interface "eth0", the device MAC, the stored addresses and
+// HTTP port, the two stream descriptors, the endpoints, the DHCP block
+// (no client yet). Returns 0.
 s32 MAIN_Netserver_DefConifg(NetServerConfig_S *pstConfig);
 // MAC, address, mask, gateway and the multicast route; 0, or -1 when a
 // step failed (each logged, the others still done).
@@ -64,6 +67,8 @@ s32 MAIN_Set_Hostname(void);
 // 0, or -1 (logged) with azId unchanged.
 s32 GetHostID(const char *pszEthName, char *azId);
 
+// Attaches the client to the block, then switches it on when the settings
+// ask for DHCP. 0, or the failing step's code.
 s32 MAIN_Dhcpclient_Start(DhcpAttr_S *pstDhcp);
 // -1 without a client; else the switch's result, recorded in enDHCP on success.
 s32 MAIN_Dhcpclient_Switch(DhcpAttr_S *pstDhcp, u32 u32On);

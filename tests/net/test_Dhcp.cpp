@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "config/ConfigAttr.h"
 #include "core/Main.h"
 #include "net/Dhcp.h"
 #include "net/NetConfig.h"
@@ -21,6 +22,7 @@ struct DhcpTest : public NetTest {
         s32Fifo = open(DHCP_CMD_FIFO, O_RDONLY | O_NONBLOCK);
         ASSERT_GE(s32Fifo, 0);
         memset(&g_stMainServerAttr.stConifg, 0, sizeof(g_stMainServerAttr.stConifg));
+        g_stConfigAttr.stNetAttr.enDHCP = 1;
         snprintf(g_stMainServerAttr.stConifg.azEthName, 32, "eth0");
     }
     void TearDown() override
@@ -85,6 +87,19 @@ TEST_F(DhcpTest, LeaseBecomesTheAddressWhileOn)
 
     EXPECT_EQ(0, Dhcpclient_Exit(nullptr));
     EXPECT_EQ("ss udhcpc stop!", Commands());
+}
+
+// With static settings the client is attached but stays off.
+TEST_F(DhcpTest, StaticSettingsLeaveTheClientOff)
+{
+    DhcpAttr_S &stDhcp = g_stMainServerAttr.stConifg.stDhcp;
+    g_stConfigAttr.stNetAttr.enDHCP = 0;
+    ASSERT_EQ(0, MAIN_Dhcpclient_Start(&stDhcp));
+    EXPECT_NE(nullptr, stDhcp.hDhcp);
+    EXPECT_EQ(0, stDhcp.enDHCP);
+    EXPECT_EQ("", Commands());
+    ASSERT_EQ(0, MAIN_Dhcpclient_Switch(&stDhcp, 1));
+    EXPECT_EQ("ss udhcpc start!", Commands());
 }
 
 // Without a client the switch fails; without a daemon it fails and the

@@ -2,13 +2,16 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <unistd.h>
 
+#include "config/ConfigAttr.h"
 #include "core/Main.h"
 #include "net/NetConfig.h"
 #include "net/NetIf.h"
 #include "tests/net/NetTest.h"
 #include "tests/support/Files.h"
+#include "upgrade/Identity.h"
 
 std::string Net_Sh(const std::string &cmd)
 {
@@ -123,4 +126,41 @@ TEST_F(NetTest, NetworkThreadAppliesWebChanges)
     EXPECT_EQ(0, g_WebSetNetwork);
     EXPECT_EQ("default via 169.254.100.1 dev eth0 \n", Net_Defaults());
     MAIN_SetNetWork_stop();
+}
+// The network record's defaults come from the settings and the identity.
+TEST_F(NetTest, DefaultsComeFromSettingsAndIdentity)
+{
+    std::ofstream(IDENTITY_MAC_FILE) << "02:0a:0b:0c:0d:0e\n";
+    ConfigNetAttr_S &stNet = g_stConfigAttr.stNetAttr;
+    snprintf(stNet.azIp, sizeof(stNet.azIp), "169.254.15.12");
+    snprintf(stNet.azNetmask, sizeof(stNet.azNetmask), "255.255.0.0");
+    snprintf(stNet.azGateway, sizeof(stNet.azGateway), "169.254.100.1");
+    stNet.u32HttpPort = 8080;
+    stNet.enDHCP = 1;
+    NetServerConfig_S stConfig;
+    memset(&stConfig, 0x5a, sizeof(stConfig));
+    ASSERT_EQ(0, MAIN_Netserver_DefConifg(&stConfig));
+    EXPECT_STREQ("eth0", stConfig.azEthName);
+    EXPECT_STREQ("02:0a:0b:0c:0d:0e", stConfig.azMac);
+    EXPECT_STREQ("169.254.15.12", stConfig.azHostIP);
+    EXPECT_STREQ("255.255.0.0", stConfig.azNetmask);
+    EXPECT_STREQ("169.254.100.1", stConfig.azGateway);
+    EXPECT_EQ(8080u, stConfig.stWeb.u32Port);
+    EXPECT_EQ(0u, stConfig.bRtspStart);
+    EXPECT_EQ(nullptr, stConfig.hRtspServer);
+    EXPECT_STREQ("main/av_stream", stConfig.stMainStream.azStreamName);
+    EXPECT_EQ(0u, stConfig.stMainStream.s32StreamId);
+    EXPECT_STREQ("sub/av_stream", stConfig.stSubStream.azStreamName);
+    EXPECT_EQ(1u, stConfig.stSubStream.s32StreamId);
+    for (const ProtocolEndpointAttr_S *pst :
+         {&stConfig.stProtocolAttr, &stConfig.stProtocolClientAttr, &stConfig.stProtocolServerAttr}) {
+        EXPECT_EQ(0, pst->bStart);
+        EXPECT_EQ(-1, pst->hHandle);
+        EXPECT_EQ(8002u, pst->u32Port);
+        EXPECT_STREQ("eth0", pst->azEthName);
+        EXPECT_STREQ("239.255.255.250", pst->azGroup);
+    }
+    EXPECT_EQ(nullptr, stConfig.stDhcp.hDhcp);
+    EXPECT_EQ(0, stConfig.stDhcp.enDHCP);
+    EXPECT_STREQ("eth0", stConfig.stDhcp.azEthName);
 }
