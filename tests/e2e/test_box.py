@@ -62,7 +62,7 @@ class BoxTestCase(BoxTest):
         before = host_view()
         a = Box(prefix="iso", mac="02:00:00:00:10:03")
         c = Box(prefix="iso", mac="02:00:00:00:10:04")
-        self.assertEqual(a.name + "\n", a.exec("hostname").stdout)
+        self.assertNotEqual(before[0], a.exec("hostname").stdout)
         self.assertEqual(0, a.exec("ip", "link", "show", "eth0").returncode)
         ports = lan("ip", "-o", "link", "show", "master", "br0").stdout
         self.assertIn(f"hb-{a.name}"[:15], ports)
