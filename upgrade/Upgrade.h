@@ -29,8 +29,9 @@ typedef s32 UpdateExitProc(void);
 
 // One upload packet: the first starts UPDATE_FILE, later ones append, the
 // last has the file checked, written to flash and the box rebooted, all on
-// the caller's thread. A packet that is refused, or a file that fails its
-// check, drops the upload; the flash is untouched until the check passed.
+// the caller's thread. A malformed packet, or a file that fails its check,
+// drops the upload (a packet with a wrong mark, or one that comes without
+// an upload, is only refused); the flash is untouched until the check passed.
 // 0, or -1 (logged). pfnExit is kept for callers that pass one; it is not
 // called.
 s32 ImageRecv(UpdatePacket_S *pstPacket, UpdateExitProc *pfnExit);
