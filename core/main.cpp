@@ -29,6 +29,14 @@
 
 std::mutex snap_mutex;   // the snapshot file
 
+// A failed start-up step is logged as "<step> failed with <code>!" and the
+// start-up goes on.
+static void MAIN_Check(s32 s32Ret, const char *pszStep)
+{
+    if (s32Ret != 0)
+        Debug_Log("[%s]: %s failed with %#x!\n", log_Time(), pszStep, s32Ret);
+}
+
 static void MAIN_StartAvahi(void)
 {
     Debug_Log("[%s]: avahi-daemon\n", log_Time());
@@ -88,73 +96,50 @@ int main(void)
         return 0;
     }
 
-    s32Ret = MAIN_WdtStart();
-    if (s32Ret != 0)
-        Debug_Log("[%s]: MAIN_WdtStart failed with %#x!\n", log_Time(), s32Ret);
+    MAIN_Check(MAIN_WdtStart(), "MAIN_WdtStart");
 
     HalAttr_S *pstHal = &g_stMainServerAttr.stHalAttr;
     MAIN_Hal_DefConifg(pstHal);
     MAIN_Uart_Init(&pstHal->stUart2);
-    s32Ret = MAIN_Uart_Init(&pstHal->stUart);
-    if (s32Ret != 0)
-        Debug_Log("[%s]: MAIN_Uart_Init failed with %#x!\n", log_Time(), s32Ret);
-    s32Ret = MAIN_Ir_Init(&pstHal->stIr);
-    if (s32Ret != 0)
-        Debug_Log("[%s]: MAIN_Ir_Init failed with %#x!\n", log_Time(), s32Ret);
+    MAIN_Check(MAIN_Uart_Init(&pstHal->stUart), "MAIN_Uart_Init");
+    MAIN_Check(MAIN_Ir_Init(&pstHal->stIr), "MAIN_Ir_Init");
 
     if (g_stConfigAttr.stManual.s32ID > CONFIG_ID_MAX)
         g_stConfigAttr.stManual.s32ID = 0;
     Lcd_Set_value(LCD_MODE_HOME, (u32)g_stConfigAttr.stManual.s32ID);
     MAIN_LcdShow_start();
     MAIN_FPGA_POWER();
-    s32Ret = MAIN_KeyScan_start();
-    if (s32Ret != 0)
-        Debug_Log("[%s]: MAIN_KeyScan_start failed with %#x!\n", log_Time(), s32Ret);
-    s32Ret = MAIN_SetNetWork_start();
-    if (s32Ret != 0)
-        Debug_Log("[%s]: MAIN_SetNetWork_start failed with %#x!\n", log_Time(), s32Ret);
-    s32Ret = MAIN_UpgradeThread_start();
-    if (s32Ret != 0)
-        Debug_Log("[%s]: MAIN_UpgradeThread_start failed with %#x!\n", log_Time(), s32Ret);
+    MAIN_Check(MAIN_KeyScan_start(), "MAIN_KeyScan_start");
+    MAIN_Check(MAIN_SetNetWork_start(), "MAIN_SetNetWork_start");
+    MAIN_Check(MAIN_UpgradeThread_start(), "MAIN_UpgradeThread_start");
 
     MAIN_Pipe_Start();
-    s32Ret = MAIN_Usb_Init(&pstHal->stUsb);
-    if (s32Ret != 0)
-        Debug_Log("[%s]: MAIN_Usb_Init failed with %#x!\n", log_Time(), s32Ret);
+    MAIN_Check(MAIN_Usb_Init(&pstHal->stUsb), "MAIN_Usb_Init");
 
     NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
     MAIN_Netserver_DefConifg(pstNet);
-    s32Ret = MAIN_Net_Conifg(pstNet);
-    if (s32Ret != 0)
-        Debug_Log("[%s]: MAIN_Net_Conifg failed with %#x!\n", log_Time(), s32Ret);
-    s32Ret = MAIN_Set_Hostname();
-    if (s32Ret != 0)
-        Debug_Log("[%s]: MAIN_Start_avahi failed with %#x!\n", log_Time(), s32Ret);
-    s32Ret = MAIN_Dhcpclient_Start(&pstNet->stDhcp);
-    if (s32Ret != 0)
-        Debug_Log("[%s]: MAIN_Dhcpclient_Start failed with %#x!\n", log_Time(), s32Ret);
+    MAIN_Check(MAIN_Net_Conifg(pstNet), "MAIN_Net_Conifg");
+    MAIN_Check(MAIN_Set_Hostname(), "MAIN_Start_avahi");
+    MAIN_Check(MAIN_Dhcpclient_Start(&pstNet->stDhcp), "MAIN_Dhcpclient_Start");
     Led_Init();
 
-    s32Ret = MAIN_TcpServer_start(TCP_SERVER_PORT);
-    if (s32Ret != 0)
-        Debug_Log("[%s]: MAIN_TcpServer_start failed with %#x!\n", log_Time(), s32Ret);
-    s32Ret = MAIN_UartGuestTcpServer_Start(&pstHal->stUart);
-    if (s32Ret != 0)
-        Debug_Log("[%s]: MAIN_UartGuestTcpServer_Start failed with %#x!\n", log_Time(), s32Ret);
+    MAIN_Check(MAIN_TcpServer_start(TCP_SERVER_PORT), "MAIN_TcpServer_start");
+    MAIN_Check(MAIN_UartGuestTcpServer_Start(&pstHal->stUart), "MAIN_UartGuestTcpServer_Start");
     // No program use of the UART's bytes exists yet: the relay carries them alone.
-    s32Ret = MAIN_UartTcpServer_Start(&pstHal->stUart, nullptr, MAIN_Uart_Restart);
-    if (s32Ret != 0)
-        Debug_Log("[%s]: MAIN_UartTcpServer_start failed with %#x!\n", log_Time(), s32Ret);
-    s32Ret = MAIN_IrSend_Start();
-    if (s32Ret != 0)
-        Debug_Log("[%s]: MAIN_IrSend_Start failed with %#x!\n", log_Time(), s32Ret);
-    s32Ret = MAIN_IrTcpServer_Start(&pstHal->stUart2);
-    if (s32Ret != 0)
-        Debug_Log("[%s]: MAIN_IrTcpServer_Start failed with %#x!\n", log_Time(), s32Ret);
-    s32Ret = MAIN_KvmTcpServer_Start(&pstHal->stUsb.s32KeyboardFd, &pstHal->stUsb.s32MouseFd);
-    if (s32Ret != 0)
-        Debug_Log("[%s]: MAIN_KvmTcpServer_Start failed with %#x!\n", log_Time(), s32Ret);
+    MAIN_Check(MAIN_UartTcpServer_Start(&pstHal->stUart, nullptr, MAIN_Uart_Restart),
+               "MAIN_UartTcpServer_start");
+    MAIN_Check(MAIN_IrSend_Start(), "MAIN_IrSend_Start");
+    MAIN_Check(MAIN_IrTcpServer_Start(&pstHal->stUart2), "MAIN_IrTcpServer_Start");
+    MAIN_Check(MAIN_KvmTcpServer_Start(&pstHal->stUsb.s32KeyboardFd, &pstHal->stUsb.s32MouseFd),
+               "MAIN_KvmTcpServer_Start");
     GetHostID(pstNet->azEthName, g_stConfigAttr.stDevAttr.azDeviceId);
+
+    g_stMainServerAttr.bMediaSend = 1;
+    g_stMainServerAttr.bViStart = 0;
+    g_stMainServerAttr.bAiCapStart = 0;
+    g_stMainServerAttr.enSample = MAIN_SAMPLE_NONE;
+    g_enCurrentRunSample = MAIN_SAMPLE_NONE;
+
     MAIN_LED_Init();
     sleep(1);
     MAIN_WdtKeepLive();
