@@ -1,6 +1,8 @@
 #include "config/Ini.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -244,6 +246,13 @@ dictionary *ini_load(const char *path)
             pst->d = d;
             Ini_LoadLine(pst, pszLine);
         }
+    }
+    // A file that could not be read to its end is not the file: its keys
+    // would fall back to defaults and the next save would lose the rest.
+    if (ferror(fp) && d != nullptr) {
+        fprintf(stderr, "ini: cannot read %s: %s\n", path, strerror(errno));
+        dictionary_del(d);
+        d = nullptr;
     }
     fclose(fp);
     free(pszLine);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -266,8 +268,13 @@ TEST_F(IniTest, TextHelpersKeepTheirLimit)
     EXPECT_EQ(nullptr, strlwc(nullptr));
 }
 
-TEST_F(IniTest, UnopenableFileGivesNoDictionary)
+// A file that opens but cannot be read (here a directory) is no file: an
+// empty dictionary would stand for it and defaults would replace it.
+TEST_F(IniTest, UnreadableFileGivesNoDictionary)
 {
     EXPECT_EQ(nullptr, ini_load("/tmp/no/such/file.ini"));
     EXPECT_EQ(nullptr, ini_load(nullptr));
+    ASSERT_EQ(0, mkdir("/tmp/ini.dir", 0755));
+    EXPECT_EQ(nullptr, ini_load("/tmp/ini.dir"));
+    rmdir("/tmp/ini.dir");
 }
