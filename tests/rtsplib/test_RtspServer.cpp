@@ -397,8 +397,18 @@ TEST_F(RtspServerTest, PauseWithOpenRangeAndTeardownReachHandlers)
 
 TEST_F(RtspServerTest, ReplyThatDoesNotFitBecomes500)
 {
-    stCalls.strSdp = std::string(2000, 'a');
+    stCalls.strSdp = std::string(RTSP_SDP_MAX + 1, 'a');
     EXPECT_EQ(Plain(500, "Internal Server Error", "1"), Ask("DESCRIBE rtsp://h/s RTSP/1.0\r\nCSeq: 1\r\n\r\n"));
+}
+
+// An SDP longer than the other replies' buffer still goes out whole.
+TEST_F(RtspServerTest, DescribeCarriesSdpLongerThanReplyBuffer)
+{
+    stCalls.strSdp = std::string(RTSP_SDP_MAX, 's');
+    std::string strReply = Ask("DESCRIBE rtsp://h/s RTSP/1.0\r\nCSeq: 1\r\n\r\n");
+    EXPECT_EQ("RTSP/1.0 200 OK\r\nCSeq: 1\r\nDate: D\r\nContent-Type: application/sdp\r\nContent-Length: " +
+                  std::to_string(RTSP_SDP_MAX) + "\r\n\r\n" + stCalls.strSdp,
+              strReply);
 }
 
 TEST_F(RtspServerTest, PermissionTextRefusesOtherUserAgents)

@@ -82,12 +82,17 @@ s32 rtp_onsend(RtpSession_S *pstSession, const void *pvData, u32 u32Len)
     u32 u32Header, u32Payload;
     if (Rtp_Header(pu8, u32Len, &u32Header, &u32Payload) < 0)
         return -1;
+    rtp_onsent(pstSession, (u32)pu8[4] << 24 | (u32)pu8[5] << 16 | (u32)pu8[6] << 8 | pu8[7], 1, u32Payload);
+    return 0;
+}
+
+void rtp_onsent(RtpSession_S *pstSession, u32 u32Timestamp, u32 u32Packets, u64 u64Payload)
+{
     RtpMember_S *pstSelf = pstSession->pstSelf;
     pstSelf->u64RtpClock = time64_now();
-    pstSelf->u32RtpTimestamp = (u32)pu8[4] << 24 | (u32)pu8[5] << 16 | (u32)pu8[6] << 8 | pu8[7];
-    pstSelf->u32RtpPackets++;
-    pstSelf->u64RtpBytes += u32Payload;
-    return 0;
+    pstSelf->u32RtpTimestamp = u32Timestamp;
+    pstSelf->u32RtpPackets += u32Packets;
+    pstSelf->u64RtpBytes += u64Payload;
 }
 
 s32 rtp_onreceived(RtpSession_S *pstSession, const void *pvData, u32 u32Len)

@@ -53,6 +53,9 @@ s32 rtp_set_info(RtpSession_S *pstSession, const char *pszCname, const char *psz
 // Counts an RTP packet just sent: 0, or -1 for one shorter than 12 bytes or
 // whose header does not add up.
 s32 rtp_onsend(RtpSession_S *pstSession, const void *pvData, u32 u32Len);
+// Counts u32Packets packets just sent with time stamp u32Timestamp and
+// u64Payload payload octets in all, for senders that build no whole packet.
+void rtp_onsent(RtpSession_S *pstSession, u32 u32Timestamp, u32 u32Packets, u64 u64Payload);
 s32 rtp_onreceived(RtpSession_S *pstSession, const void *pvData, u32 u32Len);
 s32 rtp_onreceived_rtcp(RtpSession_S *pstSession, const void *pvData, u32 u32Len);
 // A report (SR once we have sent, else RR; then SDES) or a BYE into pvBuf; the bytes written, or

@@ -80,10 +80,9 @@ static s32 RtspServer_UdpSendv(RtspServerReq_S *pstReq, const struct iovec *pstV
 static const RtspServerTransport_S s_stTcpTransport = {RtspServer_TcpSendv};
 static const RtspServerTransport_S s_stUdpTransport = {RtspServer_UdpSendv};
 
-static s32 RtspServer_Send(RtspServerReq_S *pstReq, const char *pszText, size_t len)
+static s32 RtspServer_Sendv(RtspServerReq_S *pstReq, const struct iovec *pstVec, s32 s32Num)
 {
-    struct iovec stVec = {(void *)pszText, len};
-    s32 s32Ret = pstReq->pstTransport->pfnSendv(pstReq, &stVec, 1);
+    s32 s32Ret = pstReq->pstTransport->pfnSendv(pstReq, pstVec, s32Num);
     if (s32Ret != 0) {
         Debug_Log("[%s]: %s: reply not sent: %s\n", log_Time(), __func__, strerror(s32Ret));
         pstReq->bSendFailed = true;
@@ -107,7 +106,8 @@ static s32 RtspServer_SendFormat(RtspServerReq_S *pstReq, const char *pszFmt, ..
         rtsp_server_reply(pstReq, 500);
         return -1;
     }
-    return RtspServer_Send(pstReq, pstReq->azReply, (size_t)n);
+    struct iovec stVec = {pstReq->azReply, (size_t)n};
+    return RtspServer_Sendv(pstReq, &stVec, 1);
 }
 
 static const char *RtspServer_Date(char *pszDate)
@@ -124,15 +124,24 @@ s32 rtsp_server_reply(RtspServerReq_S *pstReq, s32 s32Code)
                                  rtsp_reason_phrase(s32Code), pstReq->u32CSeq, RtspServer_Date(azDate));
 }
 
+// The SDP goes as a second piece, so that it may be longer than the
+// reply buffer.
 s32 rtsp_server_reply_describe(RtspServerReq_S *pstReq, s32 s32Code, const char *pszSdp)
 {
     char azDate[DATETIME_TEXT_LEN];
     if (s32Code != 200)
         return rtsp_server_reply(pstReq, s32Code);
-    return RtspServer_SendFormat(pstReq,
-                                 "RTSP/1.0 200 OK\r\nCSeq: %u\r\nDate: %s\r\nContent-Type: application/sdp\r\n"
-                                 "Content-Length: %u\r\n\r\n%s",
-                                 pstReq->u32CSeq, RtspServer_Date(azDate), (u32)strlen(pszSdp), pszSdp);
+    size_t sdpLen = strlen(pszSdp);
+    if (sdpLen > RTSP_SDP_MAX) {
+        Debug_Log("[%s]: %s: SDP of %zu bytes does not fit\n", log_Time(), __func__, sdpLen);
+        return rtsp_server_reply(pstReq, 500);
+    }
+    s32 n = snprintf(pstReq->azReply, sizeof(pstReq->azReply),
+                     "RTSP/1.0 200 OK\r\nCSeq: %u\r\nDate: %s\r\nContent-Type: application/sdp\r\n"
+                     "Content-Length: %u\r\n\r\n",
+                     pstReq->u32CSeq, RtspServer_Date(azDate), (u32)sdpLen);
+    struct iovec astVec[2] = {{pstReq->azReply, (size_t)n}, {(void *)pszSdp, sdpLen}};
+    return RtspServer_Sendv(pstReq, astVec, 2);
 }
 
 s32 rtsp_server_reply_setup(RtspServerReq_S *pstReq, s32 s32Code, const char *pszSession, const char *pszTransport)
@@ -572,4 +581,15 @@ s32 rtsp_server_send_interleaved(void *pvConnection, u8 u8Channel, const void *p
     u8 au8Head[4] = {'$', u8Channel, (u8)(u32Len >> 8), (u8)u32Len};
     struct iovec astVec[2] = {{au8Head, sizeof(au8Head)}, {(void *)pvData, u32Len}};
     return aio_tcp_transport_sendv(pstReq->pstTcpSession, astVec, 2);
+}
+
+s64 rtsp_server_interleaved_room(void *pvConnection)
+{
+    RtspServerReq_S *pstReq = (RtspServerReq_S *)pvConnection;
+    if (pstReq == nullptr)
+        return -EPIPE;
+    s64 s64Room = aio_tcp_transport_room(pstReq->pstTcpSession);
+    if (s64Room < 0)
+        return s64Room;
+    return s64Room > RTSP_REPLY_RESERVE ? s64Room - RTSP_REPLY_RESERVE : 0;
 }

@@ -10,10 +10,12 @@
 #include "core/Types.h"
 #include "rtsplib/src/rtsp/RtspHeader.h"
 
-#define RTSP_REPLY_SIZE      1450   // longest reply
+#define RTSP_REPLY_SIZE      1450   // longest reply but DESCRIBE's
+#define RTSP_SDP_MAX         4096   // longest SDP a DESCRIBE reply carries
 #define RTSP_MAX_URI         256    // longer request URIs get 414
 #define RTSP_ADDRESS_TEXT    46     // address texts, terminator included
 #define RTSP_PUBLIC_METHODS  "DESCRIBE,SETUP,TEARDOWN,PLAY,PAUSE"
+#define RTSP_REPLY_RESERVE   (4 * RTSP_REPLY_SIZE)   // queue kept free of media for replies
 
 struct RtspServer_S;
 struct RtspServerReq_S;   // one request; valid until its handler returns
@@ -53,7 +55,8 @@ s32 rtsp_server_destroy(RtspServer_S *pstServer);
 void rtsp_server_report(RtspServer_S *pstServer);
 
 // Replies: 0, or -1 when it could not be sent. A non-200 code goes out in
-// the plain form; a reply longer than RTSP_REPLY_SIZE is replaced by 500.
+// the plain form; a reply longer than RTSP_REPLY_SIZE, or an SDP longer
+// than RTSP_SDP_MAX, is replaced by 500.
 s32 rtsp_server_reply_describe(RtspServerReq_S *pstReq, s32 s32Code, const char *pszSdp);
 s32 rtsp_server_reply_setup(RtspServerReq_S *pstReq, s32 s32Code, const char *pszSession, const char *pszTransport);
 // Range start and end in ms, each null when not given.
@@ -75,6 +78,11 @@ s32 rtsp_server_get_host(RtspServerReq_S *pstReq, char *pszIp, u16 *pu16Port);
 // thread until the close handler for the connection has returned. 0, or
 // EMSGSIZE, ENOBUFS (the connection's queue is full), EPIPE (closed).
 s32 rtsp_server_send_interleaved(void *pvConnection, u8 u8Channel, const void *pvData, u32 u32Len);
+// Bytes of interleaved frames (their 4-byte heads included) the
+// connection's queue takes now, keeping room for replies; -EPIPE when the
+// connection is closed, or closing because its peer stopped reading.
+// Callable as rtsp_server_send_interleaved.
+s64 rtsp_server_interleaved_room(void *pvConnection);
 
 // The reason phrase of a status code ("unknown" for none).
 const char *rtsp_reason_phrase(s32 s32Code);

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 #include <sys/timerfd.h>
+#include <ctime>
 #include <unistd.h>
 
 #include "core/Debug.h"
@@ -40,6 +41,7 @@ struct AioTcpSession_S {
     u8 *pu8Queue;                            // ring of AIO_TCP_QUEUE_SIZE, allocated on first need
     u32 u32Head;                             // oldest queued byte
     u32 u32Len;                              // bytes queued
+    u64 u64Progress;                         // ms, monotonic: queue filled or bytes written
     struct iovec astVec[2];                  // what the pending write sends
     bool bWriting;                           // a write is pending
     bool bClosed;                            // sends are refused
@@ -48,6 +50,13 @@ struct AioTcpSession_S {
     bool bDisconnected;                      // pfnOnDisconnect has run
     u8 au8Recv[AIO_TCP_RECV_SIZE];
 };
+
+static u64 TcpTransport_NowMs(void)
+{
+    struct timespec stTs;
+    clock_gettime(CLOCK_MONOTONIC, &stTs);
+    return (u64)stTs.tv_sec * 1000 + (u64)stTs.tv_nsec / 1000000;
+}
 
 static void TcpTransport_Release(AioTcpTransport_S *pstTransport)
 {
@@ -164,6 +173,8 @@ static void TcpSession_OnWritten(void *pvParam, s32 s32Code, size_t bytes)
     if (!bClose) {
         pstSession->u32Head = (u32)((pstSession->u32Head + bytes) % AIO_TCP_QUEUE_SIZE);
         pstSession->u32Len -= (u32)bytes;
+        if (bytes > 0)
+            pstSession->u64Progress = TcpTransport_NowMs();
         if (pstSession->u32Len > 0)
             bClose = TcpSession_ArmWrite(pstSession) != 0;
     }
@@ -356,6 +367,22 @@ void aio_tcp_transport_destroy(AioTcpTransport_S *pstTransport)
     (void)aio_socket_process_until(&bGone, 1000);   // logged there; what is left leaks
 }
 
+// Caller holds the session mutex. True when the session is closed or
+// its queue has not moved for AIO_TCP_STALL_MS; such a session is shut
+// down here and the reactor then closes it.
+static bool TcpSession_Dead(AioTcpSession_S *pstSession)
+{
+    if (pstSession->bClosed || pstSession->bCloseAfterFlush)
+        return true;
+    if (pstSession->u32Len == 0 || TcpTransport_NowMs() - pstSession->u64Progress < AIO_TCP_STALL_MS)
+        return false;
+    Debug_Log("[%s]: %s: peer %d read nothing of %u queued bytes for %d ms, closing\n", log_Time(), __func__,
+              pstSession->s32Fd, pstSession->u32Len, AIO_TCP_STALL_MS);
+    pstSession->bClosed = true;
+    (void)shutdown(pstSession->s32Fd, SHUT_RDWR);   // fails only for a socket already dead
+    return true;
+}
+
 s32 aio_tcp_transport_sendv(AioTcpSession_S *pstSession, const struct iovec *pstVec, s32 s32Num)
 {
     size_t total = 0;
@@ -364,7 +391,7 @@ s32 aio_tcp_transport_sendv(AioTcpSession_S *pstSession, const struct iovec *pst
     if (total > AIO_TCP_QUEUE_SIZE)
         return EMSGSIZE;
     std::lock_guard<std::mutex> lk(pstSession->mtx);
-    if (pstSession->bClosed || pstSession->bCloseAfterFlush)
+    if (TcpSession_Dead(pstSession))
         return EPIPE;
     size_t sent = 0;
     if (!pstSession->bWriting && pstSession->u32Len == 0) {
@@ -394,6 +421,8 @@ s32 aio_tcp_transport_sendv(AioTcpSession_S *pstSession, const struct iovec *pst
         (void)shutdown(pstSession->s32Fd, SHUT_RDWR);
         return ENOMEM;
     }
+    if (pstSession->u32Len == 0)
+        pstSession->u64Progress = TcpTransport_NowMs();
     for (s32 i = 0; i < s32Num; i++) {
         size_t skip = sent < pstVec[i].iov_len ? sent : pstVec[i].iov_len;
         sent -= skip;
@@ -405,6 +434,14 @@ s32 aio_tcp_transport_sendv(AioTcpSession_S *pstSession, const struct iovec *pst
         return EPIPE;
     }
     return 0;
+}
+
+s64 aio_tcp_transport_room(AioTcpSession_S *pstSession)
+{
+    std::lock_guard<std::mutex> lk(pstSession->mtx);
+    if (TcpSession_Dead(pstSession))
+        return -EPIPE;
+    return AIO_TCP_QUEUE_SIZE - pstSession->u32Len;
 }
 
 s32 aio_tcp_transport_send(AioTcpSession_S *pstSession, const void *pvData, size_t size)

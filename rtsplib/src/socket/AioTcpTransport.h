@@ -13,6 +13,7 @@
 #define AIO_TCP_RECV_SIZE   1024
 #define AIO_TCP_QUEUE_SIZE  (256 * 1024)   // bytes a connection may have queued
 #define AIO_TCP_BACKOFF_MS  100            // accept pause after running out of fds
+#define AIO_TCP_STALL_MS    10000          // queued output that long without progress closes
 
 struct AioTcpTransport_S;
 struct AioTcpSession_S;
@@ -41,11 +42,15 @@ void aio_tcp_transport_destroy(AioTcpTransport_S *pstTransport);
 
 // Sends a whole message, or nothing of it, without blocking: what the
 // socket does not take now is queued and written when it becomes writable.
-// Callable from any thread while the session is live. 0, or EPIPE (closed),
-// EMSGSIZE (larger than the queue), ENOBUFS (queue full: nothing sent), or
-// the send error (the connection is then closed).
+// Callable from any thread while the session is live. 0, or EPIPE (closed,
+// or stalled: nothing of the queue went out for AIO_TCP_STALL_MS, and the
+// connection is now being closed), EMSGSIZE (larger than the queue),
+// ENOBUFS (queue full: nothing sent), or the send error (the connection is
+// then closed).
 s32 aio_tcp_transport_send(AioTcpSession_S *pstSession, const void *pvData, size_t size);
 s32 aio_tcp_transport_sendv(AioTcpSession_S *pstSession, const struct iovec *pstVec, s32 s32Num);
+// Bytes a send could take now, or -EPIPE as above. Any thread.
+s64 aio_tcp_transport_room(AioTcpSession_S *pstSession);
 // Ends the connection now (queued output is dropped). Reactor thread only.
 void aio_tcp_transport_disconnect(AioTcpSession_S *pstSession);
 // The connection's socket, for getsockname and the like.
