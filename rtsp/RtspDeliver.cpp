@@ -1,0 +1,85 @@
+// Frame delivery: the observers the wrapper calls on the frame threads.
+// A video unit is cut once for every UDP receiver; each session then adds
+// only its own headers.
+#include "core/Debug.h"
+#include "rtsp/RtspServicePriv.h"
+
+#define H264_NAL_SPS  7
+#define H265_NAL_VPS  32
+#define H265_NAL_SPS  33
+
+// Where a new session's video may start: a parameter set.
+static bool rtspIsKeyStart(const RtspVideoFrame_S *pstFrame)
+{
+    if (pstFrame->u32PayloadType == RTSP_PAYLOAD_H264)
+        return pstFrame->u32NalCode == H264_NAL_SPS;
+    if (pstFrame->u32PayloadType == RTSP_PAYLOAD_H265)
+        return pstFrame->u32NalCode == H265_NAL_VPS || pstFrame->u32NalCode == H265_NAL_SPS;
+    return true;   // nothing to wait for in a codec we do not know
+}
+
+s32 rtspVideoStream(const RtspFrameObserver_S *pstObserver, const void *pvFrame)
+{
+    RtspMediaStream_S *pstStream = (RtspMediaStream_S *)pstObserver->pvCtx;
+    const RtspVideoFrame_S *pstFrame = (const RtspVideoFrame_S *)pvFrame;
+    if (pstFrame == nullptr || pstFrame->pu8Data == nullptr)
+        return -1;
+    std::lock_guard<std::mutex> lk(pstStream->mtx);
+    pstStream->au64LastPts[MEDIA_TRACK_VIDEO] = pstFrame->u64Pts;
+    if (pstStream->pstSessions == nullptr)
+        return 0;
+    const RtpPackerFunc_S *pstPacker = rtp_video_packer((u8)pstFrame->u32PayloadType);
+    RtpUnit_S stUnit;
+    if (pstPacker == nullptr || rtp_unit_cut(pstPacker, pstFrame->pu8Data, pstFrame->u32Len, MEDIA_UDP_VIDEO_PAYLOAD,
+                                             pstFrame->u64Pts, &stUnit) < 0)
+        return -1;
+    RtspMulticast_S *pstGroup = pstStream->pstMulticast;
+    if (pstGroup && pstGroup->bActive)
+        (void)media_source_udp_func.pfnVideoUnit(pstGroup->pvSource, &stUnit);   // the source logs its failures
+    bool bKeyStart = rtspIsKeyStart(pstFrame);
+    for (RtspSession_S *pstSession = pstStream->pstSessions; pstSession; pstSession = pstSession->pstNext) {
+        if (pstSession->u32State != RTSP_SESSION_PLAYING || pstSession->u32Delivery != RTSP_DELIVERY_UNICAST)
+            continue;
+        if (pstSession->bWaitKey) {
+            if (!bKeyStart)
+                continue;
+            pstSession->bWaitKey = 0;
+        }
+        (void)pstSession->pstFunc->pfnVideoUnit(pstSession->pvSource, &stUnit);   // logged by the source
+    }
+    return 0;
+}
+
+s32 rtspAudioStream(const RtspFrameObserver_S *pstObserver, const void *pvFrame)
+{
+    RtspMediaStream_S *pstStream = (RtspMediaStream_S *)pstObserver->pvCtx;
+    const RtspAudioFrame_S *pstFrame = (const RtspAudioFrame_S *)pvFrame;
+    if (pstFrame == nullptr || pstFrame->pu8Data == nullptr)
+        return -1;
+    std::lock_guard<std::mutex> lk(pstStream->mtx);
+    pstStream->au64LastPts[MEDIA_TRACK_AUDIO] = pstFrame->u64Pts;
+    if (pstStream->pstSessions == nullptr)
+        return 0;
+    RtspMulticast_S *pstGroup = pstStream->pstMulticast;
+    if (pstGroup && pstGroup->bActive)
+        (void)media_source_udp_func.pfnAudioInput(pstGroup->pvSource, pstFrame->pu8Data, pstFrame->u32Len,
+                                                  pstFrame->u64Pts);   // the source logs its failures
+    for (RtspSession_S *pstSession = pstStream->pstSessions; pstSession; pstSession = pstSession->pstNext) {
+        if (pstSession->u32State == RTSP_SESSION_PLAYING && pstSession->u32Delivery == RTSP_DELIVERY_UNICAST)
+            (void)pstSession->pstFunc->pfnAudioInput(pstSession->pvSource, pstFrame->pu8Data, pstFrame->u32Len,
+                                                     pstFrame->u64Pts);   // logged by the source
+    }
+    return 0;
+}
+
+void rtspVideoError(const RtspFrameObserver_S *pstObserver, s32 s32Error)
+{
+    (void)pstObserver;   // the wrapper reports nothing the service could act on
+    (void)s32Error;
+}
+
+void rtspAudioError(const RtspFrameObserver_S *pstObserver, s32 s32Error)
+{
+    (void)pstObserver;   // the wrapper reports nothing the service could act on
+    (void)s32Error;
+}

@@ -1,0 +1,168 @@
+// The service's records, shared by its files: services, media streams,
+// multicast groups and sessions.
+#ifndef RTSP_RTSPSERVICEPRIV_H
+#define RTSP_RTSPSERVICEPRIV_H
+
+#include <atomic>
+#include <mutex>
+
+#include "rtsp/RtspService.h"
+#include "rtsplib/src/common/ThreadPool.h"
+#include "rtsplib/src/rtsp/MediaSource.h"
+#include "rtsplib/src/rtsp/RtspServer.h"
+
+#define RTSP_SESSION_ID_TEXT   16
+#define RTSP_MULTICAST_TTL     255
+#define RTSP_POOL_QUEUE        64
+#define RTSP_PROCESS_MS        1000
+
+enum RtspSessionState_E {
+    RTSP_SESSION_NEW = 0,
+    RTSP_SESSION_READY,
+    RTSP_SESSION_PLAYING,
+};
+
+enum RtspDelivery_E {
+    RTSP_DELIVERY_UNICAST = 1,
+    RTSP_DELIVERY_MULTICAST,
+};
+
+enum RtspSessionTransport_E {
+    RTSP_SESSION_UDP = 1,
+    RTSP_SESSION_TCP,
+};
+
+struct RtspMediaStream_S;
+
+// One stream's group, shared by its multicast sessions; changed under the
+// stream lock.
+struct RtspMulticast_S {
+    u32 bActive;                          // frames go to the group
+    char azGroup[RTSP_MULTICAST_TEXT];
+    s32 as32Socket[MEDIA_TRACKS];         // RTP sockets on the group's ports; -1 when none
+    u16 au16Port[MEDIA_TRACKS];
+    s32 s32Users;                         // sessions playing
+    u32 u32Refs;                          // sessions set up on it
+    u32 u32Ttl;
+    void *pvSource;                       // UDP source in multicast mode
+};
+
+struct RtspTrack_S {
+    u32 bSetup;
+    s32 s32RtpSocket;                     // unicast UDP; -1 when none
+    s32 s32RtcpSocket;
+    u16 u16ClientRtp;                     // or the interleaved RTP channel
+    u16 u16ServerRtp;
+    u16 u16ClientRtcp;                    // or the interleaved RTCP channel
+    u16 u16ServerRtcp;
+    u32 u32Ssrc;
+};
+
+struct RtspSession_S {
+    void *pvOwner;                        // the connection of the creating SETUP; null over UDP
+    char azSessionId[RTSP_SESSION_ID_TEXT];
+    char azDestination[RTSP_ADDRESS_TEXT];
+    char azSource[RTSP_ADDRESS_TEXT];
+    u32 u32State;                         // RtspSessionState_E
+    u32 bWaitKey;                         // video waits for a parameter set
+    u32 u32Delivery;                      // RtspDelivery_E, 0 before the first SETUP
+    u32 u32Transport;                     // RtspSessionTransport_E
+    RtspTrack_S astTrack[MEDIA_TRACKS];
+    u32 u32Ttl;
+    bool bCounted;                        // one of the group's users
+    const MediaSourceFunc_S *pstFunc;     // null until a source exists
+    void *pvSource;                       // own, or the group's
+    std::mutex mtx;                       // after the stream lock
+    RtspMediaStream_S *pstStream;
+    RtspSession_S *pstNext;
+};
+
+struct RtspService_S;
+
+struct RtspMediaStream_S {
+    char *pszName;
+    RtspMediaStreamAttr_S stAttr;
+    RtspFrameObserver_S stVideoObserver;
+    RtspFrameObserver_S stAudioObserver;
+    RtspMulticast_S *pstMulticast;        // null until a multicast SETUP
+    RtspService_S *pstService;
+    std::mutex mtx;                       // the stream lock
+    RtspMediaStream_S *pstNext;
+    RtspSession_S *pstSessions;           // newest first
+    u64 au64LastPts[MEDIA_TRACKS];        // us, of the last frame pushed
+    u32 au32Clock[MEDIA_TRACKS];          // RTP clock of each track, set by SETUP
+};
+
+struct RtspService_S {
+    u32 bCreated;
+    RtspServer_S *pstServer;
+    RtspServerConfig_S stConfig;
+    RtspService_S *pstNext;               // in the service list
+    RtspMediaStream_S *pstStreams;
+    std::mutex mtx;                       // the service lock: guards pstStreams
+    ThreadPool_S *pstPool;
+    std::atomic<u32> u32Run;              // the RTSP thread goes on while 1
+};
+
+// Handlers registered with the server core (RtspMethods.cpp, RtspSetup.cpp).
+void rtspOnDescribe(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri);
+void rtspOnSetup(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, const char *pszSession,
+                 const RtspHeaderTransport_S *pastTransport, u32 u32Num);
+void rtspOnPlay(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, const char *pszSession,
+                const s64 *ps64Start, const s64 *ps64End, const double *pdScale);
+void rtspOnPause(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, const char *pszSession,
+                 const s64 *ps64Start);
+void rtspOnTeardown(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, const char *pszSession);
+void rtspOnClose(void *pvParam, void *pvConnection);
+
+// Frame observers (RtspDeliver.cpp).
+s32 rtspVideoStream(const RtspFrameObserver_S *pstObserver, const void *pvFrame);
+s32 rtspAudioStream(const RtspFrameObserver_S *pstObserver, const void *pvFrame);
+void rtspVideoError(const RtspFrameObserver_S *pstObserver, s32 s32Error);
+void rtspAudioError(const RtspFrameObserver_S *pstObserver, s32 s32Error);
+
+// Look-ups (RtspService.cpp). The service of a handler's parameter, with
+// its lock taken (null: none, no lock); the stream whose name occurs in
+// the path (caller holds the service lock); the session of that exact id
+// (caller holds the stream lock).
+RtspService_S *rtspLockServer(void *pvParam);
+// The service and stream locks a request's handler holds while it runs.
+struct RtspStreamLock_S {
+    RtspService_S *pstService = nullptr;
+    RtspMediaStream_S *pstStream = nullptr;
+    ~RtspStreamLock_S()
+    {
+        if (pstStream)
+            pstStream->mtx.unlock();
+        if (pstService)
+            pstService->mtx.unlock();
+    }
+};
+// Finds the stream of a request URI and takes both locks: 0, or the
+// status to answer (500 no service, 400 bad URI, 404 no stream).
+s32 rtspLockStream(void *pvParam, const char *pszUri, RtspStreamLock_S *pstLock);
+RtspMediaStream_S *rtspFindStream(RtspService_S *pstService, const char *pszPath);
+RtspSession_S *rtspFindSession(RtspMediaStream_S *pstStream, const char *pszSession);
+
+// Session life (RtspSession.cpp); the caller holds the stream lock.
+RtspSession_S *rtspNewSession(RtspMediaStream_S *pstStream);
+// Ends the session as TEARDOWN does and frees it.
+void rtspEndSession(RtspSession_S *pstSession);
+
+// The stream's multicast group (RtspGroup.cpp); the caller holds the
+// stream and session locks. Join: the group, made on first use, now also
+// the session's (0, or -1 when it cannot be made). Play: the session
+// becomes one of its users and the group runs (-1 without a group).
+// Leave: the session is no longer a user, nor referring to it; the group
+// stops with its last user and goes with the last session referring to it.
+s32 rtspJoinGroup(RtspSession_S *pstSession);
+s32 rtspPlayGroup(RtspSession_S *pstSession);
+void rtspLeaveGroup(RtspSession_S *pstSession);
+
+// A half's answer, checked (RtspSdp.cpp): the video payload must be H.264
+// or H.265; the audio payload code one the SDP can name, with a sample
+// rate, and *pu8Pt its payload type on the wire. 0 or -1.
+s32 rtspVideoInfo(RtspMediaStream_S *pstStream, RtspMediaVideoInfo_S *pstInfo);
+s32 rtspAudioInfo(RtspMediaStream_S *pstStream, RtspMediaAudioInfo_S *pstInfo, u8 *pu8Pt);
+
+#endif
