@@ -1,0 +1,453 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <regex>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "rtsplib/src/common/Time64.h"
+#include "rtsplib/src/rtp/RtpPacker.h"
+#include "tests/rtsp/RtspTestService.h"
+
+static const char UDP_VIDEO[] = "Transport: RTP/AVP;unicast;client_port=6000-6001\r\n";
+static const char TCP_VIDEO[] = "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n";
+static const char MCAST[] = "Transport: RTP/AVP;multicast\r\n";
+
+
+// One service for all tests (stopping one waits for its thread's next
+// turn); each test publishes its own stream and withdraws it.
+struct RtspServiceTest : public testing::Test {
+    static RtspService_S *pstService;
+    FakeStream stMain;
+
+    static void SetUpTestSuite() { Start(); }
+    static void TearDownTestSuite() { Stop(); }
+    static void Start()
+    {
+        const RtspServerConfig_S stConfig = {1500, 1024, TEST_RTSP_PORT, 2, 12000};
+        ASSERT_EQ(0, RTSPSEVER_Create(&pstService, &stConfig));
+        ASSERT_EQ(0, RTSPSEVER_Start(pstService));
+    }
+    static void Stop()
+    {
+        EXPECT_EQ(0, RTSPSEVER_Stop(pstService));
+        EXPECT_EQ(0, RTSPSEVER_Destroy(pstService));
+        pstService = nullptr;
+    }
+    void SetUp() override
+    {
+        FakeStream_Init(&stMain, RTSP_PAYLOAD_H264, RTSP_PAYLOAD_AAC);
+        ASSERT_EQ(0, RTSPSEVER_AddMediaStream(pstService, &stMain.stAttr, TEST_MAIN_PATH, 0x400000));
+    }
+    void TearDown() override { EXPECT_EQ(0, RTSPSEVER_RemoveMediaStream(pstService, TEST_MAIN_PATH)); }
+    u32 Sessions()
+    {
+        u32 u32Count = 99;
+        EXPECT_EQ(0, RTSPSEVER_GetMediaStreamConnect(pstService, TEST_MAIN_PATH, &u32Count));
+        return u32Count;
+    }
+    // A client with one track set up; its session id.
+    std::string Setup(RtspClient *pstClient, const std::string &strTransport, const char *pszTrack = "/track1")
+    {
+        EXPECT_TRUE(pstClient->Connect());
+        EXPECT_EQ(200, pstClient->Request("SETUP", std::string(TEST_MAIN_URI) + pszTrack, strTransport));
+        return pstClient->Session();
+    }
+};
+
+RtspService_S *RtspServiceTest::pstService = nullptr;
+
+// The session part, then the video and the audio block, in the order and
+// with the line ends clients have been given.
+TEST_F(RtspServiceTest, DescribeH264AndAacSdpLineByLine)
+{
+    RtspClient stClient;
+    ASSERT_TRUE(stClient.Connect());
+    u64 u64Before = ntp64_now() >> 32;
+    ASSERT_EQ(200, stClient.Request("DESCRIBE", TEST_MAIN_URI));
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(stClient.strBody, m, std::regex("^v=0\no=- (\\d+) (\\d+) IN IP4 0.0.0.0\n")));
+    EXPECT_EQ(m[1], m[2]);
+    EXPECT_NEAR((double)u64Before, (double)(std::stoull(m[1]) >> 32), 2);
+    EXPECT_EQ("s=rtsp://127.0.0.1/live/main/av_stream\n"
+              "c=IN IP4 0.0.0.0\n"
+              "t=0 0\n"
+              "a=rtcp-unicast: reflection\n"
+              "m=video 0 RTP/AVP 96\r\n"
+              "c=IN IP4 0.0.0.0\r\n"
+              "b=AS:4000\r\n"
+              "a=recvonly\r\n"
+              "a=control:track1\r\n"
+              "a=framerate:30\r\n"
+              "a=rtpmap:96 H264/90000\r\n"
+              "a=fmtp:96 profile-level-id=4D0032; packetization-mode=1; "
+              "sprop-parameter-sets=Z00AMpY1QEABg03AQEBAgA==,aO48gA==\r\n"
+              "m=audio 0 RTP/AVP 97\r\n"
+              "b=AS:128\r\n"
+              "c=IN IP4 0.0.0.0\r\n"
+              "a=recvonly\r\n"
+              "a=control:track2\r\n"
+              "a=rtpmap:97 MPEG4-GENERIC/48000/2\r\n"
+              "a=fmtp:97 streamtype=5;profile-level-id=15;mode=AAC-hbr;sizelength=13;indexlength=3;"
+              "indexdeltalength=3;config=1190\r\n",
+              m.suffix().str());
+    EXPECT_EQ("application/sdp", Test_Header(stClient.strReply, "Content-Type"));
+}
+
+// H.265 keeps the H.264 form of the fmtp line and adds the three sets by
+// their own names; a 3-byte start code is stripped like a 4-byte one.
+TEST_F(RtspServiceTest, DescribeH265CarriesVpsSpsAndPps)
+{
+    stMain.stVideoInfo.u32PayloadType = RTSP_PAYLOAD_H265;
+    stMain.stAttr.stAudio.bAudioEnable = 0;
+    ASSERT_EQ(0, RTSPSEVER_RemoveMediaStream(pstService, TEST_MAIN_PATH));
+    ASSERT_EQ(0, RTSPSEVER_AddMediaStream(pstService, &stMain.stAttr, TEST_MAIN_PATH, 0));
+    FakeStream_SetParamSet(&stMain.stVps, {0, 0, 1, 0x40, 0x01, 0x0C});
+    FakeStream_SetParamSet(&stMain.stSps, {0, 0, 0, 1, 0x42, 0x01, 0x01, 0x01, 0x60});
+    FakeStream_SetParamSet(&stMain.stPps, {0, 0, 0, 1, 0x44, 0x01, 0xC1});
+    RtspClient stClient;
+    ASSERT_TRUE(stClient.Connect());
+    ASSERT_EQ(200, stClient.Request("DESCRIBE", TEST_MAIN_URI));
+    size_t pos = stClient.strBody.find("m=video");
+    ASSERT_NE(std::string::npos, pos);
+    EXPECT_EQ("m=video 0 RTP/AVP 98\r\nc=IN IP4 0.0.0.0\r\nb=AS:4000\r\na=recvonly\r\na=control:track1\r\n"
+              "a=framerate:30\r\na=rtpmap:98 H265/90000\r\n"
+              "a=fmtp:98 profile-level-id=010101; packetization-mode=1; sprop-parameter-sets=QgEBAWA=,RAHB; "
+              "sprop-vps=QAEM; sprop-sps=QgEBAWA=; sprop-pps=RAHB\r\n",
+              stClient.strBody.substr(pos));
+}
+
+// The AAC config follows rate and channel count; every audio payload
+// code has its SDP type and name; codes without a name fail DESCRIBE.
+TEST_F(RtspServiceTest, DescribeAudioByPayloadCode)
+{
+    struct Case {
+        u32 u32Code, u32Rate, u32Channels;
+        const char *pszLines;   // from "a=rtpmap:"; empty: 500
+    };
+    static const Case s_astCase[] = {
+        {RTSP_PAYLOAD_AAC, 44100, 1,
+         "a=rtpmap:97 MPEG4-GENERIC/44100/1\r\na=fmtp:97 streamtype=5;profile-level-id=15;mode=AAC-hbr;"
+         "sizelength=13;indexlength=3;indexdeltalength=3;config=1208\r\n"},
+        {RTSP_PAYLOAD_AAC, 16000, 2,
+         "a=rtpmap:97 MPEG4-GENERIC/16000/2\r\na=fmtp:97 streamtype=5;profile-level-id=15;mode=AAC-hbr;"
+         "sizelength=13;indexlength=3;indexdeltalength=3;config=1410\r\n"},
+        {RTSP_PAYLOAD_AAC, 8000, 6,
+         "a=rtpmap:97 MPEG4-GENERIC/8000/6\r\na=fmtp:97 streamtype=5;profile-level-id=15;mode=AAC-hbr;"
+         "sizelength=13;indexlength=3;indexdeltalength=3;config=1588\r\n"},
+        {RTSP_PAYLOAD_PCMU, 8000, 1, "a=rtpmap:0 PCMU/8000/1\r\n"},
+        {RTSP_PAYLOAD_PCMA, 8000, 1, "a=rtpmap:8 PCMA/8000/1\r\n"},
+        {RTSP_PAYLOAD_L16, 48000, 2, "a=rtpmap:22 L16/48000/2\r\n"},
+        {RTSP_PAYLOAD_G726, 8000, 1, "a=rtpmap:23 G726-32/8000/1\r\n"},
+        {RTSP_PAYLOAD_PCM, 48000, 2, "a=rtpmap:108 WAV/48000/2\r\n"},
+        {RTSP_PAYLOAD_AUDIO4, 48000, 2, ""},
+        {RTSP_PAYLOAD_AUDIO5, 48000, 2, ""},
+    };
+    RtspClient stClient;
+    ASSERT_TRUE(stClient.Connect());
+    for (const Case &stCase : s_astCase) {
+        stMain.stAudioInfo.u32PayloadType = stCase.u32Code;
+        stMain.stAudioInfo.u32SampleRate = stCase.u32Rate;
+        stMain.stAudioInfo.u32Channels = stCase.u32Channels;
+        int s32Code = stClient.Request("DESCRIBE", TEST_MAIN_URI);
+        if (stCase.pszLines[0] == '\0') {
+            EXPECT_EQ(500, s32Code) << stCase.u32Code;
+            EXPECT_EQ("RTSP/1.0 500 Internal Server Error\r\nCSeq: " + std::to_string(stClient.u32CSeq) +
+                          "\r\nDate: D\r\n\r\n",
+                      stClient.strReply);
+            continue;
+        }
+        ASSERT_EQ(200, s32Code) << stCase.u32Code;
+        size_t pos = stClient.strBody.find("a=rtpmap:", stClient.strBody.find("m=audio"));
+        EXPECT_EQ(stCase.pszLines, stClient.strBody.substr(pos)) << stCase.u32Code;
+    }
+}
+
+// A stream is found by its name anywhere in the path; anything else is 404.
+TEST_F(RtspServiceTest, StreamFoundByNameInPath)
+{
+    RtspClient stClient;
+    ASSERT_TRUE(stClient.Connect());
+    EXPECT_EQ(200, stClient.Request("DESCRIBE", "rtsp://10.0.0.5:554/x/live/main/av_stream/track1"));
+    EXPECT_EQ(404, stClient.Request("DESCRIBE", "rtsp://127.0.0.1/live/sub/av_stream"));
+    EXPECT_EQ("RTSP/1.0 404 Not Found\r\nCSeq: 2\r\nDate: D\r\n\r\n", stClient.strReply);
+    EXPECT_EQ(404, stClient.Request("SETUP", "rtsp://127.0.0.1/live/sub/av_stream/track1", UDP_VIDEO));
+    EXPECT_EQ(404, stClient.Request("PLAY", "rtsp://127.0.0.1/live/sub", "Session: 1\r\n"));
+    EXPECT_EQ(0u, Sessions());
+}
+
+// The Transport of each delivery, exactly; the server ports are an even
+// pair of the range; a session id is a random number, each its own.
+TEST_F(RtspServiceTest, SetupTransportOfEachDelivery)
+{
+    Test_MulticastOnLo();
+    RtspClient stUdp, stTcp, stMcast;
+    std::string strUdp = Setup(&stUdp, UDP_VIDEO);
+    std::smatch m;
+    std::string strTransport = Test_Header(stUdp.strReply, "Transport");
+    ASSERT_TRUE(std::regex_match(strTransport, m,
+                                 std::regex("RTP/AVP;unicast;destination=127.0.0.1;source=127.0.0.1;"
+                                            "client_port=6000-6001;server_port=(\\d+)-(\\d+)")));
+    int s32Rtp = std::stoi(m[1]);
+    EXPECT_EQ(0, s32Rtp % 2);
+    EXPECT_GE(s32Rtp, 30000);
+    EXPECT_LE(s32Rtp, 59998);
+    EXPECT_EQ(s32Rtp + 1, std::stoi(m[2]));
+    std::string strTcp = Setup(&stTcp, TCP_VIDEO);
+    EXPECT_EQ("RTP/AVP/TCP;unicast;destination=127.0.0.1;source=127.0.0.1;interleaved=0-1",
+              Test_Header(stTcp.strReply, "Transport"));
+    std::string strMcast = Setup(&stMcast, MCAST, "/track2");
+    EXPECT_EQ("RTP/AVP;multicast;destination=234.0.100.1;source=127.0.0.1;port=5003-0;ttl=255",
+              Test_Header(stMcast.strReply, "Transport"));
+    EXPECT_EQ(200, stMcast.Request("SETUP", TEST_MAIN_URI "/track1", std::string(MCAST) + "Session: " + strMcast + "\r\n"));
+    EXPECT_EQ("RTP/AVP;multicast;destination=234.0.100.1;source=127.0.0.1;port=5002-0;ttl=255",
+              Test_Header(stMcast.strReply, "Transport"));
+    EXPECT_EQ(strMcast, stMcast.Session());
+    for (const std::string &str : {strUdp, strTcp, strMcast})
+        EXPECT_TRUE(std::regex_match(str, std::regex("\\d{1,10}"))) << str;
+    EXPECT_NE(strUdp, strTcp);
+    EXPECT_NE(strTcp, strMcast);
+    EXPECT_EQ(3u, Sessions());
+    // Addresses the client names are used as given.
+    RtspClient stNamed;
+    Setup(&stNamed, "Transport: RTP/AVP;unicast;destination=127.0.0.9;source=127.0.0.7;client_port=7000\r\n");
+    EXPECT_TRUE(std::regex_match(Test_Header(stNamed.strReply, "Transport"),
+                                 std::regex("RTP/AVP;unicast;destination=127.0.0.9;source=127.0.0.7;"
+                                            "client_port=7000-7001;server_port=\\d+-\\d+")));
+}
+
+// Transports the stream cannot serve, or that differ from the session's.
+TEST_F(RtspServiceTest, UnsupportedTransportsGet461)
+{
+    RtspClient stClient;
+    ASSERT_TRUE(stClient.Connect());
+    for (const char *pszTransport :
+         {"Transport: RTP/AVP/TCP;multicast;interleaved=0-1\r\n", "Transport: RAW/RAW/UDP;unicast;client_port=6000\r\n",
+          "Transport: RTP/AVP;unicast\r\n", "Transport: RTP/AVP;unicast;destination=host;client_port=6000\r\n"}) {
+        EXPECT_EQ(461, stClient.Request("SETUP", TEST_MAIN_URI "/track1", pszTransport)) << pszTransport;
+        EXPECT_EQ("RTSP/1.0 461 Unsupported Transport\r\nCSeq: " + std::to_string(stClient.u32CSeq) +
+                      "\r\nDate: D\r\n\r\n",
+                  stClient.strReply);
+    }
+    EXPECT_EQ(461, stClient.Request("SETUP", TEST_MAIN_URI "/track3", UDP_VIDEO));
+    EXPECT_EQ(461, stClient.Request("SETUP", TEST_MAIN_URI, UDP_VIDEO));
+    EXPECT_EQ(0u, Sessions());
+    ASSERT_EQ(200, stClient.Request("SETUP", TEST_MAIN_URI "/track1", UDP_VIDEO));
+    std::string strSession = "Session: " + stClient.Session() + "\r\n";
+    EXPECT_EQ(461, stClient.Request("SETUP", TEST_MAIN_URI "/track2", std::string(TCP_VIDEO) + strSession));
+    // Interleaved data goes only on the connection that owns the session.
+    RtspClient stTcp, stOther;
+    std::string strTcp = "Session: " + Setup(&stTcp, TCP_VIDEO) + "\r\n";
+    ASSERT_TRUE(stOther.Connect());
+    EXPECT_EQ(461, stOther.Request("SETUP", TEST_MAIN_URI "/track2",
+                                   "Transport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n" + strTcp));
+    EXPECT_EQ(2u, Sessions());
+}
+
+// Sessions are found by their whole id only, in their own stream.
+TEST_F(RtspServiceTest, UnknownSessionsGet454)
+{
+    RtspClient stClient;
+    std::string strId = Setup(&stClient, UDP_VIDEO);
+    for (const char *pszMethod : {"PLAY", "PAUSE", "TEARDOWN"}) {
+        EXPECT_EQ(454, stClient.Request(pszMethod, TEST_MAIN_URI, "Session: " + strId.substr(0, strId.size() - 1) + "\r\n"));
+        EXPECT_EQ(454, stClient.Request(pszMethod, TEST_MAIN_URI, "Session: " + strId + "0\r\n"));
+        EXPECT_EQ(454, stClient.Request(pszMethod, TEST_MAIN_URI));
+    }
+    EXPECT_EQ("RTSP/1.0 454 Session Not Found\r\nCSeq: " + std::to_string(stClient.u32CSeq) + "\r\nDate: D\r\n\r\n",
+              stClient.strReply);
+    EXPECT_EQ(454, stClient.Request("SETUP", TEST_MAIN_URI "/track2", std::string(UDP_VIDEO) + "Session: 77\r\n"));
+    EXPECT_EQ(1u, Sessions());
+    EXPECT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, "Session: " + strId + ";timeout=60\r\n"));
+}
+
+// PLAY answers one RTP-Info entry per set-up track, each with the sequence
+// number its first packet will carry and the time of the stream's last
+// frame on that track's clock; it also asks for a key frame.
+TEST_F(RtspServiceTest, PlayGivesRtpInfoOfEachTrack)
+{
+    int s32Video = Test_UdpBind("127.0.0.1", 0), s32Audio = Test_UdpBind("127.0.0.1", 0);
+    RtspClient stClient;
+    std::string strId = Setup(&stClient, "Transport: RTP/AVP;unicast;client_port=" +
+                                             std::to_string(Test_UdpPort(s32Video)) + "-6001\r\n");
+    std::string strSession = "Session: " + strId + "\r\n";
+    ASSERT_EQ(200, stClient.Request("SETUP", TEST_MAIN_URI "/track2",
+                                    "Transport: RTP/AVP;unicast;client_port=" + std::to_string(Test_UdpPort(s32Audio)) +
+                                        "-6003\r\n" + strSession));
+    EXPECT_EQ(strId, stClient.Session());
+    ASSERT_EQ(0, FakeStream_PushAudio(&stMain, Bytes(100, 1), 5000000000ull));
+    ASSERT_EQ(0, FakeStream_PushVideo(&stMain, {0, 0, 0, 1, 0x41, 1, 2, 3}, 7000000000ull));
+    ASSERT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, strSession + "Range: npt=0.000-\r\n"));
+    EXPECT_EQ(1, stMain.s32IdrRequests.load());
+    std::smatch m;
+    std::string strInfo = Test_Header(stClient.strReply, "RTP-Info");
+    ASSERT_TRUE(std::regex_match(strInfo, m,
+                                 std::regex("url=rtsp://127.0.0.1/live/main/av_stream/track1;seq=(\\d+);rtptime=(\\d+),"
+                                            "url=rtsp://127.0.0.1/live/main/av_stream/track2;seq=(\\d+);rtptime=(\\d+)")))
+        << strInfo;
+    EXPECT_EQ(std::to_string(rtp_time(7000000000ull, 90000)), m[2]);
+    EXPECT_EQ(std::to_string(rtp_time(5000000000ull, 48000)), m[4]);
+    EXPECT_EQ(std::string::npos, stClient.strReply.find("Range:"));
+    // The first packets carry the announced numbers.
+    ASSERT_EQ(0, FakeStream_PushVideo(&stMain, {0, 0, 0, 1, 0x67, 1, 2, 3}, 7000033333ull));
+    ASSERT_EQ(0, FakeStream_PushAudio(&stMain, Bytes(100, 1), 5000021333ull));
+    Bytes vecVideo = Test_UdpRecv(s32Video), vecAudio = Test_UdpRecv(s32Audio);
+    ASSERT_GE(vecVideo.size(), 12u);
+    ASSERT_GE(vecAudio.size(), 12u);
+    EXPECT_EQ(std::stoul(m[1]), (unsigned)(vecVideo[2] << 8 | vecVideo[3]));
+    EXPECT_EQ(std::stoul(m[3]), (unsigned)(vecAudio[2] << 8 | vecAudio[3]));
+    close(s32Video);
+    close(s32Audio);
+}
+
+// A new player gets no video until a parameter set; PAUSE stops the flow
+// and a later PLAY waits for a parameter set again.
+TEST_F(RtspServiceTest, PlayWaitsForParameterSetAndPauseStops)
+{
+    int s32Video = Test_UdpBind("127.0.0.1", 0, 300);
+    RtspClient stClient;
+    std::string strSession = "Session: " +
+                             Setup(&stClient, "Transport: RTP/AVP;unicast;client_port=" +
+                                                  std::to_string(Test_UdpPort(s32Video)) + "-6001\r\n") +
+                             "\r\n";
+    const Bytes vecP = {0, 0, 0, 1, 0x41, 0xAA}, vecSps = {0, 0, 0, 1, 0x67, 0xBB}, vecPps = {0, 0, 1, 0x68, 0xCC};
+    ASSERT_EQ(0, FakeStream_PushVideo(&stMain, vecSps, 1000));
+    EXPECT_TRUE(Test_UdpRecv(s32Video).empty());   // not playing yet
+    ASSERT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, strSession));
+    for (int s32Round = 0; s32Round < 2; s32Round++) {
+        FakeStream_PushVideo(&stMain, vecP, 2000);
+        FakeStream_PushVideo(&stMain, vecPps, 2000);
+        EXPECT_TRUE(Test_UdpRecv(s32Video).empty());
+        FakeStream_PushVideo(&stMain, vecSps, 3000);
+        FakeStream_PushVideo(&stMain, vecP, 4000);
+        EXPECT_EQ(0xBB, Test_UdpRecv(s32Video).back());
+        EXPECT_EQ(0xAA, Test_UdpRecv(s32Video).back());
+        ASSERT_EQ(200, stClient.Request("PAUSE", TEST_MAIN_URI, strSession));
+        FakeStream_PushVideo(&stMain, vecSps, 5000);
+        EXPECT_TRUE(Test_UdpRecv(s32Video).empty());
+        ASSERT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, strSession));
+    }
+    EXPECT_EQ(3, stMain.s32IdrRequests.load());
+    close(s32Video);
+}
+
+// TEARDOWN and the close of the connection end sessions and free their
+// ports; a track set up again gets new ports and the old ones are freed.
+TEST_F(RtspServiceTest, SessionsEndAndPortsAreFreed)
+{
+    int s32Fds = Test_OpenFds();
+    RtspClient stA, stB;
+    std::string strA = "Session: " + Setup(&stA, UDP_VIDEO) + "\r\n";
+    std::string strFirst = Test_Header(stA.strReply, "Transport");
+    ASSERT_EQ(200, stA.Request("SETUP", TEST_MAIN_URI "/track1", std::string(UDP_VIDEO) + strA));
+    std::string strSecond = Test_Header(stA.strReply, "Transport");
+    EXPECT_NE(strFirst, strSecond);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(strFirst, m, std::regex("server_port=(\\d+)-(\\d+)")));
+    int s32Old = Test_UdpBind("0.0.0.0", (u16)std::stoi(m[1]));
+    EXPECT_GE(s32Old, 0);   // the replaced socket is closed
+    close(s32Old);
+    ASSERT_TRUE(std::regex_search(strSecond, m, std::regex("server_port=(\\d+)-(\\d+)")));
+    u16 u16Port = (u16)std::stoi(m[1]);
+    Setup(&stB, TCP_VIDEO);
+    ASSERT_EQ(200, stA.Request("PLAY", TEST_MAIN_URI, strA));
+    EXPECT_EQ(2u, Sessions());
+    ASSERT_EQ(200, stA.Request("TEARDOWN", TEST_MAIN_URI, strA));
+    EXPECT_EQ("RTSP/1.0 200 OK\r\nCSeq: " + std::to_string(stA.u32CSeq) + "\r\nDate: D\r\n\r\n", stA.strReply);
+    EXPECT_EQ(454, stA.Request("PLAY", TEST_MAIN_URI, strA));
+    int s32New = Test_UdpBind("0.0.0.0", u16Port);
+    EXPECT_GE(s32New, 0);
+    close(s32New);
+    stB.Close();
+    for (int i = 0; i < 200 && Sessions() != 0; i++)
+        usleep(10000);
+    EXPECT_EQ(0u, Sessions());
+    stA.Close();
+    usleep(50000);
+    EXPECT_EQ(s32Fds, Test_OpenFds());
+}
+
+// A SETUP that fails after its session was made leaves no session and no
+// socket behind; a second track's failure leaves the first as it was.
+TEST_F(RtspServiceTest, FailedSetupLeavesNothingOpen)
+{
+    RtspClient stClient;
+    ASSERT_TRUE(stClient.Connect());
+    ASSERT_EQ(200, stClient.Request("OPTIONS", "*"));   // the server has its end of the connection
+    int s32Fds = Test_OpenFds();
+    Test_MulticastOnLo();
+    // The video socket of the group is open when the audio one fails.
+    snprintf(stMain.stAudioInfo.azMulticastIp, sizeof(stMain.stAudioInfo.azMulticastIp), "10.1.1.1");
+    EXPECT_EQ(500, stClient.Request("SETUP", TEST_MAIN_URI "/track1", MCAST));
+    EXPECT_EQ(0u, Sessions());
+    EXPECT_EQ(s32Fds, Test_OpenFds());
+    stMain.stVideoInfo.u32PayloadType = 97;
+    EXPECT_EQ(500, stClient.Request("SETUP", TEST_MAIN_URI "/track1", UDP_VIDEO));
+    EXPECT_EQ(0u, Sessions());
+    ASSERT_EQ(200, stClient.Request("SETUP", TEST_MAIN_URI "/track2", UDP_VIDEO));
+    int s32OneTrack = Test_OpenFds();
+    std::string strSession = "Session: " + stClient.Session() + "\r\n";
+    EXPECT_EQ(500, stClient.Request("SETUP", TEST_MAIN_URI "/track1", std::string(UDP_VIDEO) + strSession));
+    EXPECT_EQ(s32OneTrack, Test_OpenFds());
+    ASSERT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, strSession));
+    EXPECT_EQ(std::string::npos, Test_Header(stClient.strReply, "RTP-Info").find("track1"));
+}
+
+// Without DESCRIBE, SETUP still builds packers of the stream's own types.
+TEST_F(RtspServiceTest, SetupWithoutDescribeUsesStreamPayloadTypes)
+{
+    stMain.stVideoInfo.u32PayloadType = RTSP_PAYLOAD_H265;
+    stMain.stAudioInfo.u32PayloadType = RTSP_PAYLOAD_PCMA;
+    int s32Video = Test_UdpBind("127.0.0.1", 0), s32Audio = Test_UdpBind("127.0.0.1", 0);
+    RtspClient stClient;
+    std::string strSession = "Session: " +
+                             Setup(&stClient, "Transport: RTP/AVP;unicast;client_port=" +
+                                                  std::to_string(Test_UdpPort(s32Video)) + "\r\n") +
+                             "\r\n";
+    ASSERT_EQ(200, stClient.Request("SETUP", TEST_MAIN_URI "/track2",
+                                    "Transport: RTP/AVP;unicast;client_port=" + std::to_string(Test_UdpPort(s32Audio)) +
+                                        "\r\n" + strSession));
+    ASSERT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, strSession));
+    FakeStream_PushVideo(&stMain, {0, 0, 0, 1, 0x42, 0x01, 0x77}, 1000);
+    FakeStream_PushAudio(&stMain, Bytes(160, 0xD5), 1000);
+    Bytes vecVideo = Test_UdpRecv(s32Video), vecAudio = Test_UdpRecv(s32Audio);
+    ASSERT_EQ(15u, vecVideo.size());
+    EXPECT_EQ(0x80 | 98, vecVideo[1]);
+    ASSERT_EQ(172u, vecAudio.size());
+    EXPECT_EQ(0x80 | 8, vecAudio[1]);
+    close(s32Video);
+    close(s32Audio);
+}
+
+// Streams: a path published twice stays one stream, a removed stream ends
+// its sessions, bad tables and a second service on the port are refused.
+TEST_F(RtspServiceTest, StreamsAndServicesAreChecked)
+{
+    RtspClient stClient;
+    Setup(&stClient, UDP_VIDEO);
+    EXPECT_EQ(0, RTSPSEVER_AddMediaStream(pstService, &stMain.stAttr, TEST_MAIN_PATH, 0));
+    EXPECT_EQ(1u, Sessions());
+    RtspMediaStreamAttr_S stBad = stMain.stAttr;
+    stBad.stVideo.pfnGetParamSets = nullptr;
+    EXPECT_EQ(-1, RTSPSEVER_AddMediaStream(pstService, &stBad, "live/sub/av_stream", 0));
+    stBad = stMain.stAttr;
+    stBad.stAudio.pfnStub2 = nullptr;
+    EXPECT_EQ(-1, RTSPSEVER_AddMediaStream(pstService, &stBad, "live/sub/av_stream", 0));
+    u32 u32Count;
+    EXPECT_EQ(-1, RTSPSEVER_GetMediaStreamConnect(pstService, "live/sub/av_stream", &u32Count));
+    RtspService_S *pstSecond = nullptr;
+    const RtspServerConfig_S stConfig = {1500, 1024, TEST_RTSP_PORT, 2, 12000};
+    EXPECT_EQ(-1, RTSPSEVER_Create(&pstSecond, &stConfig));
+    EXPECT_EQ(0, RTSPSEVER_RemoveMediaStream(pstService, TEST_MAIN_PATH));
+    EXPECT_FALSE(stMain.bVideoObserver);
+    EXPECT_FALSE(stMain.bAudioObserver);
+    EXPECT_EQ(-2, FakeStream_PushVideo(&stMain, {0, 0, 1, 0x67}, 0));
+    EXPECT_EQ(0, RTSPSEVER_RemoveMediaStream(pstService, TEST_MAIN_PATH));
+    EXPECT_EQ(404, stClient.Request("DESCRIBE", TEST_MAIN_URI));
+    // The service can be made again once the old one is gone.
+    Stop();
+    Start();
+    ASSERT_EQ(0, RTSPSEVER_AddMediaStream(pstService, &stMain.stAttr, TEST_MAIN_PATH, 0));
+    EXPECT_EQ(0u, Sessions());
+}
