@@ -6,6 +6,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
 
@@ -40,6 +41,7 @@ std::vector<TestPicture> TestMedia_Video(const char *pszEncoder, u32 u32Width, u
                                          u32 u32Kbps, u32 u32Frames, u32 u32Gop)
 {
     std::vector<TestPicture> vecPic;
+    av_log_set_level(AV_LOG_ERROR);
     const AVCodec *pstCodec = avcodec_find_encoder_by_name(pszEncoder);
     AVCodecContext *pstCtx = pstCodec ? avcodec_alloc_context3(pstCodec) : nullptr;
     if (pstCtx == nullptr)
@@ -53,7 +55,8 @@ std::vector<TestPicture> TestMedia_Video(const char *pszEncoder, u32 u32Width, u
     pstCtx->gop_size = (int)u32Gop;
     pstCtx->max_b_frames = 0;
     av_opt_set(pstCtx->priv_data, "preset", "ultrafast", 0);
-    av_opt_set(pstCtx->priv_data, "tune", "zerolatency", 0);
+    // One slice per picture, as the box's encoder makes them.
+    av_opt_set(pstCtx->priv_data, "x264-params", "sliced-threads=0", 0);
     char azParams[128];
     snprintf(azParams, sizeof(azParams), "keyint=%u:min-keyint=%u:bframes=0:open-gop=0:repeat-headers=1:log-level=error",
              u32Gop, u32Gop);
@@ -67,9 +70,13 @@ std::vector<TestPicture> TestMedia_Video(const char *pszEncoder, u32 u32Width, u
         if (av_frame_get_buffer(pstFrame, 0) == 0) {
             for (u32 n = 0; n < u32Frames; n++) {
                 av_frame_make_writable(pstFrame);
+                // Noise keeps the encoder near its bit rate.
+                u32 u32Noise = n * 2654435761u;
                 for (u32 y = 0; y < u32Height; y++)
-                    for (u32 x = 0; x < u32Width; x++)
-                        pstFrame->data[0][y * pstFrame->linesize[0] + x] = (u8)(x + y * 2 + n * 3);
+                    for (u32 x = 0; x < u32Width; x++) {
+                        u32Noise = u32Noise * 1103515245u + 12345u;
+                        pstFrame->data[0][y * pstFrame->linesize[0] + x] = (u8)(x + y * 2 + n * 3 + (u32Noise >> 27));
+                    }
                 for (u32 y = 0; y < u32Height / 2; y++)
                     for (u32 x = 0; x < u32Width / 2; x++) {
                         pstFrame->data[1][y * pstFrame->linesize[1] + x] = (u8)(128 + y + n);
@@ -92,6 +99,7 @@ std::vector<TestPicture> TestMedia_Video(const char *pszEncoder, u32 u32Width, u
 std::vector<Bytes> TestMedia_Aac(u32 u32Rate, u32 u32Channels, u32 u32Frames)
 {
     std::vector<Bytes> vecAu;
+    av_log_set_level(AV_LOG_ERROR);
     const AVCodec *pstCodec = avcodec_find_encoder(AV_CODEC_ID_AAC);
     AVCodecContext *pstCtx = pstCodec ? avcodec_alloc_context3(pstCodec) : nullptr;
     if (pstCtx == nullptr)

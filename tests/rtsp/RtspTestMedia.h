@@ -17,7 +17,8 @@ struct TestPicture {
 
 // u32Frames pictures of a moving pattern from an encoder ("libx264" or
 // "libx265"), a key frame every u32Gop, no B frames, parameter sets in
-// band before every key frame. Empty when the encoder is missing.
+// band before every key frame, one slice per picture. Empty when the
+// encoder is missing.
 std::vector<TestPicture> TestMedia_Video(const char *pszEncoder, u32 u32Width, u32 u32Height, u32 u32Fps,
                                          u32 u32Kbps, u32 u32Frames, u32 u32Gop);
 // Raw AAC-LC access units of a tone (1024 samples each).

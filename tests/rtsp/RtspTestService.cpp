@@ -134,8 +134,22 @@ s32 FakeStream_PushAudio(FakeStream *p, const Bytes &vecData, u64 u64PtsUs)
 bool RtspClient::Connect()
 {
     Close();
-    s32Fd = Net_Connect(TEST_RTSP_PORT);
-    return s32Fd >= 0;
+    if (s32RcvBuf == 0) {
+        s32Fd = Net_Connect(TEST_RTSP_PORT);
+        return s32Fd >= 0;
+    }
+    // The window is set before the handshake, so that it is small from
+    // the first byte.
+    s32Fd = socket(AF_INET, SOCK_STREAM, 0);
+    setsockopt(s32Fd, SOL_SOCKET, SO_RCVBUF, &s32RcvBuf, sizeof(s32RcvBuf));
+    struct timeval stTv = {5, 0};
+    setsockopt(s32Fd, SOL_SOCKET, SO_RCVTIMEO, &stTv, sizeof(stTv));
+    struct sockaddr_in stAddr;
+    memset(&stAddr, 0, sizeof(stAddr));
+    stAddr.sin_family = AF_INET;
+    stAddr.sin_port = htons(TEST_RTSP_PORT);
+    stAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return connect(s32Fd, (struct sockaddr *)&stAddr, sizeof(stAddr)) == 0;
 }
 
 void RtspClient::Close()
@@ -186,6 +200,17 @@ bool RtspClient::ReadFrame()
 {
     char c;
     return Client_Read(s32Fd, &c, 1) && c == '$' && Client_Frame(s32Fd, &vecFrames);
+}
+
+void RtspClient::ReadFrames(int s32Ms)
+{
+    struct timeval stTv = {s32Ms / 1000, (s32Ms % 1000) * 1000}, stOld;
+    socklen_t u32Len = sizeof(stOld);
+    getsockopt(s32Fd, SOL_SOCKET, SO_RCVTIMEO, &stOld, &u32Len);
+    setsockopt(s32Fd, SOL_SOCKET, SO_RCVTIMEO, &stTv, sizeof(stTv));
+    while (ReadFrame()) {
+    }
+    setsockopt(s32Fd, SOL_SOCKET, SO_RCVTIMEO, &stOld, sizeof(stOld));
 }
 
 int RtspClient::Request(const std::string &strMethod, const std::string &strUri, const std::string &strHeaders)
@@ -285,4 +310,51 @@ int Test_OpenFds(void)
     if (pstDir)
         closedir(pstDir);
     return n;
+}
+
+RtspService_S *RtspServiceFixture::pstService = nullptr;
+
+void RtspServiceFixture::StartService()
+{
+    const RtspServerConfig_S stConfig = {1500, 1024, TEST_RTSP_PORT, 2, 12000};
+    ASSERT_EQ(0, RTSPSEVER_Create(&pstService, &stConfig));
+    ASSERT_EQ(0, RTSPSEVER_Start(pstService));
+}
+
+void RtspServiceFixture::StopService()
+{
+    EXPECT_EQ(0, RTSPSEVER_Stop(pstService));
+    EXPECT_EQ(0, RTSPSEVER_Destroy(pstService));
+    pstService = nullptr;
+}
+
+void RtspServiceFixture::SetUp()
+{
+    FakeStream_Init(&stMain, RTSP_PAYLOAD_H264, RTSP_PAYLOAD_AAC);
+    ASSERT_EQ(0, RTSPSEVER_AddMediaStream(pstService, &stMain.stAttr, TEST_MAIN_PATH, 0x400000));
+}
+
+void RtspServiceFixture::TearDown()
+{
+    EXPECT_EQ(0, RTSPSEVER_RemoveMediaStream(pstService, TEST_MAIN_PATH));
+}
+
+void RtspServiceFixture::Republish()
+{
+    ASSERT_EQ(0, RTSPSEVER_RemoveMediaStream(pstService, TEST_MAIN_PATH));
+    ASSERT_EQ(0, RTSPSEVER_AddMediaStream(pstService, &stMain.stAttr, TEST_MAIN_PATH, 0));
+}
+
+u32 RtspServiceFixture::Sessions()
+{
+    u32 u32Count = 99;
+    EXPECT_EQ(0, RTSPSEVER_GetMediaStreamConnect(pstService, TEST_MAIN_PATH, &u32Count));
+    return u32Count;
+}
+
+std::string RtspServiceFixture::Setup(RtspClient *pstClient, const std::string &strTransport, const char *pszTrack)
+{
+    EXPECT_TRUE(pstClient->Connect());
+    EXPECT_EQ(200, pstClient->Request("SETUP", std::string(TEST_MAIN_URI) + pszTrack, strTransport));
+    return pstClient->Session();
 }

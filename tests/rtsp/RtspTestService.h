@@ -4,6 +4,8 @@
 #ifndef TESTS_RTSP_RTSPTESTSERVICE_H
 #define TESTS_RTSP_RTSPTESTSERVICE_H
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -54,6 +56,7 @@ struct RtspClient {
     std::map<std::string, std::string> mapHeader;  // its headers
     std::string strBody;
     int s32Code = 0;
+    int s32RcvBuf = 0;                             // receive buffer to connect with; 0: the default
 
     bool Connect();
     void Close();
@@ -65,7 +68,29 @@ struct RtspClient {
     // Reads one interleaved frame into vecFrames; false on time-out, close
     // or anything that is not a frame.
     bool ReadFrame();
+    // Reads frames until none comes for s32Ms.
+    void ReadFrames(int s32Ms);
     ~RtspClient() { Close(); }
+};
+
+// One service for a whole suite (stopping one waits for its thread's next
+// turn); each test publishes stMain, H.264 and AAC unless it changes it
+// and calls Republish, and withdraws it at its end.
+struct RtspServiceFixture : public testing::Test {
+    static RtspService_S *pstService;
+    FakeStream stMain;
+
+    static void SetUpTestSuite() { StartService(); }
+    static void TearDownTestSuite() { StopService(); }
+    static void StartService();
+    static void StopService();
+    void SetUp() override;
+    void TearDown() override;
+    void Republish();
+    // Sessions of the main stream.
+    u32 Sessions();
+    // Connects a client and sets up a track; the session id.
+    std::string Setup(RtspClient *pstClient, const std::string &strTransport, const char *pszTrack = "/track1");
 };
 
 // A UDP socket bound to pszAddr (a multicast group is joined on lo) and

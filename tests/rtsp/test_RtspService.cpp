@@ -15,48 +15,7 @@ static const char TCP_VIDEO[] = "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\
 static const char MCAST[] = "Transport: RTP/AVP;multicast\r\n";
 
 
-// One service for all tests (stopping one waits for its thread's next
-// turn); each test publishes its own stream and withdraws it.
-struct RtspServiceTest : public testing::Test {
-    static RtspService_S *pstService;
-    FakeStream stMain;
-
-    static void SetUpTestSuite() { Start(); }
-    static void TearDownTestSuite() { Stop(); }
-    static void Start()
-    {
-        const RtspServerConfig_S stConfig = {1500, 1024, TEST_RTSP_PORT, 2, 12000};
-        ASSERT_EQ(0, RTSPSEVER_Create(&pstService, &stConfig));
-        ASSERT_EQ(0, RTSPSEVER_Start(pstService));
-    }
-    static void Stop()
-    {
-        EXPECT_EQ(0, RTSPSEVER_Stop(pstService));
-        EXPECT_EQ(0, RTSPSEVER_Destroy(pstService));
-        pstService = nullptr;
-    }
-    void SetUp() override
-    {
-        FakeStream_Init(&stMain, RTSP_PAYLOAD_H264, RTSP_PAYLOAD_AAC);
-        ASSERT_EQ(0, RTSPSEVER_AddMediaStream(pstService, &stMain.stAttr, TEST_MAIN_PATH, 0x400000));
-    }
-    void TearDown() override { EXPECT_EQ(0, RTSPSEVER_RemoveMediaStream(pstService, TEST_MAIN_PATH)); }
-    u32 Sessions()
-    {
-        u32 u32Count = 99;
-        EXPECT_EQ(0, RTSPSEVER_GetMediaStreamConnect(pstService, TEST_MAIN_PATH, &u32Count));
-        return u32Count;
-    }
-    // A client with one track set up; its session id.
-    std::string Setup(RtspClient *pstClient, const std::string &strTransport, const char *pszTrack = "/track1")
-    {
-        EXPECT_TRUE(pstClient->Connect());
-        EXPECT_EQ(200, pstClient->Request("SETUP", std::string(TEST_MAIN_URI) + pszTrack, strTransport));
-        return pstClient->Session();
-    }
-};
-
-RtspService_S *RtspServiceTest::pstService = nullptr;
+typedef RtspServiceFixture RtspServiceTest;
 
 // The session part, then the video and the audio block, in the order and
 // with the line ends clients have been given.
@@ -101,8 +60,7 @@ TEST_F(RtspServiceTest, DescribeH265CarriesVpsSpsAndPps)
 {
     stMain.stVideoInfo.u32PayloadType = RTSP_PAYLOAD_H265;
     stMain.stAttr.stAudio.bAudioEnable = 0;
-    ASSERT_EQ(0, RTSPSEVER_RemoveMediaStream(pstService, TEST_MAIN_PATH));
-    ASSERT_EQ(0, RTSPSEVER_AddMediaStream(pstService, &stMain.stAttr, TEST_MAIN_PATH, 0));
+    Republish();
     FakeStream_SetParamSet(&stMain.stVps, {0, 0, 1, 0x40, 0x01, 0x0C});
     FakeStream_SetParamSet(&stMain.stSps, {0, 0, 0, 1, 0x42, 0x01, 0x01, 0x01, 0x60});
     FakeStream_SetParamSet(&stMain.stPps, {0, 0, 0, 1, 0x44, 0x01, 0xC1});
@@ -446,8 +404,56 @@ TEST_F(RtspServiceTest, StreamsAndServicesAreChecked)
     EXPECT_EQ(0, RTSPSEVER_RemoveMediaStream(pstService, TEST_MAIN_PATH));
     EXPECT_EQ(404, stClient.Request("DESCRIBE", TEST_MAIN_URI));
     // The service can be made again once the old one is gone.
-    Stop();
-    Start();
+    StopService();
+    StartService();
     ASSERT_EQ(0, RTSPSEVER_AddMediaStream(pstService, &stMain.stAttr, TEST_MAIN_PATH, 0));
     EXPECT_EQ(0u, Sessions());
+}
+
+// Two players share the group; playing twice, pausing and playing again
+// keep the count of users right, so the group stops only when the last
+// one leaves (by TEARDOWN or by closing its connection), and its sockets
+// go with the last session.
+TEST_F(RtspServiceTest, MulticastGroupStopsAfterLastUser)
+{
+    Test_MulticastOnLo();
+    int s32Group = Test_UdpBind("234.0.100.1", 5002, 200);
+    RtspClient stA, stB;
+    ASSERT_TRUE(stA.Connect());
+    ASSERT_EQ(200, stA.Request("OPTIONS", "*"));   // the server has its end of the connection
+    int s32Fds = Test_OpenFds();
+    std::string strA = "Session: " + Setup(&stA, MCAST) + "\r\n";
+    std::string strB = "Session: " + Setup(&stB, MCAST) + "\r\n";
+    auto Flows = [&] {
+        FakeStream_PushVideo(&stMain, {0, 0, 0, 1, 0x67, 0x11}, 1000);
+        bool bGot = false;
+        for (Bytes vec = Test_UdpRecv(s32Group); !vec.empty(); vec = Test_UdpRecv(s32Group))
+            bGot = true;
+        return bGot;
+    };
+    EXPECT_FALSE(Flows());
+    ASSERT_EQ(200, stA.Request("PLAY", TEST_MAIN_URI, strA));
+    EXPECT_TRUE(Flows());
+    ASSERT_EQ(200, stA.Request("PLAY", TEST_MAIN_URI, strA));
+    ASSERT_EQ(200, stB.Request("PLAY", TEST_MAIN_URI, strB));
+    ASSERT_EQ(200, stA.Request("PAUSE", TEST_MAIN_URI, strA));
+    EXPECT_TRUE(Flows());   // a group goes on for its other users
+    ASSERT_EQ(200, stA.Request("PLAY", TEST_MAIN_URI, strA));
+    ASSERT_EQ(200, stA.Request("TEARDOWN", TEST_MAIN_URI, strA));
+    EXPECT_TRUE(Flows());
+    ASSERT_EQ(200, stB.Request("PAUSE", TEST_MAIN_URI, strB));
+    EXPECT_TRUE(Flows());
+    ASSERT_EQ(200, stB.Request("TEARDOWN", TEST_MAIN_URI, strB));
+    EXPECT_FALSE(Flows());
+    EXPECT_EQ(s32Fds + 2, Test_OpenFds());   // B's connection is still open, at both ends
+    // A player that just goes away leaves the group too.
+    std::string strC = "Session: " + Setup(&stB, MCAST) + "\r\n";
+    ASSERT_EQ(200, stB.Request("PLAY", TEST_MAIN_URI, strC));
+    EXPECT_TRUE(Flows());
+    stB.Close();
+    for (int i = 0; i < 100 && Sessions() != 0; i++)
+        usleep(10000);
+    EXPECT_FALSE(Flows());
+    EXPECT_EQ(s32Fds, Test_OpenFds());
+    close(s32Group);
 }

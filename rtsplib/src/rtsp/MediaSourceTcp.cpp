@@ -11,7 +11,8 @@
 #include "rtsplib/src/rtsp/MediaSourcePriv.h"
 #include "rtsplib/src/rtsp/RtspServer.h"
 
-#define TCP_FRAME_HEAD 4   // '$', channel, 16-bit length
+#define TCP_FRAME_HEAD   4              // '$', channel, 16-bit length
+#define TCP_RESUME_ROOM  (128 * 1024)   // free queue that lets dropped video resume: room for a key frame
 
 struct MediaSourceTcp_S;
 
@@ -129,30 +130,31 @@ static s32 TcpSource_Pause(void *pvSource)
     return 0;
 }
 
-// Sends a unit cut for the part, whole or not at all.
+// Sends a unit cut for the part, whole or not at all. Video that could
+// not go is dropped until a parameter set goes.
 static s32 TcpPart_Send(TcpPart_S *pstPart, const RtpUnit_S *pstUnit)
 {
     MediaPart_S *pstBase = &pstPart->stBase;
-    if (pstPart->bDropping) {
-        if (!MediaPart_IsParamSet(pstBase, pstUnit))
-            return -1;
-        Debug_Log("[%s]: %s: channel %d resumes at a parameter set\n", log_Time(), __func__, pstPart->s32RtpChannel);
-        pstPart->bDropping = false;
-    }
+    pstBase->u64LastUs = pstUnit->u64TimeUs;
+    if (pstPart->bDropping && !MediaPart_IsParamSet(pstBase, pstUnit))
+        return -1;
     s64 s64Room = rtsp_server_interleaved_room(pstPart->pvConnection);
     u64 u64Need = rtp_unit_bytes(pstUnit) + (u64)pstUnit->u32Num * TCP_FRAME_HEAD;
+    if (pstPart->bDropping && u64Need < TCP_RESUME_ROOM)
+        u64Need = TCP_RESUME_ROOM;
     pstPart->bFailed = s64Room < 0 || (u64)s64Room < u64Need;
     if (!pstPart->bFailed)
         (void)rtp_packer_emit(pstBase->pstPacker, pstUnit);   // packets always fit the part's buffer
-    pstBase->u64LastUs = pstUnit->u64TimeUs;
-    if (!pstPart->bFailed)
-        return 0;
-    if (pstBase->bVideo && !pstPart->bDropping) {
-        Debug_Log("[%s]: %s: channel %d: connection too slow, video dropped until the next key frame\n", log_Time(),
-                  __func__, pstPart->s32RtpChannel);
-        pstPart->bDropping = true;
+    if (pstBase->bVideo && pstPart->bDropping != pstPart->bFailed) {
+        pstPart->bDropping = pstPart->bFailed;
+        if (pstPart->bDropping)
+            Debug_Log("[%s]: %s: channel %d: connection too slow, video dropped until the next key frame\n",
+                      log_Time(), __func__, pstPart->s32RtpChannel);
+        else
+            Debug_Log("[%s]: %s: channel %d resumes at a parameter set\n", log_Time(), __func__,
+                      pstPart->s32RtpChannel);
     }
-    return -1;
+    return pstPart->bFailed ? -1 : 0;
 }
 
 // The part a unit may go to now: null with the input's result otherwise.

@@ -1,0 +1,371 @@
+// Pre-encoded H.264, H.265 and AAC streams pushed into a media stream and
+// checked packet by packet: fragments with their sizes, S/E bits and
+// markers, AAC AU headers, PCM block flags, time stamps and sequence
+// numbers; and a TCP client too slow to keep up.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "rtsplib/src/rtp/RtpPacker.h"
+#include "tests/rtsp/RtspTestService.h"
+
+struct RtpPacket {
+    bool bMarker;
+    u8 u8Pt;
+    u16 u16Seq;
+    u32 u32Time;
+    u32 u32Ssrc;
+    Bytes vecPayload;
+};
+
+static RtpPacket Rtp_Parse(const Bytes &vec)
+{
+    RtpPacket stPkt = {};
+    EXPECT_GE(vec.size(), 12u);
+    if (vec.size() < 12)
+        return stPkt;
+    EXPECT_EQ(0x80, vec[0]);   // version 2, nothing else
+    stPkt.bMarker = vec[1] & 0x80;
+    stPkt.u8Pt = vec[1] & 0x7F;
+    stPkt.u16Seq = (u16)(vec[2] << 8 | vec[3]);
+    stPkt.u32Time = (u32)vec[4] << 24 | (u32)vec[5] << 16 | (u32)vec[6] << 8 | vec[7];
+    stPkt.u32Ssrc = (u32)vec[8] << 24 | (u32)vec[9] << 16 | (u32)vec[10] << 8 | vec[11];
+    stPkt.vecPayload.assign(vec.begin() + 12, vec.end());
+    return stPkt;
+}
+
+// One unit pushed: its bytes and time.
+struct Pushed {
+    Bytes vecData;
+    u64 u64PtsUs;
+};
+
+// The packets one NAL unit must have become, from *pIndex on.
+static void Expect_Nal(const Pushed &stUnit, bool bH265, u32 u32Max, const std::vector<RtpPacket> &vecPkt,
+                       size_t *pIndex)
+{
+    const Bytes &vec = stUnit.vecData;
+    size_t off = vec[2] == 1 ? 3 : 4, end = vec.size();
+    while (end > off && vec[end - 1] == 0)
+        end--;
+    Bytes vecNal(vec.begin() + off, vec.begin() + end);
+    size_t head = bH265 ? 2 : 1, prefix = bH265 ? 3 : 2, chunk = u32Max - prefix;
+    size_t count = vecNal.size() < u32Max ? 1 : (vecNal.size() - head + chunk - 1) / chunk;
+    ASSERT_LE(*pIndex + count, vecPkt.size()) << "missing packets";
+    for (size_t i = 0; i < count; i++) {
+        const RtpPacket &stPkt = vecPkt[*pIndex + i];
+        EXPECT_EQ(rtp_time(stUnit.u64PtsUs, 90000), stPkt.u32Time);
+        EXPECT_EQ(i + 1 == count, stPkt.bMarker) << "packet " << i << " of " << count;
+        if (count == 1) {
+            EXPECT_EQ(vecNal, stPkt.vecPayload);
+            continue;
+        }
+        size_t from = head + i * chunk, len = std::min(chunk, vecNal.size() - from);
+        ASSERT_EQ(prefix + len, stPkt.vecPayload.size());
+        u8 u8Flags = (u8)((i == 0 ? 0x80 : 0) | (i + 1 == count ? 0x40 : 0));
+        if (bH265) {
+            EXPECT_EQ(0x62, stPkt.vecPayload[0]);
+            EXPECT_EQ(0x01, stPkt.vecPayload[1]);
+            EXPECT_EQ(u8Flags | ((vecNal[0] >> 1) & 0x3F), stPkt.vecPayload[2]);
+        } else {
+            EXPECT_EQ((vecNal[0] & 0xE0) | 28, stPkt.vecPayload[0]);
+            EXPECT_EQ(u8Flags | (vecNal[0] & 0x1F), stPkt.vecPayload[1]);
+        }
+        EXPECT_TRUE(std::equal(vecNal.begin() + from, vecNal.begin() + from + len, stPkt.vecPayload.begin() + prefix));
+    }
+    *pIndex += count;
+}
+
+// The same RTP session throughout: one SSRC, one payload type, sequence
+// numbers one after another from the first.
+static void Expect_Session(const std::vector<RtpPacket> &vecPkt, u8 u8Pt, u16 u16FirstSeq)
+{
+    for (size_t i = 0; i < vecPkt.size(); i++) {
+        EXPECT_EQ(u8Pt, vecPkt[i].u8Pt);
+        EXPECT_EQ(vecPkt[0].u32Ssrc, vecPkt[i].u32Ssrc);
+        EXPECT_EQ((u16)(u16FirstSeq + i), vecPkt[i].u16Seq) << i;
+    }
+}
+
+static std::vector<RtpPacket> Udp_Drain(int s32Fd)
+{
+    std::vector<RtpPacket> vecPkt;
+    for (Bytes vec = Test_UdpRecv(s32Fd); !vec.empty(); vec = Test_UdpRecv(s32Fd))
+        vecPkt.push_back(Rtp_Parse(vec));
+    return vecPkt;
+}
+
+static u16 RtpInfoSeq(const RtspClient &stClient, const char *pszTrack)
+{
+    std::string strInfo = Test_Header(stClient.strReply, "RTP-Info");
+    size_t pos = strInfo.find(pszTrack);
+    return pos == std::string::npos ? 0 : (u16)std::stoul(strInfo.substr(strInfo.find("seq=", pos) + 4));
+}
+
+struct RtspStreamTest : public RtspServiceFixture {
+    // Sets up a UDP player of a track on a port of its own and plays it.
+    int PlayUdp(RtspClient *pstClient, const char *pszTrack, u16 *pu16Seq)
+    {
+        int s32Fd = Test_UdpBind("127.0.0.1", 0, 300);
+        std::string strId = Setup(pstClient, "Transport: RTP/AVP;unicast;client_port=" +
+                                                 std::to_string(Test_UdpPort(s32Fd)) + "\r\n",
+                                  pszTrack);
+        EXPECT_EQ(200, pstClient->Request("PLAY", TEST_MAIN_URI, "Session: " + strId + "\r\n"));
+        *pu16Seq = RtpInfoSeq(*pstClient, pszTrack);
+        return s32Fd;
+    }
+    // Pushes pictures as the wrapper does; the units pushed.
+    std::vector<Pushed> PushVideo(const std::vector<TestPicture> &vecPic)
+    {
+        std::vector<Pushed> vecUnit;
+        for (const TestPicture &stPic : vecPic) {
+            for (const Bytes &vecNal : stPic.vecNal) {
+                EXPECT_EQ(0, FakeStream_PushVideo(&stMain, vecNal, 5000000000ull + stPic.u64PtsUs));
+                vecUnit.push_back({vecNal, 5000000000ull + stPic.u64PtsUs});
+            }
+        }
+        return vecUnit;
+    }
+    void ExpectVideo(const std::vector<Pushed> &vecUnit, const std::vector<RtpPacket> &vecPkt, bool bH265, u32 u32Max,
+                     u16 u16Seq)
+    {
+        size_t index = 0, fragmented = 0;
+        for (const Pushed &stUnit : vecUnit) {
+            size_t before = index;
+            ASSERT_NO_FATAL_FAILURE(Expect_Nal(stUnit, bH265, u32Max, vecPkt, &index));
+            fragmented += index - before > 1;
+        }
+        EXPECT_EQ(vecPkt.size(), index);
+        EXPECT_GT(fragmented, 2u);   // the key frames at least
+        Expect_Session(vecPkt, bH265 ? 98 : 96, u16Seq);
+    }
+};
+
+TEST_F(RtspStreamTest, H264OverUdpPacketByPacket)
+{
+    std::vector<TestPicture> vecPic = TestMedia_Video("libx264", 640, 360, 30, 2000, 12, 6);
+    ASSERT_EQ(12u, vecPic.size());
+    RtspClient stClient;
+    u16 u16Seq;
+    int s32Fd = PlayUdp(&stClient, "/track1", &u16Seq);
+    std::vector<Pushed> vecUnit = PushVideo(vecPic);
+    ExpectVideo(vecUnit, Udp_Drain(s32Fd), false, 1450, u16Seq);
+    close(s32Fd);
+}
+
+TEST_F(RtspStreamTest, H265OverUdpPacketByPacket)
+{
+    std::vector<TestPicture> vecPic = TestMedia_Video("libx265", 640, 360, 30, 2000, 12, 6);
+    ASSERT_EQ(12u, vecPic.size());
+    stMain.stVideoInfo.u32PayloadType = RTSP_PAYLOAD_H265;
+    Republish();
+    RtspClient stClient;
+    u16 u16Seq;
+    int s32Fd = PlayUdp(&stClient, "/track1", &u16Seq);
+    ASSERT_EQ(32u, TestMedia_NalType(vecPic[0].vecNal[0], true));
+    std::vector<Pushed> vecUnit = PushVideo(vecPic);
+    ExpectVideo(vecUnit, Udp_Drain(s32Fd), true, 1450, u16Seq);
+    close(s32Fd);
+}
+
+// Interleaved packets are 1444 bytes of payload at most.
+TEST_F(RtspStreamTest, H264OverTcpPacketByPacket)
+{
+    std::vector<TestPicture> vecPic = TestMedia_Video("libx264", 640, 360, 30, 2000, 12, 6);
+    RtspClient stClient;
+    std::string strId = Setup(&stClient, "Transport: RTP/AVP/TCP;unicast;interleaved=4-5\r\n");
+    ASSERT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, "Session: " + strId + "\r\n"));
+    std::vector<Pushed> vecUnit = PushVideo(vecPic);
+    stClient.ReadFrames(300);
+    std::vector<RtpPacket> vecPkt;
+    for (const TestInterleaved &stFrame : stClient.vecFrames) {
+        EXPECT_EQ(4, stFrame.u8Channel);
+        vecPkt.push_back(Rtp_Parse(stFrame.vecData));
+    }
+    ExpectVideo(vecUnit, vecPkt, false, 1444, RtpInfoSeq(stClient, "/track1"));
+}
+
+// AAC: ADTS headers without CRC go, one with CRC stays; each packet has
+// the AU header section of one AU with its size.
+TEST_F(RtspStreamTest, AacOverUdpPacketByPacket)
+{
+    std::vector<Bytes> vecAu = TestMedia_Aac(48000, 2, 20);
+    ASSERT_EQ(20u, vecAu.size());
+    RtspClient stClient;
+    u16 u16Seq;
+    int s32Fd = PlayUdp(&stClient, "/track2", &u16Seq);
+    Bytes vecCrc = TestMedia_Adts(vecAu[0], 48000, 2);
+    vecCrc[1] = 0xF0;   // protection present
+    std::vector<Pushed> vecUnit;
+    for (size_t i = 0; i < vecAu.size(); i++)
+        vecUnit.push_back({i % 2 ? TestMedia_Adts(vecAu[i], 48000, 2) : vecAu[i], 7000000000ull + i * 21333});
+    vecUnit.push_back({vecCrc, 7000500000ull});
+    vecUnit.push_back({Bytes(3000, 0x5A), 7000600000ull});   // longer than a packet
+    for (const Pushed &stUnit : vecUnit)
+        EXPECT_EQ(0, FakeStream_PushAudio(&stMain, stUnit.vecData, stUnit.u64PtsUs));
+    std::vector<RtpPacket> vecPkt = Udp_Drain(s32Fd);
+    ASSERT_EQ(vecUnit.size() + 2, vecPkt.size());
+    for (size_t i = 0; i < vecUnit.size(); i++) {
+        bool bAdts = i < vecAu.size() && i % 2;
+        const Bytes &vecAuOut = bAdts ? vecAu[i] : vecUnit[i].vecData;
+        size_t size = vecAuOut.size();
+        const Bytes vecHead = {0x00, 0x10, (u8)(size >> 5), (u8)(size << 3)};
+        for (size_t k = 0; k < (size > 1446 ? 3u : 1u); k++) {
+            const RtpPacket &stPkt = vecPkt[i + k];
+            EXPECT_TRUE(std::equal(vecHead.begin(), vecHead.end(), stPkt.vecPayload.begin())) << i;
+            EXPECT_EQ(rtp_time(vecUnit[i].u64PtsUs, 48000), stPkt.u32Time);
+            EXPECT_EQ(size <= 1436 || k == 2, stPkt.bMarker);
+            size_t from = k * 1436, len = std::min<size_t>(1436, size - from);
+            ASSERT_EQ(4 + len, stPkt.vecPayload.size());
+            EXPECT_TRUE(std::equal(vecAuOut.begin() + from, vecAuOut.begin() + from + len, stPkt.vecPayload.begin() + 4));
+        }
+    }
+    Expect_Session(vecPkt, 97, u16Seq);
+    close(s32Fd);
+}
+
+// Raw PCM: every packet has the marker and the block header with the
+// frame's whole length; flags tell a lone block, first, middle and last.
+TEST_F(RtspStreamTest, PcmBlocksCarryFlags)
+{
+    stMain.stAudioInfo.u32PayloadType = RTSP_PAYLOAD_PCM;
+    Republish();
+    RtspClient stClient;
+    u16 u16Seq;
+    int s32Fd = PlayUdp(&stClient, "/track2", &u16Seq);
+    struct Case {
+        u32 u32Len;
+        std::vector<u8> vecFlags;
+    };
+    static const Case s_astCase[] = {{500, {0x90}}, {1436, {0x90}}, {2000, {0x10, 0x80}}, {4000, {0x10, 0x40, 0x80}}};
+    std::vector<RtpPacket> vecAll;
+    for (const Case &stCase : s_astCase) {
+        Bytes vecFrame(stCase.u32Len);
+        for (size_t i = 0; i < vecFrame.size(); i++)
+            vecFrame[i] = (u8)(i * 7);
+        ASSERT_EQ(0, FakeStream_PushAudio(&stMain, vecFrame, 1000000));
+        std::vector<RtpPacket> vecPkt = Udp_Drain(s32Fd);
+        ASSERT_EQ(stCase.vecFlags.size(), vecPkt.size()) << stCase.u32Len;
+        Bytes vecJoined;
+        for (size_t k = 0; k < vecPkt.size(); k++) {
+            const Bytes &vecPay = vecPkt[k].vecPayload;
+            EXPECT_TRUE(vecPkt[k].bMarker);
+            EXPECT_EQ(48000u, vecPkt[k].u32Time);
+            EXPECT_EQ((Bytes{0x00, stCase.vecFlags[k], (u8)(stCase.u32Len >> 8), (u8)stCase.u32Len}),
+                      Bytes(vecPay.begin(), vecPay.begin() + 4));
+            EXPECT_LE(vecPay.size(), 1440u);
+            vecJoined.insert(vecJoined.end(), vecPay.begin() + 4, vecPay.end());
+        }
+        EXPECT_EQ(vecFrame, vecJoined);
+        vecAll.insert(vecAll.end(), vecPkt.begin(), vecPkt.end());
+    }
+    Expect_Session(vecAll, 108, u16Seq);
+    close(s32Fd);
+}
+
+// 44.1 kHz counts 44.1 per millisecond: an hour in is exactly 3600 s of
+// samples, and a frame later exactly 1024 more.
+TEST_F(RtspStreamTest, AudioTimeStampsDoNotDrift)
+{
+    stMain.stAudioInfo.u32SampleRate = 44100;
+    RtspClient stClient;
+    u16 u16Seq;
+    int s32Fd = PlayUdp(&stClient, "/track2", &u16Seq);
+    ASSERT_EQ(0, FakeStream_PushAudio(&stMain, Bytes(300, 1), 3600000000ull));
+    ASSERT_EQ(0, FakeStream_PushAudio(&stMain, Bytes(300, 1), 3600000000ull + 1024 * 1000000ull / 44100 + 1));
+    std::vector<RtpPacket> vecPkt = Udp_Drain(s32Fd);
+    ASSERT_EQ(2u, vecPkt.size());
+    EXPECT_EQ(3600u * 44100, vecPkt[0].u32Time);
+    EXPECT_EQ(3600u * 44100 + 1024, vecPkt[1].u32Time);
+    close(s32Fd);
+}
+
+// Units of the interleaved stream as they arrive: whole NAL units only.
+static std::vector<Bytes> Tcp_Units(const std::vector<TestInterleaved> &vecFrames)
+{
+    std::vector<Bytes> vecUnit;
+    Bytes vecFu;
+    for (const TestInterleaved &stFrame : vecFrames) {
+        RtpPacket stPkt = Rtp_Parse(stFrame.vecData);
+        const Bytes &vec = stPkt.vecPayload;
+        if ((vec[0] & 0x1F) != 28) {
+            EXPECT_TRUE(vecFu.empty()) << "a fragmented unit was cut short";
+            vecUnit.push_back(vec);
+            continue;
+        }
+        if (vec[1] & 0x80) {
+            EXPECT_TRUE(vecFu.empty()) << "a fragmented unit was cut short";
+            vecFu = {(u8)((vec[0] & 0xE0) | (vec[1] & 0x1F))};
+        }
+        vecFu.insert(vecFu.end(), vec.begin() + 2, vec.end());
+        if (vec[1] & 0x40) {
+            vecUnit.push_back(vecFu);
+            vecFu.clear();
+        }
+    }
+    EXPECT_TRUE(vecFu.empty());
+    return vecUnit;
+}
+
+// A TCP player that stops reading neither holds up the frame thread nor
+// a UDP player; its connection gets whole units only, and after an
+// overflow video resumes at a parameter set.
+TEST_F(RtspStreamTest, SlowTcpPlayerDropsUntilParameterSet)
+{
+    std::vector<TestPicture> vecPic = TestMedia_Video("libx264", 640, 360, 30, 8000, 30, 30);
+    RtspClient stTcp, stUdp;
+    stTcp.s32RcvBuf = 4096;
+    std::string strId = Setup(&stTcp, "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
+    ASSERT_EQ(200, stTcp.Request("PLAY", TEST_MAIN_URI, "Session: " + strId + "\r\n"));
+    u16 u16Seq;
+    int s32Udp = PlayUdp(&stUdp, "/track1", &u16Seq);
+    // More than socket buffers and queue hold.
+    size_t pushed = 0;
+    for (int s32Round = 0; s32Round < 8; s32Round++) {
+        pushed += PushVideo(vecPic).size();
+        size_t got = Udp_Drain(s32Udp).size();
+        EXPECT_GT(got, vecPic.size());   // the UDP player keeps getting everything
+    }
+    // The reader wakes up: what it gets is whole units, and video after
+    // the gap starts again with an SPS.
+    stTcp.ReadFrames(300);
+    std::vector<Bytes> vecBefore = Tcp_Units(stTcp.vecFrames);
+    EXPECT_LT(vecBefore.size(), pushed);
+    stTcp.vecFrames.clear();
+    PushVideo({vecPic[1], vecPic[0], vecPic[1]});   // P, then SPS PPS IDR, then P
+    stTcp.ReadFrames(300);
+    std::vector<Bytes> vecAfter = Tcp_Units(stTcp.vecFrames);
+    ASSERT_EQ(vecPic[0].vecNal.size() + 1, vecAfter.size());
+    EXPECT_EQ(7, vecAfter[0][0] & 0x1F);
+    EXPECT_EQ(5, vecAfter[vecAfter.size() - 2][0] & 0x1F);
+    EXPECT_EQ(2u, Sessions());
+    close(s32Udp);
+}
+
+// A player that reads nothing at all is closed after about 10 s, and its
+// session ends with the connection.
+TEST_F(RtspStreamTest, StalledTcpPlayerIsClosed)
+{
+    std::vector<TestPicture> vecPic = TestMedia_Video("libx264", 640, 360, 30, 8000, 30, 30);
+    RtspClient stTcp;
+    stTcp.s32RcvBuf = 4096;
+    std::string strId = Setup(&stTcp, "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
+    ASSERT_EQ(200, stTcp.Request("PLAY", TEST_MAIN_URI, "Session: " + strId + "\r\n"));
+    auto tStart = std::chrono::steady_clock::now();
+    auto Seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count(); };
+    bool bHeldAt5 = false;
+    while (Sessions() == 1 && Seconds() < 20) {
+        PushVideo({vecPic[0], vecPic[1], vecPic[2]});
+        if (Seconds() > 5 && Seconds() < 6)
+            bHeldAt5 = true;
+        usleep(100000);
+    }
+    EXPECT_TRUE(bHeldAt5);
+    EXPECT_EQ(0u, Sessions());
+    EXPECT_GE(Seconds(), 9.0);
+    stTcp.ReadFrames(300);
+    char c;
+    EXPECT_LE(recv(stTcp.s32Fd, &c, 1, 0), 0);   // closed
+}
