@@ -99,7 +99,7 @@ static u32 UdpPart_SendBatch(UdpPart_S *pstPart, u32 u32Count, u32 u32Segment)
             UdpPart_Result(pstPart, true, 0);
             return u32Count;
         }
-        if (errno != EINVAL && errno != EIO && errno != ENOPROTOOPT && errno != EOPNOTSUPP) {
+        if (errno != EINVAL && errno != EIO && errno != EMSGSIZE && errno != ENOPROTOOPT && errno != EOPNOTSUPP) {
             UdpPart_Result(pstPart, false, errno);
             return 0;
         }

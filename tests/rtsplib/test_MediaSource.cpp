@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <set>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+#include "rtsplib/src/rtp/RtpSocket.h"
+#include "rtsplib/src/rtsp/MediaSource.h"
+#include "tests/rtsplib/RtspTestNet.h"
+
+typedef std::vector<u8> Bytes;
+
+static u16 LocalPort(int s32Fd)
+{
+    struct sockaddr_in stAddr;
+    socklen_t u32Len = sizeof(stAddr);
+    getsockname(s32Fd, (struct sockaddr *)&stAddr, &u32Len);
+    return ntohs(stAddr.sin_port);
+}
+
+static int Bound(u16 u16Port)
+{
+    int s32Fd = Net_Udp(300);
+    int s32Buf = 4 << 20;
+    setsockopt(s32Fd, SOL_SOCKET, SO_RCVBUF, &s32Buf, sizeof(s32Buf));
+    struct sockaddr_in stAddr;
+    memset(&stAddr, 0, sizeof(stAddr));
+    stAddr.sin_family = AF_INET;
+    stAddr.sin_port = htons(u16Port);
+    stAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(s32Fd, (struct sockaddr *)&stAddr, sizeof(stAddr)) < 0) {
+        close(s32Fd);
+        return -1;
+    }
+    return s32Fd;
+}
+
+static std::vector<Bytes> Drain(int s32Fd)
+{
+    std::vector<Bytes> vec;
+    u8 au8[65536];
+    for (ssize_t n; (n = recv(s32Fd, au8, sizeof(au8), 0)) > 0;)
+        vec.push_back(Bytes(au8, au8 + n));
+    return vec;
+}
+
+// Port pairs: an even RTP port of the range and the next for RTCP, both
+// bound, and never the same pair for two holders.
+TEST(RtpSocketTest, PairsAreEvenBoundAndDistinct)
+{
+    std::set<u16> setPorts;
+    std::vector<int> vecFd;
+    for (int i = 0; i < 40; i++) {
+        s32 as32Socket[2];
+        u16 au16Port[2];
+        ASSERT_EQ(0, rtp_socket_create(nullptr, as32Socket, au16Port));
+        EXPECT_EQ(0, au16Port[0] % 2);
+        EXPECT_GE(au16Port[0], RTP_PORT_BASE);
+        EXPECT_LT(au16Port[0], RTP_PORT_BASE + RTP_PORT_RANGE);
+        EXPECT_EQ(au16Port[0] + 1, au16Port[1]);
+        EXPECT_EQ(au16Port[0], LocalPort(as32Socket[0]));
+        EXPECT_EQ(au16Port[1], LocalPort(as32Socket[1]));
+        EXPECT_TRUE(setPorts.insert(au16Port[0]).second);
+        vecFd.insert(vecFd.end(), {as32Socket[0], as32Socket[1]});
+    }
+    for (int s32Fd : vecFd)
+        rtp_socket_close(s32Fd);
+    // A range with a single free pair is found, and then no more.
+    ASSERT_EQ(0, rtp_socket_set_port_range(40000, 2));
+    s32 as32Socket[2], as32Again[2];
+    u16 au16Port[2];
+    ASSERT_EQ(0, rtp_socket_create("127.0.0.1", as32Socket, au16Port));
+    EXPECT_EQ(40000, au16Port[0]);
+    EXPECT_EQ(-1, rtp_socket_create("127.0.0.1", as32Again, au16Port));
+    rtp_socket_close(as32Socket[0]);
+    rtp_socket_close(as32Socket[1]);
+    EXPECT_EQ(-1, rtp_socket_set_port_range(65534, 2));
+    ASSERT_EQ(0, rtp_socket_set_port_range(RTP_PORT_BASE, RTP_PORT_RANGE));
+}
+
+// A group's port may be bound by others too (a player on the box itself).
+TEST(RtpSocketTest, GroupSocketIsShared)
+{
+    s32 s32A, s32B;
+    ASSERT_EQ(0, rtp_socket_create_one("234.0.100.9", 5002, &s32A));
+    ASSERT_EQ(0, rtp_socket_create_one("234.0.100.9", 5002, &s32B));
+    EXPECT_EQ(-1, rtp_socket_create_one("not-an-address", 5002, &s32B));
+    rtp_socket_close(s32A);
+    rtp_socket_close(s32B);
+}
+
+struct UdpSourceTest : public testing::Test {
+    const MediaSourceFunc_S *pstFunc = &media_source_udp_func;
+    void *pvSource = nullptr;
+    s32 as32Socket[2] = {-1, -1};
+    int s32Peer = -1;
+
+    void SetUp() override
+    {
+        u16 au16Port[2];
+        pvSource = pstFunc->pfnCreate(false);
+        ASSERT_NE(nullptr, pvSource);
+        ASSERT_EQ(0, rtp_socket_create(nullptr, as32Socket, au16Port));
+        s32Peer = Bound(0);
+    }
+    void TearDown() override
+    {
+        pstFunc->pfnDestroy(pvSource);
+        rtp_socket_close(as32Socket[0]);
+        rtp_socket_close(as32Socket[1]);
+        close(s32Peer);
+    }
+};
+
+// Nothing goes before PLAY or after PAUSE; a missing part refuses input.
+TEST_F(UdpSourceTest, SendsOnlyWhilePlaying)
+{
+    Bytes vecSps = {0, 0, 0, 1, 0x67, 1, 2, 3};
+    ASSERT_EQ(0, pstFunc->pfnVideoCreate(pvSource, 96, 90000));
+    EXPECT_EQ(1, pstFunc->pfnVideoCreate(pvSource, 96, 90000));
+    EXPECT_EQ(-1, pstFunc->pfnAudioCreate(pvSource, 96, 48000));
+    ASSERT_EQ(0, pstFunc->pfnVideoRtp(pvSource, "127.0.0.1", as32Socket[0], LocalPort(s32Peer), nullptr));
+    EXPECT_EQ(-1, pstFunc->pfnVideoRtcp(pvSource, "127.0.0.1", as32Socket[1], 0, nullptr));
+    EXPECT_EQ(1, pstFunc->pfnVideoInput(pvSource, vecSps.data(), (u32)vecSps.size(), 0));
+    ASSERT_EQ(0, pstFunc->pfnPlay(pvSource));
+    EXPECT_EQ(0, pstFunc->pfnVideoInput(pvSource, vecSps.data(), (u32)vecSps.size(), 0));
+    EXPECT_EQ(-1, pstFunc->pfnAudioInput(pvSource, vecSps.data(), (u32)vecSps.size(), 0));
+    EXPECT_EQ(-1, pstFunc->pfnVideoInput(pvSource, vecSps.data() + 4, 4, 0));
+    ASSERT_EQ(0, pstFunc->pfnPause(pvSource));
+    EXPECT_EQ(1, pstFunc->pfnVideoInput(pvSource, vecSps.data(), (u32)vecSps.size(), 0));
+    std::vector<Bytes> vecPkt = Drain(s32Peer);
+    ASSERT_EQ(1u, vecPkt.size());
+    EXPECT_EQ(16u, vecPkt[0].size());
+    u16 u16Seq;
+    u32 u32Time;
+    ASSERT_EQ(0, pstFunc->pfnGetRtpInfo(pvSource, MEDIA_TRACK_VIDEO, &u16Seq, &u32Time));
+    EXPECT_EQ((u16)(vecPkt[0][2] << 8 | vecPkt[0][3]) + 1, u16Seq);
+    EXPECT_EQ(-1, pstFunc->pfnGetRtpInfo(pvSource, MEDIA_TRACK_AUDIO, &u16Seq, &u32Time));
+}
+
+// A long unit leaves as one datagram per packet, whatever the sending
+// path; a unit cut for another payload size is cut again.
+TEST_F(UdpSourceTest, LongUnitsLeaveAsSeparatePackets)
+{
+    ASSERT_EQ(0, pstFunc->pfnVideoCreate(pvSource, 96, 90000));
+    ASSERT_EQ(0, pstFunc->pfnVideoRtp(pvSource, "127.0.0.1", as32Socket[0], LocalPort(s32Peer), nullptr));
+    ASSERT_EQ(0, pstFunc->pfnPlay(pvSource));
+    Bytes vecNal(4 + 100000, 0x33);
+    vecNal[0] = vecNal[1] = vecNal[2] = 0;
+    vecNal[3] = 1;
+    vecNal[4] = 0x65;
+    ASSERT_EQ(0, pstFunc->pfnVideoInput(pvSource, vecNal.data(), (u32)vecNal.size(), 1000000));
+    RtpUnit_S stUnit;
+    ASSERT_EQ(0, rtp_unit_cut(rtp_h264_packer(), vecNal.data(), (u32)vecNal.size(), MEDIA_TCP_VIDEO_PAYLOAD, 2000000,
+                              &stUnit));
+    ASSERT_EQ(0, pstFunc->pfnVideoUnit(pvSource, &stUnit));
+    std::vector<Bytes> vecPkt = Drain(s32Peer);
+    size_t per = (100000 - 1 + 1447) / 1448;
+    ASSERT_EQ(2 * per, vecPkt.size());
+    for (size_t i = 0; i < vecPkt.size(); i++) {
+        bool bLast = i % per == per - 1;
+        EXPECT_EQ(bLast ? 12 + 2 + (99999 - (per - 1) * 1448) : 1462u, vecPkt[i].size()) << i;
+        EXPECT_EQ(bLast ? 0x80 | 96 : 96, vecPkt[i][1]) << i;
+        EXPECT_EQ((u16)(vecPkt[0][2] << 8 | vecPkt[0][3]) + i, (u16)(vecPkt[i][2] << 8 | vecPkt[i][3]));
+        EXPECT_EQ(i < per ? 0x01 : 0x02, vecPkt[i][5]);   // 90000 and 180000 ticks: 0x15F90, 0x2BF20
+    }
+}
+
+// The drain thread of a group source empties its sockets while it plays,
+// and ends with the source.
+TEST(MulticastSourceTest, DrainEmptiesSockets)
+{
+    const MediaSourceFunc_S *pstFunc = &media_source_udp_func;
+    void *pvSource = pstFunc->pfnCreate(true);
+    ASSERT_NE(nullptr, pvSource);
+    s32 as32Socket[2];
+    u16 au16Port[2];
+    ASSERT_EQ(0, rtp_socket_create("127.0.0.1", as32Socket, au16Port));
+    ASSERT_EQ(0, pstFunc->pfnAudioCreate(pvSource, 97, 48000));
+    ASSERT_EQ(0, pstFunc->pfnAudioRtcp(pvSource, "127.0.0.1", as32Socket[1], 9, nullptr));
+    int s32Sender = Net_Udp();
+    struct sockaddr_in stTo;
+    memset(&stTo, 0, sizeof(stTo));
+    stTo.sin_family = AF_INET;
+    stTo.sin_port = htons(au16Port[1]);
+    stTo.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    auto Queued = [&] {
+        int n = -1;
+        ioctl(as32Socket[1], FIONREAD, &n);
+        return n;
+    };
+    ASSERT_EQ(5, sendto(s32Sender, "rtcp!", 5, 0, (struct sockaddr *)&stTo, sizeof(stTo)));
+    usleep(100000);
+    EXPECT_EQ(5, Queued());   // not playing: left alone
+    ASSERT_EQ(0, pstFunc->pfnPlay(pvSource));
+    for (int i = 0; i < 100 && Queued() != 0; i++)
+        usleep(10000);
+    EXPECT_EQ(0, Queued());
+    pstFunc->pfnDestroy(pvSource);
+    close(s32Sender);
+    rtp_socket_close(as32Socket[0]);
+    rtp_socket_close(as32Socket[1]);
+}
+
+// Where the kernel refuses segmentation offload (here: a path whose MTU
+// is below one packet), packets still leave, one by one.
+TEST_F(UdpSourceTest, WithoutSegmentationOffloadPacketsStillLeave)
+{
+    ASSERT_EQ(0, system("ip link set lo mtu 1400"));
+    ASSERT_EQ(0, pstFunc->pfnVideoCreate(pvSource, 98, 90000));
+    ASSERT_EQ(0, pstFunc->pfnVideoRtp(pvSource, "127.0.0.1", as32Socket[0], LocalPort(s32Peer), nullptr));
+    ASSERT_EQ(0, pstFunc->pfnPlay(pvSource));
+    Bytes vecNal(4 + 10000, 0x44);
+    vecNal[0] = vecNal[1] = vecNal[2] = 0;
+    vecNal[3] = 1;
+    vecNal[4] = 0x26;
+    vecNal[5] = 0x01;
+    for (int s32Round = 0; s32Round < 2; s32Round++)
+        EXPECT_EQ(0, pstFunc->pfnVideoInput(pvSource, vecNal.data(), (u32)vecNal.size(), 0));
+    std::vector<Bytes> vecPkt = Drain(s32Peer);
+    EXPECT_EQ(0, system("ip link set lo mtu 65536"));
+    ASSERT_EQ(14u, vecPkt.size());
+    for (size_t i = 0; i < vecPkt.size(); i++)
+        EXPECT_EQ(i % 7 == 6 ? 12 + 3 + 9998 - 6 * 1447 : 1462u, vecPkt[i].size()) << i;
+}
