@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pu8Data, size_t size)
     if (size < 2)
         return 0;
     u8 u8Pt = s_au8Pt[pu8Data[0] % sizeof(s_au8Pt)];
-    const RtpPackerFunc_S *pstFunc = u8Pt >= 96 && u8Pt != 97 ? rtp_video_packer(u8Pt) : rtp_audio_packer(u8Pt);
+    const RtpPackerFunc_S *pstFunc = u8Pt == 96 || u8Pt == 98 ? rtp_video_packer(u8Pt) : rtp_audio_packer(u8Pt);
     FuzzSink stSink;
     stSink.u32Max = RTP_PAYLOAD_MIN + pu8Data[1] * 6;
     stSink.payload = 0;
