@@ -26,6 +26,14 @@ static void Media_Split(const u8 *pu8, size_t len, std::vector<Bytes> *pvecNal)
     }
 }
 
+// A context of the encoder, with libav's own log kept to errors; null
+// without the encoder.
+static AVCodecContext *Media_Context(const AVCodec *pstCodec)
+{
+    av_log_set_level(AV_LOG_ERROR);
+    return pstCodec ? avcodec_alloc_context3(pstCodec) : nullptr;
+}
+
 static void Media_Drain(AVCodecContext *pstCtx, AVPacket *pstPkt, u32 u32Fps, std::vector<TestPicture> *pvec)
 {
     while (avcodec_receive_packet(pstCtx, pstPkt) == 0) {
@@ -41,9 +49,7 @@ std::vector<TestPicture> TestMedia_Video(const char *pszEncoder, u32 u32Width, u
                                          u32 u32Kbps, u32 u32Frames, u32 u32Gop)
 {
     std::vector<TestPicture> vecPic;
-    av_log_set_level(AV_LOG_ERROR);
-    const AVCodec *pstCodec = avcodec_find_encoder_by_name(pszEncoder);
-    AVCodecContext *pstCtx = pstCodec ? avcodec_alloc_context3(pstCodec) : nullptr;
+    AVCodecContext *pstCtx = Media_Context(avcodec_find_encoder_by_name(pszEncoder));
     if (pstCtx == nullptr)
         return vecPic;
     pstCtx->width = (int)u32Width;
@@ -63,7 +69,7 @@ std::vector<TestPicture> TestMedia_Video(const char *pszEncoder, u32 u32Width, u
     av_opt_set(pstCtx->priv_data, "x265-params", azParams, 0);
     AVFrame *pstFrame = av_frame_alloc();
     AVPacket *pstPkt = av_packet_alloc();
-    if (avcodec_open2(pstCtx, pstCodec, nullptr) == 0 && pstFrame && pstPkt) {
+    if (avcodec_open2(pstCtx, nullptr, nullptr) == 0 && pstFrame && pstPkt) {
         pstFrame->format = pstCtx->pix_fmt;
         pstFrame->width = pstCtx->width;
         pstFrame->height = pstCtx->height;
@@ -99,9 +105,7 @@ std::vector<TestPicture> TestMedia_Video(const char *pszEncoder, u32 u32Width, u
 std::vector<Bytes> TestMedia_Aac(u32 u32Rate, u32 u32Channels, u32 u32Frames)
 {
     std::vector<Bytes> vecAu;
-    av_log_set_level(AV_LOG_ERROR);
-    const AVCodec *pstCodec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    AVCodecContext *pstCtx = pstCodec ? avcodec_alloc_context3(pstCodec) : nullptr;
+    AVCodecContext *pstCtx = Media_Context(avcodec_find_encoder(AV_CODEC_ID_AAC));
     if (pstCtx == nullptr)
         return vecAu;
     pstCtx->sample_rate = (int)u32Rate;
@@ -111,7 +115,7 @@ std::vector<Bytes> TestMedia_Aac(u32 u32Rate, u32 u32Channels, u32 u32Frames)
     pstCtx->time_base = AVRational{1, (int)u32Rate};
     AVFrame *pstFrame = av_frame_alloc();
     AVPacket *pstPkt = av_packet_alloc();
-    if (avcodec_open2(pstCtx, pstCodec, nullptr) == 0 && pstFrame && pstPkt) {
+    if (avcodec_open2(pstCtx, nullptr, nullptr) == 0 && pstFrame && pstPkt) {
         pstFrame->format = pstCtx->sample_fmt;
         pstFrame->nb_samples = pstCtx->frame_size;
         av_channel_layout_copy(&pstFrame->ch_layout, &pstCtx->ch_layout);

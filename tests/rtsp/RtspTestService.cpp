@@ -144,11 +144,7 @@ bool RtspClient::Connect()
     setsockopt(s32Fd, SOL_SOCKET, SO_RCVBUF, &s32RcvBuf, sizeof(s32RcvBuf));
     struct timeval stTv = {5, 0};
     setsockopt(s32Fd, SOL_SOCKET, SO_RCVTIMEO, &stTv, sizeof(stTv));
-    struct sockaddr_in stAddr;
-    memset(&stAddr, 0, sizeof(stAddr));
-    stAddr.sin_family = AF_INET;
-    stAddr.sin_port = htons(TEST_RTSP_PORT);
-    stAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    struct sockaddr_in stAddr = Net_Loopback(TEST_RTSP_PORT);
     return connect(s32Fd, (struct sockaddr *)&stAddr, sizeof(stAddr)) == 0;
 }
 

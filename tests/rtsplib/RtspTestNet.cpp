@@ -38,14 +38,20 @@ static void Net_Timeouts(int s32Fd, int s32Ms)
     setsockopt(s32Fd, SOL_SOCKET, SO_SNDTIMEO, &stTv, sizeof(stTv));
 }
 
-int Net_Connect(unsigned short u16Port)
+struct sockaddr_in Net_Loopback(unsigned short u16Port)
 {
-    int s32Fd = socket(AF_INET, SOCK_STREAM, 0);
     struct sockaddr_in stAddr;
     memset(&stAddr, 0, sizeof(stAddr));
     stAddr.sin_family = AF_INET;
     stAddr.sin_port = htons(u16Port);
     stAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return stAddr;
+}
+
+int Net_Connect(unsigned short u16Port)
+{
+    int s32Fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in stAddr = Net_Loopback(u16Port);
     Net_Timeouts(s32Fd, 5000);
     int s32On = 1;
     setsockopt(s32Fd, IPPROTO_TCP, TCP_NODELAY, &s32On, sizeof(s32On));

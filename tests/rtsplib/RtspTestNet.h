@@ -4,6 +4,7 @@
 #define TESTS_RTSPLIB_RTSPTESTNET_H
 
 #include <atomic>
+#include <netinet/in.h>
 #include <string>
 #include <thread>
 
@@ -15,6 +16,8 @@ struct ReactorThread {
     void Stop();
 };
 
+// 127.0.0.1:u16Port.
+struct sockaddr_in Net_Loopback(unsigned short u16Port);
 // A blocking TCP client of 127.0.0.1:u16Port with 5 s time-outs; -1 on failure.
 int Net_Connect(unsigned short u16Port);
 // A blocking UDP socket with 5 s time-outs (s32TimeoutMs when given).

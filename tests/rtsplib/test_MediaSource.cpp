@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <set>
@@ -27,16 +28,22 @@ static int Bound(u16 u16Port)
     int s32Fd = Net_Udp(300);
     int s32Buf = 4 << 20;
     setsockopt(s32Fd, SOL_SOCKET, SO_RCVBUF, &s32Buf, sizeof(s32Buf));
-    struct sockaddr_in stAddr;
-    memset(&stAddr, 0, sizeof(stAddr));
-    stAddr.sin_family = AF_INET;
-    stAddr.sin_port = htons(u16Port);
-    stAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    struct sockaddr_in stAddr = Net_Loopback(u16Port);
     if (bind(s32Fd, (struct sockaddr *)&stAddr, sizeof(stAddr)) < 0) {
         close(s32Fd);
         return -1;
     }
     return s32Fd;
+}
+
+// A NAL unit of u32Len bytes behind a 4-byte start code.
+static Bytes Unit(u32 u32Len, std::initializer_list<u8> lstHead)
+{
+    Bytes vec(4 + u32Len, 0x33);
+    vec[0] = vec[1] = vec[2] = 0;
+    vec[3] = 1;
+    std::copy(lstHead.begin(), lstHead.end(), vec.begin() + 4);
+    return vec;
 }
 
 static std::vector<Bytes> Drain(int s32Fd)
@@ -107,6 +114,13 @@ struct UdpSourceTest : public testing::Test {
         ASSERT_EQ(0, rtp_socket_create(nullptr, as32Socket, au16Port));
         s32Peer = Bound(0);
     }
+    // The video part of that payload type sending to the peer, playing.
+    void PlayVideo(u8 u8Pt)
+    {
+        ASSERT_EQ(0, pstFunc->pfnVideoCreate(pvSource, u8Pt, 90000));
+        ASSERT_EQ(0, pstFunc->pfnVideoRtp(pvSource, "127.0.0.1", as32Socket[0], LocalPort(s32Peer), nullptr));
+        ASSERT_EQ(0, pstFunc->pfnPlay(pvSource));
+    }
     void TearDown() override
     {
         pstFunc->pfnDestroy(pvSource);
@@ -146,13 +160,8 @@ TEST_F(UdpSourceTest, SendsOnlyWhilePlaying)
 // path; a unit cut for another payload size is cut again.
 TEST_F(UdpSourceTest, LongUnitsLeaveAsSeparatePackets)
 {
-    ASSERT_EQ(0, pstFunc->pfnVideoCreate(pvSource, 96, 90000));
-    ASSERT_EQ(0, pstFunc->pfnVideoRtp(pvSource, "127.0.0.1", as32Socket[0], LocalPort(s32Peer), nullptr));
-    ASSERT_EQ(0, pstFunc->pfnPlay(pvSource));
-    Bytes vecNal(4 + 100000, 0x33);
-    vecNal[0] = vecNal[1] = vecNal[2] = 0;
-    vecNal[3] = 1;
-    vecNal[4] = 0x65;
+    PlayVideo(96);
+    Bytes vecNal = Unit(100000, {0x65});
     ASSERT_EQ(0, pstFunc->pfnVideoInput(pvSource, vecNal.data(), (u32)vecNal.size(), 1000000));
     RtpUnit_S stUnit;
     ASSERT_EQ(0, rtp_unit_cut(rtp_h264_packer(), vecNal.data(), (u32)vecNal.size(), MEDIA_TCP_VIDEO_PAYLOAD, 2000000,
@@ -183,11 +192,7 @@ TEST(MulticastSourceTest, DrainEmptiesSockets)
     ASSERT_EQ(0, pstFunc->pfnAudioCreate(pvSource, 97, 48000));
     ASSERT_EQ(0, pstFunc->pfnAudioRtcp(pvSource, "127.0.0.1", as32Socket[1], 9, nullptr));
     int s32Sender = Net_Udp();
-    struct sockaddr_in stTo;
-    memset(&stTo, 0, sizeof(stTo));
-    stTo.sin_family = AF_INET;
-    stTo.sin_port = htons(au16Port[1]);
-    stTo.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    struct sockaddr_in stTo = Net_Loopback(au16Port[1]);
     auto Queued = [&] {
         int n = -1;
         ioctl(as32Socket[1], FIONREAD, &n);
@@ -211,14 +216,8 @@ TEST(MulticastSourceTest, DrainEmptiesSockets)
 TEST_F(UdpSourceTest, WithoutSegmentationOffloadPacketsStillLeave)
 {
     ASSERT_EQ(0, system("ip link set lo mtu 1400"));
-    ASSERT_EQ(0, pstFunc->pfnVideoCreate(pvSource, 98, 90000));
-    ASSERT_EQ(0, pstFunc->pfnVideoRtp(pvSource, "127.0.0.1", as32Socket[0], LocalPort(s32Peer), nullptr));
-    ASSERT_EQ(0, pstFunc->pfnPlay(pvSource));
-    Bytes vecNal(4 + 10000, 0x44);
-    vecNal[0] = vecNal[1] = vecNal[2] = 0;
-    vecNal[3] = 1;
-    vecNal[4] = 0x26;
-    vecNal[5] = 0x01;
+    PlayVideo(98);
+    Bytes vecNal = Unit(10000, {0x26, 0x01});
     for (int s32Round = 0; s32Round < 2; s32Round++)
         EXPECT_EQ(0, pstFunc->pfnVideoInput(pvSource, vecNal.data(), (u32)vecNal.size(), 0));
     std::vector<Bytes> vecPkt = Drain(s32Peer);

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -33,53 +32,45 @@ static u16 RtpSocket_RandomPort(void)
     return (u16)((u32Range >> 16) + 2 * (((u32)rand_r(&uSeed) % (u32Count ? u32Count : 1)) / 2));
 }
 
-// A socket bound to pszAddr (null: any) and u16Port, or -1. bShared lets
-// other sockets bind the same port (a group a local client also joins);
-// pairs stay exclusive, so that two sessions never get the same port.
+// A socket bound to pszAddr (dotted IPv4, null: any) and u16Port, or -1.
+// bShared lets other sockets bind the same port (a group a local client
+// also joins); pairs stay exclusive, so that two sessions never get the
+// same port. bQuiet: a port in use is no news.
 static s32 RtpSocket_Bind(const char *pszAddr, u16 u16Port, bool bShared, bool bQuiet)
 {
-    struct addrinfo stHints, *pstList = nullptr;
-    char azPort[8];
-    memset(&stHints, 0, sizeof(stHints));
-    stHints.ai_family = AF_INET;   // the server is IPv4 only
-    stHints.ai_socktype = SOCK_DGRAM;
-    stHints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    snprintf(azPort, sizeof(azPort), "%u", u16Port);
-    s32 s32Ret = getaddrinfo(pszAddr, azPort, &stHints, &pstList);
-    if (s32Ret != 0) {
-        Debug_Log("[%s]: %s: getaddrinfo %s: %s\n", log_Time(), __func__, pszAddr ? pszAddr : "any",
-                  gai_strerror(s32Ret));
+    static const s32 s_s32On = 1, s_s32RcvBuf = RTP_SOCKET_RCVBUF;
+    struct sockaddr_in stAddr;
+    memset(&stAddr, 0, sizeof(stAddr));
+    stAddr.sin_family = AF_INET;
+    stAddr.sin_port = htons(u16Port);
+    if (pszAddr && inet_pton(AF_INET, pszAddr, &stAddr.sin_addr) != 1) {
+        Debug_Log("[%s]: %s: %s is no IPv4 address\n", log_Time(), __func__, pszAddr);
         return -1;
     }
-    static const s32 s_s32On = 1, s_s32RcvBuf = RTP_SOCKET_RCVBUF;
-    s32 s32Fd = -1;
-    for (struct addrinfo *pst = pstList; pst != nullptr && s32Fd < 0; pst = pst->ai_next) {
-        s32Fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (s32Fd < 0) {
-            Debug_Log("[%s]: %s: socket: %s\n", log_Time(), __func__, strerror(errno));
-            break;
-        }
-        bool bOk = true;
-        if (bShared && setsockopt(s32Fd, SOL_SOCKET, SO_REUSEADDR, &s_s32On, sizeof(s32)) < 0) {
-            Debug_Log("[%s]: Reusing ADDR failed\n", log_Time());
-            bOk = false;
-        }
-        if (bOk && setsockopt(s32Fd, SOL_SOCKET, SO_RCVBUF, &s_s32RcvBuf, sizeof(s32)) < 0) {
-            Debug_Log("[%s]: SO_RCVBUF failed\n", log_Time());
-            bOk = false;
-        }
-        if (bOk && bind(s32Fd, pst->ai_addr, pst->ai_addrlen) < 0) {
-            if (!bQuiet || errno != EADDRINUSE)
-                Debug_Log("[%s]: %s: bind %s:%u: %s\n", log_Time(), __func__, pszAddr ? pszAddr : "any", u16Port,
-                          strerror(errno));
-            bOk = false;
-        }
-        if (!bOk) {
-            close(s32Fd);
-            s32Fd = -1;
-        }
+    s32 s32Fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (s32Fd < 0) {
+        Debug_Log("[%s]: %s: socket: %s\n", log_Time(), __func__, strerror(errno));
+        return -1;
     }
-    freeaddrinfo(pstList);
+    bool bOk = true;
+    if (bShared && setsockopt(s32Fd, SOL_SOCKET, SO_REUSEADDR, &s_s32On, sizeof(s32)) < 0) {
+        Debug_Log("[%s]: Reusing ADDR failed\n", log_Time());
+        bOk = false;
+    }
+    if (bOk && setsockopt(s32Fd, SOL_SOCKET, SO_RCVBUF, &s_s32RcvBuf, sizeof(s32)) < 0) {
+        Debug_Log("[%s]: SO_RCVBUF failed\n", log_Time());
+        bOk = false;
+    }
+    if (bOk && bind(s32Fd, (struct sockaddr *)&stAddr, sizeof(stAddr)) < 0) {
+        if (!bQuiet || errno != EADDRINUSE)
+            Debug_Log("[%s]: %s: bind %s:%u: %s\n", log_Time(), __func__, pszAddr ? pszAddr : "any", u16Port,
+                      strerror(errno));
+        bOk = false;
+    }
+    if (!bOk) {
+        close(s32Fd);
+        return -1;
+    }
     return s32Fd;
 }
 
