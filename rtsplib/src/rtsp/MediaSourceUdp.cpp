@@ -45,8 +45,7 @@ struct MediaSourceUdp_S {
     std::atomic<u32> u32State;          // MediaSourceState_E
     UdpPart_S astPart[MEDIA_TRACKS];
     bool bMulticast;
-    std::atomic<bool> bDrainRun;
-    bool bDrainStarted;
+    std::atomic<s32> s32DrainRun;       // the drain thread runs while 1
     s32 s32WakeFd;                      // eventfd that ends the drain thread's wait
     pthread_t thDrain;
 };
@@ -181,7 +180,7 @@ static void *UdpSource_Drain(void *pvSource)
 {
     MediaSourceUdp_S *pstSource = (MediaSourceUdp_S *)pvSource;
     static thread_local u8 s_au8Drop[MEDIA_DRAIN_BUF];
-    while (pstSource->bDrainRun) {
+    while (pstSource->s32DrainRun) {
         if (pstSource->u32State != MEDIA_SOURCE_PLAYING) {
             usleep(MEDIA_DRAIN_IDLE_MS * 1000);
             continue;
@@ -215,12 +214,12 @@ static void *UdpSource_Drain(void *pvSource)
 static void UdpSource_Destroy(void *pvSource)
 {
     MediaSourceUdp_S *pstSource = (MediaSourceUdp_S *)pvSource;
-    if (pstSource->bDrainStarted) {
-        pstSource->bDrainRun = false;
+    if (pstSource->s32DrainRun) {
+        // The wake stays readable, so the thread's next wait ends at once.
         u64 u64One = 1;
         if (write(pstSource->s32WakeFd, &u64One, sizeof(u64One)) < 0)
             Debug_Log("[%s]: %s: wake: %s\n", log_Time(), __func__, strerror(errno));   // it ends within a poll
-        pthread_join(pstSource->thDrain, nullptr);
+        MAIN_Thread_Stop(&pstSource->thDrain, &pstSource->s32DrainRun);
     }
     if (pstSource->s32WakeFd >= 0)
         close(pstSource->s32WakeFd);
@@ -251,12 +250,10 @@ static void *UdpSource_Create(bool bMulticast)
         UdpSource_Destroy(pstSource);
         return nullptr;
     }
-    pstSource->bDrainRun = true;
-    if (MAIN_Thread_Create(&pstSource->thDrain, UdpSource_Drain, pstSource) != 0) {
+    if (MAIN_Thread_Start(&pstSource->thDrain, &pstSource->s32DrainRun, UdpSource_Drain, pstSource, nullptr) != 0) {
         UdpSource_Destroy(pstSource);
         return nullptr;
     }
-    pstSource->bDrainStarted = true;
     return pstSource;
 }
 
