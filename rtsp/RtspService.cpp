@@ -157,8 +157,9 @@ static void rtspFreeStream(RtspMediaStream_S *pstStream)
     delete pstStream;
 }
 
-// Withdraws the observers and ends every session. Caller holds the
-// service lock and the stream lock.
+// Withdraws the observers, then ends every session. Caller holds the
+// service lock but not the stream lock: the wrapper may hold a lock of
+// its own while it calls an observer, which takes the stream lock.
 static void rtspCloseStream(RtspMediaStream_S *pstStream)
 {
     RtspMediaStreamAttr_S *pstAttr = &pstStream->stAttr;
@@ -166,6 +167,7 @@ static void rtspCloseStream(RtspMediaStream_S *pstStream)
         Debug_Log("[%s]: %s: video observer not removed\n", log_Time(), __func__);
     if (pstAttr->stAudio.bAudioEnable && pstAttr->stAudio.pfnAudioRemoveObserver(&pstAttr->stAudio) < 0)
         Debug_Log("[%s]: %s: audio observer not removed\n", log_Time(), __func__);
+    std::lock_guard<std::mutex> lk(pstStream->mtx);
     while (pstStream->pstSessions)
         rtspEndSession(pstStream->pstSessions);
 }
@@ -180,10 +182,7 @@ s32 RTSPSEVER_Destroy(RtspService_S *pstService)
     {
         std::lock_guard<std::mutex> lk(pstService->mtx);
         while (RtspMediaStream_S *pstStream = pstService->pstStreams) {
-            {
-                std::lock_guard<std::mutex> lkStream(pstStream->mtx);
-                rtspCloseStream(pstStream);
-            }
+            rtspCloseStream(pstStream);
             pstService->pstStreams = pstStream->pstNext;
             rtspFreeStream(pstStream);
         }
@@ -282,11 +281,8 @@ s32 RTSPSEVER_RemoveMediaStream(RtspService_S *pstService, const char *pszPath)
     RtspMediaStream_S *pstStream = *ppstStream;
     if (pstStream == nullptr)
         return 0;
-    {
-        std::lock_guard<std::mutex> lkStream(pstStream->mtx);
-        rtspCloseStream(pstStream);
-        *ppstStream = pstStream->pstNext;
-    }
+    rtspCloseStream(pstStream);
+    *ppstStream = pstStream->pstNext;
     rtspFreeStream(pstStream);
     return 0;
 }

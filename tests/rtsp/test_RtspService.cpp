@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <regex>
+#include <thread>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -456,4 +457,29 @@ TEST_F(RtspServiceTest, MulticastGroupStopsAfterLastUser)
     EXPECT_FALSE(Flows());
     EXPECT_EQ(s32Fds, Test_OpenFds());
     close(s32Group);
+}
+
+// A stream can be withdrawn and published again while a frame thread
+// pushes through a wrapper that locks around its observer calls: the
+// service takes no stream lock while the observers are withdrawn.
+TEST_F(RtspServiceTest, StreamWithdrawnWhileFramesArrive)
+{
+    RtspClient stClient;
+    Setup(&stClient, UDP_VIDEO);
+    std::atomic<bool> bRun{true};
+    std::atomic<int> s32Pushed{0};
+    std::thread th([&] {
+        while (bRun) {
+            FakeStream_PushVideo(&stMain, {0, 0, 0, 1, 0x67, 0x11}, 1000);
+            s32Pushed++;
+        }
+    });
+    for (int i = 0; i < 2000; i++) {
+        ASSERT_EQ(0, RTSPSEVER_RemoveMediaStream(pstService, TEST_MAIN_PATH));
+        ASSERT_EQ(0, RTSPSEVER_AddMediaStream(pstService, &stMain.stAttr, TEST_MAIN_PATH, 0));
+    }
+    bRun = false;
+    th.join();
+    EXPECT_GT(s32Pushed.load(), 0);
+    EXPECT_EQ(0u, Sessions());
 }
