@@ -17,7 +17,7 @@
 #define RTSP_PROCESS_MS        1000
 
 enum RtspSessionState_E {
-    RTSP_SESSION_NEW = 0,
+    RTSP_SESSION_NEW = 0,                 // made by a SETUP that has not answered yet
     RTSP_SESSION_READY,
     RTSP_SESSION_PLAYING,
 };
@@ -104,7 +104,8 @@ struct RtspService_S {
     std::atomic<u32> u32Run;              // the RTSP thread goes on while 1
 };
 
-// Handlers registered with the server core (RtspMethods.cpp, RtspSetup.cpp).
+// Handlers registered with the server core (RtspSdp.cpp, RtspSetup.cpp,
+// RtspSession.cpp).
 void rtspOnDescribe(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri);
 void rtspOnSetup(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, const char *pszSession,
                  const RtspHeaderTransport_S *pastTransport, u32 u32Num);
@@ -124,9 +125,10 @@ void rtspAudioError(const RtspFrameObserver_S *pstObserver, s32 s32Error);
 // Look-ups (RtspService.cpp). The service of a handler's parameter, with
 // its lock taken (null: none, no lock); the stream whose name occurs in
 // the path (caller holds the service lock); the session of that exact id
-// (caller holds the stream lock).
+// (caller holds the stream lock). RtspStreamLock_S: the locks a handler
+// holds while it runs, taken by rtspLockStream, which returns 0 or the
+// status to answer (500 no service, 400 bad URI, 404 no stream).
 RtspService_S *rtspLockServer(void *pvParam);
-// The service and stream locks a request's handler holds while it runs.
 struct RtspStreamLock_S {
     RtspService_S *pstService = nullptr;
     RtspMediaStream_S *pstStream = nullptr;
@@ -138,8 +140,6 @@ struct RtspStreamLock_S {
             pstService->mtx.unlock();
     }
 };
-// Finds the stream of a request URI and takes both locks: 0, or the
-// status to answer (500 no service, 400 bad URI, 404 no stream).
 s32 rtspLockStream(void *pvParam, const char *pszUri, RtspStreamLock_S *pstLock);
 RtspMediaStream_S *rtspFindStream(RtspService_S *pstService, const char *pszPath);
 RtspSession_S *rtspFindSession(RtspMediaStream_S *pstStream, const char *pszSession);
