@@ -12,6 +12,7 @@ enum MiModId_E {
     MI_MODULE_SYS  = 0,
     MI_MODULE_VENC = 2,
     MI_MODULE_AI   = 4,
+    MI_MODULE_AO   = 5,
     MI_MODULE_VIF  = 6,
     MI_MODULE_VPE  = 7,
     MI_MODULE_SNR  = 9,
@@ -64,5 +65,9 @@ s32 MI_SYS_UnBindChnPort(const MiSysChnPort_S *pstSrc, const MiSysChnPort_S *pst
 s32 MI_SYS_GetBindbyDest(const MiSysChnPort_S *pstDst, MiSysChnPort_S *pstSrc);
 s32 MI_SYS_SetChnOutputPortDepth(const MiSysChnPort_S *pstPort, u32 u32UserFrameDepth,
                                  u32 u32BufQueueDepth);
+// A descriptor that is readable while the output port holds a frame for
+// the caller; each call gives a new one, closed with MI_SYS_CloseFd.
+s32 MI_SYS_GetFd(const MiSysChnPort_S *pstPort, s32 *ps32Fd);
+s32 MI_SYS_CloseFd(s32 s32Fd);
 
 #endif

@@ -13,6 +13,7 @@
 #define PLATFORM_HOST_HOSTMEDIA_H
 
 #include "core/Types.h"
+#include "platform/MiAo.h"
 #include "platform/MiVenc.h"
 #include "platform/MiVpe.h"
 
@@ -33,6 +34,28 @@ struct HostVpeInfo_S {
     u32 au32PortWidth[MI_VPE_MAX_PORT], au32PortHeight[MI_VPE_MAX_PORT];
 };
 
+// The audio input's tone: a sine of this frequency on each channel.
+#define HOST_AI_TONE_LEFT_HZ   1000
+#define HOST_AI_TONE_RIGHT_HZ  1500
+#define HOST_AI_TONE_PEAK      8000      // of 32767
+
+struct HostAiInfo_S {
+    bool bEnabled;
+    MiAudioAttr_S stAttr;
+    u32 u32ChnMask;                  // enabled channels
+    u64 au64Frames[MI_AI_MAX_CHN];   // captured
+    u32 au32Dropped[MI_AI_MAX_CHN];  // not kept for the caller
+    u32 au32Held[MI_AI_MAX_CHN];     // taken and not released
+    u32 u32UserFds;                  // open MI_SYS_GetFd descriptors
+};
+
+struct HostAoInfo_S {
+    bool bEnabled;
+    MiAudioAttr_S stAttr;
+    u32 u32ChnMask;
+    u64 u64Frames, u64Bytes;         // played
+};
+
 struct HostMedia_S {
     bool bInit;                      // MI_SYS_Init called
     bool bPadEnabled, bPadOutput;
@@ -45,6 +68,8 @@ struct HostMedia_S {
     HostVpeInfo_S astVpe[MI_VPE_MAX_CHN];
     HostVencInfo_S astVenc[MI_VENC_MAX_CHN];
     u32 u32GopsBuilt;                // encoded since the process started
+    HostAiInfo_S astAi[MI_AI_MAX_DEV];
+    HostAoInfo_S astAo[MI_AO_MAX_DEV];
 };
 
 // A copy of the engine's state.
@@ -56,6 +81,10 @@ void HostMedia_Reset(void);
 
 // The HDMI receiver's CSI-2 output into the capture pad, on or off.
 void HostPad_SetOutput(bool bOn);
+
+// Frames of an audio-input channel come u32Bytes short, as from a capture
+// that lost samples (0: whole frames again).
+void HostAi_SetShortfall(u32 u32Dev, u32 u32Chn, u32 u32Bytes);
 
 // Sample rate reported by custom command 2; 0: the input has no audio.
 void HostPad_SetAudio(u32 u32SampleRate);

@@ -16,6 +16,7 @@ struct HostBindRule_S {
 static const HostBindRule_S s_astBindRules[] = {
     { MI_MODULE_VIF, MI_MODULE_VPE,  (1u << MI_SYS_BIND_FRAME) | (1u << MI_SYS_BIND_REALTIME) },
     { MI_MODULE_VPE, MI_MODULE_VENC, 1u << MI_SYS_BIND_FRAME },
+    { MI_MODULE_AI,  MI_MODULE_AO,   1u << MI_SYS_BIND_FRAME },
 };
 
 // Ports a module has: ids below these limits.
@@ -25,6 +26,8 @@ static const HostPortRange_S s_astPortRanges[] = {
     { MI_MODULE_VIF,  MI_VIF_MAX_DEV, MI_VIF_MAX_CHN,  MI_VIF_MAX_PORT },
     { MI_MODULE_VPE,  1,              MI_VPE_MAX_CHN,  MI_VPE_MAX_PORT },
     { MI_MODULE_VENC, MI_VENC_DEV_JPEG + 1, MI_VENC_MAX_CHN, 1 },
+    { MI_MODULE_AI,   MI_AI_MAX_DEV,  MI_AI_MAX_CHN,   1 },
+    { MI_MODULE_AO,   MI_AO_MAX_DEV,  MI_AO_MAX_CHN,   1 },
 };
 
 static const u32 HOST_LATE_RESYNC_MS = 1000;   // a clock this late starts afresh
@@ -69,6 +72,8 @@ static bool HostSys_DstExists(HostEngine_S *pstEng, const MiSysChnPort_S *pstDst
 {
     if (pstDst->enModId == MI_MODULE_VPE)
         return pstEng->astVpe[pstDst->u32ChnId].bCreated && pstDst->u32PortId == 0;
+    if (pstDst->enModId == MI_MODULE_AO)
+        return HostAo_Exists(pstEng, pstDst);
     const HostVencChn_S &stChn = pstEng->astVenc[pstDst->u32ChnId];
     return stChn.bCreated && HostVenc_DevId(stChn.stAttr.stVeAttr.enType) == pstDst->u32DevId;
 }
@@ -180,9 +185,12 @@ s32 MI_SYS_SetChnOutputPortDepth(const MiSysChnPort_S *pstPort, u32 u32UserFrame
     s32 s32Ret = HostSys_Check(pstEng, pstPort, pstPort);
     if (s32Ret != MI_SUCCESS)
         return s32Ret;
-    // Pictures here are not held in output ports, so the depths are only checked.
     if (!HostSys_PortExists(pstPort) || u32UserFrameDepth > u32BufQueueDepth || u32BufQueueDepth > 16)
         return MI_ERR(MI_MODULE_SYS, MI_ERR_ILLEGAL_PARAM);
+    // Only audio frames wait in output ports here; pictures go through
+    // the binds, so their depths are only checked.
+    if (pstPort->enModId == MI_MODULE_AI)
+        pstEng->astAiDev[pstPort->u32DevId].astChn[pstPort->u32ChnId].u32UserDepth = u32UserFrameDepth;
     return MI_SUCCESS;
 }
 
@@ -311,6 +319,7 @@ void HostMedia_Get(HostMedia_S *pstState)
         stInfo.u32Idrs = stChn.u32Idrs;
     }
     pstState->u32GopsBuilt = HostGop_Built();
+    HostAudio_Fill(pstEng, pstState);
 }
 
 void HostMedia_Reset(void)
@@ -319,6 +328,7 @@ void HostMedia_Reset(void)
     HostEngine_S *pstEng = l.pstEng;
     HostCapture_Reset(pstEng);
     HostVenc_Reset(pstEng);
+    HostAudio_Reset(pstEng);
     pstEng->binds.clear();
     pstEng->u64ViFrames = 0;
     HostEngine_Changed(pstEng);

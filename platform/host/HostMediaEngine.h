@@ -14,6 +14,7 @@
 #include "platform/MiVenc.h"
 #include "platform/MiVif.h"
 #include "platform/MiVpe.h"
+#include "platform/host/HostMediaAudio.h"
 
 struct HostGop_S;
 
@@ -71,13 +72,15 @@ struct HostVencChn_S {
 struct HostEngine_S {
     std::mutex mutex;                    // guards everything below
     std::condition_variable cvClock;     // the frame clock waits for changes here
-    std::condition_variable cvStream;    // MI_VENC_GetStream waits for pictures here
+    std::condition_variable cvStream;    // MI_VENC_GetStream and MI_AI_GetFrame wait here
     bool bInit;
     HostPad_S stPad;
     HostVifDev_S astVifDev[MI_VIF_MAX_DEV];
     HostVifPort_S astVifPort[MI_VIF_MAX_CHN][MI_VIF_MAX_PORT];
     HostVpeChn_S astVpe[MI_VPE_MAX_CHN];
     HostVencChn_S astVenc[MI_VENC_MAX_CHN];
+    HostAiDev_S astAiDev[MI_AI_MAX_DEV];
+    HostAoDev_S astAoDev[MI_AO_MAX_DEV];
     std::vector<std::pair<MiSysChnPort_S, MiSysChnPort_S>> binds;   // source, destination
     u64 u64ViFrames;                     // pictures the video input delivered
 };
