@@ -7,6 +7,7 @@
 
 #include "core/Types.h"
 #include "extension/Uart.h"
+#include "media/MainMedia.h"
 #include "net/NetConfig.h"
 
 #define MAIN_EDID_LEN     256
@@ -29,6 +30,7 @@ struct MainServerAttr_S {
     s32 bAiCapStart;             // 1 while audio capture runs
     s32 bMediaSend;              // 1 lets the frame sender pass frames on
     s32 enSample;                // rate of the running audio capture, MAIN_SAMPLE_NONE
+    MainMediaAttr_S stMainMediaAttr;
     NetServerConfig_S stConifg;  // network record
     HalAttr_S stHalAttr;
     u8 au8CopyEdid[MAIN_EDID_LEN];

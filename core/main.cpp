@@ -18,6 +18,7 @@
 #include "extension/Soip.h"
 #include "extension/TcpServer.h"
 #include "extension/Usb.h"
+#include "media/MainMedia.h"
 #include "net/NetConfig.h"
 #include "upgrade/Image.h"
 #include "upgrade/Upgrade.h"
@@ -25,9 +26,6 @@
 
 #define MAIN_PASS_MS       500
 #define MAIN_AVAHI_START   "/customer/avahi-daemon -D --file=/etc/avahi/avahi-daemon.conf"
-#define MAIN_SNAP_FILE     "/tmp/snap.jpg"
-
-std::mutex snap_mutex;   // the snapshot file
 
 // A failed start-up step is logged as "<step> failed with <code>!" and the
 // start-up goes on.

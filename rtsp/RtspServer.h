@@ -1,15 +1,78 @@
-// The stream publishing wrapper: the descriptors of the published streams.
+// The stream publishing wrapper: the one door between the application and
+// the RTSP service. It publishes the box's streams in up to 16 slots,
+// answers the service's questions about them through the registered
+// stream-information procedure, splits encoded pictures into NAL units
+// and pushes them and the audio frames to each stream's observers.
+// Lock order: slot, then the service's locks (service list, stream,
+// session), then the slot's parameter-set lock.
 #ifndef RTSP_RTSPSERVER_H
 #define RTSP_RTSPSERVER_H
 
-#include "core/Types.h"
+#include <atomic>
+#include <cstddef>
 
-#define RTSP_STREAM_NAME_LEN 128
+#include "core/Types.h"
+#include "media/MediaAudio.h"
+#include "platform/MiVenc.h"
+
+#define RTSP_STREAM_NAME_LEN   128
+#define RTSP_MAX_STREAMS       16
+#define RTSP_IDR_CHANNELS      2          // main and sub
+#define RTSP_INFO_VIDEO        1          // kinds of the stream-information procedure
+#define RTSP_INFO_AUDIO        2
+#define RTSP_MULTICAST_VPORT   5002
+#define RTSP_MULTICAST_APORT   5003
+
+struct NetServerConfig_S;
+struct RtspServerAttr_S;                  // the wrapper context
 
 struct RtspStreamDesc_S {
     u32 bStart;                                // 1 once the stream is published
     u32 s32StreamId;                           // 0 main, 1 sub
     char azStreamName[RTSP_STREAM_NAME_LEN];   // "main/av_stream", "sub/av_stream"
 };
+
+// Fills pvInfo for a stream: an RtspVideoInfo_S for RTSP_INFO_VIDEO, an
+// RtspAudioInfo_S for any other kind (rtsp/RtspTypes.h). 0 or -1.
+typedef s32 RtspServerStreamInfoProc(u32 u32StreamId, u32 u32Kind, void *pvInfo);
+
+// 1: a client asked the channel for a key frame; the supervisor serves and clears it.
+extern std::atomic<s32> g_bRequestIDR[RTSP_IDR_CHANNELS];
+
+// Application glue on the RTSP block of the network record (bRtspStart,
+// hRtspServer, the stream descriptors). 0, or -1 unless said.
+s32 MAIN_RtspServer_Init(NetServerConfig_S *pstNet);
+s32 MAIN_RtspServer_deInit(NetServerConfig_S *pstNet);
+// -1 while the wrapper is down; a stream the wrapper refuses is logged and gives 0.
+s32 MAIN_RtspServer_StartStream(NetServerConfig_S *pstNet, RtspStreamDesc_S *pstDesc);
+s32 MAIN_RtspServer_StopStream(NetServerConfig_S *pstNet, RtspStreamDesc_S *pstDesc);
+// The number of sessions of the stream; 0 while it is not published.
+s32 MAIN_RtspServer_GetStreamInfo(NetServerConfig_S *pstNet, RtspStreamDesc_S *pstDesc);
+// Both streams stopped and published again, for a new device ID.
+s32 MAIN_RTSP_Restart(void);
+// The stream's multicast group as dotted text into pszOut; always 0.
+s32 MAIN_get_main_RTSP_multicast_ip(s32 s32DeviceId, char *pszOut, size_t sizeOut);
+s32 MAIN_get_sub_RTSP_multicast_ip(s32 s32DeviceId, char *pszOut, size_t sizeOut);
+RtspServerStreamInfoProc MAIN_Rtspserver_StreamInfo;
+
+// The wrapper. Init gives the context with the service created and
+// running, or null.
+RtspServerAttr_S *RtspServer_Init(void);
+s32 RtspServer_DeInit(RtspServerAttr_S *pstCtx);
+s32 RtspServer_register(RtspServerAttr_S *pstCtx, RtspServerStreamInfoProc *pfnProc);
+// Publishes slot s32StreamId as "live/<name>": 0, 1 when the slot is in
+// use already, -1. Stop: 0, 1 for a free slot, -1.
+s32 RtspServer_StartStream(RtspServerAttr_S *pstCtx, s32 s32StreamId, const char *pszName);
+s32 RtspServer_StopStream(RtspServerAttr_S *pstCtx, s32 s32StreamId);
+s32 RtspServer_GetStreamInfo(RtspServerAttr_S *pstCtx, s32 s32StreamId, u32 *pu32Count);
+// Frame pushes, from any thread; a frame for a stream that is not
+// published is dropped with 0. The PCM push writes the sample rate into
+// the frame's data at u32Len / 2 (layout: media/MediaFrame.h).
+s32 RtspServer_SendVFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, const MiVencStream_S *pstStream);
+s32 RtspServer_SendAFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, const MediaAudioFrame_S *pstFrame);
+s32 RtspServer_SendAPCMFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, u32 u32SampleRate,
+                             MediaAudioFrame_S *pstFrame);
+// A private SEI unit carrying the HDCP state.
+s32 RtspServer_SendVSEICmdFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, u8 u8HdcpState);
 
 #endif
