@@ -20,12 +20,15 @@
 #include "extension/Usb.h"
 #include "media/MainMedia.h"
 #include "net/NetConfig.h"
+#include "rtsp/RtspServer.h"
 #include "upgrade/Image.h"
 #include "upgrade/Upgrade.h"
 #include "web/Pipe.h"
 
 #define MAIN_PASS_MS       500
 #define MAIN_AVAHI_START   "/customer/avahi-daemon -D --file=/etc/avahi/avahi-daemon.conf"
+
+static s32 s_bMediaFrameList;   // MEDIA_LIST set up
 
 // A failed start-up step is logged as "<step> failed with <code>!" and the
 // start-up goes on.
@@ -89,6 +92,9 @@ int main(void)
     }
     g_bFileDebugOn = g_stConfigAttr.stMisc.s32FileDebug;
 
+    MAIN_Check(MAIN_Media_Frame_Init(&s_bMediaFrameList), "MAIN_Media_Frame_Init");
+    MAIN_Check(MAIN_Media_Frame_Start(), "MAIN_Media_Frame_Start");
+
     if (MAIN_Check_Update_Status() != 0) {
         Debug_Log("[%s]: Update Fail!\n", log_Time());
         return 0;
@@ -119,6 +125,20 @@ int main(void)
     MAIN_Check(MAIN_Net_Conifg(pstNet), "MAIN_Net_Conifg");
     MAIN_Check(MAIN_Set_Hostname(), "MAIN_Start_avahi");
     MAIN_Check(MAIN_Dhcpclient_Start(&pstNet->stDhcp), "MAIN_Dhcpclient_Start");
+
+    s32Ret = MAIN_RtspServer_Init(pstNet);
+    if (s32Ret == 0)
+        s32Ret = MAIN_RtspServer_StartStream(pstNet, &pstNet->stMainStream);
+    if (s32Ret == 0)
+        s32Ret = MAIN_RtspServer_StartStream(pstNet, &pstNet->stSubStream);
+    if (s32Ret != 0) {
+        Debug_Log("[%s]: MAIN_RtspServer_StartStream failed with %#x!\n", log_Time(), s32Ret);
+        return -1;
+    }
+
+    MainMediaAttr_S *pstMedia = &g_stMainServerAttr.stMainMediaAttr;
+    MAIN_Media_DefConifg(pstMedia);
+    MAIN_Check(MAIN_Media_Start(pstMedia), "MAIN_Media_Start");
     Led_Init();
 
     MAIN_Check(MAIN_TcpServer_start(TCP_SERVER_PORT), "MAIN_TcpServer_start");
