@@ -1,0 +1,47 @@
+// Test helpers for the audio half: the frequency of a tone, ADTS headers,
+// and a libavcodec AAC decoder for what the encoder made.
+#ifndef TESTS_MEDIA_MEDIATESTAUDIO_H
+#define TESTS_MEDIA_MEDIATESTAUDIO_H
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "core/Types.h"
+
+typedef std::vector<u8> TestBytes;
+
+struct TestAdts_S {
+    bool bValid;                     // sync word, MPEG-4, layer 0, no CRC
+    u32 u32Profile;                  // audio object type - 1
+    u32 u32Rate;
+    u32 u32Channels;
+    u32 u32FrameLen;                 // header included
+};
+
+struct TestPcm_S {
+    u32 u32Rate, u32Channels;
+    std::vector<s16> left, right;    // right empty for mono
+    u32 u32Errors;                   // frames the decoder refused
+};
+
+TestAdts_S TestAudio_Adts(const u8 *pu8, u32 u32Len);
+// Decodes ADTS frames, one frame each.
+TestPcm_S TestAudio_DecodeAdts(const std::vector<TestBytes> &frames);
+// The frequency of a tone from its zero crossings (with hysteresis).
+double TestAudio_Frequency(const s16 *ps16, u32 u32Count, u32 u32Step, u32 u32Rate);
+double TestAudio_Frequency(const std::vector<s16> &samples, u32 u32Rate);
+
+// Polls cond every 5 ms for up to u32Ms; true once it held.
+template <typename Cond> bool Test_WaitFor(Cond cond, u32 u32Ms = 5000)
+{
+    auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(u32Ms);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > tEnd)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+#endif

@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "config/ConfigAttr.h"
+#include "core/Main.h"
+#include "media/MainMedia.h"
+#include "media/MediaFrame.h"
+#include "platform/host/HostMedia.h"
+#include "tests/media/MainMediaTest.h"
+#include "tests/media/MediaTestAudio.h"
+#include "tests/support/Child.h"
+#include "tests/support/Files.h"
+
+static HostMedia_S State(void)
+{
+    HostMedia_S st;
+    HostMedia_Get(&st);
+    return st;
+}
+
+// A JPEG stream of packs holding "<junk>" + text from u32Offset on.
+struct TestJpeg_S {
+    std::vector<std::string> data;
+    std::vector<MiVencPack_S> packs;
+    MiVencStream_S stStream;
+
+    TestJpeg_S(std::initializer_list<std::string> texts, u32 u32Offset)
+    {
+        for (const std::string &text : texts)
+            data.push_back(std::string(u32Offset, 'x') + text);
+        for (std::string &str : data) {
+            MiVencPack_S stPack = MiVencPack_S();
+            stPack.pu8Addr = (u8 *)str.data();
+            stPack.u32Len = (u32)str.size();
+            stPack.u32Offset = u32Offset;
+            stPack.u32DataNum = 1;
+            stPack.asPackInfo[0] = {MI_VENC_JPEG_PACK_PICTURE, u32Offset, (u32)str.size() - u32Offset};
+            packs.push_back(stPack);
+        }
+        stStream = {packs.data(), (u32)packs.size(), 1};
+    }
+};
+
+struct MainMediaTest : public testing::Test {
+    void SetUp() override
+    {
+        MAIN_Var_Init();
+        g_stMainServerAttr.bMediaSend = 1;
+        g_snap_file = 0;
+        ASSERT_EQ(0, MEDIA_LIST_Init());
+    }
+    void TearDown() override
+    {
+        MAIN_Media_Frame_Stop();
+        HI_Media_Aenc_Stop(0);
+        HI_MEDIA_Aenc_RegisterNotify(nullptr);
+        HI_Media_Ai_StopManualMode(0);
+        MEDIA_LIST_DelAll();
+        AAC_DeInit();
+        HostMedia_Reset();
+        unlink(MAIN_SNAP_FILE);
+    }
+};
+
+// The defaults follow the settings: encoder types, sizes, bit rates and
+// audio codecs of both streams; the rest is fixed.
+TEST_F(MainMediaTest, DefaultsComeFromTheSettings) {
+    TestMedia_Config(true);
+    const MainMediaAttr_S &st = g_stMainServerAttr.stMainMediaAttr;
+    EXPECT_EQ((u32)MEDIA_VENC_H265, st.stMainVencAttr.enVencType);
+    EXPECT_EQ((u32)MEDIA_VENC_H264, st.stSubVencAttr.enVencType);
+    EXPECT_EQ((u32)MEDIA_VENC_JPEG, st.stJpegVencAttr.enVencType);
+    EXPECT_EQ(1280u, st.stMainVencAttr.u32Width);
+    EXPECT_EQ(360u, st.stSubVencAttr.u32Height);
+    EXPECT_EQ(1280u, st.stJpegVencAttr.u32Width);
+    EXPECT_EQ(2000u, st.stJpegVencAttr.u32BitRate);
+    EXPECT_EQ(500u, st.stSubVencAttr.u32BitRate);
+    EXPECT_EQ((u32)MEDIA_RC_VBR, st.stMainVencAttr.enRcMode);
+    EXPECT_EQ((u32)MEDIA_RC_CBR, st.stJpegVencAttr.enRcMode);
+    EXPECT_EQ(60u, st.stSubVencAttr.u32Gop);
+    EXPECT_EQ(MAIN_AUDIO_CODEC_AAC, st.enMainAudioCodec);
+    EXPECT_EQ(MAIN_AUDIO_CODEC_PCM, st.enSubAudioCodec);
+    EXPECT_EQ(12u, st.u32TimingCode);
+    EXPECT_EQ(3456000u, st.au32PoolPlan[1]);
+    EXPECT_EQ(1200u, st.au32PortHeight[2]);
+    EXPECT_EQ(2, st.as32VencChn[2]);
+    EXPECT_EQ((u32)MEDIA_VI_MIPI, st.stViAttr.enViMode);
+    EXPECT_EQ(1024u, st.stAoAttr.u32PtNumPerFrm);
+    EXPECT_EQ(1u, st.stAiAttr.enSoundmode);
+    TestMedia_Config(false);
+    EXPECT_EQ(MAIN_AUDIO_CODEC_PCM, st.enMainAudioCodec);
+    EXPECT_EQ(MAIN_AUDIO_CODEC_AAC, st.enSubAudioCodec);
+}
+
+// Every captured frame becomes one PCM frame and is played locally; with
+// a stream on AAC it also becomes an AAC frame (once the encoder has
+// filled up), with both on PCM never.
+TEST_F(MainMediaTest, CapturedAudioIsQueuedAsPcmAndAac) {
+    for (bool bAac : {true, false}) {
+        TestMedia_Config(true);
+        if (!bAac)
+            g_stMainServerAttr.stMainMediaAttr.enMainAudioCodec = MAIN_AUDIO_CODEC_PCM;
+        ASSERT_EQ(0, MAIN_Media_Start(&g_stMainServerAttr.stMainMediaAttr));
+        TestMedia_StartAudio(false);
+        ASSERT_TRUE(Test_WaitFor([] { return State().astAo[0].u64Frames >= 8; }));
+        TestMedia_StopAudio();
+        u32 u32Played = (u32)State().astAo[0].u64Frames, u32Pcm = 0;
+        EXPECT_EQ(0u, MEDIA_LIST_GetCurFramCnt(&u32Pcm));
+        EXPECT_EQ(u32Played, u32Pcm);
+        u32 u32Aac = 0;
+        while (MediaFrameNode_S *pstNode = AAC_LIST_GetOneFram(0)) {
+            EXPECT_TRUE(TestAudio_Adts((const u8 *)pstNode->stAudio.apData[0], pstNode->stAudio.u32Len).bValid);
+            AAC_LIST_DelOneFram(pstNode);
+            u32Aac++;
+        }
+        if (bAac) {
+            EXPECT_GE(u32Aac + 2, u32Played);
+            EXPECT_LE(u32Aac, u32Played);
+        } else {
+            EXPECT_EQ(0u, u32Aac);
+        }
+        MEDIA_LIST_DelAll();
+        HostMedia_Reset();
+    }
+}
+
+static std::atomic<u32> s_u32AacFrames;
+static s32 Test_AacFrame(s32 s32Chn, MediaAudioFrame_S *pstFrame)
+{
+    if (s32Chn == 0 && TestAudio_Adts((const u8 *)pstFrame->apData[0], pstFrame->u32Len).bValid)
+        s_u32AacFrames++;
+    return 0;
+}
+
+// The AAC sender hands each queued frame to the AAC callback until stopped.
+TEST_F(MainMediaTest, AacSenderDrainsTheQueueIntoTheCallback) {
+    TestMedia_Config(true);
+    ASSERT_EQ(0, MAIN_Media_Start(&g_stMainServerAttr.stMainMediaAttr));
+    HI_MEDIA_Aenc_RegisterNotify(Test_AacFrame);
+    s_u32AacFrames = 0;
+    TestMedia_StartAudio(true);
+    EXPECT_EQ(0, HI_Media_Aenc_Start(0));   // running already: no second thread
+    ASSERT_TRUE(Test_WaitFor([] { return s_u32AacFrames >= 5; }));
+    TestMedia_StopAudio();
+    ASSERT_EQ(0, HI_Media_Aenc_Stop(0));
+    u32 u32Seen = s_u32AacFrames;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(u32Seen, s_u32AacFrames.load());
+}
+
+// The frame sender takes every frame off the queue, whether it may send
+// or not: frames never pile up while sending is off.
+TEST_F(MainMediaTest, FrameSenderDrainsTheQueueWhileSendingIsOff) {
+    s32 bInit = 0;
+    ASSERT_EQ(0, MAIN_Media_Frame_Init(&bInit));
+    EXPECT_EQ(1, bInit);
+    ASSERT_EQ(0, MAIN_Media_Frame_Start());
+    for (s32 bSend : {0, 1}) {
+        g_stMainServerAttr.bMediaSend = bSend;   // the wrapper is down either way
+        for (u32 i = 0; i < 20; i++) {
+            MediaFrameNode_S *pstNode = new MediaFrameNode_S();
+            pstNode->enFrameKind = MEDIA_FRAME_PCM;
+            pstNode->stAudio.apData[0] = calloc(1, MEDIA_PCM_BUF_LEN);
+            pstNode->stAudio.u32Len = 4096;
+            ASSERT_EQ(0, MEDIA_LIST_Add(pstNode));
+        }
+        EXPECT_TRUE(Test_WaitFor([] {
+            u32 u32Audio;
+            MEDIA_LIST_GetCurFramCnt(&u32Audio);
+            return u32Audio == 0;
+        }));
+    }
+    ASSERT_EQ(0, MAIN_Media_Frame_Stop());
+}
+
+// A picture of several packs is written as their concatenation from each
+// pack's offset, readable by all, and marked as there.
+TEST_F(MainMediaTest, SnapshotIsThePacksConcatenated) {
+    TestJpeg_S stJpeg({"\xFF\xD8 first", " second \xFF\xD9"}, 3);
+    ASSERT_EQ(0, MAIN_Media_Venc_GetVENCStreamProc(MEDIA_JPEG_VENC_CHN, &stJpeg.stStream));
+    EXPECT_EQ("\xFF\xD8 first second \xFF\xD9", File_Read(MAIN_SNAP_FILE));
+    struct stat st;
+    ASSERT_EQ(0, stat(MAIN_SNAP_FILE, &st));
+    EXPECT_EQ(0777u, st.st_mode & 0777);
+    EXPECT_NE(0, access(MAIN_SNAP_TMP_FILE, F_OK));
+    EXPECT_EQ(1, g_snap_file.load());
+}
+
+// A picture that cannot be written whole leaves the old one and no
+// temporary file behind.
+TEST_F(MainMediaTest, FailedSnapshotKeepsTheOldPicture) {
+    TestJpeg_S stOld({"old picture"}, 0);
+    ASSERT_EQ(0, HI_Media_Save_SnapShot(&stOld.stStream));
+    std::string strBig(64 * 1024, 'b');
+    TestJpeg_S stBig({strBig}, 0);
+    int s32Status = -1;
+    Child_Run(
+        [&stBig] {
+            signal(SIGXFSZ, SIG_IGN);
+            struct rlimit stLimit = {4096, 4096};
+            setrlimit(RLIMIT_FSIZE, &stLimit);
+            _exit(HI_Media_Save_SnapShot(&stBig.stStream) == -1 ? 0 : 1);
+        },
+        &s32Status);
+    EXPECT_EQ(0, s32Status);
+    EXPECT_EQ("old picture", File_Read(MAIN_SNAP_FILE));
+    EXPECT_NE(0, access(MAIN_SNAP_TMP_FILE, F_OK));
+}
+
+// A reader never sees a part of a picture: the file is replaced in one step.
+TEST_F(MainMediaTest, SnapshotIsReplacedAtomically) {
+    TestJpeg_S stA({std::string(100000, 'a')}, 0), stB({std::string(30000, 'b')}, 0);
+    ASSERT_EQ(0, HI_Media_Save_SnapShot(&stA.stStream));
+    std::atomic<bool> bRun{true};
+    std::atomic<u32> u32Bad{0}, u32Reads{0};
+    std::thread reader([&] {
+        while (bRun) {
+            std::string str = File_Read(MAIN_SNAP_FILE);
+            u32Reads++;
+            if (str != stA.data[0] && str != stB.data[0])
+                u32Bad++;
+        }
+    });
+    for (u32 i = 0; i < 200; i++)
+        ASSERT_EQ(0, HI_Media_Save_SnapShot(i % 2 ? &stA.stStream : &stB.stStream));
+    bRun = false;
+    reader.join();
+    EXPECT_GT(u32Reads.load(), 0u);
+    EXPECT_EQ(0u, u32Bad.load());
+}
+
+// The glue's stop takes a running pipeline down to nothing; the JPEG
+// channel's first picture became the snapshot; the input format code
+// follows the captured timing.
+TEST_F(MainMediaTest, PipelineStopsWhole) {
+    TestMedia_Config(true);
+    ASSERT_EQ(0, MAIN_Media_Start(&g_stMainServerAttr.stMainMediaAttr));
+    TestMedia_BuildVideo();
+    EXPECT_EQ(12u, g_stMainServerAttr.stMainMediaAttr.u32TimingCode);
+    ASSERT_TRUE(Test_WaitFor([] { return g_snap_file == 1; }, 30000));
+    EXPECT_EQ("\xFF\xD8", File_Read(MAIN_SNAP_FILE).substr(0, 2));
+    HostMedia_S st = State();
+    EXPECT_EQ(4u, st.u32Binds);
+    TestMedia_StopVideo();
+    st = State();
+    EXPECT_EQ(0u, st.u32Binds);
+    EXPECT_FALSE(st.astVpe[0].bCreated);
+    for (u32 i = 0; i < 3; i++)
+        EXPECT_FALSE(st.astVenc[i].bCreated);
+    EXPECT_FALSE(st.bViDelivering);
+    EXPECT_EQ(-1, MAIN_Media_Stop(&g_stMainServerAttr.stMainMediaAttr));
+
+    MainMediaAttr_S &stAttr = g_stMainServerAttr.stMainMediaAttr;
+    stAttr.stViAttr = {MEDIA_VI_MIPI, 1280, 720, MEDIA_SCAN_PROGRESSIVE, 0, 60, 60};
+    ASSERT_EQ(0, MAIN_Media_Vi_Statr(&stAttr, 0));
+    EXPECT_EQ(8u, stAttr.u32TimingCode);
+    EXPECT_EQ(0, MAIN_Media_Vi_Stop(&stAttr, 1));
+}
