@@ -1,0 +1,119 @@
+// The streams end to end inside one process: the media stand-in's encoded
+// video and tone go through the media glue, the frame queues and the
+// wrapper to real clients (ffprobe, ffmpeg, GStreamer) and to a plain
+// RTSP client for the PCM stream.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "core/Main.h"
+#include "media/MainMedia.h"
+#include "media/MediaFrame.h"
+#include "platform/host/HostMedia.h"
+#include "tests/media/MainMediaTest.h"
+#include "tests/media/MediaTestAudio.h"
+#include "tests/rtsp/StreamLiveTest.h"
+
+#define MAIN_URI "rtsp://127.0.0.1:554/live/main/av_stream"
+#define SUB_URI  "rtsp://127.0.0.1:554/live/sub/av_stream"
+
+// Output lines of ffprobe that describe a stream of this type.
+static std::string ProbeLine(const std::string &strOut, const std::string &strType)
+{
+    size_t pos = strOut.find("codec_type=" + strType);
+    if (pos == std::string::npos)
+        return "";
+    size_t start = strOut.rfind('\n', pos);
+    start = start == std::string::npos ? 0 : start + 1;
+    return strOut.substr(start, strOut.find('\n', pos) - start);
+}
+
+// The stereo tone in interleaved 16-bit samples: both frequencies.
+static void ExpectTone(const std::string &strPcm, u32 u32MinSamples)
+{
+    ASSERT_GE(strPcm.size(), u32MinSamples * 4) << "decoded audio too short";
+    const s16 *ps16 = (const s16 *)strPcm.data();
+    u32 u32Samples = (u32)strPcm.size() / 4;
+    EXPECT_NEAR(HOST_AI_TONE_LEFT_HZ, TestAudio_Frequency(ps16, u32Samples, 2, 48000), 10);
+    EXPECT_NEAR(HOST_AI_TONE_RIGHT_HZ, TestAudio_Frequency(ps16 + 1, u32Samples, 2, 48000), 10);
+}
+
+// ffprobe finds H.265 video of the main size and AAC at 48000 Hz in stereo
+// on the AAC stream, and H.264 of the sub size on the other.
+TEST_F(StreamLiveTest, FfprobeSeesVideoAndAac) {
+    int s32Status;
+    std::string strOut = Test_Run("timeout 40 ffprobe -v error -rtsp_transport tcp -show_entries "
+                                  "stream=codec_type,codec_name,sample_rate,channels,width,height -of compact=p=0 "
+                                  MAIN_URI, &s32Status);
+    EXPECT_EQ(0, s32Status) << strOut;
+    std::string strVideo = ProbeLine(strOut, "video"), strAudio = ProbeLine(strOut, "audio");
+    EXPECT_NE(std::string::npos, strVideo.find("codec_name=hevc")) << strOut;
+    EXPECT_NE(std::string::npos, strVideo.find("width=1280|height=720")) << strOut;
+    EXPECT_NE(std::string::npos, strAudio.find("codec_name=aac")) << strOut;
+    EXPECT_NE(std::string::npos, strAudio.find("sample_rate=48000")) << strOut;
+    EXPECT_NE(std::string::npos, strAudio.find("channels=2")) << strOut;
+
+    strOut = Test_Run("timeout 40 ffprobe -v error -rtsp_transport tcp -select_streams v -show_entries "
+                      "stream=codec_type,codec_name,width,height -of compact=p=0 " SUB_URI, &s32Status);
+    strVideo = ProbeLine(strOut, "video");
+    EXPECT_NE(std::string::npos, strVideo.find("codec_name=h264")) << strOut;
+    EXPECT_NE(std::string::npos, strVideo.find("width=640|height=360")) << strOut;
+}
+
+// ffmpeg decodes pictures and the tone, over interleaved TCP and over UDP.
+TEST_F(StreamLiveTest, FfmpegDecodesPicturesAndTheTone) {
+    int s32Status;
+    std::string strPictures = Test_Run("timeout 40 ffmpeg -v error -rtsp_transport tcp -i " MAIN_URI
+                                       " -map 0:v -frames:v 30 -vf scale=64:36 -f rawvideo -pix_fmt gray pipe:1",
+                                       &s32Status);
+    EXPECT_EQ(0, s32Status);
+    EXPECT_EQ(30u * 64 * 36, strPictures.size());
+    for (const char *pszTransport : {"tcp", "udp"}) {
+        std::string strPcm = Test_Run(std::string("timeout 40 ffmpeg -v error -rtsp_transport ") + pszTransport +
+                                          " -i " MAIN_URI " -map 0:a -t 2 -f s16le -ac 2 -ar 48000 pipe:1",
+                                      &s32Status);
+        EXPECT_EQ(0, s32Status) << pszTransport;
+        ExpectTone(strPcm, 48000);
+    }
+}
+
+// GStreamer depacketises, parses and decodes both tracks of the AAC stream.
+TEST_F(StreamLiveTest, GstreamerPlaysVideoAndAac) {
+    unlink("/tmp/gst_video.raw");
+    int s32Status;
+    std::string strPcm = Test_Run(
+        "timeout -s INT 10 gst-launch-1.0 -q -e rtspsrc location=" MAIN_URI " protocols=tcp name=src "
+        "src. ! application/x-rtp,media=audio ! rtpmp4gdepay ! aacparse ! avdec_aac ! audioconvert ! "
+        "audioresample ! audio/x-raw,format=S16LE,rate=48000,channels=2 ! fdsink fd=1 "
+        "src. ! application/x-rtp,media=video ! rtph265depay ! h265parse ! avdec_h265 ! videoscale ! "
+        "video/x-raw,width=64,height=36 ! videoconvert ! video/x-raw,format=GRAY8 ! "
+        "filesink location=/tmp/gst_video.raw",
+        &s32Status);
+    ExpectTone(strPcm, 48000);
+    struct stat st;
+    ASSERT_EQ(0, stat("/tmp/gst_video.raw", &st));
+    EXPECT_GE(st.st_size, 60 * 64 * 36);
+    EXPECT_EQ(0, st.st_size % (64 * 36));
+}
+
+// The PCM stream carries blocks of the left half, the capture rate and the
+// right half, and its samples are the tone.
+TEST_F(StreamLiveTest, PcmStreamCarriesTheBlockLayout) {
+    RtspClient stClient;
+    PlayTcp(&stClient, SUB_URI, "/track2", 2);
+    std::string strLeft, strRight;
+    for (u32 i = 0; i < 20; i++) {
+        Bytes block = ReadPcmBlock(&stClient, 2);
+        ASSERT_EQ(6144u, block.size());
+        EXPECT_EQ((Bytes{0x80, 0xBB, 0x00, 0x00}), Bytes(block.begin() + 2048, block.begin() + 2052));
+        EXPECT_EQ(Bytes(2044, 0), Bytes(block.begin() + 2052, block.begin() + 4096));
+        strLeft.append((const char *)block.data(), 2048);
+        strRight.append((const char *)block.data() + 4096, 2048);
+    }
+    const s16 *ps16Left = (const s16 *)strLeft.data(), *ps16Right = (const s16 *)strRight.data();
+    EXPECT_NEAR(HOST_AI_TONE_LEFT_HZ, TestAudio_Frequency(ps16Left, (u32)strLeft.size() / 2, 1, 48000), 10);
+    EXPECT_NEAR(HOST_AI_TONE_RIGHT_HZ, TestAudio_Frequency(ps16Right, (u32)strRight.size() / 2, 1, 48000), 10);
+}
