@@ -117,25 +117,31 @@ static s32 RtspServer_FindId(const void *pvHandle)
     return pstSlot != nullptr ? pstSlot->s32StreamId : -1;
 }
 
-static s32 RtspServer_Info(u32 u32StreamId, u32 u32Kind, void *pvInfo)
+// The stream information of the stream whose table is pvHandle, for the
+// service's thread: 0, or -1 (logged as pszFind or pszInfo).
+static s32 RtspServer_HalfInfo(const void *pvHandle, u32 u32Kind, void *pvInfo, const char *pszFind,
+                               const char *pszInfo)
 {
+    s32 s32Id = RtspServer_FindId(pvHandle);
+    if (s32Id < 0) {
+        Debug_Log("[%s]: %s\n", log_Time(), pszFind);
+        return -1;
+    }
     RtspServerAttr_S *pstCtx = g_pstRtspserverAttr;
     RtspServerStreamInfoProc *pfnProc = pstCtx != nullptr ? pstCtx->pfnRtspServerStreamInfoProc.load() : nullptr;
-    return pfnProc != nullptr ? pfnProc(u32StreamId, u32Kind, pvInfo) : -1;
+    if (pfnProc == nullptr || pfnProc((u32)s32Id, u32Kind, pvInfo) != 0) {
+        Debug_Log("[%s]: %s\n", log_Time(), pszInfo);
+        return -1;
+    }
+    return 0;
 }
 
 static s32 getVideoSdpInfo(void *pvHalf, RtspMediaVideoInfo_S *pstOut)
 {
-    s32 s32Id = RtspServer_FindId(((RtspMediaVideoAttr_S *)pvHalf)->pvHandle);
-    if (s32Id < 0) {
-        Debug_Log("[%s]: findVideoStream failed\n", log_Time());
-        return -1;
-    }
     RtspVideoInfo_S stInfo = RtspVideoInfo_S();
-    if (RtspServer_Info((u32)s32Id, RTSP_INFO_VIDEO, &stInfo) != 0) {
-        Debug_Log("[%s]: getVideoStreamInfo err!\n", log_Time());
+    if (RtspServer_HalfInfo(((RtspMediaVideoAttr_S *)pvHalf)->pvHandle, RTSP_INFO_VIDEO, &stInfo,
+                            "findVideoStream failed", "getVideoStreamInfo err!") != 0)
         return -1;
-    }
     if (stInfo.enCodec != RTSP_VIDEO_CODEC_H264 && stInfo.enCodec != RTSP_VIDEO_CODEC_H265)
         return -1;
     pstOut->u32Width = stInfo.u32Width;
@@ -159,16 +165,10 @@ static bool RtspServer_AudioPayload(s32 enCodec, u32 *pu32Payload)
 
 static s32 getAudioSdpInfo(void *pvHalf, RtspMediaAudioInfo_S *pstOut)
 {
-    s32 s32Id = RtspServer_FindId(((RtspMediaAudioAttr_S *)pvHalf)->pvHandle);
-    if (s32Id < 0) {
-        Debug_Log("[%s]: findAudioStream failed\n", log_Time());
-        return -1;
-    }
     RtspAudioInfo_S stInfo = RtspAudioInfo_S();
-    if (RtspServer_Info((u32)s32Id, RTSP_INFO_AUDIO, &stInfo) != 0) {
-        Debug_Log("[%s]: getAudioStreamInfo err!\n", log_Time());
+    if (RtspServer_HalfInfo(((RtspMediaAudioAttr_S *)pvHalf)->pvHandle, RTSP_INFO_AUDIO, &stInfo,
+                            "findAudioStream failed", "getAudioStreamInfo err!") != 0)
         return -1;
-    }
     if (!RtspServer_AudioPayload(stInfo.enCodec, &pstOut->u32PayloadType))
         return -1;
     pstOut->u32SampleRate = stInfo.u32SampleRate;
@@ -474,25 +474,42 @@ static const RtspNalMap_S *RtspServer_MapNal(s32 enCodec, u32 u32Type)
     return nullptr;
 }
 
+// The slot of a video push with its lock taken into *pLock, and the
+// stream's codec; or null with *ps32Ret the push's result: 0 for a stream
+// not published or of neither H.264 nor H.265, -1 without information.
+static RtspStreamSlot_S *RtspServer_VideoSlot(RtspServerAttr_S *pstCtx, s32 s32StreamId,
+                                              std::unique_lock<std::mutex> *pLock, s32 *penCodec, s32 *ps32Ret)
+{
+    *ps32Ret = 0;
+    RtspStreamSlot_S *pstSlot = RtspServer_PushSlot(pstCtx, s32StreamId, pLock);
+    if (pstSlot == nullptr)
+        return nullptr;
+    RtspVideoInfo_S stInfo = RtspVideoInfo_S();
+    if (RtspServer_PushInfo(pstCtx, s32StreamId, RTSP_INFO_VIDEO, &stInfo, "proc err!") != 0) {
+        *ps32Ret = -1;
+        return nullptr;
+    }
+    if (stInfo.enCodec != RTSP_VIDEO_CODEC_H264 && stInfo.enCodec != RTSP_VIDEO_CODEC_H265) {
+        Debug_Log("[%s]: Frame err!\n", log_Time());
+        return nullptr;
+    }
+    *penCodec = stInfo.enCodec;
+    return pstSlot;
+}
+
 s32 RtspServer_SendVFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, const MiVencStream_S *pstStream)
 {
     std::unique_lock<std::mutex> lock;
-    RtspStreamSlot_S *pstSlot = RtspServer_PushSlot(pstCtx, s32StreamId, &lock);
+    s32 enCodec, s32Ret;
+    RtspStreamSlot_S *pstSlot = RtspServer_VideoSlot(pstCtx, s32StreamId, &lock, &enCodec, &s32Ret);
     if (pstSlot == nullptr)
-        return 0;
-    RtspVideoInfo_S stInfo = RtspVideoInfo_S();
-    if (RtspServer_PushInfo(pstCtx, s32StreamId, RTSP_INFO_VIDEO, &stInfo, "proc err!") != 0)
-        return -1;
-    if (stInfo.enCodec != RTSP_VIDEO_CODEC_H264 && stInfo.enCodec != RTSP_VIDEO_CODEC_H265) {
-        Debug_Log("[%s]: Frame err!\n", log_Time());
-        return 0;
-    }
-    u32 u32Payload = stInfo.enCodec == RTSP_VIDEO_CODEC_H264 ? RTSP_PAYLOAD_H264 : RTSP_PAYLOAD_H265;
+        return s32Ret;
+    u32 u32Payload = enCodec == RTSP_VIDEO_CODEC_H264 ? RTSP_PAYLOAD_H264 : RTSP_PAYLOAD_H265;
     for (u32 p = 0; p < pstStream->u32PackCount; p++) {
         const MiVencPack_S &stPack = pstStream->pstPack[p];
         for (u32 e = 0; e < stPack.u32DataNum && e < MI_VENC_MAX_PACK_INFO; e++) {
             const MiVencPackInfo_S &stEntry = stPack.asPackInfo[e];
-            const RtspNalMap_S *pstMap = RtspServer_MapNal(stInfo.enCodec, stEntry.u32PackType);
+            const RtspNalMap_S *pstMap = RtspServer_MapNal(enCodec, stEntry.u32PackType);
             // An unknown unit, or one that is not inside its pack, ends the push.
             if (pstMap == nullptr || stEntry.u32PackOffset > stPack.u32Len ||
                 stEntry.u32PackLength > stPack.u32Len - stEntry.u32PackOffset)
@@ -556,25 +573,17 @@ s32 RtspServer_SendAPCMFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, u32 u32S
 s32 RtspServer_SendVSEICmdFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, u8 u8HdcpState)
 {
     std::unique_lock<std::mutex> lock;
-    RtspStreamSlot_S *pstSlot = RtspServer_PushSlot(pstCtx, s32StreamId, &lock);
+    s32 enCodec, s32Ret;
+    RtspStreamSlot_S *pstSlot = RtspServer_VideoSlot(pstCtx, s32StreamId, &lock, &enCodec, &s32Ret);
     if (pstSlot == nullptr)
-        return 0;
-    RtspVideoInfo_S stInfo = RtspVideoInfo_S();
-    if (RtspServer_PushInfo(pstCtx, s32StreamId, RTSP_INFO_VIDEO, &stInfo, "proc err!") != 0)
-        return -1;
+        return s32Ret;
     Debug_Log("[%s]: [%s,%d]hdcp_state %d\n", log_Time(), __func__, __LINE__, u8HdcpState);
     u8 u8State = (u8)(u8HdcpState + 1);
     const u8 au8H264[] = {0x00, 0x00, 0x00, 0x01, 0x06, 0xFF, RTSP_SEI_HDCP_MARK, 0x00, u8State};
     const u8 au8H265[] = {0x00, 0x00, 0x00, 0x01, 0x4E, 0x01, 0xFF, RTSP_SEI_HDCP_MARK, 0x00, u8State};
-    RtspVideoFrame_S stFrame = RtspVideoFrame_S();
-    if (stInfo.enCodec == RTSP_VIDEO_CODEC_H264) {
-        stFrame = {au8H264, sizeof(au8H264), 0, 0, 0, RTSP_PAYLOAD_H264, MI_VENC_H264_NAL_SEI};
-    } else if (stInfo.enCodec == RTSP_VIDEO_CODEC_H265) {
+    RtspVideoFrame_S stFrame = {au8H264, sizeof(au8H264), 0, 0, 0, RTSP_PAYLOAD_H264, MI_VENC_H264_NAL_SEI};
+    if (enCodec == RTSP_VIDEO_CODEC_H265)
         stFrame = {au8H265, sizeof(au8H265), 0, 0, 0, RTSP_PAYLOAD_H265, MI_VENC_H265_NAL_SEI};
-    } else {
-        Debug_Log("[%s]: Frame err!\n", log_Time());
-        return 0;
-    }
     const RtspFrameObserver_S *pstObserver = pstSlot->pstVideoObserver;
     if (pstObserver != nullptr)
         (void)pstObserver->pfnOnFrame(pstObserver, &stFrame);   // the next state change sends again

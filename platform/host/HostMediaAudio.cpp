@@ -38,38 +38,60 @@ static bool HostAudio_AttrOk(const MiAudioAttr_S *pstAttr, u32 u32MaxChn)
            pstAttr->u32ChnCnt != 0 && pstAttr->u32ChnCnt <= u32MaxChn;
 }
 
-// One call on an audio-input device (and channel): the engine's lock, and
-// the device when the engine runs and the numbers are in range; else
-// pstDev is null and s32Ret says why.
-struct HostAiCall_S {
+static HostAiDev_S *HostAudio_Devs(HostEngine_S *pstEng, const HostAiDev_S *)
+{
+    return pstEng->astAiDev;
+}
+
+static HostAoDev_S *HostAudio_Devs(HostEngine_S *pstEng, const HostAoDev_S *)
+{
+    return pstEng->astAoDev;
+}
+
+// One call on an audio device (and channel): the engine's lock, and the
+// device when the engine runs and the numbers are in range; else pstDev
+// is null and s32Ret says why.
+template <typename Dev, u32 enModId, u32 u32MaxDev, u32 u32MaxChn> struct HostAudioCall_S {
     HostLock_S l;
     s32 s32Ret;
-    HostAiDev_S *pstDev;
+    Dev *pstDev;
 
-    HostAiCall_S(u32 u32Dev, u32 u32Chn = 0, bool bArg = true)
+    HostAudioCall_S(u32 u32Dev, u32 u32Chn = 0, bool bArg = true)
     {
-        s32Ret = !l.pstEng->bInit ? HostAi_Err(MI_ERR_SYS_NOTREADY)
-               : u32Dev >= MI_AI_MAX_DEV ? HostAi_Err(MI_ERR_INVALID_DEVID)
-               : u32Chn >= MI_AI_MAX_CHN ? HostAi_Err(MI_ERR_INVALID_CHNID)
-               : !bArg ? HostAi_Err(MI_ERR_NULL_PTR) : MI_SUCCESS;
-        pstDev = s32Ret == MI_SUCCESS ? &l.pstEng->astAiDev[u32Dev] : nullptr;
+        s32Ret = !l.pstEng->bInit ? MI_ERR(enModId, MI_ERR_SYS_NOTREADY)
+               : u32Dev >= u32MaxDev ? MI_ERR(enModId, MI_ERR_INVALID_DEVID)
+               : u32Chn >= u32MaxChn ? MI_ERR(enModId, MI_ERR_INVALID_CHNID)
+               : !bArg ? MI_ERR(enModId, MI_ERR_NULL_PTR) : MI_SUCCESS;
+        pstDev = s32Ret == MI_SUCCESS ? &HostAudio_Devs(l.pstEng, (const Dev *)nullptr)[u32Dev] : nullptr;
+    }
+
+    // The public attributes, set while the device is off, or read.
+    s32 SetAttr(const MiAudioAttr_S *pstAttr, u32 u32MaxChns)
+    {
+        if (pstDev == nullptr)
+            return s32Ret;
+        if (pstDev->bEnabled)
+            return MI_ERR(enModId, MI_ERR_NOT_PERM);
+        if (!HostAudio_AttrOk(pstAttr, u32MaxChns))
+            return MI_ERR(enModId, MI_ERR_ILLEGAL_PARAM);
+        pstDev->stAttr = *pstAttr;
+        pstDev->bAttrSet = true;
+        return MI_SUCCESS;
+    }
+
+    s32 GetAttr(MiAudioAttr_S *pstAttr)
+    {
+        if (pstDev == nullptr)
+            return s32Ret;
+        if (!pstDev->bAttrSet)
+            return MI_ERR(enModId, MI_ERR_NOT_CONFIG);
+        *pstAttr = pstDev->stAttr;
+        return MI_SUCCESS;
     }
 };
 
-struct HostAoCall_S {
-    HostLock_S l;
-    s32 s32Ret;
-    HostAoDev_S *pstDev;
-
-    HostAoCall_S(u32 u32Dev, u32 u32Chn = 0, bool bArg = true)
-    {
-        s32Ret = !l.pstEng->bInit ? HostAo_Err(MI_ERR_SYS_NOTREADY)
-               : u32Dev >= MI_AO_MAX_DEV ? HostAo_Err(MI_ERR_INVALID_DEVID)
-               : u32Chn >= MI_AO_MAX_CHN ? HostAo_Err(MI_ERR_INVALID_CHNID)
-               : !bArg ? HostAo_Err(MI_ERR_NULL_PTR) : MI_SUCCESS;
-        pstDev = s32Ret == MI_SUCCESS ? &l.pstEng->astAoDev[u32Dev] : nullptr;
-    }
-};
+typedef HostAudioCall_S<HostAiDev_S, MI_MODULE_AI, MI_AI_MAX_DEV, MI_AI_MAX_CHN> HostAiCall_S;
+typedef HostAudioCall_S<HostAoDev_S, MI_MODULE_AO, MI_AO_MAX_DEV, MI_AO_MAX_CHN> HostAoCall_S;
 
 // Empties a channel's port and makes its descriptor unreadable.
 static void HostAi_Drain(HostAiChn_S *pstChn)
@@ -196,28 +218,14 @@ static void HostAi_Clock(HostEngine_S *pstEng)
 
 s32 MI_AI_SetPubAttr(u32 u32Dev, const MiAudioAttr_S *pstAttr)
 {
-    HostAiCall_S c(u32Dev, 0, pstAttr != nullptr);
-    if (c.pstDev == nullptr)
-        return c.s32Ret;
-    if (c.pstDev->bEnabled)
-        return HostAi_Err(MI_ERR_NOT_PERM);
-    u32 u32MaxChn = pstAttr->enSoundmode == MI_AUDIO_SOUND_MODE_STEREO ? 1 : MI_AI_MAX_CHN;
-    if (!HostAudio_AttrOk(pstAttr, u32MaxChn))
-        return HostAi_Err(MI_ERR_ILLEGAL_PARAM);
-    c.pstDev->stAttr = *pstAttr;
-    c.pstDev->bAttrSet = true;
-    return MI_SUCCESS;
+    // A stereo device gives both channels interleaved on one.
+    bool bStereo = pstAttr != nullptr && pstAttr->enSoundmode == MI_AUDIO_SOUND_MODE_STEREO;
+    return HostAiCall_S(u32Dev, 0, pstAttr != nullptr).SetAttr(pstAttr, bStereo ? 1 : MI_AI_MAX_CHN);
 }
 
 s32 MI_AI_GetPubAttr(u32 u32Dev, MiAudioAttr_S *pstAttr)
 {
-    HostAiCall_S c(u32Dev, 0, pstAttr != nullptr);
-    if (c.pstDev == nullptr)
-        return c.s32Ret;
-    if (!c.pstDev->bAttrSet)
-        return HostAi_Err(MI_ERR_NOT_CONFIG);
-    *pstAttr = c.pstDev->stAttr;
-    return MI_SUCCESS;
+    return HostAiCall_S(u32Dev, 0, pstAttr != nullptr).GetAttr(pstAttr);
 }
 
 s32 MI_AI_Enable(u32 u32Dev)
@@ -371,27 +379,12 @@ s32 MI_SYS_CloseFd(s32 s32Fd)
 
 s32 MI_AO_SetPubAttr(u32 u32Dev, const MiAudioAttr_S *pstAttr)
 {
-    HostAoCall_S c(u32Dev, 0, pstAttr != nullptr);
-    if (c.pstDev == nullptr)
-        return c.s32Ret;
-    if (c.pstDev->bEnabled)
-        return HostAo_Err(MI_ERR_NOT_PERM);
-    if (!HostAudio_AttrOk(pstAttr, MI_AO_MAX_CHN))
-        return HostAo_Err(MI_ERR_ILLEGAL_PARAM);
-    c.pstDev->stAttr = *pstAttr;
-    c.pstDev->bAttrSet = true;
-    return MI_SUCCESS;
+    return HostAoCall_S(u32Dev, 0, pstAttr != nullptr).SetAttr(pstAttr, MI_AO_MAX_CHN);
 }
 
 s32 MI_AO_GetPubAttr(u32 u32Dev, MiAudioAttr_S *pstAttr)
 {
-    HostAoCall_S c(u32Dev, 0, pstAttr != nullptr);
-    if (c.pstDev == nullptr)
-        return c.s32Ret;
-    if (!c.pstDev->bAttrSet)
-        return HostAo_Err(MI_ERR_NOT_CONFIG);
-    *pstAttr = c.pstDev->stAttr;
-    return MI_SUCCESS;
+    return HostAoCall_S(u32Dev, 0, pstAttr != nullptr).GetAttr(pstAttr);
 }
 
 s32 MI_AO_Enable(u32 u32Dev)
