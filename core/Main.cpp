@@ -5,6 +5,7 @@
 
 #include "core/Debug.h"
 #include "hdmichip/HdmiSwitch.h"
+#include "rtsp/RtspServer.h"
 
 MainServerAttr_S g_stMainServerAttr;
 std::atomic<s32> g_bRun{1};
@@ -25,8 +26,24 @@ s32 MAIN_Var_Init(void)
 
 s32 MAIN_Exit_Pthread(void)
 {
+    NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
     g_bRun = 0;
     HdmiSwitch_StopThread();
+    s32 s32Ret = MAIN_RtspServer_StopStream(pstNet, &pstNet->stMainStream);
+    if (s32Ret != 0) {
+        Debug_Log("[%s]: MAIN_RtspServer_StopStream Main stream failed with %#x!\n", log_Time(), s32Ret);
+        return -1;
+    }
+    s32Ret = MAIN_RtspServer_StopStream(pstNet, &pstNet->stSubStream);
+    if (s32Ret != 0) {
+        Debug_Log("[%s]: MAIN_RtspServer_StopStream sub stream failed with %#x!\n", log_Time(), s32Ret);
+        return -1;
+    }
+    s32Ret = MAIN_RtspServer_deInit(pstNet);
+    if (s32Ret != 0) {
+        Debug_Log("[%s]: MAIN_RtspServer_deInit with %#x!\n", log_Time(), s32Ret);
+        return -1;
+    }
     usleep(100 * 1000);
     return 0;
 }
