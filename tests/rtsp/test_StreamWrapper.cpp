@@ -201,18 +201,24 @@ TEST_F(WrapperTest, PcmBlockLayout) {
     EXPECT_EQ(0, RtspServer_SendAPCMFrame(Ctx(), 9, 44100, &stFrame));   // not published: dropped
 }
 
-// The wrapper can be taken down and brought up again on the same port.
-TEST_F(WrapperTest, DownAndUpAgain) {
+// The exit path stops both streams and takes the wrapper down, which then
+// comes up again on the same port.
+TEST_F(WrapperTest, ExitTakesTheWrapperDownAndItComesUpAgain) {
     NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
-    ASSERT_EQ(0, MAIN_RtspServer_deInit(pstNet));
+    ASSERT_EQ(0, MAIN_Exit_Pthread());
+    g_bRun = 1;
     EXPECT_EQ(0u, pstNet->bRtspStart);
+    EXPECT_EQ(0u, pstNet->stMainStream.bStart + pstNet->stSubStream.bStart);
+    RtspClient stClient;
+    EXPECT_FALSE(stClient.Connect());
+    EXPECT_EQ(-1, MAIN_Exit_Pthread());   // nothing to stop
+    g_bRun = 1;
     EXPECT_EQ(-1, MAIN_RtspServer_StartStream(pstNet, &pstNet->stMainStream));
     EXPECT_EQ(0, MAIN_RtspServer_deInit(pstNet));
     ASSERT_EQ(0, MAIN_RtspServer_Init(pstNet));
     EXPECT_EQ(0, MAIN_RtspServer_Init(pstNet));
-    pstNet->stMainStream.bStart = pstNet->stSubStream.bStart = 0;
     ASSERT_EQ(0, MAIN_RtspServer_StartStream(pstNet, &pstNet->stMainStream));
-    RtspClient stClient;
+    ASSERT_EQ(0, MAIN_RtspServer_StartStream(pstNet, &pstNet->stSubStream));
     ASSERT_TRUE(stClient.Connect());
     EXPECT_EQ(200, stClient.Request("DESCRIBE", TEST_MAIN_URI));
 }
