@@ -365,6 +365,17 @@ static RtspStreamSlot_S *RtspServer_Slot(RtspServerAttr_S *pstCtx, s32 s32Stream
     return &pstCtx->astSlot[s32StreamId];
 }
 
+// True when a used slot publishes pszPath already.
+static bool RtspServer_PathUsed(RtspServerAttr_S *pstCtx, const char *pszPath)
+{
+    for (RtspStreamSlot_S &stSlot : pstCtx->astSlot) {
+        std::lock_guard<std::mutex> lock(stSlot.mtxParam);
+        if (stSlot.bUsed && strcmp(stSlot.azPath, pszPath) == 0)
+            return true;
+    }
+    return false;
+}
+
 s32 RtspServer_StartStream(RtspServerAttr_S *pstCtx, s32 s32StreamId, const char *pszName)
 {
     RtspStreamSlot_S *pstSlot = RtspServer_Slot(pstCtx, s32StreamId);
@@ -373,6 +384,13 @@ s32 RtspServer_StartStream(RtspServerAttr_S *pstCtx, s32 s32StreamId, const char
     std::lock_guard<std::mutex> lockSlot(pstSlot->mtxSlot);
     if (pstSlot->bUsed)
         return 1;
+    char azPath[RTSP_STREAM_NAME_LEN];
+    snprintf(azPath, sizeof(azPath), RTSP_PATH_FORMAT, pszName);
+    // A second slot of the same name would share, and then withdraw, the first one's stream.
+    if (RtspServer_PathUsed(pstCtx, azPath)) {
+        Debug_Log("[%s]: Rtspserver RTSPSEVER_AddMediaStream err!\n", log_Time());
+        return -1;
+    }
     RtspMediaStreamAttr_S *pstAttr = RtspServer_NewTable();
     if (pstAttr == nullptr) {
         Debug_Log("[%s]: Rtspserver malloc err!\n", log_Time());
@@ -381,7 +399,7 @@ s32 RtspServer_StartStream(RtspServerAttr_S *pstCtx, s32 s32StreamId, const char
     {
         std::lock_guard<std::mutex> lock(pstSlot->mtxParam);
         snprintf(pstSlot->azName, sizeof(pstSlot->azName), "%s", pszName);
-        snprintf(pstSlot->azPath, sizeof(pstSlot->azPath), RTSP_PATH_FORMAT, pszName);
+        memcpy(pstSlot->azPath, azPath, sizeof(azPath));
         pstSlot->s32StreamId = s32StreamId;
         pstSlot->pstAttr = pstAttr;
         pstSlot->bUsed = 1;

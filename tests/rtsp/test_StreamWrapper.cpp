@@ -95,6 +95,7 @@ TEST_F(StreamInfoTest, AudioInfoMapsTheCodecWord) {
 TEST_F(WrapperTest, SlotsAndDescriptors) {
     RtspServerAttr_S *pstCtx = Ctx();
     EXPECT_EQ(1, RtspServer_StartStream(pstCtx, 0, "main/av_stream"));
+    EXPECT_EQ(-1, RtspServer_StartStream(pstCtx, 6, "main/av_stream"));   // a name in use
     EXPECT_EQ(-1, RtspServer_StartStream(pstCtx, 16, "x"));
     EXPECT_EQ(-1, RtspServer_StopStream(pstCtx, -1));
     EXPECT_EQ(1, RtspServer_StopStream(pstCtx, 5));
