@@ -54,8 +54,8 @@ class BoxTestCase(BoxTest):
         calls = [line.split()[1:] for line in b.read("/dev/watchdog").splitlines()]
         self.assertIn(["timeout", "1"], calls)
         self.assertEqual(["close", "0"], calls[calls.index(["timeout", "1"]) + 1])
-        wait_until(lambda: os.path.exists(b.path("/board/app.pid")), 10, "the program to start again")
-        self.assertNotEqual(first, b.read("/board/app.pid"))
+        wait_until(lambda: os.path.exists(b.path("/board/app.pid"))
+                   and b.read("/board/app.pid") not in ("", first), 10, "the program to start again")
         self.assertRegex(b.log(), rf"{STAMP}Key_Thread: factory reset")
 
     def test_boxes_leave_the_host_alone_and_nothing_behind(self):
@@ -75,7 +75,8 @@ class BoxTestCase(BoxTest):
             ps = subprocess.run(["pgrep", "-f", f"_init {b.name}$|_boxd {b.name}$"],
                                 capture_output=True, text=True).stdout
             self.assertEqual("", ps)
-            self.assertNotIn(f"/run/hdmibox/{b.name}/", open("/proc/self/mounts").read())
+            with open("/proc/self/mounts") as mounts:
+                self.assertNotIn(f"/run/hdmibox/{b.name}/", mounts.read())
 
 
 if __name__ == "__main__":

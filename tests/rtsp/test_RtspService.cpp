@@ -323,7 +323,8 @@ TEST_F(RtspServiceTest, SessionsEndAndPortsAreFreed)
         usleep(10000);
     EXPECT_EQ(0u, Sessions());
     stA.Close();
-    usleep(50000);
+    for (int i = 0; i < 200 && Test_OpenFds() != s32Fds; i++)   // the server closes its end on its thread
+        usleep(10000);
     EXPECT_EQ(s32Fds, Test_OpenFds());
 }
 
@@ -474,12 +475,13 @@ TEST_F(RtspServiceTest, StreamWithdrawnWhileFramesArrive)
             s32Pushed++;
         }
     });
-    for (int i = 0; i < 2000; i++) {
+    // Withdraw and add again until plenty of pushes met the churn, however
+    // slowly the pusher gets going on a loaded machine.
+    for (int i = 0; i < 2000 || s32Pushed < 1000; i++) {
         ASSERT_EQ(0, RTSPSEVER_RemoveMediaStream(pstService, TEST_MAIN_PATH));
         ASSERT_EQ(0, RTSPSEVER_AddMediaStream(pstService, &stMain.stAttr, TEST_MAIN_PATH, 0));
     }
     bRun = false;
     th.join();
-    EXPECT_GT(s32Pushed.load(), 0);
     EXPECT_EQ(0u, Sessions());
 }
