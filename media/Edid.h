@@ -1,0 +1,70 @@
+// The EDIDs the box offers its HDMI source: six built into the program,
+// the copy taken from a receiver box and two uploaded by the user, chosen
+// by the configured EDID index; the validity test, the stored copies (raw
+// in the runtime record, hex text in the settings), the preset loader, and
+// the filter that makes a 4K display's EDID one this 1080p-class input can
+// honour. An EDID is 256 bytes: the base block and one CEA-861 extension.
+#ifndef MEDIA_EDID_H
+#define MEDIA_EDID_H
+
+#include "core/Types.h"
+
+#define EDID_LEN           256
+#define EDID_BLOCK_LEN     128
+#define EDID_BUILTIN_NUM   6         // indexes 0..5
+#define EDID_INDEX_COPY    6         // copied from a receiver
+#define EDID_INDEX_USER1   7
+#define EDID_INDEX_USER2   8
+
+// One EDID as a value, so that tables of them can be built at compile time.
+struct EdidBlock_S {
+    u8 au8[EDID_LEN];
+};
+
+// Manufacturer "TMU", product 0x0001, monitor name "Tamsu IP AV".
+extern const EdidBlock_S Edid_4100L_Lib[EDID_BUILTIN_NUM];
+// The source layer's first EDID and the one a factory reset restores:
+// 3840 x 2160 first, 1280 x 720 second, one CEA-861 extension.
+extern const EdidBlock_S Default_Edid_Block;
+
+// Sum of the bytes modulo 256: a block is whole when its 128 bytes sum to 0.
+constexpr u8 Edid_Sum(const u8 *pu8, u32 u32Len)
+{
+    u8 u8Sum = 0;
+    for (u32 i = 0; i < u32Len; i++)
+        u8Sum = (u8)(u8Sum + pu8[i]);
+    return u8Sum;
+}
+
+// 1 when bytes 0-7 are the EDID header, else 0.
+s32 CheckEdidHead(const u8 *pu8Edid);
+// 1 when the checksum holds: all 256 bytes with an extension announced in
+// byte 126, else the base block alone.
+s32 IsCheckSumRight(const u8 *pu8Edid);
+s32 IsEdidRight(const u8 *pu8Edid);   // 1 when both tests pass
+
+// The stored EDIDs. Getters copy 256 bytes out; setters store the bytes
+// and their text, request the deferred save, and return 0. Neither checks
+// the EDID nor loads it into the receiver.
+s32 getEdid(u8 *pu8Out);
+s32 getUser1Edid(u8 *pu8Out);
+s32 getUser2Edid(u8 *pu8Out);
+s32 setEdid(const u8 *pu8Edid);
+s32 setUser1Edid(const u8 *pu8Edid);
+s32 setUser2Edid(const u8 *pu8Edid);
+
+// A built-in EDID: 0, or -1 for an index above 5.
+s32 AVSource_get_EDID_from_index(u32 u32Index, u8 *pu8Out);
+
+// Hands the EDID of the configured index to the source layer: 0, or -1
+// when a stored EDID (index 6-8) could not be handed on. A stored EDID
+// that fails IsEdidRight is replaced by built-in EDID 0.
+s32 MAIN_SetEDID_preset(void *hAVSource);
+
+// Rewrites an EDID in place so that it announces nothing above 1080p60 /
+// 1920 x 1200 and two-channel PCM, with both checksums made right. Safe on
+// any 256 bytes: an extension whose data-block offset (byte 130) is below
+// 4 or above 127 is taken to hold no data blocks and no timings.
+void EDID_Filte4k(u8 *pu8Edid);
+
+#endif

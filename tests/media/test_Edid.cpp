@@ -1,0 +1,266 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "media/Edid.h"
+#include "media/MediaSnr.h"
+#include "tests/media/EdidTest.h"
+
+static const std::vector<u8> s_1080p60 = Edid_Hex("02 3A 80 18 71 38 2D 40 58 2C 45 00 FE 1F 11 00 00 1E");
+static const std::vector<u8> s_1200p60 = Edid_Hex("28 3C 80 A0 70 B0 23 40 30 20 36 00 C4 8E 21 00 00 1E");
+
+struct Dtd {
+    u32 u32Clock, u32Width, u32Height;   // 10 kHz, pixels
+};
+
+static Dtd DtdAt(const u8 *e, u32 u32At)
+{
+    const u8 *p = e + u32At;
+    return {p[0] | (u32)p[1] << 8, p[2] | (u32)(p[4] >> 4) << 8, p[5] | (u32)(p[7] >> 4) << 8};
+}
+
+static std::vector<u8> Bytes(const u8 *pu8, u32 u32Len)
+{
+    return std::vector<u8>(pu8, pu8 + u32Len);
+}
+
+// The descriptor of this tag among the base block's last three, or -1.
+static s32 DescriptorAt(const u8 *e, u8 u8Tag)
+{
+    for (u32 u32At = 72; u32At < 126; u32At += 18)
+        if (e[u32At] == 0 && e[u32At + 1] == 0 && e[u32At + 3] == u8Tag)
+            return (s32)u32At;
+    return -1;
+}
+
+struct Builtin {
+    const u8 *pu8;
+    u32 u32FirstW, u32FirstH, u32FirstClock, u32SecondW, u32SecondH;
+    bool bRange;
+    u8 u8Ext;
+};
+
+// Each built-in EDID is whole, names the maker, product and monitor, and
+// carries the timings, range limits and extension of its row.
+TEST(EdidTest, BuiltinsMatchTheirTable)
+{
+    const Builtin astRows[] = {
+        {Edid_4100L_Lib[0].au8, 1920, 1080, 14850, 1920, 1080, true, 1},
+        {Edid_4100L_Lib[1].au8, 1280, 720, 7425, 1280, 720, true, 1},
+        {Edid_4100L_Lib[2].au8, 1280, 720, 7425, 1280, 720, false, 0},
+        {Edid_4100L_Lib[3].au8, 1920, 1080, 14850, 1280, 720, false, 0},
+        {Edid_4100L_Lib[4].au8, 1920, 1200, 15400, 1920, 1080, false, 0},
+        {Edid_4100L_Lib[5].au8, 1920, 1200, 15400, 1920, 1080, true, 1},
+        {Default_Edid_Block.au8, 3840, 2160, 29700, 1280, 720, true, 1},
+    };
+    for (const Builtin &r : astRows) {
+        const u8 *e = r.pu8;
+        SCOPED_TRACE(r.u32FirstW * 10000 + r.u32FirstH);
+        EXPECT_EQ(1, IsEdidRight(e));
+        u16 u16Maker = (u16)(e[8] << 8 | e[9]);
+        std::string maker = {(char)('A' - 1 + (u16Maker >> 10 & 31)), (char)('A' - 1 + (u16Maker >> 5 & 31)),
+                             (char)('A' - 1 + (u16Maker & 31))};
+        EXPECT_EQ("TMU", maker);
+        EXPECT_EQ(1, e[10] | e[11] << 8);
+        s32 s32Name = DescriptorAt(e, 0xFC);
+        ASSERT_GE(s32Name, 0);
+        EXPECT_EQ("Tamsu IP AV\n", std::string((const char *)e + s32Name + 5, 12));
+        EXPECT_EQ(r.bRange, DescriptorAt(e, 0xFD) >= 0);
+        Dtd stFirst = DtdAt(e, 54), stSecond = DtdAt(e, 72);
+        EXPECT_EQ(r.u32FirstW, stFirst.u32Width);
+        EXPECT_EQ(r.u32FirstH, stFirst.u32Height);
+        EXPECT_EQ(r.u32FirstClock, stFirst.u32Clock);
+        EXPECT_EQ(r.u32SecondW, stSecond.u32Width);
+        EXPECT_EQ(r.u32SecondH, stSecond.u32Height);
+        EXPECT_EQ(r.u8Ext, e[126]);
+        if (r.u8Ext) {
+            EXPECT_EQ(0x02, e[128]);   // CEA-861
+            EXPECT_EQ(0, Media_Edid_Check(e, EDID_LEN));
+        }
+    }
+    // The filter's 1080p60 is the encoder's 1080p60.
+    EXPECT_EQ(s_1080p60, Bytes(Edid_4100L_Lib[0].au8 + 54, 18));
+}
+
+TEST(EdidTest, BuiltinByIndex)
+{
+    u8 au8[EDID_LEN];
+    for (u32 i = 0; i < EDID_BUILTIN_NUM; i++) {
+        ASSERT_EQ(0, AVSource_get_EDID_from_index(i, au8));
+        EXPECT_EQ(0, memcmp(au8, Edid_4100L_Lib[i].au8, EDID_LEN));
+    }
+    memset(au8, 0x5A, sizeof(au8));
+    EXPECT_EQ(-1, AVSource_get_EDID_from_index(6, au8));
+    EXPECT_EQ(0x5A, au8[0]);
+}
+
+// The header test and both checksum rules: with an extension announced
+// only the whole 256 bytes count, without one only the base block.
+TEST(EdidTest, HeaderAndChecksums)
+{
+    std::vector<u8> e = Edid_Tv4k();
+    EXPECT_EQ(1, IsEdidRight(e.data()));
+    e[7] = 0x01;
+    EXPECT_EQ(0, CheckEdidHead(e.data()));
+    EXPECT_EQ(0, IsEdidRight(e.data()));
+    EXPECT_EQ(0, IsCheckSumRight(e.data()));
+
+    e = Edid_Tv4k();
+    e[127]++;   // block 0 off by one, block 1 off the other way: the whole still sums to 0
+    e[255]--;
+    EXPECT_EQ(1, IsEdidRight(e.data()));
+    EXPECT_EQ(-1, Media_Edid_Check(e.data(), EDID_LEN));
+
+    e[126] = 0;   // no extension: block 0 alone is judged
+    Edid_FixSums(e);
+    e[200] ^= 0xFF;
+    EXPECT_EQ(1, IsEdidRight(e.data()));
+    e[126] = 1;
+    EXPECT_EQ(0, IsCheckSumRight(e.data()));
+}
+
+// The capture driver's check wants exactly 256 bytes, the header and both
+// blocks whole.
+TEST(EdidTest, DriverCheck)
+{
+    std::vector<u8> e = Edid_Tv4k();
+    EXPECT_EQ(0, Media_Edid_Check(e.data(), 256));
+    EXPECT_EQ(-1, Media_Edid_Check(e.data(), 128));
+    EXPECT_EQ(-1, Media_Edid_Check(nullptr, 256));
+    e[0] = 0xFF;
+    EXPECT_EQ(-1, Media_Edid_Check(e.data(), 256));
+}
+
+// The whole filter on a 4K television's EDID: every step's change, the
+// blocks moved together, the timings and both checksums.
+TEST(EdidFilterTest, FourKTelevision)
+{
+    std::vector<u8> e = Edid_Tv4k();
+    testing::internal::CaptureStdout();
+    EDID_Filte4k(e.data());
+    std::string log = testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(s_1080p60, Bytes(e.data() + 54, 18));
+    EXPECT_EQ(s_1080p60, Bytes(e.data() + 72, 18));
+    EXPECT_EQ(Edid_Hex("21 08 00"), Bytes(e.data() + 35, 3));
+    EXPECT_EQ(Edid_Hex("00 00 00 FD 00 18 4B"), Bytes(e.data() + 90, 7));   // range limits kept
+    std::vector<u8> want = Edid_Hex("02 03 1E F0"
+                                     "49 10 10 10 90 04 1F 13 10 90"
+                                     "23 09 07 07"
+                                     "83 01 00 00"
+                                     "67 03 0C 00 10 00 B8 21");
+    EXPECT_EQ(want, Bytes(e.data() + 128, (u32)want.size()));
+    EXPECT_EQ(s_1200p60, Bytes(e.data() + 158, 18));
+    EXPECT_EQ(s_1080p60, Bytes(e.data() + 176, 18));   // the 297 MHz timing
+    EXPECT_EQ(std::vector<u8>(255 - 194, 0), Bytes(e.data() + 194, 255 - 194));
+    EXPECT_EQ(0, Media_Edid_Check(e.data(), EDID_LEN));
+    EXPECT_NE(std::string::npos, log.find("Disable above 150M detail timing 59400\n"));
+    EXPECT_NE(std::string::npos, log.find("Del HDMI 2.0\n"));
+    EXPECT_NE(std::string::npos, log.find("EDID_Filte4k complete\n"));
+}
+
+// Every vendor video block goes, also one right behind another; only the
+// first HDR block does.
+TEST(EdidFilterTest, RemovesAdjacentVendorVideoBlocks)
+{
+    std::vector<u8> e(256, 0);
+    memcpy(e.data(), Edid_4100L_Lib[0].au8, 128);
+    std::vector<u8> ext = Edid_Hex("02 03 17 00  42 90 04  E2 01 AA  E3 01 BB CC  E2 06 01  E2 06 02  E2 05 03"
+                                   "02 3A 80 18 71 38 2D 40 58 2C 45 00 FE 1F 11 00 00 1E");
+    std::copy(ext.begin(), ext.end(), e.begin() + 128);
+    testing::internal::CaptureStdout();
+    EDID_Filte4k(e.data());
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(Edid_Hex("02 03 0A 00  42 90 04  E2 06 02"), Bytes(e.data() + 128, 10));
+    EXPECT_EQ(s_1200p60, Bytes(e.data() + 138, 18));
+    EXPECT_EQ(0, Media_Edid_Check(e.data(), EDID_LEN));
+}
+
+// d = 4: no data blocks; the extension's first timing becomes 1920 x 1200
+// and a faster one after it 1080p60.
+TEST(EdidFilterTest, ExtensionWithoutDataBlocks)
+{
+    std::vector<u8> e(Edid_4100L_Lib[0].au8, Edid_4100L_Lib[0].au8 + 256);
+    std::vector<u8> ext = Edid_Hex("02 03 04 00"
+                                   "01 1D 00 72 51 D0 1E 20 6E 28 55 00 FE 1F 11 00 00 1E"
+                                   "08 E8 00 30 F2 70 5A 80 B0 58 8A 00 58 54 21 00 00 1E");
+    std::copy(ext.begin(), ext.end(), e.begin() + 128);
+    testing::internal::CaptureStdout();
+    EDID_Filte4k(e.data());
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(4, e[130]);
+    EXPECT_EQ(s_1200p60, Bytes(e.data() + 132, 18));
+    EXPECT_EQ(s_1080p60, Bytes(e.data() + 150, 18));
+    EXPECT_EQ(0, Media_Edid_Check(e.data(), EDID_LEN));
+}
+
+// A block whose length runs past d ends the walk: it and what follows stay
+// as they are, and nothing past the area is touched.
+TEST(EdidFilterTest, OverrunningBlockStopsTheWalk)
+{
+    std::vector<u8> e(Edid_4100L_Lib[0].au8, Edid_4100L_Lib[0].au8 + 256);
+    std::vector<u8> ext = Edid_Hex("02 03 0E 00  83 5F 00 00  6F 03 0C 00 10  E2 06 01");
+    std::copy(ext.begin(), ext.end(), e.begin() + 128);
+    testing::internal::CaptureStdout();
+    EDID_Filte4k(e.data());
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(Edid_Hex("02 03 0E 00  83 01 00 00  6F 03 0C 00 10  E2"), Bytes(e.data() + 128, 14));
+    EXPECT_EQ(s_1200p60, Bytes(e.data() + 142, 18));
+    EXPECT_EQ(0, Media_Edid_Check(e.data(), EDID_LEN));
+}
+
+// An offset below 4 or above 127 means no data blocks and no timings: the
+// extension keeps its bytes, only its checksum is made right.
+TEST(EdidFilterTest, OffsetOutsideTheBlock)
+{
+    for (u8 d : {0, 1, 3, 128, 200, 255}) {
+        std::vector<u8> e = Edid_Tv4k();
+        e[130] = d;
+        std::vector<u8> before = e;
+        testing::internal::CaptureStdout();
+        EDID_Filte4k(e.data());
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(Bytes(before.data() + 128, 127), Bytes(e.data() + 128, 127)) << (int)d;
+        EXPECT_EQ(0, Media_Edid_Check(e.data(), EDID_LEN)) << (int)d;
+    }
+    std::vector<u8> e(Edid_4100L_Lib[2].au8, Edid_4100L_Lib[2].au8 + 256);   // all-zero block 1
+    testing::internal::CaptureStdout();
+    EDID_Filte4k(e.data());
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(std::vector<u8>(128, 0), Bytes(e.data() + 128, 128));
+    EXPECT_EQ(0, memcmp(e.data(), Edid_4100L_Lib[2].au8, 128));
+}
+
+// VICs above 62 become VIC 16 with their native bit; the rewrite is for a
+// video block only, so another block in the first place keeps its bytes.
+TEST(EdidFilterTest, VicsOfTheFirstVideoBlock)
+{
+    std::vector<u8> e(Edid_4100L_Lib[0].au8, Edid_4100L_Lib[0].au8 + 256);
+    std::vector<u8> ext = Edid_Hex("02 03 0C 00  46 3E 3F 40 DF 90 7F  E1 7F");
+    std::copy(ext.begin(), ext.end(), e.begin() + 128);
+    testing::internal::CaptureStdout();
+    EDID_Filte4k(e.data());
+    EXPECT_EQ(Edid_Hex("46 3E 10 10 90 90 10"), Bytes(e.data() + 132, 7));
+
+    std::vector<u8> vendor = Edid_Hex("02 03 08 00  63 7F 41 42");
+    std::copy(vendor.begin(), vendor.end(), e.begin() + 128);
+    EDID_Filte4k(e.data());
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(Edid_Hex("63 7F 41 42"), Bytes(e.data() + 132, 4));
+}
+
+// The source layer's default, a 4K EDID, comes out of the filter whole and
+// without timings above 154 MHz.
+TEST(EdidFilterTest, DefaultEdid)
+{
+    std::vector<u8> e(Default_Edid_Block.au8, Default_Edid_Block.au8 + 256);
+    testing::internal::CaptureStdout();
+    EDID_Filte4k(e.data());
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(s_1080p60, Bytes(e.data() + 54, 18));
+    EXPECT_EQ(1280u, DtdAt(e.data(), 72).u32Width);
+    EXPECT_EQ(Edid_Hex("4A 10 10 10 90"), Bytes(e.data() + 132, 5));
+    EXPECT_EQ(0, Media_Edid_Check(e.data(), EDID_LEN));
+}
