@@ -4,7 +4,9 @@
 // 5 V on plug, clock and then SCDT some time after hot-plug goes high,
 // loss on hot-plug low, timing change or unplug. Tests read and set the
 // record between driver calls; the sim words ("tools/box sim NAME plug ...")
-// change it under its lock.
+// change it under its lock. The receiver's CSI-2 output feeds the capture
+// pad of the media engine stand-in (platform/host/HostMedia.h): the pad
+// hears when it starts and stops and which audio rate comes with it.
 #ifndef PLATFORM_HOST_HOSTHDMIRX_H
 #define PLATFORM_HOST_HOSTHDMIRX_H
 
@@ -81,6 +83,9 @@ struct HostHdmiRx_S {
     u32  u32LpPackets;              // packets fired in all
     u8   au8LpFifo[HOSTRX_LP_FIFO];
     u32  u32LpFifoLen;
+    // What the capture pad of the media engine stand-in was last told.
+    bool bPadOutput;                // CSI-2 output on with a signal behind it
+    u32  u32PadAudioHz;             // audio the source sends, 0: none
 };
 
 // The record; the first call resets the chip with nothing plugged and
@@ -88,7 +93,8 @@ struct HostHdmiRx_S {
 HostHdmiRx_S *HostHdmiRx_Get(void);
 
 // Power-on: registers to their reset values, histories cleared, source
-// unplugged with default settings (delays 50 ms and 100 ms).
+// unplugged with default settings (delays 50 ms and 100 ms), the capture
+// pad told that nothing comes.
 void HostHdmiRx_Reset(void);
 
 // The timing of that name ("1920x1080p60", ...), or null.

@@ -2,6 +2,7 @@
 // does. Status registers are owned by the timeline and ignore writes;
 // interrupt registers clear the bits written as 1.
 #include "platform/host/HostHdmiRx.h"
+#include "platform/host/HostMedia.h"
 
 #include <cstring>
 #include <time.h>
@@ -75,6 +76,8 @@ void HostHdmiRx_Reset(void)
     s_stRx.aau8Hdmi[RX_HPD_BANK][RX_HPD_REG] = 0x40;
     s_stRx.au8Mipi[0x04] = 0xC0;                    // chip revision
     s_stRx.au8Mipi[MIPI_CTRL] = 0x36;               // output off
+    HostPad_SetOutput(false);
+    HostPad_SetAudio(0);
 }
 
 static void HostRx_GateRclk(HostHdmiRx_S *pstRx, u8 u8Old, u8 u8New, u64 u64Now)

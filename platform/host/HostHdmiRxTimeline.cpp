@@ -2,6 +2,7 @@
 // the chip sends, and when. Applied at every register access, so the
 // model needs no thread of its own.
 #include "platform/host/HostHdmiRx.h"
+#include "platform/host/HostMedia.h"
 
 #include <cstring>
 
@@ -183,6 +184,22 @@ void HostRx_OnHpd(HostHdmiRx_S *pstRx, bool bHigh, u64 u64Now)
         HostRx_SourceStart(pstRx, u64Now);
 }
 
+// Pictures reach the capture pad while the CSI-2 output is on and a
+// signal is behind it; the audio rate goes with the signal.
+static void HostRx_TellPad(HostHdmiRx_S *pstRx)
+{
+    bool bOutput = (pstRx->au8Mipi[0x05] & 0x36) == 0 && pstRx->bScdt;
+    if (bOutput != pstRx->bPadOutput) {
+        pstRx->bPadOutput = bOutput;
+        HostPad_SetOutput(bOutput);
+    }
+    u32 u32AudioHz = pstRx->bScdt && pstRx->bHdmi ? pstRx->u32AudioHz : 0;
+    if (u32AudioHz != pstRx->u32PadAudioHz) {
+        pstRx->u32PadAudioHz = u32AudioHz;
+        HostPad_SetAudio(u32AudioHz);
+    }
+}
+
 void HostRx_Advance(HostHdmiRx_S *pstRx, u64 u64Now)
 {
     u8 *pu8Sta = HostRx_R0(pstRx, 0x13);
@@ -216,6 +233,7 @@ void HostRx_Advance(HostHdmiRx_S *pstRx, u64 u64Now)
         HostRx_SetBit(&pstRx->au8Mipi[0x09], 0x40, bStable);
         pstRx->au8Mipi[0x0B] |= 0x10;
     }
+    HostRx_TellPad(pstRx);
 }
 
 const HostRxMode_S *HostHdmiRx_FindMode(const char *pszName)

@@ -1,0 +1,441 @@
+// The source layer against the simulated receiver chip and the media
+// engine stand-in's capture pad: what a source plugged into the box makes
+// the layer report, and what reaches the capture driver.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <dirent.h>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/Config.h"
+#include "core/Main.h"
+#include "media/AVSource.h"
+#include "media/Edid.h"
+#include "media/MediaSnr.h"
+#include "platform/host/HostHdmiRx.h"
+#include "platform/host/HostMedia.h"
+#include "tests/media/EdidTest.h"
+#include "tests/support/Child.h"
+#include "tests/support/Files.h"
+
+using std::chrono::milliseconds;
+
+static bool WaitFor(const std::function<bool()> &fnDone, u32 u32Ms)
+{
+    for (u32 i = 0; i < u32Ms / 10; i++) {
+        if (fnDone())
+            return true;
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    return fnDone();
+}
+
+static HostMedia_S Pad(void)
+{
+    HostMedia_S st;
+    HostMedia_Get(&st);
+    return st;
+}
+
+static AVSourceVideoInfo_S Timing(u32 u32Width, u32 u32Height, u32 u32Fps, u32 bInterlace = 0)
+{
+    AVSourceVideoInfo_S st = {};
+    st.bsupport = 1;
+    st.u32Hactive = u32Width;
+    st.u32Vactive = u32Height;
+    st.u32Fps = u32Fps;
+    st.bInterlace = bInterlace;
+    return st;
+}
+
+static u32 HpdEvents(void)
+{
+    std::lock_guard<std::recursive_mutex> lock(HostRx_Lock());
+    return HostHdmiRx_Get()->u32HpdEvents;
+}
+
+static std::vector<u8> EdidRam(void)
+{
+    std::lock_guard<std::recursive_mutex> lock(HostRx_Lock());
+    const u8 *pu8 = HostHdmiRx_Get()->au8EdidRam;
+    return std::vector<u8>(pu8, pu8 + EDID_LEN);
+}
+
+static bool MipiOn(void)
+{
+    std::lock_guard<std::recursive_mutex> lock(HostRx_Lock());
+    return (HostHdmiRx_Get()->au8Mipi[0x05] & 0x36) == 0;
+}
+
+// The notify callback and the capture driver, without the receiver.
+struct NotifyTest : public testing::Test {
+    void SetUp() override { HostMedia_Reset(); }
+    void TearDown() override { HostMedia_Reset(); }
+    static void Lock(const AVSourceVideoInfo_S &st) { ASSERT_EQ(0, MAIN_AVSourceMsgCallback(EN_SIGNAL_LOCK, &st)); }
+};
+
+// The limits of the accepted range pass; the driver reports the lock and
+// gives the record back with both sizes, the rate cut to 60 and the scan.
+TEST_F(NotifyTest, AcceptedInputsReachTheCaptureDriver)
+{
+    const struct { AVSourceVideoInfo_S st; u8 u8Fps; } astCases[] = {
+        {Timing(1920, 1200, 60), 60}, {Timing(256, 128, 30), 30}, {Timing(1280, 720, 63), 60},
+        {Timing(1280, 720, 59), 59}, {Timing(1920, 540, 60, 1), 60},
+    };
+    for (const auto &c : astCases) {
+        Lock(c.st);
+        SnrVideoInfo_S stBack = {};
+        ASSERT_EQ(0, Media_SNR_GetVideoInfo(&stBack));
+        EXPECT_EQ(1, stBack.bsupport);
+        EXPECT_EQ(c.st.u32Hactive, stBack.u16VideoWidth);
+        EXPECT_EQ(c.st.u32Vactive, stBack.u16VideoHeight);
+        EXPECT_EQ(c.st.u32Hactive, stBack.u32Width);
+        EXPECT_EQ(c.st.u32Vactive, stBack.u32Height);
+        EXPECT_EQ(c.u8Fps, stBack.u8VideoFps);
+        EXPECT_EQ(c.st.bInterlace, stBack.u16Interlace);
+        EXPECT_EQ((u32)EN_SIGNAL_LOCK, Media_SNR_GetState());
+        EXPECT_EQ(1, g_s32StopSend);
+        EXPECT_EQ(0, g_video_incompatible);
+    }
+}
+
+// An input outside the range is not passed on: the driver keeps the last
+// accepted record, sending stops and the input is marked incompatible. A
+// loss clears the driver's record and the mark.
+TEST_F(NotifyTest, RefusedInputsAndLoss)
+{
+    Lock(Timing(1280, 720, 60));
+    for (const AVSourceVideoInfo_S &st : {Timing(1921, 1080, 60), Timing(1920, 1201, 60), Timing(255, 720, 60),
+                                          Timing(1280, 127, 60), Timing(1280, 720, 64), Timing(3840, 2160, 30)}) {
+        g_s32StopSend = 1;
+        Lock(st);
+        EXPECT_EQ(1, g_video_incompatible);
+        EXPECT_EQ(0, g_s32StopSend);
+        EXPECT_EQ(1280u, Pad().u32PadWidth);
+        EXPECT_EQ((u32)EN_SIGNAL_LOCK, Media_SNR_GetState());
+    }
+    AVSourceVideoInfo_S stNone = {};
+    ASSERT_EQ(0, MAIN_AVSourceMsgCallback(EN_SIGNAL_NO_CONNECTION, &stNone));
+    EXPECT_EQ((u32)EN_SIGNAL_NO_CONNECTION, Media_SNR_GetState());
+    EXPECT_EQ(0, g_video_incompatible);
+    SnrVideoInfo_S stBack;
+    memset(&stBack, 0xFF, sizeof(stBack));
+    ASSERT_EQ(0, Media_SNR_GetVideoInfo(&stBack));
+    EXPECT_EQ(0, stBack.bsupport);
+    EXPECT_EQ(0, stBack.u16VideoWidth);
+    g_s32StopSend = 1;
+    EXPECT_EQ(0, MAIN_AVSourceStopStream());
+    EXPECT_EQ(0, g_s32StopSend);
+}
+
+// The EDID commands of the driver: one the check refuses is not sent.
+TEST_F(NotifyTest, EdidThroughTheCaptureDriver)
+{
+    std::vector<u8> e = Edid_Tv4k();
+    ASSERT_EQ(0, Media_SNR_SetEdidInfo(e.data(), EDID_LEN));
+    u8 au8Back[EDID_LEN] = {};
+    ASSERT_EQ(0, Media_SNR_GetEdidInfo(au8Back));
+    EXPECT_EQ(e, std::vector<u8>(au8Back, au8Back + EDID_LEN));
+    std::vector<u8> bad = Edid_Hex("00 FF FF FF FF FF FF 00");
+    bad.resize(EDID_LEN);
+    EXPECT_EQ(-1, Media_SNR_SetEdidInfo(bad.data(), EDID_LEN));
+    ASSERT_EQ(0, Media_SNR_GetEdidInfo(au8Back));
+    EXPECT_EQ(e, std::vector<u8>(au8Back, au8Back + EDID_LEN));
+}
+
+struct Report {
+    SignalState_E enState;
+    AVSourceVideoInfo_S stInfo;
+};
+
+static std::mutex s_ReportMutex;
+static std::vector<Report> s_reports;
+static u32 s_u32LockPauseMs;                // the recorder holds the source thread this long on a lock
+
+static s32 RecordNotify(SignalState_E enState, const AVSourceVideoInfo_S *pstInfo)
+{
+    {
+        std::lock_guard<std::mutex> lock(s_ReportMutex);
+        s_reports.push_back({enState, *pstInfo});
+    }
+    if (enState == EN_SIGNAL_LOCK)
+        std::this_thread::sleep_for(milliseconds(s_u32LockPauseMs));
+    return 0;
+}
+
+// A layer on the simulated receiver with a recording notify callback.
+struct AVSourceTest : public testing::Test {
+    void *h = nullptr;
+
+    void SetUp() override
+    {
+        HostHdmiRx_Reset();
+        HostMedia_Reset();
+        s_reports.clear();
+        s_u32LockPauseMs = 0;
+        testing::internal::CaptureStdout();   // the driver talks a lot
+        h = AVSource_Init();
+        ASSERT_NE(nullptr, h);
+        ASSERT_EQ(0, AVSource_RegisterNotify(h, RecordNotify, MAIN_AVSourceStopStream));
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(0, AVSource_deInit(h));
+        std::string out = testing::internal::GetCapturedStdout();
+        if (HasFailure())
+            fprintf(stderr, "%s", out.c_str());
+    }
+    static std::vector<Report> Reports()
+    {
+        std::lock_guard<std::mutex> lock(s_ReportMutex);
+        return s_reports;
+    }
+    // What the program printed since the last call.
+    static std::string Out()
+    {
+        std::string s = testing::internal::GetCapturedStdout();
+        testing::internal::CaptureStdout();
+        return s;
+    }
+    static u32 Count(SignalState_E enState)
+    {
+        u32 n = 0;
+        for (const Report &r : Reports())
+            n += r.enState == enState;
+        return n;
+    }
+};
+
+static u32 ThreadCount(void)
+{
+    u32 n = 0;
+    DIR *pDir = opendir("/proc/self/task");
+    while (pDir != nullptr && readdir(pDir) != nullptr)
+        n++;
+    if (pDir != nullptr)
+        closedir(pDir);
+    return n;
+}
+
+// A lock is reported once with its timing, the 5 V and HDCP words follow
+// the input, and an unplug is one loss with a cleared record.
+TEST_F(AVSourceTest, LockOnceThenLoss)
+{
+    u32 u32Threads = ThreadCount();
+    ASSERT_EQ(0, AVSource_Start(h));
+    ASSERT_EQ(0, AVSource_Start(h));
+    EXPECT_EQ(u32Threads + 2, ThreadCount());
+    HostHdmiRx_SetHdcp(true);
+    ASSERT_EQ(0, HostHdmiRx_Plug("1280x720p50"));
+    ASSERT_TRUE(WaitFor([] { return Count(EN_SIGNAL_LOCK) == 1; }, 5000));
+    const AVSourceVideoInfo_S st = Reports().back().stInfo;
+    EXPECT_EQ(1, st.bsupport);
+    EXPECT_EQ(1280u, st.u32Hactive);
+    EXPECT_EQ(720u, st.u32Vactive);
+    EXPECT_EQ(1980u, st.u32Htotal);
+    EXPECT_EQ(50u, st.u32Fps);
+    EXPECT_EQ(0u, st.bInterlace);
+    EXPECT_EQ(1, g_signal_detect);
+    EXPECT_TRUE(WaitFor([] { return g_hdcp_state == 1; }, 2000));
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_EQ(1u, Count(EN_SIGNAL_LOCK));
+    HostHdmiRx_Unplug();
+    ASSERT_TRUE(WaitFor([] { return Count(EN_SIGNAL_NO_CONNECTION) == 1; }, 2000));
+    AVSourceVideoInfo_S stNone = {};
+    EXPECT_EQ(0, memcmp(&stNone, &Reports().back().stInfo, sizeof(stNone)));
+    EXPECT_EQ(0, g_signal_detect);
+    EXPECT_EQ(0, AVSource_Stop(h));
+    EXPECT_EQ(u32Threads, ThreadCount());
+}
+
+// With the source thread held up in the callback, the watcher alone turns
+// the MIPI output off when the cable goes, and the capture pad sees no
+// more pictures.
+TEST_F(AVSourceTest, WatcherCutsTheOutputOnUnplug)
+{
+    s_u32LockPauseMs = 1500;
+    ASSERT_EQ(0, AVSource_Start(h));
+    ASSERT_EQ(0, HostHdmiRx_Plug("1920x1080p60"));
+    ASSERT_TRUE(WaitFor([] { return Count(EN_SIGNAL_LOCK) == 1; }, 5000));
+    EXPECT_TRUE(MipiOn());
+    EXPECT_TRUE(Pad().bPadOutput);
+    HostHdmiRx_Unplug();
+    EXPECT_TRUE(WaitFor([] { return !MipiOn(); }, 200));
+    EXPECT_FALSE(Pad().bPadOutput);
+    EXPECT_EQ(0u, Count(EN_SIGNAL_NO_CONNECTION));   // the source thread is still in the callback
+    EXPECT_TRUE(WaitFor([] { return Count(EN_SIGNAL_NO_CONNECTION) == 1; }, 3000));
+}
+
+// The EDID held is not written again; a new one is, with a loss reported
+// before and a lock again after the hot-plug pulse.
+TEST_F(AVSourceTest, NewEdidIsWrittenOnce)
+{
+    ASSERT_EQ(0, AVSource_Start(h));
+    ASSERT_EQ(0, HostHdmiRx_Plug("1920x1080p60"));
+    ASSERT_TRUE(WaitFor([] { return Count(EN_SIGNAL_LOCK) == 1; }, 5000));
+    u32 u32Hpd = HpdEvents();
+    ASSERT_EQ(0, AVSource_setEdid(h, Default_Edid_Block.au8));
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_EQ(u32Hpd, HpdEvents());
+    EXPECT_EQ(0u, Count(EN_SIGNAL_NO_CONNECTION));
+
+    ASSERT_EQ(0, AVSource_setEdid(h, Edid_4100L_Lib[3].au8));
+    ASSERT_TRUE(WaitFor([] { return Count(EN_SIGNAL_NO_CONNECTION) == 1; }, 1000));
+    ASSERT_TRUE(WaitFor([] { return Count(EN_SIGNAL_LOCK) == 2; }, 6000));
+    std::vector<u8> ram = EdidRam();
+    EXPECT_EQ(0, memcmp(ram.data(), Edid_4100L_Lib[3].au8, 128));   // the chip puts in its own address
+    EXPECT_EQ(u32Hpd + 2, HpdEvents());
+    u8 au8Held[EDID_LEN];
+    ASSERT_EQ(0, AVSource_getEdid(h, au8Held));
+    EXPECT_EQ(0, memcmp(au8Held, Edid_4100L_Lib[3].au8, EDID_LEN));
+    u32Hpd = HpdEvents();
+    ASSERT_EQ(0, AVSource_setEdid(h, Edid_4100L_Lib[3].au8));
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_EQ(u32Hpd, HpdEvents());
+}
+
+// The preset loader hands the configured EDID to the layer; a stored EDID
+// that is not whole gives way to built-in EDID 0, an unknown index loads
+// nothing.
+TEST_F(AVSourceTest, PresetLoader)
+{
+    u8 au8[EDID_LEN];
+    for (s32 i = 0; i < EDID_BUILTIN_NUM; i++) {
+        g_stConfigAttr.stManual.s32Edid_index = i;
+        ASSERT_EQ(0, MAIN_SetEDID_preset(h));
+        ASSERT_EQ(0, AVSource_getEdid(h, au8));
+        EXPECT_EQ(0, memcmp(au8, Edid_4100L_Lib[i].au8, EDID_LEN)) << i;
+    }
+    std::vector<u8> tv = Edid_Tv4k();
+    memcpy(g_stMainServerAttr.au8User1Edid, tv.data(), EDID_LEN);
+    g_stConfigAttr.stManual.s32Edid_index = EDID_INDEX_USER1;
+    ASSERT_EQ(0, MAIN_SetEDID_preset(h));
+    ASSERT_EQ(0, AVSource_getEdid(h, au8));
+    EXPECT_EQ(tv, std::vector<u8>(au8, au8 + EDID_LEN));
+
+    memset(g_stMainServerAttr.au8CopyEdid, 0, EDID_LEN);
+    g_stConfigAttr.stManual.s32Edid_index = EDID_INDEX_COPY;
+    Out();
+    ASSERT_EQ(0, MAIN_SetEDID_preset(h));
+    std::string out = Out();
+    EXPECT_NE(std::string::npos, out.find("edid wrong,use default edid\n"));
+    ASSERT_EQ(0, AVSource_getEdid(h, au8));
+    EXPECT_EQ(0, memcmp(au8, Edid_4100L_Lib[0].au8, EDID_LEN));
+
+    memcpy(g_stMainServerAttr.au8User2Edid, tv.data(), EDID_LEN);
+    g_stMainServerAttr.au8User2Edid[127]++;
+    g_stConfigAttr.stManual.s32Edid_index = EDID_INDEX_USER2;
+    ASSERT_EQ(0, MAIN_SetEDID_preset(h));
+    out = Out();
+    EXPECT_NE(std::string::npos, out.find("MAIN_SetEDID_preset: USER2 EDID 0 ff ff ff\n"));
+    EXPECT_NE(std::string::npos, out.find("edid wrong,use default edid\n"));
+
+    g_stConfigAttr.stManual.s32Edid_index = 2;
+    ASSERT_EQ(0, MAIN_SetEDID_preset(h));
+    for (s32 s32Index : {9, -1}) {
+        g_stConfigAttr.stManual.s32Edid_index = s32Index;
+        ASSERT_EQ(0, MAIN_SetEDID_preset(h));
+        ASSERT_EQ(0, AVSource_getEdid(h, au8));
+        EXPECT_EQ(0, memcmp(au8, Edid_4100L_Lib[2].au8, EDID_LEN));
+    }
+    // Without a layer: a built-in preset still reports success, a stored one not.
+    EXPECT_EQ(0, MAIN_SetEDID_preset(nullptr));
+    g_stConfigAttr.stManual.s32Edid_index = EDID_INDEX_USER1;
+    EXPECT_EQ(-1, MAIN_SetEDID_preset(nullptr));
+    EXPECT_EQ(-1, AVSource_setEdid(nullptr, au8));
+    EXPECT_EQ(0, AVSource_getDefaultEdid(h, au8));
+    EXPECT_EQ(0, memcmp(au8, Default_Edid_Block.au8, EDID_LEN));
+}
+
+// The application's start: the configured preset in the receiver's RAM,
+// then a source's lock all the way to the capture pad, a loss, and an
+// input outside the range that leaves the pad without input.
+TEST(MainAVSourceTest, StartAndTheRoadToTheCapturePad)
+{
+    HostHdmiRx_Reset();
+    HostMedia_Reset();
+    g_stConfigAttr.stManual.s32Edid_index = 1;
+    testing::internal::CaptureStdout();
+    void *h = MAIN_AVSource_Start();
+    ASSERT_NE(nullptr, h);
+    EXPECT_TRUE(WaitFor([] { return memcmp(EdidRam().data(), Edid_4100L_Lib[1].au8, 128) == 0; }, 3000));
+    ASSERT_EQ(0, HostHdmiRx_Plug("1920x1080p60"));
+    HostHdmiRx_SetAudio(48000, 0);
+    EXPECT_TRUE(WaitFor([] { return Media_SNR_GetState() == EN_SIGNAL_LOCK && Pad().bPadOutput; }, 6000));
+    EXPECT_EQ(1920u, Pad().u32PadWidth);
+    EXPECT_EQ(1080u, Pad().u32PadHeight);
+    EXPECT_EQ(60u, Pad().u32PadFps);
+    u32 au32Audio[3] = {};
+    ASSERT_EQ(0, Media_SNR_GetAudioInfo(au32Audio));
+    EXPECT_EQ(48000u, au32Audio[1]);
+
+    HostHdmiRx_Unplug();
+    EXPECT_TRUE(WaitFor([] { return Media_SNR_GetState() == EN_SIGNAL_NO_CONNECTION; }, 2000));
+    EXPECT_FALSE(Pad().bPadOutput);
+    std::this_thread::sleep_for(milliseconds(AVSOURCE_LOSS_WAIT_MS));
+    ASSERT_EQ(0, HostHdmiRx_Plug("3840x2160p30"));
+    EXPECT_TRUE(WaitFor([] { return g_video_incompatible == 1; }, 6000));
+    EXPECT_EQ((u32)EN_SIGNAL_NO_CONNECTION, Media_SNR_GetState());
+    EXPECT_EQ(0, MAIN_AVSource_Stop(h));
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(std::string::npos, out.find("MAIN_SetEDID_preset,g_stConfigAttr.stManual.s32Edid_index=1\n"));
+    EXPECT_NE(std::string::npos, out.find("TIMING: u16VideoWidth[3840] u16VideoHeight[2160] u8VideoFps[30]\n"));
+    if (HasFailure())
+        fprintf(stderr, "%s", out.c_str());
+}
+
+// The reset line: the first call drives it high before the level asked for.
+TEST(MainAVSourceTest, ResetLine)
+{
+    std::string out = Child_Run([] {
+        MAIN_ITE_RESET_set(0);
+        printf("%s|", File_Read("/sys/class/gpio/gpio12/direction").c_str());
+        printf("%s|", File_Read("/sys/class/gpio/gpio12/value").c_str());
+        MAIN_ITE_RESET_set(1);
+        printf("%s", File_Read("/sys/class/gpio/gpio12/value").c_str());
+    });
+    EXPECT_EQ(std::string("out\n|0", 6), out.substr(0, 6));
+    EXPECT_NE(std::string::npos, out.find("|1"));
+}
+
+// Stored EDIDs keep their bytes and their hex text, and reach the file
+// with the next save.
+TEST(StoredEdidTest, BytesTextAndSave)
+{
+    std::string out = Child_Run([] {
+        if (MAIN_CONFIG_Init() != 0 || MAIN_CONFIG_Recv(&g_stConfigAttr, &g_stConfigAttrNew) != 0)
+            return;
+        std::vector<u8> tv = Edid_Tv4k();
+        setUser2Edid(tv.data());
+        setEdid(Edid_4100L_Lib[4].au8);
+        setUser1Edid(Edid_4100L_Lib[5].au8);
+        u8 au8[EDID_LEN];
+        getUser2Edid(au8);
+        printf("user2 %d\n", memcmp(au8, tv.data(), EDID_LEN) == 0);
+        getEdid(au8);
+        printf("copy %d\n", memcmp(au8, Edid_4100L_Lib[4].au8, EDID_LEN) == 0);
+        getUser1Edid(au8);
+        printf("user1 %d\n", memcmp(au8, Edid_4100L_Lib[5].au8, EDID_LEN) == 0);
+        printf("text %s\n", g_stConfigAttrNew.azUser2Edid);
+        fflush(stdout);
+        sleep(CONFIG_SAVE_DELAY_S + 1);
+        printf("file %s\n", File_Read(CONFIG_FILE).c_str());
+    });
+    std::string hex;
+    char az[3];
+    for (u8 u8Byte : Edid_Tv4k()) {
+        snprintf(az, sizeof(az), "%02x", u8Byte);
+        hex += az;
+    }
+    EXPECT_NE(std::string::npos, out.find("user2 1\ncopy 1\nuser1 1\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("text " + hex + "\n"));
+    EXPECT_NE(std::string::npos, out.find("setUser1Edid: azUser1Edid 00ffffffffffff0051b5"));
+    size_t sizeFile = out.find("file ");
+    ASSERT_NE(std::string::npos, sizeFile);
+    EXPECT_NE(std::string::npos, out.find(hex, sizeFile));
+}
