@@ -18,6 +18,7 @@
 #include "extension/Soip.h"
 #include "extension/TcpServer.h"
 #include "extension/Usb.h"
+#include "media/AVSource.h"
 #include "media/MainMedia.h"
 #include "net/NetConfig.h"
 #include "rtsp/RtspServer.h"
@@ -80,6 +81,7 @@ int main(void)
     snprintf(g_azDebugFile, sizeof(g_azDebugFile), "/tmp/debug_main.txt");
     (void)system("/customer/igmp_report.sh &");   // outside this program
     snprintf(g_chip, sizeof(g_chip), "qx4700vblo_32m");
+    MAIN_ITE_RESET_set(1);
     MAIN_Var_Init();
     MAIN_Image_Init();   // logs its own failure
     MAIN_Device_Info(&g_stMainServerAttr.stDevInfo);
@@ -157,6 +159,10 @@ int main(void)
     g_stMainServerAttr.bAiCapStart = 0;
     g_stMainServerAttr.enSample = MAIN_SAMPLE_NONE;
     g_enCurrentRunSample = MAIN_SAMPLE_NONE;
+
+    g_stMainServerAttr.hAVSource = MAIN_AVSource_Start();
+    if (g_stMainServerAttr.hAVSource == nullptr)
+        Debug_Log("[%s]: MAIN_AVSource_Start failed with %#x!\n", log_Time(), 0);
 
     MAIN_LED_Init();
     sleep(1);
