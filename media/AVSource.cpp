@@ -15,7 +15,6 @@
 
 std::atomic<s32> g_signal_detect{0};
 std::atomic<u8> g_hdcp_state{0};
-std::atomic<s32> g_s32StopSend{0};
 std::atomic<s32> g_video_incompatible{0};
 
 struct AVSourceAttr_S {

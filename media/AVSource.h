@@ -11,6 +11,7 @@
 
 #include "core/Types.h"
 #include "media/HdmiRx.h"
+#include "media/MainMedia.h"
 
 #define AVSOURCE_PASS_MS      50     // source thread period
 #define AVSOURCE_WATCH_MS     5      // connection watcher period
@@ -34,10 +35,9 @@ enum SignalState_E {
 typedef s32 AVSourceNotifyProc(SignalState_E enState, const AVSourceVideoInfo_S *pstInfo);
 typedef s32 AVSourceStopStreamProc(void);
 
-// Plain words shared without a lock.
+// Plain words shared without a lock; g_s32StopSend is the media glue's.
 extern std::atomic<s32> g_signal_detect;        // HDMI 5 V present at the input
 extern std::atomic<u8>  g_hdcp_state;           // 1 while the locked input is encrypted
-extern std::atomic<s32> g_s32StopSend;          // 1: frames of the current input may be sent
 extern std::atomic<s32> g_video_incompatible;   // 1: a locked input outside the accepted range
 
 // Source layer. A handle that is null or not initialised logs
