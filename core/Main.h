@@ -7,6 +7,7 @@
 
 #include "core/Types.h"
 #include "extension/Uart.h"
+#include "media/AVSourceMsg.h"
 #include "media/MainMedia.h"
 #include "net/NetConfig.h"
 
@@ -30,6 +31,7 @@ struct MainServerAttr_S {
     s32 bAiCapStart;             // 1 while audio capture runs
     s32 bMediaSend;              // 1 lets the frame sender pass frames on
     s32 enSample;                // rate of the running audio capture, MAIN_SAMPLE_NONE
+    AVSourceVMsg_S stVMsg;       // the last video start that completed; zero after a stop
     MainMediaAttr_S stMainMediaAttr;
     NetServerConfig_S stConifg;  // network record
     HalAttr_S stHalAttr;
