@@ -19,6 +19,7 @@
 #include "extension/TcpServer.h"
 #include "extension/Usb.h"
 #include "media/AVSource.h"
+#include "media/AVSourceMsg.h"
 #include "media/MainMedia.h"
 #include "net/NetConfig.h"
 #include "rtsp/RtspServer.h"
@@ -163,6 +164,8 @@ int main(void)
     g_stMainServerAttr.hAVSource = MAIN_AVSource_Start();
     if (g_stMainServerAttr.hAVSource == nullptr)
         Debug_Log("[%s]: MAIN_AVSource_Start failed with %#x!\n", log_Time(), 0);
+    (void)MAIN_Media_TimerInit();        // logs its own failure; the poll below then runs once only
+    (void)MAIN_Media_TimerThread();
 
     MAIN_LED_Init();
     sleep(1);
