@@ -1,0 +1,127 @@
+"""The picture's whole road: a simulated HDMI source plugged into a box, and
+real RTSP clients on the LAN that play what it streams."""
+
+import re
+import subprocess
+import threading
+import time
+import unittest
+
+from boxlib import BOX, BoxTest, lan, wait_until
+
+MAIN = "main/av_stream"
+SUB = "sub/av_stream"
+
+
+def url(addr, stream):
+    return f"rtsp://{addr}:554/live/{stream}"
+
+
+def probe(addr, stream, transport="tcp"):
+    """The streams ffprobe finds, as dicts of their entries ([] when none)."""
+    p = lan("timeout", "5", "ffprobe", "-v", "error", "-rtsp_transport", transport,
+            "-analyzeduration", "500000", "-show_entries",
+            "stream=codec_type,codec_name,width,height,sample_rate,channels", "-of", "compact",
+            url(addr, stream), timeout=30)
+    return [dict(kv.split("=", 1) for kv in line.split("|")[1:])
+            for line in p.stdout.splitlines() if line.startswith("stream|")]
+
+
+def decode(addr, seconds):
+    """Decodes the main stream's video for that long: (frames, errors)."""
+    p = lan("timeout", str(seconds + 5), "ffmpeg", "-nostats", "-v", "error", "-rtsp_transport", "tcp",
+            "-i", url(addr, MAIN), "-map", "0:v", "-t", str(seconds), "-f", "null", "-progress", "pipe:1", "-",
+            timeout=seconds + 30)
+    frames = [int(n) for n in re.findall(r"^frame=(\d+)$", p.stdout, re.M)]
+    return (frames[-1] if frames else 0), p.stderr.strip()
+
+
+class Session:
+    """A client playing the main stream over TCP; counts decoded frames."""
+
+    def __init__(self, addr):
+        self.frames = 0
+        self.proc = subprocess.Popen(
+            [BOX, "lan", "ffmpeg", "-nostats", "-v", "error", "-rtsp_transport", "tcp", "-i", url(addr, MAIN),
+             "-map", "0:v", "-f", "null", "-stats_period", "0.2", "-progress", "pipe:1", "-"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            if line.startswith("frame="):
+                self.frames = int(line.split("=")[1])
+
+    def close(self):
+        self.proc.kill()
+        self.proc.wait()
+
+
+class StreamTest(BoxTest):
+    def settled(self, mac):
+        """A box whose receiver serves its EDID preset: hot-plug is up."""
+        b = self.box(mac=mac)
+        wait_until(lambda: re.search(r"^hpd high", b.sim("hdmirx").stdout, re.M), 15, "the EDID preset")
+        return b
+
+    def address(self, b):
+        def addr():
+            out = b.exec("ip", "-4", "-o", "addr", "show", "eth0").stdout
+            m = re.search(r"inet (\d+\.\d+\.\d+\.\d+)/", out)
+            return m and m.group(1)
+        return wait_until(addr, 10, "an address")
+
+    def test_source_streams_within_3_s_over_udp_and_tcp(self):
+        b = self.settled("02:00:00:00:60:01")
+        addr = self.address(b)
+        b.sim("plug", "1920x1080p60")
+        plugged = time.monotonic()
+        b.wait_log(r"MAIN_AVSource_MsgProc: clear connect status", timeout=3)
+        self.assertIn("video", [s["codec_type"] for s in probe(addr, MAIN, "udp")])
+        self.assertLess(time.monotonic() - plugged, 3.0)
+        for transport in ("udp", "tcp"):
+            with self.subTest(transport=transport):
+                streams = probe(addr, MAIN, transport)
+                video = [s for s in streams if s["codec_type"] == "video"]
+                audio = [s for s in streams if s["codec_type"] == "audio"]
+                self.assertEqual([("hevc", "1920", "1080")],
+                                 [(s["codec_name"], s["width"], s["height"]) for s in video])
+                self.assertEqual([("48000", "2")], [(s["sample_rate"], s["channels"]) for s in audio])
+                sub = probe(addr, SUB, transport)
+                self.assertIn(("hevc", "640", "360"), [(s["codec_name"], s.get("width"), s.get("height"))
+                                                       for s in sub])
+                self.assertIn("aac", [s["codec_name"] for s in sub if s["codec_type"] == "audio"])
+        frames, errors = decode(addr, 10)
+        self.assertEqual("", errors)
+        self.assertGreaterEqual(frames, 540)
+        self.assertLessEqual(frames, 610)
+
+    def test_unplug_replug_and_unsupported_inputs(self):
+        b = self.settled("02:00:00:00:60:02")
+        addr = self.address(b)
+        b.sim("plug", "1920x1080p60")
+        b.wait_log(r"clear connect status", timeout=10)
+        session = Session(addr)
+        self.addCleanup(session.close)
+        wait_until(lambda: session.frames > 30, 15, "the session to play")
+        b.sim("unplug")
+        time.sleep(1.0)
+        stalled = session.frames
+        time.sleep(2.0)
+        self.assertEqual(stalled, session.frames)
+
+        b.sim("plug", "1280x720p50")
+        wait_until(lambda: [("1280", "720")] == [(s["width"], s["height"]) for s in probe(addr, MAIN)
+                                                  if s["codec_type"] == "video"], 20, "a 1280x720 DESCRIBE")
+        for mode in ("3840x2160p30", "2560x1440p60"):
+            with self.subTest(mode=mode):
+                b.sim("unplug")
+                wait_until(lambda: decode(addr, 1)[0] == 0, 10, "the stream to stop")
+                b.sim("plug", mode)
+                width, height = mode.split("p")[0].split("x")
+                b.wait_log(rf"TIMING: u16VideoWidth\[{width}\] u16VideoHeight\[{height}\]", timeout=10)
+                self.assertEqual(0, decode(addr, 2)[0])
+
+
+if __name__ == "__main__":
+    unittest.main()
