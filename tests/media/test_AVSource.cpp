@@ -20,27 +20,11 @@
 #include "platform/host/HostHdmiRx.h"
 #include "platform/host/HostMedia.h"
 #include "tests/media/EdidTest.h"
+#include "tests/media/SourceTest.h"
 #include "tests/support/Child.h"
 #include "tests/support/Files.h"
 
 using std::chrono::milliseconds;
-
-static bool WaitFor(const std::function<bool()> &fnDone, u32 u32Ms)
-{
-    for (u32 i = 0; i < u32Ms / 10; i++) {
-        if (fnDone())
-            return true;
-        std::this_thread::sleep_for(milliseconds(10));
-    }
-    return fnDone();
-}
-
-static HostMedia_S Pad(void)
-{
-    HostMedia_S st;
-    HostMedia_Get(&st);
-    return st;
-}
 
 static AVSourceVideoInfo_S Timing(u32 u32Width, u32 u32Height, u32 u32Fps, u32 bInterlace = 0)
 {
@@ -116,7 +100,7 @@ TEST_F(NotifyTest, RefusedInputsAndLoss)
         Lock(st);
         EXPECT_EQ(1, g_video_incompatible);
         EXPECT_EQ(0, g_s32StopSend);
-        EXPECT_EQ(1280u, Pad().u32PadWidth);
+        EXPECT_EQ(1280u, Engine().u32PadWidth);
         EXPECT_EQ((u32)EN_SIGNAL_LOCK, Media_SNR_GetState());
     }
     AVSourceVideoInfo_S stNone = {};
@@ -263,10 +247,10 @@ TEST_F(AVSourceTest, WatcherCutsTheOutputOnUnplug)
     ASSERT_EQ(0, HostHdmiRx_Plug("1920x1080p60"));
     ASSERT_TRUE(WaitFor([] { return Count(EN_SIGNAL_LOCK) == 1; }, 5000));
     EXPECT_TRUE(MipiOn());
-    EXPECT_TRUE(Pad().bPadOutput);
+    EXPECT_TRUE(Engine().bPadOutput);
     HostHdmiRx_Unplug();
     EXPECT_TRUE(WaitFor([] { return !MipiOn(); }, 200));
-    EXPECT_FALSE(Pad().bPadOutput);
+    EXPECT_FALSE(Engine().bPadOutput);
     EXPECT_EQ(0u, Count(EN_SIGNAL_NO_CONNECTION));   // the source thread is still in the callback
     EXPECT_TRUE(WaitFor([] { return Count(EN_SIGNAL_NO_CONNECTION) == 1; }, 3000));
 }
@@ -366,17 +350,17 @@ TEST(MainAVSourceTest, StartAndTheRoadToTheCapturePad)
     EXPECT_TRUE(WaitFor([] { return memcmp(EdidRam().data(), Edid_4100L_Lib[1].au8, 128) == 0; }, 3000));
     ASSERT_EQ(0, HostHdmiRx_Plug("1920x1080p60"));
     HostHdmiRx_SetAudio(48000, 0);
-    EXPECT_TRUE(WaitFor([] { return Media_SNR_GetState() == EN_SIGNAL_LOCK && Pad().bPadOutput; }, 6000));
-    EXPECT_EQ(1920u, Pad().u32PadWidth);
-    EXPECT_EQ(1080u, Pad().u32PadHeight);
-    EXPECT_EQ(60u, Pad().u32PadFps);
+    EXPECT_TRUE(WaitFor([] { return Media_SNR_GetState() == EN_SIGNAL_LOCK && Engine().bPadOutput; }, 6000));
+    EXPECT_EQ(1920u, Engine().u32PadWidth);
+    EXPECT_EQ(1080u, Engine().u32PadHeight);
+    EXPECT_EQ(60u, Engine().u32PadFps);
     u32 au32Audio[3] = {};
     ASSERT_EQ(0, Media_SNR_GetAudioInfo(au32Audio));
     EXPECT_EQ(48000u, au32Audio[1]);
 
     HostHdmiRx_Unplug();
     EXPECT_TRUE(WaitFor([] { return Media_SNR_GetState() == EN_SIGNAL_NO_CONNECTION; }, 2000));
-    EXPECT_FALSE(Pad().bPadOutput);
+    EXPECT_FALSE(Engine().bPadOutput);
     std::this_thread::sleep_for(milliseconds(AVSOURCE_LOSS_WAIT_MS));
     ASSERT_EQ(0, HostHdmiRx_Plug("3840x2160p30"));
     EXPECT_TRUE(WaitFor([] { return g_video_incompatible == 1; }, 6000));

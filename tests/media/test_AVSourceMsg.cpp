@@ -16,26 +16,10 @@
 #include "media/MainMedia.h"
 #include "media/MediaSnr.h"
 #include "platform/host/HostMedia.h"
+#include "tests/media/SourceTest.h"
 #include "tests/support/Child.h"
 
 using std::chrono::milliseconds;
-
-static bool WaitFor(const std::function<bool()> &fnDone, u32 u32Ms)
-{
-    for (u32 i = 0; i < u32Ms / 10; i++) {
-        if (fnDone())
-            return true;
-        std::this_thread::sleep_for(milliseconds(10));
-    }
-    return fnDone();
-}
-
-static HostMedia_S Engine(void)
-{
-    HostMedia_S st;
-    HostMedia_Get(&st);
-    return st;
-}
 
 static AVSourceVMsg_S VStart(u32 u32Width, u32 u32Height, u32 u32Fps, u32 enSan = 0)
 {

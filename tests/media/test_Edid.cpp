@@ -26,6 +26,25 @@ static std::vector<u8> Bytes(const u8 *pu8, u32 u32Len)
     return std::vector<u8>(pu8, pu8 + u32Len);
 }
 
+// Filtered quietly: the filter's log lines are checked elsewhere.
+static void Filter(std::vector<u8> &e)
+{
+    testing::internal::CaptureStdout();
+    EDID_Filte4k(e.data());
+    testing::internal::GetCapturedStdout();
+}
+
+// Built-in EDID 0's base block with this extension, filtered.
+static std::vector<u8> FilteredExtension(const std::string &extHex)
+{
+    std::vector<u8> e(Edid_4100L_Lib[0].au8, Edid_4100L_Lib[0].au8 + 128);
+    std::vector<u8> ext = Edid_Hex(extHex);
+    e.insert(e.end(), ext.begin(), ext.end());
+    e.resize(EDID_LEN);
+    Filter(e);
+    return e;
+}
+
 // The descriptor of this tag among the base block's last three, or -1.
 static s32 DescriptorAt(const u8 *e, u8 u8Tag)
 {
@@ -165,14 +184,8 @@ TEST(EdidFilterTest, FourKTelevision)
 // first HDR block does.
 TEST(EdidFilterTest, RemovesAdjacentVendorVideoBlocks)
 {
-    std::vector<u8> e(256, 0);
-    memcpy(e.data(), Edid_4100L_Lib[0].au8, 128);
-    std::vector<u8> ext = Edid_Hex("02 03 17 00  42 90 04  E2 01 AA  E3 01 BB CC  E2 06 01  E2 06 02  E2 05 03"
-                                   "02 3A 80 18 71 38 2D 40 58 2C 45 00 FE 1F 11 00 00 1E");
-    std::copy(ext.begin(), ext.end(), e.begin() + 128);
-    testing::internal::CaptureStdout();
-    EDID_Filte4k(e.data());
-    testing::internal::GetCapturedStdout();
+    std::vector<u8> e = FilteredExtension("02 03 17 00  42 90 04  E2 01 AA  E3 01 BB CC  E2 06 01  E2 06 02  E2 05 03"
+                                          "02 3A 80 18 71 38 2D 40 58 2C 45 00 FE 1F 11 00 00 1E");
     EXPECT_EQ(Edid_Hex("02 03 0A 00  42 90 04  E2 06 02"), Bytes(e.data() + 128, 10));
     EXPECT_EQ(s_1200p60, Bytes(e.data() + 138, 18));
     EXPECT_EQ(0, Media_Edid_Check(e.data(), EDID_LEN));
@@ -182,14 +195,9 @@ TEST(EdidFilterTest, RemovesAdjacentVendorVideoBlocks)
 // and a faster one after it 1080p60.
 TEST(EdidFilterTest, ExtensionWithoutDataBlocks)
 {
-    std::vector<u8> e(Edid_4100L_Lib[0].au8, Edid_4100L_Lib[0].au8 + 256);
-    std::vector<u8> ext = Edid_Hex("02 03 04 00"
-                                   "01 1D 00 72 51 D0 1E 20 6E 28 55 00 FE 1F 11 00 00 1E"
-                                   "08 E8 00 30 F2 70 5A 80 B0 58 8A 00 58 54 21 00 00 1E");
-    std::copy(ext.begin(), ext.end(), e.begin() + 128);
-    testing::internal::CaptureStdout();
-    EDID_Filte4k(e.data());
-    testing::internal::GetCapturedStdout();
+    std::vector<u8> e = FilteredExtension("02 03 04 00"
+                                          "01 1D 00 72 51 D0 1E 20 6E 28 55 00 FE 1F 11 00 00 1E"
+                                          "08 E8 00 30 F2 70 5A 80 B0 58 8A 00 58 54 21 00 00 1E");
     EXPECT_EQ(4, e[130]);
     EXPECT_EQ(s_1200p60, Bytes(e.data() + 132, 18));
     EXPECT_EQ(s_1080p60, Bytes(e.data() + 150, 18));
@@ -200,12 +208,7 @@ TEST(EdidFilterTest, ExtensionWithoutDataBlocks)
 // as they are, and nothing past the area is touched.
 TEST(EdidFilterTest, OverrunningBlockStopsTheWalk)
 {
-    std::vector<u8> e(Edid_4100L_Lib[0].au8, Edid_4100L_Lib[0].au8 + 256);
-    std::vector<u8> ext = Edid_Hex("02 03 0E 00  83 5F 00 00  6F 03 0C 00 10  E2 06 01");
-    std::copy(ext.begin(), ext.end(), e.begin() + 128);
-    testing::internal::CaptureStdout();
-    EDID_Filte4k(e.data());
-    testing::internal::GetCapturedStdout();
+    std::vector<u8> e = FilteredExtension("02 03 0E 00  83 5F 00 00  6F 03 0C 00 10  E2 06 01");
     EXPECT_EQ(Edid_Hex("02 03 0E 00  83 01 00 00  6F 03 0C 00 10  E2"), Bytes(e.data() + 128, 14));
     EXPECT_EQ(s_1200p60, Bytes(e.data() + 142, 18));
     EXPECT_EQ(0, Media_Edid_Check(e.data(), EDID_LEN));
@@ -219,16 +222,12 @@ TEST(EdidFilterTest, OffsetOutsideTheBlock)
         std::vector<u8> e = Edid_Tv4k();
         e[130] = d;
         std::vector<u8> before = e;
-        testing::internal::CaptureStdout();
-        EDID_Filte4k(e.data());
-        testing::internal::GetCapturedStdout();
+        Filter(e);
         EXPECT_EQ(Bytes(before.data() + 128, 127), Bytes(e.data() + 128, 127)) << (int)d;
         EXPECT_EQ(0, Media_Edid_Check(e.data(), EDID_LEN)) << (int)d;
     }
     std::vector<u8> e(Edid_4100L_Lib[2].au8, Edid_4100L_Lib[2].au8 + 256);   // all-zero block 1
-    testing::internal::CaptureStdout();
-    EDID_Filte4k(e.data());
-    testing::internal::GetCapturedStdout();
+    Filter(e);
     EXPECT_EQ(std::vector<u8>(128, 0), Bytes(e.data() + 128, 128));
     EXPECT_EQ(0, memcmp(e.data(), Edid_4100L_Lib[2].au8, 128));
 }
@@ -237,17 +236,9 @@ TEST(EdidFilterTest, OffsetOutsideTheBlock)
 // video block only, so another block in the first place keeps its bytes.
 TEST(EdidFilterTest, VicsOfTheFirstVideoBlock)
 {
-    std::vector<u8> e(Edid_4100L_Lib[0].au8, Edid_4100L_Lib[0].au8 + 256);
-    std::vector<u8> ext = Edid_Hex("02 03 0C 00  46 3E 3F 40 DF 90 7F  E1 7F");
-    std::copy(ext.begin(), ext.end(), e.begin() + 128);
-    testing::internal::CaptureStdout();
-    EDID_Filte4k(e.data());
+    std::vector<u8> e = FilteredExtension("02 03 0C 00  46 3E 3F 40 DF 90 7F  E1 7F");
     EXPECT_EQ(Edid_Hex("46 3E 10 10 90 90 10"), Bytes(e.data() + 132, 7));
-
-    std::vector<u8> vendor = Edid_Hex("02 03 08 00  63 7F 41 42");
-    std::copy(vendor.begin(), vendor.end(), e.begin() + 128);
-    EDID_Filte4k(e.data());
-    testing::internal::GetCapturedStdout();
+    e = FilteredExtension("02 03 08 00  63 7F 41 42");
     EXPECT_EQ(Edid_Hex("63 7F 41 42"), Bytes(e.data() + 132, 4));
 }
 
@@ -256,9 +247,7 @@ TEST(EdidFilterTest, VicsOfTheFirstVideoBlock)
 TEST(EdidFilterTest, DefaultEdid)
 {
     std::vector<u8> e(Default_Edid_Block.au8, Default_Edid_Block.au8 + 256);
-    testing::internal::CaptureStdout();
-    EDID_Filte4k(e.data());
-    testing::internal::GetCapturedStdout();
+    Filter(e);
     EXPECT_EQ(s_1080p60, Bytes(e.data() + 54, 18));
     EXPECT_EQ(1280u, DtdAt(e.data(), 72).u32Width);
     EXPECT_EQ(Edid_Hex("4A 10 10 10 90"), Bytes(e.data() + 132, 5));
