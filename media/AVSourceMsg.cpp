@@ -22,6 +22,7 @@
 #define MAIN_SUB_538        538
 #define MAIN_AUDIO_STATUS_ANALOG 2
 #define MAIN_STOP_WAIT_US   (10 * 1000)
+#define MAIN_AENC_CHN       0         // the AAC channel the media start opened
 
 std::mutex g_MediaMutex;
 std::atomic<s32> g_audioinput_status{0};
@@ -284,7 +285,7 @@ static s32 Main_AudioStart(const AVSourceAMsg_S *pstMsg)
         Debug_Log("[%s]: HI_MEDIA_Ai_RegisterNotify failed with %#x!\n", log_Time(), s32Ret);
         return -1;
     }
-    s32Ret = HI_Media_Aenc_Start(0);
+    s32Ret = HI_Media_Aenc_Start(MAIN_AENC_CHN);
     if (s32Ret != 0)
         Debug_Log("[%s]: HI_Media_Aenc_Start failed with %x!\n", log_Time(), s32Ret);
     s32Ret = HI_Media_Ai_StartManualMode(pstMedia->s32AiDev);

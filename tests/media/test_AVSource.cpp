@@ -336,43 +336,6 @@ TEST_F(AVSourceTest, PresetLoader)
     EXPECT_EQ(0, memcmp(au8, Default_Edid_Block.au8, EDID_LEN));
 }
 
-// The application's start: the configured preset in the receiver's RAM,
-// then a source's lock all the way to the capture pad, a loss, and an
-// input outside the range that leaves the pad without input.
-TEST(MainAVSourceTest, StartAndTheRoadToTheCapturePad)
-{
-    HostHdmiRx_Reset();
-    HostMedia_Reset();
-    g_stConfigAttr.stManual.s32Edid_index = 1;
-    testing::internal::CaptureStdout();
-    void *h = MAIN_AVSource_Start();
-    ASSERT_NE(nullptr, h);
-    EXPECT_TRUE(WaitFor([] { return memcmp(EdidRam().data(), Edid_4100L_Lib[1].au8, 128) == 0; }, 3000));
-    ASSERT_EQ(0, HostHdmiRx_Plug("1920x1080p60"));
-    HostHdmiRx_SetAudio(48000, 0);
-    EXPECT_TRUE(WaitFor([] { return Media_SNR_GetState() == EN_SIGNAL_LOCK && Engine().bPadOutput; }, 6000));
-    EXPECT_EQ(1920u, Engine().u32PadWidth);
-    EXPECT_EQ(1080u, Engine().u32PadHeight);
-    EXPECT_EQ(60u, Engine().u32PadFps);
-    u32 au32Audio[3] = {};
-    ASSERT_EQ(0, Media_SNR_GetAudioInfo(au32Audio));
-    EXPECT_EQ(48000u, au32Audio[1]);
-
-    HostHdmiRx_Unplug();
-    EXPECT_TRUE(WaitFor([] { return Media_SNR_GetState() == EN_SIGNAL_NO_CONNECTION; }, 2000));
-    EXPECT_FALSE(Engine().bPadOutput);
-    std::this_thread::sleep_for(milliseconds(AVSOURCE_LOSS_WAIT_MS));
-    ASSERT_EQ(0, HostHdmiRx_Plug("3840x2160p30"));
-    EXPECT_TRUE(WaitFor([] { return g_video_incompatible == 1; }, 6000));
-    EXPECT_EQ((u32)EN_SIGNAL_NO_CONNECTION, Media_SNR_GetState());
-    EXPECT_EQ(0, MAIN_AVSource_Stop(h));
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(std::string::npos, out.find("MAIN_SetEDID_preset,g_stConfigAttr.stManual.s32Edid_index=1\n"));
-    EXPECT_NE(std::string::npos, out.find("TIMING: u16VideoWidth[3840] u16VideoHeight[2160] u8VideoFps[30]\n"));
-    if (HasFailure())
-        fprintf(stderr, "%s", out.c_str());
-}
-
 // The reset line: the first call drives it high before the level asked for.
 TEST(MainAVSourceTest, ResetLine)
 {
