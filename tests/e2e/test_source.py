@@ -29,9 +29,9 @@ def probe(addr, stream, transport="tcp"):
 
 def decode(addr, seconds):
     """Decodes the main stream's video for that long: (frames, errors)."""
-    p = lan("timeout", str(seconds + 5), "ffmpeg", "-nostats", "-v", "error", "-rtsp_transport", "tcp",
-            "-i", url(addr, MAIN), "-map", "0:v", "-t", str(seconds), "-f", "null", "-progress", "pipe:1", "-",
-            timeout=seconds + 30)
+    p = lan("timeout", str(seconds + 20), "ffmpeg", "-nostats", "-v", "error", "-rtsp_transport", "tcp",
+            "-analyzeduration", "500000", "-i", url(addr, MAIN), "-map", "0:v", "-t", str(seconds),
+            "-f", "null", "-progress", "pipe:1", "-", timeout=seconds + 40)
     frames = [int(n) for n in re.findall(r"^frame=(\d+)$", p.stdout, re.M)]
     return (frames[-1] if frames else 0), p.stderr.strip()
 
