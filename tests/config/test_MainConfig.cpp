@@ -1,5 +1,6 @@
 // The store's life in a process: each scenario runs in a child of its own,
 // as the save timer and the loaded file live once per process.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -18,8 +19,14 @@
 #include "core/Main.h"
 #include "tests/config/ConfigTest.h"
 #include "tests/support/Child.h"
+#include "tests/support/Files.h"
 #include "upgrade/ConfigOld.h"
 #include "upgrade/Flash.h"
+
+using testing::ContainsRegex;
+using testing::HasSubstr;
+
+static const char FLASH_IMAGE[] = "/board/flash.img";
 
 static double Now(void)
 {
@@ -77,9 +84,22 @@ static ConfigOldBlock_S OldBlock(const char *pszAlias)
     return stBlock;
 }
 
-static std::string Bytes(const void *pv, size_t sizeLen)
+static std::string Bytes(const ConfigOldBlock_S &stBlock)
 {
-    return std::string((const char *)pv, sizeLen);
+    return std::string((const char *)&stBlock, sizeof(stBlock));
+}
+
+// An erased 32 MiB flash image with the block at the old-parameter offset.
+static void WriteFlash(const std::string &block)
+{
+    std::string image(32 << 20, '\xff');
+    image.replace(CONFIG_OLD_OFFSET, block.size(), block);
+    File_Write(FLASH_IMAGE, image);
+}
+
+static std::string ReadBlock(void)
+{
+    return File_Read(FLASH_IMAGE).substr(CONFIG_OLD_OFFSET, CONFIG_OLD_LEN);
 }
 
 // A start-up: load, read the record, and report what the record holds.
@@ -87,7 +107,8 @@ static void StartUp(void)
 {
     s32 s32Init = MAIN_CONFIG_Init();
     s32 s32Recv = MAIN_CONFIG_Recv(&g_stConfigAttr, &g_stConfigAttrNew);
-    printf("init=%d recv=%d alias=%s\n", s32Init, s32Recv, g_stConfigAttr.stDevAttr.azAlias);
+    printf("init=%d recv=%d alias=%s port=%u\n", s32Init, s32Recv, g_stConfigAttr.stDevAttr.azAlias,
+           g_stConfigAttr.stNetAttr.u32HttpPort);
 }
 
 struct MainConfigTest : public testing::Test {
@@ -95,36 +116,46 @@ struct MainConfigTest : public testing::Test {
     {
         unlink(CONFIG_FILE);
         unlink(CONFIG_FILE ".tmp");
-        std::string erased(CONFIG_OLD_LEN, '\xff');
-        WriteFlash(erased.data(), CONFIG_OLD_LEN);
+        WriteFlash(std::string(CONFIG_OLD_LEN, '\xff'));
         g_bFileDebugOn = DEBUG_LOG_STDOUT;
         snprintf(g_stMainServerAttr.stDevInfo.azMac, sizeof(g_stMainServerAttr.stDevInfo.azMac), TEST_MAC);
     }
 };
 
-// No file and no old block: the defaults are written, with the three
-// messages in their order.
-TEST_F(MainConfigTest, FirstStartWritesTheDefaults)
+// No file, and a block that cannot be taken over (erased, a check word that
+// does not match, settings the file cannot hold): the defaults are written,
+// in memory as in the file, and the block stays as it was.
+TEST_F(MainConfigTest, StartWithoutAUsableBlockWritesTheDefaults)
 {
-    std::string out = Child_Run(StartUp);
-    size_t sizeAt = out.find("]: /etc/app.ini ini not file\n");
-    sizeAt = out.find("]: MAIN_CONFIG_Init: no app.ini, try to find old params\n", sizeAt);
-    sizeAt = out.find("]: Config_get_old failed with 0xffffffff!\n", sizeAt);
-    EXPECT_NE(std::string::npos, sizeAt) << out;
-    EXPECT_TRUE(Contains(out, "init=0 recv=0 alias=KVB 001\n")) << out;
-    EXPECT_EQ(g_azDefaultFile, ReadFile(CONFIG_FILE));
+    ConfigOldBlock_S stCorrupt = OldBlock("old alias"), stUnstorable = OldBlock("two\nlines");
+    stCorrupt.stAttr.stDevAttr.azAlias[0] ^= 1;
+    const struct { std::string block; const char *pszLog; } astCase[] = {
+        { std::string(CONFIG_OLD_LEN, '\xff'),
+          "/etc/app.ini ini not file\n.*MAIN_CONFIG_Init: no app.ini, try to find old params\n"
+          ".*Config_get_old failed with 0xffffffff!\n" },
+        { Bytes(stCorrupt), "Config_get_old failed with 0xffffffff!\n" },
+        { Bytes(stUnstorable), "set devattr:alias failed\n.*Config_set failed with 0xffffffff!\n" },
+    };
+    for (const auto &st : astCase) {
+        unlink(CONFIG_FILE);
+        WriteFlash(st.block);
+        std::string out = Child_Run(StartUp);
+        EXPECT_THAT(out, ContainsRegex(st.pszLog));
+        EXPECT_THAT(out, HasSubstr("init=0 recv=0 alias=KVB 001 port=80\n"));
+        EXPECT_EQ(g_azDefaultFile, File_Read(CONFIG_FILE));
+        EXPECT_EQ(st.block, ReadBlock());
+    }
 }
 
 // Ten changes within a second: one write, 2 s after the last change.
 TEST_F(MainConfigTest, BurstOfChangesGivesOneWrite)
 {
-    WriteFile(CONFIG_FILE, g_azDefaultFile);
+    File_Write(CONFIG_FILE, g_azDefaultFile);
     std::string out = Child_Run([] {
         StartUp();
         double tLast = 0;
         for (s32 i = 0; i < 10; i++) {
-            char *pszAlias = g_stConfigAttr.stDevAttr.azAlias;
-            snprintf(pszAlias, sizeof(g_stConfigAttr.stDevAttr.azAlias), "change %d", i);
+            snprintf(g_stConfigAttr.stDevAttr.azAlias, sizeof(g_stConfigAttr.stDevAttr.azAlias), "change %d", i);
             if (MAIN_CONFIG_Update() != 0)
                 printf("update failed\n");
             tLast = Now();
@@ -142,13 +173,13 @@ TEST_F(MainConfigTest, BurstOfChangesGivesOneWrite)
     EXPECT_EQ(1u, u32Saves);
     EXPECT_GE(dFirst, 1.9);
     EXPECT_LE(dFirst, 2.8);
-    EXPECT_FALSE(Contains(out, "update failed"));
-    EXPECT_TRUE(Contains(ReadFile(CONFIG_FILE), Entry("alias", "change 9")));
+    EXPECT_THAT(out, testing::Not(HasSubstr("update failed")));
+    EXPECT_THAT(File_Read(CONFIG_FILE), HasSubstr(Entry("alias", "change 9")));
 }
 
 TEST_F(MainConfigTest, UpdateWithoutTimerFails)
 {
-    WriteFile(CONFIG_FILE, g_azDefaultFile);
+    File_Write(CONFIG_FILE, g_azDefaultFile);
     std::string out = Child_Run([] {
         printf("before=%d ", MAIN_CONFIG_Update());
         printf("deinit=%d ", MAIN_CONFIG_deInit());
@@ -156,12 +187,8 @@ TEST_F(MainConfigTest, UpdateWithoutTimerFails)
         printf("deinit=%d ", MAIN_CONFIG_deInit());
         printf("after=%d\n", MAIN_CONFIG_Update());
     });
-    EXPECT_TRUE(Contains(out, "before=-1 ")) << out;
-    EXPECT_TRUE(Contains(out, "deinit=-1 ")) << out;
-    EXPECT_TRUE(Contains(out, "deinit=0 ")) << out;
-    EXPECT_TRUE(Contains(out, "after=-1\n")) << out;
-    EXPECT_TRUE(Contains(out, "]: MAIN_CONFIG_Update: no save timer\n")) << out;
-    EXPECT_TRUE(Contains(out, "]: timer_delete failed!\n")) << out;
+    EXPECT_THAT(out, ContainsRegex("MAIN_CONFIG_Update: no save timer\nbefore=-1 .*timer_delete failed!\n"
+                                   "deinit=-1 .*deinit=0 .*MAIN_CONFIG_Update: no save timer\nafter=-1\n"));
 }
 
 // A save that comes due while a factory reset runs waits for the store's
@@ -169,8 +196,7 @@ TEST_F(MainConfigTest, UpdateWithoutTimerFails)
 // either.
 TEST_F(MainConfigTest, FactoryResetBlocksSaves)
 {
-    std::string text = std::string(g_azDefaultFile) + "; gone after the reset\n";
-    WriteFile(CONFIG_FILE, text);
+    File_Write(CONFIG_FILE, std::string(g_azDefaultFile) + "; gone after the reset\n");
     std::string out = Child_Run([] {
         StartUp();
         char *pszAlias = g_stConfigAttr.stDevAttr.azAlias;
@@ -186,8 +212,19 @@ TEST_F(MainConfigTest, FactoryResetBlocksSaves)
         (void)MAIN_CONFIG_Update();
         printf("saves=%zu\n", WatchSaves(Now(), Now() + 3.0).size());
     });
-    EXPECT_TRUE(Contains(out, "reset=0\nsaves=0\n")) << out;
-    EXPECT_EQ(g_azDefaultFile, ReadFile(CONFIG_FILE));
+    EXPECT_THAT(out, HasSubstr("reset=0\nsaves=0\n"));
+    EXPECT_EQ(g_azDefaultFile, File_Read(CONFIG_FILE));
+}
+
+static std::string Hex(const u8 *pu8, u32 u32Len)
+{
+    std::string s;
+    char az[3];
+    for (u32 i = 0; i < u32Len; i++) {
+        snprintf(az, sizeof(az), "%02x", pu8[i]);
+        s += az;
+    }
+    return s;
 }
 
 // The first start after older firmware takes its settings over, web account
@@ -195,79 +232,48 @@ TEST_F(MainConfigTest, FactoryResetBlocksSaves)
 TEST_F(MainConfigTest, MigratesTheOldBlockOnce)
 {
     ConfigOldBlock_S stBlock = OldBlock("old alias");
-    WriteFlash(&stBlock, sizeof(stBlock));
+    WriteFlash(Bytes(stBlock));
     std::string out = Child_Run([] {
         StartUp();
         const MainServerAttr_S &st = g_stMainServerAttr;
         printf("copy=%u,%u user1=%u\n", st.au8CopyEdid[1], st.au8CopyEdid[255], st.au8User1Edid[0]);
     });
-    EXPECT_TRUE(Contains(out, "init=0 recv=0 alias=old alias\ncopy=1,255 user1=255\n")) << out;
-    EXPECT_FALSE(Contains(out, "failed")) << out;
-
-    std::string file = ReadFile(CONFIG_FILE);
-    std::string rx, user1;
-    for (u32 i = 0; i < MAIN_EDID_LEN; i++) {
-        char az[3];
-        snprintf(az, sizeof(az), "%02x", i);
-        rx += az;
-        snprintf(az, sizeof(az), "%02x", 255 - i);
-        user1 += az;
-    }
+    EXPECT_THAT(out, HasSubstr("init=0 recv=0 alias=old alias port=8080\ncopy=1,255 user1=255\n"));
+    EXPECT_THAT(out, testing::Not(HasSubstr("failed")));
+    std::string file = File_Read(CONFIG_FILE);
     for (const std::string &line :
-         { Entry("alias", "old alias"), Entry("httpport", "8080"), Entry("id", "42"),
-           Entry("webuser", "olduser"), Entry("webpsw", std::string(63, 'p')), Entry("rxedid", rx),
-           Entry("user1edid", user1), Entry("user2edid", std::string(512, '0')) })
-        EXPECT_TRUE(Contains(file, line)) << line;
+         { Entry("alias", "old alias"), Entry("httpport", "8080"), Entry("id", "42"), Entry("webuser", "olduser"),
+           Entry("webpsw", std::string(63, 'p')), Entry("rxedid", Hex(stBlock.au8CopyEdid, MAIN_EDID_LEN)),
+           Entry("user1edid", Hex(stBlock.au8User1Edid, MAIN_EDID_LEN)),
+           Entry("user2edid", std::string(512, '0')) })
+        EXPECT_THAT(file, HasSubstr(line));
 
     // The record image is zero with check word 255; the rest stays.
     ConfigOldBlock_S stCleared = stBlock;
     memset(&stCleared.stAttr, 0, sizeof(stCleared.stAttr));
     stCleared.stAttr.u32Crc = CONFIG_OLD_CLEARED_CRC;
-    EXPECT_EQ(Bytes(&stCleared, sizeof(stCleared)), ReadFlash(CONFIG_OLD_LEN));
+    EXPECT_EQ(Bytes(stCleared), ReadBlock());
     ConfigAttr_S stAttr;
     ConfigEdidText_S stEdid;
     EXPECT_EQ(-1, Config_get_old(&stAttr, &stEdid));
 }
 
-// A block whose check word does not match is left alone.
-TEST_F(MainConfigTest, IgnoresACorruptedBlock)
-{
-    ConfigOldBlock_S stBlock = OldBlock("old alias");
-    stBlock.stAttr.stDevAttr.azAlias[0] ^= 1;
-    WriteFlash(&stBlock, sizeof(stBlock));
-    std::string out = Child_Run(StartUp);
-    EXPECT_TRUE(Contains(out, "]: Config_get_old failed with 0xffffffff!\n")) << out;
-    EXPECT_EQ(g_azDefaultFile, ReadFile(CONFIG_FILE));
-    EXPECT_EQ(Bytes(&stBlock, sizeof(stBlock)), ReadFlash(CONFIG_OLD_LEN));
-}
-
-// Settings that cannot be stored leave the old block in place.
-TEST_F(MainConfigTest, KeepsTheBlockWhenTheSettingsCannotBeStored)
-{
-    ConfigOldBlock_S stBlock = OldBlock("two\nlines");
-    WriteFlash(&stBlock, sizeof(stBlock));
-    std::string out = Child_Run(StartUp);
-    EXPECT_TRUE(Contains(out, "]: set devattr:alias failed\n")) << out;
-    EXPECT_EQ(g_azDefaultFile, ReadFile(CONFIG_FILE));
-    EXPECT_EQ(Bytes(&stBlock, sizeof(stBlock)), ReadFlash(CONFIG_OLD_LEN));
-}
-
-// A save killed while writing, at any byte, leaves the previous file whole:
-// the file-size limit kills the process when a write crosses it.
+// A save killed while writing, at any byte, leaves the previous file whole
+// (the file-size limit kills the process when a write crosses it), and the
+// half-written file left beside it does not stand in the next save's way.
 TEST_F(MainConfigTest, SaveKilledWhileWritingKeepsTheOldFile)
 {
-    WriteFile(CONFIG_FILE, g_azDefaultFile);
-    const std::string previous = g_azDefaultFile;
+    File_Write(CONFIG_FILE, g_azDefaultFile);
+    ConfigAttr_S stAttr;
+    ConfigEdidText_S stEdid;
+    ASSERT_EQ(0, Config_init(CONFIG_FILE, TEST_MAC));
+    ASSERT_EQ(0, Config_get(&stAttr, &stEdid, TEST_MAC));
+    snprintf(stAttr.stDevAttr.azAlias, sizeof(stAttr.stDevAttr.azAlias), "new alias");
     for (rlim_t limit : { 0, 1, 100, 1000, 2000 }) {
         s32 s32Status = 0;
         Child_Run(
-            [limit] {
+            [&, limit] {
                 g_bFileDebugOn = -1;   // the captured output must not reach the limit
-                ConfigAttr_S stAttr;
-                ConfigEdidText_S stEdid;
-                if (Config_init(CONFIG_FILE, TEST_MAC) != 0 || Config_get(&stAttr, &stEdid, TEST_MAC) != 0)
-                    _exit(2);
-                snprintf(stAttr.stDevAttr.azAlias, sizeof(stAttr.stDevAttr.azAlias), "new alias");
                 struct rlimit stLimit = { limit, limit }, stNoCore = { 0, 0 };
                 signal(SIGXFSZ, SIG_DFL);
                 setrlimit(RLIMIT_CORE, &stNoCore);
@@ -276,16 +282,10 @@ TEST_F(MainConfigTest, SaveKilledWhileWritingKeepsTheOldFile)
             },
             &s32Status);
         EXPECT_EQ(128 + SIGXFSZ, s32Status) << limit;
-        EXPECT_EQ(previous, ReadFile(CONFIG_FILE)) << limit;
+        EXPECT_EQ(g_azDefaultFile, File_Read(CONFIG_FILE)) << limit;
     }
-    // A leftover half-written file does not stand in the next save's way.
-    ASSERT_EQ(0, Config_init(CONFIG_FILE, TEST_MAC));
-    ConfigAttr_S stAttr;
-    ConfigEdidText_S stEdid;
-    ASSERT_EQ(0, Config_get(&stAttr, &stEdid, TEST_MAC));
-    snprintf(stAttr.stDevAttr.azAlias, sizeof(stAttr.stDevAttr.azAlias), "new alias");
     ASSERT_EQ(0, Config_set(&stAttr, &stEdid));
-    EXPECT_TRUE(Contains(ReadFile(CONFIG_FILE), Entry("alias", "new alias")));
+    EXPECT_THAT(File_Read(CONFIG_FILE), HasSubstr(Entry("alias", "new alias")));
     Config_deinit();
 }
 
@@ -296,28 +296,25 @@ TEST_F(MainConfigTest, SaveKilledAtAnyMomentLeavesAWholeFile)
     ConfigAttr_S astAttr[2];
     ConfigEdidText_S astEdid[2];
     std::string texts[2];
-    WriteFile(CONFIG_FILE, g_azDefaultFile);
+    File_Write(CONFIG_FILE, g_azDefaultFile);
     ASSERT_EQ(0, Config_init(CONFIG_FILE, TEST_MAC));
     for (s32 i = 0; i < 2; i++) {
         ASSERT_EQ(0, Config_get(&astAttr[i], &astEdid[i], TEST_MAC));
-        memset(astEdid[i].azRxEdid, i == 0 ? 'a' : 'b', 512);
+        memset(astEdid[i].azRxEdid, 'a' + i, 512);
         astEdid[i].azRxEdid[512] = '\0';
-        snprintf(astAttr[i].stDevAttr.azAlias, sizeof(astAttr[i].stDevAttr.azAlias), "version %d", i);
         ASSERT_EQ(0, Config_set(&astAttr[i], &astEdid[i]));
-        texts[i] = ReadFile(CONFIG_FILE);
+        texts[i] = File_Read(CONFIG_FILE);
     }
     g_bFileDebugOn = -1;
     for (u32 u32Round = 0; u32Round < 20; u32Round++) {
         pid_t pid = fork();
         ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            for (u32 i = 0;; i++)
-                (void)Config_set(&astAttr[i % 2], &astEdid[i % 2]);   // until killed
-        }
+        for (u32 i = 0; pid == 0; i++)
+            (void)Config_set(&astAttr[i % 2], &astEdid[i % 2]);   // until killed
         usleep(2000 + u32Round * 1777 % 15000);
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
-        std::string file = ReadFile(CONFIG_FILE);
+        std::string file = File_Read(CONFIG_FILE);
         ASSERT_TRUE(file == texts[0] || file == texts[1]) << "round " << u32Round << ":\n" << file;
     }
     g_bFileDebugOn = DEBUG_LOG_STDOUT;

@@ -11,6 +11,11 @@ std::string File_Read(const std::string &path)
     return ss.str();
 }
 
+void File_Write(const std::string &path, const std::string &text)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
 std::string File_WdtCalls(void)
 {
     std::istringstream in(File_Read("/dev/watchdog"));

@@ -1,4 +1,5 @@
-// Reading what the program and the board's stand-ins left in files.
+// Reading what the program and the board's stand-ins left in files, and
+// writing what a test hands them.
 #ifndef TESTS_SUPPORT_FILES_H
 #define TESTS_SUPPORT_FILES_H
 
@@ -6,6 +7,8 @@
 
 // The whole file, or "" when it cannot be read.
 std::string File_Read(const std::string &path);
+// Replaces the file with text.
+void File_Write(const std::string &path, const std::string &text);
 
 // The watchdog stand-in's records in "/dev/watchdog" without their times,
 // as "call arg;" each: "open 0;timeout 10;kick 0;".
