@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <vector>
 
+#include "tests/support/Files.h"
 #include "upgrade/Flash.h"
 
 static const char IMAGE[] = "/board/flash.img";
@@ -13,7 +13,7 @@ static const u32 IMAGE_SIZE = 4 << 20;
 struct FlashTest : public testing::Test {
     static void SetUpTestSuite()
     {
-        std::ofstream(IMAGE, std::ios::binary) << std::string(IMAGE_SIZE, '\xff');
+        File_Write(IMAGE, std::string(IMAGE_SIZE, '\xff'));
         ASSERT_EQ(0, Flash_Init());
     }
     std::vector<u8> Read(u32 u32Off, u32 u32Len)
