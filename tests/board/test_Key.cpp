@@ -34,7 +34,7 @@ TEST(KeyTest, HoldThreeSecondsResetsAndReboots)
         usleep((KEY_HOLD_MS + 500) * 1000);
         KeyLevel("1");
     });
-    EXPECT_EQ("open 0;timeout 10;kick 0;timeout 1;close 0;", File_WdtCalls());
+    EXPECT_EQ("open 0;timeout 10;kick 0;timeout 1;close 0;", File_Calls("/dev/watchdog"));
     u8 au8Want[2][LCD_FRAME_LEN];
     Lcd_MakeFrame("888", true, au8Want[0]);
     Lcd_MakeFrame(" . . .", true, au8Want[1]);

@@ -21,7 +21,7 @@ TEST_F(WdtTest, RebootShortensTimeoutAndCloses)
         WdtReboot();
         MAIN_WdtKeepLive();
     });
-    EXPECT_EQ("open 0;timeout 10;kick 0;kick 0;timeout 1;close 0;", File_WdtCalls());
+    EXPECT_EQ("open 0;timeout 10;kick 0;kick 0;timeout 1;close 0;", File_Calls("/dev/watchdog"));
 }
 
 // Without an open watchdog the reboot goes through the reboot program.
@@ -37,7 +37,7 @@ TEST_F(WdtTest, RebootWithoutWatchdogRunsReboot)
     std::string line;
     ASSERT_TRUE(std::getline(in, line));
     EXPECT_NE(std::string::npos, line.find(" reboot -d 1"));
-    EXPECT_EQ("", File_WdtCalls());
+    EXPECT_EQ("", File_Calls("/dev/watchdog"));
 }
 
 TEST_F(WdtTest, KeepLiveCountsKicksOnlyWhileOpen)

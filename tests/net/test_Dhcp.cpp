@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include "net/Dhcp.h"
 #include "net/NetConfig.h"
 #include "tests/net/NetTest.h"
+#include "tests/support/Files.h"
 
 // Reads what reaches the command daemon's FIFO; while it is open the
 // program finds a daemon there.
@@ -46,11 +46,6 @@ struct DhcpTest : public NetTest {
     }
 };
 
-static void Dhcp_WriteLease(const char *pszText)
-{
-    std::ofstream(DHCP_LEASE_FILE) << pszText;
-}
-
 static bool Dhcp_WaitHostIp(const char *pszIp)
 {
     for (int i = 0; i < 100; i++) {
@@ -66,14 +61,14 @@ static bool Dhcp_WaitHostIp(const char *pszIp)
 TEST_F(DhcpTest, LeaseBecomesTheAddressWhileOn)
 {
     DhcpAttr_S &stDhcp = g_stMainServerAttr.stConifg.stDhcp;
-    Dhcp_WriteLease("ip=10.1.1.1\nsubnet=255.0.0.0\n");   // left from an earlier run
+    File_Write(DHCP_LEASE_FILE, "ip=10.1.1.1\nsubnet=255.0.0.0\n");   // left from an earlier run
     ASSERT_EQ(0, MAIN_Dhcpclient_Start(&stDhcp));
     EXPECT_EQ(1, stDhcp.bStart);
     EXPECT_EQ(1, stDhcp.enDHCP);
     EXPECT_EQ("ss udhcpc start!", Commands());
     EXPECT_NE(0, access(DHCP_LEASE_FILE, F_OK));
 
-    Dhcp_WriteLease("ip=169.254.33.44\nsubnet=255.255.0.0\nrouter=169.254.100.1\n");
+    File_Write(DHCP_LEASE_FILE, "ip=169.254.33.44\nsubnet=255.255.0.0\nrouter=169.254.100.1\n");
     ASSERT_TRUE(Dhcp_WaitHostIp("169.254.33.44"));
     EXPECT_STREQ("255.255.0.0", g_stMainServerAttr.stConifg.azNetmask);
     EXPECT_EQ("169.254.33.44/16\n", Net_Sh("ip -4 -o addr show dev eth0 | awk '{print $4}'"));
@@ -82,16 +77,22 @@ TEST_F(DhcpTest, LeaseBecomesTheAddressWhileOn)
     ASSERT_EQ(0, MAIN_Dhcpclient_Switch(&stDhcp, 0));
     EXPECT_EQ(0, stDhcp.enDHCP);
     EXPECT_EQ("ss udhcpc stop!", Commands());
-    Dhcp_WriteLease("ip=169.254.55.66\nsubnet=255.255.0.0\n");
+    File_Write(DHCP_LEASE_FILE, "ip=169.254.55.66\nsubnet=255.255.0.0\n");
     EXPECT_FALSE(Dhcp_WaitHostIp("169.254.55.66"));
 
     EXPECT_EQ(0, Dhcpclient_Exit(nullptr));
     EXPECT_EQ("ss udhcpc stop!", Commands());
 }
 
-// With static settings the client is attached but stays off.
-TEST_F(DhcpTest, StaticSettingsLeaveTheClientOff)
+// With static settings the client is attached but stays off. A switch
+// fails without a client, and without a daemon it fails and the recorded
+// state stays.
+TEST_F(DhcpTest, StaticSettingsAndFailedSwitches)
 {
+    DhcpAttr_S stNone;
+    memset(&stNone, 0, sizeof(stNone));
+    EXPECT_EQ(-1, MAIN_Dhcpclient_Switch(&stNone, 1));
+
     DhcpAttr_S &stDhcp = g_stMainServerAttr.stConifg.stDhcp;
     g_stConfigAttr.stNetAttr.enDHCP = 0;
     ASSERT_EQ(0, MAIN_Dhcpclient_Start(&stDhcp));
@@ -100,18 +101,6 @@ TEST_F(DhcpTest, StaticSettingsLeaveTheClientOff)
     EXPECT_EQ("", Commands());
     ASSERT_EQ(0, MAIN_Dhcpclient_Switch(&stDhcp, 1));
     EXPECT_EQ("ss udhcpc start!", Commands());
-}
-
-// Without a client the switch fails; without a daemon it fails and the
-// recorded state stays.
-TEST_F(DhcpTest, SwitchFailuresKeepTheState)
-{
-    DhcpAttr_S stNone;
-    memset(&stNone, 0, sizeof(stNone));
-    EXPECT_EQ(-1, MAIN_Dhcpclient_Switch(&stNone, 1));
-
-    DhcpAttr_S &stDhcp = g_stMainServerAttr.stConifg.stDhcp;
-    ASSERT_EQ(0, MAIN_Dhcpclient_Start(&stDhcp));
     close(s32Fifo);
     s32Fifo = -1;
     EXPECT_NE(0, MAIN_Dhcpclient_Switch(&stDhcp, 0));

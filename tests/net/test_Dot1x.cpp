@@ -1,26 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <unistd.h>
 
 #include "net/Dot1x.h"
 #include "tests/support/Files.h"
 
-// Lines the recording stand-ins wrote since the test began, without times.
+// What the recording stand-ins ran since the test began.
 struct Dot1xTest : public testing::Test {
-    size_t offset = 0;
-    void SetUp() override { offset = File_Read("/board/calls.log").size(); }
-    std::string Calls()
-    {
-        std::string all = File_Read("/board/calls.log").substr(offset), out;
-        for (size_t pos = 0; pos < all.size();) {
-            size_t start = all.find(' ', pos) + 1, end = all.find('\n', pos) + 1;
-            out += all.substr(start, end - start);
-            pos = end;
-        }
-        return out;
-    }
+    size_t offset = File_Read("/board/calls.log").size();
+    std::string Calls() { return File_Calls("/board/calls.log", offset); }
 };
 
 TEST_F(Dot1xTest, StartWritesConfigAndRunsSupplicant)
@@ -31,12 +20,12 @@ TEST_F(Dot1xTest, StartWritesConfigAndRunsSupplicant)
     EXPECT_NE(std::string::npos, conf.find("\tpassword=\"p a$s'w`rd\"\n"));
     EXPECT_NE(std::string::npos, conf.find("eap=MD5"));
     EXPECT_EQ(0, access("/var/run/wpa_supplicant", F_OK));
-    EXPECT_EQ("wpa_supplicant -B -i eth0 -c /tmp/wpa_supplicant.conf -D wired\n", Calls());
+    EXPECT_EQ("wpa_supplicant -B -i eth0 -c /tmp/wpa_supplicant.conf -D wired;", Calls());
 
-    std::ofstream("/tmp/wpa_supplicant.log") << "log";
+    File_Write("/tmp/wpa_supplicant.log", "log");
     EXPECT_EQ(0, MAIN_8021xClient_Stop());
-    EXPECT_EQ("wpa_supplicant -B -i eth0 -c /tmp/wpa_supplicant.conf -D wired\n"
-              "wpa_cli -i eth0 logoff\nwpa_cli -i eth0 terminate\n",
+    EXPECT_EQ("wpa_supplicant -B -i eth0 -c /tmp/wpa_supplicant.conf -D wired;"
+              "wpa_cli -i eth0 logoff;wpa_cli -i eth0 terminate;",
               Calls());
     EXPECT_NE(0, access("/tmp/wpa_supplicant.log", F_OK));
 }

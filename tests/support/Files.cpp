@@ -16,9 +16,10 @@ void File_Write(const std::string &path, const std::string &text)
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-std::string File_WdtCalls(void)
+std::string File_Calls(const std::string &path, size_t sizeFrom)
 {
-    std::istringstream in(File_Read("/dev/watchdog"));
+    const std::string text = File_Read(path);
+    std::istringstream in(sizeFrom < text.size() ? text.substr(sizeFrom) : "");
     std::string line, calls;
     while (std::getline(in, line))
         calls += line.substr(line.find(' ') + 1) + ";";

@@ -10,8 +10,9 @@ std::string File_Read(const std::string &path);
 // Replaces the file with text.
 void File_Write(const std::string &path, const std::string &text);
 
-// The watchdog stand-in's records in "/dev/watchdog" without their times,
-// as "call arg;" each: "open 0;timeout 10;kick 0;".
-std::string File_WdtCalls(void);
+// Records of a board stand-in ("/dev/watchdog", "/board/calls.log") from
+// byte sizeFrom on, without their times, as "call args;" each:
+// "open 0;timeout 10;kick 0;".
+std::string File_Calls(const std::string &path, size_t sizeFrom = 0);
 
 #endif
