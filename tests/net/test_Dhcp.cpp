@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include "config/ConfigAttr.h"
@@ -11,6 +10,7 @@
 #include "net/NetConfig.h"
 #include "tests/net/NetTest.h"
 #include "tests/support/Files.h"
+#include "tests/support/Pty.h"
 
 // Reads what reaches the command daemon's FIFO; while it is open the
 // program finds a daemon there.
@@ -35,15 +35,7 @@ struct DhcpTest : public NetTest {
         unlink(DHCP_LEASE_FILE);
         NetTest::TearDown();
     }
-    std::string Commands()
-    {
-        std::string out;
-        char az[256];
-        ssize_t n;
-        while ((n = read(s32Fifo, az, sizeof(az))) > 0)
-            out.append(az, (size_t)n);
-        return out;
-    }
+    std::string Commands() { return Pty_Read(s32Fifo, 4096, 0); }
 };
 
 static bool Dhcp_WaitHostIp(const char *pszIp)
