@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <unistd.h>
 
 #include "board/Key.h"
@@ -13,7 +12,7 @@
 
 static void KeyLevel(const char *pszLevel)
 {
-    std::ofstream("/sys/class/gpio/gpio20/value") << pszLevel;
+    File_Write("/sys/class/gpio/gpio20/value", pszLevel);
 }
 
 // Held 3 s, the key shows the reset on the display and reboots through the
@@ -22,7 +21,7 @@ TEST(KeyTest, HoldThreeSecondsResetsAndReboots)
 {
     int s32Master = Pty_Attach("/dev/ttyS1");
     ASSERT_GE(s32Master, 0);
-    std::ofstream("/dev/watchdog", std::ios::trunc);
+    File_Write("/dev/watchdog", "");
     KeyLevel("1");
     Child_Run([] {
         g_wdtkeepalive_flag = 0;   // an earlier test rebooted this process's watchdog
@@ -46,7 +45,7 @@ TEST(KeyTest, ShortPressIsActivityOnly)
 {
     KeyLevel("1");
     std::string out = Child_Run([] {
-        std::ofstream("/dev/watchdog", std::ios::trunc);
+        File_Write("/dev/watchdog", "");
         MAIN_KeyScan_start();
         KeyLevel("0");
         usleep(500 * 1000);
