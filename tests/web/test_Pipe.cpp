@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
+#include "tests/support/Pty.h"
 #include "web/Pipe.h"
 
 struct PipeSplitTest : public testing::Test {
@@ -41,20 +41,6 @@ TEST_F(PipeSplitTest, DropsObjectsPastTheLimit)
     EXPECT_EQ("", buf);
 }
 
-static std::string ReadReply(int s32Fd, size_t n)
-{
-    std::string out;
-    struct pollfd stPoll = {s32Fd, POLLIN, 0};
-    char az[4096];
-    while (out.size() < n && poll(&stPoll, 1, 2000) > 0) {
-        ssize_t got = read(s32Fd, az, sizeof(az));
-        if (got <= 0)
-            break;
-        out.append(az, (size_t)got);
-    }
-    return out;
-}
-
 // Every command through the FIFOs is answered, naming its unknown comhead;
 // a command split over two writes is still one command.
 TEST(PipeThreadTest, AnswersEveryCommand)
@@ -76,7 +62,7 @@ TEST(PipeThreadTest, AnswersEveryCommand)
     std::string want = "{\"comhead\":\"GetDevInfo\",\"result\":-1,\"msg\":\"unknown comhead\"}"
                        "{\"comhead\":\"SetNet\",\"result\":-1,\"msg\":\"unknown comhead\"}"
                        "{\"result\":-1,\"msg\":\"no comhead\"}";
-    EXPECT_EQ(want, ReadReply(s32Out, want.size()));
+    EXPECT_EQ(want, Pty_Read(s32Out, want.size(), 2000));
     close(s32In);
     close(s32Out);
 }
