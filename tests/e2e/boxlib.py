@@ -2,11 +2,15 @@
 it down. Names are unique per process, so tests of several checkouts can
 run at once on one machine."""
 
+import base64
 import itertools
+import json
 import os
 import re
+import shutil
 import socket
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -23,6 +27,34 @@ def box(*args, check=True, timeout=60, **kw):
 def lan(*cmd, timeout=60, check=False):
     """Runs a client on the LAN side; returns the finished process."""
     return box("lan", *cmd, check=check, timeout=timeout)
+
+
+def lan_client(host, port, send, ack=0, read=0, pause=0.0, timeout=10):
+    """Starts lanclient.py on the LAN side with that job (bytes to send);
+    .result() of the process gives (acks, read bytes)."""
+    job = json.dumps({"host": host, "port": port, "send": [base64.b64encode(c).decode() for c in send],
+                      "ack": ack, "read": read, "pause": pause, "timeout": timeout})
+    client = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lanclient.py")
+    proc = subprocess.Popen([BOX, "lan", "python3", client], stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    proc.stdin.write(job)
+    proc.stdin.close()
+
+    def result():
+        out = proc.stdout.read()
+        proc.wait(timeout=timeout + 30)
+        if proc.returncode != 0:
+            raise AssertionError(proc.stderr.read())
+        got = json.loads(out)
+        return [base64.b64decode(a) for a in got["acks"]], base64.b64decode(got["read"])
+    proc.result = result
+    return proc
+
+
+def default_ip(mac):
+    """The link-local address a box takes from its MAC: 169.254, the sixth
+    byte + 1, the fifth byte."""
+    return f"169.254.{(int(mac[15:17], 16) + 1) % 256}.{int(mac[12:14], 16)}"
 
 
 def wait_until(cond, timeout, what):
@@ -85,9 +117,18 @@ class Box:
         s.connect(f"/run/hdmibox/{self.name}/ttyS{index}.sock")
         return s
 
-    def calls(self):
-        """Lines that the box's recording stand-ins wrote, as [name, args...]."""
-        return [line.split()[1:] for line in self.read("/board/calls.log").splitlines()]
+    def calls(self, path="/board/calls.log"):
+        """Lines that the box's recording stand-ins (or the watchdog's) wrote,
+        as [name, args...]."""
+        return [line.split()[1:] for line in self.read(path).splitlines()]
+
+    def wait_reset(self):
+        """Waits for the board to be reset through the watchdog: a 1 s
+        time-out, then the watchdog closed."""
+        wait_until(lambda: ["board-reset"] in self.calls(), 10, "the board to reset")
+        wdt = self.calls("/dev/watchdog")
+        assert ["timeout", "1"] in wdt, wdt
+        assert ["close", "0"] == wdt[wdt.index(["timeout", "1"]) + 1], wdt
 
 
 class BoxTest(unittest.TestCase):
@@ -97,3 +138,12 @@ class BoxTest(unittest.TestCase):
         b = Box(**kw)
         self.addCleanup(b.down)
         return b
+
+    def ini(self, text):
+        """A file of that text, to pre-seed a box's /etc/app.ini with."""
+        d = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, d, True)
+        path = os.path.join(d, "app.ini")
+        with open(path, "w") as f:
+            f.write(text)
+        return path

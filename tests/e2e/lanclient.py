@@ -1,12 +1,14 @@
 """A TCP client for the LAN side of the boxes (run with 'tools/box lan').
 
 Reads a job as JSON on standard input: host, port, "send" (base64 chunks,
-sent one after the other), "ack" (bytes to read after each chunk), "pause"
-(seconds before the last read), "read" (bytes of the last read), timeout.
-Prints {"acks": [...], "read": ...} with base64 texts."""
+sent one after the other), "ack" (bytes to read after each chunk, or
+"rtsp" for one RTSP reply with its body), "pause" (seconds before the last
+read), "read" (bytes of the last read), timeout. Prints
+{"acks": [...], "read": ...} with base64 texts."""
 
 import base64
 import json
+import re
 import socket
 import sys
 import time
@@ -21,6 +23,19 @@ def take(sock, n):
             break
         got += part
     return got
+
+
+def rtsp_reply(sock):
+    """One RTSP reply: its head, then as many body bytes as it announces."""
+    data = b""
+    while b"\r\n\r\n" not in data:
+        part = sock.recv(4096)
+        if not part:
+            return data
+        data += part
+    head, _, body = data.partition(b"\r\n\r\n")
+    length = re.search(rb"(?im)^content-length:\s*(\d+)", head)
+    return data + take(sock, int(length.group(1)) - len(body) if length else 0)
 
 
 def connect(host, port, timeout):
@@ -42,7 +57,8 @@ def main():
     for chunk in job["send"]:
         s.sendall(base64.b64decode(chunk))
         if job.get("ack"):
-            acks.append(base64.b64encode(take(s, job["ack"])).decode())
+            got = rtsp_reply(s) if job["ack"] == "rtsp" else take(s, job["ack"])
+            acks.append(base64.b64encode(got).decode())
     time.sleep(job.get("pause", 0))
     rest = take(s, job.get("read", 0))
     print(json.dumps({"acks": acks, "read": base64.b64encode(rest).decode()}))

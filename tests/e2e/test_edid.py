@@ -1,10 +1,7 @@
 """EDID presets: the configured preset reaches the receiver's EDID RAM with a
 hot-plug pulse, as the simulated chip shows it."""
 
-import os
 import re
-import shutil
-import tempfile
 import unittest
 
 from boxlib import BoxTest, wait_until
@@ -47,15 +44,9 @@ def blocks_whole(edid):
 
 
 class EdidPresetTest(BoxTest):
-    def ini(self, index, **texts):
-        d = tempfile.mkdtemp()
-        self.addCleanup(shutil.rmtree, d, True)
-        path = os.path.join(d, "app.ini")
-        with open(path, "w") as f:
-            f.write(f"[manualattr]\nedidindex = {index}\n[edidattr]\n")
-            for key, edid in texts.items():
-                f.write(f"{key} = {edid.hex()}\n")
-        return path
+    def preset(self, index, **texts):
+        return self.ini(f"[manualattr]\nedidindex = {index}\n[edidattr]\n"
+                        + "".join(f"{key} = {edid.hex()}\n" for key, edid in texts.items()))
 
     def loaded(self, b):
         """The EDID RAM once hot-plug is up again after the preset was written.
@@ -73,7 +64,7 @@ class EdidPresetTest(BoxTest):
         return edid_ram(dump)
 
     def test_builtin_presets(self):
-        boxes = {i: self.box(ini=self.ini(i), mac=f"02:00:00:00:40:{i:02x}") for i in BUILTIN}
+        boxes = {i: self.box(ini=self.preset(i), mac=f"02:00:00:00:40:{i:02x}") for i in BUILTIN}
         for i, (first, second, ranged, ext) in BUILTIN.items():
             with self.subTest(index=i):
                 edid = self.loaded(boxes[i])
@@ -95,7 +86,7 @@ class EdidPresetTest(BoxTest):
             7: (dict(user1edid=bytes(user)), bytes(user)),
             8: (dict(user2edid=bytes(broken)), None),
         }
-        boxes = {i: self.box(ini=self.ini(i, **texts), mac=f"02:00:00:00:41:{i:02x}")
+        boxes = {i: self.box(ini=self.preset(i, **texts), mac=f"02:00:00:00:41:{i:02x}")
                  for i, (texts, _) in cases.items()}
         for i, (_, want) in cases.items():
             with self.subTest(index=i):
