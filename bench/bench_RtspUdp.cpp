@@ -66,6 +66,16 @@ static double Bench_Cpu(void)
     return (double)stTs.tv_sec + stTs.tv_nsec / 1e9;
 }
 
+static struct sockaddr_in Bench_Loopback(u16 u16Port)
+{
+    struct sockaddr_in stAddr;
+    memset(&stAddr, 0, sizeof(stAddr));
+    stAddr.sin_family = AF_INET;
+    stAddr.sin_port = htons(u16Port);
+    stAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return stAddr;
+}
+
 static std::vector<Picture> Bench_Encode(void)
 {
     std::vector<Picture> vecPic;
@@ -146,10 +156,7 @@ static void Receivers_Child(int s32Ctl, int s32Result, u32 u32Num)
         int s32Buf = 8 << 20;
         if (setsockopt(s32Fd, SOL_SOCKET, SO_RCVBUFFORCE, &s32Buf, sizeof(s32Buf)) < 0)
             setsockopt(s32Fd, SOL_SOCKET, SO_RCVBUF, &s32Buf, sizeof(s32Buf));
-        struct sockaddr_in stAddr;
-        memset(&stAddr, 0, sizeof(stAddr));
-        stAddr.sin_family = AF_INET;
-        stAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        struct sockaddr_in stAddr = Bench_Loopback(0);
         bind(s32Fd, (struct sockaddr *)&stAddr, sizeof(stAddr));
         socklen_t u32Len = sizeof(stAddr);
         getsockname(s32Fd, (struct sockaddr *)&stAddr, &u32Len);
@@ -254,16 +261,30 @@ template <typename Proc> static void Bench_Pace(const std::vector<Picture> &vecP
     pstResult->dP99Us = vecUs[vecUs.size() * 99 / 100];
 }
 
-static u64 Bench_Packets(const std::vector<Picture> &vecPic)
+typedef std::vector<std::vector<RtpUnit_S>> Units;   // per picture
+
+// Each picture's NALs cut into RTP units, as the packer cuts them.
+static Units Bench_Cut(const std::vector<Picture> &vecPic)
 {
-    u64 u64Num = 0;
-    for (u32 n = 0; n < BENCH_SECONDS * BENCH_FPS; n++) {
-        for (const Bytes &vecNal : vecPic[n % vecPic.size()].vecNal) {
+    Units vecUnits;
+    for (const Picture &stPic : vecPic) {
+        vecUnits.emplace_back();
+        for (const Bytes &vecNal : stPic.vecNal) {
             RtpUnit_S stUnit;
             if (rtp_unit_cut(rtp_h264_packer(), vecNal.data(), (u32)vecNal.size(), BENCH_PAYLOAD, 0, &stUnit) == 0)
-                u64Num += stUnit.u32Num;
+                vecUnits.back().push_back(stUnit);
         }
     }
+    return vecUnits;
+}
+
+// Packets of one session over the whole run.
+static u64 Bench_Packets(const Units &vecUnits)
+{
+    u64 u64Num = 0;
+    for (u32 n = 0; n < BENCH_SECONDS * BENCH_FPS; n++)
+        for (const RtpUnit_S &stUnit : vecUnits[n % vecUnits.size()])
+            u64Num += stUnit.u32Num;
     return u64Num;
 }
 
@@ -330,11 +351,7 @@ static std::string Bench_Ask(int s32Fd, const std::string &strReq)
 static int Bench_Player(u16 u16Port)
 {
     int s32Fd = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in stAddr;
-    memset(&stAddr, 0, sizeof(stAddr));
-    stAddr.sin_family = AF_INET;
-    stAddr.sin_port = htons(BENCH_PORT);
-    stAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    struct sockaddr_in stAddr = Bench_Loopback(BENCH_PORT);
     if (connect(s32Fd, (struct sockaddr *)&stAddr, sizeof(stAddr)) < 0) {
         close(s32Fd);
         return -1;
@@ -355,14 +372,14 @@ static int Bench_Player(u16 u16Port)
 }
 
 static Result Bench_Service(RtspService_S *pstService, BenchStream *pstStream, const std::vector<Picture> &vecPic,
-                            u32 u32Num)
+                            const Units &vecUnits, u32 u32Num)
 {
     Result stResult = {};
     Receivers stRx = Receivers_Start(u32Num);
     std::vector<int> vecPlayer;
     for (u16 u16Port : stRx.vecPort)
         vecPlayer.push_back(Bench_Player(u16Port));
-    stResult.u64Expected = Bench_Packets(vecPic) * u32Num;
+    stResult.u64Expected = Bench_Packets(vecUnits) * u32Num;
     Bench_Pace(vecPic, &stResult, [&](const Picture &stPic, u64 u64Us) {
         for (const Bytes &vecNal : stPic.vecNal) {
             u8 u8Type = vecNal[vecNal[2] == 1 ? 3 : 4] & 0x1F;
@@ -401,7 +418,8 @@ static void Floor_Head(u8 *pu8, u16 u16Seq, u32 u32Time, u32 u32Ssrc, bool bMark
     memcpy(pu8 + 12, pstUnit->aau8Prefix[u32Kind], pstUnit->u8PrefixLen);
 }
 
-static Result Bench_Floor(FloorKind_E enKind, const std::vector<Picture> &vecPic, u32 u32Num)
+// The units were cut beforehand: the floor is the sending alone.
+static Result Bench_Floor(FloorKind_E enKind, const std::vector<Picture> &vecPic, const Units &vecUnits, u32 u32Num)
 {
     Result stResult = {};
     Receivers stRx = Receivers_Start(u32Num);
@@ -409,25 +427,11 @@ static Result Bench_Floor(FloorKind_E enKind, const std::vector<Picture> &vecPic
     std::vector<u16> vecSeq(u32Num, 0);
     for (u16 u16Port : stRx.vecPort) {
         int s32Fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-        struct sockaddr_in stAddr;
-        memset(&stAddr, 0, sizeof(stAddr));
-        stAddr.sin_family = AF_INET;
-        stAddr.sin_port = htons(u16Port);
-        stAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        struct sockaddr_in stAddr = Bench_Loopback(u16Port);
         connect(s32Fd, (struct sockaddr *)&stAddr, sizeof(stAddr));
         vecFd.push_back(s32Fd);
     }
-    // Cut once beforehand: the floor is the sending alone.
-    std::vector<std::vector<RtpUnit_S>> vecUnits;
-    for (const Picture &stPic : vecPic) {
-        vecUnits.emplace_back();
-        for (const Bytes &vecNal : stPic.vecNal) {
-            RtpUnit_S stUnit;
-            if (rtp_unit_cut(rtp_h264_packer(), vecNal.data(), (u32)vecNal.size(), BENCH_PAYLOAD, 0, &stUnit) == 0)
-                vecUnits.back().push_back(stUnit);
-        }
-    }
-    stResult.u64Expected = Bench_Packets(vecPic) * u32Num;
+    stResult.u64Expected = Bench_Packets(vecUnits) * u32Num;
     static u8 s_au8Head[1024][RTP_HEAD_MAX];
     static struct iovec s_astVec[2048];
     static struct mmsghdr s_astMsg[1024];
@@ -525,6 +529,7 @@ int main(int argc, char **argv)
                                  Bench_Stub, Bench_Sets, Bench_Vps,  &s_stStream};
     Bench_SetParam(&s_stStream.stSps, vecPic[0].vecNal[0]);
     Bench_SetParam(&s_stStream.stPps, vecPic[0].vecNal[1]);
+    const Units vecUnits = Bench_Cut(vecPic);
     RtspService_S *pstService = nullptr;
     const RtspServerConfig_S stConfig = {1500, 1024, BENCH_PORT, 2, 12000};
     if (RTSPSEVER_Create(&pstService, &stConfig) != 0 || RTSPSEVER_Start(pstService) != 0 ||
@@ -534,9 +539,9 @@ int main(int argc, char **argv)
     }
     printf("%5s  %-14s %23s %9s  %10s\n", "N", "path", "packets got / expected", "CPU-s/Gb", "p99 us");
     for (u32 u32Num : vecN) {
-        Bench_Print(u32Num, "service", Bench_Service(pstService, &s_stStream, vecPic, u32Num));
-        Bench_Print(u32Num, "floor gso", Bench_Floor(FLOOR_GSO, vecPic, u32Num));
-        Bench_Print(u32Num, "floor sendmmsg", Bench_Floor(FLOOR_MMSG, vecPic, u32Num));
+        Bench_Print(u32Num, "service", Bench_Service(pstService, &s_stStream, vecPic, vecUnits, u32Num));
+        Bench_Print(u32Num, "floor gso", Bench_Floor(FLOOR_GSO, vecPic, vecUnits, u32Num));
+        Bench_Print(u32Num, "floor sendmmsg", Bench_Floor(FLOOR_MMSG, vecPic, vecUnits, u32Num));
     }
     RTSPSEVER_Stop(pstService);
     RTSPSEVER_Destroy(pstService);
