@@ -40,21 +40,3 @@ TEST(KeyTest, HoldThreeSecondsResetsAndReboots)
     EXPECT_EQ(std::string((char *)au8Want, sizeof(au8Want)),
               Pty_Read(s32Master, sizeof(au8Want), 1000));
 }
-
-TEST(KeyTest, ShortPressIsActivityOnly)
-{
-    KeyLevel("1");
-    std::string out = Child_Run([] {
-        File_Write("/dev/watchdog", "");
-        MAIN_KeyScan_start();
-        KeyLevel("0");
-        usleep(500 * 1000);
-        printf("<%d,%d>", (int)g_enKeyState, (int)g_button_press_flag);
-        KeyLevel("1");
-        usleep(200 * 1000);
-        printf("<%d>", (int)g_enKeyState);
-    });
-    EXPECT_NE(std::string::npos, out.find("<1,1>")) << out;
-    EXPECT_NE(std::string::npos, out.find("<0>")) << out;
-    EXPECT_EQ(std::string::npos, out.find("factory reset")) << out;
-}

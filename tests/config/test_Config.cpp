@@ -53,11 +53,7 @@ TEST_F(ConfigTest, NewFileHoldsTheDefaults)
 
     ASSERT_EQ(0, Config_get(&stAttr, &stEdid, TEST_MAC));
     EXPECT_EQ(0u, stAttr.stSubAttr.u32Audiofreq);
-    EXPECT_EQ(1, stAttr.stNetAttr.enDHCP);
-    EXPECT_STREQ("169.254.86.68", stAttr.stNetAttr.azIp);
-    EXPECT_STREQ("", stEdid.azUser2Edid);
-    // Fields without a key are left as they were.
-    EXPECT_EQ(0xA5A5A5A5u, stAttr.u32Crc);
+    EXPECT_EQ(0xA5A5A5A5u, stAttr.u32Crc);   // a field without a key is left as it was
 
     ASSERT_EQ(0, Config_set(&stAttr, &stEdid));
     EXPECT_EQ(g_azDefaultFile + Header("edidattr") + Entry("rxedid", "") + Entry("user1edid", "") +
@@ -90,11 +86,13 @@ TEST_F(ConfigTest, MissingKeysTakeFallbacks)
 }
 
 // -1 takes the fallback, an empty value is 0, base-0 numbers, 32-bit words
-// written with "%d" read back unchanged.
-TEST_F(ConfigTest, IntegerValueForms)
+// written with "%d" read back unchanged; long texts are cut to their fields.
+TEST_F(ConfigTest, ValueForms)
 {
     LoadText("[mainattr]\nwidth = -1\nheight =\nfps = 0x10\nencres = 010\nvideobitrate = 3000000000\n"
-             "audiofreq = abc\naudiobitrate = 12abc\n[manualattr]\nid = -7\n");
+             "audiofreq = abc\naudiobitrate = 12abc\n[manualattr]\nid = -7\n[devattr]\nalias = " +
+             std::string(200, 'a') + "\ndeviceid = " + std::string(40, 'i') + "\n[miscattr]\nwebpsw = " +
+             std::string(100, 'p') + "\n[edidattr]\nrxedid = " + std::string(600, 'e') + "\n");
     EXPECT_EQ(1920u, stAttr.stMainAttr.u32Width);
     EXPECT_EQ(0u, stAttr.stMainAttr.u32Height);
     EXPECT_EQ(16u, stAttr.stMainAttr.u32Fps);
@@ -103,6 +101,10 @@ TEST_F(ConfigTest, IntegerValueForms)
     EXPECT_EQ(0u, stAttr.stMainAttr.u32Audiofreq);
     EXPECT_EQ(12u, stAttr.stMainAttr.u32Audiobitrate);
     EXPECT_EQ(-7, stAttr.stManual.s32ID);
+    EXPECT_EQ(std::string(127, 'a'), stAttr.stDevAttr.azAlias);
+    EXPECT_EQ(std::string(31, 'i'), stAttr.stDevAttr.azDeviceId);
+    EXPECT_EQ(std::string(63, 'p'), stAttr.stMisc.azWebPsw);
+    EXPECT_EQ(std::string(515, 'e'), stEdid.azRxEdid);
 
     ASSERT_EQ(0, Config_set(&stAttr, &stEdid));
     EXPECT_THAT(File_Read(CONFIG_FILE), HasSubstr(Entry("videobitrate", "-1294967296")));
@@ -110,17 +112,6 @@ TEST_F(ConfigTest, IntegerValueForms)
     ASSERT_EQ(0, Config_init(CONFIG_FILE, TEST_MAC));
     ASSERT_EQ(0, Config_get(&stAttr, &stEdid, TEST_MAC));
     EXPECT_EQ(3000000000u, stAttr.stMainAttr.u32Videobitrate);
-}
-
-TEST_F(ConfigTest, LongTextsAreCutToTheirFields)
-{
-    LoadText("[devattr]\nalias = " + std::string(200, 'a') + "\ndeviceid = " + std::string(40, 'i') +
-             "\n[miscattr]\nwebpsw = " + std::string(100, 'p') + "\n[edidattr]\nrxedid = " +
-             std::string(600, 'e') + "\n");
-    EXPECT_EQ(std::string(127, 'a'), stAttr.stDevAttr.azAlias);
-    EXPECT_EQ(std::string(31, 'i'), stAttr.stDevAttr.azDeviceId);
-    EXPECT_EQ(std::string(63, 'p'), stAttr.stMisc.azWebPsw);
-    EXPECT_EQ(std::string(515, 'e'), stEdid.azRxEdid);
 }
 
 TEST_F(ConfigTest, DefaultIpFromTheMac)

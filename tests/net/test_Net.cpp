@@ -56,8 +56,9 @@ static std::string Net_Defaults(void)
 }
 
 // The whole set-up: MAC, address with its mask, the one default route and
-// the multicast route, on an interface that is up.
-TEST_F(NetTest, ConfigureSetsMacAddressRoutes)
+// the multicast route, on an interface that is up; the host name and ID
+// follow the MAC.
+TEST_F(NetTest, ConfigureSetsMacAddressRoutesAndHostName)
 {
     NetServerConfig_S stConfig;
     Net_Fill(&stConfig, "169.254.12.34", "169.254.100.1");
@@ -67,6 +68,14 @@ TEST_F(NetTest, ConfigureSetsMacAddressRoutes)
     EXPECT_EQ("169.254.12.34/16\n", Net_Addr());
     EXPECT_EQ("default via 169.254.100.1 dev eth0 \n", Net_Defaults());
     EXPECT_NE(std::string::npos, Net_Sh("ip route").find("224.0.0.0/3 dev eth0"));
+    char azId[32] = "unchanged";
+    ASSERT_EQ(0, GetHostID("eth0", azId));
+    EXPECT_STREQ("021122aabb0c", azId);
+    ASSERT_EQ(0, MAIN_Set_Hostname());
+    EXPECT_EQ(NET_HOSTNAME_PREFIX "-021122AABB0C\n", Net_Sh("hostname"));
+    strcpy(azId, "unchanged");
+    EXPECT_EQ(-1, GetHostID("eth2", azId));
+    EXPECT_STREQ("unchanged", azId);
 
     // A new gateway replaces the default route; "0.0.0.0" leaves it.
     ASSERT_EQ(0, NetSetGateWay("eth0", "169.254.100.2"));
@@ -96,20 +105,6 @@ TEST_F(NetTest, RefusesBadTextsWithoutSideEffects)
     snprintf(stConfig.azMac, sizeof(stConfig.azMac), "zz:11:22:33:44:55");
     EXPECT_EQ(-1, MAIN_Net_Conifg(&stConfig));
     EXPECT_EQ("169.254.7.8/16\n", Net_Addr());
-}
-
-TEST_F(NetTest, HostNameAndHostIdFollowTheInterfaceMac)
-{
-    ASSERT_EQ(0, SetHostMac("eth0", "0a:1b:2c:3d:4e:5f"));
-    char azId[32] = "unchanged";
-    ASSERT_EQ(0, GetHostID("eth0", azId));
-    EXPECT_STREQ("0a1b2c3d4e5f", azId);
-    ASSERT_EQ(0, MAIN_Set_Hostname());
-    EXPECT_EQ(NET_HOSTNAME_PREFIX "-0A1B2C3D4E5F\n", Net_Sh("hostname"));
-
-    strcpy(azId, "unchanged");
-    EXPECT_EQ(-1, GetHostID("eth2", azId));
-    EXPECT_STREQ("unchanged", azId);
 }
 
 // The web side writes the record and raises the flag; the thread lowers it
