@@ -2,17 +2,21 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <string>
 #include <unistd.h>
 
 #include "config/ConfigAttr.h"
 #include "core/Main.h"
+#include "net/Dhcp.h"
+#include "net/Dot1x.h"
 #include "net/NetConfig.h"
 #include "net/NetIf.h"
-#include "tests/net/NetTest.h"
 #include "tests/support/Files.h"
-#include "upgrade/Identity.h"
+#include "tests/support/Pty.h"
 
-std::string Net_Sh(const std::string &cmd)
+// Output of a shell command.
+static std::string Net_Sh(const std::string &cmd)
 {
     std::string out;
     FILE *fp = popen(cmd.c_str(), "r");
@@ -25,15 +29,15 @@ std::string Net_Sh(const std::string &cmd)
     return out;
 }
 
-void NetTest::SetUp()
-{
-    ASSERT_EQ(0, system("ip link add eth0 type veth peer name eth9 && ip link set eth9 up"));
-}
-
-void NetTest::TearDown()
-{
-    (void)system("ip link del eth0 2>/dev/null");
-}
+// A fresh eth0 (one end of a veth pair) in the test's own network
+// namespace for each test.
+struct NetTest : public testing::Test {
+    void SetUp() override
+    {
+        ASSERT_EQ(0, system("ip link add eth0 type veth peer name eth9 && ip link set eth9 up"));
+    }
+    void TearDown() override { (void)system("ip link del eth0 2>/dev/null"); }
+};
 
 static void Net_Fill(NetServerConfig_S *pst, const char *pszIp, const char *pszGw)
 {
@@ -122,24 +126,146 @@ TEST_F(NetTest, NetworkThreadAppliesWebChanges)
     MAIN_SetNetWork_stop();
 }
 
-// The network record's defaults come from the settings and the identity.
-TEST_F(NetTest, DefaultsComeFromSettingsAndIdentity)
+// Reads what reaches the command daemon's FIFO; while it is open the
+// program finds a daemon there.
+struct DhcpTest : public NetTest {
+    int s32Fifo = -1;
+    void SetUp() override
+    {
+        NetTest::SetUp();
+        s32Fifo = open(DHCP_CMD_FIFO, O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(s32Fifo, 0);
+        memset(&g_stMainServerAttr.stConifg, 0, sizeof(g_stMainServerAttr.stConifg));
+        g_stConfigAttr.stNetAttr.enDHCP = 1;
+        snprintf(g_stMainServerAttr.stConifg.azEthName, 32, "eth0");
+    }
+    void TearDown() override
+    {
+        DhcpAttr_S &stDhcp = g_stMainServerAttr.stConifg.stDhcp;
+        Dhcpclient_Detach(stDhcp.hDhcp);
+        stDhcp.hDhcp = nullptr;
+        if (s32Fifo >= 0)
+            close(s32Fifo);
+        unlink(DHCP_LEASE_FILE);
+        NetTest::TearDown();
+    }
+    std::string Commands() { return Pty_Read(s32Fifo, 4096, 0); }
+};
+
+static bool Dhcp_WaitHostIp(const char *pszIp)
 {
-    File_Write(IDENTITY_MAC_FILE, "02:0a:0b:0c:0d:0e\n");
-    ConfigNetAttr_S &stNet = g_stConfigAttr.stNetAttr;
-    snprintf(stNet.azIp, sizeof(stNet.azIp), "169.254.15.12");
-    snprintf(stNet.azNetmask, sizeof(stNet.azNetmask), "255.255.0.0");
-    snprintf(stNet.azGateway, sizeof(stNet.azGateway), "169.254.100.1");
-    stNet.u32HttpPort = 8080;
-    stNet.enDHCP = 1;
-    NetServerConfig_S stConfig;
-    memset(&stConfig, 0x5a, sizeof(stConfig));
-    ASSERT_EQ(0, MAIN_Netserver_DefConifg(&stConfig));
-    EXPECT_STREQ("02:0a:0b:0c:0d:0e", stConfig.azMac);
-    EXPECT_STREQ("169.254.15.12", stConfig.azHostIP);
-    EXPECT_STREQ("255.255.0.0", stConfig.azNetmask);
-    EXPECT_STREQ("169.254.100.1", stConfig.azGateway);
-    EXPECT_EQ(8080u, stConfig.stWeb.u32Port);
-    EXPECT_EQ(nullptr, stConfig.stDhcp.hDhcp);   // no client until it is started
-    EXPECT_EQ(0, stConfig.stDhcp.enDHCP);
+    for (int i = 0; i < 100; i++) {
+        if (strcmp(g_stMainServerAttr.stConifg.azHostIP, pszIp) == 0)
+            return true;
+        usleep(20 * 1000);
+    }
+    return false;
+}
+
+// Switching on tells the daemon and forgets the old lease; a new lease
+// becomes the box's address; switched off, leases are not followed.
+TEST_F(DhcpTest, LeaseBecomesTheAddressWhileOn)
+{
+    DhcpAttr_S &stDhcp = g_stMainServerAttr.stConifg.stDhcp;
+    File_Write(DHCP_LEASE_FILE, "ip=10.1.1.1\nsubnet=255.0.0.0\n");   // left from an earlier run
+    ASSERT_EQ(0, MAIN_Dhcpclient_Start(&stDhcp));
+    EXPECT_EQ(1, stDhcp.bStart);
+    EXPECT_EQ(1, stDhcp.enDHCP);
+    EXPECT_EQ("ss udhcpc start!", Commands());
+    EXPECT_NE(0, access(DHCP_LEASE_FILE, F_OK));
+
+    File_Write(DHCP_LEASE_FILE, "ip=169.254.33.44\nsubnet=255.255.0.0\nrouter=169.254.100.1\n");
+    ASSERT_TRUE(Dhcp_WaitHostIp("169.254.33.44"));
+    EXPECT_STREQ("255.255.0.0", g_stMainServerAttr.stConifg.azNetmask);
+    EXPECT_EQ("169.254.33.44/16\n", Net_Addr());
+    EXPECT_NE(std::string::npos, Net_Defaults().find("via 169.254.100.1"));
+
+    ASSERT_EQ(0, MAIN_Dhcpclient_Switch(&stDhcp, 0));
+    EXPECT_EQ(0, stDhcp.enDHCP);
+    EXPECT_EQ("ss udhcpc stop!", Commands());
+    File_Write(DHCP_LEASE_FILE, "ip=169.254.55.66\nsubnet=255.255.0.0\n");
+    EXPECT_FALSE(Dhcp_WaitHostIp("169.254.55.66"));
+
+    EXPECT_EQ(0, Dhcpclient_Exit(nullptr));
+    EXPECT_EQ("ss udhcpc stop!", Commands());
+}
+
+// With static settings the client is attached but stays off. A switch
+// fails without a client, and without a daemon it fails and the recorded
+// state stays.
+TEST_F(DhcpTest, StaticSettingsAndFailedSwitches)
+{
+    DhcpAttr_S stNone;
+    memset(&stNone, 0, sizeof(stNone));
+    EXPECT_EQ(-1, MAIN_Dhcpclient_Switch(&stNone, 1));
+
+    DhcpAttr_S &stDhcp = g_stMainServerAttr.stConifg.stDhcp;
+    g_stConfigAttr.stNetAttr.enDHCP = 0;
+    ASSERT_EQ(0, MAIN_Dhcpclient_Start(&stDhcp));
+    EXPECT_NE(nullptr, stDhcp.hDhcp);
+    EXPECT_EQ(0, stDhcp.enDHCP);
+    EXPECT_EQ("", Commands());
+    ASSERT_EQ(0, MAIN_Dhcpclient_Switch(&stDhcp, 1));
+    EXPECT_EQ("ss udhcpc start!", Commands());
+    close(s32Fifo);
+    s32Fifo = -1;
+    EXPECT_NE(0, MAIN_Dhcpclient_Switch(&stDhcp, 0));
+    EXPECT_EQ(1, stDhcp.enDHCP);
+}
+
+TEST(DhcpLease, ParsesOnlyWholeAddresses)
+{
+    DhcpLease_S stLease;
+    ASSERT_EQ(0, Dhcpclient_ParseLease("x=1\nsubnet=255.255.255.0\nip=192.168.1.20", &stLease));
+    EXPECT_STREQ("192.168.1.20", stLease.azIp);
+    EXPECT_STREQ("255.255.255.0", stLease.azNetmask);
+    EXPECT_STREQ("0.0.0.0", stLease.azGateway);
+
+    memset(&stLease, 0x5a, sizeof(stLease));
+    DhcpLease_S stBefore = stLease;
+    EXPECT_EQ(-1, Dhcpclient_ParseLease("ip=192.168.1.20\n", &stLease));
+    EXPECT_EQ(-1, Dhcpclient_ParseLease("ip=192.168.1.20 x\nsubnet=255.0.0.0\n", &stLease));
+    EXPECT_EQ(-1, Dhcpclient_ParseLease("ip=1.2.3.4\nsubnet=255.0.0.0\nrouter=;reboot\n", &stLease));
+    EXPECT_EQ(-1, Dhcpclient_ParseLease(("ip=" + std::string(40, '1') + "\nsubnet=255.0.0.0\n").c_str(),
+                                        &stLease));
+    EXPECT_EQ(0, memcmp(&stBefore, &stLease, sizeof(stLease)));
+}
+
+// What the recording stand-ins ran since the test began.
+struct Dot1xTest : public testing::Test {
+    size_t offset = File_Read("/board/calls.log").size();
+    std::string Calls() { return File_Calls("/board/calls.log", offset); }
+};
+
+TEST_F(Dot1xTest, StartWritesConfigAndRunsSupplicant)
+{
+    ASSERT_EQ(0, MAIN_8021xClient_Start("alice", "p a$s'w`rd"));
+    const std::string conf = File_Read(DOT1X_CONF);
+    EXPECT_NE(std::string::npos, conf.find("\tidentity=\"alice\"\n"));
+    EXPECT_NE(std::string::npos, conf.find("\tpassword=\"p a$s'w`rd\"\n"));
+    EXPECT_NE(std::string::npos, conf.find("eap=MD5"));
+    EXPECT_EQ(0, access("/var/run/wpa_supplicant", F_OK));
+    EXPECT_EQ("wpa_supplicant -B -i eth0 -c /tmp/wpa_supplicant.conf -D wired;", Calls());
+
+    File_Write("/tmp/wpa_supplicant.log", "log");
+    EXPECT_EQ(0, MAIN_8021xClient_Stop());
+    EXPECT_EQ("wpa_supplicant -B -i eth0 -c /tmp/wpa_supplicant.conf -D wired;"
+              "wpa_cli -i eth0 logoff;wpa_cli -i eth0 terminate;",
+              Calls());
+    EXPECT_NE(0, access("/tmp/wpa_supplicant.log", F_OK));
+}
+
+// Texts that could end the quotes, escape or start a line are refused, and
+// so are texts of 64 characters; 63 pass.
+TEST_F(Dot1xTest, RefusesUnsafeCredentials)
+{
+    for (const std::string &bad : {std::string("a\"b"), std::string("a\\b"), std::string("a\nb"),
+                                   std::string("a\tb"), std::string(64, 'u')}) {
+        unlink(DOT1X_CONF);
+        EXPECT_EQ(-1, MAIN_8021xClient_Start(bad.c_str(), "pw")) << bad;
+        EXPECT_EQ(-1, MAIN_8021xClient_Start("user", bad.c_str())) << bad;
+        EXPECT_NE(0, access(DOT1X_CONF, F_OK));
+    }
+    EXPECT_EQ("", Calls());
+    EXPECT_EQ(0, MAIN_8021xClient_Start(std::string(63, 'u').c_str(), ""));
 }
