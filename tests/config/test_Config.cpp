@@ -1,16 +1,26 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
+#include <ctime>
 #include <memory>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "config/Config.h"
 #include "core/Debug.h"
 #include "core/Main.h"
 #include "tests/config/ConfigTest.h"
+#include "tests/support/Child.h"
 #include "tests/support/Files.h"
+#include "upgrade/ConfigOld.h"
+#include "upgrade/Flash.h"
 
 using testing::ContainsRegex;
 using testing::HasSubstr;
@@ -252,4 +262,291 @@ TEST_F(ConfigTest, EdidTextsBecomeBytes)
     for (s32 i = 0; i < 3; i++)
         EXPECT_EQ(want[i] + std::string(MAIN_EDID_LEN - want[i].size(), '\0'),
                   std::string((const char *)apu8[i], MAIN_EDID_LEN)) << i;
+}
+
+// The store's life in a process: each scenario below runs in a child of its
+// own, as the save timer and the loaded file live once per process.
+
+static const char FLASH_IMAGE[] = "/board/flash.img";
+
+static double Now(void)
+{
+    struct timespec st;
+    clock_gettime(CLOCK_MONOTONIC, &st);
+    return (double)st.tv_sec + (double)st.tv_nsec / 1e9;
+}
+
+// Seconds after t0 at which "/etc/app.ini" was replaced or rewritten, seen
+// until tEnd; the watch starts at the call.
+static std::vector<double> WatchSaves(double t0, double tEnd)
+{
+    std::vector<double> times;
+    s32 s32Fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (s32Fd < 0 || inotify_add_watch(s32Fd, "/etc", IN_MOVED_TO | IN_CLOSE_WRITE) < 0) {
+        times.assign(100, -1.0);   // shows as a failure in every caller
+        return times;
+    }
+    for (double t = Now(); t < tEnd; t = Now()) {
+        struct pollfd stPoll = { s32Fd, POLLIN, 0 };
+        if (poll(&stPoll, 1, (int)((tEnd - t) * 1000) + 1) <= 0)
+            continue;
+        alignas(struct inotify_event) char az[4096];
+        ssize_t n = read(s32Fd, az, sizeof(az));
+        for (ssize_t i = 0; i < n;) {
+            const struct inotify_event *pst = (const struct inotify_event *)(az + i);
+            if (pst->len > 0 && strcmp(pst->name, "app.ini") == 0)
+                times.push_back(Now() - t0);
+            i += (ssize_t)(sizeof(*pst) + pst->len);
+        }
+    }
+    close(s32Fd);
+    return times;
+}
+
+// A block as older firmware left it: settings, web account, EDIDs, and a
+// check word over the record image.
+static ConfigOldBlock_S OldBlock(const char *pszAlias)
+{
+    ConfigOldBlock_S stBlock;
+    ConfigEdidText_S stEdid;
+    memset(&stBlock, 0, sizeof(stBlock));
+    Config_default(&stBlock.stAttr, &stEdid, TEST_MAC);
+    snprintf(stBlock.stAttr.stDevAttr.azAlias, sizeof(stBlock.stAttr.stDevAttr.azAlias), "%s", pszAlias);
+    stBlock.stAttr.stNetAttr.u32HttpPort = 8080;
+    stBlock.stAttr.stManual.s32ID = 42;
+    snprintf(stBlock.stAttr.stMisc.azWebUser, sizeof(stBlock.stAttr.stMisc.azWebUser), "image user");
+    snprintf(stBlock.azWebUser, sizeof(stBlock.azWebUser), "olduser");
+    memset(stBlock.azWebPsw, 'p', sizeof(stBlock.azWebPsw));
+    for (u32 i = 0; i < MAIN_EDID_LEN; i++) {
+        stBlock.au8CopyEdid[i] = (u8)i;
+        stBlock.au8User1Edid[i] = (u8)(255 - i);
+    }
+    stBlock.stAttr.u32Crc = getCrc32(0xFFFFFFFF, &stBlock.stAttr, CONFIG_OLD_CRC_LEN);
+    return stBlock;
+}
+
+static std::string Bytes(const ConfigOldBlock_S &stBlock)
+{
+    return std::string((const char *)&stBlock, sizeof(stBlock));
+}
+
+// An erased 32 MiB flash image with the block at the old-parameter offset.
+static void WriteFlash(const std::string &block)
+{
+    std::string image(32 << 20, '\xff');
+    image.replace(CONFIG_OLD_OFFSET, block.size(), block);
+    File_Write(FLASH_IMAGE, image);
+}
+
+static std::string ReadBlock(void)
+{
+    return File_Read(FLASH_IMAGE).substr(CONFIG_OLD_OFFSET, CONFIG_OLD_LEN);
+}
+
+// A start-up: load, read the record, and report what the record holds.
+static void StartUp(void)
+{
+    s32 s32Init = MAIN_CONFIG_Init();
+    s32 s32Recv = MAIN_CONFIG_Recv(&g_stConfigAttr, &g_stConfigAttrNew);
+    printf("init=%d recv=%d alias=%s port=%u\n", s32Init, s32Recv, g_stConfigAttr.stDevAttr.azAlias,
+           g_stConfigAttr.stNetAttr.u32HttpPort);
+}
+
+struct MainConfigTest : public testing::Test {
+    void SetUp() override
+    {
+        unlink(CONFIG_FILE);
+        unlink(CONFIG_FILE ".tmp");
+        WriteFlash(std::string(CONFIG_OLD_LEN, '\xff'));
+        g_bFileDebugOn = DEBUG_LOG_STDOUT;
+        snprintf(g_stMainServerAttr.stDevInfo.azMac, sizeof(g_stMainServerAttr.stDevInfo.azMac), TEST_MAC);
+    }
+};
+
+// No file, and a block that cannot be taken over (erased, a check word that
+// does not match, settings the file cannot hold): the defaults are written,
+// in memory as in the file, and the block stays as it was.
+TEST_F(MainConfigTest, StartWithoutAUsableBlockWritesTheDefaults)
+{
+    ConfigOldBlock_S stCorrupt = OldBlock("old alias"), stUnstorable = OldBlock("two\nlines");
+    stCorrupt.stAttr.stDevAttr.azAlias[0] ^= 1;
+    const struct { std::string block; const char *pszLog; } astCase[] = {
+        { std::string(CONFIG_OLD_LEN, '\xff'),
+          "/etc/app.ini ini not file\n.*MAIN_CONFIG_Init: no app.ini, try to find old params\n"
+          ".*Config_get_old failed with 0xffffffff!\n" },
+        { Bytes(stCorrupt), "Config_get_old failed with 0xffffffff!\n" },
+        { Bytes(stUnstorable), "set devattr:alias failed\n.*Config_set failed with 0xffffffff!\n" },
+    };
+    for (const auto &st : astCase) {
+        unlink(CONFIG_FILE);
+        WriteFlash(st.block);
+        std::string out = Child_Run(StartUp);
+        EXPECT_THAT(out, ContainsRegex(st.pszLog));
+        EXPECT_THAT(out, HasSubstr("init=0 recv=0 alias=KVB 001 port=80\n"));
+        EXPECT_EQ(g_azDefaultFile, File_Read(CONFIG_FILE));
+        EXPECT_EQ(st.block, ReadBlock());
+    }
+}
+
+// Ten changes within a second: one write, 2 s after the last change.
+TEST_F(MainConfigTest, BurstOfChangesGivesOneWrite)
+{
+    File_Write(CONFIG_FILE, g_azDefaultFile);
+    std::string out = Child_Run([] {
+        StartUp();
+        double tLast = 0;
+        for (s32 i = 0; i < 10; i++) {
+            snprintf(g_stConfigAttr.stDevAttr.azAlias, sizeof(g_stConfigAttr.stDevAttr.azAlias), "change %d", i);
+            if (MAIN_CONFIG_Update() != 0)
+                printf("update failed\n");
+            tLast = Now();
+            if (i < 9)
+                usleep(100000);
+        }
+        std::vector<double> saves = WatchSaves(tLast, tLast + 4.5);
+        printf("saves=%zu first=%.3f\n", saves.size(), saves.empty() ? -1.0 : saves[0]);
+    });
+    u32 u32Saves = 0;
+    double dFirst = 0;
+    const char *psz = strstr(out.c_str(), "saves=");
+    ASSERT_NE(nullptr, psz) << out;
+    ASSERT_EQ(2, sscanf(psz, "saves=%u first=%lf", &u32Saves, &dFirst));
+    EXPECT_EQ(1u, u32Saves);
+    EXPECT_GE(dFirst, 1.9);
+    EXPECT_LE(dFirst, 2.8);
+    EXPECT_THAT(out, testing::Not(HasSubstr("update failed")));
+    EXPECT_THAT(File_Read(CONFIG_FILE), HasSubstr(Entry("alias", "change 9")));
+}
+
+TEST_F(MainConfigTest, UpdateWithoutTimerFails)
+{
+    File_Write(CONFIG_FILE, g_azDefaultFile);
+    std::string out = Child_Run([] {
+        printf("before=%d ", MAIN_CONFIG_Update());
+        printf("deinit=%d ", MAIN_CONFIG_deInit());
+        StartUp();
+        printf("deinit=%d ", MAIN_CONFIG_deInit());
+        printf("after=%d\n", MAIN_CONFIG_Update());
+    });
+    EXPECT_THAT(out, ContainsRegex("MAIN_CONFIG_Update: no save timer\nbefore=-1 .*timer_delete failed!\n"
+                                   "deinit=-1 .*deinit=0 .*MAIN_CONFIG_Update: no save timer\nafter=-1\n"));
+}
+
+// A save that comes due while a factory reset runs waits for the store's
+// lock, then sees the block and writes nothing; later changes write nothing
+// either.
+TEST_F(MainConfigTest, FactoryResetBlocksSaves)
+{
+    File_Write(CONFIG_FILE, std::string(g_azDefaultFile) + "; gone after the reset\n");
+    std::string out = Child_Run([] {
+        StartUp();
+        char *pszAlias = g_stConfigAttr.stDevAttr.azAlias;
+        snprintf(pszAlias, sizeof(g_stConfigAttr.stDevAttr.azAlias), "before reset");
+        (void)MAIN_CONFIG_Update();
+        {
+            std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
+            usleep(2500000);   // the save comes due meanwhile
+            bConfigSaveBlock = 1;
+            printf("reset=%d\n", MAIN_CONFIG_Reset());
+        }
+        snprintf(pszAlias, sizeof(g_stConfigAttr.stDevAttr.azAlias), "after reset");
+        (void)MAIN_CONFIG_Update();
+        printf("saves=%zu\n", WatchSaves(Now(), Now() + 3.0).size());
+    });
+    EXPECT_THAT(out, HasSubstr("reset=0\nsaves=0\n"));
+    EXPECT_EQ(g_azDefaultFile, File_Read(CONFIG_FILE));
+}
+
+static std::string Hex(const u8 *pu8, u32 u32Len)
+{
+    std::string s;
+    char az[3];
+    for (u32 i = 0; i < u32Len; i++) {
+        snprintf(az, sizeof(az), "%02x", pu8[i]);
+        s += az;
+    }
+    return s;
+}
+
+// The first start after older firmware takes its settings over, web account
+// and EDIDs included, then clears the block's record image.
+TEST_F(MainConfigTest, MigratesTheOldBlockOnce)
+{
+    ConfigOldBlock_S stBlock = OldBlock("old alias");
+    WriteFlash(Bytes(stBlock));
+    std::string out = Child_Run([] {
+        StartUp();
+        const MainServerAttr_S &st = g_stMainServerAttr;
+        printf("copy=%u,%u user1=%u\n", st.au8CopyEdid[1], st.au8CopyEdid[255], st.au8User1Edid[0]);
+    });
+    EXPECT_THAT(out, HasSubstr("init=0 recv=0 alias=old alias port=8080\ncopy=1,255 user1=255\n"));
+    EXPECT_THAT(out, testing::Not(HasSubstr("failed")));
+    std::string file = File_Read(CONFIG_FILE);
+    for (const std::string &line :
+         { Entry("alias", "old alias"), Entry("httpport", "8080"), Entry("id", "42"), Entry("webuser", "olduser"),
+           Entry("webpsw", std::string(63, 'p')), Entry("rxedid", Hex(stBlock.au8CopyEdid, MAIN_EDID_LEN)),
+           Entry("user1edid", Hex(stBlock.au8User1Edid, MAIN_EDID_LEN)),
+           Entry("user2edid", std::string(512, '0')) })
+        EXPECT_THAT(file, HasSubstr(line));
+
+    // The record image is zero with check word 255; the rest stays.
+    ConfigOldBlock_S stCleared = stBlock;
+    memset(&stCleared.stAttr, 0, sizeof(stCleared.stAttr));
+    stCleared.stAttr.u32Crc = CONFIG_OLD_CLEARED_CRC;
+    EXPECT_EQ(Bytes(stCleared), ReadBlock());
+    ConfigAttr_S stAttr;
+    ConfigEdidText_S stEdid;
+    EXPECT_EQ(-1, Config_get_old(&stAttr, &stEdid));
+}
+
+// A save killed at any point leaves a whole file: killed while writing at
+// any byte (the file-size limit kills the process when a write crosses it)
+// the previous one, and the half-written file left beside it does not stand
+// in the next save's way; killed at random moments, in whichever step, one
+// of the two.
+TEST_F(MainConfigTest, SaveKilledAnywhereLeavesAWholeFile)
+{
+    ConfigAttr_S astAttr[2];
+    ConfigEdidText_S astEdid[2];
+    std::string texts[2] = {g_azDefaultFile, ""};
+    File_Write(CONFIG_FILE, texts[0]);
+    ASSERT_EQ(0, Config_init(CONFIG_FILE, TEST_MAC));
+    for (s32 i = 0; i < 2; i++) {
+        ASSERT_EQ(0, Config_get(&astAttr[i], &astEdid[i], TEST_MAC));
+        memset(astEdid[i].azRxEdid, 'a' + i, 512);
+        astEdid[i].azRxEdid[512] = '\0';
+    }
+    g_bFileDebugOn = -1;   // the captured output must not reach the limit
+    for (rlim_t limit : { 0, 1, 100, 1000, 2000 }) {
+        s32 s32Status = 0;
+        Child_Run(
+            [&, limit] {
+                struct rlimit stLimit = { limit, limit }, stNoCore = { 0, 0 };
+                signal(SIGXFSZ, SIG_DFL);
+                setrlimit(RLIMIT_CORE, &stNoCore);
+                setrlimit(RLIMIT_FSIZE, &stLimit);
+                _exit(Config_set(&astAttr[1], &astEdid[1]) == 0 ? 0 : 3);
+            },
+            &s32Status);
+        EXPECT_EQ(128 + SIGXFSZ, s32Status) << limit;
+        EXPECT_EQ(texts[0], File_Read(CONFIG_FILE)) << limit;
+    }
+    for (s32 i = 0; i < 2; i++) {
+        ASSERT_EQ(0, Config_set(&astAttr[i], &astEdid[i]));
+        texts[i] = File_Read(CONFIG_FILE);
+    }
+    EXPECT_NE(std::string::npos, texts[1].find(std::string(512, 'b')));
+    for (u32 u32Round = 0; u32Round < 20; u32Round++) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        for (u32 i = 0; pid == 0; i++)
+            (void)Config_set(&astAttr[i % 2], &astEdid[i % 2]);   // until killed
+        usleep(2000 + u32Round * 1777 % 15000);
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        std::string file = File_Read(CONFIG_FILE);
+        ASSERT_TRUE(file == texts[0] || file == texts[1]) << "round " << u32Round << ":\n" << file;
+    }
+    g_bFileDebugOn = DEBUG_LOG_STDOUT;
+    Config_deinit();
 }
