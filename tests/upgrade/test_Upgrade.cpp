@@ -54,9 +54,16 @@ static std::string Image_Bytes(size_t len, u32 u32Seed)
     return s;
 }
 
-static u8 Image_Flag(size_t sizeOff, size_t sizeChunk, size_t sizeImage)
+// The image as upload packets of u32Chunk data bytes (the data stays in img).
+static std::vector<UpdatePacket_S> Image_Packets(const std::string &img, u32 u32Chunk)
 {
-    return sizeOff == 0 ? UPDATE_FLAG_FIRST : sizeOff + sizeChunk >= sizeImage ? UPDATE_FLAG_LAST : UPDATE_FLAG_MIDDLE;
+    std::vector<UpdatePacket_S> packets;
+    for (u32 u32Off = 0; u32Off < img.size(); u32Off += u32Chunk) {
+        u8 u8Flag = u32Off == 0 ? UPDATE_FLAG_FIRST : u32Off + u32Chunk >= img.size() ? UPDATE_FLAG_LAST : UPDATE_FLAG_MIDDLE;
+        packets.push_back({UPDATE_MARK, u8Flag, (u16)packets.size(), (u32)std::min<size_t>(u32Chunk, img.size() - u32Off),
+                           (const u8 *)img.data() + u32Off});
+    }
+    return packets;
 }
 
 // The box's 32 MiB flash image, erased; an image of two partitions.
@@ -81,17 +88,12 @@ struct UpgradeTest : public testing::Test {
                 return true;
         return false;
     }
-    // Sends the image as upload packets of u32Chunk bytes.
     static s32 Upload(const std::string &img, u32 u32Chunk)
     {
         s32 s32Ret = 0;
-        for (u32 u32Off = 0, u32Num = 0; s32Ret == 0 && u32Off < img.size(); u32Off += u32Chunk, u32Num++) {
-            u8 u8Flag = Image_Flag(u32Off, u32Chunk, img.size());
-            UpdatePacket_S st = {UPDATE_MARK, u8Flag, (u16)(u8Flag == UPDATE_FLAG_LAST ? 16383 : u32Num),
-                                 (u32)std::min<size_t>(u32Chunk, img.size() - u32Off),
-                                 (const u8 *)img.data() + u32Off};
-            s32Ret = ImageRecv(&st, nullptr);
-        }
+        for (UpdatePacket_S &st : Image_Packets(img, u32Chunk))
+            if (s32Ret == 0)
+                s32Ret = ImageRecv(&st, nullptr);
         return s32Ret;
     }
 };
@@ -187,20 +189,18 @@ TEST_F(UpgradeTest, UpgradeThreadWritesARequestedFile)
 static std::string Upgrade_SendTcp(int s32Fd, const std::string &img, u32 u32Chunk)
 {
     std::string acks, batch;
-    u32 u32Num = 0, u32Batched = 0;
-    for (u32 u32Off = 0; u32Off < img.size(); u32Off += u32Chunk, u32Num++) {
-        std::string data = img.substr(u32Off, u32Chunk);
-        u8 u8Flag = Image_Flag(u32Off, u32Chunk, img.size());
-        u32 u32Len = (u32)data.size() + TCP_UPGRADE_HEAD_LEN;
-        batch += std::string({'$', TCP_TYPE_UPGRADE, (char)(u32Len >> 8), (char)u32Len,
-                              (char)0xEF, (char)0xFE, (char)u8Flag, (char)(u32Num >> 8), (char)u32Num})
-                 + data;
-        if (++u32Batched < 2 && u8Flag != UPDATE_FLAG_LAST)
-            continue;
-        EXPECT_EQ((ssize_t)batch.size(), write(s32Fd, batch.data(), batch.size()));
-        acks += Pty_Read(s32Fd, 5 * u32Batched, 5000);
-        batch.clear();
-        u32Batched = 0;
+    std::vector<UpdatePacket_S> packets = Image_Packets(img, u32Chunk);
+    for (size_t i = 0; i < packets.size(); i++) {
+        const UpdatePacket_S &st = packets[i];
+        u32 u32Len = st.u32Len + TCP_UPGRADE_HEAD_LEN;
+        batch += std::string({'$', TCP_TYPE_UPGRADE, (char)(u32Len >> 8), (char)u32Len, (char)0xEF, (char)0xFE,
+                              (char)st.u8Flag, (char)(st.u16Num >> 8), (char)st.u16Num})
+                 + std::string((const char *)st.pu8Data, st.u32Len);
+        if (i % 2 == 1 || i + 1 == packets.size()) {
+            EXPECT_EQ((ssize_t)batch.size(), write(s32Fd, batch.data(), batch.size()));
+            acks += Pty_Read(s32Fd, 5 * (i % 2 + 1), 5000);
+            batch.clear();
+        }
     }
     return acks;
 }
