@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 #include "config/ConfigAttr.h"
 #include "core/Main.h"
@@ -67,20 +68,18 @@ TEST_F(UartTest, RefusesBadAttributesAndClosedPorts)
 // becomes 115200 8N1 piece by piece.
 TEST(HalDefaults, UartFollowsTheSettings)
 {
-    HalAttr_S stHal;
-    g_stConfigAttr.stSerialAttr = {9600, 7, 2, 2};
-    ASSERT_EQ(0, MAIN_Hal_DefConifg(&stHal));
-    EXPECT_EQ(9600u, MAIN_Uart_Baud(stHal.stUart.stSetAttr.u32BaudIdx));
-    EXPECT_EQ(7u, stHal.stUart.stSetAttr.u32Databits);
-    EXPECT_EQ(2u, stHal.stUart.stSetAttr.u32Parity);
-    EXPECT_EQ(2u, stHal.stUart.stSetAttr.u32StopBits);
-
-    g_stConfigAttr.stSerialAttr = {14400, 9, 3, 1};
-    ASSERT_EQ(0, MAIN_Hal_DefConifg(&stHal));
-    EXPECT_EQ(115200u, MAIN_Uart_Baud(stHal.stUart.stSetAttr.u32BaudIdx));
-    EXPECT_EQ(8u, stHal.stUart.stSetAttr.u32Databits);
-    EXPECT_EQ(0u, stHal.stUart.stSetAttr.u32Parity);
-    EXPECT_EQ(0u, stHal.stUart.stSetAttr.u32StopBits);
+    const struct { ConfigSerialAttr_S stSerial; u32 au32Want[4]; } astCase[] = {
+        { {9600, 7, 2, 2}, {9600, 7, 2, 2} },
+        { {14400, 9, 3, 1}, {115200, 8, 0, 0} },
+    };
+    for (const auto &st : astCase) {
+        HalAttr_S stHal;
+        g_stConfigAttr.stSerialAttr = st.stSerial;
+        ASSERT_EQ(0, MAIN_Hal_DefConifg(&stHal));
+        const UartSetAttr_S &stSet = stHal.stUart.stSetAttr;
+        const u32 au32Got[4] = {MAIN_Uart_Baud(stSet.u32BaudIdx), stSet.u32Databits, stSet.u32Parity, stSet.u32StopBits};
+        EXPECT_EQ(std::vector<u32>(st.au32Want, st.au32Want + 4), std::vector<u32>(au32Got, au32Got + 4));
+    }
 }
 
 TEST(ParseMac, TakesSeventeenCharactersAfterBlanks)
