@@ -9,6 +9,7 @@ import imagelib
 from boxlib import BoxTest, default_ip, lan_client as client
 from lanclient import take
 
+
 def read_tty(sock, n, timeout=5):
     sock.settimeout(timeout)
     return take(sock, n)
