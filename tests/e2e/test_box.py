@@ -1,7 +1,6 @@
 """The box itself: the program runs isolated, with its board stand-ins."""
 
 import os
-import re
 import subprocess
 import time
 import unittest
