@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <vector>
 
 #include "extension/TcpServer.h"
