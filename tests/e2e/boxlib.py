@@ -78,12 +78,6 @@ class Box:
             args.append("--no-start")
         box(*args)
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.down()
-
     def down(self):
         box("down", self.name, check=False)
 
