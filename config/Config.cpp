@@ -448,8 +448,13 @@ s32 Config_setWebAuth(const WebAccount_S *pstAccount, s32 n)
         }
     } else {
         for (const auto &st : astKey) {
-            if (ini_add_entry(g_pstConfigDict, azSection, st.pszKey, st.pszVal) != 0)
+            if (ini_add_entry(g_pstConfigDict, azSection, st.pszKey, st.pszVal) != 0) {
+                // A half-added account must not reach the file with the next save.
                 Debug_Log("[%s]: add %s failed\n", log_Time(), st.pszName);
+                for (const auto &added : astKey)
+                    ini_unset(g_pstConfigDict, added.pszName);
+                return -1;
+            }
         }
     }
     return Config_save(g_pstConfigDict, g_pszConfigPath) == 0 ? 0 : -1;

@@ -244,7 +244,13 @@ TEST_F(ConfigTest, WebAccounts)
     snprintf(stAccount.azUsername, sizeof(stAccount.azUsername), "a\nb");
     testing::internal::CaptureStdout();
     EXPECT_EQ(-1, Config_setWebAuth(&stAccount, 3));
-    EXPECT_THAT(testing::internal::GetCapturedStdout(), HasSubstr("]: set user3:username failed\n"));
+    EXPECT_EQ(-1, Config_setWebAuth(&stAccount, 4));   // a new account is refused whole
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_THAT(out, HasSubstr("]: set user3:username failed\n"));
+    EXPECT_THAT(out, HasSubstr("]: add user4:username failed\n"));
+    EXPECT_EQ(-1, Config_getWebAuth(&stRead, 4));
+    ASSERT_EQ(0, Config_setWebAuth(&stRead, 3));         // the next save
+    EXPECT_THAT(File_Read(CONFIG_FILE), Not(HasSubstr("user4")));
 }
 
 // The EDID texts become bytes; reading stops at the first non-hex
