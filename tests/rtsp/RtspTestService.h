@@ -1,19 +1,19 @@
 // The RTSP service under test: a stand-in for the stream wrapper that
-// answers the service's questions and pushes frames, and a plain RTSP
-// client over a TCP connection.
+// answers the service's questions and pushes frames, a plain RTSP client
+// over a TCP connection, and running real clients.
 #ifndef TESTS_RTSP_RTSPTESTSERVICE_H
 #define TESTS_RTSP_RTSPTESTSERVICE_H
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "rtsp/RtspService.h"
 #include "tests/rtsp/RtspTestMedia.h"
+#include "tests/rtsplib/RtspTestNet.h"
 
 #define TEST_RTSP_PORT  554
 #define TEST_MAIN_PATH  "live/main/av_stream"
@@ -25,9 +25,9 @@ struct FakeStream {
     RtspMediaAudioInfo_S stAudioInfo;
     RtspParamSet_S stSps, stPps, stVps;
     std::atomic<int> s32IdrRequests{0};
-    std::mutex mtx;   // guards the observers
-    RtspFrameObserver_S stVideoObserver, stAudioObserver;
-    bool bVideoObserver = false, bAudioObserver = false;
+    std::mutex mtx;   // guards the observers, held across a push as the wrapper does
+    RtspFrameObserver_S astObserver[2];   // video, audio
+    bool abObserver[2] = {false, false};
 };
 
 // A stream of video payload u32VideoPt (0: no video) and audio payload
@@ -40,47 +40,46 @@ void FakeStream_SetParamSet(RtspParamSet_S *pstSet, const Bytes &vecData);
 s32 FakeStream_PushVideo(FakeStream *pstStream, const Bytes &vecNal, u64 u64PtsUs);
 s32 FakeStream_PushAudio(FakeStream *pstStream, const Bytes &vecData, u64 u64PtsUs);
 
-// One interleaved frame received on the RTSP connection.
-struct TestInterleaved {
-    u8 u8Channel;
-    Bytes vecData;
-};
-
 // A blocking RTSP client of 127.0.0.1:554. Interleaved frames that come
 // before a reply are kept in vecFrames.
 struct RtspClient {
     int s32Fd = -1;
     unsigned u32CSeq = 0;
     std::vector<TestInterleaved> vecFrames;
-    std::string strReply;                          // the last reply, Date replaced by "D"
-    std::map<std::string, std::string> mapHeader;  // its headers
-    std::string strBody;
-    int s32Code = 0;
-    int s32RcvBuf = 0;                             // receive buffer to connect with; 0: the default
+    std::string strReply;   // the last reply, Date replaced by "D"
+    std::string strBody;    // its body
+    std::string strSession; // the id of the last reply that gave one
 
-    bool Connect();
+    // With that receive buffer from the first byte (0: the default).
+    bool Connect(int s32RcvBuf = 0);
     void Close();
     // Sends a request with CSeq and the given header lines ("Name: value\r\n"
     // each); returns the status code, 0 when no reply came.
     int Request(const std::string &strMethod, const std::string &strUri, const std::string &strHeaders = "");
-    // The Session header's id.
-    std::string Session() const;
+    std::string Header(const std::string &strName) const;
+    // "Session: <strSession>\r\n".
+    std::string SessionLine() const { return "Session: " + strSession + "\r\n"; }
     // Reads one interleaved frame into vecFrames; false on time-out, close
     // or anything that is not a frame.
-    bool ReadFrame();
+    bool ReadFrame() { return Net_ReadFrame(s32Fd, &vecFrames); }
     // Reads frames until none comes for s32Ms.
     void ReadFrames(int s32Ms);
     ~RtspClient() { Close(); }
 };
 
+// "Transport: RTP/AVP;unicast;client_port=<port of s32Fd>\r\n".
+std::string Test_UdpTransport(int s32Fd);
+
 // One service for a whole suite (stopping one waits for its thread's next
 // turn); each test publishes stMain, H.264 and AAC unless it changes it
-// and calls Republish, and withdraws it at its end.
+// and calls Republish, withdraws it at its end, and must have closed by
+// then every descriptor it opened (the server's ends of its connections too).
 struct RtspServiceFixture : public testing::Test {
     static RtspService_S *pstService;
     FakeStream stMain;
+    int s32Fds = 0;   // descriptors open when the test began
 
-    static void SetUpTestSuite() { StartService(); }
+    static void SetUpTestSuite();
     static void TearDownTestSuite() { StopService(); }
     static void StartService();
     static void StopService();
@@ -89,22 +88,26 @@ struct RtspServiceFixture : public testing::Test {
     void Republish();
     // Sessions of the main stream.
     u32 Sessions();
-    // Connects a client and sets up a track; the session id.
+    // Waits up to 2 s for the main stream to have u32Count sessions; the count.
+    u32 SessionsBecome(u32 u32Count);
+    // Sets up a track on the client's connection (made when it has none); the session id.
     std::string Setup(RtspClient *pstClient, const std::string &strTransport, const char *pszTrack = "/track1");
+    // A UDP player of a track on a port of its own, playing: the socket,
+    // and the first sequence number RTP-Info announces.
+    int PlayUdp(RtspClient *pstClient, const char *pszTrack, u16 *pu16Seq = nullptr);
 };
 
-// A UDP socket bound to pszAddr (a multicast group is joined on lo) and
-// u16Port (0: any), with a receive time-out.
-int Test_UdpBind(const char *pszAddr, u16 u16Port, int s32TimeoutMs = 2000);
-u16 Test_UdpPort(int s32Fd);
-// One datagram; empty on time-out.
-Bytes Test_UdpRecv(int s32Fd);
 // Multicast over lo: the route the groups need in the test's namespace.
 void Test_MulticastOnLo(void);
 // Descriptors this process has open.
 int Test_OpenFds(void);
-
+// Waits up to 5 s for the descriptors open to be s32Count; the count.
+int Test_FdsBecome(int s32Count);
 // The value of a header in a raw reply; empty when absent.
 std::string Test_Header(const std::string &strReply, const std::string &strName);
+// Runs a shell command, stopped with SIGINT after s32Seconds: its standard
+// output, its exit status (-1 when it did not exit) and, when asked for,
+// its standard error.
+std::string Test_Run(const std::string &strCmd, int s32Seconds, int *ps32Status, std::string *pstrErr = nullptr);
 
 #endif

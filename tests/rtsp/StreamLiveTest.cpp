@@ -1,8 +1,5 @@
 #include "tests/rtsp/StreamLiveTest.h"
 
-#include <cstdio>
-#include <sys/wait.h>
-
 #include "core/Main.h"
 #include "media/MediaFrame.h"
 #include "platform/host/HostMedia.h"
@@ -40,21 +37,4 @@ void StreamLiveTest::TearDown()
     MEDIA_LIST_DelAll();
     HostMedia_Reset();
     WrapperTest::TearDown();
-}
-
-std::string Test_Run(const std::string &strCmd, int *ps32Status)
-{
-    std::string strOut;
-    FILE *pFile = popen(strCmd.c_str(), "r");
-    if (pFile == nullptr) {
-        *ps32Status = -1;
-        return strOut;
-    }
-    char az[65536];
-    size_t n;
-    while ((n = fread(az, 1, sizeof(az), pFile)) > 0)
-        strOut.append(az, n);
-    int s32Wait = pclose(pFile);
-    *ps32Status = WIFEXITED(s32Wait) ? WEXITSTATUS(s32Wait) : -1;
-    return strOut;
 }

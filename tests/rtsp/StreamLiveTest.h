@@ -5,16 +5,11 @@
 #ifndef TESTS_RTSP_STREAMLIVETEST_H
 #define TESTS_RTSP_STREAMLIVETEST_H
 
-#include <string>
-
 #include "tests/rtsp/WrapperTest.h"
 
 struct StreamLiveTest : public WrapperTest {
     void SetUp() override;
     void TearDown() override;
 };
-
-// Runs a shell command; its standard output, and its exit status.
-std::string Test_Run(const std::string &strCmd, int *ps32Status);
 
 #endif

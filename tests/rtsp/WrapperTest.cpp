@@ -74,10 +74,10 @@ std::string Sprop(const std::string &strUri, const std::string &strKey)
 void PlayTcp(RtspClient *pstClient, const std::string &strUri, const char *pszTrack, u8 u8Channel)
 {
     ASSERT_TRUE(pstClient->Connect());
-    std::string strTransport = "Transport: RTP/AVP/TCP;unicast;interleaved=" + std::to_string(u8Channel) + "-" +
-                               std::to_string(u8Channel + 1) + "\r\n";
-    ASSERT_EQ(200, pstClient->Request("SETUP", strUri + pszTrack, strTransport));
-    ASSERT_EQ(200, pstClient->Request("PLAY", strUri, "Session: " + pstClient->Session() + "\r\n"));
+    ASSERT_EQ(200, pstClient->Request("SETUP", strUri + pszTrack,
+                                      "Transport: RTP/AVP/TCP;unicast;interleaved=" + std::to_string(u8Channel) + "-" +
+                                          std::to_string(u8Channel + 1) + "\r\n"));
+    ASSERT_EQ(200, pstClient->Request("PLAY", strUri, pstClient->SessionLine()));
 }
 
 // The next RTP packet on u8Channel; false on time-out.

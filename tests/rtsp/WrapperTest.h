@@ -14,6 +14,8 @@
 #include "rtsp/RtspServer.h"
 #include "tests/rtsp/RtspTestService.h"
 
+#define TEST_SUB_URI "rtsp://127.0.0.1/live/sub/av_stream"
+
 // One encoded picture: one pack holding the units, each given a start code.
 struct TestPack {
     std::vector<u8> data;

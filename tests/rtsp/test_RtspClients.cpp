@@ -1,49 +1,21 @@
 // Real clients play the service: ffprobe and ffmpeg over UDP and TCP,
 // GStreamer over UDP, TCP and multicast. A feeder pushes pre-encoded
-// H.264 and AAC in real time, as the encoder and audio threads do.
+// H.264 and AAC in real time, as the encoder and audio threads do, and
+// like the encoder answers a key-frame request with a key frame.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 #include "tests/rtsp/RtspTestService.h"
 
 #define CLIENT_FPS     30
+#define CLIENT_GOP     30
 #define AAC_RATE       48000
 #define AAC_SAMPLES    1024
-
-struct ClientResult {
-    int s32Status = -1;   // exit status, -1 when it did not exit normally
-    std::string strOut, strErr;
-};
-
-// Runs a shell command with a time-out; standard output and error apart.
-static ClientResult Client_Run(const std::string &strCmd, int s32Seconds)
-{
-    char azOut[] = "/tmp/clientoutXXXXXX", azErr[] = "/tmp/clienterrXXXXXX";
-    close(mkstemp(azOut));
-    close(mkstemp(azErr));
-    std::string strLine = "timeout -s INT " + std::to_string(s32Seconds) + " " + strCmd + " >" + azOut + " 2>" + azErr;
-    ClientResult stResult;
-    int s32Ret = system(strLine.c_str());
-    stResult.s32Status = WIFEXITED(s32Ret) ? WEXITSTATUS(s32Ret) : -1;
-    std::ifstream fOut(azOut), fErr(azErr);
-    std::stringstream ssOut, ssErr;
-    ssOut << fOut.rdbuf();
-    ssErr << fErr.rdbuf();
-    stResult.strOut = ssOut.str();
-    stResult.strErr = ssErr.str();
-    unlink(azOut);
-    unlink(azErr);
-    return stResult;
-}
 
 static size_t Client_Count(const std::string &str, const std::string &strPrefix)
 {
@@ -54,12 +26,45 @@ static size_t Client_Count(const std::string &str, const std::string &strPrefix)
     return n;
 }
 
-struct RtspClientsTest : public testing::Test {
-    static RtspService_S *pstService;
-    static FakeStream *pstMain;
+// Warnings and errors of the elements that receive, depacketise and
+// decode the media. (GStreamer also warns that it cannot send RTCP to
+// the port 0 the multicast Transport gives, as the server reads no RTCP,
+// and at times that its PAUSE at the end was cut short; a player that
+// fails to play at all fails the pipeline.)
+static std::string GstTrouble(const std::string &strErr)
+{
+    std::string strOut;
+    std::istringstream ss(strErr);
+    for (std::string strLine; std::getline(ss, strLine);) {
+        bool bBad = strLine.find("WARN") != std::string::npos || strLine.find("ERROR") != std::string::npos;
+        for (const char *psz : {"libav", "depay", "decoder", "jitterbuffer", "udpsrc"})
+            if (bBad && strLine.find(psz) != std::string::npos) {
+                strOut += strLine + "\n";
+                break;
+            }
+    }
+    return strOut;
+}
+
+// A GStreamer pipeline that ends by itself once it has decoded 60
+// pictures and 100 audio frames: its exit status and its trouble.
+static std::string GstPlay(const char *pszProtocols, int *ps32Status)
+{
+    std::string strOut, strErr;
+    strOut = Test_Run(std::string("env GST_DEBUG=2 gst-launch-1.0 rtspsrc location=" TEST_MAIN_URI " protocols=") +
+                          pszProtocols +
+                          " name=s s. ! queue ! rtph264depay ! avdec_h264 ! identity eos-after=60 ! fakesink"
+                          " s. ! queue ! rtpmp4gdepay ! avdec_aac ! identity eos-after=100 ! fakesink",
+                      30, ps32Status, &strErr);
+    return *ps32Status == 0 ? GstTrouble(strErr) : strOut + strErr;
+}
+
+struct RtspClientsTest : public RtspServiceFixture {
+    static FakeStream *pstFeed;
     static std::vector<TestPicture> *pvecVideo;
     static std::vector<Bytes> *pvecAudio;
     static std::atomic<bool> bRun;
+    static std::atomic<int> s32HoldVideo;   // no video until this many key-frame requests came
     static std::thread *pthFeeder;
 
     // Pushes the pictures and the audio frames in a loop at their pace.
@@ -67,26 +72,31 @@ struct RtspClientsTest : public testing::Test {
     {
         auto tStart = std::chrono::steady_clock::now();
         u64 u64Base = 1000000000ull;   // encoder clocks do not start at 0
-        size_t video = 0, audio = 0;
+        size_t video = 0, audio = 0, picture = 0;
+        int s32Requests = 0;
         while (bRun) {
             u64 u64VideoUs = (u64)video * 1000000 / CLIENT_FPS, u64AudioUs = (u64)audio * AAC_SAMPLES * 1000000 / AAC_RATE;
-            u64 u64Next = std::min(u64VideoUs, u64AudioUs);
-            std::this_thread::sleep_until(tStart + std::chrono::microseconds(u64Next));
-            if (u64VideoUs <= u64AudioUs) {
-                for (const Bytes &vecNal : (*pvecVideo)[video % pvecVideo->size()].vecNal)
-                    FakeStream_PushVideo(pstMain, vecNal, u64Base + u64VideoUs);
-                video++;
-            } else {
-                FakeStream_PushAudio(pstMain, TestMedia_Adts((*pvecAudio)[audio % pvecAudio->size()], AAC_RATE, 2),
+            std::this_thread::sleep_until(tStart + std::chrono::microseconds(std::min(u64VideoUs, u64AudioUs)));
+            if (u64AudioUs < u64VideoUs) {
+                FakeStream_PushAudio(pstFeed, TestMedia_Adts((*pvecAudio)[audio++ % pvecAudio->size()], AAC_RATE, 2),
                                      u64Base + u64AudioUs);
-                audio++;
+                continue;
             }
+            if (pstFeed->s32IdrRequests != s32Requests) {
+                s32Requests = pstFeed->s32IdrRequests;
+                picture = (picture + CLIENT_GOP - 1) / CLIENT_GOP * CLIENT_GOP;
+            }
+            if (s32Requests >= s32HoldVideo) {
+                for (const Bytes &vecNal : (*pvecVideo)[picture++ % pvecVideo->size()].vecNal)
+                    FakeStream_PushVideo(pstFeed, vecNal, u64Base + u64VideoUs);
+            }
+            video++;
         }
     }
     static void SetUpTestSuite()
     {
-        Test_MulticastOnLo();
-        pvecVideo = new std::vector<TestPicture>(TestMedia_Video("libx264", 320, 240, CLIENT_FPS, 800, 60, 30));
+        RtspServiceFixture::SetUpTestSuite();
+        pvecVideo = new std::vector<TestPicture>(TestMedia_Video("libx264", 320, 240, CLIENT_FPS, 800, 60, CLIENT_GOP));
         // Every NAL unit ends with a marker, so GStreamer takes a lone SEI
         // for an empty picture; the box's encoder makes none but the
         // occasional HDCP note. The encoder's own note goes.
@@ -97,17 +107,14 @@ struct RtspClientsTest : public testing::Test {
         pvecAudio = new std::vector<Bytes>(TestMedia_Aac(AAC_RATE, 2, 94));
         ASSERT_EQ(60u, pvecVideo->size());
         ASSERT_EQ(94u, pvecAudio->size());
-        pstMain = new FakeStream();
-        FakeStream_Init(pstMain, RTSP_PAYLOAD_H264, RTSP_PAYLOAD_AAC);
-        FakeStream_SetParamSet(&pstMain->stSps, (*pvecVideo)[0].vecNal[0]);
-        FakeStream_SetParamSet(&pstMain->stPps, (*pvecVideo)[0].vecNal[1]);
-        pstMain->stVideoInfo.u32Width = 320;
-        pstMain->stVideoInfo.u32Height = 240;
-        pstMain->stVideoInfo.u32BitRate = 800;
-        const RtspServerConfig_S stConfig = {1500, 1024, TEST_RTSP_PORT, 2, 12000};
-        ASSERT_EQ(0, RTSPSEVER_Create(&pstService, &stConfig));
-        ASSERT_EQ(0, RTSPSEVER_Start(pstService));
-        ASSERT_EQ(0, RTSPSEVER_AddMediaStream(pstService, &pstMain->stAttr, TEST_MAIN_PATH, 0));
+        pstFeed = new FakeStream();
+        FakeStream_Init(pstFeed, RTSP_PAYLOAD_H264, RTSP_PAYLOAD_AAC);
+        FakeStream_SetParamSet(&pstFeed->stSps, (*pvecVideo)[0].vecNal[0]);
+        FakeStream_SetParamSet(&pstFeed->stPps, (*pvecVideo)[0].vecNal[1]);
+        pstFeed->stVideoInfo.u32Width = 320;
+        pstFeed->stVideoInfo.u32Height = 240;
+        pstFeed->stVideoInfo.u32BitRate = 800;
+        ASSERT_EQ(0, RTSPSEVER_AddMediaStream(pstService, &pstFeed->stAttr, TEST_MAIN_PATH, 0));
         bRun = true;
         pthFeeder = new std::thread(Feed);
     }
@@ -115,114 +122,75 @@ struct RtspClientsTest : public testing::Test {
     {
         bRun = false;
         pthFeeder->join();
-        EXPECT_EQ(0, RTSPSEVER_Stop(pstService));
-        EXPECT_EQ(0, RTSPSEVER_Destroy(pstService));
+        RtspServiceFixture::TearDownTestSuite();
     }
-    static u32 Sessions()
-    {
-        u32 u32Count = 99;
-        EXPECT_EQ(0, RTSPSEVER_GetMediaStreamConnect(pstService, TEST_MAIN_PATH, &u32Count));
-        return u32Count;
-    }
-    // Warnings and errors of the elements that receive, depacketise and
-    // decode the media. (GStreamer also warns that it cannot send RTCP to
-    // the port 0 the multicast Transport gives, as the server reads no
-    // RTCP, and at times that its PAUSE at the end was cut short; a player
-    // that fails to play at all fails the pipeline.)
-    static std::string GstTrouble(const std::string &strErr)
-    {
-        static const char *s_apszElement[] = {"libav", "depay", "decoder", "jitterbuffer", "udpsrc"};
-        std::string strOut;
-        std::istringstream ss(strErr);
-        for (std::string strLine; std::getline(ss, strLine);) {
-            if (strLine.find("WARN") == std::string::npos && strLine.find("ERROR") == std::string::npos)
-                continue;
-            for (const char *psz : s_apszElement) {
-                if (strLine.find(psz) != std::string::npos) {
-                    strOut += strLine + "\n";
-                    break;
-                }
-            }
-        }
-        return strOut;
-    }
+    // The suite's stream stays published; every player has gone at the end.
+    void SetUp() override {}
+    void TearDown() override { EXPECT_EQ(0u, SessionsBecome(0)); }
 };
 
-RtspService_S *RtspClientsTest::pstService;
-FakeStream *RtspClientsTest::pstMain;
+FakeStream *RtspClientsTest::pstFeed;
 std::vector<TestPicture> *RtspClientsTest::pvecVideo;
 std::vector<Bytes> *RtspClientsTest::pvecAudio;
 std::atomic<bool> RtspClientsTest::bRun;
+std::atomic<int> RtspClientsTest::s32HoldVideo;
 std::thread *RtspClientsTest::pthFeeder;
 
-TEST_F(RtspClientsTest, FfprobeSeesBothStreamsOverUdpAndTcp)
+TEST_F(RtspClientsTest, FfprobeAndFfmpegOverUdpAndTcp)
 {
     for (const char *pszTransport : {"udp", "tcp"}) {
-        ClientResult stResult = Client_Run(std::string("ffprobe -v error -rtsp_transport ") + pszTransport +
-                                               " -show_entries stream=codec_name,width,height,sample_rate,channels"
-                                               " -of compact=nk=0 " TEST_MAIN_URI,
-                                           20);
-        EXPECT_EQ(0, stResult.s32Status) << pszTransport;
-        EXPECT_EQ("", stResult.strErr) << pszTransport;
+        int s32Status;
+        std::string strErr;
+        std::string strOut = Test_Run(std::string("ffprobe -v error -rtsp_transport ") + pszTransport +
+                                          " -show_entries stream=codec_name,width,height,sample_rate,channels"
+                                          " -of compact=nk=0 " TEST_MAIN_URI,
+                                      30, &s32Status, &strErr);
+        EXPECT_EQ(0, s32Status) << pszTransport;
+        EXPECT_EQ("", strErr) << pszTransport;
         EXPECT_EQ("stream|codec_name=h264|width=320|height=240\n"
                   "stream|codec_name=aac|sample_rate=48000|channels=2\n",
-                  stResult.strOut)
+                  strOut)
             << pszTransport;
+        strOut = Test_Run(std::string("ffmpeg -nostdin -v error -rtsp_transport ") + pszTransport +
+                              " -i " TEST_MAIN_URI " -t 3 -f framemd5 -",
+                          30, &s32Status, &strErr);
+        EXPECT_EQ(0, s32Status) << pszTransport;
+        EXPECT_EQ("", strErr) << pszTransport;
+        // Both tracks decode for the 3 s (video from the key frame PLAY asked for).
+        EXPECT_GE(Client_Count(strOut, "0,"), 80u) << pszTransport;
+        EXPECT_GE(Client_Count(strOut, "1,"), 130u) << pszTransport;
     }
-}
-
-TEST_F(RtspClientsTest, FfmpegDecodesVideoAndAudioOverUdpAndTcp)
-{
-    for (const char *pszTransport : {"udp", "tcp"}) {
-        ClientResult stResult = Client_Run(std::string("ffmpeg -nostdin -v error -rtsp_transport ") + pszTransport +
-                                               " -i " TEST_MAIN_URI " -t 3 -f framemd5 -",
-                                           20);
-        EXPECT_EQ(0, stResult.s32Status) << pszTransport;
-        EXPECT_EQ("", stResult.strErr) << pszTransport;
-        // Video starts at the next key frame, up to a second in.
-        EXPECT_GE(Client_Count(stResult.strOut, "0,"), 50u) << pszTransport;
-        EXPECT_GE(Client_Count(stResult.strOut, "1,"), 130u) << pszTransport;
-    }
-    for (int i = 0; i < 100 && Sessions() != 0; i++)
-        usleep(10000);
-    EXPECT_EQ(0u, Sessions());
-}
-
-// Each pipeline ends by itself once it has decoded 60 pictures and 100
-// audio frames.
-static std::string GstPipeline(const char *pszProtocols)
-{
-    return std::string("gst-launch-1.0 rtspsrc location=" TEST_MAIN_URI " protocols=") + pszProtocols +
-           " name=s s. ! queue ! rtph264depay ! avdec_h264 ! identity eos-after=60 ! fakesink"
-           " s. ! queue ! rtpmp4gdepay ! avdec_aac ! identity eos-after=100 ! fakesink";
 }
 
 TEST_F(RtspClientsTest, GstreamerDecodesOverUdpAndTcp)
 {
     for (const char *pszProtocols : {"udp", "tcp"}) {
-        ClientResult stResult = Client_Run("env GST_DEBUG=2 " + GstPipeline(pszProtocols), 20);
-        EXPECT_EQ(0, stResult.s32Status) << pszProtocols << stResult.strOut << stResult.strErr;
-        EXPECT_EQ("", GstTrouble(stResult.strErr)) << pszProtocols;
+        int s32Status;
+        EXPECT_EQ("", GstPlay(pszProtocols, &s32Status)) << pszProtocols;
+        EXPECT_EQ(0, s32Status) << pszProtocols;
     }
 }
 
-// Two players share the group; it stops once both have left.
+// Two players share the group; it stops once both have left. Video waits
+// for both to play, so that neither joins the group in the middle of a
+// group of pictures (its decoder would miss the pictures before).
 TEST_F(RtspClientsTest, GstreamerMulticastTwoPlayers)
 {
-    int s32Group = Test_UdpBind("234.0.100.1", 5002, 500);
-    ClientResult astResult[2];
-    std::thread th([&] { astResult[1] = Client_Run("env GST_DEBUG=2 " + GstPipeline("udp-mcast"), 20); });
-    astResult[0] = Client_Run("env GST_DEBUG=2 " + GstPipeline("udp-mcast"), 20);
+    int s32Group = Net_UdpBind("234.0.100.1", 5002, 500);
+    s32HoldVideo = pstFeed->s32IdrRequests + 2;
+    int as32Status[2];
+    std::string astrTrouble[2];
+    std::thread th([&] { astrTrouble[1] = GstPlay("udp-mcast", &as32Status[1]); });
+    astrTrouble[0] = GstPlay("udp-mcast", &as32Status[0]);
     th.join();
-    for (const ClientResult &stResult : astResult) {
-        EXPECT_EQ(0, stResult.s32Status) << stResult.strOut << stResult.strErr;
-        EXPECT_EQ("", GstTrouble(stResult.strErr));
+    s32HoldVideo = 0;
+    for (int i = 0; i < 2; i++) {
+        EXPECT_EQ(0, as32Status[i]) << astrTrouble[i];
+        EXPECT_EQ("", astrTrouble[i]);
     }
-    for (int i = 0; i < 100 && Sessions() != 0; i++)
-        usleep(10000);
-    EXPECT_EQ(0u, Sessions());
-    for (int i = 0; i < 10000 && !Test_UdpRecv(s32Group).empty(); i++) {
+    EXPECT_EQ(0u, SessionsBecome(0));
+    for (int i = 0; i < 10000 && !Net_UdpRecv(s32Group).empty(); i++) {
     }
-    EXPECT_TRUE(Test_UdpRecv(s32Group).empty());
+    EXPECT_TRUE(Net_UdpRecv(s32Group).empty());
     close(s32Group);
 }

@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <regex>
 #include <thread>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "rtsplib/src/common/Time64.h"
@@ -15,6 +12,10 @@ static const char UDP_VIDEO[] = "Transport: RTP/AVP;unicast;client_port=6000-600
 static const char TCP_VIDEO[] = "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n";
 static const char MCAST[] = "Transport: RTP/AVP;multicast\r\n";
 
+static std::string Plain(const char *pszStatus, unsigned u32CSeq)
+{
+    return std::string("RTSP/1.0 ") + pszStatus + "\r\nCSeq: " + std::to_string(u32CSeq) + "\r\nDate: D\r\n\r\n";
+}
 
 typedef RtspServiceFixture RtspServiceTest;
 
@@ -26,6 +27,7 @@ TEST_F(RtspServiceTest, DescribeH264AndAacSdpLineByLine)
     ASSERT_TRUE(stClient.Connect());
     u64 u64Before = ntp64_now() >> 32;
     ASSERT_EQ(200, stClient.Request("DESCRIBE", TEST_MAIN_URI));
+    EXPECT_EQ("application/sdp", stClient.Header("Content-Type"));
     std::smatch m;
     ASSERT_TRUE(std::regex_search(stClient.strBody, m, std::regex("^v=0\no=- (\\d+) (\\d+) IN IP4 0.0.0.0\n")));
     EXPECT_EQ(m[1], m[2]);
@@ -52,7 +54,6 @@ TEST_F(RtspServiceTest, DescribeH264AndAacSdpLineByLine)
               "a=fmtp:97 streamtype=5;profile-level-id=15;mode=AAC-hbr;sizelength=13;indexlength=3;"
               "indexdeltalength=3;config=1190\r\n",
               m.suffix().str());
-    EXPECT_EQ("application/sdp", Test_Header(stClient.strReply, "Content-Type"));
 }
 
 // H.265 keeps the H.264 form of the fmtp line and adds the three sets by
@@ -81,20 +82,14 @@ TEST_F(RtspServiceTest, DescribeH265CarriesVpsSpsAndPps)
 // code has its SDP type and name; codes without a name fail DESCRIBE.
 TEST_F(RtspServiceTest, DescribeAudioByPayloadCode)
 {
-    struct Case {
+    const std::string strAac = "\r\na=fmtp:97 streamtype=5;profile-level-id=15;mode=AAC-hbr;sizelength=13;"
+                               "indexlength=3;indexdeltalength=3;config=";
+    const struct {
         u32 u32Code, u32Rate, u32Channels;
-        const char *pszLines;   // from "a=rtpmap:"; empty: 500
-    };
-    static const Case s_astCase[] = {
-        {RTSP_PAYLOAD_AAC, 44100, 1,
-         "a=rtpmap:97 MPEG4-GENERIC/44100/1\r\na=fmtp:97 streamtype=5;profile-level-id=15;mode=AAC-hbr;"
-         "sizelength=13;indexlength=3;indexdeltalength=3;config=1208\r\n"},
-        {RTSP_PAYLOAD_AAC, 16000, 2,
-         "a=rtpmap:97 MPEG4-GENERIC/16000/2\r\na=fmtp:97 streamtype=5;profile-level-id=15;mode=AAC-hbr;"
-         "sizelength=13;indexlength=3;indexdeltalength=3;config=1410\r\n"},
-        {RTSP_PAYLOAD_AAC, 8000, 6,
-         "a=rtpmap:97 MPEG4-GENERIC/8000/6\r\na=fmtp:97 streamtype=5;profile-level-id=15;mode=AAC-hbr;"
-         "sizelength=13;indexlength=3;indexdeltalength=3;config=1588\r\n"},
+        std::string strLines;   // from "a=rtpmap:"; empty: 500
+    } astCase[] = {
+        {RTSP_PAYLOAD_AAC, 44100, 1, "a=rtpmap:97 MPEG4-GENERIC/44100/1" + strAac + "1208\r\n"},
+        {RTSP_PAYLOAD_AAC, 8000, 6, "a=rtpmap:97 MPEG4-GENERIC/8000/6" + strAac + "1588\r\n"},
         {RTSP_PAYLOAD_PCMU, 8000, 1, "a=rtpmap:0 PCMU/8000/1\r\n"},
         {RTSP_PAYLOAD_PCMA, 8000, 1, "a=rtpmap:8 PCMA/8000/1\r\n"},
         {RTSP_PAYLOAD_L16, 48000, 2, "a=rtpmap:22 L16/48000/2\r\n"},
@@ -105,21 +100,18 @@ TEST_F(RtspServiceTest, DescribeAudioByPayloadCode)
     };
     RtspClient stClient;
     ASSERT_TRUE(stClient.Connect());
-    for (const Case &stCase : s_astCase) {
+    for (const auto &stCase : astCase) {
         stMain.stAudioInfo.u32PayloadType = stCase.u32Code;
         stMain.stAudioInfo.u32SampleRate = stCase.u32Rate;
         stMain.stAudioInfo.u32Channels = stCase.u32Channels;
         int s32Code = stClient.Request("DESCRIBE", TEST_MAIN_URI);
-        if (stCase.pszLines[0] == '\0') {
-            EXPECT_EQ(500, s32Code) << stCase.u32Code;
-            EXPECT_EQ("RTSP/1.0 500 Internal Server Error\r\nCSeq: " + std::to_string(stClient.u32CSeq) +
-                          "\r\nDate: D\r\n\r\n",
-                      stClient.strReply);
+        if (stCase.strLines.empty()) {
+            EXPECT_EQ(Plain("500 Internal Server Error", stClient.u32CSeq), stClient.strReply) << stCase.u32Code;
             continue;
         }
         ASSERT_EQ(200, s32Code) << stCase.u32Code;
         size_t pos = stClient.strBody.find("a=rtpmap:", stClient.strBody.find("m=audio"));
-        EXPECT_EQ(stCase.pszLines, stClient.strBody.substr(pos)) << stCase.u32Code;
+        EXPECT_EQ(stCase.strLines, stClient.strBody.substr(pos)) << stCase.u32Code;
     }
 }
 
@@ -130,7 +122,7 @@ TEST_F(RtspServiceTest, StreamFoundByNameInPath)
     ASSERT_TRUE(stClient.Connect());
     EXPECT_EQ(200, stClient.Request("DESCRIBE", "rtsp://10.0.0.5:554/x/live/main/av_stream/track1"));
     EXPECT_EQ(404, stClient.Request("DESCRIBE", "rtsp://127.0.0.1/live/sub/av_stream"));
-    EXPECT_EQ("RTSP/1.0 404 Not Found\r\nCSeq: 2\r\nDate: D\r\n\r\n", stClient.strReply);
+    EXPECT_EQ(Plain("404 Not Found", 2), stClient.strReply);
     EXPECT_EQ(404, stClient.Request("SETUP", "rtsp://127.0.0.1/live/sub/av_stream/track1", UDP_VIDEO));
     EXPECT_EQ(404, stClient.Request("PLAY", "rtsp://127.0.0.1/live/sub", "Session: 1\r\n"));
     EXPECT_EQ(0u, Sessions());
@@ -140,11 +132,10 @@ TEST_F(RtspServiceTest, StreamFoundByNameInPath)
 // pair of the range; a session id is a random number, each its own.
 TEST_F(RtspServiceTest, SetupTransportOfEachDelivery)
 {
-    Test_MulticastOnLo();
-    RtspClient stUdp, stTcp, stMcast;
+    RtspClient stUdp, stTcp, stMcast, stNamed;
     std::string strUdp = Setup(&stUdp, UDP_VIDEO);
     std::smatch m;
-    std::string strTransport = Test_Header(stUdp.strReply, "Transport");
+    std::string strTransport = stUdp.Header("Transport");
     ASSERT_TRUE(std::regex_match(strTransport, m,
                                  std::regex("RTP/AVP;unicast;destination=127.0.0.1;source=127.0.0.1;"
                                             "client_port=6000-6001;server_port=(\\d+)-(\\d+)")));
@@ -154,24 +145,22 @@ TEST_F(RtspServiceTest, SetupTransportOfEachDelivery)
     EXPECT_LE(s32Rtp, 59998);
     EXPECT_EQ(s32Rtp + 1, std::stoi(m[2]));
     std::string strTcp = Setup(&stTcp, TCP_VIDEO);
-    EXPECT_EQ("RTP/AVP/TCP;unicast;destination=127.0.0.1;source=127.0.0.1;interleaved=0-1",
-              Test_Header(stTcp.strReply, "Transport"));
+    EXPECT_EQ("RTP/AVP/TCP;unicast;destination=127.0.0.1;source=127.0.0.1;interleaved=0-1", stTcp.Header("Transport"));
     std::string strMcast = Setup(&stMcast, MCAST, "/track2");
     EXPECT_EQ("RTP/AVP;multicast;destination=234.0.100.1;source=127.0.0.1;port=5003-0;ttl=255",
-              Test_Header(stMcast.strReply, "Transport"));
-    EXPECT_EQ(200, stMcast.Request("SETUP", TEST_MAIN_URI "/track1", std::string(MCAST) + "Session: " + strMcast + "\r\n"));
+              stMcast.Header("Transport"));
+    EXPECT_EQ(200, stMcast.Request("SETUP", TEST_MAIN_URI "/track1", MCAST + stMcast.SessionLine()));
     EXPECT_EQ("RTP/AVP;multicast;destination=234.0.100.1;source=127.0.0.1;port=5002-0;ttl=255",
-              Test_Header(stMcast.strReply, "Transport"));
-    EXPECT_EQ(strMcast, stMcast.Session());
+              stMcast.Header("Transport"));
+    EXPECT_EQ(strMcast, stMcast.Header("Session"));
     for (const std::string &str : {strUdp, strTcp, strMcast})
         EXPECT_TRUE(std::regex_match(str, std::regex("\\d{1,10}"))) << str;
     EXPECT_NE(strUdp, strTcp);
     EXPECT_NE(strTcp, strMcast);
     EXPECT_EQ(3u, Sessions());
     // Addresses the client names are used as given.
-    RtspClient stNamed;
     Setup(&stNamed, "Transport: RTP/AVP;unicast;destination=127.0.0.9;source=127.0.0.7;client_port=7000\r\n");
-    EXPECT_TRUE(std::regex_match(Test_Header(stNamed.strReply, "Transport"),
+    EXPECT_TRUE(std::regex_match(stNamed.Header("Transport"),
                                  std::regex("RTP/AVP;unicast;destination=127.0.0.9;source=127.0.0.7;"
                                             "client_port=7000-7001;server_port=\\d+-\\d+")));
 }
@@ -179,28 +168,24 @@ TEST_F(RtspServiceTest, SetupTransportOfEachDelivery)
 // Transports the stream cannot serve, or that differ from the session's.
 TEST_F(RtspServiceTest, UnsupportedTransportsGet461)
 {
-    RtspClient stClient;
+    RtspClient stClient, stTcp, stOther;
     ASSERT_TRUE(stClient.Connect());
     for (const char *pszTransport :
          {"Transport: RTP/AVP/TCP;multicast;interleaved=0-1\r\n", "Transport: RAW/RAW/UDP;unicast;client_port=6000\r\n",
           "Transport: RTP/AVP;unicast\r\n", "Transport: RTP/AVP;unicast;destination=host;client_port=6000\r\n"}) {
         EXPECT_EQ(461, stClient.Request("SETUP", TEST_MAIN_URI "/track1", pszTransport)) << pszTransport;
-        EXPECT_EQ("RTSP/1.0 461 Unsupported Transport\r\nCSeq: " + std::to_string(stClient.u32CSeq) +
-                      "\r\nDate: D\r\n\r\n",
-                  stClient.strReply);
+        EXPECT_EQ(Plain("461 Unsupported Transport", stClient.u32CSeq), stClient.strReply);
     }
     EXPECT_EQ(461, stClient.Request("SETUP", TEST_MAIN_URI "/track3", UDP_VIDEO));
     EXPECT_EQ(461, stClient.Request("SETUP", TEST_MAIN_URI, UDP_VIDEO));
     EXPECT_EQ(0u, Sessions());
     ASSERT_EQ(200, stClient.Request("SETUP", TEST_MAIN_URI "/track1", UDP_VIDEO));
-    std::string strSession = "Session: " + stClient.Session() + "\r\n";
-    EXPECT_EQ(461, stClient.Request("SETUP", TEST_MAIN_URI "/track2", std::string(TCP_VIDEO) + strSession));
+    EXPECT_EQ(461, stClient.Request("SETUP", TEST_MAIN_URI "/track2", TCP_VIDEO + stClient.SessionLine()));
     // Interleaved data goes only on the connection that owns the session.
-    RtspClient stTcp, stOther;
-    std::string strTcp = "Session: " + Setup(&stTcp, TCP_VIDEO) + "\r\n";
+    Setup(&stTcp, TCP_VIDEO);
     ASSERT_TRUE(stOther.Connect());
     EXPECT_EQ(461, stOther.Request("SETUP", TEST_MAIN_URI "/track2",
-                                   "Transport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n" + strTcp));
+                                   "Transport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n" + stTcp.SessionLine()));
     EXPECT_EQ(2u, Sessions());
 }
 
@@ -214,8 +199,7 @@ TEST_F(RtspServiceTest, UnknownSessionsGet454)
         EXPECT_EQ(454, stClient.Request(pszMethod, TEST_MAIN_URI, "Session: " + strId + "0\r\n"));
         EXPECT_EQ(454, stClient.Request(pszMethod, TEST_MAIN_URI));
     }
-    EXPECT_EQ("RTSP/1.0 454 Session Not Found\r\nCSeq: " + std::to_string(stClient.u32CSeq) + "\r\nDate: D\r\n\r\n",
-              stClient.strReply);
+    EXPECT_EQ(Plain("454 Session Not Found", stClient.u32CSeq), stClient.strReply);
     EXPECT_EQ(454, stClient.Request("SETUP", TEST_MAIN_URI "/track2", std::string(UDP_VIDEO) + "Session: 77\r\n"));
     EXPECT_EQ(1u, Sessions());
     EXPECT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, "Session: " + strId + ";timeout=60\r\n"));
@@ -223,35 +207,31 @@ TEST_F(RtspServiceTest, UnknownSessionsGet454)
 
 // PLAY answers one RTP-Info entry per set-up track, each with the sequence
 // number its first packet will carry and the time of the stream's last
-// frame on that track's clock; it also asks for a key frame.
+// frame on that track's clock (unsigned); it also asks for a key frame.
 TEST_F(RtspServiceTest, PlayGivesRtpInfoOfEachTrack)
 {
-    int s32Video = Test_UdpBind("127.0.0.1", 0), s32Audio = Test_UdpBind("127.0.0.1", 0);
+    int s32Video = Net_UdpBind("127.0.0.1", 0), s32Audio = Net_UdpBind("127.0.0.1", 0);
     RtspClient stClient;
-    std::string strId = Setup(&stClient, "Transport: RTP/AVP;unicast;client_port=" +
-                                             std::to_string(Test_UdpPort(s32Video)) + "-6001\r\n");
-    std::string strSession = "Session: " + strId + "\r\n";
-    ASSERT_EQ(200, stClient.Request("SETUP", TEST_MAIN_URI "/track2",
-                                    "Transport: RTP/AVP;unicast;client_port=" + std::to_string(Test_UdpPort(s32Audio)) +
-                                        "-6003\r\n" + strSession));
-    EXPECT_EQ(strId, stClient.Session());
+    std::string strId = Setup(&stClient, Test_UdpTransport(s32Video));
+    ASSERT_EQ(200, stClient.Request("SETUP", TEST_MAIN_URI "/track2", Test_UdpTransport(s32Audio) + stClient.SessionLine()));
+    EXPECT_EQ(strId, stClient.Header("Session"));
     ASSERT_EQ(0, FakeStream_PushAudio(&stMain, Bytes(100, 1), 5000000000ull));
     ASSERT_EQ(0, FakeStream_PushVideo(&stMain, {0, 0, 0, 1, 0x41, 1, 2, 3}, 7000000000ull));
-    ASSERT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, strSession + "Range: npt=0.000-\r\n"));
+    ASSERT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, stClient.SessionLine() + "Range: npt=0.000-\r\n"));
     EXPECT_EQ(1, stMain.s32IdrRequests.load());
+    EXPECT_EQ("", stClient.Header("Range"));
     std::smatch m;
-    std::string strInfo = Test_Header(stClient.strReply, "RTP-Info");
+    std::string strInfo = stClient.Header("RTP-Info");
     ASSERT_TRUE(std::regex_match(strInfo, m,
                                  std::regex("url=rtsp://127.0.0.1/live/main/av_stream/track1;seq=(\\d+);rtptime=(\\d+),"
                                             "url=rtsp://127.0.0.1/live/main/av_stream/track2;seq=(\\d+);rtptime=(\\d+)")))
         << strInfo;
     EXPECT_EQ(std::to_string(rtp_time(7000000000ull, 90000)), m[2]);
     EXPECT_EQ(std::to_string(rtp_time(5000000000ull, 48000)), m[4]);
-    EXPECT_EQ(std::string::npos, stClient.strReply.find("Range:"));
     // The first packets carry the announced numbers.
     ASSERT_EQ(0, FakeStream_PushVideo(&stMain, {0, 0, 0, 1, 0x67, 1, 2, 3}, 7000033333ull));
     ASSERT_EQ(0, FakeStream_PushAudio(&stMain, Bytes(100, 1), 5000021333ull));
-    Bytes vecVideo = Test_UdpRecv(s32Video), vecAudio = Test_UdpRecv(s32Audio);
+    Bytes vecVideo = Net_UdpRecv(s32Video), vecAudio = Net_UdpRecv(s32Audio);
     ASSERT_GE(vecVideo.size(), 12u);
     ASSERT_GE(vecAudio.size(), 12u);
     EXPECT_EQ(std::stoul(m[1]), (unsigned)(vecVideo[2] << 8 | vecVideo[3]));
@@ -264,68 +244,61 @@ TEST_F(RtspServiceTest, PlayGivesRtpInfoOfEachTrack)
 // and a later PLAY waits for a parameter set again.
 TEST_F(RtspServiceTest, PlayWaitsForParameterSetAndPauseStops)
 {
-    int s32Video = Test_UdpBind("127.0.0.1", 0, 300);
-    RtspClient stClient;
-    std::string strSession = "Session: " +
-                             Setup(&stClient, "Transport: RTP/AVP;unicast;client_port=" +
-                                                  std::to_string(Test_UdpPort(s32Video)) + "-6001\r\n") +
-                             "\r\n";
     const Bytes vecP = {0, 0, 0, 1, 0x41, 0xAA}, vecSps = {0, 0, 0, 1, 0x67, 0xBB}, vecPps = {0, 0, 1, 0x68, 0xCC};
+    int s32Video = Net_UdpBind("127.0.0.1", 0, 300);
+    RtspClient stClient;
+    Setup(&stClient, Test_UdpTransport(s32Video));
     ASSERT_EQ(0, FakeStream_PushVideo(&stMain, vecSps, 1000));
-    EXPECT_TRUE(Test_UdpRecv(s32Video).empty());   // not playing yet
-    ASSERT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, strSession));
+    EXPECT_TRUE(Net_UdpRecv(s32Video).empty());   // not playing yet
+    ASSERT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, stClient.SessionLine()));
     for (int s32Round = 0; s32Round < 2; s32Round++) {
         FakeStream_PushVideo(&stMain, vecP, 2000);
         FakeStream_PushVideo(&stMain, vecPps, 2000);
-        EXPECT_TRUE(Test_UdpRecv(s32Video).empty());
+        EXPECT_TRUE(Net_UdpRecv(s32Video).empty());
         FakeStream_PushVideo(&stMain, vecSps, 3000);
         FakeStream_PushVideo(&stMain, vecP, 4000);
-        EXPECT_EQ(0xBB, Test_UdpRecv(s32Video).back());
-        EXPECT_EQ(0xAA, Test_UdpRecv(s32Video).back());
-        ASSERT_EQ(200, stClient.Request("PAUSE", TEST_MAIN_URI, strSession));
+        EXPECT_EQ(0xBB, Net_UdpRecv(s32Video).back());
+        EXPECT_EQ(0xAA, Net_UdpRecv(s32Video).back());
+        ASSERT_EQ(200, stClient.Request("PAUSE", TEST_MAIN_URI, stClient.SessionLine()));
         FakeStream_PushVideo(&stMain, vecSps, 5000);
-        EXPECT_TRUE(Test_UdpRecv(s32Video).empty());
-        ASSERT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, strSession));
+        EXPECT_TRUE(Net_UdpRecv(s32Video).empty());
+        ASSERT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, stClient.SessionLine()));
     }
     EXPECT_EQ(3, stMain.s32IdrRequests.load());
     close(s32Video);
 }
 
 // TEARDOWN and the close of the connection end sessions and free their
-// ports; a track set up again gets new ports and the old ones are freed.
+// ports (the fixture checks the descriptors); a track set up again gets
+// new ports and the old ones are freed at once.
 TEST_F(RtspServiceTest, SessionsEndAndPortsAreFreed)
 {
-    int s32Fds = Test_OpenFds();
     RtspClient stA, stB;
-    std::string strA = "Session: " + Setup(&stA, UDP_VIDEO) + "\r\n";
-    std::string strFirst = Test_Header(stA.strReply, "Transport");
-    ASSERT_EQ(200, stA.Request("SETUP", TEST_MAIN_URI "/track1", std::string(UDP_VIDEO) + strA));
-    std::string strSecond = Test_Header(stA.strReply, "Transport");
+    Setup(&stA, UDP_VIDEO);
+    std::string strFirst = stA.Header("Transport");
+    ASSERT_EQ(200, stA.Request("SETUP", TEST_MAIN_URI "/track1", UDP_VIDEO + stA.SessionLine()));
+    std::string strSecond = stA.Header("Transport");
     EXPECT_NE(strFirst, strSecond);
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(strFirst, m, std::regex("server_port=(\\d+)-(\\d+)")));
-    int s32Old = Test_UdpBind("0.0.0.0", (u16)std::stoi(m[1]));
-    EXPECT_GE(s32Old, 0);   // the replaced socket is closed
-    close(s32Old);
-    ASSERT_TRUE(std::regex_search(strSecond, m, std::regex("server_port=(\\d+)-(\\d+)")));
-    u16 u16Port = (u16)std::stoi(m[1]);
+    auto Bindable = [](const std::string &strTransport) {
+        std::smatch m;
+        EXPECT_TRUE(std::regex_search(strTransport, m, std::regex("server_port=(\\d+)-(\\d+)")));
+        int s32Fd = Net_UdpBind("0.0.0.0", (u16)std::stoi(m[1]));
+        close(s32Fd);
+        return s32Fd >= 0;
+    };
+    EXPECT_TRUE(Bindable(strFirst));
+    EXPECT_FALSE(Bindable(strSecond));
     Setup(&stB, TCP_VIDEO);
-    ASSERT_EQ(200, stA.Request("PLAY", TEST_MAIN_URI, strA));
+    ASSERT_EQ(200, stA.Request("PLAY", TEST_MAIN_URI, stA.SessionLine()));
     EXPECT_EQ(2u, Sessions());
-    ASSERT_EQ(200, stA.Request("TEARDOWN", TEST_MAIN_URI, strA));
-    EXPECT_EQ("RTSP/1.0 200 OK\r\nCSeq: " + std::to_string(stA.u32CSeq) + "\r\nDate: D\r\n\r\n", stA.strReply);
-    EXPECT_EQ(454, stA.Request("PLAY", TEST_MAIN_URI, strA));
-    int s32New = Test_UdpBind("0.0.0.0", u16Port);
-    EXPECT_GE(s32New, 0);
-    close(s32New);
+    ASSERT_EQ(200, stA.Request("TEARDOWN", TEST_MAIN_URI, stA.SessionLine()));
+    EXPECT_EQ(Plain("200 OK", stA.u32CSeq), stA.strReply);
+    EXPECT_EQ(454, stA.Request("PLAY", TEST_MAIN_URI, stA.SessionLine()));
+    EXPECT_TRUE(Bindable(strSecond));
     stB.Close();
-    for (int i = 0; i < 200 && Sessions() != 0; i++)
-        usleep(10000);
-    EXPECT_EQ(0u, Sessions());
+    EXPECT_EQ(0u, SessionsBecome(0));
     stA.Close();
-    for (int i = 0; i < 200 && Test_OpenFds() != s32Fds; i++)   // the server closes its end on its thread
-        usleep(10000);
-    EXPECT_EQ(s32Fds, Test_OpenFds());
+    EXPECT_EQ(s32Fds, Test_FdsBecome(s32Fds));
 }
 
 // A SETUP that fails after its session was made leaves no session and no
@@ -335,23 +308,21 @@ TEST_F(RtspServiceTest, FailedSetupLeavesNothingOpen)
     RtspClient stClient;
     ASSERT_TRUE(stClient.Connect());
     ASSERT_EQ(200, stClient.Request("OPTIONS", "*"));   // the server has its end of the connection
-    int s32Fds = Test_OpenFds();
-    Test_MulticastOnLo();
+    int s32Open = Test_OpenFds();
     // The video socket of the group is open when the audio one fails.
     snprintf(stMain.stAudioInfo.azMulticastIp, sizeof(stMain.stAudioInfo.azMulticastIp), "10.1.1.1");
     EXPECT_EQ(500, stClient.Request("SETUP", TEST_MAIN_URI "/track1", MCAST));
     EXPECT_EQ(0u, Sessions());
-    EXPECT_EQ(s32Fds, Test_OpenFds());
+    EXPECT_EQ(s32Open, Test_OpenFds());
     stMain.stVideoInfo.u32PayloadType = 97;
     EXPECT_EQ(500, stClient.Request("SETUP", TEST_MAIN_URI "/track1", UDP_VIDEO));
     EXPECT_EQ(0u, Sessions());
     ASSERT_EQ(200, stClient.Request("SETUP", TEST_MAIN_URI "/track2", UDP_VIDEO));
-    int s32OneTrack = Test_OpenFds();
-    std::string strSession = "Session: " + stClient.Session() + "\r\n";
-    EXPECT_EQ(500, stClient.Request("SETUP", TEST_MAIN_URI "/track1", std::string(UDP_VIDEO) + strSession));
-    EXPECT_EQ(s32OneTrack, Test_OpenFds());
-    ASSERT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, strSession));
-    EXPECT_EQ(std::string::npos, Test_Header(stClient.strReply, "RTP-Info").find("track1"));
+    s32Open = Test_OpenFds();
+    EXPECT_EQ(500, stClient.Request("SETUP", TEST_MAIN_URI "/track1", UDP_VIDEO + stClient.SessionLine()));
+    EXPECT_EQ(s32Open, Test_OpenFds());
+    ASSERT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, stClient.SessionLine()));
+    EXPECT_EQ(std::string::npos, stClient.Header("RTP-Info").find("track1"));
 }
 
 // Without DESCRIBE, SETUP still builds packers of the stream's own types.
@@ -359,19 +330,11 @@ TEST_F(RtspServiceTest, SetupWithoutDescribeUsesStreamPayloadTypes)
 {
     stMain.stVideoInfo.u32PayloadType = RTSP_PAYLOAD_H265;
     stMain.stAudioInfo.u32PayloadType = RTSP_PAYLOAD_PCMA;
-    int s32Video = Test_UdpBind("127.0.0.1", 0), s32Audio = Test_UdpBind("127.0.0.1", 0);
-    RtspClient stClient;
-    std::string strSession = "Session: " +
-                             Setup(&stClient, "Transport: RTP/AVP;unicast;client_port=" +
-                                                  std::to_string(Test_UdpPort(s32Video)) + "\r\n") +
-                             "\r\n";
-    ASSERT_EQ(200, stClient.Request("SETUP", TEST_MAIN_URI "/track2",
-                                    "Transport: RTP/AVP;unicast;client_port=" + std::to_string(Test_UdpPort(s32Audio)) +
-                                        "\r\n" + strSession));
-    ASSERT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, strSession));
+    RtspClient stVideo, stAudio;
+    int s32Video = PlayUdp(&stVideo, "/track1"), s32Audio = PlayUdp(&stAudio, "/track2");
     FakeStream_PushVideo(&stMain, {0, 0, 0, 1, 0x42, 0x01, 0x77}, 1000);
     FakeStream_PushAudio(&stMain, Bytes(160, 0xD5), 1000);
-    Bytes vecVideo = Test_UdpRecv(s32Video), vecAudio = Test_UdpRecv(s32Audio);
+    Bytes vecVideo = Net_UdpRecv(s32Video), vecAudio = Net_UdpRecv(s32Audio);
     ASSERT_EQ(15u, vecVideo.size());
     EXPECT_EQ(0x80 | 98, vecVideo[1]);
     ASSERT_EQ(172u, vecAudio.size());
@@ -400,12 +363,12 @@ TEST_F(RtspServiceTest, StreamsAndServicesAreChecked)
     const RtspServerConfig_S stConfig = {1500, 1024, TEST_RTSP_PORT, 2, 12000};
     EXPECT_EQ(-1, RTSPSEVER_Create(&pstSecond, &stConfig));
     EXPECT_EQ(0, RTSPSEVER_RemoveMediaStream(pstService, TEST_MAIN_PATH));
-    EXPECT_FALSE(stMain.bVideoObserver);
-    EXPECT_FALSE(stMain.bAudioObserver);
+    EXPECT_FALSE(stMain.abObserver[0] || stMain.abObserver[1]);
     EXPECT_EQ(-2, FakeStream_PushVideo(&stMain, {0, 0, 1, 0x67}, 0));
     EXPECT_EQ(0, RTSPSEVER_RemoveMediaStream(pstService, TEST_MAIN_PATH));
     EXPECT_EQ(404, stClient.Request("DESCRIBE", TEST_MAIN_URI));
     // The service can be made again once the old one is gone.
+    stClient.Close();
     StopService();
     StartService();
     ASSERT_EQ(0, RTSPSEVER_AddMediaStream(pstService, &stMain.stAttr, TEST_MAIN_PATH, 0));
@@ -418,45 +381,38 @@ TEST_F(RtspServiceTest, StreamsAndServicesAreChecked)
 // go with the last session.
 TEST_F(RtspServiceTest, MulticastGroupStopsAfterLastUser)
 {
-    Test_MulticastOnLo();
-    int s32Group = Test_UdpBind("234.0.100.1", 5002, 200);
+    int s32Group = Net_UdpBind("234.0.100.1", 5002, 200);
     RtspClient stA, stB;
     ASSERT_TRUE(stA.Connect());
     ASSERT_EQ(200, stA.Request("OPTIONS", "*"));   // the server has its end of the connection
-    int s32Fds = Test_OpenFds();
-    std::string strA = "Session: " + Setup(&stA, MCAST) + "\r\n";
-    std::string strB = "Session: " + Setup(&stB, MCAST) + "\r\n";
-    auto Flows = [&] {
+    int s32Open = Test_OpenFds();
+    Setup(&stA, MCAST);
+    Setup(&stB, MCAST);
+    auto Flows = [&] {   // one packet a push while the group plays
         FakeStream_PushVideo(&stMain, {0, 0, 0, 1, 0x67, 0x11}, 1000);
-        bool bGot = false;
-        for (Bytes vec = Test_UdpRecv(s32Group); !vec.empty(); vec = Test_UdpRecv(s32Group))
-            bGot = true;
-        return bGot;
+        return !Net_UdpRecv(s32Group).empty();
     };
     EXPECT_FALSE(Flows());
-    ASSERT_EQ(200, stA.Request("PLAY", TEST_MAIN_URI, strA));
-    EXPECT_TRUE(Flows());
-    ASSERT_EQ(200, stA.Request("PLAY", TEST_MAIN_URI, strA));
-    ASSERT_EQ(200, stB.Request("PLAY", TEST_MAIN_URI, strB));
-    ASSERT_EQ(200, stA.Request("PAUSE", TEST_MAIN_URI, strA));
-    EXPECT_TRUE(Flows());   // a group goes on for its other users
-    ASSERT_EQ(200, stA.Request("PLAY", TEST_MAIN_URI, strA));
-    ASSERT_EQ(200, stA.Request("TEARDOWN", TEST_MAIN_URI, strA));
-    EXPECT_TRUE(Flows());
-    ASSERT_EQ(200, stB.Request("PAUSE", TEST_MAIN_URI, strB));
-    EXPECT_TRUE(Flows());
-    ASSERT_EQ(200, stB.Request("TEARDOWN", TEST_MAIN_URI, strB));
-    EXPECT_FALSE(Flows());
-    EXPECT_EQ(s32Fds + 2, Test_OpenFds());   // B's connection is still open, at both ends
+    const struct {
+        RtspClient *pstClient;
+        const char *pszMethod;
+        bool bFlows;
+    } astStep[] = {
+        {&stA, "PLAY", true}, {&stA, "PLAY", true}, {&stB, "PLAY", true}, {&stA, "PAUSE", true},
+        {&stA, "PLAY", true}, {&stA, "TEARDOWN", true}, {&stB, "PAUSE", true}, {&stB, "TEARDOWN", false},
+    };
+    for (const auto &stStep : astStep) {
+        ASSERT_EQ(200, stStep.pstClient->Request(stStep.pszMethod, TEST_MAIN_URI, stStep.pstClient->SessionLine()));
+        EXPECT_EQ(stStep.bFlows, Flows()) << (stStep.pstClient == &stA ? "A " : "B ") << stStep.pszMethod;
+    }
+    EXPECT_EQ(s32Open + 2, Test_OpenFds());   // B's connection, at both ends, and nothing more
     // A player that just goes away leaves the group too.
-    std::string strC = "Session: " + Setup(&stB, MCAST) + "\r\n";
-    ASSERT_EQ(200, stB.Request("PLAY", TEST_MAIN_URI, strC));
+    Setup(&stB, MCAST);
+    ASSERT_EQ(200, stB.Request("PLAY", TEST_MAIN_URI, stB.SessionLine()));
     EXPECT_TRUE(Flows());
     stB.Close();
-    for (int i = 0; i < 100 && Sessions() != 0; i++)
-        usleep(10000);
+    SessionsBecome(0);
     EXPECT_FALSE(Flows());
-    EXPECT_EQ(s32Fds, Test_OpenFds());
     close(s32Group);
 }
 
@@ -477,9 +433,9 @@ TEST_F(RtspServiceTest, StreamWithdrawnWhileFramesArrive)
     });
     // Withdraw and add again until plenty of pushes met the churn, however
     // slowly the pusher gets going on a loaded machine.
-    for (int i = 0; i < 2000 || s32Pushed < 1000; i++) {
-        ASSERT_EQ(0, RTSPSEVER_RemoveMediaStream(pstService, TEST_MAIN_PATH));
-        ASSERT_EQ(0, RTSPSEVER_AddMediaStream(pstService, &stMain.stAttr, TEST_MAIN_PATH, 0));
+    for (int i = 0; (i < 2000 || s32Pushed < 1000) && !HasFailure(); i++) {
+        EXPECT_EQ(0, RTSPSEVER_RemoveMediaStream(pstService, TEST_MAIN_PATH));
+        EXPECT_EQ(0, RTSPSEVER_AddMediaStream(pstService, &stMain.stAttr, TEST_MAIN_PATH, 0));
     }
     bRun = false;
     th.join();

@@ -92,30 +92,12 @@ static void Expect_Session(const std::vector<RtpPacket> &vecPkt, u8 u8Pt, u16 u1
 static std::vector<RtpPacket> Udp_Drain(int s32Fd)
 {
     std::vector<RtpPacket> vecPkt;
-    for (Bytes vec = Test_UdpRecv(s32Fd); !vec.empty(); vec = Test_UdpRecv(s32Fd))
+    for (Bytes vec = Net_UdpRecv(s32Fd); !vec.empty(); vec = Net_UdpRecv(s32Fd))
         vecPkt.push_back(Rtp_Parse(vec));
     return vecPkt;
 }
 
-static u16 RtpInfoSeq(const RtspClient &stClient, const char *pszTrack)
-{
-    std::string strInfo = Test_Header(stClient.strReply, "RTP-Info");
-    size_t pos = strInfo.find(pszTrack);
-    return pos == std::string::npos ? 0 : (u16)std::stoul(strInfo.substr(strInfo.find("seq=", pos) + 4));
-}
-
 struct RtspStreamTest : public RtspServiceFixture {
-    // Sets up a UDP player of a track on a port of its own and plays it.
-    int PlayUdp(RtspClient *pstClient, const char *pszTrack, u16 *pu16Seq)
-    {
-        int s32Fd = Test_UdpBind("127.0.0.1", 0, 300);
-        std::string strId = Setup(pstClient, "Transport: RTP/AVP;unicast;client_port=" +
-                                                 std::to_string(Test_UdpPort(s32Fd)) + "\r\n",
-                                  pszTrack);
-        EXPECT_EQ(200, pstClient->Request("PLAY", TEST_MAIN_URI, "Session: " + strId + "\r\n"));
-        *pu16Seq = RtpInfoSeq(*pstClient, pszTrack);
-        return s32Fd;
-    }
     // Pushes pictures as the wrapper does; the units pushed.
     std::vector<Pushed> PushVideo(const std::vector<TestPicture> &vecPic)
     {
@@ -143,31 +125,21 @@ struct RtspStreamTest : public RtspServiceFixture {
     }
 };
 
-TEST_F(RtspStreamTest, H264OverUdpPacketByPacket)
+TEST_F(RtspStreamTest, H264AndH265OverUdpPacketByPacket)
 {
-    std::vector<TestPicture> vecPic = TestMedia_Video("libx264", 640, 360, 30, 2000, 12, 6);
-    ASSERT_EQ(12u, vecPic.size());
-    RtspClient stClient;
-    u16 u16Seq;
-    int s32Fd = PlayUdp(&stClient, "/track1", &u16Seq);
-    std::vector<Pushed> vecUnit = PushVideo(vecPic);
-    ExpectVideo(vecUnit, Udp_Drain(s32Fd), false, 1450, u16Seq);
-    close(s32Fd);
-}
-
-TEST_F(RtspStreamTest, H265OverUdpPacketByPacket)
-{
-    std::vector<TestPicture> vecPic = TestMedia_Video("libx265", 640, 360, 30, 2000, 12, 6);
-    ASSERT_EQ(12u, vecPic.size());
-    stMain.stVideoInfo.u32PayloadType = RTSP_PAYLOAD_H265;
-    Republish();
-    RtspClient stClient;
-    u16 u16Seq;
-    int s32Fd = PlayUdp(&stClient, "/track1", &u16Seq);
-    ASSERT_EQ(32u, TestMedia_NalType(vecPic[0].vecNal[0], true));
-    std::vector<Pushed> vecUnit = PushVideo(vecPic);
-    ExpectVideo(vecUnit, Udp_Drain(s32Fd), true, 1450, u16Seq);
-    close(s32Fd);
+    for (bool bH265 : {false, true}) {
+        std::vector<TestPicture> vecPic = TestMedia_Video(bH265 ? "libx265" : "libx264", 640, 360, 30, 2000, 12, 6);
+        ASSERT_EQ(12u, vecPic.size());
+        ASSERT_EQ(bH265 ? 32u : 7u, TestMedia_NalType(vecPic[0].vecNal[0], bH265));
+        stMain.stVideoInfo.u32PayloadType = bH265 ? RTSP_PAYLOAD_H265 : RTSP_PAYLOAD_H264;
+        Republish();
+        RtspClient stClient;
+        u16 u16Seq = 0;
+        int s32Fd = PlayUdp(&stClient, "/track1", &u16Seq);
+        std::vector<Pushed> vecUnit = PushVideo(vecPic);
+        ExpectVideo(vecUnit, Udp_Drain(s32Fd), bH265, 1450, u16Seq);
+        close(s32Fd);
+    }
 }
 
 // Interleaved packets are 1444 bytes of payload at most.
@@ -175,8 +147,10 @@ TEST_F(RtspStreamTest, H264OverTcpPacketByPacket)
 {
     std::vector<TestPicture> vecPic = TestMedia_Video("libx264", 640, 360, 30, 2000, 12, 6);
     RtspClient stClient;
-    std::string strId = Setup(&stClient, "Transport: RTP/AVP/TCP;unicast;interleaved=4-5\r\n");
-    ASSERT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, "Session: " + strId + "\r\n"));
+    Setup(&stClient, "Transport: RTP/AVP/TCP;unicast;interleaved=4-5\r\n");
+    ASSERT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, stClient.SessionLine()));
+    std::string strInfo = stClient.Header("RTP-Info");
+    u16 u16Seq = (u16)std::stoul(strInfo.substr(strInfo.find("seq=") + 4));
     std::vector<Pushed> vecUnit = PushVideo(vecPic);
     stClient.ReadFrames(300);
     std::vector<RtpPacket> vecPkt;
@@ -184,29 +158,33 @@ TEST_F(RtspStreamTest, H264OverTcpPacketByPacket)
         EXPECT_EQ(4, stFrame.u8Channel);
         vecPkt.push_back(Rtp_Parse(stFrame.vecData));
     }
-    ExpectVideo(vecUnit, vecPkt, false, 1444, RtpInfoSeq(stClient, "/track1"));
+    ExpectVideo(vecUnit, vecPkt, false, 1444, u16Seq);
 }
 
-// AAC: ADTS headers without CRC go, one with CRC stays; each packet has
-// the AU header section of one AU with its size.
+// AAC at 44.1 kHz: ADTS headers without CRC go, one with CRC stays; each
+// packet has the AU header section of one AU with its size; time stamps
+// are exact however late (44.1 per millisecond must not drift).
 TEST_F(RtspStreamTest, AacOverUdpPacketByPacket)
 {
-    std::vector<Bytes> vecAu = TestMedia_Aac(48000, 2, 20);
+    std::vector<Bytes> vecAu = TestMedia_Aac(44100, 2, 20);
     ASSERT_EQ(20u, vecAu.size());
+    stMain.stAudioInfo.u32SampleRate = 44100;
     RtspClient stClient;
-    u16 u16Seq;
+    u16 u16Seq = 0;
     int s32Fd = PlayUdp(&stClient, "/track2", &u16Seq);
-    Bytes vecCrc = TestMedia_Adts(vecAu[0], 48000, 2);
+    Bytes vecCrc = TestMedia_Adts(vecAu[0], 44100, 2);
     vecCrc[1] = 0xF0;   // protection present
     std::vector<Pushed> vecUnit;
     for (size_t i = 0; i < vecAu.size(); i++)
-        vecUnit.push_back({i % 2 ? TestMedia_Adts(vecAu[i], 48000, 2) : vecAu[i], 7000000000ull + i * 21333});
-    vecUnit.push_back({vecCrc, 7000500000ull});
-    vecUnit.push_back({Bytes(3000, 0x5A), 7000600000ull});   // longer than a packet
+        vecUnit.push_back({i % 2 ? TestMedia_Adts(vecAu[i], 44100, 2) : vecAu[i], 3600000000ull + i * 1024000000 / 44100});
+    vecUnit.push_back({vecCrc, 3600500000ull});
+    vecUnit.push_back({Bytes(3000, 0x5A), 3600600000ull});   // longer than a packet
     for (const Pushed &stUnit : vecUnit)
         EXPECT_EQ(0, FakeStream_PushAudio(&stMain, stUnit.vecData, stUnit.u64PtsUs));
     std::vector<RtpPacket> vecPkt = Udp_Drain(s32Fd);
     ASSERT_EQ(vecUnit.size() + 2, vecPkt.size());
+    EXPECT_EQ(3600u * 44100, vecPkt[0].u32Time);
+    EXPECT_EQ(3600u * 44100 + 1023, vecPkt[1].u32Time);   // 1024 samples less the truncated microsecond
     for (size_t i = 0; i < vecUnit.size(); i++) {
         bool bAdts = i < vecAu.size() && i % 2;
         const Bytes &vecAuOut = bAdts ? vecAu[i] : vecUnit[i].vecData;
@@ -215,7 +193,7 @@ TEST_F(RtspStreamTest, AacOverUdpPacketByPacket)
         for (size_t k = 0; k < (size > 1446 ? 3u : 1u); k++) {
             const RtpPacket &stPkt = vecPkt[i + k];
             EXPECT_TRUE(std::equal(vecHead.begin(), vecHead.end(), stPkt.vecPayload.begin())) << i;
-            EXPECT_EQ(rtp_time(vecUnit[i].u64PtsUs, 48000), stPkt.u32Time);
+            EXPECT_EQ(rtp_time(vecUnit[i].u64PtsUs, 44100), stPkt.u32Time);
             EXPECT_EQ(size <= 1436 || k == 2, stPkt.bMarker);
             size_t from = k * 1436, len = std::min<size_t>(1436, size - from);
             ASSERT_EQ(4 + len, stPkt.vecPayload.size());
@@ -233,52 +211,38 @@ TEST_F(RtspStreamTest, PcmBlocksCarryFlags)
     stMain.stAudioInfo.u32PayloadType = RTSP_PAYLOAD_PCM;
     Republish();
     RtspClient stClient;
-    u16 u16Seq;
+    u16 u16Seq = 0;
     int s32Fd = PlayUdp(&stClient, "/track2", &u16Seq);
-    struct Case {
+    const struct {
         u32 u32Len;
-        std::vector<u8> vecFlags;
-    };
-    static const Case s_astCase[] = {{500, {0x90}}, {1436, {0x90}}, {2000, {0x10, 0x80}}, {4000, {0x10, 0x40, 0x80}}};
-    std::vector<RtpPacket> vecAll;
-    for (const Case &stCase : s_astCase) {
+        Bytes vecFlags;
+    } astCase[] = {{500, {0x90}}, {1436, {0x90}}, {2000, {0x10, 0x80}}, {4000, {0x10, 0x40, 0x80}}};
+    Bytes vecAll;
+    for (const auto &stCase : astCase) {
         Bytes vecFrame(stCase.u32Len);
         for (size_t i = 0; i < vecFrame.size(); i++)
             vecFrame[i] = (u8)(i * 7);
         ASSERT_EQ(0, FakeStream_PushAudio(&stMain, vecFrame, 1000000));
-        std::vector<RtpPacket> vecPkt = Udp_Drain(s32Fd);
-        ASSERT_EQ(stCase.vecFlags.size(), vecPkt.size()) << stCase.u32Len;
-        Bytes vecJoined;
-        for (size_t k = 0; k < vecPkt.size(); k++) {
+        vecAll.insert(vecAll.end(), vecFrame.begin(), vecFrame.end());
+    }
+    std::vector<RtpPacket> vecPkt = Udp_Drain(s32Fd);
+    ASSERT_EQ(7u, vecPkt.size());
+    Bytes vecJoined;
+    size_t k = 0;
+    for (const auto &stCase : astCase) {
+        for (u8 u8Flags : stCase.vecFlags) {
             const Bytes &vecPay = vecPkt[k].vecPayload;
             EXPECT_TRUE(vecPkt[k].bMarker);
             EXPECT_EQ(48000u, vecPkt[k].u32Time);
-            EXPECT_EQ((Bytes{0x00, stCase.vecFlags[k], (u8)(stCase.u32Len >> 8), (u8)stCase.u32Len}),
-                      Bytes(vecPay.begin(), vecPay.begin() + 4));
+            EXPECT_EQ((Bytes{0x00, u8Flags, (u8)(stCase.u32Len >> 8), (u8)stCase.u32Len}),
+                      Bytes(vecPay.begin(), vecPay.begin() + 4)) << k;
             EXPECT_LE(vecPay.size(), 1440u);
             vecJoined.insert(vecJoined.end(), vecPay.begin() + 4, vecPay.end());
+            k++;
         }
-        EXPECT_EQ(vecFrame, vecJoined);
-        vecAll.insert(vecAll.end(), vecPkt.begin(), vecPkt.end());
     }
-    Expect_Session(vecAll, 108, u16Seq);
-    close(s32Fd);
-}
-
-// 44.1 kHz counts 44.1 per millisecond: an hour in is exactly 3600 s of
-// samples, and a frame later exactly 1024 more.
-TEST_F(RtspStreamTest, AudioTimeStampsDoNotDrift)
-{
-    stMain.stAudioInfo.u32SampleRate = 44100;
-    RtspClient stClient;
-    u16 u16Seq;
-    int s32Fd = PlayUdp(&stClient, "/track2", &u16Seq);
-    ASSERT_EQ(0, FakeStream_PushAudio(&stMain, Bytes(300, 1), 3600000000ull));
-    ASSERT_EQ(0, FakeStream_PushAudio(&stMain, Bytes(300, 1), 3600000000ull + 1024 * 1000000ull / 44100 + 1));
-    std::vector<RtpPacket> vecPkt = Udp_Drain(s32Fd);
-    ASSERT_EQ(2u, vecPkt.size());
-    EXPECT_EQ(3600u * 44100, vecPkt[0].u32Time);
-    EXPECT_EQ(3600u * 44100 + 1024, vecPkt[1].u32Time);
+    EXPECT_EQ(vecAll, vecJoined);
+    Expect_Session(vecPkt, 108, u16Seq);
     close(s32Fd);
 }
 
@@ -316,23 +280,20 @@ TEST_F(RtspStreamTest, SlowTcpPlayerDropsUntilParameterSet)
 {
     std::vector<TestPicture> vecPic = TestMedia_Video("libx264", 640, 360, 30, 8000, 30, 30);
     RtspClient stTcp, stUdp;
-    stTcp.s32RcvBuf = 4096;
-    std::string strId = Setup(&stTcp, "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
-    ASSERT_EQ(200, stTcp.Request("PLAY", TEST_MAIN_URI, "Session: " + strId + "\r\n"));
-    u16 u16Seq;
-    int s32Udp = PlayUdp(&stUdp, "/track1", &u16Seq);
+    ASSERT_TRUE(stTcp.Connect(4096));
+    Setup(&stTcp, "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
+    ASSERT_EQ(200, stTcp.Request("PLAY", TEST_MAIN_URI, stTcp.SessionLine()));
+    int s32Udp = PlayUdp(&stUdp, "/track1");
     // More than socket buffers and queue hold.
     size_t pushed = 0;
     for (int s32Round = 0; s32Round < 8; s32Round++) {
         pushed += PushVideo(vecPic).size();
-        size_t got = Udp_Drain(s32Udp).size();
-        EXPECT_GT(got, vecPic.size());   // the UDP player keeps getting everything
+        EXPECT_GT(Udp_Drain(s32Udp).size(), vecPic.size());   // the UDP player keeps getting everything
     }
     // The reader wakes up: what it gets is whole units, and video after
     // the gap starts again with an SPS.
     stTcp.ReadFrames(300);
-    std::vector<Bytes> vecBefore = Tcp_Units(stTcp.vecFrames);
-    EXPECT_LT(vecBefore.size(), pushed);
+    EXPECT_LT(Tcp_Units(stTcp.vecFrames).size(), pushed);
     stTcp.vecFrames.clear();
     PushVideo({vecPic[1], vecPic[0], vecPic[1]});   // P, then SPS PPS IDR, then P
     stTcp.ReadFrames(300);
@@ -350,16 +311,15 @@ TEST_F(RtspStreamTest, StalledTcpPlayerIsClosed)
 {
     std::vector<TestPicture> vecPic = TestMedia_Video("libx264", 640, 360, 30, 8000, 30, 30);
     RtspClient stTcp;
-    stTcp.s32RcvBuf = 4096;
-    std::string strId = Setup(&stTcp, "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
-    ASSERT_EQ(200, stTcp.Request("PLAY", TEST_MAIN_URI, "Session: " + strId + "\r\n"));
+    ASSERT_TRUE(stTcp.Connect(4096));
+    Setup(&stTcp, "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
+    ASSERT_EQ(200, stTcp.Request("PLAY", TEST_MAIN_URI, stTcp.SessionLine()));
     auto tStart = std::chrono::steady_clock::now();
     auto Seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count(); };
     bool bHeldAt5 = false;
     while (Sessions() == 1 && Seconds() < 20) {
         PushVideo({vecPic[0], vecPic[1], vecPic[2]});
-        if (Seconds() > 5 && Seconds() < 6)
-            bHeldAt5 = true;
+        bHeldAt5 = bHeldAt5 || (Seconds() > 5 && Seconds() < 6);
         usleep(100000);
     }
     EXPECT_TRUE(bHeldAt5);

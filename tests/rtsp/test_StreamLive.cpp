@@ -4,9 +4,7 @@
 // RTSP client for the PCM stream.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "core/Main.h"
@@ -16,9 +14,6 @@
 #include "tests/media/MainMediaTest.h"
 #include "tests/media/MediaTestAudio.h"
 #include "tests/rtsp/StreamLiveTest.h"
-
-#define MAIN_URI "rtsp://127.0.0.1:554/live/main/av_stream"
-#define SUB_URI  "rtsp://127.0.0.1:554/live/sub/av_stream"
 
 // Output lines of ffprobe that describe a stream of this type.
 static std::string ProbeLine(const std::string &strOut, const std::string &strType)
@@ -45,9 +40,9 @@ static void ExpectTone(const std::string &strPcm, u32 u32MinSamples)
 // on the AAC stream, and H.264 of the sub size on the other.
 TEST_F(StreamLiveTest, FfprobeSeesVideoAndAac) {
     int s32Status;
-    std::string strOut = Test_Run("timeout 40 ffprobe -v error -rtsp_transport tcp -show_entries "
+    std::string strOut = Test_Run("ffprobe -v error -rtsp_transport tcp -show_entries "
                                   "stream=codec_type,codec_name,sample_rate,channels,width,height -of compact=p=0 "
-                                  MAIN_URI, &s32Status);
+                                  TEST_MAIN_URI, 40, &s32Status);
     EXPECT_EQ(0, s32Status) << strOut;
     std::string strVideo = ProbeLine(strOut, "video"), strAudio = ProbeLine(strOut, "audio");
     EXPECT_NE(std::string::npos, strVideo.find("codec_name=hevc")) << strOut;
@@ -56,8 +51,8 @@ TEST_F(StreamLiveTest, FfprobeSeesVideoAndAac) {
     EXPECT_NE(std::string::npos, strAudio.find("sample_rate=48000")) << strOut;
     EXPECT_NE(std::string::npos, strAudio.find("channels=2")) << strOut;
 
-    strOut = Test_Run("timeout 40 ffprobe -v error -rtsp_transport tcp -select_streams v -show_entries "
-                      "stream=codec_type,codec_name,width,height -of compact=p=0 " SUB_URI, &s32Status);
+    strOut = Test_Run("ffprobe -v error -rtsp_transport tcp -select_streams v -show_entries "
+                      "stream=codec_type,codec_name,width,height -of compact=p=0 " TEST_SUB_URI, 40, &s32Status);
     strVideo = ProbeLine(strOut, "video");
     EXPECT_NE(std::string::npos, strVideo.find("codec_name=h264")) << strOut;
     EXPECT_NE(std::string::npos, strVideo.find("width=640|height=360")) << strOut;
@@ -66,15 +61,15 @@ TEST_F(StreamLiveTest, FfprobeSeesVideoAndAac) {
 // ffmpeg decodes pictures and the tone, over interleaved TCP and over UDP.
 TEST_F(StreamLiveTest, FfmpegDecodesPicturesAndTheTone) {
     int s32Status;
-    std::string strPictures = Test_Run("timeout 40 ffmpeg -v error -rtsp_transport tcp -i " MAIN_URI
+    std::string strPictures = Test_Run("ffmpeg -v error -rtsp_transport tcp -i " TEST_MAIN_URI
                                        " -map 0:v -frames:v 30 -vf scale=64:36 -f rawvideo -pix_fmt gray pipe:1",
-                                       &s32Status);
+                                       40, &s32Status);
     EXPECT_EQ(0, s32Status);
     EXPECT_EQ(30u * 64 * 36, strPictures.size());
     for (const char *pszTransport : {"tcp", "udp"}) {
-        std::string strPcm = Test_Run(std::string("timeout 40 ffmpeg -v error -rtsp_transport ") + pszTransport +
-                                          " -i " MAIN_URI " -map 0:a -t 2 -f s16le -ac 2 -ar 48000 pipe:1",
-                                      &s32Status);
+        std::string strPcm = Test_Run(std::string("ffmpeg -v error -rtsp_transport ") + pszTransport +
+                                          " -i " TEST_MAIN_URI " -map 0:a -t 2 -f s16le -ac 2 -ar 48000 pipe:1",
+                                      40, &s32Status);
         EXPECT_EQ(0, s32Status) << pszTransport;
         ExpectTone(strPcm, 48000);
     }
@@ -85,13 +80,13 @@ TEST_F(StreamLiveTest, GstreamerPlaysVideoAndAac) {
     unlink("/tmp/gst_video.raw");
     int s32Status;
     std::string strPcm = Test_Run(
-        "timeout -s INT 10 gst-launch-1.0 -q -e rtspsrc location=" MAIN_URI " protocols=tcp name=src "
+        "gst-launch-1.0 -q -e rtspsrc location=" TEST_MAIN_URI " protocols=tcp name=src "
         "src. ! application/x-rtp,media=audio ! rtpmp4gdepay ! aacparse ! avdec_aac ! audioconvert ! "
         "audioresample ! audio/x-raw,format=S16LE,rate=48000,channels=2 ! fdsink fd=1 "
         "src. ! application/x-rtp,media=video ! rtph265depay ! h265parse ! avdec_h265 ! videoscale ! "
         "video/x-raw,width=64,height=36 ! videoconvert ! video/x-raw,format=GRAY8 ! "
         "filesink location=/tmp/gst_video.raw",
-        &s32Status);
+        10, &s32Status);
     ExpectTone(strPcm, 48000);
     struct stat st;
     ASSERT_EQ(0, stat("/tmp/gst_video.raw", &st));
@@ -103,7 +98,7 @@ TEST_F(StreamLiveTest, GstreamerPlaysVideoAndAac) {
 // right half, and its samples are the tone.
 TEST_F(StreamLiveTest, PcmStreamCarriesTheBlockLayout) {
     RtspClient stClient;
-    PlayTcp(&stClient, SUB_URI, "/track2", 2);
+    PlayTcp(&stClient, TEST_SUB_URI, "/track2", 2);
     std::string strLeft, strRight;
     for (u32 i = 0; i < 20; i++) {
         Bytes block = ReadPcmBlock(&stClient, 2);

@@ -7,7 +7,6 @@
 #include "core/Main.h"
 #include "tests/rtsp/StreamLiveTest.h"
 
-#define MAIN_URI "rtsp://127.0.0.1:554/live/main/av_stream"
 #define TEST_RESTARTS 200
 
 // Pushes of every kind, as fast as they go, on the streams' ids.
@@ -43,8 +42,8 @@ static void Player(const std::atomic<bool> *pbRun, std::atomic<u32> *pu32Frames)
     while (*pbRun) {
         RtspClient stClient;
         if (!stClient.Connect() ||
-            stClient.Request("SETUP", MAIN_URI "/track1", "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n") != 200 ||
-            stClient.Request("PLAY", MAIN_URI, "Session: " + stClient.Session() + "\r\n") != 200)
+            stClient.Request("SETUP", TEST_MAIN_URI "/track1", "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n") != 200 ||
+            stClient.Request("PLAY", TEST_MAIN_URI, stClient.SessionLine()) != 200)
             continue;
         for (u32 i = 0; i < 20 && *pbRun && stClient.ReadFrame(); i++)
             (*pu32Frames)++;
@@ -77,6 +76,6 @@ TEST_F(StreamLiveTest, StopStartTwoHundredTimesWhilePushing) {
     EXPECT_GT(u32Frames.load(), 0u);
 
     RtspClient stClient;
-    PlayTcp(&stClient, MAIN_URI, "/track2", 2);
+    PlayTcp(&stClient, TEST_MAIN_URI, "/track2", 2);
     EXPECT_EQ(5u, ReadRtp(&stClient, 2, 5).size());
 }

@@ -7,7 +7,6 @@
 #include "rtsp/RtspServer.h"
 #include "rtsp/RtspTypes.h"
 #include "tests/media/MainMediaTest.h"
-#include "tests/rtsp/RtspTestService.h"
 #include "tests/rtsp/WrapperTest.h"
 
 // The stream information procedure and the groups need no service.
@@ -19,83 +18,73 @@ struct StreamInfoTest : public testing::Test {
     }
 };
 
-static std::string Group(bool bMain, s32 s32Id)
-{
-    char az[64];
-    if (bMain)
-        MAIN_get_main_RTSP_multicast_ip(s32Id, az, sizeof(az));
-    else
-        MAIN_get_sub_RTSP_multicast_ip(s32Id, az, sizeof(az));
-    return az;
-}
-
 // IDs give the group directly; ID 0 takes it from the MAC's last two
 // bytes, avoiding groups ending in .0 and .255.
-TEST_F(StreamInfoTest, MulticastGroupsFromDeviceIdOrMac) {
-    EXPECT_EQ("234.0.100.1", Group(true, 1));
-    EXPECT_EQ("234.0.101.44", Group(true, 300));
-    EXPECT_EQ("234.1.102.250", Group(false, 762));
-    char *pszMac = g_stMainServerAttr.stConifg.azMac;
-    strcpy(pszMac, "02:00:00:00:12:34");
-    EXPECT_EQ("234.0.53.18", Group(true, 0));
-    strcpy(pszMac, "02:00:00:00:00:FF");
-    EXPECT_EQ("234.0.0.128", Group(true, 0));
-    EXPECT_EQ("234.1.0.128", Group(false, 0));
-    strcpy(pszMac, "02:00:00:00:ff:fe");
-    EXPECT_EQ("234.0.255.127", Group(true, 0));
-    strcpy(pszMac, "02:00:00:00:01:ff");
-    EXPECT_EQ("234.0.0.1", Group(true, 0));
-}
-
-// Video information comes from the encoder of the stream's channel; a
-// channel of no stream answers nothing (codec 0).
-TEST_F(StreamInfoTest, VideoInfoFollowsTheEncoder) {
-    RtspVideoInfo_S stInfo;
-    ASSERT_EQ(0, MAIN_Rtspserver_StreamInfo(0, RTSP_INFO_VIDEO, &stInfo));
-    EXPECT_EQ(1280u, stInfo.u32Width);
-    EXPECT_EQ(720u, stInfo.u32Height);
-    EXPECT_EQ(60u, stInfo.u32FrameRate);
-    EXPECT_EQ(2000u, stInfo.u32BitRate);
-    EXPECT_EQ(RTSP_VIDEO_CODEC_H265, stInfo.enCodec);
-    EXPECT_STREQ("234.0.100.1", stInfo.azMulticastIp);
-    EXPECT_EQ(5002u, stInfo.u32Port);
-    ASSERT_EQ(0, MAIN_Rtspserver_StreamInfo(1, RTSP_INFO_VIDEO, &stInfo));
-    EXPECT_EQ(RTSP_VIDEO_CODEC_H264, stInfo.enCodec);
-    EXPECT_EQ(640u, stInfo.u32Width);
-    EXPECT_STREQ("234.1.100.1", stInfo.azMulticastIp);
-    memset(&stInfo, 0x5A, sizeof(stInfo));
-    ASSERT_EQ(0, MAIN_Rtspserver_StreamInfo(2, RTSP_INFO_VIDEO, &stInfo));
-    EXPECT_EQ(0, stInfo.enCodec);
-}
-
-// Audio information: codec by the stream's audio word, two channels of
-// 16-bit samples, 1024 a frame, fixed bit rate and port.
-TEST_F(StreamInfoTest, AudioInfoMapsTheCodecWord) {
-    RtspAudioInfo_S stInfo;
-    ASSERT_EQ(0, MAIN_Rtspserver_StreamInfo(0, RTSP_INFO_AUDIO, &stInfo));
-    EXPECT_EQ(RTSP_AUDIO_CODEC_AAC, stInfo.enCodec);
-    EXPECT_EQ(48000u, stInfo.u32SampleRate);
-    EXPECT_EQ(2u, stInfo.u32Channels);
-    EXPECT_EQ(1u, stInfo.u32BitWidth);
-    EXPECT_EQ(1024u, stInfo.u32Param);
-    EXPECT_EQ(0x20000u, stInfo.u32BitRate);
-    EXPECT_EQ(5003u, stInfo.u32Port);
-    EXPECT_STREQ("234.0.100.1", stInfo.azMulticastIp);
-    const std::pair<s32, s32> aMap[] = {{0, 5}, {1, 2}, {2, 1}, {3, 3}, {4, 6}, {5, 7}, {9, 7}, {-1, 7}};
-    for (const auto &map : aMap) {
-        g_stMainServerAttr.stMainMediaAttr.enSubAudioCodec = map.first;
-        ASSERT_EQ(0, MAIN_Rtspserver_StreamInfo(7, RTSP_INFO_AUDIO, &stInfo));
-        EXPECT_EQ(map.second, stInfo.enCodec) << map.first;
-        EXPECT_STREQ("234.1.100.1", stInfo.azMulticastIp);
+TEST_F(StreamInfoTest, MulticastGroupsFromDeviceIdOrMac)
+{
+    const struct {
+        bool bMain;
+        s32 s32Id;
+        const char *pszMac, *pszGroup;
+    } astCase[] = {
+        {true, 1, "", "234.0.100.1"},
+        {true, 300, "", "234.0.101.44"},
+        {false, 762, "", "234.1.102.250"},
+        {true, 0, "02:00:00:00:12:34", "234.0.53.18"},
+        {true, 0, "02:00:00:00:00:FF", "234.0.0.128"},
+        {false, 0, "02:00:00:00:00:FF", "234.1.0.128"},
+        {true, 0, "02:00:00:00:ff:fe", "234.0.255.127"},
+        {true, 0, "02:00:00:00:01:ff", "234.0.0.1"},
+    };
+    for (const auto &stCase : astCase) {
+        strcpy(g_stMainServerAttr.stConifg.azMac, stCase.pszMac);
+        char az[64];
+        if (stCase.bMain)
+            MAIN_get_main_RTSP_multicast_ip(stCase.s32Id, az, sizeof(az));
+        else
+            MAIN_get_sub_RTSP_multicast_ip(stCase.s32Id, az, sizeof(az));
+        EXPECT_STREQ(stCase.pszGroup, az) << stCase.s32Id << " " << stCase.pszMac;
     }
 }
 
-// Slot rules: a used slot is not taken again, ids stop at 15, a free slot
-// is not stopped; the descriptors follow what the wrapper did.
-TEST_F(WrapperTest, SlotsAndDescriptors) {
+// Information comes from the stream's encoder and audio settings; a
+// channel of no stream answers nothing, and an unknown audio word maps to
+// the last codec.
+TEST_F(StreamInfoTest, InfoFollowsTheStreamSettings)
+{
+    RtspVideoInfo_S stVideo;
+    ASSERT_EQ(0, MAIN_Rtspserver_StreamInfo(0, RTSP_INFO_VIDEO, &stVideo));
+    EXPECT_EQ(RTSP_VIDEO_CODEC_H265, stVideo.enCodec);
+    EXPECT_EQ(1280u, stVideo.u32Width);
+    EXPECT_EQ(720u, stVideo.u32Height);
+    EXPECT_EQ(2000u, stVideo.u32BitRate);
+    EXPECT_STREQ("234.0.100.1", stVideo.azMulticastIp);
+    EXPECT_EQ(5002u, stVideo.u32Port);
+    ASSERT_EQ(0, MAIN_Rtspserver_StreamInfo(1, RTSP_INFO_VIDEO, &stVideo));
+    EXPECT_EQ(RTSP_VIDEO_CODEC_H264, stVideo.enCodec);
+    EXPECT_STREQ("234.1.100.1", stVideo.azMulticastIp);
+    memset(&stVideo, 0x5A, sizeof(stVideo));
+    ASSERT_EQ(0, MAIN_Rtspserver_StreamInfo(2, RTSP_INFO_VIDEO, &stVideo));
+    EXPECT_EQ(0, stVideo.enCodec);
+    RtspAudioInfo_S stAudio;
+    ASSERT_EQ(0, MAIN_Rtspserver_StreamInfo(0, RTSP_INFO_AUDIO, &stAudio));
+    EXPECT_EQ(RTSP_AUDIO_CODEC_AAC, stAudio.enCodec);
+    EXPECT_EQ(5003u, stAudio.u32Port);
+    for (s32 s32Word : {9, -1}) {
+        g_stMainServerAttr.stMainMediaAttr.enSubAudioCodec = s32Word;
+        ASSERT_EQ(0, MAIN_Rtspserver_StreamInfo(7, RTSP_INFO_AUDIO, &stAudio));
+        EXPECT_EQ(RTSP_AUDIO_CODEC_PCM, stAudio.enCodec) << s32Word;
+        EXPECT_STREQ("234.1.100.1", stAudio.azMulticastIp);
+    }
+}
+
+// Slot rules: a used slot or name is not taken again, ids stop at 15, a
+// free slot is not stopped; the descriptors follow what the wrapper did.
+TEST_F(WrapperTest, SlotsAndDescriptors)
+{
     RtspServerAttr_S *pstCtx = Ctx();
     EXPECT_EQ(1, RtspServer_StartStream(pstCtx, 0, "main/av_stream"));
-    EXPECT_EQ(-1, RtspServer_StartStream(pstCtx, 6, "main/av_stream"));   // a name in use
+    EXPECT_EQ(-1, RtspServer_StartStream(pstCtx, 6, "main/av_stream"));
     EXPECT_EQ(-1, RtspServer_StartStream(pstCtx, 16, "x"));
     EXPECT_EQ(-1, RtspServer_StopStream(pstCtx, -1));
     EXPECT_EQ(1, RtspServer_StopStream(pstCtx, 5));
@@ -121,8 +110,10 @@ TEST_F(WrapperTest, SlotsAndDescriptors) {
 }
 
 // DESCRIBE offers the built-in parameter sets until the stream has its own;
-// a pack with an unknown unit stores what came before it and no more.
-TEST_F(WrapperTest, ParameterSetsFollowTheStream) {
+// a pack with an unknown unit, or a unit pointing outside the pack, stores
+// what came before it and no more; a restarted stream forgets its sets.
+TEST_F(WrapperTest, ParameterSetsFollowTheStream)
+{
     MainMediaAttr_S &stAttr = g_stMainServerAttr.stMainMediaAttr;
     stAttr.stMainVencAttr.enVencType = MEDIA_VENC_H264;
     EXPECT_EQ("Z00AMpY1QEABg03AQEBAgA==,aO48gA==", Sprop(TEST_MAIN_URI, "sprop-parameter-sets="));
@@ -130,6 +121,10 @@ TEST_F(WrapperTest, ParameterSetsFollowTheStream) {
                      {MI_VENC_H264_NAL_PPS, {0x68, 0xCE, 0x06}}});
     EXPECT_EQ(-1, RtspServer_SendVFrame(Ctx(), 0, &stPack.stStream));
     EXPECT_EQ("Z0IAHg==,aO48gA==", Sprop(TEST_MAIN_URI, "sprop-parameter-sets="));
+    TestPack stOutside({{MI_VENC_H264_NAL_SPS, {0x67, 0x42, 0x00, 0x20}}, {MI_VENC_H264_NAL_PPS, {0x68, 0xCE}}});
+    stOutside.packs[0].asPackInfo[1].u32PackLength = 4096;
+    EXPECT_EQ(-1, RtspServer_SendVFrame(Ctx(), 0, &stOutside.stStream));
+    EXPECT_EQ("Z0IAIA==,aO48gA==", Sprop(TEST_MAIN_URI, "sprop-parameter-sets="));
     TestPack stGood({{MI_VENC_H264_NAL_SPS, {0x67, 0x42, 0x00, 0x1F}}, {MI_VENC_H264_NAL_PPS, {0x68, 0xCE, 0x06}},
                      {MI_VENC_H264_NAL_ISLICE, {0x65, 0x88}}});
     EXPECT_EQ(0, RtspServer_SendVFrame(Ctx(), 0, &stGood.stStream));
@@ -141,24 +136,14 @@ TEST_F(WrapperTest, ParameterSetsFollowTheStream) {
     EXPECT_EQ(0, RtspServer_SendVFrame(Ctx(), 0, &stHevc.stStream));
     EXPECT_EQ("QAEM", Sprop(TEST_MAIN_URI, "sprop-vps="));
     EXPECT_EQ("QgEBAQ==", Sprop(TEST_MAIN_URI, "sprop-sps="));
-
-    // A stream stopped forgets its sets.
     ASSERT_EQ(0, MAIN_RTSP_Restart());
     EXPECT_EQ("", Sprop(TEST_MAIN_URI, "sprop-vps="));
 }
 
-// A pack whose unit points outside it ends the push before that unit.
-TEST_F(WrapperTest, UnitOutsideItsPackIsNotPushed) {
-    g_stMainServerAttr.stMainMediaAttr.stMainVencAttr.enVencType = MEDIA_VENC_H264;
-    TestPack stPack({{MI_VENC_H264_NAL_SPS, {0x67, 0x42, 0x00, 0x20}}, {MI_VENC_H264_NAL_PPS, {0x68, 0xCE}}});
-    stPack.packs[0].asPackInfo[1].u32PackLength = 4096;
-    EXPECT_EQ(-1, RtspServer_SendVFrame(Ctx(), 0, &stPack.stStream));
-    EXPECT_EQ("Z0IAIA==,aO48gA==", Sprop(TEST_MAIN_URI, "sprop-parameter-sets="));
-}
-
 // PLAY asks the stream's channel for a key frame; the video that follows
 // starts at a parameter set and carries the HDCP SEI the supervisor sends.
-TEST_F(WrapperTest, PlayRequestsAKeyFrameAndSeiReachesTheClient) {
+TEST_F(WrapperTest, PlayRequestsAKeyFrameAndSeiReachesTheClient)
+{
     g_stMainServerAttr.stMainMediaAttr.stMainVencAttr.enVencType = MEDIA_VENC_H264;
     g_bRequestIDR[0] = g_bRequestIDR[1] = 0;
     RtspClient stClient;
@@ -169,18 +154,16 @@ TEST_F(WrapperTest, PlayRequestsAKeyFrameAndSeiReachesTheClient) {
     TestPack stPack({{MI_VENC_H264_NAL_SPS, {0x67, 0x42, 0x00, 0x1E}}});
     ASSERT_EQ(0, RtspServer_SendVFrame(Ctx(), 0, &stPack.stStream));
     ASSERT_EQ(0, RtspServer_SendVSEICmdFrame(Ctx(), 0, 1));
-    std::vector<Bytes> payloads = ReadRtp(&stClient, 0, 2);
-    ASSERT_EQ(2u, payloads.size());
-    EXPECT_EQ((Bytes{0x67, 0x42, 0x00, 0x1E}), payloads[0]);
-    EXPECT_EQ((Bytes{0x06, 0xFF, 0xA5, 0x00, 0x02}), payloads[1]);
+    EXPECT_EQ((std::vector<Bytes>{{0x67, 0x42, 0x00, 0x1E}, {0x06, 0xFF, 0xA5, 0x00, 0x02}}), ReadRtp(&stClient, 0, 2));
 }
 
 // A PCM frame goes out as its left half, the rate, and the rest of the
 // buffer up to the end of the right half; a frame too long for the PCM
 // buffer is refused.
-TEST_F(WrapperTest, PcmBlockLayout) {
+TEST_F(WrapperTest, PcmBlockLayout)
+{
     RtspClient stClient;
-    PlayTcp(&stClient, "rtsp://127.0.0.1/live/sub/av_stream", "/track2", 2);
+    PlayTcp(&stClient, TEST_SUB_URI, "/track2", 2);
     std::vector<u8> buf(8192, 0);
     for (u32 i = 0; i < 2048; i++)
         buf[i] = (u8)i, buf[4096 + i] = (u8)(i + 1);
@@ -191,12 +174,10 @@ TEST_F(WrapperTest, PcmBlockLayout) {
     ASSERT_EQ(0, RtspServer_SendAPCMFrame(Ctx(), 1, 44100, &stFrame));
     Bytes block = ReadPcmBlock(&stClient, 2);
     ASSERT_EQ(6144u, block.size());
-    for (u32 i = 0; i < 2048; i++) {
-        ASSERT_EQ((u8)i, block[i]);
-        ASSERT_EQ((u8)(i + 1), block[4096 + i]);
-    }
+    EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 2048), Bytes(block.begin(), block.begin() + 2048));
     EXPECT_EQ((Bytes{0x44, 0xAC, 0x00, 0x00}), Bytes(block.begin() + 2048, block.begin() + 2052));
     EXPECT_EQ(Bytes(2044, 0), Bytes(block.begin() + 2052, block.begin() + 4096));
+    EXPECT_EQ(Bytes(buf.begin() + 4096, buf.begin() + 6144), Bytes(block.begin() + 4096, block.end()));
     stFrame.u32Len = 8192;
     EXPECT_EQ(-1, RtspServer_SendAPCMFrame(Ctx(), 1, 44100, &stFrame));
     EXPECT_EQ(0, RtspServer_SendAPCMFrame(Ctx(), 9, 44100, &stFrame));   // not published: dropped
@@ -204,7 +185,8 @@ TEST_F(WrapperTest, PcmBlockLayout) {
 
 // The exit path stops both streams and takes the wrapper down, which then
 // comes up again on the same port.
-TEST_F(WrapperTest, ExitTakesTheWrapperDownAndItComesUpAgain) {
+TEST_F(WrapperTest, ExitTakesTheWrapperDownAndItComesUpAgain)
+{
     NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
     ASSERT_EQ(0, MAIN_Exit_Pthread());
     g_bRun = 1;

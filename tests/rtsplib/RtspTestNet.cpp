@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <malloc.h>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <regex>
 #include <sys/socket.h>
@@ -31,30 +30,31 @@ void ReactorThread::Stop()
         th.join();
 }
 
-static void Net_Timeouts(int s32Fd, int s32Ms)
+static void Net_Timeout(int s32Fd, int s32Ms)
 {
     struct timeval stTv = {s32Ms / 1000, (s32Ms % 1000) * 1000};
     setsockopt(s32Fd, SOL_SOCKET, SO_RCVTIMEO, &stTv, sizeof(stTv));
     setsockopt(s32Fd, SOL_SOCKET, SO_SNDTIMEO, &stTv, sizeof(stTv));
 }
 
-struct sockaddr_in Net_Loopback(unsigned short u16Port)
+struct sockaddr_in Net_Addr(const char *pszAddr, u16 u16Port)
 {
     struct sockaddr_in stAddr;
     memset(&stAddr, 0, sizeof(stAddr));
     stAddr.sin_family = AF_INET;
     stAddr.sin_port = htons(u16Port);
-    stAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    inet_pton(AF_INET, pszAddr, &stAddr.sin_addr);
     return stAddr;
 }
 
-int Net_Connect(unsigned short u16Port)
+int Net_Connect(u16 u16Port, int s32RcvBuf)
 {
-    int s32Fd = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in stAddr = Net_Loopback(u16Port);
-    Net_Timeouts(s32Fd, 5000);
-    int s32On = 1;
+    int s32Fd = socket(AF_INET, SOCK_STREAM, 0), s32On = 1;
+    struct sockaddr_in stAddr = Net_Addr("127.0.0.1", u16Port);
+    Net_Timeout(s32Fd, 5000);
     setsockopt(s32Fd, IPPROTO_TCP, TCP_NODELAY, &s32On, sizeof(s32On));
+    if (s32RcvBuf != 0)
+        setsockopt(s32Fd, SOL_SOCKET, SO_RCVBUF, &s32RcvBuf, sizeof(s32RcvBuf));
     if (connect(s32Fd, (struct sockaddr *)&stAddr, sizeof(stAddr)) < 0) {
         close(s32Fd);
         return -1;
@@ -62,11 +62,40 @@ int Net_Connect(unsigned short u16Port)
     return s32Fd;
 }
 
-int Net_Udp(int s32TimeoutMs)
+int Net_UdpBind(const char *pszAddr, u16 u16Port, int s32TimeoutMs)
 {
-    int s32Fd = socket(AF_INET, SOCK_DGRAM, 0);
-    Net_Timeouts(s32Fd, s32TimeoutMs);
+    int s32Fd = socket(AF_INET, SOCK_DGRAM, 0), s32On = 1, s32Buf = 4 << 20;
+    setsockopt(s32Fd, SOL_SOCKET, SO_REUSEADDR, &s32On, sizeof(s32On));
+    setsockopt(s32Fd, SOL_SOCKET, SO_RCVBUF, &s32Buf, sizeof(s32Buf));
+    Net_Timeout(s32Fd, s32TimeoutMs);
+    struct sockaddr_in stAddr = Net_Addr(pszAddr, u16Port);
+    if (bind(s32Fd, (struct sockaddr *)&stAddr, sizeof(stAddr)) < 0) {
+        close(s32Fd);
+        return -1;
+    }
+    if (IN_MULTICAST(ntohl(stAddr.sin_addr.s_addr))) {
+        struct ip_mreq stReq;
+        stReq.imr_multiaddr = stAddr.sin_addr;
+        inet_pton(AF_INET, "127.0.0.1", &stReq.imr_interface);
+        setsockopt(s32Fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &stReq, sizeof(stReq));
+    }
     return s32Fd;
+}
+
+u16 Net_Port(int s32Fd)
+{
+    struct sockaddr_in stAddr;
+    socklen_t u32Len = sizeof(stAddr);
+    getsockname(s32Fd, (struct sockaddr *)&stAddr, &u32Len);
+    return ntohs(stAddr.sin_port);
+}
+
+Bytes Net_UdpRecv(int s32Fd)
+{
+    Bytes vec(65536);
+    ssize_t n = recv(s32Fd, vec.data(), vec.size(), 0);
+    vec.resize(n > 0 ? (size_t)n : 0);
+    return vec;
 }
 
 bool Net_SendAll(int s32Fd, const std::string &str)
@@ -81,26 +110,56 @@ bool Net_SendAll(int s32Fd, const std::string &str)
     return true;
 }
 
-std::string Net_ReadReply(int s32Fd)
+bool Net_RecvAll(int s32Fd, void *pv, size_t len)
+{
+    size_t off = 0;
+    while (off < len) {
+        ssize_t n = recv(s32Fd, (char *)pv + off, len - off, 0);
+        if (n <= 0)
+            return false;
+        off += (size_t)n;
+    }
+    return true;
+}
+
+// The rest of an interleaved frame whose '$' was read.
+static bool Net_FrameRest(int s32Fd, std::vector<TestInterleaved> *pvecFrames)
+{
+    u8 au8Head[3];
+    if (!Net_RecvAll(s32Fd, au8Head, sizeof(au8Head)))
+        return false;
+    TestInterleaved stFrame = {au8Head[0], Bytes((size_t)au8Head[1] << 8 | au8Head[2])};
+    if (!Net_RecvAll(s32Fd, stFrame.vecData.data(), stFrame.vecData.size()))
+        return false;
+    pvecFrames->push_back(stFrame);
+    return true;
+}
+
+bool Net_ReadFrame(int s32Fd, std::vector<TestInterleaved> *pvecFrames)
+{
+    char c;
+    return Net_RecvAll(s32Fd, &c, 1) && c == '$' && Net_FrameRest(s32Fd, pvecFrames);
+}
+
+std::string Net_ReadReply(int s32Fd, std::vector<TestInterleaved> *pvecFrames)
 {
     std::string str;
     char c;
     while (str.size() < 4 || str.compare(str.size() - 4, 4, "\r\n\r\n") != 0) {
-        if (recv(s32Fd, &c, 1, 0) != 1)
+        if (!Net_RecvAll(s32Fd, &c, 1))
             return "";
+        if (str.empty() && c == '$' && pvecFrames) {
+            if (!Net_FrameRest(s32Fd, pvecFrames))
+                return "";
+            continue;
+        }
         str += c;
     }
     std::smatch m;
     if (std::regex_search(str, m, std::regex("Content-Length: (\\d+)\r\n"))) {
-        size_t len = std::stoul(m[1]);
-        std::string strBody(len, '\0');
-        size_t off = 0;
-        while (off < len) {
-            ssize_t n = recv(s32Fd, &strBody[off], len - off, 0);
-            if (n <= 0)
-                return "";
-            off += (size_t)n;
-        }
+        std::string strBody(std::stoul(m[1]), '\0');
+        if (!Net_RecvAll(s32Fd, &strBody[0], strBody.size()))
+            return "";
         str += strBody;
     }
     return str;

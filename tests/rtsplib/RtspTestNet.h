@@ -1,5 +1,5 @@
 // Raw-socket helpers for the RTSP tests: a reactor thread, blocking
-// clients with time-outs, and reading replies.
+// sockets with time-outs, and reading replies and interleaved frames.
 #ifndef TESTS_RTSPLIB_RTSPTESTNET_H
 #define TESTS_RTSPLIB_RTSPTESTNET_H
 
@@ -7,6 +7,11 @@
 #include <netinet/in.h>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "core/Types.h"
+
+typedef std::vector<u8> Bytes;
 
 // Runs aio_socket_process on a thread of its own until stopped.
 struct ReactorThread {
@@ -16,16 +21,31 @@ struct ReactorThread {
     void Stop();
 };
 
-// 127.0.0.1:u16Port.
-struct sockaddr_in Net_Loopback(unsigned short u16Port);
-// A blocking TCP client of 127.0.0.1:u16Port with 5 s time-outs; -1 on failure.
-int Net_Connect(unsigned short u16Port);
-// A blocking UDP socket with 5 s time-outs (s32TimeoutMs when given).
-int Net_Udp(int s32TimeoutMs = 5000);
+// One interleaved frame: its channel and data.
+struct TestInterleaved {
+    u8 u8Channel;
+    Bytes vecData;
+};
+
+struct sockaddr_in Net_Addr(const char *pszAddr, u16 u16Port);
+// A blocking TCP client of 127.0.0.1:u16Port with 5 s time-outs and, when
+// given, that receive buffer from the first byte; -1 on failure.
+int Net_Connect(u16 u16Port, int s32RcvBuf = 0);
+// A UDP socket bound to pszAddr:u16Port (0: any; a group is joined on lo)
+// with a 4 MiB receive buffer and a receive time-out; -1 when the bind fails.
+int Net_UdpBind(const char *pszAddr, u16 u16Port, int s32TimeoutMs = 2000);
+u16 Net_Port(int s32Fd);
+// One datagram; empty on time-out.
+Bytes Net_UdpRecv(int s32Fd);
 bool Net_SendAll(int s32Fd, const std::string &str);
+bool Net_RecvAll(int s32Fd, void *pv, size_t len);
+// The next interleaved frame, its '$' included; false on time-out, close
+// or anything else.
+bool Net_ReadFrame(int s32Fd, std::vector<TestInterleaved> *pvecFrames);
 // One reply: the head up to the empty line and a Content-Length body.
-// Empty on time-out or close.
-std::string Net_ReadReply(int s32Fd);
+// Interleaved frames before it go to *pvecFrames, when given. Empty on
+// time-out, close or a frame not wanted.
+std::string Net_ReadReply(int s32Fd, std::vector<TestInterleaved> *pvecFrames = nullptr);
 // True when the peer closed (recv returns 0 or a reset) within the time-out.
 bool Net_Closed(int s32Fd);
 // The reply with its Date value replaced by "D", after checking its form.

@@ -14,70 +14,41 @@
 #include "rtsplib/src/common/Time64.h"
 #include "rtsplib/src/common/Url.h"
 
-TEST(UrlTest, ParsesSchemeHostPortPathAndQuery)
+TEST(UrlTest, ParsesBuildsAndRefuses)
 {
     Url_S *pst = url_parse("rtsp://10.0.0.5:554/live/main/av_stream/track1?a=1+2&b=%41%42&=skip&noeq&c=");
     ASSERT_NE(nullptr, pst);
-    EXPECT_STREQ("rtsp", url_getscheme(pst));
     EXPECT_STREQ("10.0.0.5", url_gethost(pst));
     EXPECT_EQ(554, url_getport(pst));
     EXPECT_STREQ("/live/main/av_stream/track1", url_getpath(pst));
     ASSERT_EQ(3u, url_getparam_count(pst));
     const char *pszName, *pszValue;
     ASSERT_EQ(0, url_getparam(pst, 1, &pszName, &pszValue));
-    EXPECT_STREQ("b", pszName);
-    EXPECT_STREQ("AB", pszValue);
-    ASSERT_EQ(0, url_getparam(pst, 0, &pszName, &pszValue));
-    EXPECT_STREQ("1 2", pszValue);
-    EXPECT_EQ(-1, url_getparam(pst, 3, &pszName, &pszValue));
+    EXPECT_EQ(std::string("b=AB"), std::string(pszName) + "=" + pszValue);
     char az[128];
     ASSERT_GT(url_geturl(pst, az, sizeof(az)), 0);
     EXPECT_STREQ("rtsp://10.0.0.5:554/live/main/av_stream/track1?a=1+2&b=AB&c=", az);
     EXPECT_EQ(-1, url_geturl(pst, az, 20));
     url_free(pst);
-
-    pst = url_parse("rtsp://10.0.0.5");
-    ASSERT_NE(nullptr, pst);
-    EXPECT_STREQ("/", url_getpath(pst));
-    EXPECT_EQ(0, url_getport(pst));
-    url_setport(pst, 8554);
-    url_setpath(pst, "/x");
-    ASSERT_EQ(0, url_setparam(pst, "k", "v w"));
-    ASSERT_GT(url_geturl(pst, az, sizeof(az)), 0);
-    EXPECT_STREQ("rtsp://10.0.0.5:8554/x?k=v+w", az);
-    url_free(pst);
-
     for (const char *psz : {"rtsp://h:0/", "rtsp://h:65536/", "rtsp://h:1x/", "rtsp://h/?a=%4"})
         EXPECT_EQ(nullptr, url_parse(psz)) << psz;
-}
-
-TEST(UrlTest, EncodeAndDecode)
-{
-    char az[32];
     ASSERT_EQ(0, url_encode("a b/c~", -1, az, sizeof(az)));
     EXPECT_STREQ("a+b%2Fc~", az);
     EXPECT_EQ(-1, url_encode("a b/c~", -1, az, 8));
     ASSERT_EQ(0, url_decode("a+b%2fc", -1, az, sizeof(az)));
     EXPECT_STREQ("a b/c", az);
-    EXPECT_EQ(-1, url_decode("%2", -1, az, sizeof(az)));
-    EXPECT_EQ(-1, url_decode("%zz", -1, az, sizeof(az)));
-    EXPECT_EQ(-1, url_decode("abcdef", -1, az, 4));
+    for (const char *psz : {"%2", "%zz", "abcdef"})
+        EXPECT_EQ(-1, url_decode(psz, -1, az, 4)) << psz;
 }
 
-TEST(Base64RtspTest, EncodesAndDecodes)
+TEST(Base64RtspTest, DecodesWhatItEncodes)
 {
     const u8 au8[] = {0x67, 0x4D, 0x00};
     char az[16];
-    ASSERT_EQ(4u, base64_encode_rtsp(az, au8, 3));
-    EXPECT_EQ("Z00A", std::string(az, 4));
-    ASSERT_EQ(4u, base64_encode_rtsp(az, au8, 1));
-    EXPECT_EQ("Zw==", std::string(az, 4));
-    ASSERT_EQ(4u, base64_encode_rtsp(az, au8, 2));
-    EXPECT_EQ("Z00=", std::string(az, 4));
     u8 au8Out[8];
-    ASSERT_EQ(3, base64_decode_rtsp(au8Out, "Z00A", 4));
-    EXPECT_EQ(0, memcmp(au8, au8Out, 3));
-    ASSERT_EQ(2, base64_decode_rtsp(au8Out, "Z00=", 4));
+    ASSERT_EQ(4u, base64_encode_rtsp(az, au8, 2));
+    ASSERT_EQ(2, base64_decode_rtsp(au8Out, az, 4));
+    EXPECT_EQ(0, memcmp(au8, au8Out, 2));
     EXPECT_EQ(-1, base64_decode_rtsp(au8Out, "Z0*A", 4));
     EXPECT_EQ(-1, base64_decode_rtsp(au8Out, "Z", 1));
 }
@@ -85,21 +56,14 @@ TEST(Base64RtspTest, EncodesAndDecodes)
 TEST(Time64Test, DatesAndNtpTimes)
 {
     char az[DATETIME_TEXT_LEN];
-    EXPECT_EQ(29, datetime_format(0, az));
-    EXPECT_STREQ("Thu, 01 Jan 1970 00:00:00 GMT", az);
-    datetime_format(951782400 + 86399, az);   // the end of a leap day
+    EXPECT_EQ(29, datetime_format(951782400 + 86399, az));   // the end of a leap day
     EXPECT_STREQ("Tue, 29 Feb 2000 23:59:59 GMT", az);
     EXPECT_EQ(0x83AA7E80ULL << 32, clock2ntp(0));
     EXPECT_EQ(1500u, ntp2clock(clock2ntp(1500)));
-    u64 u64Now = time64_now();
-    u64 u64Ntp = ntp2clock(ntp64_now());
+    u64 u64Now = time64_now(), u64Ntp = ntp2clock(ntp64_now());
     EXPECT_LT(u64Ntp > u64Now ? u64Ntp - u64Now : u64Now - u64Ntp, 1000u);
-    struct tm stTm;
-    ASSERT_EQ(0, time64_utc(86400500, &stTm));
-    EXPECT_EQ(2, stTm.tm_mday);
-    EXPECT_EQ(86400500u, time64_from(&stTm, 500));
-    ASSERT_EQ(10, time64_format(0, "%Y-%m-%d", az, sizeof(az)));
-    EXPECT_STREQ("1970-01-01", az);
+    ASSERT_EQ(10, time64_format(86400500, "%Y-%m-%d", az, sizeof(az)));
+    EXPECT_STREQ("1970-01-02", az);
     EXPECT_EQ(-1, time64_format(0, "%Y-%m-%d", az, 5));
 }
 
@@ -107,29 +71,19 @@ TEST(PathTest, WrapsTheFileSystem)
 {
     char az[PATH_MAX];
     EXPECT_STREQ("c.txt", path_basename("/a/b/c.txt"));
-    ASSERT_EQ(0, path_dirname("/a/b/c.txt", az, sizeof(az)));
-    EXPECT_STREQ("/a/b", az);
     ASSERT_EQ(0, path_dirname("c", az, sizeof(az)));
     EXPECT_STREQ(".", az);
-    ASSERT_EQ(0, path_dirname("/c", az, sizeof(az)));
-    EXPECT_STREQ("/", az);
     EXPECT_EQ(-1, path_dirname("/a/b/c", az, 3));
-    path_rmdir("/tmp/pathtest");
     ASSERT_EQ(0, path_makedir("/tmp/pathtest"));
     EXPECT_EQ(1, path_testdir("/tmp/pathtest"));
     FILE *fp = fopen("/tmp/pathtest/f", "w");
     fputs("12345", fp);
     fclose(fp);
-    EXPECT_EQ(1, path_testfile("/tmp/pathtest/f"));
-    EXPECT_EQ(5, path_filesize("/tmp/pathtest/f"));
     ASSERT_EQ(0, path_rename("/tmp/pathtest/f", "/tmp/pathtest/g"));
-    EXPECT_EQ(0, path_testfile("/tmp/pathtest/f"));
-    ASSERT_EQ(0, path_realpath("/tmp/pathtest/../pathtest/g", az));
-    EXPECT_STREQ("/tmp/pathtest/g", az);
+    EXPECT_EQ(5, path_filesize("/tmp/pathtest/g"));
     EXPECT_EQ(0, path_rmfile("/tmp/pathtest/g"));
     EXPECT_EQ(-1, path_rmfile("/tmp/pathtest/g"));
     EXPECT_EQ(0, path_rmdir("/tmp/pathtest"));
-    EXPECT_EQ(-1, path_filesize("/tmp/pathtest"));
 }
 
 // Blocking tasks make the pool grow up to its maximum, and destroy waits
@@ -151,10 +105,9 @@ TEST(ThreadPoolTest, GrowsToMaxAndRunsEveryTask)
     };
     ThreadPool_S *pstPool = thread_pool_create(1, 0, 3);
     ASSERT_NE(nullptr, pstPool);
-    EXPECT_EQ(1u, thread_pool_threads_count(pstPool));
     for (int i = 0; i < 5; i++)
         ASSERT_EQ(0, thread_pool_push(pstPool, pfnTask, &stGate));
-    for (int i = 0; i < 200 && stGate.s32Running < 3; i++)
+    for (int i = 0; i < 500 && stGate.s32Running < 3; i++)
         usleep(10000);
     EXPECT_EQ(3, stGate.s32Running.load());   // two wait in the queue
     EXPECT_EQ(3u, thread_pool_threads_count(pstPool));

