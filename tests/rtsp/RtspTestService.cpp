@@ -3,10 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include "tests/support/Files.h"
 
 static FakeStream *Fake_Video(void *pvHalf)
 {
@@ -178,23 +176,6 @@ int Test_FdsBecome(int s32Count)
     for (int i = 0; i < 500 && Test_OpenFds() != s32Count; i++)
         usleep(10000);
     return Test_OpenFds();
-}
-
-std::string Test_Run(const std::string &strCmd, int s32Seconds, int *ps32Status, std::string *pstrErr)
-{
-    char azErr[] = "/tmp/clienterrXXXXXX";
-    close(mkstemp(azErr));
-    std::string strOut;
-    FILE *pFile = popen(("timeout -s INT " + std::to_string(s32Seconds) + " " + strCmd + " 2>" + azErr).c_str(), "r");
-    char az[65536];
-    for (size_t n; pFile && (n = fread(az, 1, sizeof(az), pFile)) > 0;)
-        strOut.append(az, n);
-    int s32Wait = pFile ? pclose(pFile) : -1;
-    *ps32Status = s32Wait != -1 && WIFEXITED(s32Wait) ? WEXITSTATUS(s32Wait) : -1;
-    if (pstrErr)
-        *pstrErr = File_Read(azErr);
-    unlink(azErr);
-    return strOut;
 }
 
 RtspService_S *RtspServiceFixture::pstService = nullptr;

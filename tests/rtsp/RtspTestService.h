@@ -1,6 +1,6 @@
 // The RTSP service under test: a stand-in for the stream wrapper that
-// answers the service's questions and pushes frames, a plain RTSP client
-// over a TCP connection, and running real clients.
+// answers the service's questions and pushes frames, and a plain RTSP
+// client over a TCP connection.
 #ifndef TESTS_RTSP_RTSPTESTSERVICE_H
 #define TESTS_RTSP_RTSPTESTSERVICE_H
 
@@ -105,9 +105,5 @@ int Test_OpenFds(void);
 int Test_FdsBecome(int s32Count);
 // The value of a header in a raw reply; empty when absent.
 std::string Test_Header(const std::string &strReply, const std::string &strName);
-// Runs a shell command, stopped with SIGINT after s32Seconds: its standard
-// output, its exit status (-1 when it did not exit) and, when asked for,
-// its standard error.
-std::string Test_Run(const std::string &strCmd, int s32Seconds, int *ps32Status, std::string *pstrErr = nullptr);
 
 #endif

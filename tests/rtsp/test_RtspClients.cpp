@@ -78,8 +78,7 @@ struct RtspClientsTest : public RtspServiceFixture {
             u64 u64VideoUs = (u64)video * 1000000 / CLIENT_FPS, u64AudioUs = (u64)audio * AAC_SAMPLES * 1000000 / AAC_RATE;
             std::this_thread::sleep_until(tStart + std::chrono::microseconds(std::min(u64VideoUs, u64AudioUs)));
             if (u64AudioUs < u64VideoUs) {
-                FakeStream_PushAudio(pstFeed, TestMedia_Adts((*pvecAudio)[audio++ % pvecAudio->size()], AAC_RATE, 2),
-                                     u64Base + u64AudioUs);
+                FakeStream_PushAudio(pstFeed, (*pvecAudio)[audio++ % pvecAudio->size()], u64Base + u64AudioUs);
                 continue;
             }
             if (pstFeed->s32IdrRequests != s32Requests) {

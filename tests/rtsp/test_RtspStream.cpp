@@ -166,17 +166,20 @@ TEST_F(RtspStreamTest, H264OverTcpPacketByPacket)
 // are exact however late (44.1 per millisecond must not drift).
 TEST_F(RtspStreamTest, AacOverUdpPacketByPacket)
 {
-    std::vector<Bytes> vecAu = TestMedia_Aac(44100, 2, 20);
-    ASSERT_EQ(20u, vecAu.size());
+    std::vector<Bytes> vecAdts = TestMedia_Aac(44100, 2, 20);
+    ASSERT_EQ(20u, vecAdts.size());
     stMain.stAudioInfo.u32SampleRate = 44100;
     RtspClient stClient;
     u16 u16Seq = 0;
     int s32Fd = PlayUdp(&stClient, "/track2", &u16Seq);
-    Bytes vecCrc = TestMedia_Adts(vecAu[0], 44100, 2);
-    vecCrc[1] = 0xF0;   // protection present
+    std::vector<Bytes> vecAu;
     std::vector<Pushed> vecUnit;
-    for (size_t i = 0; i < vecAu.size(); i++)
-        vecUnit.push_back({i % 2 ? TestMedia_Adts(vecAu[i], 44100, 2) : vecAu[i], 3600000000ull + i * 1024000000 / 44100});
+    for (size_t i = 0; i < vecAdts.size(); i++) {
+        vecAu.push_back(Bytes(vecAdts[i].begin() + 7, vecAdts[i].end()));
+        vecUnit.push_back({i % 2 ? vecAdts[i] : vecAu[i], 3600000000ull + i * 1024000000 / 44100});
+    }
+    Bytes vecCrc = vecAdts[0];
+    vecCrc[1] = 0xF0;   // protection present
     vecUnit.push_back({vecCrc, 3600500000ull});
     vecUnit.push_back({Bytes(3000, 0x5A), 3600600000ull});   // longer than a packet
     for (const Pushed &stUnit : vecUnit)

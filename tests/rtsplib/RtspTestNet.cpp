@@ -1,34 +1,11 @@
 #include "tests/rtsplib/RtspTestNet.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <cstring>
-#include <malloc.h>
 #include <netinet/tcp.h>
 #include <regex>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include "rtsplib/src/socket/AioSocket.h"
-
-// Present in sanitizer builds, where malloc is not glibc's.
-extern "C" size_t __sanitizer_get_current_allocated_bytes(void) __attribute__((weak));
-
-void ReactorThread::Start()
-{
-    bRun = true;
-    th = std::thread([this] {
-        while (bRun)
-            aio_socket_process(20);
-    });
-}
-
-void ReactorThread::Stop()
-{
-    bRun = false;
-    if (th.joinable())
-        th.join();
-}
 
 static void Net_Timeout(int s32Fd, int s32Ms)
 {
@@ -155,26 +132,14 @@ std::string Net_ReadReply(int s32Fd, std::vector<TestInterleaved> *pvecFrames)
         }
         str += c;
     }
-    std::smatch m;
-    if (std::regex_search(str, m, std::regex("Content-Length: (\\d+)\r\n"))) {
-        std::string strBody(std::stoul(m[1]), '\0');
+    size_t pos = str.find("\r\nContent-Length: ");
+    if (pos != std::string::npos) {
+        std::string strBody(std::stoul(str.substr(pos + 18)), '\0');
         if (!Net_RecvAll(s32Fd, &strBody[0], strBody.size()))
             return "";
         str += strBody;
     }
     return str;
-}
-
-bool Net_Closed(int s32Fd)
-{
-    char az[256];
-    for (;;) {
-        ssize_t n = recv(s32Fd, az, sizeof(az), 0);
-        if (n == 0 || (n < 0 && errno == ECONNRESET))
-            return true;
-        if (n < 0)
-            return false;
-    }
 }
 
 std::string Net_NoDate(const std::string &strReply)
@@ -183,11 +148,4 @@ std::string Net_NoDate(const std::string &strReply)
         "Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), \\d\\d (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
         "\\d{4} \\d\\d:\\d\\d:\\d\\d GMT\r\n");
     return std::regex_replace(strReply, s_reDate, "Date: D\r\n");
-}
-
-size_t Net_HeapInUse(void)
-{
-    if (__sanitizer_get_current_allocated_bytes)
-        return __sanitizer_get_current_allocated_bytes();
-    return mallinfo2().uordblks;
 }

@@ -1,25 +1,15 @@
-// Raw-socket helpers for the RTSP tests: a reactor thread, blocking
-// sockets with time-outs, and reading replies and interleaved frames.
+// Raw-socket helpers for the RTSP tests: blocking sockets with time-outs,
+// and reading replies and interleaved frames.
 #ifndef TESTS_RTSPLIB_RTSPTESTNET_H
 #define TESTS_RTSPLIB_RTSPTESTNET_H
 
-#include <atomic>
 #include <netinet/in.h>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/Types.h"
 
 typedef std::vector<u8> Bytes;
-
-// Runs aio_socket_process on a thread of its own until stopped.
-struct ReactorThread {
-    std::atomic<bool> bRun{false};
-    std::thread th;
-    void Start();
-    void Stop();
-};
 
 // One interleaved frame: its channel and data.
 struct TestInterleaved {
@@ -46,11 +36,7 @@ bool Net_ReadFrame(int s32Fd, std::vector<TestInterleaved> *pvecFrames);
 // Interleaved frames before it go to *pvecFrames, when given. Empty on
 // time-out, close or a frame not wanted.
 std::string Net_ReadReply(int s32Fd, std::vector<TestInterleaved> *pvecFrames = nullptr);
-// True when the peer closed (recv returns 0 or a reset) within the time-out.
-bool Net_Closed(int s32Fd);
 // The reply with its Date value replaced by "D", after checking its form.
 std::string Net_NoDate(const std::string &strReply);
-// Heap bytes in use by this process.
-size_t Net_HeapInUse(void);
 
 #endif

