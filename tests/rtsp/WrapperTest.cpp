@@ -4,9 +4,10 @@
 
 #include "config/ConfigAttr.h"
 #include "core/Main.h"
+#include "media/MediaFrame.h"
+#include "platform/host/HostMedia.h"
 #include "tests/media/MainMediaTest.h"
-
-#define TEST_RTP_HEADER 12
+#include "tests/media/MediaTestAudio.h"
 
 TestPack::TestPack(std::initializer_list<std::pair<u32, Bytes>> units)
 {
@@ -80,48 +81,67 @@ void PlayTcp(RtspClient *pstClient, const std::string &strUri, const char *pszTr
     ASSERT_EQ(200, pstClient->Request("PLAY", strUri, pstClient->SessionLine()));
 }
 
-// The next RTP packet on u8Channel; false on time-out.
-static bool Test_NextRtp(RtspClient *pstClient, u8 u8Channel, Bytes *pPacket)
-{
-    for (;;) {
-        if (pstClient->vecFrames.empty() && !pstClient->ReadFrame())
-            return false;
-        TestInterleaved stFrame = pstClient->vecFrames.front();
-        pstClient->vecFrames.erase(pstClient->vecFrames.begin());
-        if (stFrame.u8Channel == u8Channel && stFrame.vecData.size() >= TEST_RTP_HEADER) {
-            *pPacket = stFrame.vecData;
-            return true;
-        }
-    }
-}
-
 std::vector<Bytes> ReadRtp(RtspClient *pstClient, u8 u8Channel, u32 u32Count)
 {
-    std::vector<Bytes> payloads;
-    Bytes packet;
-    while (payloads.size() < u32Count && Test_NextRtp(pstClient, u8Channel, &packet))
-        payloads.emplace_back(packet.begin() + TEST_RTP_HEADER, packet.end());
-    return payloads;
+    std::vector<Bytes> vecPayload;
+    std::vector<TestInterleaved> &vecFrames = pstClient->vecFrames;
+    size_t i = 0;
+    for (; vecPayload.size() < u32Count && (i < vecFrames.size() || pstClient->ReadFrame()); i++) {
+        if (vecFrames[i].u8Channel == u8Channel && vecFrames[i].vecData.size() >= 12)
+            vecPayload.emplace_back(vecFrames[i].vecData.begin() + 12, vecFrames[i].vecData.end());
+    }
+    vecFrames.erase(vecFrames.begin(), vecFrames.begin() + i);
+    return vecPayload;
 }
 
 Bytes ReadPcmBlock(RtspClient *pstClient, u8 u8Channel)
 {
-    Bytes block, packet;
+    Bytes vecBlock;
     bool bIn = false;
-    while (Test_NextRtp(pstClient, u8Channel, &packet)) {
-        if (packet.size() < TEST_RTP_HEADER + 4)
+    for (std::vector<Bytes> vec = ReadRtp(pstClient, u8Channel, 1); !vec.empty(); vec = ReadRtp(pstClient, u8Channel, 1)) {
+        const Bytes &vecPay = vec[0];
+        if (vecPay.size() < 4)
             return Bytes();
-        u8 u8Flags = packet[TEST_RTP_HEADER + 1];
-        if (u8Flags & 0x10) {   // a first piece, or a whole block
-            block.clear();
+        if (vecPay[1] & 0x10) {   // a first piece, or a whole block
+            vecBlock.clear();
             bIn = true;
         }
         if (!bIn)
             continue;
-        block.insert(block.end(), packet.begin() + TEST_RTP_HEADER + 4, packet.end());
-        u32 u32Whole = (u32)packet[TEST_RTP_HEADER + 2] << 8 | packet[TEST_RTP_HEADER + 3];
-        if (u8Flags & 0x80)
-            return block.size() == u32Whole ? block : Bytes();
+        vecBlock.insert(vecBlock.end(), vecPay.begin() + 4, vecPay.end());
+        if (vecPay[1] & 0x80)
+            return vecBlock.size() == ((u32)vecPay[2] << 8 | vecPay[3]) ? vecBlock : Bytes();
     }
     return Bytes();
+}
+
+static bool GopsReady(void)
+{
+    HostMedia_S st;
+    HostMedia_Get(&st);
+    return st.astVenc[0].bGopReady && st.astVenc[1].bGopReady;
+}
+
+void StreamLiveTest::SetUp()
+{
+    WrapperTest::SetUp();
+    g_stMainServerAttr.bMediaSend = 1;
+    ASSERT_EQ(0, MAIN_Media_Start(&g_stMainServerAttr.stMainMediaAttr));
+    s32 bInit = 0;
+    ASSERT_EQ(0, MAIN_Media_Frame_Init(&bInit));
+    ASSERT_EQ(0, MAIN_Media_Frame_Start());
+    TestMedia_BuildVideo();
+    TestMedia_StartAudio(true);
+    ASSERT_TRUE(Test_WaitFor(GopsReady, 60000));   // a first GOP of a new size, on a slow machine
+}
+
+void StreamLiveTest::TearDown()
+{
+    TestMedia_StopAudio();
+    TestMedia_StopVideo();
+    EXPECT_EQ(0, HI_Media_Aenc_Stop(0));
+    EXPECT_EQ(0, MAIN_Media_Frame_Stop());
+    MEDIA_LIST_DelAll();
+    HostMedia_Reset();
+    WrapperTest::TearDown();
 }

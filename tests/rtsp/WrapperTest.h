@@ -34,6 +34,15 @@ struct WrapperTest : public testing::Test {
     static RtspServerAttr_S *Ctx();
 };
 
+// The whole media chain running into the wrapper besides: settings of
+// TestMedia_Config(true) (main H.265 with AAC, sub H.264 with PCM), the
+// media start, the frame sender, the pipeline on a 1080p60 pad and the
+// audio capture, with the first pictures of both streams encoded.
+struct StreamLiveTest : public WrapperTest {
+    void SetUp() override;
+    void TearDown() override;
+};
+
 // The value after strKey in the SDP of a DESCRIBE of strUri, up to the
 // next ';' or line end; empty when absent.
 std::string Sprop(const std::string &strUri, const std::string &strKey);

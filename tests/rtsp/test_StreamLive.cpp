@@ -7,24 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/Main.h"
-#include "media/MainMedia.h"
-#include "media/MediaFrame.h"
 #include "platform/host/HostMedia.h"
-#include "tests/media/MainMediaTest.h"
 #include "tests/media/MediaTestAudio.h"
-#include "tests/rtsp/StreamLiveTest.h"
-
-// Output lines of ffprobe that describe a stream of this type.
-static std::string ProbeLine(const std::string &strOut, const std::string &strType)
-{
-    size_t pos = strOut.find("codec_type=" + strType);
-    if (pos == std::string::npos)
-        return "";
-    size_t start = strOut.rfind('\n', pos);
-    start = start == std::string::npos ? 0 : start + 1;
-    return strOut.substr(start, strOut.find('\n', pos) - start);
-}
+#include "tests/rtsp/WrapperTest.h"
 
 // The stereo tone in interleaved 16-bit samples: both frequencies.
 static void ExpectTone(const std::string &strPcm, u32 u32MinSamples)
@@ -38,24 +23,22 @@ static void ExpectTone(const std::string &strPcm, u32 u32MinSamples)
 
 // ffprobe finds H.265 video of the main size and AAC at 48000 Hz in stereo
 // on the AAC stream, and H.264 of the sub size on the other.
-TEST_F(StreamLiveTest, FfprobeSeesVideoAndAac) {
-    int s32Status;
-    std::string strOut = Test_Run("ffprobe -v error -rtsp_transport tcp -show_entries "
-                                  "stream=codec_type,codec_name,sample_rate,channels,width,height -of compact=p=0 "
-                                  TEST_MAIN_URI, 40, &s32Status);
-    EXPECT_EQ(0, s32Status) << strOut;
-    std::string strVideo = ProbeLine(strOut, "video"), strAudio = ProbeLine(strOut, "audio");
-    EXPECT_NE(std::string::npos, strVideo.find("codec_name=hevc")) << strOut;
-    EXPECT_NE(std::string::npos, strVideo.find("width=1280|height=720")) << strOut;
-    EXPECT_NE(std::string::npos, strAudio.find("codec_name=aac")) << strOut;
-    EXPECT_NE(std::string::npos, strAudio.find("sample_rate=48000")) << strOut;
-    EXPECT_NE(std::string::npos, strAudio.find("channels=2")) << strOut;
-
-    strOut = Test_Run("ffprobe -v error -rtsp_transport tcp -select_streams v -show_entries "
-                      "stream=codec_type,codec_name,width,height -of compact=p=0 " TEST_SUB_URI, 40, &s32Status);
-    strVideo = ProbeLine(strOut, "video");
-    EXPECT_NE(std::string::npos, strVideo.find("codec_name=h264")) << strOut;
-    EXPECT_NE(std::string::npos, strVideo.find("width=640|height=360")) << strOut;
+TEST_F(StreamLiveTest, FfprobeSeesVideoAndAac)
+{
+    const struct {
+        const char *pszUri, *pszOut;
+    } astCase[] = {
+        {TEST_MAIN_URI, "stream|codec_name=hevc|width=1280|height=720\nstream|codec_name=aac|sample_rate=48000|channels=2\n"},
+        {TEST_SUB_URI " -select_streams v", "stream|codec_name=h264|width=640|height=360\n"},
+    };
+    for (const auto &stCase : astCase) {
+        int s32Status;
+        EXPECT_EQ(stCase.pszOut, Test_Run(std::string("ffprobe -v error -rtsp_transport tcp -show_entries "
+                                                      "stream=codec_name,width,height,sample_rate,channels "
+                                                      "-of compact=nk=0 ") + stCase.pszUri,
+                                          40, &s32Status));
+        EXPECT_EQ(0, s32Status) << stCase.pszUri;
+    }
 }
 
 // ffmpeg decodes pictures and the tone, over interleaved TCP and over UDP.

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "core/Main.h"
-#include "tests/rtsp/StreamLiveTest.h"
+#include "tests/rtsp/WrapperTest.h"
 
 #define TEST_RESTARTS 200
 
