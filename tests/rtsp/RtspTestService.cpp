@@ -242,15 +242,21 @@ std::string RtspServiceFixture::Setup(RtspClient *pstClient, const std::string &
     return pstClient->strSession;
 }
 
-int RtspServiceFixture::PlayUdp(RtspClient *pstClient, const char *pszTrack, u16 *pu16Seq)
+u16 RtspServiceFixture::Play(RtspClient *pstClient, const char *pszTrack, const std::string &strTransport)
 {
-    int s32Fd = Net_UdpBind("127.0.0.1", 0, 300);
-    Setup(pstClient, Test_UdpTransport(s32Fd), pszTrack);
+    Setup(pstClient, strTransport, pszTrack);
     EXPECT_EQ(200, pstClient->Request("PLAY", TEST_MAIN_URI, pstClient->SessionLine()));
     std::string strInfo = pstClient->Header("RTP-Info");
     size_t pos = strInfo.find(std::string(pszTrack) + ";seq=");
     EXPECT_NE(std::string::npos, pos) << strInfo;
-    if (pu16Seq && pos != std::string::npos)
-        *pu16Seq = (u16)std::stoul(strInfo.substr(pos + strlen(pszTrack) + 5));
+    return pos == std::string::npos ? 0 : (u16)std::stoul(strInfo.substr(pos + strlen(pszTrack) + 5));
+}
+
+int RtspServiceFixture::PlayUdp(RtspClient *pstClient, const char *pszTrack, u16 *pu16Seq)
+{
+    int s32Fd = Net_UdpBind("127.0.0.1", 0, 300);
+    u16 u16Seq = Play(pstClient, pszTrack, Test_UdpTransport(s32Fd));
+    if (pu16Seq)
+        *pu16Seq = u16Seq;
     return s32Fd;
 }

@@ -92,8 +92,11 @@ struct RtspServiceFixture : public testing::Test {
     u32 SessionsBecome(u32 u32Count);
     // Sets up a track on the client's connection (made when it has none); the session id.
     std::string Setup(RtspClient *pstClient, const std::string &strTransport, const char *pszTrack = "/track1");
+    // Sets up a track with that Transport and plays it: the first sequence
+    // number RTP-Info announces for it.
+    u16 Play(RtspClient *pstClient, const char *pszTrack, const std::string &strTransport);
     // A UDP player of a track on a port of its own, playing: the socket,
-    // and the first sequence number RTP-Info announces.
+    // and the first sequence number.
     int PlayUdp(RtspClient *pstClient, const char *pszTrack, u16 *pu16Seq = nullptr);
 };
 

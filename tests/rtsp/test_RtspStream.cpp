@@ -125,40 +125,36 @@ struct RtspStreamTest : public RtspServiceFixture {
     }
 };
 
-TEST_F(RtspStreamTest, H264AndH265OverUdpPacketByPacket)
+// Over UDP, and interleaved, where packets carry 1444 bytes at most.
+TEST_F(RtspStreamTest, VideoPacketByPacket)
 {
-    for (bool bH265 : {false, true}) {
-        std::vector<TestPicture> vecPic = TestMedia_Video(bH265 ? "libx265" : "libx264", 640, 360, 30, 2000, 12, 6);
+    const struct {
+        bool bH265, bTcp;
+    } astCase[] = {{false, false}, {true, false}, {false, true}};
+    for (const auto &stCase : astCase) {
+        std::vector<TestPicture> vecPic = TestMedia_Video(stCase.bH265 ? "libx265" : "libx264", 640, 360, 30, 2000, 12, 6);
         ASSERT_EQ(12u, vecPic.size());
-        ASSERT_EQ(bH265 ? 32u : 7u, TestMedia_NalType(vecPic[0].vecNal[0], bH265));
-        stMain.stVideoInfo.u32PayloadType = bH265 ? RTSP_PAYLOAD_H265 : RTSP_PAYLOAD_H264;
+        stMain.stVideoInfo.u32PayloadType = stCase.bH265 ? RTSP_PAYLOAD_H265 : RTSP_PAYLOAD_H264;
         Republish();
         RtspClient stClient;
         u16 u16Seq = 0;
-        int s32Fd = PlayUdp(&stClient, "/track1", &u16Seq);
+        int s32Fd = stCase.bTcp ? -1 : PlayUdp(&stClient, "/track1", &u16Seq);
+        if (stCase.bTcp)
+            u16Seq = Play(&stClient, "/track1", "Transport: RTP/AVP/TCP;unicast;interleaved=4-5\r\n");
         std::vector<Pushed> vecUnit = PushVideo(vecPic);
-        ExpectVideo(vecUnit, Udp_Drain(s32Fd), bH265, 1450, u16Seq);
-        close(s32Fd);
+        std::vector<RtpPacket> vecPkt;
+        if (stCase.bTcp) {
+            stClient.ReadFrames(300);
+            for (const TestInterleaved &stFrame : stClient.vecFrames) {
+                EXPECT_EQ(4, stFrame.u8Channel);
+                vecPkt.push_back(Rtp_Parse(stFrame.vecData));
+            }
+        } else {
+            vecPkt = Udp_Drain(s32Fd);
+            close(s32Fd);
+        }
+        ExpectVideo(vecUnit, vecPkt, stCase.bH265, stCase.bTcp ? 1444 : 1450, u16Seq);
     }
-}
-
-// Interleaved packets are 1444 bytes of payload at most.
-TEST_F(RtspStreamTest, H264OverTcpPacketByPacket)
-{
-    std::vector<TestPicture> vecPic = TestMedia_Video("libx264", 640, 360, 30, 2000, 12, 6);
-    RtspClient stClient;
-    Setup(&stClient, "Transport: RTP/AVP/TCP;unicast;interleaved=4-5\r\n");
-    ASSERT_EQ(200, stClient.Request("PLAY", TEST_MAIN_URI, stClient.SessionLine()));
-    std::string strInfo = stClient.Header("RTP-Info");
-    u16 u16Seq = (u16)std::stoul(strInfo.substr(strInfo.find("seq=") + 4));
-    std::vector<Pushed> vecUnit = PushVideo(vecPic);
-    stClient.ReadFrames(300);
-    std::vector<RtpPacket> vecPkt;
-    for (const TestInterleaved &stFrame : stClient.vecFrames) {
-        EXPECT_EQ(4, stFrame.u8Channel);
-        vecPkt.push_back(Rtp_Parse(stFrame.vecData));
-    }
-    ExpectVideo(vecUnit, vecPkt, false, 1444, u16Seq);
 }
 
 // AAC at 44.1 kHz: ADTS headers without CRC go, one with CRC stays; each
@@ -284,8 +280,7 @@ TEST_F(RtspStreamTest, SlowTcpPlayerDropsUntilParameterSet)
     std::vector<TestPicture> vecPic = TestMedia_Video("libx264", 640, 360, 30, 8000, 30, 30);
     RtspClient stTcp, stUdp;
     ASSERT_TRUE(stTcp.Connect(4096));
-    Setup(&stTcp, "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
-    ASSERT_EQ(200, stTcp.Request("PLAY", TEST_MAIN_URI, stTcp.SessionLine()));
+    Play(&stTcp, "/track1", "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
     int s32Udp = PlayUdp(&stUdp, "/track1");
     // More than socket buffers and queue hold.
     size_t pushed = 0;
@@ -315,8 +310,7 @@ TEST_F(RtspStreamTest, StalledTcpPlayerIsClosed)
     std::vector<TestPicture> vecPic = TestMedia_Video("libx264", 640, 360, 30, 8000, 30, 30);
     RtspClient stTcp;
     ASSERT_TRUE(stTcp.Connect(4096));
-    Setup(&stTcp, "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
-    ASSERT_EQ(200, stTcp.Request("PLAY", TEST_MAIN_URI, stTcp.SessionLine()));
+    Play(&stTcp, "/track1", "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
     auto tStart = std::chrono::steady_clock::now();
     auto Seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count(); };
     bool bHeldAt5 = false;

@@ -2,9 +2,7 @@
 
 #include <atomic>
 #include <climits>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <unistd.h>
 
@@ -65,36 +63,27 @@ TEST(PathTest, WrapsTheFileSystem)
     EXPECT_EQ(-1, path_filesize("/tmp/pathtest"));
 }
 
-// Blocking tasks make the pool grow up to its maximum, and destroy waits
-// for every task.
+// Blocking tasks make the pool grow up to its maximum (the rest wait in
+// the queue), and destroy waits for every task.
 TEST(ThreadPoolTest, GrowsToMaxAndRunsEveryTask)
 {
-    struct Gate {
-        std::mutex mtx;
-        std::condition_variable cv;
-        bool bOpen = false;
-        std::atomic<int> s32Running{0}, s32Done{0};
-    } stGate;
-    auto pfnTask = [](void *pv) {
-        Gate *p = (Gate *)pv;
-        p->s32Running++;
-        std::unique_lock<std::mutex> lk(p->mtx);
-        p->cv.wait(lk, [p] { return p->bOpen; });
-        p->s32Done++;
-    };
+    static std::atomic<int> s_s32Running, s_s32Done;
+    static std::atomic<bool> s_bOpen;
     ThreadPool_S *pstPool = thread_pool_create(1, 0, 3);
     ASSERT_NE(nullptr, pstPool);
-    for (int i = 0; i < 5; i++)
-        ASSERT_EQ(0, thread_pool_push(pstPool, pfnTask, &stGate));
-    for (int i = 0; i < 500 && stGate.s32Running < 3; i++)
-        usleep(10000);
-    EXPECT_EQ(3, stGate.s32Running.load());   // two wait in the queue
-    EXPECT_EQ(3u, thread_pool_threads_count(pstPool));
-    {
-        std::lock_guard<std::mutex> lk(stGate.mtx);
-        stGate.bOpen = true;
+    for (int i = 0; i < 5; i++) {
+        ASSERT_EQ(0, thread_pool_push(pstPool, [](void *) {
+            s_s32Running++;
+            while (!s_bOpen)
+                usleep(1000);
+            s_s32Done++;
+        }, nullptr));
     }
-    stGate.cv.notify_all();
+    for (int i = 0; i < 500 && s_s32Running < 3; i++)
+        usleep(10000);
+    EXPECT_EQ(3, s_s32Running.load());
+    EXPECT_EQ(3u, thread_pool_threads_count(pstPool));
+    s_bOpen = true;
     thread_pool_destroy(pstPool);
-    EXPECT_EQ(5, stGate.s32Done.load());
+    EXPECT_EQ(5, s_s32Done.load());
 }
