@@ -3,11 +3,10 @@
 #ifndef TESTS_MEDIA_MEDIATESTAUDIO_H
 #define TESTS_MEDIA_MEDIATESTAUDIO_H
 
-#include <chrono>
-#include <thread>
 #include <vector>
 
 #include "core/Types.h"
+#include "tests/media/MediaTest.h"
 
 typedef std::vector<u8> TestBytes;
 
@@ -31,17 +30,5 @@ TestPcm_S TestAudio_DecodeAdts(const std::vector<TestBytes> &frames);
 // The frequency of a tone from its zero crossings (with hysteresis).
 double TestAudio_Frequency(const s16 *ps16, u32 u32Count, u32 u32Step, u32 u32Rate);
 double TestAudio_Frequency(const std::vector<s16> &samples, u32 u32Rate);
-
-// Polls cond every 5 ms for up to u32Ms; true once it held.
-template <typename Cond> bool Test_WaitFor(Cond cond, u32 u32Ms = 5000)
-{
-    auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(u32Ms);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > tEnd)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 #endif

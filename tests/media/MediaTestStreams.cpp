@@ -17,7 +17,6 @@ s32 TestStreams_Collect(s32 s32Chn, MiVencStream_S *pstStream)
     TestPicture_S stPic;
     stPic.u32Seq = pstStream->u32Seq;
     stPic.u64PtsUs = pstStream->pstPack[0].u64PTS;
-    stPic.tArrival = std::chrono::steady_clock::now();
     stPic.u32Packs = pstStream->u32PackCount;
     for (u32 p = 0; p < pstStream->u32PackCount; p++) {
         const MiVencPack_S &stPack = pstStream->pstPack[p];

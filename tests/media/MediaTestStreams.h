@@ -3,7 +3,6 @@
 #ifndef TESTS_MEDIA_MEDIATESTSTREAMS_H
 #define TESTS_MEDIA_MEDIATESTSTREAMS_H
 
-#include <chrono>
 #include <vector>
 
 #include "core/Types.h"
@@ -17,7 +16,6 @@ struct TestNal_S {
 struct TestPicture_S {
     u32 u32Seq;
     u64 u64PtsUs;
-    std::chrono::steady_clock::time_point tArrival;
     u32 u32Packs;
     std::vector<TestNal_S> nals;
 };

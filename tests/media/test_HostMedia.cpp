@@ -10,30 +10,22 @@
 #include "platform/MiVpe.h"
 #include "platform/host/HostMedia.h"
 #include "platform/host/HostSim.h"
+#include "tests/media/MediaTest.h"
 #include "tests/media/MediaTestStreams.h"
 
 using std::chrono::milliseconds;
-
-static const u32 GOP_TIMEOUT_MS = 30000;
 
 static s32 Err(u32 enModId, u32 u32Code)
 {
     return MI_ERR(enModId, u32Code);
 }
 
-static HostMedia_S State(void)
-{
-    HostMedia_S st;
-    HostMedia_Get(&st);
-    return st;
-}
-
-static MiVencChnAttr_S SmallH264(u32 u32Gop)
+static MiVencChnAttr_S SmallH264(void)
 {
     MiVencChnAttr_S st = MiVencChnAttr_S();
     st.stVeAttr = {MI_VENC_TYPE_H264, 1920, 1200, 0, 0, 1, 64, 64, 0, 0};
     st.stRcAttr.enRcMode = MI_VENC_RC_H264_CBR;
-    st.stRcAttr.stCbr = {u32Gop, 1, 60, 1, 200000, 1};
+    st.stRcAttr.stCbr = {10, 1, 60, 1, 200000, 1};
     return st;
 }
 
@@ -77,7 +69,7 @@ struct HostMediaTest : public testing::Test {
 
     static void Encoder(u32 u32MaxStream)
     {
-        MiVencChnAttr_S stAttr = SmallH264(10);
+        MiVencChnAttr_S stAttr = SmallH264();
         ASSERT_EQ(MI_SUCCESS, MI_VENC_CreateChn(3, &stAttr));
         ASSERT_EQ(MI_SUCCESS, MI_VENC_SetMaxStreamCnt(3, u32MaxStream));
         ASSERT_EQ(MI_SUCCESS, MI_SYS_BindChnPort2(&s_stVif, &s_stVpeIn, 60, 60, MI_SYS_BIND_REALTIME, 0));
@@ -87,12 +79,7 @@ struct HostMediaTest : public testing::Test {
     // Waits until channel 3 has its GOP and u32Queued pictures queued.
     static bool WaitQueued(u32 u32Queued)
     {
-        for (u32 u32Ms = 0; u32Ms < GOP_TIMEOUT_MS; u32Ms += 10) {
-            if (State().astVenc[3].u32Queued >= u32Queued)
-                return true;
-            std::this_thread::sleep_for(milliseconds(10));
-        }
-        return false;
+        return Test_WaitFor([u32Queued] { return Engine().astVenc[3].u32Queued >= u32Queued; }, 30000);
     }
 
     static constexpr MiSysChnPort_S s_stVif = {MI_MODULE_VIF, 0, 0, 0};
@@ -101,63 +88,20 @@ struct HostMediaTest : public testing::Test {
     static constexpr MiSysChnPort_S s_stVenc = {MI_MODULE_VENC, MI_VENC_DEV_H264, 3, 0};
 };
 
-// The timing set with command 7 comes back with command 1 and sets the
-// state; a timing the capture cannot take is refused and changes nothing.
-TEST_F(HostMediaTest, PadCommandsCarryStateAndTiming)
+// A timing the capture cannot take is refused and changes nothing; an
+// EDID record longer than its buffer is refused; sizes are checked.
+TEST_F(HostMediaTest, PadCommandsRefuseWhatDoesNotFit)
 {
-    u8 au8Rec[MI_SNR_VIDEO_INFO_LEN] = {0, 0, 0, 0, 1, 0, 0x80, 0x07, 0x38, 0x04, 60, 0, 0, 0, 0, 0,
-                                        0x80, 0x07, 0, 0, 0x38, 0x04, 0, 0};
-    ASSERT_EQ(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_SET_VIDEO_INFO, sizeof(au8Rec), au8Rec, 1));
-    u32 u32State = 7;
-    ASSERT_EQ(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_GET_STATE, 4, &u32State, 1));
-    EXPECT_EQ((u32)MI_SNR_STATE_LOCK, u32State);
-    u8 au8Back[MI_SNR_VIDEO_INFO_LEN];
-    ASSERT_EQ(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_GET_VIDEO_INFO, sizeof(au8Back), au8Back, 1));
-    EXPECT_EQ(0, memcmp(au8Rec, au8Back, sizeof(au8Rec)));
-
+    Pad("pad 1920x1080p60");
     u8 au8Big[MI_SNR_VIDEO_INFO_LEN] = {0, 0, 0, 0, 1, 0, 0x00, 0x0f, 0x70, 0x08, 30};
     EXPECT_EQ(Err(MI_MODULE_SNR, MI_ERR_ILLEGAL_PARAM),
               MI_SNR_CustFunction(0, MI_SNR_CMD_SET_VIDEO_INFO, sizeof(au8Big), au8Big, 1));
-    EXPECT_EQ(1920u, State().u32PadWidth);
-
-    u8 au8Lost[MI_SNR_VIDEO_INFO_LEN] = {};
-    ASSERT_EQ(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_SET_VIDEO_INFO, sizeof(au8Lost), au8Lost, 1));
-    ASSERT_EQ(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_GET_STATE, 4, &u32State, 1));
-    EXPECT_EQ((u32)MI_SNR_STATE_NO_INPUT, u32State);
-
-    EXPECT_EQ(Err(MI_MODULE_SNR, MI_ERR_ILLEGAL_PARAM), MI_SNR_CustFunction(0, MI_SNR_CMD_GET_STATE, 8, au8Back, 1));
-    EXPECT_EQ(Err(MI_MODULE_SNR, MI_ERR_NOT_SUPPORT), MI_SNR_CustFunction(0, 4, 4, au8Back, 1));
-    EXPECT_EQ(Err(MI_MODULE_SNR, MI_ERR_INVALID_DEVID), MI_SNR_CustFunction(1, 0, 4, au8Back, 1));
-    EXPECT_EQ(Err(MI_MODULE_SNR, MI_ERR_NOT_SUPPORT), MI_SNR_SetPlaneMode(0, true));
-}
-
-// The EDID record is kept as set; one without its flag or longer than the
-// record is refused. The audio record follows the input's audio.
-TEST_F(HostMediaTest, PadEdidAndAudioRecords)
-{
-    u8 au8Rec[MI_SNR_EDID_RECORD_LEN] = {1, 0, 0, 0, 0, 1, 0, 0};
-    for (u32 i = 0; i < 256; i++)
-        au8Rec[8 + i] = (u8)(i * 7);
-    ASSERT_EQ(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_SET_EDID, sizeof(au8Rec), au8Rec, 0));
-    u8 au8Back[MI_SNR_EDID_RECORD_LEN] = {};
-    ASSERT_EQ(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_GET_EDID, sizeof(au8Back), au8Back, 1));
-    EXPECT_EQ(0, memcmp(au8Rec, au8Back, sizeof(au8Rec)));
-    au8Rec[0] = 0;
+    EXPECT_EQ(1920u, Engine().u32PadWidth);
+    EXPECT_EQ((u32)MI_SNR_STATE_LOCK, Engine().enPadState);
+    u8 au8Rec[MI_SNR_EDID_RECORD_LEN] = {1, 0, 0, 0, 1, 2, 0, 0};   // 513 bytes
     EXPECT_NE(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_SET_EDID, sizeof(au8Rec), au8Rec, 0));
-    au8Rec[0] = 1;
-    au8Rec[5] = 2;   // 513 bytes
-    au8Rec[4] = 1;
-    EXPECT_NE(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_SET_EDID, sizeof(au8Rec), au8Rec, 0));
-
-    u32 au32Audio[3];
-    HostPad_SetAudio(44100);
-    ASSERT_EQ(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_GET_AUDIO_INFO, 12, au32Audio, 1));
-    EXPECT_EQ(1u, au32Audio[0]);
-    EXPECT_EQ(44100u, au32Audio[1]);
-    EXPECT_EQ(2u, au32Audio[2]);
-    HostPad_SetAudio(0);
-    ASSERT_EQ(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_GET_AUDIO_INFO, 12, au32Audio, 1));
-    EXPECT_EQ(0u, au32Audio[0]);
+    EXPECT_EQ(Err(MI_MODULE_SNR, MI_ERR_ILLEGAL_PARAM), MI_SNR_CustFunction(0, MI_SNR_CMD_GET_STATE, 8, au8Big, 1));
+    EXPECT_EQ(Err(MI_MODULE_SNR, MI_ERR_INVALID_DEVID), MI_SNR_CustFunction(1, 0, 4, au8Big, 1));
 }
 
 // Pictures flow only while the pad is locked, its output runs, the port is
@@ -166,33 +110,21 @@ TEST_F(HostMediaTest, VideoInputDeliversOnlyWhenAllConditionsHold)
 {
     Pad("pad 1280x720p60");
     VideoInput(1280, 720);
-    EXPECT_TRUE(State().bViDelivering);
+    EXPECT_TRUE(Engine().bViDelivering);
     std::this_thread::sleep_for(milliseconds(100));
-    EXPECT_GT(State().u64ViFrames, 2u);
+    EXPECT_GT(Engine().u64ViFrames, 2u);
 
     auto stalls = [](const std::function<void()> &change) {
         change();
-        u64 u64Before = State().u64ViFrames;
+        u64 u64Before = Engine().u64ViFrames;
         std::this_thread::sleep_for(milliseconds(100));
-        return !State().bViDelivering && State().u64ViFrames == u64Before;
+        return !Engine().bViDelivering && Engine().u64ViFrames == u64Before;
     };
     EXPECT_TRUE(stalls([] { Pad("pad output off"); }));
     EXPECT_TRUE(stalls([] { Pad("pad output on"); Pad("pad 1024x768p60"); }));   // window larger than the input
     EXPECT_TRUE(stalls([] { Pad("pad 1920x1080p60"); ASSERT_EQ(MI_SUCCESS, MI_VIF_DisableChnPort(0, 0)); }));
     EXPECT_TRUE(stalls([] { ASSERT_EQ(MI_SUCCESS, MI_VIF_EnableChnPort(0, 0)); Pad("pad off"); }));
     EXPECT_EQ(Err(MI_MODULE_VIF, MI_ERR_NOT_PERM), MI_VIF_DisableDev(0));   // its port is still enabled
-    MiVifDevAttr_S stDev = {MI_VIF_MODE_MIPI, 3, 0, 2, 0, {0}};
-    EXPECT_EQ(Err(MI_MODULE_VIF, MI_ERR_NOT_PERM), MI_VIF_SetDevAttr(0, &stDev));
-    MiVifChnPortAttr_S stPort = MiVifChnPortAttr_S();
-    stPort.u16CapWidth = stPort.u16DestWidth = 640;
-    stPort.u16CapHeight = 480;
-    stPort.u16DestHeight = 240;
-    stPort.enPixFormat = MI_PIXFMT_UYVY;
-    EXPECT_EQ(Err(MI_MODULE_VIF, MI_ERR_ILLEGAL_PARAM), MI_VIF_SetChnPortAttr(4, 0, &stPort));   // no scaling
-    stPort.u16DestHeight = 480;
-    ASSERT_EQ(MI_SUCCESS, MI_VIF_SetChnPortAttr(4, 0, &stPort));
-    EXPECT_EQ(Err(MI_MODULE_VIF, MI_ERR_NOT_PERM), MI_VIF_EnableChnPort(4, 0));   // device 1 is off
-    EXPECT_EQ(Err(MI_MODULE_VIF, MI_ERR_NOT_CONFIG), MI_VIF_EnableChnPort(1, 0));
 }
 
 // A destination takes one source; a second source, an unknown pair, a
@@ -202,7 +134,7 @@ TEST_F(HostMediaTest, BindRules)
 {
     EXPECT_EQ(Err(MI_MODULE_SYS, MI_ERR_UNEXIST), MI_SYS_BindChnPort2(&s_stVif, &s_stVpeIn, 60, 60, 4, 0));
     Scaler();
-    MiVencChnAttr_S stAttr = SmallH264(10);
+    MiVencChnAttr_S stAttr = SmallH264();
     ASSERT_EQ(MI_SUCCESS, MI_VENC_CreateChn(3, &stAttr));
     ASSERT_EQ(MI_SUCCESS, MI_SYS_BindChnPort2(&s_stVif, &s_stVpeIn, 60, 60, MI_SYS_BIND_REALTIME, 0));
     EXPECT_EQ(MI_SUCCESS, MI_SYS_BindChnPort2(&s_stVif, &s_stVpeIn, 60, 60, MI_SYS_BIND_REALTIME, 0));
@@ -212,20 +144,15 @@ TEST_F(HostMediaTest, BindRules)
     stWrongDev.u32DevId = MI_VENC_DEV_H265;
     EXPECT_EQ(Err(MI_MODULE_SYS, MI_ERR_UNEXIST), MI_SYS_BindChnPort2(&s_stVpeOut, &stWrongDev, 60, 60, 1, 0));
     EXPECT_EQ(Err(MI_MODULE_SYS, MI_ERR_ILLEGAL_PARAM), MI_SYS_BindChnPort2(&s_stVpeOut, &s_stVenc, 60, 60, 4, 0));
-    EXPECT_EQ(Err(MI_MODULE_SYS, MI_ERR_NOT_SUPPORT), MI_SYS_BindChnPort2(&s_stVenc, &s_stVpeIn, 60, 60, 1, 0));
     EXPECT_EQ(Err(MI_MODULE_SYS, MI_ERR_NOT_SUPPORT), MI_SYS_BindChnPort2(&s_stVif, &s_stVenc, 60, 60, 1, 0));
     ASSERT_EQ(MI_SUCCESS, MI_SYS_BindChnPort2(&s_stVpeOut, &s_stVenc, 60, 60, MI_SYS_BIND_FRAME, 0));
-    MiSysChnPort_S stSrc;
-    ASSERT_EQ(MI_SUCCESS, MI_SYS_GetBindbyDest(&s_stVenc, &stSrc));
-    EXPECT_EQ(0, memcmp(&s_stVpeOut, &stSrc, sizeof(stSrc)));
-    EXPECT_EQ(2u, State().u32Binds);
-
+    EXPECT_EQ(2u, Engine().u32Binds);
     ASSERT_EQ(MI_SUCCESS, MI_VENC_DestroyChn(3));
+    MiSysChnPort_S stSrc;
     EXPECT_EQ(Err(MI_MODULE_SYS, MI_ERR_UNEXIST), MI_SYS_GetBindbyDest(&s_stVenc, &stSrc));
-    EXPECT_EQ(Err(MI_MODULE_VPE, MI_ERR_NOT_PERM), MI_VPE_DestroyChannel(0));   // still started
     ASSERT_EQ(MI_SUCCESS, MI_SYS_UnBindChnPort(&s_stVif, &s_stVpeIn));
     EXPECT_EQ(Err(MI_MODULE_SYS, MI_ERR_UNEXIST), MI_SYS_UnBindChnPort(&s_stVif, &s_stVpeIn));
-    EXPECT_EQ(0u, State().u32Binds);
+    EXPECT_EQ(0u, Engine().u32Binds);
 }
 
 // Nobody takes the pictures: the queue fills to its bound, then drops and
@@ -239,12 +166,11 @@ TEST_F(HostMediaTest, BoundedQueueDropsAndCounts)
     Encoder(4);
     s32 s32Fd = MI_VENC_GetFd(3);
     ASSERT_GE(s32Fd, 0);
-    EXPECT_EQ(s32Fd, MI_VENC_GetFd(3));
     EXPECT_FALSE(Readable(s32Fd));
     ASSERT_EQ(MI_SUCCESS, MI_VENC_StartRecvPic(3));
     ASSERT_TRUE(WaitQueued(4));
     std::this_thread::sleep_for(milliseconds(100));
-    HostMedia_S st = State();
+    HostMedia_S st = Engine();
     EXPECT_EQ(4u, st.astVenc[3].u32Queued);
     EXPECT_GE(st.astVenc[3].u32Dropped, 3u);
     EXPECT_TRUE(Readable(s32Fd));
@@ -281,8 +207,9 @@ TEST_F(HostMediaTest, BoundedQueueDropsAndCounts)
     EXPECT_EQ(-1, MI_VENC_CloseFd(3));
 }
 
-// "Receive N pictures" gives N and stops; an IDR request restarts the GOP
-// at the next picture, its parameter sets in a pack of their own.
+// "Receive N pictures" gives N and stops; after an IDR request the
+// parameter sets come in a pack of their own, which a caller must make
+// room for.
 TEST_F(HostMediaTest, ReceiveNPicturesAndIdrRequest)
 {
     Pad("pad 640x480p60");
@@ -293,41 +220,37 @@ TEST_F(HostMediaTest, ReceiveNPicturesAndIdrRequest)
     ASSERT_EQ(MI_SUCCESS, MI_VENC_StartRecvPicEx(3, &stParam));
     ASSERT_TRUE(WaitQueued(3));
     std::this_thread::sleep_for(milliseconds(100));
-    HostMedia_S st = State();
-    EXPECT_EQ(3u, st.astVenc[3].u32Queued);
-    EXPECT_FALSE(st.astVenc[3].bRecv);
+    EXPECT_EQ(3u, Engine().astVenc[3].u32Queued);
+    EXPECT_FALSE(Engine().astVenc[3].bRecv);
 
     ASSERT_EQ(MI_SUCCESS, MI_VENC_ResetChn(3));
     ASSERT_EQ(MI_SUCCESS, MI_VENC_RequestIdr(3, true));
-    stParam.s32RecvPicNum = 2;
+    stParam.s32RecvPicNum = 1;
     ASSERT_EQ(MI_SUCCESS, MI_VENC_StartRecvPicEx(3, &stParam));
-    ASSERT_TRUE(WaitQueued(2));
+    ASSERT_TRUE(WaitQueued(1));
     MiVencPack_S astPacks[2];
     MiVencStream_S stStream = {astPacks, 1, 0};
-    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_ILLEGAL_PARAM), MI_VENC_GetStream(3, &stStream, 0));   // needs 2 packs
+    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_ILLEGAL_PARAM), MI_VENC_GetStream(3, &stStream, 0));
     stStream.u32PackCount = 2;
     ASSERT_EQ(MI_SUCCESS, MI_VENC_GetStream(3, &stStream, 0));
     ASSERT_EQ(2u, stStream.u32PackCount);
     EXPECT_EQ((u32)MI_VENC_H264_NAL_SPS, astPacks[0].asPackInfo[0].u32PackType);
-    EXPECT_FALSE(astPacks[0].bFrameEnd);
     EXPECT_EQ((u32)MI_VENC_H264_NAL_ISLICE, astPacks[1].asPackInfo[0].u32PackType);
-    EXPECT_TRUE(astPacks[1].bFrameEnd);
-    EXPECT_EQ(astPacks[0].u64PTS, astPacks[1].u64PTS);
     ASSERT_EQ(MI_SUCCESS, MI_VENC_ReleaseStream(3, &stStream));
-    ASSERT_EQ(MI_SUCCESS, MI_VENC_GetStream(3, &stStream, 0));
-    EXPECT_EQ(1u, stStream.u32PackCount);
-    EXPECT_EQ((u32)MI_VENC_H264_NAL_PSLICE, astPacks[0].asPackInfo[0].u32PackType);
     EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_BUF_EMPTY), MI_VENC_GetStream(3, &stStream, 10));
 }
 
-// What the hardware refuses: a second channel on a number, a type change,
-// sizes it cannot encode, a rate control of another codec, an IDR of a
-// JPEG channel, JPEG parameters of a video channel.
+// Nothing before the system is initialised; then what the hardware
+// refuses: a type change, sizes it cannot encode, a rate control of
+// another codec.
 TEST_F(HostMediaTest, EncoderRefusals)
 {
-    MiVencChnAttr_S stAttr = SmallH264(10);
+    MI_SYS_Exit();
+    MiVencChnAttr_S stAttr = SmallH264();
+    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_SYS_NOTREADY), MI_VENC_CreateChn(3, &stAttr));
+    EXPECT_EQ(Err(MI_MODULE_VIF, MI_ERR_SYS_NOTREADY), MI_VIF_EnableDev(0));
+    ASSERT_EQ(MI_SUCCESS, MI_SYS_Init());
     ASSERT_EQ(MI_SUCCESS, MI_VENC_CreateChn(3, &stAttr));
-    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_EXIST), MI_VENC_CreateChn(3, &stAttr));
     MiVencChnAttr_S stBad = stAttr;
     stBad.stVeAttr.enType = MI_VENC_TYPE_H265;
     stBad.stRcAttr.enRcMode = MI_VENC_RC_H265_CBR;
@@ -341,32 +264,6 @@ TEST_F(HostMediaTest, EncoderRefusals)
     stBad.stRcAttr.enRcMode = MI_VENC_RC_H265_VBR;
     EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_ILLEGAL_PARAM), MI_VENC_CreateChn(4, &stBad));
     EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_UNEXIST), MI_VENC_RequestIdr(4, true));
-    EXPECT_EQ(-1, MI_VENC_GetFd(4));
-    stBad = stAttr;
-    stBad.stVeAttr.enType = MI_VENC_TYPE_JPEG;
-    stBad.stVeAttr.u32PicWidth = stBad.stVeAttr.u32PicHeight = 240;
-    stBad.stRcAttr.enRcMode = MI_VENC_RC_JPEG_FIXQP;
-    stBad.stRcAttr.stJpeg = {1, 1, 1};
-    ASSERT_EQ(MI_SUCCESS, MI_VENC_CreateChn(4, &stBad));
-    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_NOT_SUPPORT), MI_VENC_RequestIdr(4, true));
-    MiVencJpegParam_S stJpeg = {80, {0}};
-    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_NOT_SUPPORT), MI_VENC_SetJpegParam(3, &stJpeg));
-    stJpeg.u32Qfactor = 101;
-    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_ILLEGAL_PARAM), MI_VENC_SetJpegParam(4, &stJpeg));
-    u32 u32Dev;
-    ASSERT_EQ(MI_SUCCESS, MI_VENC_GetChnDevid(4, &u32Dev));
-    EXPECT_EQ((u32)MI_VENC_DEV_JPEG, u32Dev);
-}
-
-// The engine's calls fail until the system is initialised.
-TEST_F(HostMediaTest, NothingBeforeSysInit)
-{
-    MI_SYS_Exit();
-    MiVencChnAttr_S stAttr = SmallH264(10);
-    EXPECT_EQ(Err(MI_MODULE_VENC, MI_ERR_SYS_NOTREADY), MI_VENC_CreateChn(3, &stAttr));
-    EXPECT_EQ(Err(MI_MODULE_VIF, MI_ERR_SYS_NOTREADY), MI_VIF_EnableDev(0));
-    EXPECT_EQ(Err(MI_MODULE_VPE, MI_ERR_SYS_NOTREADY), MI_VPE_StartChannel(0));
-    EXPECT_EQ(Err(MI_MODULE_SYS, MI_ERR_SYS_NOTREADY), MI_SYS_UnBindChnPort(&s_stVif, &s_stVpeIn));
 }
 
 // The sim words: an interlaced input is taken as its fields; a timing the
@@ -374,20 +271,11 @@ TEST_F(HostMediaTest, NothingBeforeSysInit)
 TEST_F(HostMediaTest, PadWords)
 {
     Pad("pad 1920x1080i60");
-    HostMedia_S st = State();
-    EXPECT_EQ(540u, st.u32PadHeight);
-    EXPECT_EQ(30u, st.u32PadFps);
-    EXPECT_TRUE(st.bPadInterlace);
-    EXPECT_TRUE(st.bPadOutput);
     EXPECT_EQ(0u, HostSim_Exec("pad 3840x2160p30").find("error: "));
-    EXPECT_EQ(1920u, State().u32PadWidth);
     EXPECT_EQ(0u, HostSim_Exec("pad 1920x1080x60").find("error: usage"));
-    MiVencChnAttr_S stAttr = SmallH264(10);
+    MiVencChnAttr_S stAttr = SmallH264();
     ASSERT_EQ(MI_SUCCESS, MI_VENC_CreateChn(3, &stAttr));
     std::string status = HostSim_Exec("pad status");
     EXPECT_NE(std::string::npos, status.find("pad: disabled state 2 timing 1920x540i30 output on\n")) << status;
     EXPECT_NE(std::string::npos, status.find("venc 3: h264 64x64 stopped")) << status;
-    Pad("pad off");
-    EXPECT_EQ((u32)MI_SNR_STATE_NO_INPUT, State().enPadState);
-    EXPECT_FALSE(State().bPadOutput);
 }
