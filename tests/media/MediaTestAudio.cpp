@@ -6,20 +6,11 @@ extern "C" {
 
 #define TEST_AUDIO_HYSTERESIS 1000
 
-static const u32 s_au32Rates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
-
-TestAdts_S TestAudio_Adts(const u8 *pu8, u32 u32Len)
+u32 TestAudio_AdtsLen(const u8 *pu8, u32 u32Len)
 {
-    TestAdts_S st = TestAdts_S();
-    if (u32Len < 7 || pu8[0] != 0xFF || pu8[1] != 0xF1)
-        return st;
-    u32 u32Index = (pu8[2] >> 2) & 15;
-    st.bValid = u32Index < sizeof(s_au32Rates) / sizeof(s_au32Rates[0]);
-    st.u32Profile = pu8[2] >> 6;
-    st.u32Rate = st.bValid ? s_au32Rates[u32Index] : 0;
-    st.u32Channels = ((pu8[2] & 1) << 2) | (pu8[3] >> 6);
-    st.u32FrameLen = ((u32)(pu8[3] & 3) << 11) | ((u32)pu8[4] << 3) | (pu8[5] >> 5);
-    return st;
+    if (u32Len < 7 || pu8[0] != 0xFF || pu8[1] != 0xF1 || pu8[2] >> 6 != 1)
+        return 0;
+    return ((u32)(pu8[3] & 3) << 11) | ((u32)pu8[4] << 3) | (pu8[5] >> 5);
 }
 
 static void TestAudio_Take(const AVFrame *pstFrame, TestPcm_S *pstPcm)

@@ -10,21 +10,15 @@
 
 typedef std::vector<u8> TestBytes;
 
-struct TestAdts_S {
-    bool bValid;                     // sync word, MPEG-4, layer 0, no CRC
-    u32 u32Profile;                  // audio object type - 1
-    u32 u32Rate;
-    u32 u32Channels;
-    u32 u32FrameLen;                 // header included
-};
-
 struct TestPcm_S {
     u32 u32Rate, u32Channels;
     std::vector<s16> left, right;    // right empty for mono
     u32 u32Errors;                   // frames the decoder refused
 };
 
-TestAdts_S TestAudio_Adts(const u8 *pu8, u32 u32Len);
+// The frame length (header included) when the bytes start with an ADTS
+// header of MPEG-4 AAC-LC without CRC; else 0.
+u32 TestAudio_AdtsLen(const u8 *pu8, u32 u32Len);
 // Decodes ADTS frames, one frame each.
 TestPcm_S TestAudio_DecodeAdts(const std::vector<TestBytes> &frames);
 // The frequency of a tone from its zero crossings (with hysteresis).

@@ -132,38 +132,39 @@ TEST(EdidFilterTest, FourKTelevision)
     EXPECT_NE(std::string::npos, log.find("EDID_Filte4k complete\n"));
 }
 
-// Every vendor video block goes, also one right behind another; only the
-// first HDR block does.
-TEST(EdidFilterTest, RemovesAdjacentVendorVideoBlocks)
+// Steps on extensions made for them (behind built-in EDID 0's base block):
+// what the data blocks and the timings after them become; both blocks stay
+// whole.
+TEST(EdidFilterTest, StepsOnSmallExtensions)
 {
-    std::vector<u8> e = FilteredExtension("02 03 17 00  42 90 04  E2 01 AA  E3 01 BB CC  E2 06 01  E2 06 02  E2 05 03"
-                                          "02 3A 80 18 71 38 2D 40 58 2C 45 00 FE 1F 11 00 00 1E");
-    EXPECT_EQ(Edid_Hex("02 03 0A 00  42 90 04  E2 06 02"), Bytes(e.data() + 128, 10));
-    EXPECT_EQ(s_1200p60, Bytes(e.data() + 138, 18));
-    EXPECT_EQ(0, Media_Edid_Check(e.data(), EDID_LEN));
-}
-
-// d = 4: no data blocks; the extension's first timing becomes 1920 x 1200
-// and a faster one after it 1080p60.
-TEST(EdidFilterTest, ExtensionWithoutDataBlocks)
-{
-    std::vector<u8> e = FilteredExtension("02 03 04 00"
-                                          "01 1D 00 72 51 D0 1E 20 6E 28 55 00 FE 1F 11 00 00 1E"
-                                          "08 E8 00 30 F2 70 5A 80 B0 58 8A 00 58 54 21 00 00 1E");
-    EXPECT_EQ(4, e[130]);
-    EXPECT_EQ(s_1200p60, Bytes(e.data() + 132, 18));
-    EXPECT_EQ(s_1080p60, Bytes(e.data() + 150, 18));
-    EXPECT_EQ(0, Media_Edid_Check(e.data(), EDID_LEN));
-}
-
-// A block whose length runs past d ends the walk: it and what follows stay
-// as they are, and nothing past the area is touched.
-TEST(EdidFilterTest, OverrunningBlockStopsTheWalk)
-{
-    std::vector<u8> e = FilteredExtension("02 03 0E 00  83 5F 00 00  6F 03 0C 00 10  E2 06 01");
-    EXPECT_EQ(Edid_Hex("02 03 0E 00  83 01 00 00  6F 03 0C 00 10  E2"), Bytes(e.data() + 128, 14));
-    EXPECT_EQ(s_1200p60, Bytes(e.data() + 142, 18));
-    EXPECT_EQ(0, Media_Edid_Check(e.data(), EDID_LEN));
+    const struct { const char *pszWhy, *pszExt, *pszWant; s32 s32At1200, s32At1080; } astCases[] = {
+        {"every vendor video block goes, also one right behind another; only the first HDR block does",
+         "02 03 17 00  42 90 04  E2 01 AA  E3 01 BB CC  E2 06 01  E2 06 02  E2 05 03"
+         "02 3A 80 18 71 38 2D 40 58 2C 45 00 FE 1F 11 00 00 1E",
+         "02 03 0A 00  42 90 04  E2 06 02", 138, -1},
+        {"d = 4: no data blocks; the first timing becomes 1920 x 1200, a faster one after it 1080p60",
+         "02 03 04 00  01 1D 00 72 51 D0 1E 20 6E 28 55 00 FE 1F 11 00 00 1E"
+         "08 E8 00 30 F2 70 5A 80 B0 58 8A 00 58 54 21 00 00 1E",
+         "02 03 04 00", 132, 150},
+        {"a block running past d ends the walk; nothing past the area is touched",
+         "02 03 0E 00  83 5F 00 00  6F 03 0C 00 10  E2 06 01", "02 03 0E 00  83 01 00 00  6F 03 0C 00 10  E2", 142,
+         -1},
+        {"VICs above 62 become VIC 16 with their native bit", "02 03 0C 00  46 3E 3F 40 DF 90 7F  E1 7F",
+         "02 03 0C 00  46 3E 10 10 90 90 10", -1, -1},
+        {"only a video block in the first place is rewritten", "02 03 08 00  63 7F 41 42", "02 03 08 00  63 7F 41 42",
+         -1, -1},
+    };
+    for (const auto &c : astCases) {
+        SCOPED_TRACE(c.pszWhy);
+        std::vector<u8> e = FilteredExtension(c.pszExt), want = Edid_Hex(c.pszWant);
+        EXPECT_EQ(want, Bytes(e.data() + 128, (u32)want.size()));
+        for (const auto &at : {std::make_pair(c.s32At1200, &s_1200p60), std::make_pair(c.s32At1080, &s_1080p60)}) {
+            if (at.first >= 0) {
+                EXPECT_EQ(*at.second, Bytes(e.data() + at.first, 18)) << at.first;
+            }
+        }
+        EXPECT_EQ(0, Media_Edid_Check(e.data(), EDID_LEN));
+    }
 }
 
 // An offset below 4 or above 127 means no data blocks and no timings: the
@@ -182,16 +183,6 @@ TEST(EdidFilterTest, OffsetOutsideTheBlock)
     Filter(e);
     EXPECT_EQ(std::vector<u8>(128, 0), Bytes(e.data() + 128, 128));
     EXPECT_EQ(0, memcmp(e.data(), Edid_4100L_Lib[2].au8, 128));
-}
-
-// VICs above 62 become VIC 16 with their native bit; the rewrite is for a
-// video block only, so another block in the first place keeps its bytes.
-TEST(EdidFilterTest, VicsOfTheFirstVideoBlock)
-{
-    std::vector<u8> e = FilteredExtension("02 03 0C 00  46 3E 3F 40 DF 90 7F  E1 7F");
-    EXPECT_EQ(Edid_Hex("46 3E 10 10 90 90 10"), Bytes(e.data() + 132, 7));
-    e = FilteredExtension("02 03 08 00  63 7F 41 42");
-    EXPECT_EQ(Edid_Hex("63 7F 41 42"), Bytes(e.data() + 132, 4));
 }
 
 // The source layer's default, a 4K EDID, comes out of the filter whole and

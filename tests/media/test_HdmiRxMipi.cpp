@@ -43,7 +43,8 @@ struct HdmiRxMipiTest : public testing::Test {
     }
 };
 
-TEST(MipiEcc, MatchesTheParityEquations)
+// ECC of random headers; CRC-16 of the standard check string.
+TEST(MipiLpTest, EccAndCrc)
 {
     u32 u32Seed = 12345;
     for (u32 i = 0; i < 2000; i++) {
@@ -52,26 +53,20 @@ TEST(MipiEcc, MatchesTheParityEquations)
         const u8 au8Header[3] = {(u8)u32Bits, (u8)(u32Bits >> 8), (u8)(u32Bits >> 16)};
         ASSERT_EQ(ParityEcc(u32Bits), mipi_tx_ecc(au8Header)) << std::hex << u32Bits;
     }
-}
-
-TEST(MipiCrc, KnownCheckValue)
-{
     const u8 au8Check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
     EXPECT_EQ(0x6F91, mipi_tx_crc16(au8Check, sizeof(au8Check)));
     EXPECT_EQ(0xFFFF, mipi_tx_crc16(au8Check, 0));
 }
 
-// The set-up sends display on and get display mode as short packets.
-TEST_F(HdmiRxMipiTest, SetUpSendsTwoShortPackets)
+// The set-up sends display on and get display mode as short packets, its
+// output off; a table's long packets carry payload and CRC, and commands
+// too long for the FIFO or past the table are refused.
+TEST_F(HdmiRxMipiTest, LowPowerPackets)
 {
     ASSERT_EQ(2u, pstChip->u32LpPackets);
     EXPECT_EQ((std::vector<u8>{0x05, 0x29, 0x00, 0x1C}), Packet(0));
     EXPECT_EQ((std::vector<u8>{0x06, 0x0D, 0x00, 0x1A}), Packet(1));
-    EXPECT_EQ(0x36, pstChip->au8Mipi[0x05]);                          // output off
-}
-
-TEST_F(HdmiRxMipiTest, LongPacketsCarryPayloadAndCrc)
-{
+    EXPECT_EQ(0x36, pstChip->au8Mipi[0x05]);
     testing::internal::CaptureStdout();
     mipi_tx_write_lp_cmds(pstRx, 0, 8);
     std::string out = testing::internal::GetCapturedStdout();
