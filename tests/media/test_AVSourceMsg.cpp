@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <thread>
 

@@ -55,19 +55,14 @@ TEST_F(HostAudioTest, PortDepthBoundsWhatWaitsAndShortfallCutsFrames) {
     EXPECT_EQ(AiErr(MI_ERR_ILLEGAL_PARAM), MI_AI_ReleaseFrame(0, 1, &stFrame, nullptr));
 }
 
-// The attributes change only while the device is off, and a device goes
-// off only when its channels are; bad attributes are refused.
+// Bad attributes are refused; they change only while the device is off,
+// and a device goes off only when its channels are.
 TEST_F(HostAudioTest, AttributesAndOrderAreChecked) {
     MiAudioAttr_S stBad = s_stStereo;
-    stBad.enSamplerate = 22050;
-    EXPECT_EQ(AiErr(MI_ERR_ILLEGAL_PARAM), MI_AI_SetPubAttr(0, &stBad));
-    stBad = s_stStereo;
     stBad.u32ChnCnt = 2;   // stereo is one channel
     EXPECT_EQ(AiErr(MI_ERR_ILLEGAL_PARAM), MI_AI_SetPubAttr(0, &stBad));
-    EXPECT_EQ(AiErr(MI_ERR_NOT_CONFIG), MI_AI_Enable(0));
     StartAi(s_stStereo, 3);
     EXPECT_EQ(AiErr(MI_ERR_NOT_PERM), MI_AI_SetPubAttr(0, &s_stStereo));
-    EXPECT_EQ(AiErr(MI_ERR_INVALID_CHNID), MI_AI_EnableChn(0, 1));
     EXPECT_EQ(AiErr(MI_ERR_NOT_PERM), MI_AI_Disable(0));
     EXPECT_EQ(MI_SUCCESS, MI_AI_DisableChn(0, 0));
     EXPECT_EQ(MI_SUCCESS, MI_AI_Disable(0));

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
-#include <functional>
 #include <thread>
 
 extern "C" {
@@ -259,13 +258,6 @@ TEST_F(VideoPipelineTest, SnapshotGivesOnePicturePerRequest)
     }
 }
 
-static std::string Captured(const std::function<void()> &fn)
-{
-    testing::internal::CaptureStdout();
-    fn();
-    return testing::internal::GetCapturedStdout();
-}
-
 struct MediaVencTest : public testing::Test {
     void SetUp() override { HI_Media_Init(nullptr); }
     void TearDown() override
@@ -348,19 +340,13 @@ TEST_F(MediaVencTest, RateControlModes)
 TEST_F(MediaVencTest, CreateRefusals)
 {
     MediaVencAttr_S stAttr = {3, MEDIA_RC_VBR, 1920, 1200, 640, 360, 60, 60, 60, 1000};
-    s32 s32Ret = 0;
-    std::string out = Captured([&] { s32Ret = HI_Media_Venc_CreateChn(0, &stAttr); });
-    EXPECT_EQ(-1, s32Ret);
-    EXPECT_NE(std::string::npos, out.find("]: Not Support VencType(3)!\n")) << out;
+    EXPECT_EQ(-1, HI_Media_Venc_CreateChn(0, &stAttr));
     stAttr.enVencType = MEDIA_VENC_H264;
     stAttr.enRcMode = 4;
     EXPECT_EQ(-1, HI_Media_Venc_CreateChn(0, &stAttr));
     stAttr.enRcMode = MEDIA_RC_VBR;
     ASSERT_EQ(0, HI_Media_Venc_CreateChn(0, &stAttr));
-    out = Captured([&] { s32Ret = HI_Media_Venc_CreateChn(0, &stAttr); });
-    EXPECT_EQ(MI_ERR(MI_MODULE_VENC, MI_ERR_EXIST), s32Ret);
-    EXPECT_NE(std::string::npos, out.find("]: MI_VENC_CreateChn [0] faild with 0xa0020004!\n")) << out;
-    EXPECT_NE(std::string::npos, out.find("]: Media_Venc_Init err!\n")) << out;
+    EXPECT_EQ(MI_ERR(MI_MODULE_VENC, MI_ERR_EXIST), HI_Media_Venc_CreateChn(0, &stAttr));
 }
 
 static u32 ThreadsNamed(const char *pszName)
@@ -405,13 +391,8 @@ TEST_F(MediaVencTest, ScalerPortsAndSecondSource)
     EXPECT_EQ(538u, Engine().astVpe[0].au32PortHeight[1]);
     ASSERT_EQ(0, HI_Media_VI_BindVpss(0, 0, 0, 0));
     EXPECT_EQ(0, HI_Media_VI_BindVpss(0, 0, 0, 0));
-    s32 s32Ret = 0;
-    std::string out = Captured([&] { s32Ret = HI_Media_VI_BindVpss(1, 4, 0, 0); });
-    EXPECT_EQ(-1, s32Ret);
-    EXPECT_NE(std::string::npos, out.find("]: MI_SYS_BindChnPort2 failed with 0xa0000004!\n")) << out;
+    EXPECT_EQ(-1, HI_Media_VI_BindVpss(1, 4, 0, 0));
     ASSERT_EQ(0, HI_Media_VI_UnBindVpss(0, 0, 0, 0));
-    out = Captured([&] { s32Ret = HI_Media_VI_UnBindVpss(0, 0, 0, 0); });
-    EXPECT_EQ(-1, s32Ret);
-    EXPECT_NE(std::string::npos, out.find("]: MI_SYS_GetBindbyDest failed with 0xa0000005!\n")) << out;
+    EXPECT_EQ(-1, HI_Media_VI_UnBindVpss(0, 0, 0, 0));
     EXPECT_EQ(0, HI_Media_Vpss_Stop(0, 3));
 }
