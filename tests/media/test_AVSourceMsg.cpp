@@ -55,6 +55,43 @@ static void StartMedia(void)
     g_audioinput_status = 0;
 }
 
+// The poll as the start-up runs it: a lock rebuilds the pipeline for the
+// driver's timing with the rate normalised and starts the audio; an
+// unchanged state does nothing; a loss takes both down. Defined before the
+// tests that start the engine's threads, so that it runs first: a child
+// forked while one of them holds the engine's lock would wait for ever.
+TEST(MediaPollTest, StateChangesDriveThePipeline)
+{
+    std::string out = Child_Run([] {
+        StartMedia();
+        const MainMediaAttr_S *pstMedia = &g_stMainServerAttr.stMainMediaAttr;
+        if (MAIN_Media_TimerInit() != 0)
+            return;
+        MAIN_Media_TimerThread();
+        PadLock(1280, 720, 59);
+        bool bUp = Test_WaitFor([] { return g_stMainServerAttr.bViStart == 1 && g_stMainServerAttr.bAiCapStart == 1; },
+                           3000);
+        printf("\nup %d vi %ux%u@%u main %ux%u\n", bUp, pstMedia->stViAttr.u32Width, pstMedia->stViAttr.u32Height,
+               pstMedia->stViAttr.u32SrcFrameRate, Engine().astVenc[0].u32Width, Engine().astVenc[0].u32Height);
+        std::this_thread::sleep_for(milliseconds(300));
+        SnrVideoInfo_S stNone = {};
+        Media_SNR_SendVideoInfo(&stNone);
+        bool bDown = Test_WaitFor([] {
+            return g_stMainServerAttr.bViStart == 0 && g_stMainServerAttr.bAiCapStart == 0 &&
+                   !Engine().astVenc[0].bCreated;
+        }, 3000);
+        printf("\ndown %d\n", bDown);
+        fflush(stdout);
+    });
+    EXPECT_NE(std::string::npos, out.find("\nup 1 vi 1280x720@60 main 1280x720\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("\ndown 1\n")) << out;
+    size_t sizeLock = out.find("g_enSNRState: EN_SIGNAL_LOCK");
+    ASSERT_NE(std::string::npos, sizeLock);
+    EXPECT_EQ(std::string::npos, out.find("g_enSNRState: EN_SIGNAL_LOCK", sizeLock + 1));
+    EXPECT_NE(std::string::npos, out.find("u8VideoFps [60] u16VideoWidth [1280] u16VideoHeight [720]"));
+    EXPECT_EQ(std::string::npos, out.find("pfnCallBack err!"));
+}
+
 struct MsgProcTest : public testing::Test {
     MainMediaAttr_S *pstMedia = &g_stMainServerAttr.stMainMediaAttr;
 
@@ -205,39 +242,4 @@ TEST_F(MsgProcTest, AudioStartAndStop)
     g_audioinput_status = 0;
     ASSERT_EQ(0, MAIN_AVSource_MsgProc(AVSOURCE_MSG_AUDIO, &stStop));
     EXPECT_EQ(0, g_stMainServerAttr.bAiCapStart);
-}
-
-// The poll as the start-up runs it: a lock rebuilds the pipeline for the
-// driver's timing with the rate normalised and starts the audio; an
-// unchanged state does nothing; a loss takes both down.
-TEST(MediaPollTest, StateChangesDriveThePipeline)
-{
-    std::string out = Child_Run([] {
-        StartMedia();
-        const MainMediaAttr_S *pstMedia = &g_stMainServerAttr.stMainMediaAttr;
-        if (MAIN_Media_TimerInit() != 0)
-            return;
-        MAIN_Media_TimerThread();
-        PadLock(1280, 720, 59);
-        bool bUp = Test_WaitFor([] { return g_stMainServerAttr.bViStart == 1 && g_stMainServerAttr.bAiCapStart == 1; },
-                           3000);
-        printf("\nup %d vi %ux%u@%u main %ux%u\n", bUp, pstMedia->stViAttr.u32Width, pstMedia->stViAttr.u32Height,
-               pstMedia->stViAttr.u32SrcFrameRate, Engine().astVenc[0].u32Width, Engine().astVenc[0].u32Height);
-        std::this_thread::sleep_for(milliseconds(300));
-        SnrVideoInfo_S stNone = {};
-        Media_SNR_SendVideoInfo(&stNone);
-        bool bDown = Test_WaitFor([] {
-            return g_stMainServerAttr.bViStart == 0 && g_stMainServerAttr.bAiCapStart == 0 &&
-                   !Engine().astVenc[0].bCreated;
-        }, 3000);
-        printf("\ndown %d\n", bDown);
-        fflush(stdout);
-    });
-    EXPECT_NE(std::string::npos, out.find("\nup 1 vi 1280x720@60 main 1280x720\n")) << out;
-    EXPECT_NE(std::string::npos, out.find("\ndown 1\n")) << out;
-    size_t sizeLock = out.find("g_enSNRState: EN_SIGNAL_LOCK");
-    ASSERT_NE(std::string::npos, sizeLock);
-    EXPECT_EQ(std::string::npos, out.find("g_enSNRState: EN_SIGNAL_LOCK", sizeLock + 1));
-    EXPECT_NE(std::string::npos, out.find("u8VideoFps [60] u16VideoWidth [1280] u16VideoHeight [720]"));
-    EXPECT_EQ(std::string::npos, out.find("pfnCallBack err!"));
 }
