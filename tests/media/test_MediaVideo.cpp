@@ -276,7 +276,7 @@ struct MediaVencTest : public testing::Test {
 };
 
 // Sizes are rounded up at creation; a later change rounds an H.264 channel
-// down and an H.265 channel up. The JPEG channel is 240 x 240 at quality 80.
+// down and an H.265 channel up.
 TEST_F(MediaVencTest, ChannelSizes)
 {
     MediaVencAttr_S stAttr = {MEDIA_VENC_H264, MEDIA_RC_VBR, 1918, 1199, 1366, 767, 60, 60, 60, 4000};
@@ -293,14 +293,6 @@ TEST_F(MediaVencTest, ChannelSizes)
     ASSERT_EQ(0, HI_Media_Venc_CreateChn(1, &stAttr));
     ASSERT_EQ(0, HI_Media_Venc_SetAttr(1, &stAttr));
     EXPECT_EQ(1368u, Attr(1).stVeAttr.u32PicWidth);
-
-    stAttr = {MEDIA_VENC_JPEG, MEDIA_RC_CBR, 1920, 1200, 1920, 1080, 60, 60, 30, 4000};
-    ASSERT_EQ(0, HI_Media_Venc_CreateChn(2, &stAttr));
-    EXPECT_EQ(240u, Attr(2).stVeAttr.u32PicWidth);
-    EXPECT_EQ(240u, Attr(2).stVeAttr.u32PicHeight);
-    MiVencJpegParam_S stParam;
-    ASSERT_EQ(MI_SUCCESS, MI_VENC_GetJpegParam(2, &stParam));
-    EXPECT_EQ(80u, stParam.u32Qfactor);
 }
 
 // Each mode of each codec gets its engine code and the bit rate in bit/s;
