@@ -14,6 +14,7 @@
 #include "media/AVSource.h"
 #include "media/Edid.h"
 #include "media/MediaSnr.h"
+#include "platform/MiSnr.h"
 #include "platform/host/HostHdmiRx.h"
 #include "tests/media/EdidTest.h"
 #include "tests/media/MediaTest.h"
@@ -83,7 +84,8 @@ TEST(NotifyTest, AcceptedRangeReachesTheCaptureDriver)
     EXPECT_EQ(0, g_s32StopSend);
 }
 
-// The EDID commands of the capture driver: one the check refuses is not sent.
+// The EDID commands of the capture driver: one the check refuses is not
+// sent, and the driver refuses a record claiming more than its buffer.
 TEST(NotifyTest, EdidThroughTheCaptureDriver)
 {
     HostMedia_Reset();
@@ -95,6 +97,8 @@ TEST(NotifyTest, EdidThroughTheCaptureDriver)
     u8 au8Back[EDID_LEN] = {};
     ASSERT_EQ(0, Media_SNR_GetEdidInfo(au8Back));
     EXPECT_EQ(e, std::vector<u8>(au8Back, au8Back + EDID_LEN));
+    u8 au8Rec[MI_SNR_EDID_RECORD_LEN] = {1, 0, 0, 0, 1, 2, 0, 0};   // 513 bytes
+    EXPECT_NE(MI_SUCCESS, MI_SNR_CustFunction(0, MI_SNR_CMD_SET_EDID, sizeof(au8Rec), au8Rec, 0));
 }
 
 struct Report {

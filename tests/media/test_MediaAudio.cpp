@@ -73,7 +73,8 @@ struct MediaAudioTest : public testing::Test {
 
 // Stereo capture hands the callback every frame of the interleaved tones
 // in order; once the stop returns, no callback runs and every frame and
-// descriptor is given back.
+// descriptor is given back. The engine keeps a running device's attributes
+// and its channels must go before it: the layer's stop does it in order.
 TEST_F(MediaAudioTest, StereoCaptureReachesTheCallbackUntilStopped) {
     std::vector<TestCapture_S> captured = Capture(s_stStereo, 5);
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
@@ -92,6 +93,8 @@ TEST_F(MediaAudioTest, StereoCaptureReachesTheCallbackUntilStopped) {
     EXPECT_NEAR(HOST_AI_TONE_LEFT_HZ, TestAudio_Frequency(all.data(), (u32)all.size() / 2, 2, 48000), 5);
     EXPECT_NEAR(HOST_AI_TONE_RIGHT_HZ, TestAudio_Frequency(all.data() + 1, (u32)all.size() / 2, 2, 48000), 5);
 
+    EXPECT_EQ(MI_ERR(MI_MODULE_AI, MI_ERR_NOT_PERM), MI_AI_SetPubAttr(0, &st.astAi[0].stAttr));
+    EXPECT_EQ(MI_ERR(MI_MODULE_AI, MI_ERR_NOT_PERM), MI_AI_Disable(0));
     EXPECT_EQ(0, HI_Media_Ai_stop(0));
     EXPECT_EQ(0u, Engine().astAi[0].u32ChnMask);
     EXPECT_FALSE(Engine().astAi[0].bEnabled);
