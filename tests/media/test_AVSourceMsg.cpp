@@ -205,7 +205,7 @@ TEST_F(MsgProcTest, RelockWithoutLossRebuildsThenStopTearsDown)
     HostMedia_S st = Engine();
     for (u32 i = 0; i < 3; i++)
         EXPECT_FALSE(st.astVenc[i].bCreated) << i;
-    EXPECT_FALSE(st.astVpe[0].bStarted);
+    EXPECT_FALSE(st.astVpe[0].bCreated);
     EXPECT_EQ(0u, st.u32Binds);
     EXPECT_EQ(0, g_stMainServerAttr.bViStart);
     EXPECT_EQ(0, g_data_status);

@@ -130,7 +130,7 @@ struct VideoPipelineTest : public testing::Test {
             TestDecode_S stDec = TestStreams_Decode(enType, pictures);
             EXPECT_EQ(0u, stDec.u32Errors);
             EXPECT_GE(stDec.u32Frames + stAttr.u32Gop, pictures.size());
-            EXPECT_EQ(stAttr.u32Width, stDec.u32Width);
+            EXPECT_EQ((stAttr.u32Width + 7) / 8 * 8, stDec.u32Width);   // the encoder pads to 8
             EXPECT_EQ(stAttr.u32Height, stDec.u32Height);
             for (size_t i = 1; i < stDec.numbers.size(); i++)
                 ASSERT_EQ((stDec.numbers[i - 1] + 1) % stAttr.u32Gop, stDec.numbers[i]) << "picture " << i;
@@ -149,24 +149,14 @@ TEST_F(VideoPipelineTest, Streams1080p60H265MainAndSub)
     CheckStreams(s_st1080p60, 60);
 }
 
-// 720p50: H.264 at the input's 50 pictures a second, though rate control is told 60.
-TEST_F(VideoPipelineTest, Streams720p50H264)
+// 1366 x 768 at 50: H.264 at the input's 50 pictures a second, though rate
+// control is told 60; captured 1364 wide, the scaler's 1364 is padded to
+// 1368 by the encoder instead of refused.
+TEST_F(VideoPipelineTest, Streams768p50H264OddWidth)
 {
-    TestPipeline_S st720p50 = Pipeline("pad 1280x720p50", 1280, 720, 50, MEDIA_VENC_H264);
-    Start(st720p50);
-    CheckStreams(st720p50, 50);
-}
-
-// A 1366-pixel input is captured 1364 wide; the encoder pads the scaler's
-// 1364 to 1368 instead of refusing it.
-TEST_F(VideoPipelineTest, OddWidthPaddedNotRefused)
-{
-    Start(Pipeline("pad 1366x768p60", 1364, 768, 60, MEDIA_VENC_H264));
-    ASSERT_TRUE(TestStreams_Wait(0, 20, 2000));
-    TestDecode_S stDec = TestStreams_Decode(MI_VENC_TYPE_H264, TestStreams_Get(0));
-    EXPECT_EQ(0u, stDec.u32Errors);
-    EXPECT_EQ(1368u, stDec.u32Width);
-    EXPECT_EQ(768u, stDec.u32Height);
+    TestPipeline_S st768p50 = Pipeline("pad 1366x768p50", 1364, 768, 50, MEDIA_VENC_H264);
+    Start(st768p50);
+    CheckStreams(st768p50, 50);
 }
 
 // The first IDR after a request is one of the next two pictures, far from
