@@ -62,13 +62,10 @@ TEST(NotifyTest, AcceptedRangeReachesTheCaptureDriver)
         }
         SnrVideoInfo_S stBack = {};
         ASSERT_EQ(0, Media_SNR_GetVideoInfo(&stBack));
-        EXPECT_EQ(1, stBack.bsupport);
-        EXPECT_EQ(c.st.u32Hactive, stBack.u16VideoWidth);
-        EXPECT_EQ(c.st.u32Vactive, stBack.u16VideoHeight);
-        EXPECT_EQ(c.st.u32Hactive, stBack.u32Width);
-        EXPECT_EQ(c.st.u32Vactive, stBack.u32Height);
-        EXPECT_EQ(c.u8Fps, stBack.u8VideoFps);
-        EXPECT_EQ(c.st.bInterlace, stBack.u16Interlace);
+        EXPECT_EQ((std::vector<u32>{1, c.st.u32Hactive, c.st.u32Vactive, c.st.u32Hactive, c.st.u32Vactive, c.u8Fps,
+                                    c.st.bInterlace}),
+                  (std::vector<u32>{stBack.bsupport, stBack.u16VideoWidth, stBack.u16VideoHeight, stBack.u32Width,
+                                    stBack.u32Height, stBack.u8VideoFps, stBack.u16Interlace}));
     }
     AVSourceVideoInfo_S stNone = {};
     ASSERT_EQ(0, MAIN_AVSourceMsgCallback(EN_SIGNAL_NO_CONNECTION, &stNone));
