@@ -67,13 +67,10 @@ struct MainMediaTest : public testing::Test {
 TEST_F(MainMediaTest, DefaultsComeFromTheSettings) {
     TestMedia_Config(true);
     const MainMediaAttr_S &st = g_stMainServerAttr.stMainMediaAttr;
-    EXPECT_EQ((u32)MEDIA_VENC_H265, st.stMainVencAttr.enVencType);
-    EXPECT_EQ((u32)MEDIA_VENC_H264, st.stSubVencAttr.enVencType);
-    EXPECT_EQ((u32)MEDIA_VENC_JPEG, st.stJpegVencAttr.enVencType);
-    EXPECT_EQ(1280u, st.stMainVencAttr.u32Width);
-    EXPECT_EQ(360u, st.stSubVencAttr.u32Height);
-    EXPECT_EQ(2000u, st.stMainVencAttr.u32BitRate);
-    EXPECT_EQ(500u, st.stSubVencAttr.u32BitRate);
+    const MediaVencAttr_S &m = st.stMainVencAttr, &s = st.stSubVencAttr;
+    EXPECT_EQ((std::vector<u32>{MEDIA_VENC_H265, MEDIA_VENC_H264, MEDIA_VENC_JPEG, 1280, 360, 2000, 500}),
+              (std::vector<u32>{m.enVencType, s.enVencType, st.stJpegVencAttr.enVencType, m.u32Width, s.u32Height,
+                                m.u32BitRate, s.u32BitRate}));
     EXPECT_EQ(MAIN_AUDIO_CODEC_AAC, st.enMainAudioCodec);
     EXPECT_EQ(MAIN_AUDIO_CODEC_PCM, st.enSubAudioCodec);
     TestMedia_Config(false);
