@@ -92,7 +92,7 @@ static void Expect_Session(const std::vector<RtpPacket> &vecPkt, u8 u8Pt, u16 u1
 static std::vector<RtpPacket> Udp_Drain(int s32Fd)
 {
     std::vector<RtpPacket> vecPkt;
-    for (Bytes vec = Net_UdpRecv(s32Fd); !vec.empty(); vec = Net_UdpRecv(s32Fd))
+    for (const Bytes &vec : Net_UdpDrain(s32Fd))
         vecPkt.push_back(Rtp_Parse(vec));
     return vecPkt;
 }

@@ -75,6 +75,23 @@ Bytes Net_UdpRecv(int s32Fd)
     return vec;
 }
 
+std::vector<Bytes> Net_UdpDrain(int s32Fd)
+{
+    std::vector<Bytes> vec;
+    for (Bytes vecPkt = Net_UdpRecv(s32Fd); !vecPkt.empty(); vecPkt = Net_UdpRecv(s32Fd))
+        vec.push_back(vecPkt);
+    return vec;
+}
+
+Bytes Net_Nal(u8 u8Head, size_t len)
+{
+    Bytes vec(4 + len, 0x5A);
+    vec[0] = vec[1] = vec[2] = 0;
+    vec[3] = 1;
+    vec[4] = u8Head;
+    return vec;
+}
+
 bool Net_SendAll(int s32Fd, const std::string &str)
 {
     size_t off = 0;

@@ -27,6 +27,10 @@ int Net_UdpBind(const char *pszAddr, u16 u16Port, int s32TimeoutMs = 2000);
 u16 Net_Port(int s32Fd);
 // One datagram; empty on time-out.
 Bytes Net_UdpRecv(int s32Fd);
+// Every datagram until one does not come in time.
+std::vector<Bytes> Net_UdpDrain(int s32Fd);
+// A NAL unit of len bytes, header byte u8Head, behind a 4-byte start code.
+Bytes Net_Nal(u8 u8Head, size_t len);
 bool Net_SendAll(int s32Fd, const std::string &str);
 bool Net_RecvAll(int s32Fd, void *pv, size_t len);
 // The next interleaved frame, its '$' included; false on time-out, close

@@ -54,24 +54,14 @@ struct PackerTest : public testing::Test {
     }
 };
 
-// A NAL unit of len bytes, header byte u8Head, behind a 4-byte start code.
-static Bytes Nal(u8 u8Head, size_t len)
-{
-    Bytes vec(4 + len, 0x5A);
-    vec[0] = vec[1] = vec[2] = 0;
-    vec[3] = 1;
-    vec[4] = u8Head;
-    return vec;
-}
-
 // Units up to the payload size go whole, with the marker; either start
 // code goes and trailing zero bytes go.
 TEST_F(PackerTest, H264ShortUnitsGoWhole)
 {
     Make(rtp_h264_packer(), 96, 90000);
     ASSERT_EQ(0, Input({0, 0, 1, 0x68, 0xEE, 0x3C, 0x80, 0, 0}));
-    ASSERT_EQ(0, Input(Nal(0x41, 1449)));
-    ASSERT_EQ(0, Input(Nal(0x41, 1450)));
+    ASSERT_EQ(0, Input(Net_Nal(0x41, 1449)));
+    ASSERT_EQ(0, Input(Net_Nal(0x41, 1450)));
     EXPECT_EQ((std::vector<std::pair<size_t, bool>>{{4, true}, {1449, true}, {1450, false}, {3, true}}), Shape());
     EXPECT_EQ((Bytes{0x68, 0xEE, 0x3C, 0x80}), Bytes(vecPacket[0].begin() + 12, vecPacket[0].end()));
 }
