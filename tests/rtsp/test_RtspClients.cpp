@@ -1,4 +1,4 @@
-// Real clients play the service: ffprobe and ffmpeg over UDP and TCP,
+// Real clients play the service: ffmpeg over UDP and TCP,
 // GStreamer over UDP, TCP and multicast. A feeder pushes pre-encoded
 // H.264 and AAC in real time, as the encoder and audio threads do, and
 // like the encoder answers a key-frame request with a key frame.
@@ -135,27 +135,17 @@ std::atomic<bool> RtspClientsTest::bRun;
 std::atomic<int> RtspClientsTest::s32HoldVideo;
 std::thread *RtspClientsTest::pthFeeder;
 
-TEST_F(RtspClientsTest, FfprobeAndFfmpegOverUdpAndTcp)
+// Both tracks decode for 3 s without a complaint (video from the key frame
+// PLAY asked for). (What ffprobe finds in the SDP: the stream tests.)
+TEST_F(RtspClientsTest, FfmpegOverUdpAndTcp)
 {
     for (const char *pszTransport : {"udp", "tcp"}) {
         int s32Status;
-        std::string strErr;
-        std::string strOut = Test_Run(std::string("ffprobe -v error -rtsp_transport ") + pszTransport +
-                                          " -show_entries stream=codec_name,width,height,sample_rate,channels"
-                                          " -of compact=nk=0 " TEST_MAIN_URI,
-                                      30, &s32Status, &strErr);
+        std::string strErr, strOut = Test_Run(std::string("ffmpeg -nostdin -v error -rtsp_transport ") + pszTransport +
+                                                  " -i " TEST_MAIN_URI " -t 3 -f framemd5 -",
+                                              30, &s32Status, &strErr);
         EXPECT_EQ(0, s32Status) << pszTransport;
         EXPECT_EQ("", strErr) << pszTransport;
-        EXPECT_EQ("stream|codec_name=h264|width=320|height=240\n"
-                  "stream|codec_name=aac|sample_rate=48000|channels=2\n",
-                  strOut)
-            << pszTransport;
-        strOut = Test_Run(std::string("ffmpeg -nostdin -v error -rtsp_transport ") + pszTransport +
-                              " -i " TEST_MAIN_URI " -t 3 -f framemd5 -",
-                          30, &s32Status, &strErr);
-        EXPECT_EQ(0, s32Status) << pszTransport;
-        EXPECT_EQ("", strErr) << pszTransport;
-        // Both tracks decode for the 3 s (video from the key frame PLAY asked for).
         EXPECT_GE(Client_Frames(strOut, "\n0,"), 60u) << pszTransport;
         EXPECT_GE(Client_Frames(strOut, "\n1,"), 130u) << pszTransport;
     }
