@@ -109,7 +109,7 @@ void RtspClient::Close()
     strSession.clear();
 }
 
-std::string Test_Header(const std::string &strReply, const std::string &strName)
+std::string RtspClient::Header(const std::string &strName) const
 {
     std::string strKey = "\r\n" + strName + ": ";
     size_t pos = strReply.find(strKey);
@@ -119,20 +119,12 @@ std::string Test_Header(const std::string &strReply, const std::string &strName)
     return strReply.substr(pos, strReply.find("\r\n", pos) - pos);
 }
 
-std::string RtspClient::Header(const std::string &strName) const
-{
-    return Test_Header(strReply, strName);
-}
-
 void RtspClient::ReadFrames(int s32Ms)
 {
-    struct timeval stTv = {s32Ms / 1000, (s32Ms % 1000) * 1000}, stOld;
-    socklen_t u32Len = sizeof(stOld);
-    getsockopt(s32Fd, SOL_SOCKET, SO_RCVTIMEO, &stOld, &u32Len);
-    setsockopt(s32Fd, SOL_SOCKET, SO_RCVTIMEO, &stTv, sizeof(stTv));
+    Net_Timeout(s32Fd, s32Ms);
     while (ReadFrame()) {
     }
-    setsockopt(s32Fd, SOL_SOCKET, SO_RCVTIMEO, &stOld, sizeof(stOld));
+    Net_Timeout(s32Fd, NET_TIMEOUT_MS);
 }
 
 int RtspClient::Request(const std::string &strMethod, const std::string &strUri, const std::string &strHeaders)

@@ -56,6 +56,7 @@ struct RtspClient {
     // Sends a request with CSeq and the given header lines ("Name: value\r\n"
     // each); returns the status code, 0 when no reply came.
     int Request(const std::string &strMethod, const std::string &strUri, const std::string &strHeaders = "");
+    // The value of a header of the last reply; empty when absent.
     std::string Header(const std::string &strName) const;
     // "Session: <strSession>\r\n".
     std::string SessionLine() const { return "Session: " + strSession + "\r\n"; }
@@ -106,7 +107,5 @@ void Test_MulticastOnLo(void);
 int Test_OpenFds(void);
 // Waits up to 5 s for the descriptors open to be s32Count; the count.
 int Test_FdsBecome(int s32Count);
-// The value of a header in a raw reply; empty when absent.
-std::string Test_Header(const std::string &strReply, const std::string &strName);
 
 #endif

@@ -7,7 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-static void Net_Timeout(int s32Fd, int s32Ms)
+void Net_Timeout(int s32Fd, int s32Ms)
 {
     struct timeval stTv = {s32Ms / 1000, (s32Ms % 1000) * 1000};
     setsockopt(s32Fd, SOL_SOCKET, SO_RCVTIMEO, &stTv, sizeof(stTv));
@@ -28,7 +28,7 @@ int Net_Connect(u16 u16Port, int s32RcvBuf)
 {
     int s32Fd = socket(AF_INET, SOCK_STREAM, 0), s32On = 1;
     struct sockaddr_in stAddr = Net_Addr("127.0.0.1", u16Port);
-    Net_Timeout(s32Fd, 5000);
+    Net_Timeout(s32Fd, NET_TIMEOUT_MS);
     setsockopt(s32Fd, IPPROTO_TCP, TCP_NODELAY, &s32On, sizeof(s32On));
     if (s32RcvBuf != 0)
         setsockopt(s32Fd, SOL_SOCKET, SO_RCVBUF, &s32RcvBuf, sizeof(s32RcvBuf));

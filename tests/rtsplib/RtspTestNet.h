@@ -17,8 +17,12 @@ struct TestInterleaved {
     Bytes vecData;
 };
 
+#define NET_TIMEOUT_MS 5000
+
 struct sockaddr_in Net_Addr(const char *pszAddr, u16 u16Port);
-// A blocking TCP client of 127.0.0.1:u16Port with 5 s time-outs and, when
+// Receive and send time-outs of a socket.
+void Net_Timeout(int s32Fd, int s32Ms);
+// A blocking TCP client of 127.0.0.1:u16Port with those time-outs and, when
 // given, that receive buffer from the first byte; -1 on failure.
 int Net_Connect(u16 u16Port, int s32RcvBuf = 0);
 // A UDP socket bound to pszAddr:u16Port (0: any; a group is joined on lo)

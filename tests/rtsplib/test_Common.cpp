@@ -29,14 +29,12 @@ TEST(UrlTest, ParsesBuildsAndRefuses)
         EXPECT_EQ(-1, url_decode(psz, -1, az, 4)) << psz;
 }
 
-TEST(Base64RtspTest, DecodesWhatItEncodesAndRefusesTheRest)
+// (Encoding: the SDP tests.)
+TEST(Base64RtspTest, DecodesAndRefusesTheRest)
 {
-    const u8 au8[] = {0x67, 0x4D};
-    char az[8];
     u8 au8Out[8];
-    ASSERT_EQ(4u, base64_encode_rtsp(az, au8, 2));
-    ASSERT_EQ(2, base64_decode_rtsp(au8Out, az, 4));
-    EXPECT_EQ(0, memcmp(au8, au8Out, 2));
+    ASSERT_EQ(2, base64_decode_rtsp(au8Out, "Z00=", 4));
+    EXPECT_EQ(0x674D, au8Out[0] << 8 | au8Out[1]);
     EXPECT_EQ(-1, base64_decode_rtsp(au8Out, "Z0*A", 4));
     EXPECT_EQ(-1, base64_decode_rtsp(au8Out, "Z", 1));
 }

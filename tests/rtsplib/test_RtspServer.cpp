@@ -352,7 +352,6 @@ TEST_F(RtspServerTest, ListenerRecoversFromRunningOutOfDescriptors)
     usleep(300000);   // several refused accepts happen meanwhile
     ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &stOld));
     ASSERT_EQ(0, s32Ret);
-    struct timeval stTv = {5, 0};
-    setsockopt(s32Client, SOL_SOCKET, SO_RCVTIMEO, &stTv, sizeof(stTv));
+    Net_Timeout(s32Client, NET_TIMEOUT_MS);
     EXPECT_EQ(OptionsReply(9), Ask(s32Client, Options(9)));
 }
