@@ -111,19 +111,6 @@ TEST_F(RtspServiceTest, DescribeAudioByPayloadCode)
     }
 }
 
-// A stream is found by its name anywhere in the path; anything else is 404.
-TEST_F(RtspServiceTest, StreamFoundByNameInPath)
-{
-    RtspClient stClient;
-    ASSERT_TRUE(stClient.Connect());
-    EXPECT_EQ(200, stClient.Request("DESCRIBE", "rtsp://10.0.0.5:554/x/live/main/av_stream/track1"));
-    EXPECT_EQ(404, stClient.Request("DESCRIBE", "rtsp://127.0.0.1/live/sub/av_stream"));
-    EXPECT_EQ(Plain("404 Not Found", 2), stClient.strReply);
-    EXPECT_EQ(404, stClient.Request("SETUP", "rtsp://127.0.0.1/live/sub/av_stream/track1", UDP_VIDEO));
-    EXPECT_EQ(404, stClient.Request("PLAY", "rtsp://127.0.0.1/live/sub", "Session: 1\r\n"));
-    EXPECT_EQ(0u, Sessions());
-}
-
 // The Transport of each delivery, exactly; the server ports are an even
 // pair of the range; a session id is a random number, each its own.
 TEST_F(RtspServiceTest, SetupTransportOfEachDelivery)
@@ -161,11 +148,18 @@ TEST_F(RtspServiceTest, SetupTransportOfEachDelivery)
                                             "client_port=7000-7001;server_port=\\d+-\\d+")));
 }
 
-// Transports the stream cannot serve, or that differ from the session's.
-TEST_F(RtspServiceTest, UnsupportedTransportsGet461)
+// A stream is found by its name anywhere in the path; anything else is
+// 404. Transports the stream cannot serve, or that differ from the
+// session's, get 461.
+TEST_F(RtspServiceTest, UnknownStreamsAndUnsupportedTransports)
 {
     RtspClient stClient, stTcp, stOther;
     ASSERT_TRUE(stClient.Connect());
+    EXPECT_EQ(200, stClient.Request("DESCRIBE", "rtsp://10.0.0.5:554/x/live/main/av_stream/track1"));
+    EXPECT_EQ(404, stClient.Request("DESCRIBE", "rtsp://127.0.0.1/live/sub/av_stream"));
+    EXPECT_EQ(Plain("404 Not Found", 2), stClient.strReply);
+    EXPECT_EQ(404, stClient.Request("SETUP", "rtsp://127.0.0.1/live/sub/av_stream/track1", UDP_VIDEO));
+    EXPECT_EQ(404, stClient.Request("PLAY", "rtsp://127.0.0.1/live/sub", "Session: 1\r\n"));
     for (const char *pszTransport :
          {"Transport: RTP/AVP/TCP;multicast;interleaved=0-1\r\n", "Transport: RAW/RAW/UDP;unicast;client_port=6000\r\n",
           "Transport: RTP/AVP;unicast\r\n", "Transport: RTP/AVP;unicast;destination=host;client_port=6000\r\n"}) {

