@@ -26,19 +26,37 @@ TEST(RtpSocketTest, RangeIsBounded)
     EXPECT_EQ(-1, rtp_socket_create_one("not-an-address", 5002, &as32A[0]));
 }
 
+// A UDP media source, a socket pair for it and a peer, gone at the end.
+struct UdpSourceTest : public testing::Test {
+    const MediaSourceFunc_S *pstFunc = &media_source_udp_func;
+    void *pvSource = nullptr;
+    s32 as32Socket[2] = {-1, -1};
+    u16 au16Port[2];
+    int s32Peer = Net_UdpBind("127.0.0.1", 0, 300);
+
+    void Make(bool bMulticast)
+    {
+        pvSource = pstFunc->pfnCreate(bMulticast);
+        ASSERT_NE(nullptr, pvSource);
+        ASSERT_EQ(0, rtp_socket_create("127.0.0.1", as32Socket, au16Port));
+    }
+    void TearDown() override
+    {
+        if (pvSource)
+            pstFunc->pfnDestroy(pvSource);
+        rtp_socket_close(as32Socket[0]);
+        rtp_socket_close(as32Socket[1]);
+        close(s32Peer);
+    }
+};
+
 // Where the kernel refuses segmentation offload (here: a path whose MTU
 // is below one packet), a unit cut once still leaves as one datagram per
 // packet. (With offload: the stream tests; sending only while playing:
 // the service tests.)
-TEST(UdpSourceTest, WithoutSegmentationOffloadPacketsStillLeave)
+TEST_F(UdpSourceTest, WithoutSegmentationOffloadPacketsStillLeave)
 {
-    const MediaSourceFunc_S *pstFunc = &media_source_udp_func;
-    void *pvSource = pstFunc->pfnCreate(false);
-    ASSERT_NE(nullptr, pvSource);
-    s32 as32Socket[2];
-    u16 au16Port[2];
-    ASSERT_EQ(0, rtp_socket_create(nullptr, as32Socket, au16Port));
-    int s32Peer = Net_UdpBind("127.0.0.1", 0, 300);
+    ASSERT_NO_FATAL_FAILURE(Make(false));
     ASSERT_EQ(0, pstFunc->pfnVideoCreate(pvSource, 96, 90000));
     ASSERT_EQ(0, pstFunc->pfnVideoRtp(pvSource, "127.0.0.1", as32Socket[0], Net_Port(s32Peer), nullptr));
     ASSERT_EQ(0, pstFunc->pfnPlay(pvSource));
@@ -55,40 +73,26 @@ TEST(UdpSourceTest, WithoutSegmentationOffloadPacketsStillLeave)
         EXPECT_EQ(12 + 2 + (i < 69 ? 1448 : 99999 - 69 * 1448), vecPkt[i].size()) << i;
         EXPECT_EQ((u16)(vecPkt[0][2] << 8 | vecPkt[0][3]) + i, (u16)(vecPkt[i][2] << 8 | vecPkt[i][3]));
     }
-    pstFunc->pfnDestroy(pvSource);
-    rtp_socket_close(as32Socket[0]);
-    rtp_socket_close(as32Socket[1]);
-    close(s32Peer);
 }
 
 // The drain thread of a group source empties its sockets while it plays,
 // and ends with the source.
-TEST(MulticastSourceTest, DrainEmptiesSockets)
+TEST_F(UdpSourceTest, GroupDrainEmptiesSockets)
 {
-    const MediaSourceFunc_S *pstFunc = &media_source_udp_func;
-    void *pvSource = pstFunc->pfnCreate(true);
-    ASSERT_NE(nullptr, pvSource);
-    s32 as32Socket[2];
-    u16 au16Port[2];
-    ASSERT_EQ(0, rtp_socket_create("127.0.0.1", as32Socket, au16Port));
+    ASSERT_NO_FATAL_FAILURE(Make(true));
     ASSERT_EQ(0, pstFunc->pfnAudioCreate(pvSource, 97, 48000));
     ASSERT_EQ(0, pstFunc->pfnAudioRtcp(pvSource, "127.0.0.1", as32Socket[1], 9, nullptr));
-    int s32Sender = Net_UdpBind("127.0.0.1", 0);
     struct sockaddr_in stTo = Net_Addr("127.0.0.1", au16Port[1]);
     auto Queued = [&] {
         int n = -1;
         ioctl(as32Socket[1], FIONREAD, &n);
         return n;
     };
-    ASSERT_EQ(5, sendto(s32Sender, "rtcp!", 5, 0, (struct sockaddr *)&stTo, sizeof(stTo)));
+    ASSERT_EQ(5, sendto(s32Peer, "rtcp!", 5, 0, (struct sockaddr *)&stTo, sizeof(stTo)));
     usleep(100000);
     EXPECT_EQ(5, Queued());   // not playing: left alone
     ASSERT_EQ(0, pstFunc->pfnPlay(pvSource));
     for (int i = 0; i < 300 && Queued() != 0; i++)
         usleep(10000);
     EXPECT_EQ(0, Queued());
-    pstFunc->pfnDestroy(pvSource);
-    close(s32Sender);
-    rtp_socket_close(as32Socket[0]);
-    rtp_socket_close(as32Socket[1]);
 }
