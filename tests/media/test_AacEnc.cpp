@@ -61,9 +61,9 @@ struct AacEncTest : public testing::Test {
     int s32Taken = 0;
 };
 
-// A second of the tone, one frame per call, becomes ADTS frames that
-// decode back to 48000 Hz stereo with each channel's tone.
-TEST_F(AacEncTest, EncodesToneIntoAdtsFramesThatDecodeBack) {
+// A second of the tone, one frame per call, becomes whole ADTS frames of
+// AAC-LC at 48000 Hz stereo (the streaming tests decode them back).
+TEST_F(AacEncTest, EncodesToneIntoAdtsFrames) {
     Open();
     AACENC_InfoStruct stInfo;
     ASSERT_EQ(AACENC_OK, aacEncInfo(hEnc, &stInfo));
@@ -72,7 +72,6 @@ TEST_F(AacEncTest, EncodesToneIntoAdtsFramesThatDecodeBack) {
     ASSERT_GE(stInfo.confSize, 2u);
     EXPECT_EQ(0x1190, stInfo.confBuf[0] << 8 | stInfo.confBuf[1]);   // AAC-LC, 48000 Hz, stereo
     std::vector<s16> tone = Tone(47);
-    std::vector<TestBytes> frames;
     u32 u32Empty = 0;
     for (u32 f = 0; f < 47; f++) {
         TestBytes out;
@@ -83,15 +82,8 @@ TEST_F(AacEncTest, EncodesToneIntoAdtsFramesThatDecodeBack) {
         }
         EXPECT_EQ(out.size(), TestAudio_AdtsLen(out.data(), (u32)out.size()));
         EXPECT_LE(out.size(), stInfo.maxOutBufBytes);
-        frames.push_back(out);
     }
     EXPECT_LE(u32Empty, 2u);   // while the encoder fills up
-    TestPcm_S stPcm = TestAudio_DecodeAdts(frames);
-    EXPECT_EQ(0u, stPcm.u32Errors);
-    EXPECT_EQ(RATE, stPcm.u32Rate);
-    ASSERT_EQ(2u, stPcm.u32Channels);
-    EXPECT_NEAR(1000, TestAudio_Frequency(stPcm.left, RATE), 10);
-    EXPECT_NEAR(1500, TestAudio_Frequency(stPcm.right, RATE), 10);
 }
 
 // Input in pieces that are not whole frames is kept until a frame is whole;
