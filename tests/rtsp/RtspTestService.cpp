@@ -5,7 +5,6 @@
 #include <dirent.h>
 #include <unistd.h>
 
-
 static FakeStream *Fake_Video(void *pvHalf)
 {
     return (FakeStream *)((RtspMediaVideoAttr_S *)pvHalf)->pvHandle;
