@@ -62,20 +62,6 @@ TEST_F(WdtTest, RebootShortensTimeoutAndCloses)
     EXPECT_EQ("open 0;timeout 10;kick 0;kick 0;timeout 1;close 0;", File_Calls("/dev/watchdog"));
 }
 
-// Without an open watchdog the reboot goes through the reboot program.
-TEST_F(WdtTest, RebootWithoutWatchdogRunsReboot)
-{
-    File_Write("/board/calls.log", "");
-    Child_Run([] {
-        MAIN_WdtKeepLive();
-        WdtReboot();
-    });
-    for (int i = 0; i < 100 && File_Read("/board/calls.log").find('\n') == std::string::npos; i++)
-        usleep(20 * 1000);   // the reboot program runs in the background
-    EXPECT_EQ("reboot -d 1;", File_Calls("/board/calls.log"));
-    EXPECT_EQ("", File_Calls("/dev/watchdog"));
-}
-
 static std::string Frame(const char *pszText, bool bOn)
 {
     u8 au8[LCD_FRAME_LEN];

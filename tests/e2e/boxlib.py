@@ -133,10 +133,11 @@ class BoxTest(unittest.TestCase):
         self.addCleanup(b.down)
         return b
 
-    def ini(self, text):
+    @classmethod
+    def ini(cls, text):
         """A file of that text, to pre-seed a box's /etc/app.ini with."""
         d = tempfile.mkdtemp()
-        self.addCleanup(shutil.rmtree, d, True)
+        cls.addClassCleanup(shutil.rmtree, d, True)
         path = os.path.join(d, "app.ini")
         with open(path, "w") as f:
             f.write(text)

@@ -1,11 +1,12 @@
 """The box itself: the program runs isolated, with its board stand-ins."""
 
 import os
+import re
 import subprocess
 import time
 import unittest
 
-from boxlib import Box, BoxTest, lan, wait_until
+from boxlib import Box, BoxTest, default_ip, lan, wait_until
 
 STAMP = r"\[\d\d \d\d:\d\d:\d\d\.\d{3}\]: "
 
@@ -39,8 +40,9 @@ class BoxTestCase(BoxTest):
         self.assertEqual("1", b.read("/sys/class/gpio/gpio69/value").strip("\0\n"))
         self.assertEqual(["igmp_report.sh"], b.calls()[0])
 
-    def test_reset_key_held_three_seconds_reboots_the_box(self):
-        b = self.box(mac="02:00:00:00:10:02")
+    def test_reset_key_held_three_seconds_restores_the_defaults_and_reboots(self):
+        mac = "02:00:00:00:10:02"
+        b = self.box(ini=self.ini('[devattr]\nalias = "meeting-room"\n'), mac=mac)
         b.wait_log("avahi-daemon")
         first = b.read("/board/app.pid")
         self.assertEqual(0, b.sim("key", "press").returncode)
@@ -51,6 +53,9 @@ class BoxTestCase(BoxTest):
         b.sim("key", "press")
         b.wait_reset()
         b.sim("key", "release")
+        ini = b.read("/etc/app.ini")
+        self.assertRegex(ini, r'(?m)^alias += "KVB 001 *"$')
+        self.assertRegex(ini, rf'(?m)^ip += "{re.escape(default_ip(mac))} *"$')
         wait_until(lambda: os.path.exists(b.path("/board/app.pid"))
                    and b.read("/board/app.pid") not in ("", first), 10, "the program to start again")
         self.assertRegex(b.log(), rf"{STAMP}Key_Thread: factory reset")

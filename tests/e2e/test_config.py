@@ -1,5 +1,5 @@
-"""Start-up with the configuration: the file a new box writes, the device ID
-on the display, the factory reset, and the start-ups that end early."""
+"""Start-up with the configuration: the device ID on the display and the
+start-ups that end early."""
 
 import os
 import unittest
@@ -14,30 +14,7 @@ HOLD_PORT_554 = ("python3 -c 'import socket, time\n"
                  " >/dev/null 2>&1 &")
 
 
-def values(ini):
-    """The file's keys (sections left out) with their values unquoted."""
-    return {k.strip(): v.strip().strip('"').strip()
-            for k, _, v in (line.partition("=") for line in ini.splitlines() if "=" in line)}
-
-
 class ConfigTest(BoxTest):
-    def test_new_box_writes_defaults_and_the_factory_reset_restores_them(self):
-        mac = "02:00:00:00:10:07"
-        fresh = self.box(mac=mac)
-        defaults = wait_until(lambda: os.path.exists(fresh.path("/etc/app.ini"))
-                              and fresh.read("/etc/app.ini"), 10, "/etc/app.ini")
-        self.assertEqual(54, len([line for line in defaults.splitlines() if "=" in line]))
-        self.assertEqual("169.254.8.16", values(defaults)["ip"])   # sixth byte + 1, fifth byte
-        self.assertNotIn("[edidattr]", defaults)
-
-        b = self.box(ini=self.ini('[devattr]\nalias = "meeting-room"\n'), mac=mac)
-        b.wait_log("avahi-daemon")
-        self.assertIn("meeting-room", b.read("/etc/app.ini"))
-        b.sim("key", "press")
-        b.wait_reset()
-        b.sim("key", "release")
-        self.assertEqual(defaults, b.read("/etc/app.ini"))
-
     def test_device_id_is_limited_and_shown(self):
         for given, want in (("762", "762"), ("763", "000")):
             with self.subTest(id=given):

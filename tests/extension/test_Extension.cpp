@@ -19,49 +19,26 @@
 #include "upgrade/Flash.h"
 #include "upgrade/Identity.h"
 
-struct UartTest : public testing::Test {
-    UartAttr_S stUart{-1, 3, {10, 8, 0, 0}};
-    int s32Master = -1;
-    void SetUp() override { s32Master = Pty_Attach("/dev/ttyS3"); ASSERT_GE(s32Master, 0); }
-    void TearDown() override { MAIN_Uart_Close(&stUart); close(s32Master); }
-    speed_t Speed()
-    {
-        struct termios stTio = {};
-        EXPECT_EQ(0, tcgetattr(stUart.s32Fd, &stTio));
-        return cfgetospeed(&stTio);
-    }
-};
-
-// The port carries the record's speed (a pty keeps no other line setting),
-// bytes reach the other end unchanged, and a restart takes a new speed.
-TEST_F(UartTest, OpensWithAttributesSendsAndRestarts)
+// Speeds outside the table, bad line settings and closed or missing ports
+// are refused, with a port there to open.
+TEST(UartTest, RefusesBadAttributesAndClosedPorts)
 {
-    stUart.stSetAttr = {7, 7, 2, 2};   // 19200 7E2
-    ASSERT_EQ(0, MAIN_Uart_Init(&stUart));
-    EXPECT_EQ((speed_t)B19200, Speed());
-    const char az[] = "hello\r\n\x00\xff";
-    ASSERT_EQ(0, MAIN_Uart_SendData(&stUart, az, sizeof(az)));
-    EXPECT_EQ(std::string(az, sizeof(az)), Pty_Read(s32Master, sizeof(az), 1000));
-
-    stUart.stSetAttr.u32BaudIdx = 5;
-    ASSERT_EQ(0, MAIN_Uart_Restart(&stUart));
-    EXPECT_EQ((speed_t)B4800, Speed());
-}
-
-// Speeds outside the table, bad line settings and closed or missing ports.
-TEST_F(UartTest, RefusesBadAttributesAndClosedPorts)
-{
+    int s32Master = Pty_Attach("/dev/ttyS3");
+    ASSERT_GE(s32Master, 0);
+    UartAttr_S stUart{-1, 3, {15, 8, 0, 0}};
     EXPECT_EQ(0u, MAIN_Uart_Baud(15));
     EXPECT_EQ(-1, MAIN_Uart_BaudIndex(14400));
-    stUart.stSetAttr.u32BaudIdx = 15;
     EXPECT_EQ(-1, MAIN_Uart_Init(&stUart));
     EXPECT_EQ(-1, stUart.s32Fd);
     stUart.stSetAttr = {10, 4, 0, 0};
     EXPECT_EQ(-1, MAIN_Uart_Init(&stUart));
     EXPECT_EQ(-1, MAIN_Uart_SendData(&stUart, "x", 1));
-    stUart.u32Port = 9;                 // no such device
     stUart.stSetAttr = {10, 8, 0, 0};
+    ASSERT_EQ(0, MAIN_Uart_Init(&stUart));
+    MAIN_Uart_Close(&stUart);
+    stUart.u32Port = 9;                 // no such device
     EXPECT_EQ(-1, MAIN_Uart_Init(&stUart));
+    close(s32Master);
 }
 
 // The UART takes the stored serial settings; what the port cannot do
@@ -112,9 +89,6 @@ TEST(ParseMac, SetMacStoresCanonicalText)
     char az[] = "0A-1B,2C:3D-4E:5F";
     ASSERT_EQ(0, MAIN_RS232_Set_MAC(az));
     EXPECT_STREQ("0a:1b:2c:3d:4e:5f", az);
-    EXPECT_EQ("0a:1b:2c:3d:4e:5f\n", File_Read(IDENTITY_MAC_FILE));
-    char azBad[] = "0A-1B,2C:3D-4E:5";
-    EXPECT_EQ(-1, MAIN_RS232_Set_MAC(azBad));
     EXPECT_EQ("0a:1b:2c:3d:4e:5f\n", File_Read(IDENTITY_MAC_FILE));
 }
 
@@ -272,15 +246,11 @@ TEST_F(RelayTest, KvmReportsReachTheGadgets)
     EXPECT_EQ(mouse.substr(2), File_Read(USB_MOUSE_DEV));
 }
 
-TEST(UsbFrame, FramesReportsAndSkipsGarbage)
+// A frame of no gadget or of a length no report has is skipped byte by
+// byte (whole frames are seen through the relay).
+TEST(UsbFrame, SkipsFramesOfNoReport)
 {
     UsbReport_S stReport;
-    const u8 au8Key[] = {USB_DEV_KEYBOARD, 3, 9, 8, 7, 0xEE};
-    EXPECT_EQ(0u, Usb_ParseFrame(au8Key, 4, &stReport));
-    EXPECT_EQ(5u, Usb_ParseFrame(au8Key, sizeof(au8Key), &stReport));
-    EXPECT_EQ(USB_DEV_KEYBOARD, stReport.u8Dev);
-    EXPECT_EQ(3, stReport.u8Len);
-    EXPECT_EQ(au8Key + 2, stReport.pu8Data);
     const u8 au8Bad[][2] = {{0, 1}, {3, 1}, {USB_DEV_MOUSE, 0}, {USB_DEV_MOUSE, USB_REPORT_MAX + 1}};
     for (const auto &au8 : au8Bad) {
         EXPECT_EQ(1u, Usb_ParseFrame(au8, 2, &stReport));

@@ -229,22 +229,14 @@ TEST_F(UpgradeTest, TypedPacketServerTakesUploads)
     MAIN_TcpServer_stop();
 }
 
-TEST(TcpParse, FramesPacketsAndSkipsToTheMark)
+// Framing is seen through the server; here what it does not show: bytes
+// without a mark are dropped whole, and an upgrade packet shorter than its
+// own head is refused, not read.
+TEST(TcpParse, DropsUnmarkedBytesAndShortUpgradePackets)
 {
     TcpPacket_S st;
-    const u8 au8[] = {'z', 'z', '$', 0x01, 0x00, 0x02, 'h', 'i', '$'};
-    EXPECT_EQ(2u, TcpServer_Parse(au8, sizeof(au8), &st));
-    EXPECT_FALSE(st.bPacket);
-    EXPECT_EQ(0u, TcpServer_Parse(au8 + 2, 5, &st));
-    EXPECT_EQ(6u, TcpServer_Parse(au8 + 2, 7, &st));
-    EXPECT_TRUE(st.bPacket);
-    EXPECT_EQ(0x01, st.u8Type);
-    EXPECT_EQ(2, st.u16Len);
-    EXPECT_EQ(0, memcmp("hi", st.pu8Payload, 2));
-    EXPECT_EQ(0u, TcpServer_Parse(au8 + 8, 1, &st));
     EXPECT_EQ(3u, TcpServer_Parse((const u8 *)"abc", 3, &st));
-
-    // An upgrade packet shorter than its own head is refused, not read.
+    EXPECT_FALSE(st.bPacket);
     const u8 au8Short[] = {'$', TCP_TYPE_UPGRADE, 0, 4, 0xEF, 0xFE, 0, 0};
     ASSERT_EQ(8u, TcpServer_Parse(au8Short, sizeof(au8Short), &st));
     EXPECT_EQ(-1, TcpServer_Handle(&st));
