@@ -26,15 +26,11 @@ class NeighboursTest(BoxTest):
         cls.addClassCleanup(cls.b.down)
         cls.b.wait_log(r"MAIN_Set_Hostname:cmd:hostname ")
 
-    def test_1_eth0_carries_mac_stored_address_routes_and_host_name(self):
-        b = self.b
-        self.assertIn("link/ether 02:00:00:00:30:01", b.exec("ip", "link", "show", "eth0").stdout)
-        self.assertIn("inet 169.254.77.7/16", b.exec("ip", "-4", "addr", "show", "eth0").stdout)
-        routes = b.exec("ip", "route").stdout
-        self.assertIn("default via 169.254.100.1 dev eth0", routes)
-        self.assertIn("224.0.0.0/3 dev eth0", routes)
-        self.assertTrue(b.exec("hostname").stdout.strip().endswith("-020000003001"))
-        self.assertNotIn("udhcpc start", b.read("/board/fifodeamon.log"))
+    def test_1_eth0_carries_the_mac_and_the_stored_gateway(self):
+        """The address shows in the relays; the rest of the set-up in the
+        network unit tests."""
+        self.assertIn("link/ether 02:00:00:00:30:01", self.b.exec("ip", "link", "show", "eth0").stdout)
+        self.assertIn("default via 169.254.100.1 dev eth0", self.b.exec("ip", "route").stdout)
 
     def test_2_relays_move_bytes_both_ways(self):
         for port, tty_index in ((7888, 0), (7889, 1)):

@@ -7,7 +7,7 @@ import threading
 import time
 import unittest
 
-from boxlib import BOX, BoxTest, lan, wait_until
+from boxlib import BOX, BoxTest, default_ip, lan, wait_until
 
 MAIN = "main/av_stream"
 SUB = "sub/av_stream"
@@ -60,21 +60,14 @@ class Session:
 
 class StreamTest(BoxTest):
     def settled(self, mac):
-        """A box whose receiver serves its EDID preset: hot-plug is up."""
+        """A box whose receiver serves its EDID preset (hot-plug is up), and
+        its address."""
         b = self.box(mac=mac)
         wait_until(lambda: re.search(r"^hpd high", b.sim("hdmirx").stdout, re.M), 15, "the EDID preset")
-        return b
-
-    def address(self, b):
-        def addr():
-            out = b.exec("ip", "-4", "-o", "addr", "show", "eth0").stdout
-            m = re.search(r"inet (\d+\.\d+\.\d+\.\d+)/", out)
-            return m and m.group(1)
-        return wait_until(addr, 10, "an address")
+        return b, default_ip(mac)
 
     def test_source_streams_within_3_s_over_udp_and_tcp(self):
-        b = self.settled("02:00:00:00:60:01")
-        addr = self.address(b)
+        b, addr = self.settled("02:00:00:00:60:01")
         b.sim("plug", "1920x1080p60")
         plugged = time.monotonic()
         # The box is streaming within 3 s; the stand-in's encoders then take
@@ -100,8 +93,7 @@ class StreamTest(BoxTest):
         self.assertLessEqual(frames, 610)
 
     def test_unplug_replug_and_unsupported_inputs(self):
-        b = self.settled("02:00:00:00:60:02")
-        addr = self.address(b)
+        b, addr = self.settled("02:00:00:00:60:02")
         b.sim("plug", "1920x1080p60")
         b.wait_log(r"clear connect status", timeout=10)
         session = Session(addr)

@@ -59,7 +59,7 @@ TEST(HalDefaults, UartFollowsTheSettings)
     }
 }
 
-TEST(ParseMac, TakesSeventeenCharactersAfterBlanks)
+TEST(ParseMac, TakesSeventeenCharactersAfterBlanksAndStoresThem)
 {
     const char *psz = " \t00-1A,2b:3C-4d:5E rest";
     char az[RS232_MAC_BUF] = {};
@@ -80,15 +80,12 @@ TEST(ParseMac, TakesSeventeenCharactersAfterBlanks)
         EXPECT_GT(0, parse_mac(&p, azOut)) << pszBad;
         EXPECT_LE(strlen(azOut), 17u);
     }
-}
 
-// Stored in lower case with ':' whatever the separators were.
-TEST(ParseMac, SetMacStoresCanonicalText)
-{
+    // Stored in lower case with ':' whatever the separators were.
     ASSERT_EQ(0, Flash_Init());
-    char az[] = "0A-1B,2C:3D-4E:5F";
-    ASSERT_EQ(0, MAIN_RS232_Set_MAC(az));
-    EXPECT_STREQ("0a:1b:2c:3d:4e:5f", az);
+    char azSet[] = "0A-1B,2C:3D-4E:5F";
+    ASSERT_EQ(0, MAIN_RS232_Set_MAC(azSet));
+    EXPECT_STREQ("0a:1b:2c:3d:4e:5f", azSet);
     EXPECT_EQ("0a:1b:2c:3d:4e:5f\n", File_Read(IDENTITY_MAC_FILE));
 }
 

@@ -24,14 +24,6 @@ struct FlashTest : public testing::Test {
     }
 };
 
-TEST_F(FlashTest, CrcMatchesTheCommonCheckValue)
-{
-    EXPECT_EQ(0xCBF43926u, getCrc32(0xFFFFFFFF, "123456789", 9));
-    EXPECT_EQ(0u, getCrc32(0xFFFFFFFF, "", 0));
-    u32 u32Part = getCrc32(0xFFFFFFFF, "12345", 5);
-    EXPECT_EQ(0xCBF43926u, getCrc32(~u32Part, "6789", 4));
-}
-
 // Programming clears bits only, as on NOR: rewriting without an erase mixes
 // old and new bytes; Flash_Update erases first.
 TEST_F(FlashTest, ProgramWithoutEraseOnlyClearsBits)

@@ -31,17 +31,28 @@ struct IdentityTest : public testing::Test {
     }
 };
 
-TEST_F(IdentityTest, MacComesFromFileThenFlash)
+// The file first (a usable one); setMac writes both places, keeps the
+// block's serial number and refuses what is not a MAC.
+TEST_F(IdentityTest, MacFromFileThenFlashAndSetMac)
 {
-    char az[IDENTITY_MAC_LEN];
+    char az[IDENTITY_MAC_LEN], azSn[IDENTITY_SN_LEN];
     File_Write(IDENTITY_MAC_FILE, "0A:0B:0C:0D:0E:0F\r\n");
     ASSERT_EQ(0, getMac(az));
     EXPECT_STREQ("0a:0b:0c:0d:0e:0f", az);
 
-    WriteBlock("02:00:00:00:00:07", "SN7");
+    WriteBlock("02:00:00:00:00:07", "SN-0042");
     File_Write(IDENTITY_MAC_FILE, "0a:0b:0c:0d:0e:0f; reboot\n");
     ASSERT_EQ(0, getMac(az));
     EXPECT_STREQ("02:00:00:00:00:07", az);
+
+    ASSERT_EQ(0, setMac("02:AA:BB:CC:DD:EE"));
+    EXPECT_EQ(-1, setMac("02:aa:bb:cc:dd:e"));
+    EXPECT_EQ(-1, setMac("02:aa:bb:cc:dd:ee\n"));
+    ASSERT_EQ(0, getSn(azSn));
+    EXPECT_STREQ("SN-0042", azSn);
+    unlink(IDENTITY_MAC_FILE);
+    ASSERT_EQ(0, getMac(az));
+    EXPECT_STREQ("02:aa:bb:cc:dd:ee", az);
 }
 
 // Nothing stored: a new MAC with the fixed prefix, kept from then on in
@@ -55,21 +66,6 @@ TEST_F(IdentityTest, MadeUpMacIsStored)
     unlink(IDENTITY_MAC_FILE);
     ASSERT_EQ(0, getMac(azAgain));
     EXPECT_STREQ(az, azAgain);
-}
-
-// setMac keeps the serial number of the block and refuses what is not a MAC.
-TEST_F(IdentityTest, SetMacKeepsTheSerialNumber)
-{
-    WriteBlock("02:00:00:00:00:07", "SN-0042");
-    ASSERT_EQ(0, setMac("02:AA:BB:CC:DD:EE"));
-    EXPECT_EQ(-1, setMac("02:aa:bb:cc:dd:e"));
-    EXPECT_EQ(-1, setMac("02:aa:bb:cc:dd:ee\n"));
-    char azSn[IDENTITY_SN_LEN], azMac[IDENTITY_MAC_LEN];
-    ASSERT_EQ(0, getSn(azSn));
-    EXPECT_STREQ("SN-0042", azSn);
-    unlink(IDENTITY_MAC_FILE);
-    ASSERT_EQ(0, getMac(azMac));
-    EXPECT_STREQ("02:aa:bb:cc:dd:ee", azMac);
 }
 
 // Files first, else the flash; a serial number that fills its field in
