@@ -111,7 +111,7 @@ int main(void)
     MAIN_Check(MAIN_Uart_Init(&pstHal->stUart), "MAIN_Uart_Init");
     MAIN_Check(MAIN_Ir_Init(&pstHal->stIr), "MAIN_Ir_Init");
 
-    if (g_stConfigAttr.stManual.s32ID > CONFIG_ID_MAX)
+    if (g_stConfigAttr.stManual.s32ID < 0 || g_stConfigAttr.stManual.s32ID > CONFIG_ID_MAX)
         g_stConfigAttr.stManual.s32ID = 0;
     Lcd_Set_value(LCD_MODE_HOME, (u32)g_stConfigAttr.stManual.s32ID);
     MAIN_LcdShow_start();

@@ -16,7 +16,7 @@ HOLD_PORT_554 = ("python3 -c 'import socket, time\n"
 
 class ConfigTest(BoxTest):
     def test_device_id_is_limited_and_shown(self):
-        for given, want in (("762", "762"), ("763", "000")):
+        for given, want in (("762", "762"), ("763", "000"), ("-5", "000")):
             with self.subTest(id=given):
                 b = self.box(ini=self.ini(f"[manualattr]\nid = {given}\n"), mac="02:00:00:00:10:06",
                              start=False)
