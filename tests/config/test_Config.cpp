@@ -433,17 +433,6 @@ TEST_F(MainConfigTest, FactoryResetBlocksSaves)
     EXPECT_EQ(DefaultFile(), File_Read(CONFIG_FILE));
 }
 
-static std::string Hex(const u8 *pu8, u32 u32Len)
-{
-    std::string s;
-    char az[3];
-    for (u32 i = 0; i < u32Len; i++) {
-        snprintf(az, sizeof(az), "%02x", pu8[i]);
-        s += az;
-    }
-    return s;
-}
-
 // The first start after older firmware takes its settings over, web account
 // and EDIDs included, then clears the block's record image.
 TEST_F(MainConfigTest, MigratesTheOldBlockOnce)
@@ -460,8 +449,8 @@ TEST_F(MainConfigTest, MigratesTheOldBlockOnce)
     std::string file = File_Read(CONFIG_FILE);
     for (const std::string &line :
          { Entry("alias", "old alias"), Entry("httpport", "8080"), Entry("id", "42"), Entry("webuser", "olduser"),
-           Entry("webpsw", std::string(63, 'p')), Entry("rxedid", Hex(stBlock.au8CopyEdid, MAIN_EDID_LEN)),
-           Entry("user1edid", Hex(stBlock.au8User1Edid, MAIN_EDID_LEN)),
+           Entry("webpsw", std::string(63, 'p')), Entry("rxedid", File_Hex(stBlock.au8CopyEdid, MAIN_EDID_LEN)),
+           Entry("user1edid", File_Hex(stBlock.au8User1Edid, MAIN_EDID_LEN)),
            Entry("user2edid", std::string(512, '0')) })
         EXPECT_THAT(file, HasSubstr(line));
 

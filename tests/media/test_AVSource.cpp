@@ -286,17 +286,6 @@ TEST(MainAVSourceTest, ResetLine)
     EXPECT_NE(std::string::npos, out.find("|1"));
 }
 
-static std::string Hex(const u8 *pu8)
-{
-    std::string hex;
-    char az[3];
-    for (u32 i = 0; i < EDID_LEN; i++) {
-        snprintf(az, sizeof(az), "%02x", pu8[i]);
-        hex += az;
-    }
-    return hex;
-}
-
 // Each stored EDID keeps its bytes and its hex text, and reaches the file
 // with the next save.
 TEST(StoredEdidTest, BytesTextAndSave)
@@ -314,11 +303,11 @@ TEST(StoredEdidTest, BytesTextAndSave)
         for (u32 i = 0; i < 3; i++) {
             u8 au8[EDID_LEN];
             astStores[i].pfnGet(au8);
-            printf("store %u %d %d\n", i, memcmp(au8, apu8[i], EDID_LEN) == 0, astStores[i].pszText == Hex(apu8[i]));
+            printf("store %u %d %d\n", i, memcmp(au8, apu8[i], EDID_LEN) == 0, astStores[i].pszText == File_Hex(apu8[i], EDID_LEN));
         }
         fflush(stdout);
         sleep(CONFIG_SAVE_DELAY_S + 1);
-        printf("\nfile %d\n", File_Read(CONFIG_FILE).find(Hex(apu8[2])) != std::string::npos);
+        printf("\nfile %d\n", File_Read(CONFIG_FILE).find(File_Hex(apu8[2], EDID_LEN)) != std::string::npos);
     });
     EXPECT_NE(std::string::npos, out.find("store 0 1 1\nstore 1 1 1\nstore 2 1 1\n")) << out;
     EXPECT_NE(std::string::npos, out.find("\nfile 1\n")) << out;

@@ -1,5 +1,6 @@
 #include "tests/support/Files.h"
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -24,4 +25,15 @@ std::string File_Calls(const std::string &path, size_t sizeFrom)
     while (std::getline(in, line))
         calls += line.substr(line.find(' ') + 1) + ";";
     return calls;
+}
+
+std::string File_Hex(const u8 *pu8, size_t sizeLen)
+{
+    std::string hex;
+    char az[3];
+    for (size_t i = 0; i < sizeLen; i++) {
+        snprintf(az, sizeof(az), "%02x", pu8[i]);
+        hex += az;
+    }
+    return hex;
 }

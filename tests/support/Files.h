@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "core/Types.h"
+
 // The whole file, or "" when it cannot be read.
 std::string File_Read(const std::string &path);
 // Replaces the file with text.
@@ -14,5 +16,9 @@ void File_Write(const std::string &path, const std::string &text);
 // byte sizeFrom on, without their times, as "call args;" each:
 // "open 0;timeout 10;kick 0;".
 std::string File_Calls(const std::string &path, size_t sizeFrom = 0);
+
+// Bytes as lower-case hex text without separators, as stored EDIDs are
+// written in the settings file.
+std::string File_Hex(const u8 *pu8, size_t sizeLen);
 
 #endif
