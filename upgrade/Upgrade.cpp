@@ -112,6 +112,10 @@ s32 ImageRecv(UpdatePacket_S *pstPacket, UpdateExitProc *pfnExit)
     }
     switch (pstPacket->u8Flag) {
     case UPDATE_FLAG_FIRST:
+        if (g_upgradeimg_flag) {   // a new upload must not rewrite files being flashed
+            Debug_Log("[%s]: %s: an upgrade is under way\n", log_Time(), __func__);
+            return -1;
+        }
         if (ImageRecv_Open() < 0)
             return -1;
         break;
@@ -160,6 +164,7 @@ static void *MAIN_Upgrade_Thread(void *pvArg)
                 std::lock_guard<std::mutex> lock(s_RequestMutex);
                 snprintf(azFile, sizeof(azFile), "%s", s_azRequest);
             }
+            std::lock_guard<std::mutex> lock(s_UploadMutex);   // never two images at once
             (void)Upgrade_Write(azFile);   // logged; a failed write leaves the marker
             g_upgradeimg_flag = 0;
         }

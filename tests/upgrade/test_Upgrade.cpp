@@ -165,6 +165,10 @@ TEST_F(UpgradeTest, RefusesStrayPackets)
     EXPECT_EQ(-1, ImageRecv(&stHuge, nullptr));
     EXPECT_NE(0, access(UPDATE_FILE, F_OK));
     EXPECT_EQ(-1, ImageRecv(&stOrphan, nullptr));
+    g_upgradeimg_flag = 1;   // a requested file is being flashed
+    EXPECT_EQ(-1, ImageRecv(&stFirst, nullptr));
+    EXPECT_NE(0, access(UPDATE_FILE, F_OK));
+    g_upgradeimg_flag = 0;
 }
 
 // A file checked on request is written by the upgrade thread.
