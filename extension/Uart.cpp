@@ -86,12 +86,16 @@ s32 MAIN_Uart_Init(UartAttr_S *pstUart)
         close(s32Fd);
         return -1;
     }
+    std::lock_guard<std::mutex> lock(s_UartSendMutex);
     pstUart->s32Fd = s32Fd;
     return 0;
 }
 
+// Under the send lock, so that no sender writes to a descriptor closed here
+// and perhaps reused by another file.
 void MAIN_Uart_Close(UartAttr_S *pstUart)
 {
+    std::lock_guard<std::mutex> lock(s_UartSendMutex);
     if (pstUart->s32Fd >= 0)
         close(pstUart->s32Fd);
     pstUart->s32Fd = -1;
@@ -107,13 +111,13 @@ s32 MAIN_Uart_Restart(UartAttr_S *pstUart)
 s32 MAIN_Uart_SendData(UartAttr_S *pstUart, const void *pvData, u32 u32Len)
 {
     const u8 *pu8 = (const u8 *)pvData;
+    std::lock_guard<std::mutex> lock(s_UartSendMutex);
     s32 s32Fd = pstUart->s32Fd;
 
     if (s32Fd < 0) {
         Debug_Log("[%s]: Uart not open\n", log_Time());
         return -1;
     }
-    std::lock_guard<std::mutex> lock(s_UartSendMutex);
     while (u32Len > 0) {
         ssize_t n = write(s32Fd, pu8, u32Len);
         if (n > 0) {
