@@ -292,18 +292,21 @@ s32 Config_set(const ConfigAttr_S *pstAttr, const ConfigEdidText_S *pstEdid)
     std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
     if (!Config_Ready(pstAttr, pstEdid))
         return -1;
+    // A refused value keeps its stored one; the other keys are still saved,
+    // so one bad text cannot hold every later change back.
+    s32 s32Ret = 0;
     for (const ConfigKey_S &stKey : s_astConfigKeys) {
         std::string val = Config_Value(&stKey, Config_Field(&stKey, pstAttr, pstEdid), "%d");
-        if (Config_SetKey(&stKey, val.c_str()) < 0) {
-            Debug_Log("[%s]: config save failed!\n", log_Time());
-            return -1;
-        }
+        if (Config_SetKey(&stKey, val.c_str()) < 0)
+            s32Ret = -1;
     }
     if (Config_save(g_pstConfigDict, g_pszConfigPath) < 0) {
         Debug_Log("[%s]: config save ini failed!\n", log_Time());
         return -1;
     }
-    return 0;
+    if (s32Ret != 0)
+        Debug_Log("[%s]: config save failed!\n", log_Time());
+    return s32Ret;
 }
 
 static void Config_Unload(void)

@@ -116,18 +116,24 @@ TEST_F(ConfigTest, DefaultIpFromTheMac)
     }
 }
 
-// A value that would break the file or add a key is refused: the save
-// fails as a whole and the file keeps its old text. One kind of quote is
-// kept; a text field without its NUL is read to its width only.
+// A value that would break the file or add a key is refused and keeps its
+// stored text; the save reports the failure but still writes the other
+// changes. One kind of quote is kept; a text field without its NUL is read
+// to its width only.
 TEST_F(ConfigTest, SaveRefusesValuesThatBreakTheFile)
 {
     LoadText(DefaultFile());
+    const std::string strAlias = stAttr.stDevAttr.azAlias;
     SetAlias("x\n[netattr]\nip = 1.2.3.4");
+    stAttr.stMainAttr.u32Width = 1280;
     testing::internal::CaptureStdout();
     EXPECT_EQ(-1, Config_set(&stAttr, &stEdid));
     EXPECT_THAT(testing::internal::GetCapturedStdout(),
                 ContainsRegex("]: set devattr:alias failed\n.*]: config save failed!\n"));
-    EXPECT_EQ(DefaultFile(), File_Read(CONFIG_FILE));
+    EXPECT_EQ(std::string::npos, File_Read(CONFIG_FILE).find("1.2.3.4"));
+    LoadText(File_Read(CONFIG_FILE));
+    EXPECT_EQ(strAlias, stAttr.stDevAttr.azAlias);
+    EXPECT_EQ(1280u, stAttr.stMainAttr.u32Width);
 
     SetAlias("the \"big\" screen");
     memset(stAttr.stMisc.azDot1xUser, 'u', sizeof(stAttr.stMisc.azDot1xUser));
@@ -340,26 +346,29 @@ struct MainConfigTest : public testing::Test {
 };
 
 // No file, and a block that cannot be taken over (erased, a check word that
-// does not match, settings the file cannot hold): the defaults are written,
-// in memory as in the file, and the block stays as it was.
-TEST_F(MainConfigTest, StartWithoutAUsableBlockWritesTheDefaults)
+// does not match): the defaults are written, in memory as in the file, and
+// the block stays as it was. A block with a text the file cannot hold gives
+// its other settings; the block stays, so the failure can be looked into.
+TEST_F(MainConfigTest, BlocksThatCannotBeTakenOverWhole)
 {
     ConfigOldBlock_S stCorrupt = OldBlock("old alias"), stUnstorable = OldBlock("two\nlines");
     stCorrupt.stAttr.stDevAttr.azAlias[0] ^= 1;
-    const struct { std::string block; const char *pszLog; } astCase[] = {
+    const struct { std::string block; const char *pszLog; u32 u32Port; } astCase[] = {
         { std::string(CONFIG_OLD_LEN, '\xff'),
           "/etc/app.ini ini not file\n.*MAIN_CONFIG_Init: no app.ini, try to find old params\n"
-          ".*Config_get_old failed with 0xffffffff!\n" },
-        { Bytes(stCorrupt), "Config_get_old failed with 0xffffffff!\n" },
-        { Bytes(stUnstorable), "set devattr:alias failed\n.*Config_set failed with 0xffffffff!\n" },
+          ".*Config_get_old failed with 0xffffffff!\n", 80 },
+        { Bytes(stCorrupt), "Config_get_old failed with 0xffffffff!\n", 80 },
+        { Bytes(stUnstorable), "set devattr:alias failed\n.*Config_set failed with 0xffffffff!\n", 8080 },
     };
     for (const auto &st : astCase) {
         unlink(CONFIG_FILE);
         WriteFlash(st.block);
         std::string out = Child_Run(StartUp);
         EXPECT_THAT(out, ContainsRegex(st.pszLog));
-        EXPECT_THAT(out, HasSubstr("init=0 recv=0 alias=KVB 001 port=80\n"));
-        EXPECT_EQ(DefaultFile(), File_Read(CONFIG_FILE));
+        EXPECT_THAT(out, HasSubstr("init=0 recv=0 alias=KVB 001 port=" + std::to_string(st.u32Port) + "\n"));
+        if (st.u32Port == 80) {
+            EXPECT_EQ(DefaultFile(), File_Read(CONFIG_FILE));
+        }
         EXPECT_EQ(st.block, ReadBlock());
     }
 }
