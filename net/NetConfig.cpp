@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <unistd.h>
 
 #include "config/ConfigAttr.h"
@@ -17,6 +18,8 @@ std::atomic<s32> g_WebSetNetwork{0};
 
 static pthread_t s_thSetNetwork;
 static std::atomic<s32> s_bSetNetworkRun{0};
+// The lease thread writes the address texts that the web thread applies.
+static std::mutex s_NetAddrMutex;
 
 static void Net_DefStream(RtspStreamDesc_S *pstDesc, u32 u32Id, const char *pszName)
 {
@@ -121,6 +124,7 @@ s32 GetHostID(const char *pszEthName, char *azId)
 static void MAIN_Dhcpclient_OnLease(const DhcpLease_S *pstLease, void *pvCtx)
 {
     NetServerConfig_S *pstConfig = (NetServerConfig_S *)pvCtx;
+    std::lock_guard<std::mutex> lock(s_NetAddrMutex);
     snprintf(pstConfig->azHostIP, sizeof(pstConfig->azHostIP), "%s", pstLease->azIp);
     snprintf(pstConfig->azNetmask, sizeof(pstConfig->azNetmask), "%s", pstLease->azNetmask);
     snprintf(pstConfig->azGateway, sizeof(pstConfig->azGateway), "%s", pstLease->azGateway);
@@ -159,6 +163,7 @@ static void *MAIN_SetNetWork_Thread(void *pvArg)
     while (s_bSetNetworkRun) {
         if (g_WebSetNetwork.exchange(0)) {
             NetServerConfig_S *pstConfig = &g_stMainServerAttr.stConifg;
+            std::lock_guard<std::mutex> lock(s_NetAddrMutex);
             Debug_Log("[%s]: %s: %s %s/%s gateway %s\n", log_Time(), __func__,
                       pstConfig->azEthName, pstConfig->azHostIP, pstConfig->azNetmask,
                       pstConfig->azGateway);
