@@ -272,6 +272,27 @@ static std::vector<Bytes> Tcp_Units(const std::vector<TestInterleaved> &vecFrame
     return vecUnit;
 }
 
+// A key frame bigger than the connection's usual share of the queue still
+// reaches a player that reads, whole, after its parameter sets.
+TEST_F(RtspStreamTest, LargeKeyFrameReachesTcpPlayer)
+{
+    TestPicture stKey = TestMedia_Video("libx264", 640, 360, 30, 8000, 1, 30)[0];
+    Bytes vecIdr = {0, 0, 0, 1, 0x65};
+    vecIdr.resize(vecIdr.size() + 600 * 1024, 0x5a);
+    for (Bytes &vecNal : stKey.vecNal)
+        if ((vecNal[vecNal[2] == 1 ? 3 : 4] & 0x1F) == 5)
+            vecNal = vecIdr;
+    RtspClient stTcp;
+    ASSERT_TRUE(stTcp.Connect());
+    Play(&stTcp, "/track1", "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
+    PushVideo({stKey});
+    stTcp.ReadFrames(300);
+    std::vector<Bytes> vecUnits = Tcp_Units(stTcp.vecFrames);
+    ASSERT_EQ(stKey.vecNal.size(), vecUnits.size());
+    EXPECT_EQ(7, vecUnits[0][0] & 0x1F);
+    EXPECT_EQ(Bytes(vecIdr.begin() + 4, vecIdr.end()), vecUnits.back());
+}
+
 // A TCP player that stops reading neither holds up the frame thread nor
 // a UDP player; its connection gets whole units only, and after an
 // overflow video resumes at a parameter set.

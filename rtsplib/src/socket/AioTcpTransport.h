@@ -11,7 +11,7 @@
 #include "core/Types.h"
 
 #define AIO_TCP_RECV_SIZE   1024
-#define AIO_TCP_QUEUE_SIZE  (256 * 1024)   // bytes a connection may have queued
+#define AIO_TCP_QUEUE_SIZE  (1024 * 1024)  // bytes a connection may have queued: a large key frame
 #define AIO_TCP_BACKOFF_MS  100            // accept pause after running out of fds
 #define AIO_TCP_STALL_MS    10000          // queued output that long without progress closes
 
