@@ -335,7 +335,10 @@ s32 HI_Media_Start_SnapShot(void)
     return 0;
 }
 
+// Key frames come with each channel's GOP only: one forced for a new viewer
+// would raise the bit rate of every viewer of the stream.
 s32 HI_Media_Venc_RequestIDR(s32 s32VencChn)
 {
-    return MI_VENC_RequestIdr((u32)s32VencChn, true);
+    (void)s32VencChn;
+    return 0;
 }

@@ -110,7 +110,6 @@ s32 MI_VENC_GetChnDevid(u32 u32Chn, u32 *pu32DevId);
 s32 MI_VENC_StartRecvPic(u32 u32Chn);
 s32 MI_VENC_StartRecvPicEx(u32 u32Chn, const MiVencRecvPicParam_S *pstParam);   // N pictures, then stop
 s32 MI_VENC_StopRecvPic(u32 u32Chn);
-s32 MI_VENC_RequestIdr(u32 u32Chn, bool bInstant);   // the next picture starts a new GOP
 
 // A descriptor that is readable while a picture is queued; the same one
 // until MI_VENC_CloseFd. -1 when the channel does not exist, or (close)

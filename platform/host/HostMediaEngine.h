@@ -59,7 +59,6 @@ struct HostVencChn_S {
     std::shared_ptr<const HostGop_S> pGop;   // replayed
     bool bGopStale;                      // attributes changed or receiving restarted: look pGop up again
     u32 u32GopPos;                       // next picture of the GOP
-    bool bIdrPending;
     u32 u32Seq;                          // pictures queued since creation
     std::deque<HostVencOut_S> queue, held;
     s32 s32EventFd;                      // readable while queue is not empty; kept for the process

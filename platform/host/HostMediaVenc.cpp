@@ -280,18 +280,6 @@ s32 MI_VENC_StopRecvPic(u32 u32Chn)
     return HostVenc_SetRecv(u32Chn, false, -1);
 }
 
-s32 MI_VENC_RequestIdr(u32 u32Chn, bool bInstant)
-{
-    (void)bInstant;   // the next picture is the soonest a replayed GOP can restart
-    HostVencCall_S c(u32Chn);
-    if (c.pstChn == nullptr)
-        return c.s32Ret;
-    if (c.pstChn->stAttr.stVeAttr.enType == MI_VENC_TYPE_JPEG)
-        return HostVenc_Err(MI_ERR_NOT_SUPPORT);
-    c.pstChn->bIdrPending = true;
-    return MI_SUCCESS;
-}
-
 s32 MI_VENC_GetFd(u32 u32Chn)
 {
     HostVencCall_S c(u32Chn);
@@ -415,9 +403,6 @@ void HostVenc_OnPicture(HostEngine_S *pstEng, u32 u32Chn, u64 u64PtsUs, u64 u64F
     }
     const std::vector<HostGopPicture_S> &pictures = stChn.pGop->pictures;
     bool bJpeg = stChn.stAttr.stVeAttr.enType == MI_VENC_TYPE_JPEG;
-    if (stChn.bIdrPending && !bJpeg)
-        stChn.u32GopPos = 0;
-    stChn.bIdrPending = false;
     const HostGopPicture_S &stPic = bJpeg ? pictures[u64Frame % pictures.size()] : pictures[stChn.u32GopPos];
     if (!bJpeg)
         stChn.u32GopPos = (stChn.u32GopPos + 1) % (u32)pictures.size();
