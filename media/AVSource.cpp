@@ -49,7 +49,8 @@ static void AVSource_Notify(AVSourceAttr_S *pstCtx, SignalState_E enState, const
         (void)pstCtx->pfnNotify(enState, pstInfo);   // the callback logs its own trouble
 }
 
-// A new EDID: the input is reported lost while the receiver serves it.
+// A new EDID: the input is reported lost while the receiver serves it, and
+// measured afresh after, also when the source keeps its link meanwhile.
 static void AVSource_WriteEdid(AVSourceAttr_S *pstCtx)
 {
     u8 au8Edid[EDID_LEN];
@@ -60,7 +61,7 @@ static void AVSource_WriteEdid(AVSourceAttr_S *pstCtx)
         pstCtx->bEdidChanged = 0;
         memcpy(au8Edid, pstCtx->au8Edid, EDID_LEN);
     }
-    hdmirx_disable_mipi(pstCtx->hHdmiRx);
+    hdmirx_restart_video(pstCtx->hHdmiRx);
     AVSourceVideoInfo_S stNone = {};
     AVSource_Notify(pstCtx, EN_SIGNAL_NO_CONNECTION, &stNone);
     Debug_Log("[%s]: \n================HDMIRX update edid============\n\n", log_Time());

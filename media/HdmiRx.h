@@ -84,6 +84,9 @@ struct HdmiRxAttr_S {
 HdmiRxAttr_S *hdmirx_init(void);        // the one record, whatever the set-up gave
 HdmiRxAttr_S *hdmirx_init_by_edid(const u8 *pu8Edid, u32 u32Len);
 void hdmirx_fsm(HdmiRxAttr_S *pstRx);   // one 50 ms step
+// Output off and not running; the next step brings it up again for an
+// input that is still there (state machine thread only).
+void hdmirx_restart_video(HdmiRxAttr_S *pstRx);
 u32  hdmirx_get_run(HdmiRxAttr_S *pstRx);
 u32  hdmirx_get_hdmi_sta(HdmiRxAttr_S *pstRx);
 void hdmirx_get_video_msg(HdmiRxAttr_S *pstRx, AVSourceVideoInfo_S *pstOut);

@@ -119,6 +119,13 @@ static void hdmirx_video_up(HdmiRxAttr_S *pstRx, bool bRebuild)
         pstRx->u32P2mErrCount = 0;
 }
 
+void hdmirx_restart_video(HdmiRxAttr_S *pstRx)
+{
+    pstRx->bVideoRun = 0;
+    hdmirx_disable_mipi(pstRx);
+    pstRx->bRebuildMipi = 1;
+}
+
 static void hdmirx_video_down(HdmiRxAttr_S *pstRx)
 {
     pstRx->bVideoRun = 0;
@@ -146,9 +153,7 @@ static bool hdmirx_link_events(HdmiRxAttr_S *pstRx, u8 u8R05, u8 u8R13)
             s_u32DeskewErrCount = 0;
             if (pstRx->bVideoRun == 1) {
                 printf("# reset video # \n");
-                pstRx->bRebuildMipi = 1;
-                pstRx->bVideoRun = 0;
-                hdmirx_disable_mipi(pstRx);
+                hdmirx_restart_video(pstRx);
                 bSkip = true;
             }
         }
@@ -245,9 +250,7 @@ static bool hdmirx_video_events(HdmiRxAttr_S *pstRx, u8 u8R10)
         pstRx->u8HdmiStable = (u8)hdmi_is_scdt_on(pstRx);
         dev_err("SCDT %s", pstRx->u8HdmiStable ? "ON" : "OFF");
         if (pstRx->u8HdmiStable && pstRx->bVideoRun == 1) {
-            pstRx->bVideoRun = 0;
-            hdmirx_disable_mipi(pstRx);
-            pstRx->bRebuildMipi = 1;
+            hdmirx_restart_video(pstRx);
             return true;
         }
         if (pstRx->u8HdmiStable)

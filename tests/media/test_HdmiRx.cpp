@@ -257,11 +257,18 @@ TEST(HdmiRxEdidTest, PhysicalAddressSearchStaysInsideTheBlocks)
     EXPECT_EQ(0xFFFF, cec_get_edid_phys_addr(au8Edid, 200, &u32Offset));
 }
 
-// A timing change drops the output and locks again at the new timing; an
-// unplug drops everything, seen a step late when reads fail; a replug locks.
-TEST_F(HdmiRxTest, TimingChangeUnplugAndReplug)
+// A restart (a new EDID the source keeps its link through) brings the
+// output up again; a timing change drops the output and locks again at the
+// new timing; an unplug drops everything, seen a step late when reads fail;
+// a replug locks.
+TEST_F(HdmiRxTest, RestartTimingChangeUnplugAndReplug)
 {
     PlugAndLock("1920x1080p60");
+    hdmirx_restart_video(pstRx);
+    EXPECT_EQ(0u, hdmirx_get_run(pstRx));
+    EXPECT_FALSE(MipiOn());
+    ASSERT_TRUE(Locked());
+    EXPECT_TRUE(MipiOn());
     ASSERT_EQ(0, HostHdmiRx_Plug("1280x720p50"));
     Steps(1);
     EXPECT_EQ(0u, hdmirx_get_run(pstRx));
