@@ -382,6 +382,8 @@ void EDID_Filte4k(u8 *pu8Edid)
         for (u32 u32At = EDID_EXT + d + EDID_DTD_LEN; u32At < EDID_DTD_END; u32At += EDID_DTD_LEN)
             Disable4KDetailTiming(e + u32At);
     }
+    if (e[EDID_EXT_COUNT] > 1)
+        e[EDID_EXT_COUNT] = 1;   // a display's further extensions are not in the 256 bytes served
     UpdateChecksum(e);
     Debug_Log("[%s]: EDID_Filte4k complete\n", log_Time());
 }

@@ -94,10 +94,13 @@ TEST(EdidTest, HeaderAndChecksums)
 }
 
 // The whole filter on a 4K television's EDID: every step's change, the
-// blocks moved together, the timings and both checksums.
+// blocks moved together, the timings and both checksums; of its three
+// extensions only the one served is announced.
 TEST(EdidFilterTest, FourKTelevision)
 {
     std::vector<u8> e = Edid_Tv4k();
+    e[126] = 3;
+    Edid_FixSums(e);
     testing::internal::CaptureStdout();
     EDID_Filte4k(e.data());
     std::string log = testing::internal::GetCapturedStdout();
@@ -115,6 +118,7 @@ TEST(EdidFilterTest, FourKTelevision)
     EXPECT_EQ(s_1200p60, Bytes(e.data() + 158, 18));
     EXPECT_EQ(s_1080p60, Bytes(e.data() + 176, 18));   // the 297 MHz timing
     EXPECT_EQ(std::vector<u8>(255 - 194, 0), Bytes(e.data() + 194, 255 - 194));
+    EXPECT_EQ(1, e[126]);
     EXPECT_EQ(0, Media_Edid_Check(e.data(), EDID_LEN));
     EXPECT_NE(std::string::npos, log.find("Disable above 150M detail timing 59400\n"));
     EXPECT_NE(std::string::npos, log.find("Del HDMI 2.0\n"));
