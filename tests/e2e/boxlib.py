@@ -1,15 +1,18 @@
 """Boxes for end-to-end tests: start one, talk to it from the LAN side, take
-it down. Names are unique per process, so tests of several checkouts can
-run at once on one machine."""
+it down. Names are unique per process, but the LAN is shared and tests use
+fixed MACs (so fixed addresses): one test run at a time on a machine."""
 
+import atexit
 import base64
 import itertools
 import json
 import os
 import re
 import shutil
+import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -17,6 +20,16 @@ import unittest
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BOX = os.path.join(ROOT, "tools", "box")
 _serial = itertools.count()
+_live = set()   # boxes up; taken down at exit, also after Ctrl-C or a TERM
+
+
+@atexit.register
+def _down_live():
+    for name in list(_live):
+        box("down", name, check=False)
+
+
+signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
 
 
 def box(*args, check=True, timeout=60, **kw):
@@ -77,9 +90,11 @@ class Box:
         if not start:
             args.append("--no-start")
         box(*args)
+        _live.add(self.name)
 
     def down(self):
         box("down", self.name, check=False)
+        _live.discard(self.name)
 
     def start(self):
         box("start", self.name)
