@@ -244,6 +244,11 @@ void hdmirx_hpd_high(HdmiRxAttr_S *pstRx)
     (void)hdmi_set(pstRx, 0x22, 0x01, 0x00);
     (void)hdmi_set(pstRx, 0x10, 0x02, 0x02);
     (void)hdmi_set(pstRx, 0x12, 0x80, 0x80);
+    // That cleared a pending SCDT change. A source that kept its link up
+    // (replugged while hot-plug stayed high, or through the pulse) sends no
+    // new one, so the next step brings its output up.
+    if (pstRx->bVideoRun == 0 && hdmi_is_scdt_on(pstRx))
+        pstRx->bRebuildMipi = 1;
     hdmirx_hdcp_reset_sub(pstRx);
     printf("hdmi_hpd_output(%X)...\n", 1);
     hdmirx_hpd_level(pstRx, 0xC0);

@@ -301,6 +301,25 @@ TEST_F(HdmiRxTest, RestartTimingChangeUnplugAndReplug)
     EXPECT_TRUE(pstChip->bHpd);
 }
 
+// A source unplugged and plugged again while the driver is busy elsewhere
+// keeps hot-plug high and its link up: the 5 V change and the SCDT change
+// come in the same step, and the input is brought up without a new edge.
+TEST_F(HdmiRxTest, ReplugWhileBusyLocksWithoutANewEdge)
+{
+    PlugAndLock("1920x1080p60");
+    u32 u32Hpd = HpdEvents();
+    HostHdmiRx_Unplug();
+    ASSERT_EQ(0, HostHdmiRx_Plug("1280x720p50"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(1u, hdmi_is_scdt_on(pstRx));                           // the link is up again
+    ASSERT_TRUE(Locked()) << Out();
+    EXPECT_EQ(720, pstRx->stVideoInfo.u16VActive);
+    EXPECT_TRUE(MipiOn());
+    EXPECT_EQ(u32Hpd, HpdEvents());
+    EXPECT_EQ(1u, hdmirx_get_hdmi_sta(pstRx));
+    EXPECT_NE(std::string::npos, Out().find("# 5V state change INT #\n"));
+}
+
 // A DVI input has no AVI infoframe: it is taken as RGB and converted with
 // BT.601; a YCbCr input passes. The sim words set up the source.
 TEST_F(HdmiRxTest, ColourSpaceDecidesTheConversion)
