@@ -79,6 +79,7 @@ int main(void)
     s32 s32Ret;
 
     signal(SIGPIPE, SIG_IGN);
+    setvbuf(stdout, nullptr, _IOLBF, 0);   // the drivers' printf lines reach a log file as they happen
     snprintf(g_azDebugFile, sizeof(g_azDebugFile), "/tmp/debug_main.txt");
     (void)system("/customer/igmp_report.sh &");   // outside this program
     snprintf(g_chip, sizeof(g_chip), "qx4700vblo_32m");
