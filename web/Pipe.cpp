@@ -80,13 +80,26 @@ static void *Pipe_Thread(void *)
     s32 s32Out = Pipe_Open(PIPE_S2C, O_NONBLOCK);
     std::string buf, cmd, reply;
     char az[4096];
+    bool bSkip = false;   // the rest of a command too long to take is still coming
 
     while (g_bRun && s32In >= 0 && s32Out >= 0) {
         struct pollfd stPoll = {s32In, POLLIN, 0};
-        if (poll(&stPoll, 1, PIPE_POLL_MS) <= 0)
+        s32 s32Ready = poll(&stPoll, 1, PIPE_POLL_MS);
+        if (s32Ready == 0) {
+            // The web side writes a command at once: what is still incomplete
+            // after a pause is broken, and would swallow the next commands.
+            bSkip = false;
+            if (!buf.empty()) {
+                Debug_Log("[%s]: %s: incomplete command of %zu bytes dropped\n", log_Time(),
+                          __func__, buf.size());
+                buf.clear();
+                Pipe_Reply(s32Out, "{\"result\":-1,\"msg\":\"incomplete command\"}");
+            }
+        }
+        if (s32Ready <= 0)
             continue;
         ssize_t n = read(s32In, az, sizeof(az));
-        if (n <= 0)
+        if (n <= 0 || bSkip)
             continue;
         buf.append(az, (size_t)n);
         s32 s32Got;
@@ -98,6 +111,7 @@ static void *Pipe_Thread(void *)
             Debug_Log("[%s]: %s: command longer than %d bytes dropped\n", log_Time(), __func__,
                       PIPE_MAX_CMD);
             Pipe_Reply(s32Out, "{\"result\":-1,\"msg\":\"command too long\"}");
+            bSkip = true;
         }
     }
     if (s32In >= 0)

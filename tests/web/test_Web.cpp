@@ -47,18 +47,40 @@ TEST_F(PipeSplitTest, DropsObjectsPastTheLimit)
 
 // Every command through the FIFOs is answered, naming its unknown comhead;
 // a command split over two writes is still one command.
-TEST(PipeThreadTest, AnswersEveryCommand)
-{
-    ASSERT_EQ(0, MAIN_Pipe_Start());
+struct PipeThreadTest : public testing::Test {
     int s32In = -1, s32Out = -1;
-    for (int i = 0; i < 100 && (s32In < 0 || s32Out < 0); i++, usleep(10000)) {
-        if (s32In < 0)
-            s32In = open(PIPE_C2S, O_WRONLY | O_NONBLOCK);
-        if (s32Out < 0)
-            s32Out = open(PIPE_S2C, O_RDONLY | O_NONBLOCK);
+    // One bridge for the whole program: two would share the FIFO's bytes.
+    static void SetUpTestSuite() { ASSERT_EQ(0, MAIN_Pipe_Start()); }
+    void SetUp() override
+    {
+        for (int i = 0; i < 100 && (s32In < 0 || s32Out < 0); i++, usleep(10000)) {
+            if (s32In < 0)
+                s32In = open(PIPE_C2S, O_WRONLY | O_NONBLOCK);
+            if (s32Out < 0)
+                s32Out = open(PIPE_S2C, O_RDONLY | O_NONBLOCK);
+        }
+        ASSERT_GE(s32In, 0);
+        ASSERT_GE(s32Out, 0);
     }
-    ASSERT_GE(s32In, 0);
-    ASSERT_GE(s32Out, 0);
+    void TearDown() override
+    {
+        close(s32In);
+        close(s32Out);
+    }
+    void Write(const std::string &s)
+    {
+        for (size_t u = 0; u < s.size();) {
+            ssize_t n = write(s32In, s.data() + u, s.size() - u);
+            if (n > 0)
+                u += (size_t)n;
+            else
+                usleep(1000);   // the bridge drains the FIFO
+        }
+    }
+};
+
+TEST_F(PipeThreadTest, AnswersEveryCommand)
+{
     std::string a = "{\"comhead\":\"GetDevInfo\"}{\"comhead\":\"Set", b = "Net\"}{\"x\":1}";
     ASSERT_EQ((ssize_t)a.size(), write(s32In, a.data(), a.size()));
     usleep(100 * 1000);
@@ -67,8 +89,24 @@ TEST(PipeThreadTest, AnswersEveryCommand)
                        "{\"comhead\":\"SetNet\",\"result\":-1,\"msg\":\"unknown comhead\"}"
                        "{\"result\":-1,\"msg\":\"no comhead\"}";
     EXPECT_EQ(want, Pty_Read(s32Out, want.size(), 2000));
-    close(s32In);
-    close(s32Out);
+}
+
+// A broken command (a quote never closed) or the rest of one too long to
+// take must not swallow the commands that follow once the writer paused.
+TEST_F(PipeThreadTest, BrokenCommandsDoNotSwallowLaterOnes)
+{
+    const std::string known = "{\"comhead\":\"F\",\"result\":-1,\"msg\":\"unknown comhead\"}";
+    Write("{\"comhead\":\"E}");
+    usleep(1500 * 1000);
+    Write("{\"comhead\":\"F\"}");
+    std::string want = "{\"result\":-1,\"msg\":\"incomplete command\"}" + known;
+    EXPECT_EQ(want, Pty_Read(s32Out, want.size() + 1, 2000));
+
+    Write("{\"comhead\":\"" + std::string(PIPE_MAX_CMD + 8192, '{') + "\"}");
+    usleep(1500 * 1000);
+    Write("{\"comhead\":\"F\"}");
+    want = "{\"result\":-1,\"msg\":\"command too long\"}" + known;
+    EXPECT_EQ(want, Pty_Read(s32Out, want.size() + 1, 2000));
 }
 
 TEST(LighttpdTest, WritesHttpOrHttpsWithRedirectAndKeepsTheOldFileOnFailure)
