@@ -78,6 +78,7 @@ static void HostRx_FillTiming(HostHdmiRx_S *pstRx, const HostRxMode_S *pstMode)
 
 // TMDS clock counter: register 0x48 + 1 reference cycles span 128 TMDS
 // cycles times the range in bits 5-7 of 0x43 (none: x1, up to bit 7: x8).
+// The driver reads the count modulo 256, so a range holds at most 255.
 static void HostRx_FillTmds(HostHdmiRx_S *pstRx, u32 u32TmdsKHz)
 {
     static const u8 au8Range[] = {0x80, 0x40, 0x20, 0x00};
@@ -88,7 +89,7 @@ static void HostRx_FillTmds(HostHdmiRx_S *pstRx, u32 u32TmdsKHz)
     u32 u32Mult = 1024;
     for (u8 u8Range : au8Range) {
         u32 u32Count = (u32)((u64)pstRx->u32RclkKHz * u32Mult / u32TmdsKHz);
-        if (u32Count <= 256 || u8Range == 0) {
+        if (u32Count < 256 || u8Range == 0) {
             *HostRx_R0(pstRx, 0x43) |= u8Range;
             *HostRx_R0(pstRx, 0x48) = (u8)(u32Count - 1);
             return;

@@ -453,6 +453,16 @@ TEST_F(HdmiRxTest, FastInputIsMeasuredTwice)
     EXPECT_EQ(1u, Count(Out(), "re do hdmi_rx_get_video_info\n"));
 }
 
+// A TMDS clock equal to the reference clock (27 MHz, 720x480p60) fills
+// the counter's range exactly; it is measured and the input comes up.
+TEST_F(HdmiRxTest, ClockOfTheReferenceRateIsMeasured)
+{
+    PlugAndLock("720x480p60");
+    EXPECT_NEAR(27000, pstRx->stVideoInfo.u32TmdsClk, 540);
+    EXPECT_EQ(std::string::npos, Out().find("sumt==0"));
+    EXPECT_TRUE(MipiOn());
+}
+
 // A pixel count or timing that stays zero is measured a bounded number of
 // times and the input is not brought up; nothing divides by zero.
 TEST_F(HdmiRxTest, UnmeasurableInputStaysDown)
