@@ -166,7 +166,7 @@ static const HdrTransportParam_S s_astTransportParam[] = {
     {"mode", Tp_Mode},
 };
 
-// One specification: protocol, then ";"-separated parameters.
+// One transport of the list: protocol, then ";"-separated parameters.
 static s32 Hdr_TransportSpec(Sv sv, RtspHeaderTransport_S *pst)
 {
     memset(pst, 0, sizeof(*pst));
