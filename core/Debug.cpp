@@ -94,19 +94,48 @@ static void Debug_LogFile(const char *pszFmt, va_list ap)
     fflush(g_debug_fp);
 }
 
-void Debug_Log(const char *pszFmt, ...)
+static void Debug_LogV(const char *pszFmt, va_list ap)
 {
     s32 s32Errno = errno;
     s32 s32Mode = g_bFileDebugOn;
-    va_list ap;
 
-    va_start(ap, pszFmt);
     if (s32Mode == DEBUG_LOG_STDOUT || s32Mode == DEBUG_LOG_CONSOLE) {
         vprintf(pszFmt, ap);
         fflush(stdout);
     } else if (s32Mode == DEBUG_LOG_FILE) {
         Debug_LogFile(pszFmt, ap);
     }
+    errno = s32Errno;
+}
+
+void Debug_Log(const char *pszFmt, ...)
+{
+    va_list ap;
+    va_start(ap, pszFmt);
+    Debug_LogV(pszFmt, ap);
     va_end(ap);
+}
+
+void Debug_LogLimited(DebugLimit_S *pstLimit, const char *pszFmt, ...)
+{
+    s32 s32Errno = errno;
+    struct timespec stNow;
+    clock_gettime(CLOCK_MONOTONIC, &stNow);
+    s64 s64NowMs = (s64)stNow.tv_sec * 1000 + stNow.tv_nsec / 1000000;
+    s64 s64Next = pstLimit->s64NextMs;
+
+    // Only the thread that moves the deadline writes: one message a second.
+    if (s64NowMs < s64Next || !pstLimit->s64NextMs.compare_exchange_strong(s64Next, s64NowMs + 1000)) {
+        pstLimit->u32Dropped++;
+        errno = s32Errno;
+        return;
+    }
+    va_list ap;
+    va_start(ap, pszFmt);
+    Debug_LogV(pszFmt, ap);
+    va_end(ap);
+    u32 u32Dropped = pstLimit->u32Dropped.exchange(0);
+    if (u32Dropped != 0)
+        Debug_Log("[%s]: (%u similar messages suppressed)\n", log_Time(), u32Dropped);
     errno = s32Errno;
 }

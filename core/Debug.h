@@ -29,4 +29,17 @@ const char *log_Time(void);
 // standard output. errno is left unchanged.
 void Debug_Log(const char *pszFmt, ...) __attribute__((format(printf, 1, 2)));
 
+// One cause of messages that remote peers can trigger at will. A zeroed
+// record is ready; it may be shared by threads.
+struct DebugLimit_S {
+    std::atomic<s64> s64NextMs;     // monotonic ms before which messages are dropped
+    std::atomic<u32> u32Dropped;    // dropped since the last one written
+};
+
+// Debug_Log for such a cause: at most one message a second; the first one
+// after dropped messages is followed by
+// "[%s]: (%u similar messages suppressed)\n".
+void Debug_LogLimited(DebugLimit_S *pstLimit, const char *pszFmt, ...)
+    __attribute__((format(printf, 2, 3)));
+
 #endif

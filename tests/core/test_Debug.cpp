@@ -119,3 +119,20 @@ TEST_F(DebugTest, ConcurrentFileMessagesStayWhole)
     }
     EXPECT_EQ(8 * 200, s32Lines);
 }
+
+// A cause that peers trigger at will writes one message a second; the next
+// one written says how many were dropped meanwhile.
+TEST_F(DebugTest, LimitedCauseWritesOneMessageASecond)
+{
+    std::string out = Child_Run([] {
+        static DebugLimit_S s_stLimit;
+        g_bFileDebugOn = DEBUG_LOG_STDOUT;
+        for (s32 i = 0; i < 1000; i++)
+            Debug_LogLimited(&s_stLimit, "bad packet %d\n", i);
+        usleep(1100 * 1000);
+        Debug_LogLimited(&s_stLimit, "bad packet %d\n", 1000);
+    });
+    EXPECT_TRUE(std::regex_match(out, std::regex(R"(bad packet 0\nbad packet 1000\n)"
+                                                  R"(\[\d\d \d\d:\d\d:\d\d\.\d{3}\]: \(999 similar messages suppressed\)\n)")))
+        << out;
+}

@@ -1,6 +1,7 @@
 """Boxes for end-to-end tests: start one, talk to it from the LAN side, take
 it down. Names are unique per process, but the LAN is shared and tests use
-fixed MACs (so fixed addresses): one test run at a time on a machine."""
+fixed MACs (so fixed addresses): one test run at a time on a LAN. A run
+with HDMIBOX_LAN set has a LAN of its own."""
 
 import atexit
 import base64
@@ -19,6 +20,7 @@ import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BOX = os.path.join(ROOT, "tools", "box")
+STATE = "/run/hdmibox" + (f"-{os.environ['HDMIBOX_LAN']}" if os.environ.get("HDMIBOX_LAN") else "")
 _serial = itertools.count()
 _live = set()   # boxes up; taken down at exit, also after Ctrl-C or a TERM
 
@@ -123,7 +125,7 @@ class Box:
     def tty(self, index):
         """A socket to the harness end of /dev/ttyS<index>."""
         s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        s.connect(f"/run/hdmibox/{self.name}/ttyS{index}.sock")
+        s.connect(f"{STATE}/{self.name}/ttyS{index}.sock")
         return s
 
     def calls(self, path="/board/calls.log"):

@@ -6,7 +6,7 @@ import subprocess
 import time
 import unittest
 
-from boxlib import Box, BoxTest, default_ip, lan, wait_until
+from boxlib import STATE, Box, BoxTest, default_ip, lan, wait_until
 
 STAMP = r"\[\d\d \d\d:\d\d:\d\d\.\d{3}\]: "
 
@@ -73,12 +73,12 @@ class BoxTestCase(BoxTest):
         c.down()
         self.assertEqual(before, host_view())
         for b in (a, c):
-            self.assertFalse(os.path.exists(f"/run/hdmibox/{b.name}"))
+            self.assertFalse(os.path.exists(f"{STATE}/{b.name}"))
             ps = subprocess.run(["pgrep", "-f", f"_init {b.name}$|_boxd {b.name}$"],
                                 capture_output=True, text=True).stdout
             self.assertEqual("", ps)
             with open("/proc/self/mounts") as mounts:
-                self.assertNotIn(f"/run/hdmibox/{b.name}/", mounts.read())
+                self.assertNotIn(f"{STATE}/{b.name}/", mounts.read())
 
 
 if __name__ == "__main__":
