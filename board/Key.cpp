@@ -1,17 +1,15 @@
 #include "board/Key.h"
 
 #include <time.h>
-#include <unistd.h>
 
-#include "board/Factory.h"
 #include "board/Gpio.h"
 #include "board/Lcd.h"
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "core/Thread.h"
 
 std::atomic<s32> g_enKeyState{KEY_STATE_RELEASED};
-static pthread_t s_KeyThread;
+static MainThread_S s_stKeyThread;
+static KeyResetProc *s_pfnKeyReset;   // set before the thread starts
 
 static u64 Key_NowMs(void)
 {
@@ -32,7 +30,7 @@ static void Key_Event(KeyState_E enState)
 static void *Key_Thread(void *)
 {
     u64 u64PressedAt = 0;
-    while (g_bRun) {
+    while (MAIN_Thread_Wait(&s_stKeyThread, KEY_PASS_MS)) {
         s32 s32Level = 1;
         if (GPIO_GET(KEY_RESET_GPIO, &s32Level) == 0) {
             bool bDown = s32Level == 0;
@@ -45,17 +43,22 @@ static void *Key_Thread(void *)
                        && Key_NowMs() - u64PressedAt >= KEY_HOLD_MS) {
                 g_enKeyState = KEY_STATE_HELD;
                 Debug_Log("[%s]: %s: factory reset\n", log_Time(), __func__);
-                MAIN_FACTORY_RESET();
+                s_pfnKeyReset();
             }
         }
-        usleep(KEY_PASS_MS * 1000);
     }
     return nullptr;
 }
 
-s32 MAIN_KeyScan_start(void)
+s32 MAIN_KeyScan_start(KeyResetProc *pfnReset)
 {
     if (GPIO_INIT(KEY_RESET_GPIO) < 0)
         return -1;
-    return MAIN_Thread_Create(&s_KeyThread, Key_Thread, nullptr, __func__);
+    s_pfnKeyReset = pfnReset;
+    return MAIN_Thread_Start(&s_stKeyThread, Key_Thread, nullptr, __func__);
+}
+
+void MAIN_KeyScan_stop(void)
+{
+    MAIN_Thread_Stop(&s_stKeyThread);
 }

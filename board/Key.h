@@ -19,6 +19,11 @@ enum KeyState_E {
 
 extern std::atomic<s32> g_enKeyState;   // KeyState_E
 
-s32 MAIN_KeyScan_start(void);   // 0, or -1 / the thread-creation error
+// The factory reset, run on the key thread once the key is held.
+typedef s32 KeyResetProc(void);
+
+// Starts the key thread: 0, or -1 / the thread-creation error. Stop joins it.
+s32 MAIN_KeyScan_start(KeyResetProc *pfnReset);
+void MAIN_KeyScan_stop(void);
 
 #endif

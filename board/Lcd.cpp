@@ -5,10 +5,8 @@
 #include <cstring>
 #include <mutex>
 #include <time.h>
-#include <unistd.h>
 
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "core/Thread.h"
 
 std::atomic<s32> g_button_press_flag{0};
@@ -22,7 +20,8 @@ struct LcdCtx_S {
 };
 
 static LcdCtx_S s_stLcd;
-static pthread_t s_LcdThread;
+static MainThread_S s_stLcdThread;
+static std::atomic<LcdSendProc *> s_pfnLcdSend{nullptr};   // the display's UART
 
 static u8 Lcd_Segments(char c)
 {
@@ -68,8 +67,11 @@ void Lcd_MakeFrame(const char *pszText, bool bOn, u8 au8Frame[LCD_FRAME_LEN])
 static s32 Lcd_Send(const char *pszText, bool bOn)
 {
     u8 au8Frame[LCD_FRAME_LEN];
+    LcdSendProc *pfnSend = s_pfnLcdSend;
+    if (pfnSend == nullptr)
+        return -1;   // no UART attached: nothing to show it on
     Lcd_MakeFrame(pszText, bOn, au8Frame);
-    return MAIN_Uart_SendData(&g_stMainServerAttr.stHalAttr.stUart2, au8Frame, sizeof(au8Frame));
+    return pfnSend(au8Frame, sizeof(au8Frame));
 }
 
 void Lcd_Set_value(u32 u32Mode, u32 u32Value)
@@ -89,7 +91,7 @@ s32 Main_Set_LCD_String(const char *pszText, u32 u32Flag)
         snprintf(s_stLcd.azText, sizeof(s_stLcd.azText), "%s", pszText);
         s_stLcd.bChanged = false;
     }
-    (void)Lcd_Send(pszText, true);   // MAIN_Uart_SendData logged a failure
+    (void)Lcd_Send(pszText, true);   // the sender logged a failure
     return 0;
 }
 
@@ -133,14 +135,22 @@ static void *Lcd_Thread(void *)
 {
     u64 u64LastActive = Lcd_NowMs();
     bool bOn = true;
-    for (u32 u32Pass = 0; g_bRun; u32Pass++) {
+    for (u32 u32Pass = 0; MAIN_Thread_Wait(&s_stLcdThread, LCD_PASS_MS); u32Pass++)
         Lcd_Pass(&u64LastActive, &bOn, u32Pass);
-        usleep(LCD_PASS_MS * 1000);
-    }
     return nullptr;
+}
+
+void Lcd_AttachSender(LcdSendProc *pfnSend)
+{
+    s_pfnLcdSend = pfnSend;
 }
 
 s32 MAIN_LcdShow_start(void)
 {
-    return MAIN_Thread_Create(&s_LcdThread, Lcd_Thread, nullptr, __func__);
+    return MAIN_Thread_Start(&s_stLcdThread, Lcd_Thread, nullptr, __func__);
+}
+
+void MAIN_LcdShow_stop(void)
+{
+    MAIN_Thread_Stop(&s_stLcdThread);
 }

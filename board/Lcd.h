@@ -27,8 +27,15 @@ enum LcdMode_E {
 
 extern std::atomic<s32> g_button_press_flag;   // front-panel activity, cleared by the display thread
 
+// Writes one frame to the display's UART: 0, or -1 (logged by the sender).
+typedef s32 LcdSendProc(const u8 *pu8Frame, u32 u32Len);
+
+// The display's UART, given once before anything is shown; frames sent
+// before are dropped.
+void Lcd_AttachSender(LcdSendProc *pfnSend);
 void Lcd_Set_value(u32 u32Mode, u32 u32Value);
 s32  MAIN_LcdShow_start(void);                 // starts the display thread
+void MAIN_LcdShow_stop(void);                  // stops and joins it
 s32  Main_Set_LCD_String(const char *pszText, u32 u32Flag);
 
 // Builds the frame that shows pszText: '.' lights the point of the digit

@@ -7,7 +7,6 @@
 
 #include "board/Gpio.h"
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "core/Thread.h"
 
 std::atomic<s32> g_data_status{0};
@@ -18,8 +17,7 @@ struct LedCtx_S {
 };
 
 static LedCtx_S s_stLed;
-static pthread_t s_LedThread;
-static bool s_bLedStarted;
+static MainThread_S s_stLedThread;
 
 // Writes one attribute of the LED's PWM channel; the LED only shows what
 // reaches the file, so a failure is logged once per attribute change.
@@ -66,22 +64,24 @@ static void *Led_Thread(void *)
 {
     u32 u32Shown = ~0u;
     Led_PwmSetup();
-    for (u32 u32Pass = 1; g_bRun; u32Pass++) {
+    for (u32 u32Pass = 1; MAIN_Thread_Wait(&s_stLedThread, LED_PASS_MS); u32Pass++) {
         u32 u32Duty = Led_Duty(u32Pass);
         if (u32Duty != u32Shown) {
             Led_PwmWrite("duty_cycle", u32Duty);
             u32Shown = u32Duty;
         }
-        usleep(LED_PASS_MS * 1000);
     }
     return nullptr;
 }
 
 void Led_Init(void)
 {
-    if (s_bLedStarted)
-        return;
-    s_bLedStarted = MAIN_Thread_Create(&s_LedThread, Led_Thread, nullptr, __func__) == 0;
+    (void)MAIN_Thread_Start(&s_stLedThread, Led_Thread, nullptr, __func__);   // logged; the LED then stays as it is
+}
+
+void Led_DeInit(void)
+{
+    MAIN_Thread_Stop(&s_stLedThread);
 }
 
 void Led_Set_value(s32 s32Count)

@@ -17,6 +17,7 @@
 extern std::atomic<s32> g_data_status;   // 1 while stream data flows
 
 void Led_Init(void);                 // LED context and the PWM LED thread
+void Led_DeInit(void);               // stops and joins the LED thread
 void Led_Set_value(s32 s32Count);    // blink for s32Count units of LED_COUNT_PASSES passes
 void MAIN_LED_Init(void);            // status LED line as output
 void MAIN_LED_SetStatus(s32 s32Level);

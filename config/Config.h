@@ -22,16 +22,15 @@ extern std::recursive_mutex g_ConfigMutex;
 // back over the new file. Set before MAIN_CONFIG_Reset; never cleared.
 extern std::atomic<s32> bConfigSaveBlock;
 
-// Application layer.
-s32 MAIN_CONFIG_Init(void);                      // -1 only when the save timer fails
-s32 MAIN_CONFIG_Recv(ConfigAttr_S *pstAttr, ConfigEdidText_S *pstEdid);
+// The save timer, made once: 0, or -1 (logged).
+s32 MAIN_CONFIG_TimerInit(void);
 // Asks for a save 2 s from now, replacing a pending one, so a burst of
 // changes costs one write. Callable from any thread; -1 before
-// MAIN_CONFIG_Init or after MAIN_CONFIG_deInit.
+// MAIN_CONFIG_TimerInit or after MAIN_CONFIG_deInit.
 s32 MAIN_CONFIG_Update(void);
 void MAIN_CONFIG_SaveTimerProc(union sigval unused);
 s32 MAIN_CONFIG_Save_all(const ConfigAttr_S *pstAttr, const ConfigEdidText_S *pstEdid);
-s32 MAIN_CONFIG_Reset(void);                     // the default file; the record stays
+// Deletes the save timer, then writes a change it had still to write.
 s32 MAIN_CONFIG_deInit(void);
 
 // Store layer.

@@ -9,7 +9,7 @@
 
 #include "core/Debug.h"
 
-s32 MAIN_Thread_Create(pthread_t *pThread, void *(*pfnRun)(void *), void *pvArg, const char *pszFunc)
+static s32 Thread_Create(pthread_t *pThread, void *(*pfnRun)(void *), void *pvArg, const char *pszFunc)
 {
     s32 s32Ret = pthread_create(pThread, nullptr, pfnRun, pvArg);
     if (s32Ret != 0 && pszFunc != nullptr)
@@ -19,35 +19,18 @@ s32 MAIN_Thread_Create(pthread_t *pThread, void *(*pfnRun)(void *), void *pvArg,
     return s32Ret;
 }
 
-s32 MAIN_Thread_Start(pthread_t *pThread, std::atomic<s32> *pbRun, void *(*pfnRun)(void *),
-                      void *pvArg, const char *pszFunc)
-{
-    if (pbRun->exchange(1))
-        return 0;
-    s32 s32Ret = MAIN_Thread_Create(pThread, pfnRun, pvArg, pszFunc);
-    if (s32Ret != 0)
-        *pbRun = 0;
-    return s32Ret;
-}
-
-void MAIN_Thread_Stop(pthread_t *pThread, std::atomic<s32> *pbRun)
-{
-    if (pbRun->exchange(0))
-        pthread_join(*pThread, nullptr);
-}
-
 s32 MAIN_Thread_Start(MainThread_S *pstThread, void *(*pfnRun)(void *), void *pvArg, const char *pszFunc)
 {
     if (pstThread->bRun.exchange(1))
         return 0;
     s32 s32Fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (s32Fd < 0) {
-        Debug_Log("[%s]: %s: eventfd: %s\n", log_Time(), pszFunc, strerror(errno));
+        Debug_Log("[%s]: %s: eventfd: %s\n", log_Time(), pszFunc != nullptr ? pszFunc : __func__, strerror(errno));
         pstThread->bRun = 0;
         return -1;
     }
     pstThread->s32WakeFd = s32Fd;
-    s32 s32Ret = MAIN_Thread_Create(&pstThread->thread, pfnRun, pvArg, pszFunc);
+    s32 s32Ret = Thread_Create(&pstThread->thread, pfnRun, pvArg, pszFunc);
     if (s32Ret != 0) {
         close(s32Fd);
         pstThread->s32WakeFd = 0;
@@ -62,6 +45,8 @@ void MAIN_Thread_Wake(MainThread_S *pstThread)
     u64 u64One = 1;
     if (s32Fd > 0 && write(s32Fd, &u64One, sizeof(u64One)) < 0 && errno != EAGAIN)
         Debug_Log("[%s]: %s: write: %s\n", log_Time(), __func__, strerror(errno));
+    if (pstThread->pfnWake != nullptr)
+        pstThread->pfnWake();
 }
 
 void MAIN_Thread_Stop(MainThread_S *pstThread)
@@ -91,34 +76,40 @@ static s64 Thread_NowMs(void)
     return (s64)stNow.tv_sec * 1000 + stNow.tv_nsec / 1000000;
 }
 
-bool MAIN_Thread_Wait(MainThread_S *pstThread, s32 s32Ms)
+s32 MAIN_Thread_WaitFd(MainThread_S *pstThread, s32 s32Fd, s16 s16Events, s32 s32Ms)
 {
-    struct pollfd stPfd = {pstThread->s32WakeFd, POLLIN, 0};
+    struct pollfd astPfd[2] = {{pstThread->s32WakeFd, POLLIN, 0}, {s32Fd, s16Events, 0}};
     s64 s64End = Thread_NowMs() + (s32Ms < 0 ? 0 : s32Ms);
     s32 s32Left = s32Ms;
 
     while (MAIN_Thread_Running(pstThread)) {
-        s32 s32Ret = poll(&stPfd, 1, s32Left);
+        s32 s32Ret = poll(astPfd, s32Fd >= 0 ? 2 : 1, s32Left);
         if (s32Ret > 0) {
             u64 u64Count;
             // A stop leaves the eventfd readable for every later wait.
-            if (MAIN_Thread_Running(pstThread) && read(stPfd.fd, &u64Count, sizeof(u64Count)) < 0 &&
-                errno != EAGAIN)
+            if ((astPfd[0].revents & POLLIN) && MAIN_Thread_Running(pstThread) &&
+                read(astPfd[0].fd, &u64Count, sizeof(u64Count)) < 0 && errno != EAGAIN)
                 Debug_Log("[%s]: %s: read: %s\n", log_Time(), __func__, strerror(errno));
-            break;
+            return astPfd[1].revents != 0 && s32Fd >= 0 ? 1 : 0;
         }
         if (s32Ret == 0)
-            break;
+            return 0;
         if (errno != EINTR) {
             Debug_Log("[%s]: %s: poll: %s\n", log_Time(), __func__, strerror(errno));
-            break;
+            return -1;
         }
         if (s32Ms >= 0) {
             s64 s64Left = s64End - Thread_NowMs();
             if (s64Left <= 0)
-                break;
+                return 0;
             s32Left = (s32)s64Left;
         }
     }
+    return 0;
+}
+
+bool MAIN_Thread_Wait(MainThread_S *pstThread, s32 s32Ms)
+{
+    (void)MAIN_Thread_WaitFd(pstThread, -1, 0, s32Ms);   // only its time and wake matter here
     return MAIN_Thread_Running(pstThread);
 }

@@ -8,7 +8,6 @@
 
 #include "board/Gpio.h"
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "core/Thread.h"
 
 #define IR_WAIT_MS 100
@@ -24,8 +23,7 @@ static IrPacket_S s_astIrQueue[IR_QUEUE_LEN];
 static u32 s_u32IrHead;     // next packet to send
 static u32 s_u32IrCount;    // packets waiting
 
-static pthread_t s_thIrSend;
-static std::atomic<s32> s_bIrSendRun{0};
+static MainThread_S s_stIrSendThread;
 
 s32 MAIN_Ir_Init(IrAttr_S *pstIr)
 {
@@ -86,28 +84,36 @@ static bool Ir_Take(IrPacket_S *pstOut)
     return bTaken;
 }
 
+// Ends the sender's wait for a packet (its stop).
+static void Ir_Wake(void)
+{
+    pthread_mutex_lock(&s_IrMutex);
+    pthread_cond_broadcast(&s_IrCond);
+    pthread_mutex_unlock(&s_IrMutex);
+}
+
 static void *MAIN_IrSend_Thread(void *pvArg)
 {
-    (void)pvArg;
+    UartAttr_S *pstUart = (UartAttr_S *)pvArg;
     static IrPacket_S s_stPacket;   // only this thread uses it
-    while (s_bIrSendRun) {
+    while (MAIN_Thread_Running(&s_stIrSendThread)) {
         if (!Ir_Take(&s_stPacket))
             continue;
         // A closed port or a failed write is logged there; the packet is lost.
-        (void)MAIN_Uart_SendData(&g_stMainServerAttr.stHalAttr.stUart2, s_stPacket.au8Data,
-                                 s_stPacket.u32Len);
+        (void)MAIN_Uart_SendData(pstUart, s_stPacket.au8Data, s_stPacket.u32Len);
     }
     return nullptr;
 }
 
-s32 MAIN_IrSend_Start(void)
+s32 MAIN_IrSend_Start(UartAttr_S *pstUart)
 {
-    return MAIN_Thread_Start(&s_thIrSend, &s_bIrSendRun, MAIN_IrSend_Thread, nullptr, __func__);
+    s_stIrSendThread.pfnWake = Ir_Wake;
+    return MAIN_Thread_Start(&s_stIrSendThread, MAIN_IrSend_Thread, pstUart, __func__);
 }
 
 void MAIN_IrSend_Stop(void)
 {
-    MAIN_Thread_Stop(&s_thIrSend, &s_bIrSendRun);
+    MAIN_Thread_Stop(&s_stIrSendThread);
 }
 
 s32 Main_Protocolserver_onrecvIrData(void *pvCtx, const u8 *pu8Data, u32 u32Len)

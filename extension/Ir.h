@@ -17,8 +17,8 @@ s32 MAIN_Ir_Init(IrAttr_S *pstIr);
 // Queues bytes for the infrared port; 0, or -1 when the queue is full
 // (nothing of the data is queued then; logged).
 s32 MAIN_Ir_SendData(const u8 *pu8Data, u32 u32Len);
-// The thread that writes the queue to the second UART of the runtime record.
-s32 MAIN_IrSend_Start(void);
+// The thread that writes the queue to the infrared UART (the second one).
+s32 MAIN_IrSend_Start(UartAttr_S *pstUart);
 void MAIN_IrSend_Stop(void);
 
 // Control protocol: infrared bytes to send; the context is not used. 0 or -1.

@@ -14,13 +14,13 @@ s32 parse_mac(const char **ppszText, char *azMac)
     while (*psz == ' ' || *psz == '\t')
         psz++;
     u32 u32Len = 0;
-    while (u32Len < NET_MAC_TEXT_LEN && isprint((unsigned char)psz[u32Len])) {
+    while (u32Len < MAC_TEXT_LEN && isprint((unsigned char)psz[u32Len])) {
         azMac[u32Len] = psz[u32Len];
         u32Len++;
     }
     azMac[u32Len] = '\0';
     *ppszText = psz + u32Len;
-    return Net_IsMacForm(azMac, RS232_MAC_SEPS) ? 0 : -1;
+    return Mac_IsForm(azMac, RS232_MAC_SEPS) ? 0 : -1;
 }
 
 s32 MAIN_RS232_Set_MAC(char *pszMac)

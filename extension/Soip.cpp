@@ -2,10 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <initializer_list>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -119,13 +118,13 @@ static void Soip_FromDev(SoipServerAttr_S *pstServer, s32 s32DevFd)
     else if (n > 0)
         pstServer->pfnFromDev(pstServer, au8Buf, (u32)n);
     else if (n < 0 && errno != EAGAIN && errno != EINTR)
-        usleep(SOIP_PASS_MS * 1000);   // a device in error stays readable: do not spin
+        (void)MAIN_Thread_Wait(&pstServer->stThread, SOIP_PASS_MS);   // a device in error stays readable: do not spin
 }
 
 static void *Soip_Thread(void *pvArg)
 {
     SoipServerAttr_S *pstServer = (SoipServerAttr_S *)pvArg;
-    while (pstServer->bRun) {
+    while (MAIN_Thread_Running(&pstServer->stThread)) {
         if (pstServer->bReopen.exchange(0) && pstServer->pfnReopen != nullptr) {
             Debug_Log("[%s]: %s: reopen the port\n", log_Time(), pstServer->pszName);
             (void)pstServer->pfnReopen(pstServer->pstUart);   // logged there; retried on demand
@@ -133,30 +132,24 @@ static void *Soip_Thread(void *pvArg)
         if (pstServer->pfnPass != nullptr)
             pstServer->pfnPass(pstServer);
 
-        fd_set stRead;
-        FD_ZERO(&stRead);
-        s32 s32Max = pstServer->s32ListenFd;
-        FD_SET(pstServer->s32ListenFd, &stRead);
         s32 s32Client = pstServer->s32ClientFd;
         s32 s32Dev = pstServer->pfnDevFd != nullptr ? pstServer->pfnDevFd(pstServer) : -1;
-        for (s32 s32Fd : {s32Client, s32Dev}) {
-            if (s32Fd < 0 || s32Fd >= FD_SETSIZE)
-                continue;
-            FD_SET(s32Fd, &stRead);
-            s32Max = s32Fd > s32Max ? s32Fd : s32Max;
-        }
-        struct timeval stWait = {0, SOIP_PASS_MS * 1000};
-        s32 s32Ready = select(s32Max + 1, &stRead, nullptr, nullptr, &stWait);
-        if (s32Ready < 0) {
-            // A device closed by its reopen elsewhere shows here as EBADF once.
-            usleep(10 * 1000);
+        struct pollfd astPoll[] = {{pstServer->s32ListenFd, POLLIN, 0}, {s32Client, POLLIN, 0}, {s32Dev, POLLIN, 0},
+                                   {MAIN_Thread_WakeFd(&pstServer->stThread), POLLIN, 0}};
+        s32 s32Ready = poll(astPoll, ARRAY_SIZE(astPoll), SOIP_PASS_MS);
+        bool bStale = false;
+        for (const struct pollfd &stPoll : astPoll)
+            bStale |= (stPoll.revents & POLLNVAL) != 0;
+        if (s32Ready < 0 || bStale) {
+            // A device closed by its reopen elsewhere shows here once.
+            (void)MAIN_Thread_Wait(&pstServer->stThread, 10);
             continue;
         }
-        if (s32Client >= 0 && FD_ISSET(s32Client, &stRead))
+        if (astPoll[1].revents & (POLLIN | POLLHUP | POLLERR))
             Soip_FromClient(pstServer);
-        if (s32Dev >= 0 && FD_ISSET(s32Dev, &stRead))
+        if (astPoll[2].revents & (POLLIN | POLLHUP | POLLERR))
             Soip_FromDev(pstServer, s32Dev);
-        if (FD_ISSET(pstServer->s32ListenFd, &stRead))
+        if (astPoll[0].revents & POLLIN)
             Soip_Accept(pstServer);
     }
     Soip_DropClient(pstServer, "closed: server stops");
@@ -180,15 +173,14 @@ void Soip_Init(SoipServerAttr_S *pstServer, const char *pszName, u16 u16Port)
 
 s32 Soip_Start(SoipServerAttr_S *pstServer)
 {
-    if (pstServer->bRun)
+    if (MAIN_Thread_Running(&pstServer->stThread))
         return 0;
     pstServer->s32ClientFd = -1;
     pstServer->bReopen = 0;
     pstServer->u32Pending = 0;
     if (Soip_Listen(pstServer) < 0)
         return -1;
-    s32 s32Ret = MAIN_Thread_Start(&pstServer->thread, &pstServer->bRun, Soip_Thread, pstServer,
-                                   pstServer->pszName);
+    s32 s32Ret = MAIN_Thread_Start(&pstServer->stThread, Soip_Thread, pstServer, pstServer->pszName);
     if (s32Ret != 0) {
         close(pstServer->s32ListenFd);
         pstServer->s32ListenFd = -1;
@@ -198,9 +190,9 @@ s32 Soip_Start(SoipServerAttr_S *pstServer)
 
 void Soip_Stop(SoipServerAttr_S *pstServer)
 {
-    if (!pstServer->bRun)
+    if (!MAIN_Thread_Running(&pstServer->stThread))
         return;
-    MAIN_Thread_Stop(&pstServer->thread, &pstServer->bRun);
+    MAIN_Thread_Stop(&pstServer->stThread);
     close(pstServer->s32ListenFd);
     pstServer->s32ListenFd = -1;
 }

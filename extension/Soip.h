@@ -8,6 +8,7 @@
 #include <atomic>
 #include <pthread.h>
 
+#include "core/Thread.h"
 #include "core/Types.h"
 #include "extension/Uart.h"
 
@@ -36,12 +37,11 @@ typedef s32 UartReopenProc(UartAttr_S *pstUart);
 struct SoipServerAttr_S {
     const char *pszName;             // for the log
     u16 u16Port;
-    std::atomic<s32> bRun;
     std::atomic<s32> bReopen;        // 1: reopen the device before the next pass
     std::atomic<s32> s32ClientFd;    // -1 while no client
     u32 u32Clients;                  // clients accepted so far: a change means a new client
     s32 s32ListenFd;
-    pthread_t thread;
+    MainThread_S stThread;           // the relay's one thread
     SoipDevFdProc *pfnDevFd;         // null: no device to read
     SoipDataProc *pfnFromClient;     // null: client bytes go to pfnFrame
     SoipDataProc *pfnFromDev;        // null: device bytes go to the client

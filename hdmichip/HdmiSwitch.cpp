@@ -1,16 +1,13 @@
 #include "hdmichip/HdmiSwitch.h"
 
-#include <atomic>
-#include <pthread.h>
+#include "core/Thread.h"
 
 // The chip service itself is not started by this program; stopping finds
 // it idle unless something started it.
-static std::atomic<bool> s_bHdmiSwitchRun{false};
-static pthread_t s_HdmiSwitchThread;
+static MainThread_S s_stHdmiSwitchThread;
 
 s32 HdmiSwitch_StopThread(void)
 {
-    if (s_bHdmiSwitchRun.exchange(false))
-        pthread_join(s_HdmiSwitchThread, nullptr);
+    MAIN_Thread_Stop(&s_stHdmiSwitchThread);
     return 0;
 }

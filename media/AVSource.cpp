@@ -20,16 +20,15 @@ std::atomic<s32> g_video_incompatible{0};
 struct AVSourceAttr_S {
     u32 bInit;                       // 1 once initialised
     AVSourceNotifyProc *pfnNotify;
-    std::atomic<u32> bRun;           // both threads run while 1
-    pthread_t tSourceThread;
+    MainThread_S stSourceThread;     // the receiver's state machine, every 50 ms
     std::mutex EdidMutex;            // guards bEdidChanged and au8Edid
     u32 bEdidChanged;                // 1: au8Edid is to be written into the receiver
     u8 au8Edid[EDID_LEN];            // the EDID the receiver is to serve
     std::atomic<u32> enState;        // SignalState_E last reported through pfnNotify
     AVSourceStopStreamProc *pfnStopStream;   // kept; never called here
-    pthread_t tConnThread;
+    MainThread_S stConnThread;       // the connection watcher
     HdmiRxAttr_S *hHdmiRx;
-    s32 s32Gsv2002LockSta;           // lock state of a switch chip, stored only
+    s32 s32SwitchLockSta;           // lock state of a switch chip, stored only
 };
 
 static AVSourceAttr_S *AVSource_Ctx(void *hAVSource)
@@ -74,7 +73,7 @@ static void *AVSource_ThreadBody(void *pvArg)
     HdmiRxAttr_S *pstRx = pstCtx->hHdmiRx;
 
     prctl(PR_SET_NAME, "AVSource_ThreadBody", 0, 0, 0);   // the kernel keeps 15 characters
-    while (pstCtx->bRun) {
+    while (MAIN_Thread_Running(&pstCtx->stSourceThread)) {
         AVSource_WriteEdid(pstCtx);
         hdmirx_fsm(pstRx);
         g_signal_detect = (s32)hdmirx_get_hdmi_sta(pstRx);
@@ -89,7 +88,7 @@ static void *AVSource_ThreadBody(void *pvArg)
             AVSourceVideoInfo_S stNone = {};
             AVSource_Notify(pstCtx, EN_SIGNAL_NO_CONNECTION, &stNone);
         }
-        usleep(AVSOURCE_PASS_MS * 1000);
+        (void)MAIN_Thread_Wait(&pstCtx->stSourceThread, AVSOURCE_PASS_MS);
     }
     return nullptr;
 }
@@ -99,11 +98,11 @@ static void *AVSource_CheckConectSta(void *pvArg)
 {
     AVSourceAttr_S *pstCtx = (AVSourceAttr_S *)pvArg;
 
-    while (pstCtx->bRun) {
+    while (MAIN_Thread_Running(&pstCtx->stConnThread)) {
         if (pstCtx->hHdmiRx != nullptr && hdmirx_get_conect_sta(pstCtx->hHdmiRx) == 0 &&
             pstCtx->enState != EN_SIGNAL_NO_CONNECTION)
             hdmirx_disable_mipi(pstCtx->hHdmiRx);
-        usleep(AVSOURCE_WATCH_MS * 1000);
+        (void)MAIN_Thread_Wait(&pstCtx->stConnThread, AVSOURCE_WATCH_MS);
     }
     return nullptr;
 }
@@ -137,18 +136,14 @@ s32 AVSource_Start(void *hAVSource)
     AVSourceAttr_S *pstCtx = AVSource_Ctx(hAVSource);
     if (pstCtx == nullptr)
         return -1;
-    if (pstCtx->bRun)
+    if (MAIN_Thread_Running(&pstCtx->stSourceThread))
         return 0;
-    pstCtx->bRun = 1;
-    s32 s32Ret = MAIN_Thread_Create(&pstCtx->tSourceThread, AVSource_ThreadBody, pstCtx);
-    if (s32Ret != 0) {
-        pstCtx->bRun = 0;
+    s32 s32Ret = MAIN_Thread_Start(&pstCtx->stSourceThread, AVSource_ThreadBody, pstCtx, nullptr);
+    if (s32Ret != 0)
         return s32Ret;
-    }
-    s32Ret = MAIN_Thread_Create(&pstCtx->tConnThread, AVSource_CheckConectSta, pstCtx);
+    s32Ret = MAIN_Thread_Start(&pstCtx->stConnThread, AVSource_CheckConectSta, pstCtx, nullptr);
     if (s32Ret != 0) {
-        pstCtx->bRun = 0;
-        pthread_join(pstCtx->tSourceThread, nullptr);
+        MAIN_Thread_Stop(&pstCtx->stSourceThread);
         return s32Ret;
     }
     Debug_Log("[%s]: AVSource Start Success!\n", log_Time());
@@ -160,11 +155,10 @@ s32 AVSource_Stop(void *hAVSource)
     AVSourceAttr_S *pstCtx = AVSource_Ctx(hAVSource);
     if (pstCtx == nullptr)
         return -1;
-    if (!pstCtx->bRun)
+    if (!MAIN_Thread_Running(&pstCtx->stSourceThread))
         return 0;
-    pstCtx->bRun = 0;
-    pthread_join(pstCtx->tSourceThread, nullptr);
-    pthread_join(pstCtx->tConnThread, nullptr);
+    MAIN_Thread_Stop(&pstCtx->stSourceThread);
+    MAIN_Thread_Stop(&pstCtx->stConnThread);
     Debug_Log("[%s]: AVSource Stop Success!\n", log_Time());
     return 0;
 }
@@ -215,17 +209,17 @@ s32 AVSource_getStatus(void *hAVSource, void *)
     return AVSource_Ctx(hAVSource) == nullptr ? -1 : 0;
 }
 
-void AVSource_SetGsv2002LockSta(void *hAVSource, s32 s32State)
+void AVSource_SetSwitchLockSta(void *hAVSource, s32 s32State)
 {
     AVSourceAttr_S *pstCtx = (AVSourceAttr_S *)hAVSource;
-    if (pstCtx == nullptr || pstCtx->s32Gsv2002LockSta == s32State)
+    if (pstCtx == nullptr || pstCtx->s32SwitchLockSta == s32State)
         return;
-    Debug_Log("[%s]: AVSource_SetGsv2002LockSta = [%d]\n", log_Time(), s32State);
-    pstCtx->s32Gsv2002LockSta = s32State;
+    Debug_Log("[%s]: AVSource_SetSwitchLockSta = [%d]\n", log_Time(), s32State);
+    pstCtx->s32SwitchLockSta = s32State;
 }
 
 // The driver knows its bus and addresses; the arguments are not needed.
-HdmiRxAttr_S *IT6602_Init(s32, s32, s32)
+HdmiRxAttr_S *HDMIRX_Init(s32, s32, s32)
 {
     return hdmirx_init();
 }

@@ -11,7 +11,6 @@
 
 #include "core/Types.h"
 #include "media/HdmiRx.h"
-#include "media/MainMedia.h"
 
 #define AVSOURCE_PASS_MS      50     // source thread period
 #define AVSOURCE_WATCH_MS     5      // connection watcher period
@@ -35,10 +34,11 @@ enum SignalState_E {
 typedef s32 AVSourceNotifyProc(SignalState_E enState, const AVSourceVideoInfo_S *pstInfo);
 typedef s32 AVSourceStopStreamProc(void);
 
-// Plain words shared without a lock; g_s32StopSend is the media glue's.
+// Plain words shared without a lock.
 extern std::atomic<s32> g_signal_detect;        // HDMI 5 V present at the input
 extern std::atomic<u8>  g_hdcp_state;           // 1 while the locked input is encrypted
 extern std::atomic<s32> g_video_incompatible;   // 1: a locked input outside the accepted range
+extern std::atomic<s32> g_s32StopSend;          // 1: frames of the accepted input may be sent
 
 // Source layer. A handle that is null or not initialised logs
 // "uninitialized!" and gives -1.
@@ -58,13 +58,13 @@ s32 AVSource_getEdid(void *hAVSource, u8 *pu8Out);
 s32 AVSource_getDefaultEdid(void *hAVSource, u8 *pu8Out);
 // Nothing to fill: the state is in g_signal_detect and g_hdcp_state.
 s32 AVSource_getStatus(void *hAVSource, void *pvOut);
-void AVSource_SetGsv2002LockSta(void *hAVSource, s32 s32State);
-HdmiRxAttr_S *IT6602_Init(s32 s32Bus, s32 s32Addr, s32 s32Mode);
+void AVSource_SetSwitchLockSta(void *hAVSource, s32 s32State);
+HdmiRxAttr_S *HDMIRX_Init(s32 s32Bus, s32 s32Addr, s32 s32Mode);
 
 // Application side.
 // Drives the receiver's reset line; the first call of the process writes 1
 // before the level. 0.
-s32 MAIN_ITE_RESET_set(s32 s32Level);
+s32 MAIN_HDMIRX_RESET_set(s32 s32Level);
 // Source layer with the notify callbacks and the configured EDID preset,
 // started; the handle, or null (logged) when any step failed.
 void *MAIN_AVSource_Start(void);

@@ -6,7 +6,6 @@
 
 #include "config/Config.h"
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "media/AVSource.h"
 
 static const u8 s_au8EdidHead[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
@@ -27,52 +26,67 @@ s32 IsEdidRight(const u8 *pu8Edid)
     return CheckEdidHead(pu8Edid) && IsCheckSumRight(pu8Edid) ? 1 : 0;
 }
 
-s32 getEdid(u8 *pu8Out)
+// The runtime record's three blocks, handed over once at start-up.
+static u8 *s_apu8Stored[EDID_STORED_NUM];
+
+void EDID_AttachStore(u8 *pu8Copy, u8 *pu8User1, u8 *pu8User2)
 {
-    memcpy(pu8Out, g_stMainServerAttr.au8CopyEdid, EDID_LEN);
-    return 0;
+    s_apu8Stored[0] = pu8Copy;
+    s_apu8Stored[1] = pu8User1;
+    s_apu8Stored[2] = pu8User2;
 }
 
-s32 getUser1Edid(u8 *pu8Out)
+static s32 Edid_Load(u32 u32Store, u8 *pu8Out)
 {
-    memcpy(pu8Out, g_stMainServerAttr.au8User1Edid, EDID_LEN);
-    return 0;
-}
-
-s32 getUser2Edid(u8 *pu8Out)
-{
-    memcpy(pu8Out, g_stMainServerAttr.au8User2Edid, EDID_LEN);
+    if (s_apu8Stored[u32Store] == nullptr)
+        return -1;
+    memcpy(pu8Out, s_apu8Stored[u32Store], EDID_LEN);
     return 0;
 }
 
 // The bytes into the runtime record, their 512 hex digits into the
 // settings, and a save 2 s from now.
-static void Edid_Store(u8 *pu8Store, char *pszText, const u8 *pu8Edid)
+static s32 Edid_Store(u32 u32Store, char *pszText, const u8 *pu8Edid)
 {
-    memset(pu8Store, 0, EDID_LEN);
-    memcpy(pu8Store, pu8Edid, EDID_LEN);
+    if (s_apu8Stored[u32Store] == nullptr)
+        return -1;
+    memcpy(s_apu8Stored[u32Store], pu8Edid, EDID_LEN);
     for (u32 i = 0; i < EDID_LEN; i++)
         snprintf(pszText + 2 * i, 3, "%02x", pu8Edid[i]);
     (void)MAIN_CONFIG_Update();   // logs its own failure; the bytes are in use either way
+    return 0;
+}
+
+s32 getEdid(u8 *pu8Out)
+{
+    return Edid_Load(0, pu8Out);
+}
+
+s32 getUser1Edid(u8 *pu8Out)
+{
+    return Edid_Load(1, pu8Out);
+}
+
+s32 getUser2Edid(u8 *pu8Out)
+{
+    return Edid_Load(2, pu8Out);
 }
 
 s32 setEdid(const u8 *pu8Edid)
 {
-    Edid_Store(g_stMainServerAttr.au8CopyEdid, g_stConfigAttrNew.azRxEdid, pu8Edid);
-    return 0;
+    return Edid_Store(0, g_stConfigAttrNew.azRxEdid, pu8Edid);
 }
 
 s32 setUser1Edid(const u8 *pu8Edid)
 {
-    Edid_Store(g_stMainServerAttr.au8User1Edid, g_stConfigAttrNew.azUser1Edid, pu8Edid);
+    s32 s32Ret = Edid_Store(1, g_stConfigAttrNew.azUser1Edid, pu8Edid);
     Debug_Log("[%s]: %s: azUser1Edid %s\n", log_Time(), "setUser1Edid", g_stConfigAttrNew.azUser1Edid);
-    return 0;
+    return s32Ret;
 }
 
 s32 setUser2Edid(const u8 *pu8Edid)
 {
-    Edid_Store(g_stMainServerAttr.au8User2Edid, g_stConfigAttrNew.azUser2Edid, pu8Edid);
-    return 0;
+    return Edid_Store(2, g_stConfigAttrNew.azUser2Edid, pu8Edid);
 }
 
 s32 AVSource_get_EDID_from_index(u32 u32Index, u8 *pu8Out)

@@ -43,9 +43,14 @@ s32 CheckEdidHead(const u8 *pu8Edid);
 s32 IsCheckSumRight(const u8 *pu8Edid);
 s32 IsEdidRight(const u8 *pu8Edid);   // 1 when both tests pass
 
+#define EDID_STORED_NUM 3   // the received copy, user EDIDs 1 and 2
+
+// Where the stored EDIDs live (the runtime record's blocks), given once at
+// start-up before any getter or setter runs.
+void EDID_AttachStore(u8 *pu8Copy, u8 *pu8User1, u8 *pu8User2);
 // The stored EDIDs. Getters copy 256 bytes out; setters store the bytes
-// and their text, request the deferred save, and return 0. Neither checks
-// the EDID nor loads it into the receiver.
+// and their text and request the deferred save. 0, or -1 before the
+// store is attached. Neither checks the EDID nor loads it into the receiver.
 s32 getEdid(u8 *pu8Out);
 s32 getUser1Edid(u8 *pu8Out);
 s32 getUser2Edid(u8 *pu8Out);

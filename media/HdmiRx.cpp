@@ -1,7 +1,7 @@
 // Receiver set-up, EDID RAM and hot-plug, and the calls the source layer
 // makes. The state machine is in HdmiRxFsm.cpp, the measurements in
 // HdmiRxMeasure.cpp, the MIPI output in HdmiRxMipi.cpp.
-#include "media/HdmiRx.h"
+#include "media/HdmiRxPriv.h"
 #include "media/HdmiRxMipi.h"
 
 #include <cstdio>
@@ -68,7 +68,7 @@ static s32 hdmirx_check_chip_id(HdmiRxAttr_S *pstRx)
     for (u8 i = 0; i < sizeof(s_au8ChipId); i++) {
         u8 u8Val = hdmi_read(pstRx, i);
         if (u8Val != s_au8ChipId[i]) {
-            dev_err("not 6616 reg[0x%02x]=0x%02x", i, u8Val);
+            dev_err("not hdmirx reg[0x%02x]=0x%02x", i, u8Val);
             return -1;
         }
     }

@@ -1,7 +1,7 @@
 // The receiver's state machine: one step reads and clears the interrupt
 // registers, follows the input, brings the MIPI output up for a stable
 // input and down on loss, and watches that the output stays stable.
-#include "media/HdmiRx.h"
+#include "media/HdmiRxPriv.h"
 #include "media/HdmiRxMipi.h"
 
 #include <cstdio>

@@ -1,6 +1,6 @@
 // What the receiver measures of its input: TMDS and pixel clocks, timing,
 // audio rate, the AVI infoframe, and the colour conversion it implies.
-#include "media/HdmiRx.h"
+#include "media/HdmiRxPriv.h"
 
 #include <cstdio>
 

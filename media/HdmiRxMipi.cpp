@@ -1,6 +1,7 @@
 // MIPI CSI-2 output of the receiver: set-up, enable and disable, timing
 // from the pixel clock, status, and low-power DCS packets.
 #include "media/HdmiRxMipi.h"
+#include "media/HdmiRxPriv.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 // Register access of the receiver driver: the I2C transfers, the register
 // maps and the bank switch, with the driver's lock and its sleeps.
-#include "media/HdmiRx.h"
+#include "media/HdmiRxPriv.h"
 
 #include "platform/HalI2c.h"
 

@@ -10,7 +10,9 @@
 #include "media/Edid.h"
 #include "media/MediaSnr.h"
 
-s32 MAIN_ITE_RESET_set(s32 s32Level)
+std::atomic<s32> g_s32StopSend{0};
+
+s32 MAIN_HDMIRX_RESET_set(s32 s32Level)
 {
     static std::atomic<bool> s_bFirst{true};
 

@@ -9,7 +9,6 @@
 #include <pthread.h>
 
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "core/Thread.h"
 #include "media/MediaFrame.h"
 #include "platform/AacEnc.h"
@@ -58,8 +57,7 @@ static const AacParam_S s_astAacParams[] = {
 static std::mutex s_AacMutex;                    // guards g_stAacContext and the encoder
 static AacContext_S g_stAacContext;
 static std::atomic<MediaAencStreamProc *> g_pfnAENCStreamCallBack{nullptr};
-static std::atomic<s32> g_bAencStart[MEDIA_AENC_MAX_CHN];   // run flag of each sender thread
-static pthread_t g_Aencthread[MEDIA_AENC_MAX_CHN];          // written by start and stop only
+static MainThread_S s_astAencThread[MEDIA_AENC_MAX_CHN];   // each channel's sender thread
 
 static s32 aac_encode_fail(AacContext_S *pstCtx, const char *pszErr)
 {
@@ -192,7 +190,7 @@ static void *AENC_GetAencStreamProc(void *pvChn)
     snprintf(azName, sizeof(azName), "%s%d", "AencStream", s32Chn);
     pthread_setname_np(pthread_self(), azName);
     AAC_LIST_DelAll();
-    while (g_bAencStart[s32Chn] && g_bRun) {
+    while (MAIN_Thread_Running(&s_astAencThread[s32Chn])) {
         MediaFrameNode_S *pstNode = AAC_LIST_GetOneFram(AAC_SENDER_WAIT_MS);
         if (pstNode == nullptr)
             continue;
@@ -213,20 +211,14 @@ s32 HI_Media_Aenc_Start(s32 s32AencChn)
 {
     if (!Media_Aenc_ChnOk(s32AencChn))
         return -1;
-    if (g_bAencStart[s32AencChn])
-        return 0;
-    g_bAencStart[s32AencChn] = 1;
-    s32 s32Ret = MAIN_Thread_Create(&g_Aencthread[s32AencChn], AENC_GetAencStreamProc, (void *)(intptr_t)s32AencChn);
-    if (s32Ret != 0)
-        g_bAencStart[s32AencChn] = 0;
-    return s32Ret;
+    s_astAencThread[s32AencChn].pfnWake = AAC_LIST_Wake;
+    return MAIN_Thread_Start(&s_astAencThread[s32AencChn], AENC_GetAencStreamProc, (void *)(intptr_t)s32AencChn,
+                             nullptr);
 }
 
 s32 HI_Media_Aenc_Stop(s32 s32AencChn)
 {
-    if (!Media_Aenc_ChnOk(s32AencChn) || !g_bAencStart[s32AencChn])
-        return 0;
-    g_bAencStart[s32AencChn] = 0;
-    pthread_join(g_Aencthread[s32AencChn], nullptr);
+    if (Media_Aenc_ChnOk(s32AencChn))
+        MAIN_Thread_Stop(&s_astAencThread[s32AencChn]);
     return 0;
 }

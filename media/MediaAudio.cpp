@@ -11,7 +11,6 @@
 #include <pthread.h>
 
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "core/Thread.h"
 #include "platform/MiAo.h"
 
@@ -40,8 +39,7 @@ struct MediaAiJoin_S {
 };
 
 static std::atomic<MediaAiStreamProc *> g_pfnAIStreamCallBack{nullptr};
-static std::atomic<s32> g_bAiStart{0};   // run flag of the capture thread
-static pthread_t g_Aithread;             // written by start and stop only
+static MainThread_S s_stAiThread;        // the capture thread
 
 static s32 Media_Ai_Channels(u32 enSoundmode)
 {
@@ -201,7 +199,7 @@ static void *AI_GetAiStreamProc(void *pvDev)
         Debug_Log("[%s]: %s: no memory for the joined frame\n", log_Time(), __func__);
         return nullptr;
     }
-    struct pollfd astPoll[2];
+    struct pollfd astPoll[3];            // the channels, then the thread's wake-up
     for (s32 s32Chn = 0; s32Chn < s32Chns; s32Chn++) {
         MiSysChnPort_S stPort = {MI_MODULE_AI, (u32)s32Dev, (u32)s32Chn, 0};
         astPoll[s32Chn] = {-1, POLLIN, 0};
@@ -211,8 +209,9 @@ static void *AI_GetAiStreamProc(void *pvDev)
         if (s32Ret != MI_SUCCESS)
             Debug_Log("[%s]: AI channel %d port failed with %#x!\n", log_Time(), s32Chn, s32Ret);
     }
-    while (g_bAiStart && g_bRun) {
-        s32Ret = poll(astPoll, (nfds_t)s32Chns, MEDIA_AI_WAIT_MS);
+    astPoll[s32Chns] = {MAIN_Thread_WakeFd(&s_stAiThread), POLLIN, 0};
+    while (MAIN_Thread_Running(&s_stAiThread)) {
+        s32Ret = poll(astPoll, (nfds_t)s32Chns + 1, MEDIA_AI_WAIT_MS);
         if (s32Ret < 0 && errno == EINTR)
             continue;
         if (s32Ret < 0) {
@@ -233,22 +232,13 @@ static void *AI_GetAiStreamProc(void *pvDev)
 
 s32 HI_Media_Ai_StartManualMode(s32 s32AiDev)
 {
-    if (g_bAiStart)
-        return 0;
-    g_bAiStart = 1;
-    s32 s32Ret = MAIN_Thread_Create(&g_Aithread, AI_GetAiStreamProc, (void *)(intptr_t)s32AiDev);
-    if (s32Ret != 0)
-        g_bAiStart = 0;
-    return s32Ret;
+    return MAIN_Thread_Start(&s_stAiThread, AI_GetAiStreamProc, (void *)(intptr_t)s32AiDev, nullptr);
 }
 
 s32 HI_Media_Ai_StopManualMode(s32 s32AiDev)
 {
     (void)s32AiDev;   // one capture thread serves the one device
-    if (!g_bAiStart)
-        return 0;
-    g_bAiStart = 0;
-    pthread_join(g_Aithread, nullptr);
+    MAIN_Thread_Stop(&s_stAiThread);
     return 0;
 }
 

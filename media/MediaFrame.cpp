@@ -12,6 +12,7 @@ struct MediaQueue_S {
     std::mutex mutex;                  // the queue mutex: guards all below
     std::condition_variable cond;      // signalled for each frame queued
     bool bInit;                        // stHead set up
+    bool bWake;                        // the waiting consumer is to return now
     ListNode_S stHead;
     u32 u32Count, u32AudioCount;       // queued; MEDIA_LIST only
 };
@@ -68,9 +69,18 @@ static MediaFrameNode_S *Media_QueueTake(MediaQueue_S *pstQueue)
 static MediaFrameNode_S *Media_QueueGet(MediaQueue_S *pstQueue, u32 u32WaitMs)
 {
     std::unique_lock<std::mutex> lock(pstQueue->mutex);
-    pstQueue->cond.wait_for(lock, std::chrono::milliseconds(u32WaitMs),
-                            [pstQueue] { return pstQueue->bInit && pstQueue->stHead.pstNext != &pstQueue->stHead; });
+    pstQueue->cond.wait_for(lock, std::chrono::milliseconds(u32WaitMs), [pstQueue] {
+        return pstQueue->bWake || (pstQueue->bInit && pstQueue->stHead.pstNext != &pstQueue->stHead);
+    });
+    pstQueue->bWake = false;
     return Media_QueueTake(pstQueue);
+}
+
+static void Media_QueueWake(MediaQueue_S *pstQueue)
+{
+    std::lock_guard<std::mutex> lock(pstQueue->mutex);
+    pstQueue->bWake = true;
+    pstQueue->cond.notify_all();
 }
 
 static void Media_FreeMediaNode(MediaFrameNode_S *pstNode)
@@ -121,6 +131,11 @@ MediaFrameNode_S *MEDIA_LIST_GetOneFram(u32 u32WaitMs)
     return Media_QueueGet(Media_Queue(false), u32WaitMs);
 }
 
+void MEDIA_LIST_Wake(void)
+{
+    Media_QueueWake(Media_Queue(false));
+}
+
 s32 MEDIA_LIST_DelOneFram(MediaFrameNode_S *pstNode)
 {
     if (pstNode == nullptr)
@@ -157,6 +172,11 @@ s32 AAC_LIST_Add(MediaFrameNode_S *pstNode)
 MediaFrameNode_S *AAC_LIST_GetOneFram(u32 u32WaitMs)
 {
     return Media_QueueGet(Media_Queue(true), u32WaitMs);
+}
+
+void AAC_LIST_Wake(void)
+{
+    Media_QueueWake(Media_Queue(true));
 }
 
 s32 AAC_LIST_DelOneFram(MediaFrameNode_S *pstNode)

@@ -35,6 +35,8 @@ s32 MEDIA_LIST_DeInit(void);
 s32 MEDIA_LIST_Add(MediaFrameNode_S *pstNode);
 // Takes the first node, waiting up to u32WaitMs for one; null when none came.
 MediaFrameNode_S *MEDIA_LIST_GetOneFram(u32 u32WaitMs);
+// Ends the consumer's current or next wait at once (a thread stop).
+void MEDIA_LIST_Wake(void);
 // Frees a taken node and its data.
 s32 MEDIA_LIST_DelOneFram(MediaFrameNode_S *pstNode);
 // Frees every queued node (not those taken).
@@ -45,6 +47,7 @@ u32 MEDIA_LIST_GetCurFramCnt(u32 *pu32Audio);
 s32 AAC_LIST_Init(void);
 s32 AAC_LIST_Add(MediaFrameNode_S *pstNode);
 MediaFrameNode_S *AAC_LIST_GetOneFram(u32 u32WaitMs);
+void AAC_LIST_Wake(void);
 s32 AAC_LIST_DelOneFram(MediaFrameNode_S *pstNode);
 s32 AAC_LIST_DelAll(void);
 

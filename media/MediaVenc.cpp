@@ -11,7 +11,6 @@
 #include <pthread.h>
 
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "core/Thread.h"
 
 #define MEDIA_VENC_BIND_FPS      60
@@ -21,8 +20,7 @@
 #define MEDIA_VENC_GET_MS        1
 
 static std::atomic<MediaVencStreamProc *> g_pfnVENCStreamCallBack{nullptr};
-static std::atomic<s32> g_bStart[MEDIA_VENC_MAX_CHN];    // run flag of each channel's thread
-static pthread_t g_thread[MEDIA_VENC_MAX_CHN];           // written by start and stop only
+static MainThread_S s_astVencThread[MEDIA_VENC_MAX_CHN];   // each channel's stream thread
 
 static u32 Media_AlignUp(u32 u32Val, u32 u32Align)
 {
@@ -280,11 +278,8 @@ static void *VENC_GetVencStreamProc(void *pvChn)
         Debug_Log("[%s]: HI_MPI_VENC_GetFd err!\n", log_Time());
         return nullptr;
     }
-    while (g_bStart[s32Chn] && g_bRun) {
-        struct pollfd stPoll = {s32Fd, POLLIN, 0};
-        s32 s32Ret = poll(&stPoll, 1, MEDIA_VENC_WAIT_MS);
-        if (s32Ret < 0 && errno == EINTR)
-            continue;
+    while (MAIN_Thread_Running(&s_astVencThread[s32Chn])) {
+        s32 s32Ret = MAIN_Thread_WaitFd(&s_astVencThread[s32Chn], s32Fd, POLLIN, MEDIA_VENC_WAIT_MS);
         if (s32Ret < 0) {
             Debug_Log("[%s]: select failed!\n", log_Time());
             break;
@@ -306,21 +301,14 @@ s32 HI_Media_Venc_Start(s32 s32VencChn)
 {
     if (!Media_Venc_ChnOk(s32VencChn))
         return -1;
-    if (g_bStart[s32VencChn])
-        return 0;
-    g_bStart[s32VencChn] = 1;
-    s32 s32Ret = MAIN_Thread_Create(&g_thread[s32VencChn], VENC_GetVencStreamProc, (void *)(intptr_t)s32VencChn);
-    if (s32Ret != 0)
-        g_bStart[s32VencChn] = 0;
-    return s32Ret;
+    return MAIN_Thread_Start(&s_astVencThread[s32VencChn], VENC_GetVencStreamProc, (void *)(intptr_t)s32VencChn,
+                             nullptr);
 }
 
 s32 HI_Media_Venc_Stop(s32 s32VencChn)
 {
-    if (!Media_Venc_ChnOk(s32VencChn) || !g_bStart[s32VencChn])
-        return 0;
-    g_bStart[s32VencChn] = 0;
-    pthread_join(g_thread[s32VencChn], nullptr);
+    if (Media_Venc_ChnOk(s32VencChn))
+        MAIN_Thread_Stop(&s_astVencThread[s32VencChn]);
     return 0;
 }
 

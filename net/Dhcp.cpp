@@ -19,10 +19,9 @@
 struct Dhcpclient_S {
     DhcpLeaseProc *pfnLease;
     void *pvCtx;
-    std::atomic<s32> bRun;
     std::atomic<s32> bOn;
     std::atomic<s32> bForget;   // 1: the thread drops what it knows of the lease file
-    pthread_t thread;
+    MainThread_S stThread;      // watches the lease file
 };
 
 // Writes one command to the command daemon's FIFO; 0 or -1 (logged).
@@ -107,7 +106,7 @@ static void *Dhcpclient_Thread(void *pvArg)
     Dhcpclient_S *pstClient = (Dhcpclient_S *)pvArg;
     struct stat stSeen;
     memset(&stSeen, 0, sizeof(stSeen));
-    while (pstClient->bRun) {
+    while (MAIN_Thread_Running(&pstClient->stThread)) {
         struct stat st;
         if (pstClient->bForget.exchange(0))
             memset(&stSeen, 0, sizeof(stSeen));
@@ -119,21 +118,17 @@ static void *Dhcpclient_Thread(void *pvArg)
             if (pstClient->bOn)
                 Dhcpclient_ReadLease(pstClient);
         }
-        usleep(DHCP_POLL_MS * 1000);
+        (void)MAIN_Thread_Wait(&pstClient->stThread, DHCP_POLL_MS);
     }
     return nullptr;
 }
 
 Dhcpclient_S *Dhcpclient_Attach(DhcpLeaseProc *pfnLease, void *pvCtx)
 {
-    Dhcpclient_S *pstClient = new Dhcpclient_S;
+    Dhcpclient_S *pstClient = new Dhcpclient_S();
     pstClient->pfnLease = pfnLease;
     pstClient->pvCtx = pvCtx;
-    pstClient->bRun = 0;
-    pstClient->bOn = 0;
-    pstClient->bForget = 0;
-    if (MAIN_Thread_Start(&pstClient->thread, &pstClient->bRun, Dhcpclient_Thread, pstClient,
-                          __func__) != 0) {
+    if (MAIN_Thread_Start(&pstClient->stThread, Dhcpclient_Thread, pstClient, __func__) != 0) {
         delete pstClient;
         return nullptr;
     }
@@ -144,7 +139,7 @@ void Dhcpclient_Detach(Dhcpclient_S *hDhcp)
 {
     if (hDhcp == nullptr)
         return;
-    MAIN_Thread_Stop(&hDhcp->thread, &hDhcp->bRun);
+    MAIN_Thread_Stop(&hDhcp->stThread);
     delete hDhcp;
 }
 

@@ -7,7 +7,6 @@
 
 #include "config/ConfigAttr.h"
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "core/Thread.h"
 #include "net/NetIf.h"
 #include "upgrade/Identity.h"
@@ -16,8 +15,7 @@
 
 std::atomic<s32> g_WebSetNetwork{0};
 
-static pthread_t s_thSetNetwork;
-static std::atomic<s32> s_bSetNetworkRun{0};
+static MainThread_S s_stSetNetworkThread;
 // The lease thread writes the address texts that the web thread applies.
 static std::mutex s_NetAddrMutex;
 
@@ -131,10 +129,11 @@ static void MAIN_Dhcpclient_OnLease(const DhcpLease_S *pstLease, void *pvCtx)
     (void)NetApplyAddress(pstConfig);   // each failed step is logged; the next lease retries
 }
 
-s32 MAIN_Dhcpclient_Start(DhcpAttr_S *pstDhcp)
+s32 MAIN_Dhcpclient_Start(NetServerConfig_S *pstConfig)
 {
+    DhcpAttr_S *pstDhcp = &pstConfig->stDhcp;
     if (pstDhcp->hDhcp == nullptr) {
-        pstDhcp->hDhcp = Dhcpclient_Attach(MAIN_Dhcpclient_OnLease, &g_stMainServerAttr.stConifg);
+        pstDhcp->hDhcp = Dhcpclient_Attach(MAIN_Dhcpclient_OnLease, pstConfig);
         if (pstDhcp->hDhcp == nullptr)
             return -1;
         pstDhcp->bStart = 1;
@@ -159,28 +158,25 @@ s32 MAIN_Dhcpclient_Switch(DhcpAttr_S *pstDhcp, u32 u32On)
 
 static void *MAIN_SetNetWork_Thread(void *pvArg)
 {
-    (void)pvArg;
-    while (s_bSetNetworkRun) {
+    NetServerConfig_S *pstConfig = (NetServerConfig_S *)pvArg;
+    while (MAIN_Thread_Wait(&s_stSetNetworkThread, NET_THREAD_POLL_MS)) {
         if (g_WebSetNetwork.exchange(0)) {
-            NetServerConfig_S *pstConfig = &g_stMainServerAttr.stConifg;
             std::lock_guard<std::mutex> lock(s_NetAddrMutex);
             Debug_Log("[%s]: %s: %s %s/%s gateway %s\n", log_Time(), __func__,
                       pstConfig->azEthName, pstConfig->azHostIP, pstConfig->azNetmask,
                       pstConfig->azGateway);
             (void)NetApplyAddress(pstConfig);   // each failed step is logged
         }
-        usleep(NET_THREAD_POLL_MS * 1000);
     }
     return nullptr;
 }
 
-s32 MAIN_SetNetWork_start(void)
+s32 MAIN_SetNetWork_start(NetServerConfig_S *pstConfig)
 {
-    return MAIN_Thread_Start(&s_thSetNetwork, &s_bSetNetworkRun, MAIN_SetNetWork_Thread, nullptr,
-                             __func__);
+    return MAIN_Thread_Start(&s_stSetNetworkThread, MAIN_SetNetWork_Thread, pstConfig, __func__);
 }
 
 void MAIN_SetNetWork_stop(void)
 {
-    MAIN_Thread_Stop(&s_thSetNetwork, &s_bSetNetworkRun);
+    MAIN_Thread_Stop(&s_stSetNetworkThread);
 }

@@ -67,13 +67,15 @@ s32 MAIN_Set_Hostname(void);
 // 0, or -1 (logged) with azId unchanged.
 s32 GetHostID(const char *pszEthName, char *azId);
 
-// Attaches the client to the block, then switches it on when the settings
-// ask for DHCP. 0, or the failing step's code.
-s32 MAIN_Dhcpclient_Start(DhcpAttr_S *pstDhcp);
+// Attaches the client to the record's DHCP block (its leases applied to
+// the record), then switches it on when the settings ask for DHCP. 0, or
+// the failing step's code.
+s32 MAIN_Dhcpclient_Start(NetServerConfig_S *pstConfig);
 // -1 without a client; else the switch's result, recorded in enDHCP on success.
 s32 MAIN_Dhcpclient_Switch(DhcpAttr_S *pstDhcp, u32 u32On);
 
-s32 MAIN_SetNetWork_start(void);
+// The thread that applies the record's addresses when the web asks for it.
+s32 MAIN_SetNetWork_start(NetServerConfig_S *pstConfig);
 void MAIN_SetNetWork_stop(void);
 
 #endif

@@ -25,22 +25,6 @@ bool Net_IsEthName(const char *pszEthName)
     return false;
 }
 
-bool Net_IsMacForm(const char *pszMac, const char *pszSeps)
-{
-    for (u32 i = 0; i < NET_MAC_TEXT_LEN; i++) {
-        bool bSep = i % 3 == 2;
-        if (bSep ? pszMac[i] == '\0' || strchr(pszSeps, pszMac[i]) == nullptr
-                 : !isxdigit((unsigned char)pszMac[i]))
-            return false;
-    }
-    return pszMac[NET_MAC_TEXT_LEN] == '\0';
-}
-
-bool Net_IsMacText(const char *pszMac)
-{
-    return Net_IsMacForm(pszMac, ":");
-}
-
 s32 Net_Shell(const char *pszCmd)
 {
     s32 s32Ret = system(pszCmd);
@@ -140,7 +124,7 @@ s32 NetSetGateWay(const char *pszEthName, const char *pszGateway)
 
 s32 SetHostMac(const char *pszEthName, const char *pszMac)
 {
-    if (!Net_IsEthName(pszEthName) || !Net_IsMacText(pszMac)) {
+    if (!Net_IsEthName(pszEthName) || !Mac_IsText(pszMac)) {
         Debug_Log("[%s]: %s: refused \"%.31s\" \"%.31s\"\n", log_Time(), __func__, pszEthName,
                   pszMac);
         return -1;

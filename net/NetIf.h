@@ -5,17 +5,12 @@
 #ifndef NET_NETIF_H
 #define NET_NETIF_H
 
+#include "core/MacText.h"
 #include "core/Types.h"
 
 #define NET_MAC_LEN      6
-#define NET_MAC_TEXT_LEN 17   // "xx:xx:xx:xx:xx:xx"
 
 bool Net_IsEthName(const char *pszEthName);
-// Exactly six two-digit hexadecimal bytes, each pair separated by one of
-// the characters of pszSeps.
-bool Net_IsMacForm(const char *pszMac, const char *pszSeps);
-// Net_IsMacForm with ':'.
-bool Net_IsMacText(const char *pszMac);
 
 // Sets the address and brings the interface up; 0 or -1 (logged).
 s32 NetSetLocalIp(const char *pszEthName, const char *pszIp);

@@ -8,7 +8,7 @@
 
 #include "core/Debug.h"
 #include "rtsp/RtspServicePriv.h"
-#include "rtsplib/src/rtp/RtpSocket.h"
+#include "rtsplib/include/RtpSocket.h"
 
 static void rtspFreeGroup(RtspMulticast_S *pstGroup)
 {

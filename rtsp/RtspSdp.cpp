@@ -6,8 +6,8 @@
 
 #include "core/Debug.h"
 #include "rtsp/RtspServicePriv.h"
-#include "rtsplib/src/common/Base64Rtsp.h"
-#include "rtsplib/src/common/Time64.h"
+#include "rtsplib/include/Base64Rtsp.h"
+#include "rtsplib/include/Time64.h"
 
 #define SDP_SESSION_MAX   1024
 #define SDP_LINE_MAX      256

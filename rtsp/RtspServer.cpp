@@ -15,7 +15,6 @@
 #include <new>
 
 #include "core/Debug.h"
-#include "media/MediaFrame.h"
 #include "rtsp/RtspService.h"
 #include "rtsp/RtspTypes.h"
 
@@ -547,7 +546,7 @@ s32 RtspServer_SendVFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, const MiVen
 
 // One audio frame to the stream's audio observer; slot lock held.
 static void RtspServer_PushAudio(const RtspStreamSlot_S *pstSlot, const u8 *pu8Data, u32 u32Len,
-                                 const MediaAudioFrame_S *pstFrame, u32 u32Payload)
+                                 const MiAudioFrame_S *pstFrame, u32 u32Payload)
 {
     RtspAudioFrame_S stFrame = {pu8Data, u32Len, pstFrame->u64TimeStamp, pstFrame->u32Seq, u32Payload};
     const RtspFrameObserver_S *pstObserver = pstSlot->pstAudioObserver;
@@ -555,7 +554,7 @@ static void RtspServer_PushAudio(const RtspStreamSlot_S *pstSlot, const u8 *pu8D
         (void)pstObserver->pfnOnFrame(pstObserver, &stFrame);   // a frame a client missed is not resent
 }
 
-s32 RtspServer_SendAFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, const MediaAudioFrame_S *pstFrame)
+s32 RtspServer_SendAFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, const MiAudioFrame_S *pstFrame)
 {
     std::unique_lock<std::mutex> lock;
     RtspStreamSlot_S *pstSlot = RtspServer_PushSlot(pstCtx, s32StreamId, &lock);
@@ -571,7 +570,7 @@ s32 RtspServer_SendAFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, const Media
 }
 
 s32 RtspServer_SendAPCMFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, u32 u32SampleRate,
-                             MediaAudioFrame_S *pstFrame)
+                             MiAudioFrame_S *pstFrame)
 {
     std::unique_lock<std::mutex> lock;
     RtspStreamSlot_S *pstSlot = RtspServer_PushSlot(pstCtx, s32StreamId, &lock);
@@ -579,7 +578,7 @@ s32 RtspServer_SendAPCMFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, u32 u32S
         return 0;
     u64 u64Half = pstFrame->u32Len / 2, u64Len = u64Half * ((u64)pstFrame->enSoundmode + 2);
     // The block must stay inside the PCM copy's buffer.
-    if (u64Half + sizeof(u32) > MEDIA_PCM_BUF_LEN || u64Len > MEDIA_PCM_BUF_LEN)
+    if (u64Half + sizeof(u32) > RTSP_PCM_BUF_LEN || u64Len > RTSP_PCM_BUF_LEN)
         return -1;
     u8 *pu8Data = (u8 *)pstFrame->apData[0];
     for (u32 i = 0; i < sizeof(u32); i++)

@@ -12,7 +12,7 @@
 #include <cstddef>
 
 #include "core/Types.h"
-#include "media/MediaAudio.h"
+#include "platform/MiAi.h"
 #include "platform/MiVenc.h"
 
 #define RTSP_STREAM_NAME_LEN   128
@@ -22,8 +22,8 @@
 #define RTSP_INFO_AUDIO        2
 #define RTSP_MULTICAST_VPORT   5002
 #define RTSP_MULTICAST_APORT   5003
+#define RTSP_PCM_BUF_LEN       8192       // a PCM frame's buffer: left half, right half
 
-struct NetServerConfig_S;
 struct RtspServerAttr_S;                  // the wrapper context
 
 struct RtspStreamDesc_S {
@@ -39,21 +39,6 @@ typedef s32 RtspServerStreamInfoProc(u32 u32StreamId, u32 u32Kind, void *pvInfo)
 // 1: a client asked the channel for a key frame; the supervisor serves and clears it.
 extern std::atomic<s32> g_bRequestIDR[RTSP_IDR_CHANNELS];
 
-// Application glue on the RTSP block of the network record (bRtspStart,
-// hRtspServer, the stream descriptors). 0, or -1 unless said.
-s32 MAIN_RtspServer_Init(NetServerConfig_S *pstNet);
-s32 MAIN_RtspServer_deInit(NetServerConfig_S *pstNet);
-// -1 while the wrapper is down; a stream the wrapper refuses is logged and gives 0.
-s32 MAIN_RtspServer_StartStream(NetServerConfig_S *pstNet, RtspStreamDesc_S *pstDesc);
-s32 MAIN_RtspServer_StopStream(NetServerConfig_S *pstNet, RtspStreamDesc_S *pstDesc);
-// The number of sessions of the stream; 0 while it is not published.
-s32 MAIN_RtspServer_GetStreamInfo(NetServerConfig_S *pstNet, RtspStreamDesc_S *pstDesc);
-// Both streams stopped and published again, for a new device ID.
-s32 MAIN_RTSP_Restart(void);
-// The stream's multicast group as dotted text into pszOut; always 0.
-s32 MAIN_get_main_RTSP_multicast_ip(s32 s32DeviceId, char *pszOut, size_t sizeOut);
-s32 MAIN_get_sub_RTSP_multicast_ip(s32 s32DeviceId, char *pszOut, size_t sizeOut);
-RtspServerStreamInfoProc MAIN_Rtspserver_StreamInfo;
 
 // The wrapper. Init gives the context with the service created and
 // running, or null.
@@ -67,11 +52,11 @@ s32 RtspServer_StopStream(RtspServerAttr_S *pstCtx, s32 s32StreamId);
 s32 RtspServer_GetStreamInfo(RtspServerAttr_S *pstCtx, s32 s32StreamId, u32 *pu32Count);
 // Frame pushes, from any thread; a frame for a stream that is not
 // published is dropped with 0. The PCM push writes the sample rate into
-// the frame's data at u32Len / 2 (layout: media/MediaFrame.h).
+// the frame's data at u32Len / 2; its buffer holds RTSP_PCM_BUF_LEN bytes.
 s32 RtspServer_SendVFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, const MiVencStream_S *pstStream);
-s32 RtspServer_SendAFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, const MediaAudioFrame_S *pstFrame);
+s32 RtspServer_SendAFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, const MiAudioFrame_S *pstFrame);
 s32 RtspServer_SendAPCMFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, u32 u32SampleRate,
-                             MediaAudioFrame_S *pstFrame);
+                             MiAudioFrame_S *pstFrame);
 // A private SEI unit carrying the HDCP state.
 s32 RtspServer_SendVSEICmdFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, u8 u8HdcpState);
 

@@ -7,8 +7,8 @@
 
 #include "core/Debug.h"
 #include "rtsp/RtspServicePriv.h"
-#include "rtsplib/src/common/Url.h"
-#include "rtsplib/src/socket/AioSocket.h"
+#include "rtsplib/include/AioSocket.h"
+#include "rtsplib/include/Url.h"
 
 static std::mutex s_mtxServerList;                 // guards the list; taken before any service lock
 static RtspService_S *g_stRTSPServerList = nullptr;

@@ -7,9 +7,9 @@
 #include <mutex>
 
 #include "rtsp/RtspService.h"
-#include "rtsplib/src/common/ThreadPool.h"
-#include "rtsplib/src/rtsp/MediaSource.h"
-#include "rtsplib/src/rtsp/RtspServer.h"
+#include "rtsplib/include/MediaSource.h"
+#include "rtsplib/include/RtspServerCore.h"
+#include "rtsplib/include/ThreadPool.h"
 
 #define RTSP_SESSION_ID_TEXT   16
 #define RTSP_MULTICAST_TTL     255

@@ -11,7 +11,7 @@
 
 #include "core/Debug.h"
 #include "rtsp/RtspServicePriv.h"
-#include "rtsplib/src/rtp/RtpSocket.h"
+#include "rtsplib/include/RtpSocket.h"
 
 // A random 32-bit number; the clock stands in when the kernel's pool
 // cannot be read, as ids are checked for uniqueness anyway.

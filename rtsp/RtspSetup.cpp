@@ -8,7 +8,7 @@
 
 #include "core/Debug.h"
 #include "rtsp/RtspServicePriv.h"
-#include "rtsplib/src/rtp/RtpSocket.h"
+#include "rtsplib/include/RtpSocket.h"
 
 #define RTSP_TRANSPORT_TEXT 256
 

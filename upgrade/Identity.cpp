@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "core/Debug.h"
-#include "net/NetIf.h"
+#include "core/MacText.h"
 #include "upgrade/Flash.h"
 #include "upgrade/Image.h"
 
@@ -49,9 +49,9 @@ static void Identity_Lower(char *psz)
 // A MAC text from a stored place, when it is one.
 static bool Identity_TakeMac(const char *pszStored, char *pszMac)
 {
-    if (!Net_IsMacText(pszStored))
+    if (!Mac_IsText(pszStored))
         return false;
-    memcpy(pszMac, pszStored, NET_MAC_TEXT_LEN + 1);
+    memcpy(pszMac, pszStored, MAC_TEXT_LEN + 1);
     Identity_Lower(pszMac);
     return true;
 }

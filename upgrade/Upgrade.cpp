@@ -23,8 +23,7 @@ static u32 s_u32UploadLen;
 
 static std::mutex s_RequestMutex;     // s_azRequest
 static char s_azRequest[128];         // file for the upgrade thread
-static pthread_t s_thUpgrade;
-static std::atomic<s32> s_bUpgradeRun{0};
+static MainThread_S s_stUpgradeThread;
 
 static void ImageRecv_Drop(bool bRemove)
 {
@@ -151,13 +150,14 @@ s32 MAIN_Upgrade_Request(const char *pszFile)
     }
     snprintf(s_azRequest, sizeof(s_azRequest), "%s", pszFile);
     g_upgradeimg_flag = 1;
+    MAIN_Thread_Wake(&s_stUpgradeThread);
     return 0;
 }
 
 static void *MAIN_Upgrade_Thread(void *pvArg)
 {
     (void)pvArg;
-    while (s_bUpgradeRun) {
+    while (MAIN_Thread_Wait(&s_stUpgradeThread, UPGRADE_POLL_MS)) {
         if (g_upgradeimg_flag) {
             char azFile[sizeof(s_azRequest)];
             {
@@ -168,17 +168,16 @@ static void *MAIN_Upgrade_Thread(void *pvArg)
             (void)Upgrade_Write(azFile);   // logged; a failed write leaves the marker
             g_upgradeimg_flag = 0;
         }
-        usleep(UPGRADE_POLL_MS * 1000);
     }
     return nullptr;
 }
 
 s32 MAIN_UpgradeThread_start(void)
 {
-    return MAIN_Thread_Start(&s_thUpgrade, &s_bUpgradeRun, MAIN_Upgrade_Thread, nullptr, __func__);
+    return MAIN_Thread_Start(&s_stUpgradeThread, MAIN_Upgrade_Thread, nullptr, __func__);
 }
 
 void MAIN_UpgradeThread_stop(void)
 {
-    MAIN_Thread_Stop(&s_thUpgrade, &s_bUpgradeRun);
+    MAIN_Thread_Stop(&s_stUpgradeThread);
 }

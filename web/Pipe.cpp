@@ -8,13 +8,12 @@
 #include <unistd.h>
 
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "core/Thread.h"
 #include "web/WebCmd.h"
 
 #define PIPE_POLL_MS 500
 
-static pthread_t s_PipeThread;
+static MainThread_S s_stPipeThread;
 
 s32 Pipe_NextCommand(std::string *pBuf, std::string *pCmd)
 {
@@ -82,9 +81,8 @@ static void *Pipe_Thread(void *)
     char az[4096];
     bool bSkip = false;   // the rest of a command too long to take is still coming
 
-    while (g_bRun && s32In >= 0 && s32Out >= 0) {
-        struct pollfd stPoll = {s32In, POLLIN, 0};
-        s32 s32Ready = poll(&stPoll, 1, PIPE_POLL_MS);
+    while (MAIN_Thread_Running(&s_stPipeThread) && s32In >= 0 && s32Out >= 0) {
+        s32 s32Ready = MAIN_Thread_WaitFd(&s_stPipeThread, s32In, POLLIN, PIPE_POLL_MS);
         if (s32Ready == 0) {
             // The web side writes a command at once: what is still incomplete
             // after a pause is broken, and would swallow the next commands.
@@ -123,5 +121,10 @@ static void *Pipe_Thread(void *)
 
 s32 MAIN_Pipe_Start(void)
 {
-    return MAIN_Thread_Create(&s_PipeThread, Pipe_Thread, nullptr);
+    return MAIN_Thread_Start(&s_stPipeThread, Pipe_Thread, nullptr, __func__);
+}
+
+void MAIN_Pipe_Stop(void)
+{
+    MAIN_Thread_Stop(&s_stPipeThread);
 }

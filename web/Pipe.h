@@ -13,6 +13,7 @@
 #define PIPE_MAX_CMD  0x10000   // longest command; a longer one is dropped
 
 s32 MAIN_Pipe_Start(void);     // 0 or the thread-creation error
+void MAIN_Pipe_Stop(void);     // wakes and joins the bridge thread
 
 // Splitter of the command stream: the bytes of one whole top-level JSON
 // object, found in pBuf from its start; incomplete objects stay in pBuf.

@@ -3,12 +3,13 @@
 #include <set>
 #include <unistd.h>
 
+#include "app/Factory.h"
+#include "app/Main.h"
 #include "board/Gpio.h"
 #include "board/Key.h"
 #include "board/Lcd.h"
 #include "board/Led.h"
 #include "board/Wdt.h"
-#include "core/Main.h"
 #include "tests/support/Child.h"
 #include "tests/support/Files.h"
 #include "tests/support/Pty.h"
@@ -79,6 +80,7 @@ TEST(LcdThreadTest, ShowsHomePageAndText)
     ASSERT_EQ(0, MAIN_Uart_Init(pstUart2));
 
     Lcd_Set_value(LCD_MODE_HOME, 42);
+    Lcd_AttachSender(MAIN_Lcd_Send);
     ASSERT_EQ(0, MAIN_LcdShow_start());
     EXPECT_EQ(Frame("042", true), Pty_Read(s32Master, LCD_FRAME_LEN, 2000));
     g_button_press_flag = 1;
@@ -139,7 +141,8 @@ TEST(KeyTest, HoldThreeSecondsResetsAndReboots)
         g_stMainServerAttr.stHalAttr.stUart2 = {-1, 1, {9, 8, 0, 0}};
         MAIN_Uart_Init(&g_stMainServerAttr.stHalAttr.stUart2);
         MAIN_WdtStart();
-        MAIN_KeyScan_start();
+        Lcd_AttachSender(MAIN_Lcd_Send);
+        MAIN_KeyScan_start(MAIN_FACTORY_RESET);
         KeyLevel("0");
         usleep((KEY_HOLD_MS + 500) * 1000);
         KeyLevel("1");

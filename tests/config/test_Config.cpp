@@ -13,13 +13,14 @@
 #include <unistd.h>
 #include <vector>
 
+#include "app/Main.h"
+#include "app/MainConfig.h"
 #include "config/Config.h"
+#include "config/ConfigOld.h"
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "tests/config/ConfigTest.h"
 #include "tests/support/Child.h"
 #include "tests/support/Files.h"
-#include "upgrade/ConfigOld.h"
 #include "upgrade/Flash.h"
 
 using testing::ContainsRegex;
@@ -415,6 +416,20 @@ TEST_F(MainConfigTest, UpdateWithoutTimerFails)
     });
     EXPECT_THAT(out, ContainsRegex("MAIN_CONFIG_Update: no save timer\nbefore=-1 .*timer_delete failed!\n"
                                    "deinit=-1 .*deinit=0 .*MAIN_CONFIG_Update: no save timer\nafter=-1\n"));
+}
+
+// The program's stop writes a change the timer had still to write, at once.
+TEST_F(MainConfigTest, StopWritesAPendingChange)
+{
+    File_Write(CONFIG_FILE, DefaultFile());
+    std::string out = Child_Run([] {
+        StartUp();
+        snprintf(g_stConfigAttr.stDevAttr.azAlias, sizeof(g_stConfigAttr.stDevAttr.azAlias), "last words");
+        printf("update=%d ", MAIN_CONFIG_Update());
+        printf("deinit=%d\n", MAIN_CONFIG_deInit());
+    });
+    EXPECT_THAT(out, HasSubstr("update=0 deinit=0\n"));
+    EXPECT_THAT(File_Read(CONFIG_FILE), HasSubstr(Entry("alias", "last words")));
 }
 
 // A save that comes due while a factory reset runs waits for the store's

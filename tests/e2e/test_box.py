@@ -60,6 +60,24 @@ class BoxTestCase(BoxTest):
                    and b.read("/board/app.pid") not in ("", first), 10, "the program to start again")
         self.assertRegex(b.log(), rf"{STAMP}Key_Thread: factory reset")
 
+    def test_term_stops_every_service_in_order_within_two_seconds(self):
+        b = self.box(ini=self.ini('[devattr]\nalias = "stage-left"\n'), mac="02:00:00:00:10:07")
+        b.wait_log(rf"^{STAMP}avahi-daemon$")
+        wait_until(lambda: re.search(r"^hpd high", b.sim("hdmirx").stdout, re.M), 15, "the EDID preset")
+        b.sim("plug", "1920x1080p60")
+        b.wait_log(r"clear connect status", timeout=10)
+        pid = b.read("/board/app.pid").strip()
+        killed = time.monotonic()
+        self.assertEqual(0, b.exec("kill", "-TERM", pid).returncode)
+        wait_until(lambda: os.path.exists(b.path("/board/app.exit")), 2, "the program to end")
+        self.assertLess(time.monotonic() - killed, 2.0)
+        self.assertEqual("0", b.read("/board/app.exit").strip())
+        log = b.log()
+        tail = log[log.index(f"]: stop\n"):]
+        self.assertRegex(tail, rf"{STAMP}stopped\n")
+        self.assertNotRegex(tail, r"(?i)failed|err!")
+        self.assertEqual('[devattr]\nalias = "stage-left"\n', b.read("/etc/app.ini"))   # nothing changed
+
     def test_boxes_leave_the_host_alone_and_nothing_behind(self):
         before = host_view()
         a = Box(prefix="iso", mac="02:00:00:00:10:03")

@@ -6,8 +6,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "app/Main.h"
 #include "config/ConfigAttr.h"
-#include "core/Main.h"
 #include "extension/Ir.h"
 #include "extension/Rs232.h"
 #include "extension/Soip.h"
@@ -124,7 +124,7 @@ struct RelayTest : public testing::Test {
         ASSERT_EQ(0, MAIN_Usb_Init(&stHal.stUsb));
         ASSERT_EQ(0, MAIN_UartTcpServer_Start(&stHal.stUart, Relay_OnUart, MAIN_Uart_Restart));
         ASSERT_EQ(0, MAIN_UartGuestTcpServer_Start(&stHal.stUart));
-        ASSERT_EQ(0, MAIN_IrSend_Start());
+        ASSERT_EQ(0, MAIN_IrSend_Start(&stHal.stUart2));
         ASSERT_EQ(0, MAIN_IrTcpServer_Start(&stHal.stUart2));
         ASSERT_EQ(0, MAIN_KvmTcpServer_Start(&stHal.stUsb.s32KeyboardFd, &stHal.stUsb.s32MouseFd));
     }

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pu8Data, size_t size)
     s32 s32Ret = parse_mac(&psz, azMac);
     if (psz > text.c_str() + strlen(text.c_str()) || strlen(azMac) > 17)
         __builtin_trap();
-    if (s32Ret == 0 && !Net_IsMacForm(azMac, "-,:"))
+    if (s32Ret == 0 && !Mac_IsForm(azMac, "-,:"))
         __builtin_trap();
     DhcpLease_S stLease;
     if (Dhcpclient_ParseLease(text.c_str(), &stLease) == 0

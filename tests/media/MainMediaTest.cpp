@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "app/Main.h"
 #include "config/ConfigAttr.h"
-#include "core/Main.h"
+#include "media/AVSource.h"
 #include "platform/host/HostSim.h"
 
 void TestMedia_Config(bool bAacMain)

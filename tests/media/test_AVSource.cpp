@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "app/Main.h"
+#include "app/MainConfig.h"
 #include "config/Config.h"
-#include "core/Main.h"
 #include "media/AVSource.h"
 #include "media/Edid.h"
 #include "media/MediaSnr.h"
@@ -276,10 +277,10 @@ TEST_F(AVSourceTest, PresetLoader)
 TEST(MainAVSourceTest, ResetLine)
 {
     std::string out = Child_Run([] {
-        MAIN_ITE_RESET_set(0);
+        MAIN_HDMIRX_RESET_set(0);
         printf("%s|", File_Read("/sys/class/gpio/gpio12/direction").c_str());
         printf("%s|", File_Read("/sys/class/gpio/gpio12/value").c_str());
-        MAIN_ITE_RESET_set(1);
+        MAIN_HDMIRX_RESET_set(1);
         printf("%s", File_Read("/sys/class/gpio/gpio12/value").c_str());
     });
     EXPECT_EQ(std::string("out\n|0", 6), out.substr(0, 6));
@@ -291,6 +292,7 @@ TEST(MainAVSourceTest, ResetLine)
 TEST(StoredEdidTest, BytesTextAndSave)
 {
     std::string out = Child_Run([] {
+        MAIN_Var_Init();
         if (MAIN_CONFIG_Init() != 0 || MAIN_CONFIG_Recv(&g_stConfigAttr, &g_stConfigAttrNew) != 0)
             return;
         const u8 *apu8[3] = {Edid_4100L_Lib[4].au8, Edid_4100L_Lib[5].au8, Default_Edid_Block.au8};

@@ -7,12 +7,12 @@
 #include <string>
 #include <thread>
 
+#include "app/AVSourceMsg.h"
+#include "app/Main.h"
+#include "app/MainMedia.h"
 #include "board/Led.h"
 #include "config/Config.h"
-#include "core/Main.h"
 #include "media/AVSource.h"
-#include "media/AVSourceMsg.h"
-#include "media/MainMedia.h"
 #include "media/MediaSnr.h"
 #include "platform/host/HostMedia.h"
 #include "tests/media/MediaTest.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "media/HdmiRx.h"
+#include "media/HdmiRxPriv.h"
 #include "media/HdmiRxMipi.h"
 #include "platform/host/HostHdmiRx.h"
 #include "platform/host/HostSim.h"

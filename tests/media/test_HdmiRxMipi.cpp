@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "media/HdmiRx.h"
+#include "media/HdmiRxPriv.h"
 #include "media/HdmiRxMipi.h"
 #include "platform/host/HostHdmiRx.h"
 

@@ -8,9 +8,9 @@
 #include <thread>
 #include <unistd.h>
 
+#include "app/Main.h"
+#include "app/MainMedia.h"
 #include "config/ConfigAttr.h"
-#include "core/Main.h"
-#include "media/MainMedia.h"
 #include "media/MediaFrame.h"
 #include "platform/host/HostMedia.h"
 #include "tests/media/MainMediaTest.h"

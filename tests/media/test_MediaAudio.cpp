@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/Main.h"
+#include "app/Main.h"
 #include "media/MediaAudio.h"
 #include "tests/media/MediaTestAudio.h"
 

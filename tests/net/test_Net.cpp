@@ -6,8 +6,8 @@
 #include <string>
 #include <unistd.h>
 
+#include "app/Main.h"
 #include "config/ConfigAttr.h"
-#include "core/Main.h"
 #include "net/Dhcp.h"
 #include "net/Dot1x.h"
 #include "net/NetConfig.h"
@@ -115,7 +115,7 @@ TEST_F(NetTest, RefusesBadTextsWithoutSideEffects)
 // and applies the addresses, the default route after the address.
 TEST_F(NetTest, NetworkThreadAppliesWebChanges)
 {
-    ASSERT_EQ(0, MAIN_SetNetWork_start());
+    ASSERT_EQ(0, MAIN_SetNetWork_start(&g_stMainServerAttr.stConifg));
     Net_Fill(&g_stMainServerAttr.stConifg, "169.254.99.98", "169.254.100.1");
     g_WebSetNetwork = 1;
     for (int i = 0; i < 100 && Net_Defaults().empty(); i++)
@@ -168,7 +168,7 @@ TEST_F(DhcpTest, LeaseBecomesTheAddressWhileOn)
 {
     DhcpAttr_S &stDhcp = g_stMainServerAttr.stConifg.stDhcp;
     File_Write(DHCP_LEASE_FILE, "ip=10.1.1.1\nsubnet=255.0.0.0\n");   // left from an earlier run
-    ASSERT_EQ(0, MAIN_Dhcpclient_Start(&stDhcp));
+    ASSERT_EQ(0, MAIN_Dhcpclient_Start(&g_stMainServerAttr.stConifg));
     EXPECT_EQ(1, stDhcp.bStart);
     EXPECT_EQ(1, stDhcp.enDHCP);
     EXPECT_EQ("ss udhcpc start!", Commands());
@@ -201,7 +201,7 @@ TEST_F(DhcpTest, StaticSettingsAndFailedSwitches)
 
     DhcpAttr_S &stDhcp = g_stMainServerAttr.stConifg.stDhcp;
     g_stConfigAttr.stNetAttr.enDHCP = 0;
-    ASSERT_EQ(0, MAIN_Dhcpclient_Start(&stDhcp));
+    ASSERT_EQ(0, MAIN_Dhcpclient_Start(&g_stMainServerAttr.stConifg));
     EXPECT_NE(nullptr, stDhcp.hDhcp);
     EXPECT_EQ(0, stDhcp.enDHCP);
     EXPECT_EQ("", Commands());

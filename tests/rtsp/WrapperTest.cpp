@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "app/Main.h"
 #include "config/ConfigAttr.h"
-#include "core/Main.h"
 #include "media/MediaFrame.h"
 #include "platform/host/HostMedia.h"
 #include "tests/media/MainMediaTest.h"

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "rtsp/RtspServer.h"
+#include "app/MainRtspServer.h"
 #include "tests/rtsp/RtspTestService.h"
 
 #define TEST_SUB_URI "rtsp://127.0.0.1/live/sub/av_stream"

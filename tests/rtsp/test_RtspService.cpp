@@ -4,7 +4,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "rtsplib/src/common/Time64.h"
+#include "rtsplib/include/Time64.h"
 #include "rtsplib/src/rtp/RtpPacker.h"
 #include "tests/rtsp/RtspTestService.h"
 

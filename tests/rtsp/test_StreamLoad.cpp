@@ -4,7 +4,7 @@
 #include <atomic>
 #include <thread>
 
-#include "core/Main.h"
+#include "app/Main.h"
 #include "tests/rtsp/WrapperTest.h"
 
 #define TEST_RESTARTS 200

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "app/Main.h"
+#include "app/MainRtspServer.h"
 #include "config/ConfigAttr.h"
-#include "core/Main.h"
-#include "rtsp/RtspServer.h"
 #include "rtsp/RtspTypes.h"
 #include "tests/media/MainMediaTest.h"
 #include "tests/rtsp/WrapperTest.h"
@@ -179,13 +179,11 @@ TEST_F(WrapperTest, ExitTakesTheWrapperDownAndItComesUpAgain)
 {
     NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
     ASSERT_EQ(0, MAIN_Exit_Pthread());
-    g_bRun = 1;
     EXPECT_EQ(0u, pstNet->bRtspStart);
     EXPECT_EQ(0u, pstNet->stMainStream.bStart + pstNet->stSubStream.bStart);
     RtspClient stClient;
     EXPECT_FALSE(stClient.Connect());
     EXPECT_EQ(-1, MAIN_Exit_Pthread());   // nothing to stop
-    g_bRun = 1;
     EXPECT_EQ(-1, MAIN_RtspServer_StartStream(pstNet, &pstNet->stMainStream));
     EXPECT_EQ(0, MAIN_RtspServer_deInit(pstNet));
     ASSERT_EQ(0, MAIN_RtspServer_Init(pstNet));

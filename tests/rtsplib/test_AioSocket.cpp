@@ -7,7 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "rtsplib/src/socket/AioSocket.h"
+#include "rtsplib/include/AioSocket.h"
 #include "tests/rtsplib/RtspTestNet.h"
 
 // What a callback saw.

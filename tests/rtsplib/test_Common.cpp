@@ -6,11 +6,11 @@
 #include <string>
 #include <unistd.h>
 
-#include "rtsplib/src/common/Base64Rtsp.h"
+#include "rtsplib/include/Base64Rtsp.h"
+#include "rtsplib/include/ThreadPool.h"
+#include "rtsplib/include/Time64.h"
+#include "rtsplib/include/Url.h"
 #include "rtsplib/src/common/Path.h"
-#include "rtsplib/src/common/ThreadPool.h"
-#include "rtsplib/src/common/Time64.h"
-#include "rtsplib/src/common/Url.h"
 
 // Nothing but the service's stream look-up (by path) uses these.
 TEST(UrlTest, ParsesBuildsAndRefuses)

@@ -4,8 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "rtsplib/src/rtp/RtpSocket.h"
-#include "rtsplib/src/rtsp/MediaSource.h"
+#include "rtsplib/include/MediaSource.h"
+#include "rtsplib/include/RtpSocket.h"
 #include "tests/rtsplib/RtspTestNet.h"
 
 // A range without a free pair gives up, and one past the last port is

@@ -10,8 +10,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "rtsplib/src/rtsp/RtspServer.h"
-#include "rtsplib/src/socket/AioSocket.h"
+#include "rtsplib/include/AioSocket.h"
+#include "rtsplib/include/RtspServerCore.h"
 #include "tests/rtsplib/RtspTestNet.h"
 
 // Present in sanitizer builds, where malloc is not glibc's.

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/Main.h"
+#include "app/Main.h"
 #include "tests/support/Files.h"
 #include "upgrade/Flash.h"
 #include "upgrade/Identity.h"

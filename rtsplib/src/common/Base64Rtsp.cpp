@@ -1,4 +1,4 @@
-#include "rtsplib/src/common/Base64Rtsp.h"
+#include "rtsplib/include/Base64Rtsp.h"
 
 static const char s_azAlphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

@@ -1,4 +1,4 @@
-#include "rtsplib/src/common/ThreadPool.h"
+#include "rtsplib/include/ThreadPool.h"
 
 #include <chrono>
 #include <condition_variable>

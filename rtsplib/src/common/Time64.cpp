@@ -1,4 +1,4 @@
-#include "rtsplib/src/common/Time64.h"
+#include "rtsplib/include/Time64.h"
 
 #include <cstdio>
 #include <sys/time.h>

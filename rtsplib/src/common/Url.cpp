@@ -1,4 +1,4 @@
-#include "rtsplib/src/common/Url.h"
+#include "rtsplib/include/Url.h"
 
 #include <cctype>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "rtsplib/src/common/Time64.h"
+#include "rtsplib/include/Time64.h"
 #include "rtsplib/src/rtp/RtpSession.h"
 
 #define RTCP_HEADER_LEN     4

@@ -5,7 +5,7 @@
 #include <ctime>
 #include <new>
 
-#include "rtsplib/src/common/Time64.h"
+#include "rtsplib/include/Time64.h"
 
 #define RTP_HEADER_LEN 12
 

@@ -1,4 +1,4 @@
-#include "rtsplib/src/rtp/RtpSocket.h"
+#include "rtsplib/include/RtpSocket.h"
 
 #include <arpa/inet.h>
 #include <atomic>

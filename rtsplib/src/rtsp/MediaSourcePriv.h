@@ -3,9 +3,9 @@
 #ifndef RTSPLIB_RTSP_MEDIASOURCEPRIV_H
 #define RTSPLIB_RTSP_MEDIASOURCEPRIV_H
 
+#include "rtsplib/include/MediaSource.h"
 #include "rtsplib/src/rtp/RtpPacker.h"
 #include "rtsplib/src/rtp/RtpSession.h"
-#include "rtsplib/src/rtsp/MediaSource.h"
 
 struct MediaPart_S {
     bool bCreated;

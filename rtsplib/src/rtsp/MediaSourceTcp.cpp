@@ -8,8 +8,8 @@
 #include <new>
 
 #include "core/Debug.h"
+#include "rtsplib/include/RtspServerCore.h"
 #include "rtsplib/src/rtsp/MediaSourcePriv.h"
-#include "rtsplib/src/rtsp/RtspServer.h"
 
 #define TCP_FRAME_HEAD   4              // '$', channel, 16-bit length
 #define TCP_RESUME_ROOM  (128 * 1024)   // free queue that lets dropped video resume: room for a key frame

@@ -12,7 +12,6 @@
 #include <netinet/udp.h>
 #include <new>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -45,9 +44,7 @@ struct MediaSourceUdp_S {
     std::atomic<u32> u32State;          // MediaSourceState_E
     UdpPart_S astPart[MEDIA_TRACKS];
     bool bMulticast;
-    std::atomic<s32> s32DrainRun;       // the drain thread runs while 1
-    s32 s32WakeFd;                      // eventfd that ends the drain thread's wait
-    pthread_t thDrain;
+    MainThread_S stDrain;               // multicast only: empties the group sockets
 };
 
 // Scratch of the sending thread: heads and vectors of one batch.
@@ -180,14 +177,14 @@ static void *UdpSource_Drain(void *pvSource)
 {
     MediaSourceUdp_S *pstSource = (MediaSourceUdp_S *)pvSource;
     static thread_local u8 s_au8Drop[MEDIA_DRAIN_BUF];
-    while (pstSource->s32DrainRun) {
+    while (MAIN_Thread_Running(&pstSource->stDrain)) {
         if (pstSource->u32State != MEDIA_SOURCE_PLAYING) {
-            usleep(MEDIA_DRAIN_IDLE_MS * 1000);
+            (void)MAIN_Thread_Wait(&pstSource->stDrain, MEDIA_DRAIN_IDLE_MS);
             continue;
         }
         struct pollfd astFd[2 * MEDIA_TRACKS + 1];
         nfds_t n = 0;
-        astFd[n++] = {pstSource->s32WakeFd, POLLIN, 0};
+        astFd[n++] = {MAIN_Thread_WakeFd(&pstSource->stDrain), POLLIN, 0};
         for (UdpPart_S &stPart : pstSource->astPart) {
             for (s32 s32Fd : {stPart.s32RtpSocket.load(), stPart.s32RtcpSocket.load()}) {
                 if (s32Fd >= 0)
@@ -196,7 +193,7 @@ static void *UdpSource_Drain(void *pvSource)
         }
         if (poll(astFd, n, MEDIA_DRAIN_POLL_MS) < 0 && errno != EINTR) {
             Debug_Log("[%s]: %s: poll: %s\n", log_Time(), __func__, strerror(errno));
-            usleep(MEDIA_DRAIN_IDLE_MS * 1000);
+            (void)MAIN_Thread_Wait(&pstSource->stDrain, MEDIA_DRAIN_IDLE_MS);
             continue;
         }
         for (nfds_t i = 1; i < n; i++) {
@@ -214,15 +211,7 @@ static void *UdpSource_Drain(void *pvSource)
 static void UdpSource_Destroy(void *pvSource)
 {
     MediaSourceUdp_S *pstSource = (MediaSourceUdp_S *)pvSource;
-    if (pstSource->s32DrainRun) {
-        // The wake stays readable, so the thread's next wait ends at once.
-        u64 u64One = 1;
-        if (write(pstSource->s32WakeFd, &u64One, sizeof(u64One)) < 0)
-            Debug_Log("[%s]: %s: wake: %s\n", log_Time(), __func__, strerror(errno));   // it ends within a poll
-        MAIN_Thread_Stop(&pstSource->thDrain, &pstSource->s32DrainRun);
-    }
-    if (pstSource->s32WakeFd >= 0)
-        close(pstSource->s32WakeFd);
+    MAIN_Thread_Stop(&pstSource->stDrain);
     for (UdpPart_S &stPart : pstSource->astPart)
         MediaPart_Destroy(&stPart.stBase);
     delete pstSource;
@@ -235,7 +224,6 @@ static void *UdpSource_Create(bool bMulticast)
         Debug_Log("[%s]: malloc err!\n", log_Time());
         return nullptr;
     }
-    pstSource->s32WakeFd = -1;
     for (UdpPart_S &stPart : pstSource->astPart) {
         stPart.s32RtpSocket = -1;
         stPart.s32RtcpSocket = -1;
@@ -244,13 +232,7 @@ static void *UdpSource_Create(bool bMulticast)
     pstSource->bMulticast = bMulticast;
     if (!bMulticast)
         return pstSource;
-    pstSource->s32WakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (pstSource->s32WakeFd < 0) {
-        Debug_Log("[%s]: %s: eventfd: %s\n", log_Time(), __func__, strerror(errno));
-        UdpSource_Destroy(pstSource);
-        return nullptr;
-    }
-    if (MAIN_Thread_Start(&pstSource->thDrain, &pstSource->s32DrainRun, UdpSource_Drain, pstSource, nullptr) != 0) {
+    if (MAIN_Thread_Start(&pstSource->stDrain, UdpSource_Drain, pstSource, nullptr) != 0) {
         UdpSource_Destroy(pstSource);
         return nullptr;
     }

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <strings.h>
 
-#include "rtsplib/src/common/Time64.h"
+#include "rtsplib/include/Time64.h"
 #include "rtsplib/src/rtsp/RtspParser.h"
 
 typedef std::string_view Sv;

@@ -1,4 +1,4 @@
-#include "rtsplib/src/rtsp/RtspServer.h"
+#include "rtsplib/include/RtspServerCore.h"
 
 struct RtspReason_S {
     s32 s32Code;

@@ -1,4 +1,4 @@
-#include "rtsplib/src/socket/AioSocket.h"
+#include "rtsplib/include/AioSocket.h"
 
 #include <atomic>
 #include <cerrno>

@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "core/Debug.h"
-#include "rtsplib/src/socket/AioSocket.h"
+#include "rtsplib/include/AioSocket.h"
 
 #define AIO_TCP_DRAIN_MAX 65536   // bytes read and dropped before a graceful close
 

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "core/Debug.h"
-#include "rtsplib/src/socket/AioSocket.h"
+#include "rtsplib/include/AioSocket.h"
 
 struct AioUdpTransport_S {
     std::atomic<s32> s32Ref;        // creator + pending receive + addref

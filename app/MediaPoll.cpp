@@ -2,20 +2,23 @@
 // sends a video start and an audio start, a change to no input an audio
 // stop and a video stop. The timer is re-armed only after each poll, so
 // polls never overlap and a long rebuild delays the next one.
-#include "media/AVSourceMsg.h"
+#include "app/AVSourceMsg.h"
 
 #include <cerrno>
 #include <csignal>
 #include <ctime>
+#include <mutex>
 
+#include "app/Main.h"
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "media/AVSource.h"
 #include "media/MediaSnr.h"
 
+static std::mutex s_PollMutex;       // held by each poll with its re-arm, and by the de-init
 static timer_t s_tPollTimer;
-static bool s_bPollTimer;            // s_tPollTimer created; set once by the start-up
-static u32 s_u32LastState;           // SignalState_E of the last poll; the poll's thread only
+static bool s_bPollTimer;            // s_tPollTimer created and not deleted
+static bool s_bPollEnded;            // de-initialised: a late expiry polls no more
+static u32 s_u32LastState;           // SignalState_E of the last poll
 
 s32 MAIN_CheckFps(s32 s32Fps)
 {
@@ -58,6 +61,14 @@ static void MAIN_Media_OnLock(void)
 
 // The state is taken before the messages go, so a lock whose timing
 // cannot be read waits for the next change.
+static void MAIN_Media_OnLoss(void)
+{
+    AVSourceAMsg_S stAMsg = {AVSOURCE_OP_STOP, 0, MAIN_SAMPLE_NONE};
+    MAIN_Media_Send(AVSOURCE_MSG_AUDIO, &stAMsg);
+    AVSourceVMsg_S stVMsg = {AVSOURCE_OP_STOP, 0, MAIN_VI_MODE_MIPI, MAIN_SIZE_STOP, MAIN_SIZE_STOP, 0, 0};
+    MAIN_Media_Send(AVSOURCE_MSG_VIDEO, &stVMsg);
+}
+
 static void MAIN_Media_Poll(void)
 {
     u32 u32State = Media_SNR_GetState();
@@ -65,10 +76,7 @@ static void MAIN_Media_Poll(void)
         return;
     s_u32LastState = u32State;
     if (u32State == EN_SIGNAL_NO_CONNECTION) {
-        AVSourceAMsg_S stAMsg = {AVSOURCE_OP_STOP, 0, MAIN_SAMPLE_NONE};
-        MAIN_Media_Send(AVSOURCE_MSG_AUDIO, &stAMsg);
-        AVSourceVMsg_S stVMsg = {AVSOURCE_OP_STOP, 0, MAIN_VI_MODE_MIPI, MAIN_SIZE_STOP, MAIN_SIZE_STOP, 0, 0};
-        MAIN_Media_Send(AVSOURCE_MSG_VIDEO, &stVMsg);
+        MAIN_Media_OnLoss();
     } else if (u32State == EN_SIGNAL_LOCK) {
         MAIN_Media_OnLock();
     } else {
@@ -87,6 +95,7 @@ s32 MAIN_Media_TimerInit(void)
     stEvent.sigev_notify = SIGEV_THREAD;
     stEvent.sigev_notify_function = MAIN_Media_TimerProc;
     stEvent.sigev_value.sival_int = 0;
+    std::lock_guard<std::mutex> lock(s_PollMutex);
     if (timer_create(CLOCK_REALTIME, &stEvent, &s_tPollTimer) != 0) {
         Debug_Log("[%s]: timer_create failed with %#x!\n", log_Time(), errno);
         return -1;
@@ -97,10 +106,25 @@ s32 MAIN_Media_TimerInit(void)
 
 s32 MAIN_Media_TimerThread(void)
 {
+    std::lock_guard<std::mutex> lock(s_PollMutex);
+    if (s_bPollEnded)
+        return 0;
     MAIN_Media_Poll();
     struct itimerspec stSpec = {};
     stSpec.it_value.tv_nsec = MAIN_POLL_MS * 1000000L;
     if (!s_bPollTimer || timer_settime(s_tPollTimer, 0, &stSpec, nullptr) != 0)
         Debug_Log("[%s]: fail to timer_settime", log_Time());
     return 0;
+}
+
+void MAIN_Media_TimerDeInit(void)
+{
+    std::lock_guard<std::mutex> lock(s_PollMutex);
+    if (s_bPollTimer && timer_delete(s_tPollTimer) != 0)
+        Debug_Log("[%s]: timer_delete failed with %#x!\n", log_Time(), errno);
+    s_bPollTimer = false;
+    s_bPollEnded = true;
+    if (s_u32LastState == EN_SIGNAL_LOCK)
+        MAIN_Media_OnLoss();
+    s_u32LastState = EN_SIGNAL_NO_CONNECTION;
 }

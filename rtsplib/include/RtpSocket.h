@@ -1,7 +1,7 @@
 // UDP sockets of RTP and RTCP: random even port pairs from a range, and
 // single sockets on a given address and port (multicast groups).
-#ifndef RTSPLIB_RTP_RTPSOCKET_H
-#define RTSPLIB_RTP_RTPSOCKET_H
+#ifndef RTSPLIB_INCLUDE_RTPSOCKET_H
+#define RTSPLIB_INCLUDE_RTPSOCKET_H
 
 #include "core/Types.h"
 

@@ -1,12 +1,12 @@
 // Media glue: attribute defaults, the media start and the pipeline stop,
 // and the callbacks that route what the media layer delivers.
-#include "media/MainMedia.h"
+#include "app/MainMedia.h"
 
 #include <new>
 
+#include "app/Main.h"
 #include "config/ConfigAttr.h"
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "media/MediaFormat.h"
 #include "media/MediaFrame.h"
 #include "rtsp/RtspServer.h"
@@ -83,6 +83,16 @@ s32 MAIN_Media_Start(MainMediaAttr_S *pstAttr)
     if (s32Ret != 0)
         Debug_Log("[%s]: HI_MEDIA_Aenc_RegisterNotify failed with %#x!\n", log_Time(), s32Ret);
     return 0;
+}
+
+void MAIN_Media_Exit(MainMediaAttr_S *pstAttr)
+{
+    (void)pstAttr;   // the engine has one AAC channel and one local output
+    (void)HI_Media_Aenc_Stop(0);          // always 0
+    s32 s32Ret = HI_Media_Aenc_DestroyChn(0);
+    if (s32Ret != 0)
+        Debug_Log("[%s]: HI_Media_Aenc_DestroyChn failed with %#x!\n", log_Time(), s32Ret);
+    (void)HI_Media_Ao_Stop(0);            // logged there
 }
 
 s32 MAIN_Media_Stop(MainMediaAttr_S *pstAttr)

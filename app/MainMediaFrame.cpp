@@ -1,15 +1,16 @@
 // Media glue: the frame sender thread that drains MEDIA_LIST into the RTSP
 // wrapper, and the snapshot writer.
-#include "media/MainMedia.h"
+#include "app/MainMedia.h"
 
 #include <cstdio>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/Main.h"
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "core/Thread.h"
+#include "media/AVSource.h"
 #include "media/MediaFrame.h"
 #include "rtsp/RtspServer.h"
 
@@ -18,10 +19,8 @@
 
 std::mutex g_mediaListFrame_mutex;
 std::mutex snap_mutex;
-std::atomic<s32> g_s32StopSend{0};
 
-static std::atomic<s32> bMediaSendThreadRun{0};
-static pthread_t s_MediaSendThread;          // written by start and stop only
+static MainThread_S s_stMediaSendThread;
 
 s32 MAIN_Media_Frame_Init(s32 *pbInit)
 {
@@ -54,7 +53,7 @@ static void *MAIN_Media_Send_Frame(void *pvUnused)
 {
     (void)pvUnused;
     pthread_setname_np(pthread_self(), "MediaSendFrame");
-    while (bMediaSendThreadRun) {
+    while (MAIN_Thread_Running(&s_stMediaSendThread)) {
         MediaFrameNode_S *pstNode = MEDIA_LIST_GetOneFram(MAIN_SEND_WAIT_MS);
         if (pstNode == nullptr)
             continue;
@@ -67,21 +66,13 @@ static void *MAIN_Media_Send_Frame(void *pvUnused)
 
 s32 MAIN_Media_Frame_Start(void)
 {
-    if (bMediaSendThreadRun)
-        return 0;
-    bMediaSendThreadRun = 1;
-    s32 s32Ret = MAIN_Thread_Create(&s_MediaSendThread, MAIN_Media_Send_Frame, nullptr);
-    if (s32Ret != 0)
-        bMediaSendThreadRun = 0;
-    return s32Ret;
+    s_stMediaSendThread.pfnWake = MEDIA_LIST_Wake;
+    return MAIN_Thread_Start(&s_stMediaSendThread, MAIN_Media_Send_Frame, nullptr, nullptr);
 }
 
 s32 MAIN_Media_Frame_Stop(void)
 {
-    if (!bMediaSendThreadRun)
-        return 0;
-    bMediaSendThreadRun = 0;
-    pthread_join(s_MediaSendThread, nullptr);
+    MAIN_Thread_Stop(&s_stMediaSendThread);
     return 0;
 }
 

@@ -2,8 +2,8 @@
 // OPTIONS and the common refusals itself and hands DESCRIBE, SETUP, PLAY,
 // PAUSE and TEARDOWN to the registered handlers, which answer through the
 // reply functions. Everything runs on the reactor thread.
-#ifndef RTSPLIB_RTSP_RTSPSERVER_H
-#define RTSPLIB_RTSP_RTSPSERVER_H
+#ifndef RTSPLIB_INCLUDE_RTSPSERVERCORE_H
+#define RTSPLIB_INCLUDE_RTSPSERVERCORE_H
 
 #include <cstddef>
 

@@ -1,6 +1,6 @@
 // Factory reset from the front panel.
-#ifndef BOARD_FACTORY_H
-#define BOARD_FACTORY_H
+#ifndef APP_FACTORY_H
+#define APP_FACTORY_H
 
 #include "core/Types.h"
 

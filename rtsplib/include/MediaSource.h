@@ -3,8 +3,8 @@
 // on the RTSP connection. Each source has a video and an audio part, each
 // with the packer of its codec. The service reaches a source only through
 // one of the two operation tables.
-#ifndef RTSPLIB_RTSP_MEDIASOURCE_H
-#define RTSPLIB_RTSP_MEDIASOURCE_H
+#ifndef RTSPLIB_INCLUDE_MEDIASOURCE_H
+#define RTSPLIB_INCLUDE_MEDIASOURCE_H
 
 #include "core/Types.h"
 #include "rtsplib/src/rtp/RtpPacker.h"

@@ -3,8 +3,8 @@
 // request (accept, recv, recvfrom) and one write-side request (connect,
 // send, sendto); each completes later, through its callback, on the thread
 // that calls aio_socket_process.
-#ifndef RTSPLIB_SOCKET_AIOSOCKET_H
-#define RTSPLIB_SOCKET_AIOSOCKET_H
+#ifndef RTSPLIB_INCLUDE_AIOSOCKET_H
+#define RTSPLIB_INCLUDE_AIOSOCKET_H
 
 #include <cstddef>
 #include <sys/socket.h>

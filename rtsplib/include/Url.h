@@ -1,6 +1,6 @@
 // URL parsing and percent-encoding for RTSP request URIs.
-#ifndef RTSPLIB_COMMON_URL_H
-#define RTSPLIB_COMMON_URL_H
+#ifndef RTSPLIB_INCLUDE_URL_H
+#define RTSPLIB_INCLUDE_URL_H
 
 #include <cstddef>
 #include <string>

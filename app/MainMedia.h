@@ -2,8 +2,8 @@
 // settings, the one-time media start, the pipeline stop, the callbacks
 // that route encoded video, AAC and PCM frames to the RTSP wrapper and
 // JPEG pictures to the snapshot file, and the frame sender thread.
-#ifndef MEDIA_MAINMEDIA_H
-#define MEDIA_MAINMEDIA_H
+#ifndef APP_MAINMEDIA_H
+#define APP_MAINMEDIA_H
 
 #include <atomic>
 #include <cstddef>
@@ -52,11 +52,13 @@ static_assert(offsetof(MainMediaAttr_S, u32VpePixelSel) ==
 
 extern std::mutex g_mediaListFrame_mutex;   // held around each send of the frame sender and while MEDIA_LIST is emptied
 extern std::mutex snap_mutex;               // the snapshot file MAIN_SNAP_FILE and g_snap_file
-extern std::atomic<s32> g_s32StopSend;      // 1: frames of the accepted input may be sent; set by the source layer
 
 s32 MAIN_Media_DefConifg(MainMediaAttr_S *pstAttr);
 // Once at start-up, after the RTSP wrapper: engine, local output, AAC encoder.
 s32 MAIN_Media_Start(MainMediaAttr_S *pstAttr);
+// The program's end: what MAIN_Media_Start set up beside the pipeline
+// (the AAC sender and channel, the local output) taken down.
+void MAIN_Media_Exit(MainMediaAttr_S *pstAttr);
 // Takes the video pipeline down: binds, encoders, scaler, video input.
 s32 MAIN_Media_Stop(MainMediaAttr_S *pstAttr);
 // Video input only; u32Scan: 0 progressive, 1 interlaced. Stores the input format code.

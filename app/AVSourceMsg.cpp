@@ -2,19 +2,19 @@
 // or taken down on a loss, the audio capture started or stopped, and the
 // main and sub RTSP streams stopped and restarted around both. Numbers in
 // the log texts name the step that failed.
-#include "media/AVSourceMsg.h"
+#include "app/AVSourceMsg.h"
 
 #include <cstring>
 #include <unistd.h>
 
+#include "app/Main.h"
+#include "app/MainMedia.h"
+#include "app/MainRtspServer.h"
 #include "board/Led.h"
 #include "config/Config.h"
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "media/AVSource.h"
-#include "media/MainMedia.h"
 #include "media/MediaFrame.h"
-#include "rtsp/RtspServer.h"
 
 #define MAIN_MAX_FPS        60
 #define MAIN_MAIN_MAX_H     1080      // the main encoder's height for a doubled field or 1920 x 1200

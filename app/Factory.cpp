@@ -1,11 +1,12 @@
-#include "board/Factory.h"
+#include "app/Factory.h"
 
+#include "app/Main.h"
+#include "app/MainConfig.h"
 #include "board/Lcd.h"
 #include "board/Led.h"
 #include "board/Wdt.h"
 #include "config/Config.h"
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "media/AVSource.h"
 #include "media/Edid.h"
 

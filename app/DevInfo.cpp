@@ -1,7 +1,7 @@
 #include <cstdio>
 
+#include "app/Main.h"
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "upgrade/Identity.h"
 #include "upgrade/Image.h"
 

@@ -1,4 +1,4 @@
-#include "upgrade/ConfigOld.h"
+#include "config/ConfigOld.h"
 
 #include <cstdio>
 #include <cstring>

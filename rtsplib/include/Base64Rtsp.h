@@ -1,6 +1,6 @@
 // Standard-alphabet base64 with "=" padding, as SDP parameter sets use it.
-#ifndef RTSPLIB_COMMON_BASE64RTSP_H
-#define RTSPLIB_COMMON_BASE64RTSP_H
+#ifndef RTSPLIB_INCLUDE_BASE64RTSP_H
+#define RTSPLIB_INCLUDE_BASE64RTSP_H
 
 #include <cstddef>
 

@@ -1,8 +1,8 @@
 // The parameter block of older firmware in flash: a raw image of the
 // settings record with its check word, the web account and the three EDIDs.
 // Read once when "/etc/app.ini" is missing, then cleared.
-#ifndef UPGRADE_CONFIGOLD_H
-#define UPGRADE_CONFIGOLD_H
+#ifndef CONFIG_CONFIGOLD_H
+#define CONFIG_CONFIGOLD_H
 
 #include <cstddef>
 

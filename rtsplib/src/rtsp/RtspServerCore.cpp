@@ -1,4 +1,4 @@
-#include "rtsplib/src/rtsp/RtspServer.h"
+#include "rtsplib/include/RtspServerCore.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -17,7 +17,7 @@
 #include <unistd.h>
 
 #include "core/Debug.h"
-#include "rtsplib/src/common/Time64.h"
+#include "rtsplib/include/Time64.h"
 #include "rtsplib/src/rtsp/RtspParser.h"
 #include "rtsplib/src/socket/AioTcpTransport.h"
 #include "rtsplib/src/socket/AioUdpTransport.h"

@@ -2,8 +2,8 @@
 // state, and the messages that rebuild the video pipeline (video input,
 // scaler, main, sub and JPEG encoders) and the audio capture for a new
 // input, restarting the main and sub RTSP streams around it.
-#ifndef MEDIA_AVSOURCEMSG_H
-#define MEDIA_AVSOURCEMSG_H
+#ifndef APP_AVSOURCEMSG_H
+#define APP_AVSOURCEMSG_H
 
 #include <atomic>
 #include <mutex>
@@ -55,6 +55,9 @@ s32 MAIN_Media_TimerInit(void);
 // One poll, then the next one armed 100 ms later. The start-up calls it
 // once itself. 0.
 s32 MAIN_Media_TimerThread(void);
+// No poll runs once it returns; a pipeline that runs is taken down as on
+// a loss of the input.
+void MAIN_Media_TimerDeInit(void);
 
 // Carries out a video or audio message under g_MediaMutex: 0, or -1 when
 // a step that cannot be skipped failed (logged with its number).

@@ -1,6 +1,6 @@
 // A pool of worker threads running queued tasks.
-#ifndef RTSPLIB_COMMON_THREADPOOL_H
-#define RTSPLIB_COMMON_THREADPOOL_H
+#ifndef RTSPLIB_INCLUDE_THREADPOOL_H
+#define RTSPLIB_INCLUDE_THREADPOOL_H
 
 #include "core/Types.h"
 

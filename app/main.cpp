@@ -1,11 +1,22 @@
 // The whole life of the process: every service started in one fixed order,
-// then the 500 ms supervision loop, for ever.
+// then the 500 ms supervision loop until SIGTERM or SIGINT, then every
+// service stopped in the reverse order.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
+#include "app/AVSourceMsg.h"
+#include "app/Factory.h"
+#include "app/Main.h"
+#include "app/MainConfig.h"
+#include "app/MainMedia.h"
+#include "app/MainRtspServer.h"
 #include "board/Key.h"
 #include "board/Lcd.h"
 #include "board/Led.h"
@@ -13,16 +24,12 @@
 #include "board/Wdt.h"
 #include "config/Config.h"
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "extension/Ir.h"
 #include "extension/Soip.h"
 #include "extension/TcpServer.h"
 #include "extension/Usb.h"
 #include "media/AVSource.h"
-#include "media/AVSourceMsg.h"
-#include "media/MainMedia.h"
 #include "net/NetConfig.h"
-#include "rtsp/RtspServer.h"
 #include "upgrade/Image.h"
 #include "upgrade/Upgrade.h"
 #include "web/Pipe.h"
@@ -31,6 +38,38 @@
 #define MAIN_AVAHI_START   "/customer/avahi-daemon -D --file=/etc/avahi/avahi-daemon.conf"
 
 static s32 s_bMediaFrameList;   // MEDIA_LIST set up
+static s32 s_s32StopFd = -1;    // eventfd, readable once SIGTERM or SIGINT came
+
+static void MAIN_OnStopSignal(int)
+{
+    u64 u64One = 1;
+    ssize_t n = write(s_s32StopFd, &u64One, sizeof(u64One));   // all a handler may do
+    (void)n;
+}
+
+// The way out: SIGTERM and SIGINT end the supervision loop. 0, or -1
+// (logged) when the program can only be killed.
+static s32 MAIN_StopSignals(void)
+{
+    s_s32StopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (s_s32StopFd < 0) {
+        Debug_Log("[%s]: %s: eventfd: %s\n", log_Time(), __func__, strerror(errno));
+        return -1;
+    }
+    struct sigaction stAct = {};
+    stAct.sa_handler = MAIN_OnStopSignal;
+    sigemptyset(&stAct.sa_mask);
+    sigaction(SIGTERM, &stAct, nullptr);
+    sigaction(SIGINT, &stAct, nullptr);
+    return 0;
+}
+
+// Waits s32Ms; false, at once, when the program is to stop.
+static bool MAIN_Pause(s32 s32Ms)
+{
+    struct pollfd stPoll = {s_s32StopFd, POLLIN, 0};
+    return poll(&stPoll, 1, s32Ms) <= 0;   // EINTR: the next pause sees the stop
+}
 
 // A failed start-up step is logged as "<step> failed with <code>!" and the
 // start-up goes on.
@@ -46,12 +85,13 @@ static void MAIN_StartAvahi(void)
     (void)system(MAIN_AVAHI_START);   // the daemon is outside this program
 }
 
-// One pass every 500 ms: watchdog, status LED, mDNS restart, snapshots.
+// One pass every 500 ms until the program is to stop: watchdog, status
+// LED, mDNS restart, snapshots.
 static void MAIN_Supervise(void)
 {
     s32 s32LedPhase = 0, s32AvahiCount = 0;
 
-    for (;;) {
+    do {
         s32LedPhase = 1 - s32LedPhase;
         MAIN_WdtKeepLive();
         MAIN_LED_SetStatus(s32LedPhase);
@@ -70,8 +110,7 @@ static void MAIN_Supervise(void)
             g_snap_file = 0;
             unlink(MAIN_SNAP_FILE);
         }
-        usleep(MAIN_PASS_MS * 1000);
-    }
+    } while (MAIN_Pause(MAIN_PASS_MS));
 }
 
 int main(void)
@@ -80,10 +119,11 @@ int main(void)
 
     signal(SIGPIPE, SIG_IGN);
     setvbuf(stdout, nullptr, _IOLBF, 0);   // the drivers' printf lines reach a log file as they happen
+    MAIN_Check(MAIN_StopSignals(), "MAIN_StopSignals");
     snprintf(g_azDebugFile, sizeof(g_azDebugFile), "/tmp/debug_main.txt");
     (void)system("/customer/igmp_report.sh &");   // outside this program
     snprintf(g_chip, sizeof(g_chip), "qx4700vblo_32m");
-    MAIN_ITE_RESET_set(1);
+    MAIN_HDMIRX_RESET_set(1);
     MAIN_Var_Init();
     MAIN_Image_Init();   // logs its own failure
     MAIN_Device_Info(&g_stMainServerAttr.stDevInfo);
@@ -109,6 +149,7 @@ int main(void)
     HalAttr_S *pstHal = &g_stMainServerAttr.stHalAttr;
     MAIN_Hal_DefConifg(pstHal);
     MAIN_Uart_Init(&pstHal->stUart2);
+    Lcd_AttachSender(MAIN_Lcd_Send);
     MAIN_Check(MAIN_Uart_Init(&pstHal->stUart), "MAIN_Uart_Init");
     MAIN_Check(MAIN_Ir_Init(&pstHal->stIr), "MAIN_Ir_Init");
 
@@ -117,8 +158,8 @@ int main(void)
     Lcd_Set_value(LCD_MODE_HOME, (u32)g_stConfigAttr.stManual.s32ID);
     MAIN_LcdShow_start();
     MAIN_FPGA_POWER();
-    MAIN_Check(MAIN_KeyScan_start(), "MAIN_KeyScan_start");
-    MAIN_Check(MAIN_SetNetWork_start(), "MAIN_SetNetWork_start");
+    MAIN_Check(MAIN_KeyScan_start(MAIN_FACTORY_RESET), "MAIN_KeyScan_start");
+    MAIN_Check(MAIN_SetNetWork_start(&g_stMainServerAttr.stConifg), "MAIN_SetNetWork_start");
     MAIN_Check(MAIN_UpgradeThread_start(), "MAIN_UpgradeThread_start");
 
     MAIN_Pipe_Start();
@@ -128,7 +169,7 @@ int main(void)
     MAIN_Netserver_DefConifg(pstNet);
     MAIN_Check(MAIN_Net_Conifg(pstNet), "MAIN_Net_Conifg");
     MAIN_Check(MAIN_Set_Hostname(), "MAIN_Start_avahi");
-    MAIN_Check(MAIN_Dhcpclient_Start(&pstNet->stDhcp), "MAIN_Dhcpclient_Start");
+    MAIN_Check(MAIN_Dhcpclient_Start(pstNet), "MAIN_Dhcpclient_Start");
 
     s32Ret = MAIN_RtspServer_Init(pstNet);
     if (s32Ret == 0)
@@ -150,7 +191,7 @@ int main(void)
     // No program use of the UART's bytes exists yet: the relay carries them alone.
     MAIN_Check(MAIN_UartTcpServer_Start(&pstHal->stUart, nullptr, MAIN_Uart_Restart),
                "MAIN_UartTcpServer_start");
-    MAIN_Check(MAIN_IrSend_Start(), "MAIN_IrSend_Start");
+    MAIN_Check(MAIN_IrSend_Start(&pstHal->stUart2), "MAIN_IrSend_Start");
     MAIN_Check(MAIN_IrTcpServer_Start(&pstHal->stUart2), "MAIN_IrTcpServer_Start");
     MAIN_Check(MAIN_KvmTcpServer_Start(&pstHal->stUsb.s32KeyboardFd, &pstHal->stUsb.s32MouseFd),
                "MAIN_KvmTcpServer_Start");
@@ -169,10 +210,15 @@ int main(void)
     (void)MAIN_Media_TimerThread();
 
     MAIN_LED_Init();
-    sleep(1);
-    MAIN_WdtKeepLive();
-    usleep(500 * 1000);
-    MAIN_StartAvahi();
-    MAIN_Supervise();
+    if (MAIN_Pause(1000)) {
+        MAIN_WdtKeepLive();
+        if (MAIN_Pause(500)) {
+            MAIN_StartAvahi();
+            MAIN_Supervise();
+        }
+    }
+    Debug_Log("[%s]: stop\n", log_Time());
+    MAIN_Check(MAIN_Exit_Pthread(), "MAIN_Exit_Pthread");
+    Debug_Log("[%s]: stopped\n", log_Time());
     return 0;
 }

@@ -1,14 +1,14 @@
 // The runtime record, the device information and the process-wide words of
 // the application core.
-#ifndef CORE_MAIN_H
-#define CORE_MAIN_H
+#ifndef APP_MAIN_H
+#define APP_MAIN_H
 
 #include <atomic>
 
+#include "app/AVSourceMsg.h"
+#include "app/MainMedia.h"
 #include "core/Types.h"
 #include "extension/Uart.h"
-#include "media/AVSourceMsg.h"
-#include "media/MainMedia.h"
 #include "net/NetConfig.h"
 
 #define MAIN_EDID_LEN     256
@@ -41,7 +41,6 @@ struct MainServerAttr_S {
 };
 
 extern MainServerAttr_S g_stMainServerAttr;
-extern std::atomic<s32> g_bRun;          // worker loops run while non-zero
 extern char g_chip[32];                  // chip and board model
 extern std::atomic<s32> avahi_reset;     // 1: the loop restarts the mDNS daemon
 extern std::atomic<s32> g_snap_file;     // 1 while "/tmp/snap.jpg" holds a finished picture
@@ -49,6 +48,13 @@ extern std::atomic<s32> g_enCurrentRunSample;
 
 s32 MAIN_Var_Init(void);
 s32 MAIN_Device_Info(DevInfo_S *pstDevInfo);
+// Stops everything the start-up started, in the reverse order: the signal
+// poll and the pipeline, the receiver, the relays and servers, the
+// streams, the network and front-panel threads, the frame sender, and the
+// settings store, whose pending save is written. The streams' result: 0,
+// or -1 (logged) when they could not be stopped.
 s32 MAIN_Exit_Pthread(void);
+// The display's frames, on the second UART of the runtime record.
+s32 MAIN_Lcd_Send(const u8 *pu8Frame, u32 u32Len);
 
 #endif

@@ -1,7 +1,7 @@
 // Clocks of the RTSP library: wall-clock milliseconds, NTP time stamps and
 // the RFC 822 date of RTSP replies.
-#ifndef RTSPLIB_COMMON_TIME64_H
-#define RTSPLIB_COMMON_TIME64_H
+#ifndef RTSPLIB_INCLUDE_TIME64_H
+#define RTSPLIB_INCLUDE_TIME64_H
 
 #include <ctime>
 #include <cstddef>

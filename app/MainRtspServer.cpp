@@ -2,15 +2,15 @@
 // two streams on the RTSP block of the network record, the streams'
 // multicast groups, and the stream information taken from the media
 // attributes.
-#include "rtsp/RtspServer.h"
+#include "app/MainRtspServer.h"
 
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
 
+#include "app/Main.h"
 #include "config/Config.h"
 #include "core/Debug.h"
-#include "core/Main.h"
 #include "rtsp/RtspTypes.h"
 
 #define RTSP_AUDIO_BITRATE   0x20000

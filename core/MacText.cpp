@@ -1,0 +1,20 @@
+#include "core/MacText.h"
+
+#include <cctype>
+#include <cstring>
+
+bool Mac_IsForm(const char *pszMac, const char *pszSeps)
+{
+    for (u32 i = 0; i < MAC_TEXT_LEN; i++) {
+        bool bSep = i % 3 == 2;
+        if (bSep ? pszMac[i] == '\0' || strchr(pszSeps, pszMac[i]) == nullptr
+                 : !isxdigit((unsigned char)pszMac[i]))
+            return false;
+    }
+    return pszMac[MAC_TEXT_LEN] == '\0';
+}
+
+bool Mac_IsText(const char *pszMac)
+{
+    return Mac_IsForm(pszMac, ":");
+}
