@@ -6,6 +6,7 @@
 #include <mutex>
 #include <unistd.h>
 
+#include "app/MainProtocol.h"
 #include "board/Key.h"
 #include "board/Lcd.h"
 #include "board/Led.h"
@@ -170,6 +171,7 @@ int main(void)
 
     MAIN_LED_Init();
     sleep(1);
+    MAIN_Check(MAIN_Protocolserver_start(&pstNet->stProtocolServerAttr), "MAIN_Protocolserver_start");
     MAIN_WdtKeepLive();
     usleep(500 * 1000);
     MAIN_StartAvahi();
