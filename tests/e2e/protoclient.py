@@ -3,7 +3,8 @@
   "send": datagrams (base64 of their bytes) sent to the group's request port,
   "rate": datagrams a second (0: as fast as the socket takes them),
   "wait": seconds to listen after the last one.
-Prints {"replies": [{"to": "group"|"sender", "data": base64}...], "sent": n}.
+Prints {"replies": [{"to": "group"|"sender", "data": base64}...], "sent": n,
+"last_reply": seconds from the first send to the last reply}.
 Replies come to the group's reply port (joined here) or to this sender's
 own port."""
 
@@ -65,11 +66,13 @@ def run(job):
     sel.register(tx, selectors.EVENT_READ, "sender")
     sel.register(grp, selectors.EVENT_READ, "group")
     replies = []
+    last = [0.0]   # when the last reply came
 
     def drain(timeout):
         for key, _ in sel.select(timeout):
             data = key.fileobj.recv(65536)
             replies.append({"to": key.data, "data": base64.b64encode(data).decode()})
+            last[0] = time.monotonic()
 
     rate = job.get("rate", 0)
     start = time.monotonic()
@@ -87,7 +90,7 @@ def run(job):
     end = time.monotonic() + job.get("wait", 1.0)
     while time.monotonic() < end:
         drain(end - time.monotonic())
-    return {"replies": replies, "sent": sent, "seconds": time.monotonic() - start}
+    return {"replies": replies, "sent": sent, "last_reply": max(last[0] - start, 0.0)}
 
 
 if __name__ == "__main__":
