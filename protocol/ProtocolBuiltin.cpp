@@ -9,6 +9,7 @@
 #include "protocol/ProtocolHandler.h"
 
 static DebugLimit_S s_stBodyLimit;   // bodies come from peers
+static DebugLimit_S s_stTxLimit;     // every "config set tx params" is logged
 
 struct BuiltinDecKey_S {
     const char *pszKey;
@@ -310,7 +311,7 @@ s32 protocol_server_getTxParams(ProtocolServer_S *pstServer, const ProtocolReque
 s32 protocol_server_setTxParams(ProtocolServer_S *pstServer, const ProtocolRequestHead_S *pstHead,
                                 const char *pszRequest, char *pszReply)
 {
-    Debug_LogLimited(&s_stBodyLimit, "[%s]: %s\n", log_Time(), "config_set_tx_params");
+    Debug_LogLimited(&s_stTxLimit, "[%s]: %s\n", log_Time(), "config_set_tx_params");
     return protocol_server_frame_set(pstServer, pstHead, pszRequest, pszReply,
                                      pstServer->stCallback.setEncodeparams != nullptr,
                                      Builtin_ApplyTx, nullptr);

@@ -139,11 +139,13 @@ static void *thread_protocol_server_recv(void *pvArg)
                                  strerror(errno));
             continue;
         }
-        if (!(astPfd[0].revents & POLLIN))
+        // An error pending on the socket is taken by the receive below, so
+        // that it does not wake the poll again and again.
+        if (astPfd[0].revents == 0)
             continue;
         struct sockaddr_in stFrom{};
         socklen_t u32FromLen = sizeof(stFrom);
-        ssize_t s32Len = recvfrom(pstServer->s32Sock, acData, sizeof(acData), MSG_TRUNC,
+        ssize_t s32Len = recvfrom(pstServer->s32Sock, acData, sizeof(acData), MSG_TRUNC | MSG_DONTWAIT,
                                   (struct sockaddr *)&stFrom, &u32FromLen);
         if (s32Len < 0) {
             if (errno != EINTR && errno != EAGAIN)
