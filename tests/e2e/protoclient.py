@@ -5,6 +5,8 @@
   "wait": seconds to listen after the last one.
 Prints {"replies": [{"to": "group"|"sender", "data": base64}...], "sent": n,
 "last_reply": seconds from the first send to the last reply}.
+With arguments instead (a command and the ids it addresses), sends that one
+request and prints the JSON text of every reply.
 Replies come to the group's reply port (joined here) or to this sender's
 own port."""
 
@@ -94,4 +96,9 @@ def run(job):
 
 
 if __name__ == "__main__":
-    print(json.dumps(run(json.load(sys.stdin))))
+    if len(sys.argv) > 1:
+        got = run({"send": [base64.b64encode(frame(request(sys.argv[1], sys.argv[2:] or ["All"]))).decode()]})
+        for r in got["replies"]:
+            print(f"-- to the {r['to']}:\n{unframe(base64.b64decode(r['data']))}")
+    else:
+        print(json.dumps(run(json.load(sys.stdin))))
