@@ -1,14 +1,14 @@
 #include "protocol/ProtocolCommands.h"
 
-#define CONTAINS PROTOCOL_MATCH_CONTAINS
-#define EQUALS   PROTOCOL_MATCH_EQUALS
-#define NONE     PROTOCOL_REPLY_NONE
-#define SENDER   PROTOCOL_REPLY_SENDER
-#define GROUP    PROTOCOL_REPLY_GROUP
+// Short names that keep each row on one line.
+static constexpr ProtocolMatch_E CONTAINS = PROTOCOL_MATCH_CONTAINS;
+static constexpr ProtocolMatch_E EQUALS = PROTOCOL_MATCH_EQUALS;
+static constexpr ProtocolReplyTo_E NONE = PROTOCOL_REPLY_NONE;
+static constexpr ProtocolReplyTo_E SENDER = PROTOCOL_REPLY_SENDER;
+static constexpr ProtocolReplyTo_E GROUP = PROTOCOL_REPLY_GROUP;
 
-// In matching order: the first row that matches wins, so a pattern that
-// another one contains ("config get id" in "config get idx") must stand
-// after it.
+// In matching order: the first row that matches wins, so a pattern that a
+// longer one contains must stand after the longer one.
 const ProtocolCommand_S g_astProtocolCommands[] = {
     {"config get device", CONTAINS, protocol_server_getDevice, nullptr, GROUP},
     {"config get tx params", CONTAINS, protocol_server_getTxParams, nullptr, SENDER},
