@@ -99,6 +99,9 @@ class ProtocolTest(BoxTest):
             frame(request("config set rx params", ["All"], body={"rxparams": [1, 2]})),
         ]
         self.assertEqual([], self.answered(hostile))
+        self.b.wait_log(r"\]: thread_protocol_server_recv: datagram of (1500|9000) bytes dropped")
+        self.assertLess(len(re.findall(r"get (request|cmd|hostname|device|id) err!|ArrayItem", self.b.log())), 4,
+                        "lines that peers cause are limited")
         probe = frame(request("config get id", ["All"], seq=77))
         self.assertEqual([("sender", 77)], self.answered([probe]))
         warm = frame(request("config get tx params", ["All"], seq=1))
