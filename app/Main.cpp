@@ -5,6 +5,7 @@
 
 #include "app/AVSourceMsg.h"
 #include "app/MainMedia.h"
+#include "app/MainProtocol.h"
 #include "app/MainRtspServer.h"
 #include "board/Key.h"
 #include "board/Lcd.h"
@@ -68,6 +69,7 @@ static s32 MAIN_Exit_Streams(void)
 
 s32 MAIN_Exit_Pthread(void)
 {
+    (void)MAIN_Protocolserver_stop(&g_stMainServerAttr.stConifg.stProtocolServerAttr);   // logged there
     MAIN_Media_TimerDeInit();
     if (g_stMainServerAttr.hAVSource != nullptr)
         (void)MAIN_AVSource_Stop(g_stMainServerAttr.hAVSource);   // always 0

@@ -48,7 +48,8 @@ extern std::atomic<s32> g_enCurrentRunSample;
 
 s32 MAIN_Var_Init(void);
 s32 MAIN_Device_Info(DevInfo_S *pstDevInfo);
-// Stops everything the start-up started, in the reverse order: the signal
+// Stops everything the start-up started, in the reverse order: the
+// control protocol's server, the signal
 // poll and the pipeline, the receiver, the relays and servers, the
 // streams, the network and front-panel threads, the frame sender, and the
 // settings store, whose pending save is written. The streams' result: 0,

@@ -16,6 +16,7 @@
 #include "app/Main.h"
 #include "app/MainConfig.h"
 #include "app/MainMedia.h"
+#include "app/MainProtocol.h"
 #include "app/MainRtspServer.h"
 #include "board/Key.h"
 #include "board/Lcd.h"
@@ -211,6 +212,7 @@ int main(void)
 
     MAIN_LED_Init();
     if (MAIN_Pause(1000)) {
+        MAIN_Check(MAIN_Protocolserver_start(&pstNet->stProtocolServerAttr), "MAIN_Protocolserver_start");
         MAIN_WdtKeepLive();
         if (MAIN_Pause(500)) {
             MAIN_StartAvahi();

@@ -159,3 +159,16 @@ class BoxTest(unittest.TestCase):
         with open(path, "w") as f:
             f.write(text)
         return path
+
+
+def protocol_exchange(datagrams, wait=1.0, rate=0, timeout=120):
+    """Sends the datagrams (bytes) to the control protocol's group from the
+    LAN side and listens for wait seconds more; returns the replies as
+    (where: "group" or "sender", JSON text) and the client's whole report."""
+    import protoclient
+    job = json.dumps({"send": [base64.b64encode(d).decode() for d in datagrams],
+                      "wait": wait, "rate": rate})
+    client = os.path.join(os.path.dirname(os.path.abspath(__file__)), "protoclient.py")
+    proc = box("lan", "python3", client, input=job, timeout=timeout)
+    got = json.loads(proc.stdout)
+    return [(r["to"], protoclient.unframe(base64.b64decode(r["data"]))) for r in got["replies"]], got

@@ -1,0 +1,158 @@
+#include "protocol/JsonUtil.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+static const cJSON *Json_Number(const cJSON *pstObj, const char *pszName)
+{
+    const cJSON *pstItem = cJSON_GetObjectItem(pstObj, pszName);
+    return cJSON_IsNumber(pstItem) ? pstItem : nullptr;
+}
+
+s32 cJSON_GetByteVal(const cJSON *pstObj, const char *pszName, u8 *pu8Val)
+{
+    *pu8Val = 0;
+    const cJSON *pstItem = Json_Number(pstObj, pszName);
+    if (pstItem == nullptr)
+        return 0;
+    *pu8Val = (u8)pstItem->valueint;
+    return 1;
+}
+
+s32 cJSON_GetWordVal(const cJSON *pstObj, const char *pszName, u16 *pu16Val)
+{
+    *pu16Val = 0;
+    const cJSON *pstItem = Json_Number(pstObj, pszName);
+    if (pstItem == nullptr)
+        return 0;
+    *pu16Val = (u16)pstItem->valueint;
+    return 1;
+}
+
+s32 cJSON_GetUintVal(const cJSON *pstObj, const char *pszName, u32 *pu32Val)
+{
+    *pu32Val = 0;
+    const cJSON *pstItem = Json_Number(pstObj, pszName);
+    if (pstItem == nullptr)
+        return 0;
+    *pu32Val = (u32)pstItem->valueint;
+    return 1;
+}
+
+s32 cJSON_GetIntVal(const cJSON *pstObj, const char *pszName, s32 *ps32Val)
+{
+    *ps32Val = 0;
+    const cJSON *pstItem = cJSON_GetObjectItem(pstObj, pszName);
+    if (cJSON_IsBool(pstItem)) {
+        *ps32Val = cJSON_IsTrue(pstItem) ? 1 : 0;
+        return 1;
+    }
+    if (!cJSON_IsNumber(pstItem))
+        return 0;
+    *ps32Val = pstItem->valueint;
+    return 1;
+}
+
+s32 cJSON_GetString(const cJSON *pstObj, const char *pszName, char *pszOut)
+{
+    pszOut[0] = '\0';
+    const cJSON *pstItem = cJSON_GetObjectItem(pstObj, pszName);
+    if (!cJSON_IsString(pstItem))
+        return 0;
+    strcpy(pszOut, pstItem->valuestring);
+    return 1;
+}
+
+// The shared body of the two array getters.
+template <typename T>
+static s32 Json_GetArray(const cJSON *pstObj, const char *pszName, T *pOut, u32 u32Count)
+{
+    memset(pOut, 0, sizeof(T) * u32Count);
+    const cJSON *pstArray = cJSON_GetObjectItem(pstObj, pszName);
+    if (!cJSON_IsArray(pstArray))
+        return 0;
+    u32 i = 0;
+    const cJSON *pstElem;
+    cJSON_ArrayForEach(pstElem, pstArray) {
+        if (i == u32Count)
+            break;
+        if (!cJSON_IsNumber(pstElem))
+            return 0;
+        pOut[i++] = (T)pstElem->valueint;
+    }
+    return 1;
+}
+
+s32 cJSON_GetByteArray(const cJSON *pstObj, const char *pszName, u8 *pu8Out, u32 u32Count)
+{
+    return Json_GetArray(pstObj, pszName, pu8Out, u32Count);
+}
+
+s32 cJSON_GetUintArray(const cJSON *pstObj, const char *pszName, u32 *pu32Out, u32 u32Count)
+{
+    return Json_GetArray(pstObj, pszName, pu32Out, u32Count);
+}
+
+cJSON *cJSON_ParseFile(const char *pszPath)
+{
+    if (pszPath == nullptr)
+        return nullptr;
+    FILE *pFile = fopen(pszPath, "rb");
+    if (pFile == nullptr) {
+        printf("file %s not exits\n", pszPath);
+        return nullptr;
+    }
+    long s32Len = -1;
+    if (fseek(pFile, 0, SEEK_END) == 0)
+        s32Len = ftell(pFile);
+    if (s32Len <= 0 || fseek(pFile, 0, SEEK_SET) != 0) {
+        printf("file len error\n");
+        fclose(pFile);
+        return nullptr;
+    }
+    char *pszText = (char *)malloc((size_t)s32Len + 1);
+    if (pszText == nullptr) {
+        fclose(pFile);
+        return nullptr;
+    }
+    size_t u32Read = fread(pszText, 1, (size_t)s32Len, pFile);
+    fclose(pFile);
+    pszText[u32Read] = '\0';
+    cJSON *pstItem = cJSON_Parse(pszText);
+    free(pszText);
+    return pstItem;
+}
+
+s32 cJSON_PrintToFile(const cJSON *pstItem, const char *pszPath, s32 bFormatted)
+{
+    if (pstItem == nullptr || pszPath == nullptr)
+        return 1;
+    FILE *pFile = fopen(pszPath, "w");
+    if (pFile == nullptr) {
+        printf("open file error\n");
+        return 2;
+    }
+    char *pszText = bFormatted ? cJSON_Print(pstItem) : cJSON_PrintUnformatted(pstItem);
+    s32 s32Ret = 0;
+    if (pszText == nullptr || fputs(pszText, pFile) == EOF)
+        s32Ret = 3;
+    cJSON_free(pszText);
+    if (fclose(pFile) != 0)
+        s32Ret = 3;
+    return s32Ret;
+}
+
+s32 cJSON_SetString(cJSON *pstItem, const char *pszText)
+{
+    if (!cJSON_IsString(pstItem) || (pstItem->type & cJSON_IsReference))
+        return 0;
+    size_t u32Len = strlen(pszText) + 1;
+    char *pszCopy = (char *)cJSON_malloc(u32Len);
+    if (pszCopy == nullptr)
+        return 0;
+    memcpy(pszCopy, pszText, u32Len);
+    cJSON_free(pstItem->valuestring);
+    pstItem->valuestring = pszCopy;
+    return 1;
+}

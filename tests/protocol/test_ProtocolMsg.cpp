@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "protocol/ProtocolMsg.h"
+
+static std::string Frame(const std::string &text)
+{
+    char out[PROTOCOL_BUF_LEN];
+    s32 n = protocol_frame_encode(text.c_str(), out, sizeof(out));
+    return n < 0 ? std::string() : std::string(out, (size_t)n);
+}
+
+// Decodes from a heap copy of exactly the datagram's bytes, so that a read
+// past them is caught by the sanitizer build.
+static s32 Unframe(const std::string &data, std::string *text)
+{
+    std::unique_ptr<char[]> copy(new char[data.size() + 1]);
+    memcpy(copy.get(), data.data(), data.size());
+    char out[PROTOCOL_BUF_LEN];
+    s32 n = protocol_frame_decode(copy.get(), (u32)data.size(), out, sizeof(out));
+    text->assign(n < 0 ? "" : out);
+    return n;
+}
+
+struct RequestParseTest : public testing::Test {
+    ProtocolRequestHead_S stHead{};
+    void TearDown() override { request_head_free(&stHead); }
+};
+
+// Formatted and whitespace-free requests pass the head test; a request
+// printed with blanks, or one that does not begin with "request", does not.
+TEST(ProtocolFrameTest, AcceptsOnlyTheTwoRequestPrints) {
+    const struct { const char *text; bool accepted; } cases[] = {
+        {"{\n\t\"request\":\t{\n\t\t\"cmd\":\t\"x\"\n\t}\n}", true},
+        {"{\"request\":{\"cmd\":\"x\"}}", true},
+        {"{ \"request\": {\"cmd\":\"x\"}}", false},
+        {"{\"ack\":{},\"request\":{}}", false},
+        {"{\"request\"", false},
+    };
+    for (const auto &c : cases) {
+        std::string data = Frame(c.text);
+        EXPECT_EQ(c.accepted, protocol_frame_is_request(data.data(), (u32)data.size())) << c.text;
+    }
+    EXPECT_FALSE(protocol_frame_is_request(g_u8Base64Head, PROTOCOL_HEAD_LEN - 1));
+}
+
+// The datagram is the text and 1 to 4 zeros, encoded; a text of 1119
+// characters takes 1496 bytes, one of 1120 is refused.
+TEST(ProtocolFrameTest, FramesTextWithTrailingZerosUpToTheLimit) {
+    const struct { size_t len; s32 frame; } cases[] = {
+        {0, 8}, {1, 8}, {3, 8}, {4, 12}, {8, 16}, {1119, 1496}, {1120, -1},
+    };
+    for (const auto &c : cases) {
+        std::string text(c.len, 'a');
+        char out[PROTOCOL_BUF_LEN];
+        EXPECT_EQ(c.frame, protocol_frame_encode(text.c_str(), out, sizeof(out))) << c.len;
+        if (c.frame < 0) continue;
+        std::string back;
+        EXPECT_EQ((s32)c.len, Unframe(std::string(out, (size_t)c.frame), &back));
+        EXPECT_EQ(text, back);
+    }
+    char small[12];
+    EXPECT_EQ(-1, protocol_frame_encode("abcdefgh", small, sizeof(small)));
+}
+
+// Decoding stops at the first zero byte and never reads past the
+// datagram; a datagram that is not valid base64 decodes to something
+// bounded, and one longer than a buffer is refused.
+TEST(ProtocolFrameTest, DecodesHostileDatagramsWithinBounds) {
+    std::string text;
+    EXPECT_EQ(0, Unframe("", &text));
+    EXPECT_EQ(2, Unframe("e30", &text));
+    EXPECT_EQ("{}", text);
+    EXPECT_EQ(2, Unframe(std::string("e30\0garbage", 11), &text));
+    EXPECT_EQ(-1, Unframe(std::string(PROTOCOL_BUF_LEN + 1, 'A'), &text));
+    EXPECT_EQ(0, Unframe(std::string(PROTOCOL_BUF_LEN, 'A'), &text));
+    s32 n = Unframe(std::string(PROTOCOL_BUF_LEN, '/'), &text);
+    EXPECT_EQ(1125, n);
+    char out[15];
+    EXPECT_EQ(-1, protocol_frame_decode("eyJyZXF1ZXN0Ijp7", 16, out, sizeof(out)));
+}
+
+TEST_F(RequestParseTest, ParsesAllMembersAndCutsLongTexts) {
+    std::string host(40, 'h');
+    std::string json = "{\"request\":{\"cmd\":\"config get device\",\"hostid\":\"" + host +
+                       "\",\"seq\":7,\"device\":[{\"id\":\"All\"},{\"id\":\"" + std::string(50, 'd') +
+                       "\"}]}}";
+    ASSERT_EQ(0, request_head_parse(&stHead, json.c_str()));
+    EXPECT_STREQ("config get device", stHead.azCmd);
+    EXPECT_EQ(std::string(31, 'h'), stHead.azHostId);
+    EXPECT_EQ(7, stHead.s32Seq);
+    ASSERT_EQ(2, stHead.s32DevCount);
+    EXPECT_STREQ("All", stHead.pstDevice[0].azId);
+    EXPECT_EQ(1, stHead.pstDevice[1].s32Index);
+    EXPECT_EQ(std::string(31, 'd'), stHead.pstDevice[1].azId);
+}
+
+TEST_F(RequestParseTest, SeqDefaultsToZero) {
+    ASSERT_EQ(0, request_head_parse(&stHead, "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\","
+                                             "\"device\":[{\"id\":\"All\"}]}}"));
+    EXPECT_EQ(0, stHead.s32Seq);
+}
+
+// Missing members and members of the wrong kind fail alike, leaving
+// nothing allocated.
+TEST_F(RequestParseTest, RefusesMissingAndMistypedMembers) {
+    const char *cases[] = {
+        "not json",
+        "[1,2]",
+        "{\"request\":5}",
+        "{\"request\":{\"hostid\":\"h\",\"device\":[{\"id\":\"All\"}]}}",
+        "{\"request\":{\"cmd\":5,\"hostid\":\"h\",\"device\":[{\"id\":\"All\"}]}}",
+        "{\"request\":{\"cmd\":\"c\",\"hostid\":null,\"device\":[{\"id\":\"All\"}]}}",
+        "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\"}}",
+        "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"device\":[]}}",
+        "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"device\":{\"id\":\"All\"}}}",
+        "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"device\":[\"All\"]}}",
+        "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"device\":[{\"id\":\"All\"},{\"id\":3}]}}",
+        "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"device\":[{\"id\":\"All\"},{}]}}",
+    };
+    for (const char *c : cases) {
+        ProtocolRequestHead_S stOne{};
+        EXPECT_EQ(-1, request_head_parse(&stOne, c)) << c;
+        EXPECT_EQ(nullptr, stOne.pstDevice) << c;
+    }
+}
+
+// The client's head: members in order, one number more per request.
+TEST(RequestJsonTest, PrintsMembersInOrderWithRisingSeq) {
+    ProtocolRequestDevice_S astDev[2] = {{0, "All_RX"}, {1, "0a0b0c0d0e0f"}};
+    ProtocolRequestHead_S stHead{"matrix get", "112233445566", 2, astDev, 0};
+    cJSON *pstFirst = request_head_json(&stHead);
+    s32 s32First = stHead.s32Seq;
+    ASSERT_NE(nullptr, pstFirst);
+    char *psz = cJSON_PrintUnformatted(pstFirst);
+    EXPECT_EQ("{\"request\":{\"cmd\":\"matrix get\",\"hostid\":\"112233445566\",\"seq\":" +
+                  std::to_string(s32First) +
+                  ",\"device\":[{\"id\":\"All_RX\"},{\"id\":\"0a0b0c0d0e0f\"}]}}",
+              std::string(psz));
+    cJSON_free(psz);
+    cJSON_Delete(pstFirst);
+    cJSON_Delete(request_head_json(&stHead));
+    EXPECT_EQ(s32First + 1, stHead.s32Seq);
+}
+
+TEST(ReplyHeadTest, PrintsInOrderAndParsesBack) {
+    ProtocolReplyHead_S stHead{"config get id", "success", "host", "dev", 9};
+    cJSON *pstRoot = cJSON_CreateObject();
+    cJSON_AddItemToObject(pstRoot, "ack", reponse_head_createjson(&stHead));
+    char *psz = cJSON_PrintUnformatted(pstRoot);
+    EXPECT_STREQ("{\"ack\":{\"cmd\":\"config get id\",\"status\":\"success\",\"hostid\":\"host\","
+                 "\"deviceid\":\"dev\",\"seq\":9}}",
+                 psz);
+    ProtocolReplyHead_S stBack{};
+    EXPECT_EQ(0, reponse_head_parse(&stBack, psz));
+    EXPECT_EQ(0, memcmp(&stHead, &stBack, sizeof(stHead)));
+    cJSON_free(psz);
+    cJSON_Delete(pstRoot);
+
+    const char *bad[] = {"x", "{\"request\":{}}",
+                         "{\"ack\":{\"cmd\":\"c\",\"status\":\"s\",\"hostid\":\"h\"}}",
+                         "{\"ack\":{\"cmd\":\"c\",\"status\":1,\"hostid\":\"h\",\"deviceid\":\"d\"}}"};
+    for (const char *c : bad) {
+        ProtocolReplyHead_S stOne{};
+        EXPECT_EQ(-1, reponse_head_parse(&stOne, c)) << c;
+    }
+}
