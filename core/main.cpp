@@ -6,6 +6,8 @@
 #include <mutex>
 #include <unistd.h>
 
+#include "app/MainMisc.h"
+#include "app/MainService.h"
 #include "board/Key.h"
 #include "board/Lcd.h"
 #include "board/Led.h"
@@ -21,6 +23,7 @@
 #include "media/AVSource.h"
 #include "media/AVSourceMsg.h"
 #include "media/MainMedia.h"
+#include "media/SnapServer.h"
 #include "net/NetConfig.h"
 #include "rtsp/RtspServer.h"
 #include "upgrade/Image.h"
@@ -46,10 +49,28 @@ static void MAIN_StartAvahi(void)
     (void)system(MAIN_AVAHI_START);   // the daemon is outside this program
 }
 
+// Every second pass while video runs: a new picture. Without video a
+// leftover picture goes, under the writer's lock so that the server never
+// reads a file that is being deleted.
+static void MAIN_SnapPass(s32 *ps32Phase)
+{
+    if (g_stMainServerAttr.bViStart == 1) {
+        if (*ps32Phase == 1)
+            (void)MAIN_Media_Start_SnapShot();   // the media layer logged a refusal; asked again in 1 s
+        *ps32Phase = 1 - *ps32Phase;
+        return;
+    }
+    if (access(MAIN_SNAP_FILE, F_OK) == 0) {
+        std::lock_guard<std::mutex> lock(snap_mutex);
+        g_snap_file = 0;
+        unlink(MAIN_SNAP_FILE);
+    }
+}
+
 // One pass every 500 ms: watchdog, status LED, mDNS restart, snapshots.
 static void MAIN_Supervise(void)
 {
-    s32 s32LedPhase = 0, s32AvahiCount = 0;
+    s32 s32LedPhase = 0, s32AvahiCount = 0, s32SnapPhase = 0;
 
     for (;;) {
         s32LedPhase = 1 - s32LedPhase;
@@ -65,11 +86,7 @@ static void MAIN_Supervise(void)
         if (s32AvahiCount != 0 && --s32AvahiCount == 1)
             MAIN_StartAvahi();
 
-        if (g_stMainServerAttr.bViStart != 1 && access(MAIN_SNAP_FILE, F_OK) == 0) {
-            std::lock_guard<std::mutex> lock(snap_mutex);
-            g_snap_file = 0;
-            unlink(MAIN_SNAP_FILE);
-        }
+        MAIN_SnapPass(&s32SnapPhase);
         usleep(MAIN_PASS_MS * 1000);
     }
 }
@@ -95,6 +112,7 @@ int main(void)
         return -1;
     }
     g_bFileDebugOn = g_stConfigAttr.stMisc.s32FileDebug;
+    (void)MAIN_Init_SysPassword();   // always 0, logs the move
 
     MAIN_Check(MAIN_Media_Frame_Init(&s_bMediaFrameList), "MAIN_Media_Frame_Init");
     MAIN_Check(MAIN_Media_Frame_Start(), "MAIN_Media_Frame_Start");
@@ -119,6 +137,8 @@ int main(void)
     MAIN_FPGA_POWER();
     MAIN_Check(MAIN_KeyScan_start(), "MAIN_KeyScan_start");
     MAIN_Check(MAIN_SetNetWork_start(), "MAIN_SetNetWork_start");
+    SnapServerAttr_S stSnap = {MAIN_SNAP_FILE, &snap_mutex, &g_snap_file, SNAP_SERVER_PORT};
+    (void)MAIN_UDPServer_Start(&stSnap);   // logs its own failure; snapshots are then not served
     MAIN_Check(MAIN_UpgradeThread_start(), "MAIN_UpgradeThread_start");
 
     MAIN_Pipe_Start();
@@ -144,6 +164,7 @@ int main(void)
     MAIN_Media_DefConifg(pstMedia);
     MAIN_Check(MAIN_Media_Start(pstMedia), "MAIN_Media_Start");
     Led_Init();
+    (void)MAIN_Misc_Start();   // logs its own failure
 
     MAIN_Check(MAIN_TcpServer_start(TCP_SERVER_PORT), "MAIN_TcpServer_start");
     MAIN_Check(MAIN_UartGuestTcpServer_Start(&pstHal->stUart), "MAIN_UartGuestTcpServer_Start");
