@@ -130,13 +130,15 @@ static void Misc_Command(MiscFifo_S *pstFifo, const char *pszCmd)
     if (pstFifo->s32Fd < 0)
         return;
     ssize_t sizeDone = write(pstFifo->s32Fd, azBuf, sizeLen);
+    s32 s32Err = sizeDone < 0 ? errno : 0;
     if (sizeDone == (ssize_t)sizeLen) {
         pstFifo->pszPending = nullptr;
         return;
     }
+    // Up to PIPE_BUF bytes go whole or not at all: no part is ever left.
     Debug_LogLimited(&s_stLimitFifo, "[%s]: %s: write fifodeamon: %s\n", log_Time(), __func__,
-                     sizeDone < 0 ? strerror(errno) : "short write");
-    if (sizeDone < 0 && errno == EPIPE) {   // the daemon went away; reopen later
+                     s32Err != 0 ? strerror(s32Err) : "short write");
+    if (s32Err == EPIPE) {   // the daemon went away; reopen later
         close(pstFifo->s32Fd);
         pstFifo->s32Fd = -1;
     }

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <string>
@@ -211,6 +212,23 @@ TEST_F(MainMiscTest, FifoWithoutReaderDoesNotHoldTheThread)
     size_t sizeAt = out.find("open fifodeamon");
     ASSERT_NE(std::string::npos, sizeAt) << out;
     EXPECT_EQ(std::string::npos, out.find("open fifodeamon", sizeAt + 1)) << "logged more than once";
+}
+
+// A daemon that goes away and comes back gets the start it missed.
+TEST_F(MainMiscTest, DaemonBackGetsTheMissedStart)
+{
+    auto first = std::make_unique<FifoReader>();
+    first->Open();
+    ASSERT_EQ(0, MAIN_Misc_Start());
+    ASSERT_TRUE(first->WaitEnd("ss http start!"));
+    first.reset();
+    g_stConfigAttr.stMisc.s32Https = 1;
+    ASSERT_TRUE(WaitFor([] { return File_Read(LIGHTTPD_CONF).find("ssl.engine") != std::string::npos; }));
+    FifoReader second;
+    second.Open();
+    ASSERT_TRUE(second.WaitEnd("ss http start!"));
+    second.Take(100);
+    EXPECT_EQ("ss http start!", second.text);
 }
 
 // SSH is taken to run at start: enabled, it is left alone; the switch and
