@@ -5,6 +5,7 @@
 
 #include "app/AVSourceMsg.h"
 #include "app/MainMedia.h"
+#include "app/MainMisc.h"
 #include "app/MainProtocol.h"
 #include "app/MainRtspServer.h"
 #include "board/Key.h"
@@ -18,6 +19,7 @@
 #include "hdmichip/HdmiSwitch.h"
 #include "media/AVSource.h"
 #include "media/Edid.h"
+#include "media/SnapServer.h"
 #include "upgrade/Upgrade.h"
 #include "web/Pipe.h"
 
@@ -78,6 +80,7 @@ s32 MAIN_Exit_Pthread(void)
     MAIN_SoipServers_Stop();
     MAIN_IrSend_Stop();
     MAIN_TcpServer_stop();
+    MAIN_Misc_Stop();
     Led_DeInit();
     MAIN_Media_Exit(&g_stMainServerAttr.stMainMediaAttr);
     s32 s32Ret = MAIN_Exit_Streams();
@@ -85,6 +88,7 @@ s32 MAIN_Exit_Pthread(void)
     g_stMainServerAttr.stConifg.stDhcp.hDhcp = nullptr;
     MAIN_Pipe_Stop();
     MAIN_UpgradeThread_stop();
+    MAIN_UDPServer_Stop();
     MAIN_SetNetWork_stop();
     MAIN_KeyScan_stop();
     MAIN_LcdShow_stop();

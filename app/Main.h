@@ -51,8 +51,8 @@ s32 MAIN_Device_Info(DevInfo_S *pstDevInfo);
 // Stops everything the start-up started, in the reverse order: the
 // control protocol's server, the signal
 // poll and the pipeline, the receiver, the relays and servers, the
-// streams, the network and front-panel threads, the frame sender, and the
-// settings store, whose pending save is written. The streams' result: 0,
+// supervisor, the streams, the network, snapshot and front-panel threads,
+// the frame sender, and the settings store, whose pending save is written. The streams' result: 0,
 // or -1 (logged) when they could not be stopped.
 s32 MAIN_Exit_Pthread(void);
 // The display's frames, on the second UART of the runtime record.

@@ -16,8 +16,10 @@
 #include "app/Main.h"
 #include "app/MainConfig.h"
 #include "app/MainMedia.h"
+#include "app/MainMisc.h"
 #include "app/MainProtocol.h"
 #include "app/MainRtspServer.h"
+#include "app/MainService.h"
 #include "board/Key.h"
 #include "board/Lcd.h"
 #include "board/Led.h"
@@ -30,6 +32,7 @@
 #include "extension/TcpServer.h"
 #include "extension/Usb.h"
 #include "media/AVSource.h"
+#include "media/SnapServer.h"
 #include "net/NetConfig.h"
 #include "upgrade/Image.h"
 #include "upgrade/Upgrade.h"
@@ -86,11 +89,29 @@ static void MAIN_StartAvahi(void)
     (void)system(MAIN_AVAHI_START);   // the daemon is outside this program
 }
 
+// Every second pass while video runs: a new picture. Without video a
+// leftover picture goes, under the writer's lock so that the server never
+// reads a file that is being deleted.
+static void MAIN_SnapPass(s32 *ps32Phase)
+{
+    if (g_stMainServerAttr.bViStart == 1) {
+        if (*ps32Phase == 1)
+            (void)MAIN_Media_Start_SnapShot();   // the media layer logged a refusal; asked again in 1 s
+        *ps32Phase = 1 - *ps32Phase;
+        return;
+    }
+    if (access(MAIN_SNAP_FILE, F_OK) == 0) {
+        std::lock_guard<std::mutex> lock(snap_mutex);
+        g_snap_file = 0;
+        unlink(MAIN_SNAP_FILE);
+    }
+}
+
 // One pass every 500 ms until the program is to stop: watchdog, status
 // LED, mDNS restart, snapshots.
 static void MAIN_Supervise(void)
 {
-    s32 s32LedPhase = 0, s32AvahiCount = 0;
+    s32 s32LedPhase = 0, s32AvahiCount = 0, s32SnapPhase = 0;
 
     do {
         s32LedPhase = 1 - s32LedPhase;
@@ -106,11 +127,7 @@ static void MAIN_Supervise(void)
         if (s32AvahiCount != 0 && --s32AvahiCount == 1)
             MAIN_StartAvahi();
 
-        if (g_stMainServerAttr.bViStart != 1 && access(MAIN_SNAP_FILE, F_OK) == 0) {
-            std::lock_guard<std::mutex> lock(snap_mutex);
-            g_snap_file = 0;
-            unlink(MAIN_SNAP_FILE);
-        }
+        MAIN_SnapPass(&s32SnapPhase);
     } while (MAIN_Pause(MAIN_PASS_MS));
 }
 
@@ -136,6 +153,7 @@ int main(void)
         return -1;
     }
     g_bFileDebugOn = g_stConfigAttr.stMisc.s32FileDebug;
+    (void)MAIN_Init_SysPassword();   // always 0, logs the move
 
     MAIN_Check(MAIN_Media_Frame_Init(&s_bMediaFrameList), "MAIN_Media_Frame_Init");
     MAIN_Check(MAIN_Media_Frame_Start(), "MAIN_Media_Frame_Start");
@@ -161,6 +179,8 @@ int main(void)
     MAIN_FPGA_POWER();
     MAIN_Check(MAIN_KeyScan_start(MAIN_FACTORY_RESET), "MAIN_KeyScan_start");
     MAIN_Check(MAIN_SetNetWork_start(&g_stMainServerAttr.stConifg), "MAIN_SetNetWork_start");
+    SnapServerAttr_S stSnap = {MAIN_SNAP_FILE, &snap_mutex, &g_snap_file, SNAP_SERVER_PORT};
+    (void)MAIN_UDPServer_Start(&stSnap);   // logs its own failure; snapshots are then not served
     MAIN_Check(MAIN_UpgradeThread_start(), "MAIN_UpgradeThread_start");
 
     MAIN_Pipe_Start();
@@ -186,6 +206,7 @@ int main(void)
     MAIN_Media_DefConifg(pstMedia);
     MAIN_Check(MAIN_Media_Start(pstMedia), "MAIN_Media_Start");
     Led_Init();
+    (void)MAIN_Misc_Start();   // logs its own failure
 
     MAIN_Check(MAIN_TcpServer_start(TCP_SERVER_PORT), "MAIN_TcpServer_start");
     MAIN_Check(MAIN_UartGuestTcpServer_Start(&pstHal->stUart), "MAIN_UartGuestTcpServer_Start");
