@@ -2,17 +2,23 @@
 
 #include <cerrno>
 #include <cstring>
-#include <initializer_list>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
-#include "core/Debug.h"
-#include "core/Thread.h"
-
 #define SOIP_SEND_WAIT_S 1   // a client that takes no bytes for this long is dropped
+
+enum { SOIP_FD_WAKE, SOIP_FD_LISTEN, SOIP_FD_CLIENT, SOIP_FD_DEV, SOIP_FDS };
+
+static s64 Soip_NowMs(void)
+{
+    struct timespec stNow;
+    clock_gettime(CLOCK_MONOTONIC, &stNow);
+    return (s64)stNow.tv_sec * 1000 + stNow.tv_nsec / 1000000;
+}
 
 static s32 Soip_Listen(SoipServerAttr_S *pstServer)
 {
@@ -43,15 +49,35 @@ static void Soip_DropClient(SoipServerAttr_S *pstServer, const char *pszWhy)
     s32 s32Fd = pstServer->s32ClientFd.exchange(-1);
     if (s32Fd < 0)
         return;
-    Debug_Log("[%s]: %s: client %s\n", log_Time(), pstServer->pszName, pszWhy);
+    Debug_LogLimited(&pstServer->stLogLimit, "[%s]: %s: client %s\n", log_Time(), pstServer->pszName,
+                     pszWhy);
     close(s32Fd);
+    if (pstServer->pfnClientDone != nullptr)
+        pstServer->pfnClientDone(pstServer);
+}
+
+static bool Soip_OutOfFds(s32 s32Errno)
+{
+    return s32Errno == EMFILE || s32Errno == ENFILE || s32Errno == ENOBUFS || s32Errno == ENOMEM;
 }
 
 static void Soip_Accept(SoipServerAttr_S *pstServer)
 {
     s32 s32Fd = accept4(pstServer->s32ListenFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (s32Fd < 0) {
-        Debug_Log("[%s]: %s: accept: %s\n", log_Time(), pstServer->pszName, strerror(errno));
+        // The client stays queued and the listener readable: wait for
+        // descriptors rather than try again at once.
+        if (Soip_OutOfFds(errno))
+            pstServer->s64AcceptAtMs = Soip_NowMs() + SOIP_ACCEPT_PAUSE_MS;
+        Debug_LogLimited(&pstServer->stLogLimit, "[%s]: %s: accept: %s\n", log_Time(),
+                         pstServer->pszName, strerror(errno));
+        return;
+    }
+    if (pstServer->pfnKeepClient != nullptr && pstServer->s32ClientFd >= 0
+        && pstServer->pfnKeepClient(pstServer)) {
+        Debug_LogLimited(&pstServer->stLogLimit, "[%s]: %s: busy, new client turned away\n",
+                         log_Time(), pstServer->pszName);
+        close(s32Fd);
         return;
     }
     s32 s32On = 1;
@@ -61,9 +87,11 @@ static void Soip_Accept(SoipServerAttr_S *pstServer)
     (void)setsockopt(s32Fd, IPPROTO_TCP, TCP_NODELAY, &s32On, sizeof(s32On));
     (void)setsockopt(s32Fd, SOL_SOCKET, SO_SNDTIMEO, &stWait, sizeof(stWait));
     Soip_DropClient(pstServer, "replaced");
+    pstServer->bClientEof = false;
     pstServer->s32ClientFd = s32Fd;
     pstServer->u32Clients++;
-    Debug_Log("[%s]: %s: client connected\n", log_Time(), pstServer->pszName);
+    Debug_LogLimited(&pstServer->stLogLimit, "[%s]: %s: client connected\n", log_Time(),
+                     pstServer->pszName);
 }
 
 void Soip_SendClient(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len)
@@ -106,8 +134,13 @@ static void Soip_FromClient(SoipServerAttr_S *pstServer)
         Soip_Frame(pstServer, au8Buf, (u32)n);
     else if (n > 0)
         pstServer->pfnFromClient(pstServer, au8Buf, (u32)n);
-    else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+    else if (n < 0 && errno != EAGAIN && errno != EINTR)
         Soip_DropClient(pstServer, "left");
+    if (n != 0)
+        return;
+    pstServer->bClientEof = true;   // it may still read what the device answers
+    if (pstServer->pfnClientDone != nullptr)
+        pstServer->pfnClientDone(pstServer);
 }
 
 static void Soip_FromDev(SoipServerAttr_S *pstServer, s32 s32DevFd)
@@ -119,13 +152,28 @@ static void Soip_FromDev(SoipServerAttr_S *pstServer, s32 s32DevFd)
     else if (n > 0)
         pstServer->pfnFromDev(pstServer, au8Buf, (u32)n);
     else if (n < 0 && errno != EAGAIN && errno != EINTR)
-        usleep(SOIP_PASS_MS * 1000);   // a device in error stays readable: do not spin
+        (void)MAIN_Thread_Wait(&pstServer->stThread, SOIP_PASS_MS);   // a device in error stays readable: do not spin
+}
+
+// The descriptors of one pass; a slot not in use has fd -1. A half-closed
+// client is watched for its hang-up only.
+static s32 Soip_PollSet(SoipServerAttr_S *pstServer, struct pollfd *pstFds)
+{
+    s64 s64Wait = pstServer->s64AcceptAtMs - Soip_NowMs();
+    bool bAccept = s64Wait <= 0;
+    s32 s32Client = pstServer->s32ClientFd;
+    pstFds[SOIP_FD_WAKE] = {MAIN_Thread_WakeFd(&pstServer->stThread), POLLIN, 0};
+    pstFds[SOIP_FD_LISTEN] = {bAccept ? pstServer->s32ListenFd : -1, POLLIN, 0};
+    pstFds[SOIP_FD_CLIENT] = {s32Client, (short)(pstServer->bClientEof ? 0 : POLLIN), 0};
+    pstFds[SOIP_FD_DEV] = {pstServer->pfnDevFd != nullptr ? pstServer->pfnDevFd(pstServer) : -1, POLLIN, 0};
+    return bAccept || s64Wait > SOIP_PASS_MS ? SOIP_PASS_MS : (s32)s64Wait;
 }
 
 static void *Soip_Thread(void *pvArg)
 {
     SoipServerAttr_S *pstServer = (SoipServerAttr_S *)pvArg;
-    while (pstServer->bRun) {
+    struct pollfd astFds[SOIP_FDS];
+    while (MAIN_Thread_Running(&pstServer->stThread)) {
         if (pstServer->bReopen.exchange(0) && pstServer->pfnReopen != nullptr) {
             Debug_Log("[%s]: %s: reopen the port\n", log_Time(), pstServer->pszName);
             (void)pstServer->pfnReopen(pstServer->pstUart);   // logged there; retried on demand
@@ -133,30 +181,23 @@ static void *Soip_Thread(void *pvArg)
         if (pstServer->pfnPass != nullptr)
             pstServer->pfnPass(pstServer);
 
-        fd_set stRead;
-        FD_ZERO(&stRead);
-        s32 s32Max = pstServer->s32ListenFd;
-        FD_SET(pstServer->s32ListenFd, &stRead);
-        s32 s32Client = pstServer->s32ClientFd;
-        s32 s32Dev = pstServer->pfnDevFd != nullptr ? pstServer->pfnDevFd(pstServer) : -1;
-        for (s32 s32Fd : {s32Client, s32Dev}) {
-            if (s32Fd < 0 || s32Fd >= FD_SETSIZE)
-                continue;
-            FD_SET(s32Fd, &stRead);
-            s32Max = s32Fd > s32Max ? s32Fd : s32Max;
-        }
-        struct timeval stWait = {0, SOIP_PASS_MS * 1000};
-        s32 s32Ready = select(s32Max + 1, &stRead, nullptr, nullptr, &stWait);
-        if (s32Ready < 0) {
-            // A device closed by its reopen elsewhere shows here as EBADF once.
-            usleep(10 * 1000);
+        s32 s32Ms = Soip_PollSet(pstServer, astFds);
+        if (poll(astFds, SOIP_FDS, s32Ms) < 0) {
+            // A device closed by its reopen elsewhere shows here once.
+            if (errno != EINTR)
+                (void)MAIN_Thread_Wait(&pstServer->stThread, 10);
             continue;
         }
-        if (s32Client >= 0 && FD_ISSET(s32Client, &stRead))
+        if (astFds[SOIP_FD_WAKE].revents != 0)
+            (void)MAIN_Thread_Wait(&pstServer->stThread, 0);   // takes the wake
+        short sClient = astFds[SOIP_FD_CLIENT].revents;
+        if (sClient & POLLIN)
             Soip_FromClient(pstServer);
-        if (s32Dev >= 0 && FD_ISSET(s32Dev, &stRead))
-            Soip_FromDev(pstServer, s32Dev);
-        if (FD_ISSET(pstServer->s32ListenFd, &stRead))
+        else if (sClient & (POLLHUP | POLLERR | POLLNVAL))
+            Soip_DropClient(pstServer, "left");
+        if (astFds[SOIP_FD_DEV].fd >= 0 && astFds[SOIP_FD_DEV].revents != 0)
+            Soip_FromDev(pstServer, astFds[SOIP_FD_DEV].fd);
+        if (astFds[SOIP_FD_LISTEN].revents & POLLIN)
             Soip_Accept(pstServer);
     }
     Soip_DropClient(pstServer, "closed: server stops");
@@ -172,6 +213,8 @@ void Soip_Init(SoipServerAttr_S *pstServer, const char *pszName, u16 u16Port)
     pstServer->pfnFromDev = nullptr;
     pstServer->pfnPass = nullptr;
     pstServer->pfnFrame = nullptr;
+    pstServer->pfnClientDone = nullptr;
+    pstServer->pfnKeepClient = nullptr;
     pstServer->pu8Pending = nullptr;
     pstServer->pstUart = nullptr;
     pstServer->pfnUartData = nullptr;
@@ -180,15 +223,16 @@ void Soip_Init(SoipServerAttr_S *pstServer, const char *pszName, u16 u16Port)
 
 s32 Soip_Start(SoipServerAttr_S *pstServer)
 {
-    if (pstServer->bRun)
+    if (MAIN_Thread_Running(&pstServer->stThread))
         return 0;
     pstServer->s32ClientFd = -1;
+    pstServer->bClientEof = false;
     pstServer->bReopen = 0;
     pstServer->u32Pending = 0;
+    pstServer->s64AcceptAtMs = 0;
     if (Soip_Listen(pstServer) < 0)
         return -1;
-    s32 s32Ret = MAIN_Thread_Start(&pstServer->thread, &pstServer->bRun, Soip_Thread, pstServer,
-                                   pstServer->pszName);
+    s32 s32Ret = MAIN_Thread_Start(&pstServer->stThread, Soip_Thread, pstServer, pstServer->pszName);
     if (s32Ret != 0) {
         close(pstServer->s32ListenFd);
         pstServer->s32ListenFd = -1;
@@ -198,9 +242,9 @@ s32 Soip_Start(SoipServerAttr_S *pstServer)
 
 void Soip_Stop(SoipServerAttr_S *pstServer)
 {
-    if (!pstServer->bRun)
+    if (!MAIN_Thread_Running(&pstServer->stThread))
         return;
-    MAIN_Thread_Stop(&pstServer->thread, &pstServer->bRun);
+    MAIN_Thread_Stop(&pstServer->stThread);
     close(pstServer->s32ListenFd);
     pstServer->s32ListenFd = -1;
 }
