@@ -167,8 +167,8 @@ void ImageRecv_Abandon(u64 u64Owner)
     std::lock_guard<std::mutex> lock(s_UploadMutex);
     if (s_s32UploadFd < 0 || s_u64UploadOwner != u64Owner)
         return;
-    Debug_Log("[%s]: %s: the peer left, upload of %u bytes dropped\n", log_Time(), __func__,
-              s_u32UploadLen);
+    Debug_LogLimited(&s_stPacketLimit, "[%s]: %s: the peer left, upload of %u bytes dropped\n",
+                     log_Time(), __func__, s_u32UploadLen);
     ImageRecv_Drop(true);
 }
 
