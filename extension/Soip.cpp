@@ -6,12 +6,19 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
-#include "core/Debug.h"
-#include "core/Thread.h"
-
 #define SOIP_SEND_WAIT_S 1   // a client that takes no bytes for this long is dropped
+
+enum { SOIP_FD_WAKE, SOIP_FD_LISTEN, SOIP_FD_CLIENT, SOIP_FD_DEV, SOIP_FDS };
+
+static s64 Soip_NowMs(void)
+{
+    struct timespec stNow;
+    clock_gettime(CLOCK_MONOTONIC, &stNow);
+    return (s64)stNow.tv_sec * 1000 + stNow.tv_nsec / 1000000;
+}
 
 static s32 Soip_Listen(SoipServerAttr_S *pstServer)
 {
@@ -42,15 +49,35 @@ static void Soip_DropClient(SoipServerAttr_S *pstServer, const char *pszWhy)
     s32 s32Fd = pstServer->s32ClientFd.exchange(-1);
     if (s32Fd < 0)
         return;
-    Debug_Log("[%s]: %s: client %s\n", log_Time(), pstServer->pszName, pszWhy);
+    Debug_LogLimited(&pstServer->stLogLimit, "[%s]: %s: client %s\n", log_Time(), pstServer->pszName,
+                     pszWhy);
     close(s32Fd);
+    if (pstServer->pfnClientDone != nullptr)
+        pstServer->pfnClientDone(pstServer);
+}
+
+static bool Soip_OutOfFds(s32 s32Errno)
+{
+    return s32Errno == EMFILE || s32Errno == ENFILE || s32Errno == ENOBUFS || s32Errno == ENOMEM;
 }
 
 static void Soip_Accept(SoipServerAttr_S *pstServer)
 {
     s32 s32Fd = accept4(pstServer->s32ListenFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (s32Fd < 0) {
-        Debug_Log("[%s]: %s: accept: %s\n", log_Time(), pstServer->pszName, strerror(errno));
+        // The client stays queued and the listener readable: wait for
+        // descriptors rather than try again at once.
+        if (Soip_OutOfFds(errno))
+            pstServer->s64AcceptAtMs = Soip_NowMs() + SOIP_ACCEPT_PAUSE_MS;
+        Debug_LogLimited(&pstServer->stLogLimit, "[%s]: %s: accept: %s\n", log_Time(),
+                         pstServer->pszName, strerror(errno));
+        return;
+    }
+    if (pstServer->pfnKeepClient != nullptr && pstServer->s32ClientFd >= 0
+        && pstServer->pfnKeepClient(pstServer)) {
+        Debug_LogLimited(&pstServer->stLogLimit, "[%s]: %s: busy, new client turned away\n",
+                         log_Time(), pstServer->pszName);
+        close(s32Fd);
         return;
     }
     s32 s32On = 1;
@@ -60,9 +87,11 @@ static void Soip_Accept(SoipServerAttr_S *pstServer)
     (void)setsockopt(s32Fd, IPPROTO_TCP, TCP_NODELAY, &s32On, sizeof(s32On));
     (void)setsockopt(s32Fd, SOL_SOCKET, SO_SNDTIMEO, &stWait, sizeof(stWait));
     Soip_DropClient(pstServer, "replaced");
+    pstServer->bClientEof = false;
     pstServer->s32ClientFd = s32Fd;
     pstServer->u32Clients++;
-    Debug_Log("[%s]: %s: client connected\n", log_Time(), pstServer->pszName);
+    Debug_LogLimited(&pstServer->stLogLimit, "[%s]: %s: client connected\n", log_Time(),
+                     pstServer->pszName);
 }
 
 void Soip_SendClient(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len)
@@ -105,8 +134,13 @@ static void Soip_FromClient(SoipServerAttr_S *pstServer)
         Soip_Frame(pstServer, au8Buf, (u32)n);
     else if (n > 0)
         pstServer->pfnFromClient(pstServer, au8Buf, (u32)n);
-    else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+    else if (n < 0 && errno != EAGAIN && errno != EINTR)
         Soip_DropClient(pstServer, "left");
+    if (n != 0)
+        return;
+    pstServer->bClientEof = true;   // it may still read what the device answers
+    if (pstServer->pfnClientDone != nullptr)
+        pstServer->pfnClientDone(pstServer);
 }
 
 static void Soip_FromDev(SoipServerAttr_S *pstServer, s32 s32DevFd)
@@ -121,9 +155,24 @@ static void Soip_FromDev(SoipServerAttr_S *pstServer, s32 s32DevFd)
         (void)MAIN_Thread_Wait(&pstServer->stThread, SOIP_PASS_MS);   // a device in error stays readable: do not spin
 }
 
+// The descriptors of one pass; a slot not in use has fd -1. A half-closed
+// client is watched for its hang-up only.
+static s32 Soip_PollSet(SoipServerAttr_S *pstServer, struct pollfd *pstFds)
+{
+    s64 s64Wait = pstServer->s64AcceptAtMs - Soip_NowMs();
+    bool bAccept = s64Wait <= 0;
+    s32 s32Client = pstServer->s32ClientFd;
+    pstFds[SOIP_FD_WAKE] = {MAIN_Thread_WakeFd(&pstServer->stThread), POLLIN, 0};
+    pstFds[SOIP_FD_LISTEN] = {bAccept ? pstServer->s32ListenFd : -1, POLLIN, 0};
+    pstFds[SOIP_FD_CLIENT] = {s32Client, (short)(pstServer->bClientEof ? 0 : POLLIN), 0};
+    pstFds[SOIP_FD_DEV] = {pstServer->pfnDevFd != nullptr ? pstServer->pfnDevFd(pstServer) : -1, POLLIN, 0};
+    return bAccept || s64Wait > SOIP_PASS_MS ? SOIP_PASS_MS : (s32)s64Wait;
+}
+
 static void *Soip_Thread(void *pvArg)
 {
     SoipServerAttr_S *pstServer = (SoipServerAttr_S *)pvArg;
+    struct pollfd astFds[SOIP_FDS];
     while (MAIN_Thread_Running(&pstServer->stThread)) {
         if (pstServer->bReopen.exchange(0) && pstServer->pfnReopen != nullptr) {
             Debug_Log("[%s]: %s: reopen the port\n", log_Time(), pstServer->pszName);
@@ -132,24 +181,23 @@ static void *Soip_Thread(void *pvArg)
         if (pstServer->pfnPass != nullptr)
             pstServer->pfnPass(pstServer);
 
-        s32 s32Client = pstServer->s32ClientFd;
-        s32 s32Dev = pstServer->pfnDevFd != nullptr ? pstServer->pfnDevFd(pstServer) : -1;
-        struct pollfd astPoll[] = {{pstServer->s32ListenFd, POLLIN, 0}, {s32Client, POLLIN, 0}, {s32Dev, POLLIN, 0},
-                                   {MAIN_Thread_WakeFd(&pstServer->stThread), POLLIN, 0}};
-        s32 s32Ready = poll(astPoll, ARRAY_SIZE(astPoll), SOIP_PASS_MS);
-        bool bStale = false;
-        for (const struct pollfd &stPoll : astPoll)
-            bStale |= (stPoll.revents & POLLNVAL) != 0;
-        if (s32Ready < 0 || bStale) {
+        s32 s32Ms = Soip_PollSet(pstServer, astFds);
+        if (poll(astFds, SOIP_FDS, s32Ms) < 0) {
             // A device closed by its reopen elsewhere shows here once.
-            (void)MAIN_Thread_Wait(&pstServer->stThread, 10);
+            if (errno != EINTR)
+                (void)MAIN_Thread_Wait(&pstServer->stThread, 10);
             continue;
         }
-        if (astPoll[1].revents & (POLLIN | POLLHUP | POLLERR))
+        if (astFds[SOIP_FD_WAKE].revents != 0)
+            (void)MAIN_Thread_Wait(&pstServer->stThread, 0);   // takes the wake
+        short sClient = astFds[SOIP_FD_CLIENT].revents;
+        if (sClient & POLLIN)
             Soip_FromClient(pstServer);
-        if (astPoll[2].revents & (POLLIN | POLLHUP | POLLERR))
-            Soip_FromDev(pstServer, s32Dev);
-        if (astPoll[0].revents & POLLIN)
+        else if (sClient & (POLLHUP | POLLERR | POLLNVAL))
+            Soip_DropClient(pstServer, "left");
+        if (astFds[SOIP_FD_DEV].fd >= 0 && astFds[SOIP_FD_DEV].revents != 0)
+            Soip_FromDev(pstServer, astFds[SOIP_FD_DEV].fd);
+        if (astFds[SOIP_FD_LISTEN].revents & POLLIN)
             Soip_Accept(pstServer);
     }
     Soip_DropClient(pstServer, "closed: server stops");
@@ -165,6 +213,8 @@ void Soip_Init(SoipServerAttr_S *pstServer, const char *pszName, u16 u16Port)
     pstServer->pfnFromDev = nullptr;
     pstServer->pfnPass = nullptr;
     pstServer->pfnFrame = nullptr;
+    pstServer->pfnClientDone = nullptr;
+    pstServer->pfnKeepClient = nullptr;
     pstServer->pu8Pending = nullptr;
     pstServer->pstUart = nullptr;
     pstServer->pfnUartData = nullptr;
@@ -176,8 +226,10 @@ s32 Soip_Start(SoipServerAttr_S *pstServer)
     if (MAIN_Thread_Running(&pstServer->stThread))
         return 0;
     pstServer->s32ClientFd = -1;
+    pstServer->bClientEof = false;
     pstServer->bReopen = 0;
     pstServer->u32Pending = 0;
+    pstServer->s64AcceptAtMs = 0;
     if (Soip_Listen(pstServer) < 0)
         return -1;
     s32 s32Ret = MAIN_Thread_Start(&pstServer->stThread, Soip_Thread, pstServer, pstServer->pszName);

@@ -1,13 +1,15 @@
 // TCP relays between one client and a device (serial over IP): a listener,
 // one client at a time (a new client replaces the one before, so a client
 // that vanished without a word never locks the port), and a thread that
-// moves bytes both ways. What the device is comes from the hooks.
+// moves bytes both ways. A client that shuts its sending side still gets
+// the device's bytes until it closes or is replaced. What the device is
+// comes from the hooks.
 #ifndef EXTENSION_SOIP_H
 #define EXTENSION_SOIP_H
 
 #include <atomic>
-#include <pthread.h>
 
+#include "core/Debug.h"
 #include "core/Thread.h"
 #include "core/Types.h"
 #include "extension/Uart.h"
@@ -18,6 +20,7 @@
 #define SOIP_GUEST_PORT  6752
 #define SOIP_BUF_LEN     4096
 #define SOIP_PASS_MS     100    // longest wait of one pass
+#define SOIP_ACCEPT_PAUSE_MS 1000   // no accepting for this long once descriptors ran out
 
 struct SoipServerAttr_S;
 
@@ -30,6 +33,11 @@ typedef void SoipPassProc(SoipServerAttr_S *pstServer);
 // Serves the frame at the start of pu8Buf; returns the bytes it used, 0
 // while the frame is incomplete.
 typedef u32 SoipFrameProc(SoipServerAttr_S *pstServer, const u8 *pu8Buf, u32 u32Len);
+// The client (u32Clients names it) sends nothing more: it shut its sending
+// side, or it was dropped or replaced. May come twice for one client.
+typedef void SoipClientDoneProc(SoipServerAttr_S *pstServer);
+// True when the client must not be replaced now: a new one is turned away.
+typedef bool SoipKeepClientProc(SoipServerAttr_S *pstServer);
 
 typedef void UartDataProc(const u8 *pu8Data, u32 u32Len);
 typedef s32 UartReopenProc(UartAttr_S *pstUart);
@@ -37,16 +45,21 @@ typedef s32 UartReopenProc(UartAttr_S *pstUart);
 struct SoipServerAttr_S {
     const char *pszName;             // for the log
     u16 u16Port;
+    MainThread_S stThread;           // the relay's one thread
     std::atomic<s32> bReopen;        // 1: reopen the device before the next pass
     std::atomic<s32> s32ClientFd;    // -1 while no client
     u32 u32Clients;                  // clients accepted so far: a change means a new client
+    bool bClientEof;                 // the client shut its sending side
     s32 s32ListenFd;
-    MainThread_S stThread;           // the relay's one thread
+    s64 s64AcceptAtMs;               // monotonic ms from which accepting goes on
+    DebugLimit_S stLogLimit;         // messages that clients cause
     SoipDevFdProc *pfnDevFd;         // null: no device to read
     SoipDataProc *pfnFromClient;     // null: client bytes go to pfnFrame
     SoipDataProc *pfnFromDev;        // null: device bytes go to the client
     SoipPassProc *pfnPass;           // may be null
     SoipFrameProc *pfnFrame;
+    SoipClientDoneProc *pfnClientDone;   // may be null
+    SoipKeepClientProc *pfnKeepClient;   // may be null: a new client always replaces
     u8 *pu8Pending;                  // pfnFrame's buffer: a frame and SOIP_BUF_LEN more
     u32 u32Pending;                  // bytes in it
     u32 u32PendingClient;            // u32Clients when they came
@@ -60,7 +73,8 @@ extern SoipServerAttr_S g_stUartServer;   // its bReopen is set by the serial se
 // Names the relay and its port and clears every hook and buffer.
 void Soip_Init(SoipServerAttr_S *pstServer, const char *pszName, u16 u16Port);
 // Binds the port and starts the thread; 0, -1 (bind, logged) or the
-// thread-creation error.
+// thread-creation error. The listener's accept pauses SOIP_ACCEPT_PAUSE_MS
+// whenever descriptors run out, instead of spinning on the pending client.
 s32 Soip_Start(SoipServerAttr_S *pstServer);
 void Soip_Stop(SoipServerAttr_S *pstServer);
 // Sends all bytes to the client; a client that cannot take them is dropped.

@@ -4,6 +4,9 @@
 //   mark (u16, big-endian, 0xEFFE), flag (u8), number (u16, big-endian), data;
 // the server answers it with type TCP_TYPE_UPGRADE_ACK and a one-byte
 // payload: 0 taken, 1 refused. Other types are logged and ignored.
+// An upload belongs to the connection that started it: while it runs a
+// new client is turned away, and when that connection closes (or shuts
+// its sending side) the upload is dropped.
 #ifndef EXTENSION_TCPSERVER_H
 #define EXTENSION_TCPSERVER_H
 
@@ -28,10 +31,10 @@ struct TcpPacket_S {
 // packet, or bytes before the next '$' that cannot start one), or 0 when
 // the packet is not complete yet.
 u32 TcpServer_Parse(const u8 *pu8Buf, u32 u32Len, TcpPacket_S *pstPacket);
-// Serves one packet; the payload of an upgrade packet must hold its own
-// head. Returns what ImageRecv returned, or -1 for a payload too short;
-// 0 for packets of other types.
-s32 TcpServer_Handle(const TcpPacket_S *pstPacket);
+// Serves one packet of the peer u64Owner (see ImageRecv_From); the payload
+// of an upgrade packet must hold its own head. Returns what ImageRecv_From
+// returned, or -1 for a payload too short; 0 for packets of other types.
+s32 TcpServer_Handle(const TcpPacket_S *pstPacket, u64 u64Owner);
 
 s32 MAIN_TcpServer_start(u16 u16Port);
 void MAIN_TcpServer_stop(void);

@@ -62,16 +62,32 @@ void Image_EndTexts(ImageInfo_S *pstInfo)
         Image_EndText(stPart.azName);
 }
 
+// The flash a partition takes: whole erase blocks, since it is erased so.
+static u64 Image_FlashEnd(const ImagePart_S *pstPart)
+{
+    u32 u32Erase = Flash_EraseSize();
+    return ((u64)pstPart->u32FlashAddr + pstPart->u32Len + u32Erase - 1) / u32Erase * u32Erase;
+}
+
 static bool Image_CheckPart(const ImagePart_S *pstPart, u32 u32HeadOffset)
 {
     u32 u32Erase = Flash_EraseSize();
     if (pstPart->u32Len == 0 || u32Erase == 0 || pstPart->u32FlashAddr % u32Erase != 0)
         return false;
     u64 u64FileEnd = (u64)pstPart->u32FileOffset + pstPart->u32Len;
-    u64 u64FlashEnd = (u64)pstPart->u32FlashAddr + pstPart->u32Len;
-    u64FlashEnd = (u64FlashEnd + u32Erase - 1) / u32Erase * u32Erase;
+    u64 u64FlashEnd = Image_FlashEnd(pstPart);
     return u64FileEnd <= u32HeadOffset && u64FlashEnd <= IMAGE_FLASH_LIMIT
            && u64FlashEnd <= Flash_Size();
+}
+
+// Two partitions whose flash ranges meet would erase each other's data.
+static const ImagePart_S *Image_Overlap(const ImageInfo_S *pstInfo, const ImagePart_S *pstPart)
+{
+    for (const ImagePart_S *pst = pstInfo->astPart; pst < pstPart; pst++)
+        if (pst->azName[0] != '\0' && pst->u32FlashAddr < Image_FlashEnd(pstPart)
+            && pstPart->u32FlashAddr < Image_FlashEnd(pst))
+            return pst;
+    return nullptr;
 }
 
 s32 Image_CheckHeader(ImageInfo_S *pstInfo, u32 u32HeadOffset)
@@ -93,6 +109,12 @@ s32 Image_CheckHeader(ImageInfo_S *pstInfo, u32 u32HeadOffset)
         if (!Image_CheckPart(&stPart, u32HeadOffset)) {
             Debug_Log("[%s]: %s: partition %s %#x+%#x to %#x does not fit\n", log_Time(), __func__,
                       stPart.azName, stPart.u32FileOffset, stPart.u32Len, stPart.u32FlashAddr);
+            return -1;
+        }
+        const ImagePart_S *pstOther = Image_Overlap(pstInfo, &stPart);
+        if (pstOther != nullptr) {
+            Debug_Log("[%s]: %s: partitions %s and %s overlap in flash\n", log_Time(), __func__,
+                      pstOther->azName, stPart.azName);
             return -1;
         }
         u32Parts++;

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "board/Wdt.h"
@@ -13,17 +14,27 @@
 #include "core/Thread.h"
 #include "upgrade/Image.h"
 
-#define UPGRADE_POLL_MS 200
+#define UPGRADE_PASS_MS 1000   // how often the thread looks for an idle upload
 
 std::atomic<s32> g_upgradeimg_flag{0};
 
 static std::mutex s_UploadMutex;      // the upload below; one upload at a time
 static s32 s_s32UploadFd = -1;
 static u32 s_u32UploadLen;
+static u64 s_u64UploadOwner;          // whose first packet started it
+static s64 s_s64UploadLastMs;         // monotonic ms of its last packet
+static DebugLimit_S s_stPacketLimit;  // refused packets: peers send them at will
 
 static std::mutex s_RequestMutex;     // s_azRequest
 static char s_azRequest[128];         // file for the upgrade thread
 static MainThread_S s_stUpgradeThread;
+
+static s64 Upgrade_NowMs(void)
+{
+    struct timespec stNow;
+    clock_gettime(CLOCK_MONOTONIC, &stNow);
+    return (s64)stNow.tv_sec * 1000 + stNow.tv_nsec / 1000000;
+}
 
 static void ImageRecv_Drop(bool bRemove)
 {
@@ -97,44 +108,84 @@ static s32 ImageRecv_Finish(void)
 s32 ImageRecv(UpdatePacket_S *pstPacket, UpdateExitProc *pfnExit)
 {
     (void)pfnExit;   // the reboot goes through the watchdog; nothing is shut down first
+    return ImageRecv_From(UPDATE_OWNER_ANY, pstPacket);
+}
+
+s32 ImageRecv_From(u64 u64Owner, UpdatePacket_S *pstPacket)
+{
     std::lock_guard<std::mutex> lock(s_UploadMutex);
+    bool bRunning = s_s32UploadFd >= 0;
     if (pstPacket->u16Mark != UPDATE_MARK) {
-        Debug_Log("[%s]: UpdatePacket_S head err!\n", log_Time());
+        Debug_LogLimited(&s_stPacketLimit, "[%s]: UpdatePacket_S head err!\n", log_Time());
+        return -1;
+    }
+    if (bRunning && u64Owner != s_u64UploadOwner) {
+        Debug_LogLimited(&s_stPacketLimit, "[%s]: %s: packet %u of another peer's upload refused\n",
+                         log_Time(), __func__, pstPacket->u16Num);
         return -1;
     }
     if (pstPacket->u32Len > UPDATE_PACKET_MAX || (pstPacket->u32Len > 0 && pstPacket->pu8Data == nullptr)
         || (pstPacket->u8Flag == UPDATE_FLAG_FIRST && pstPacket->u16Num != 0)) {
-        Debug_Log("[%s]: %s: packet %u flag %#x of %u bytes refused\n", log_Time(), __func__,
-                  pstPacket->u16Num, pstPacket->u8Flag, pstPacket->u32Len);
-        ImageRecv_Drop(true);
+        Debug_LogLimited(&s_stPacketLimit, "[%s]: %s: packet %u flag %#x of %u bytes refused\n",
+                         log_Time(), __func__, pstPacket->u16Num, pstPacket->u8Flag, pstPacket->u32Len);
+        ImageRecv_Drop(bRunning);
         return -1;
     }
     switch (pstPacket->u8Flag) {
     case UPDATE_FLAG_FIRST:
         if (g_upgradeimg_flag) {   // a new upload must not rewrite files being flashed
-            Debug_Log("[%s]: %s: an upgrade is under way\n", log_Time(), __func__);
+            Debug_LogLimited(&s_stPacketLimit, "[%s]: %s: an upgrade is under way\n", log_Time(), __func__);
             return -1;
         }
         if (ImageRecv_Open() < 0)
             return -1;
+        s_u64UploadOwner = u64Owner;
         break;
     case UPDATE_FLAG_MIDDLE:
     case UPDATE_FLAG_LAST:
-        if (s_s32UploadFd >= 0)
+        if (bRunning)
             break;
-        Debug_Log("[%s]: %s: packet %u without an upload\n", log_Time(), __func__,
-                  pstPacket->u16Num);
+        Debug_LogLimited(&s_stPacketLimit, "[%s]: %s: packet %u without an upload\n", log_Time(),
+                         __func__, pstPacket->u16Num);
         return -1;
     default:
-        Debug_Log("[%s]: %s: unknown flag %#x\n", log_Time(), __func__, pstPacket->u8Flag);
-        ImageRecv_Drop(true);
+        Debug_LogLimited(&s_stPacketLimit, "[%s]: %s: unknown flag %#x\n", log_Time(), __func__,
+                         pstPacket->u8Flag);
+        ImageRecv_Drop(bRunning);
         return -1;
     }
+    s_s64UploadLastMs = Upgrade_NowMs();
     if (ImageRecv_Append(pstPacket->pu8Data, pstPacket->u32Len) < 0) {
         ImageRecv_Drop(true);
         return -1;
     }
     return pstPacket->u8Flag == UPDATE_FLAG_LAST ? ImageRecv_Finish() : 0;
+}
+
+void ImageRecv_Abandon(u64 u64Owner)
+{
+    std::lock_guard<std::mutex> lock(s_UploadMutex);
+    if (s_s32UploadFd < 0 || s_u64UploadOwner != u64Owner)
+        return;
+    Debug_LogLimited(&s_stPacketLimit, "[%s]: %s: the peer left, upload of %u bytes dropped\n",
+                     log_Time(), __func__, s_u32UploadLen);
+    ImageRecv_Drop(true);
+}
+
+bool ImageRecv_Owns(u64 u64Owner)
+{
+    std::lock_guard<std::mutex> lock(s_UploadMutex);
+    return s_s32UploadFd >= 0 && s_u64UploadOwner == u64Owner;
+}
+
+void ImageRecv_Expire(s64 s64NowMs)
+{
+    std::lock_guard<std::mutex> lock(s_UploadMutex);
+    if (s_s32UploadFd < 0 || s64NowMs - s_s64UploadLastMs < UPDATE_IDLE_MS)
+        return;
+    Debug_Log("[%s]: %s: no packet for %d s, upload of %u bytes dropped\n", log_Time(), __func__,
+              UPDATE_IDLE_MS / 1000, s_u32UploadLen);
+    ImageRecv_Drop(true);
 }
 
 s32 MAIN_Upgrade_Request(const char *pszFile)
@@ -154,20 +205,22 @@ s32 MAIN_Upgrade_Request(const char *pszFile)
     return 0;
 }
 
+// Writes requested files and drops uploads left idle.
 static void *MAIN_Upgrade_Thread(void *pvArg)
 {
     (void)pvArg;
-    while (MAIN_Thread_Wait(&s_stUpgradeThread, UPGRADE_POLL_MS)) {
-        if (g_upgradeimg_flag) {
-            char azFile[sizeof(s_azRequest)];
-            {
-                std::lock_guard<std::mutex> lock(s_RequestMutex);
-                snprintf(azFile, sizeof(azFile), "%s", s_azRequest);
-            }
-            std::lock_guard<std::mutex> lock(s_UploadMutex);   // never two images at once
-            (void)Upgrade_Write(azFile);   // logged; a failed write leaves the marker
-            g_upgradeimg_flag = 0;
+    while (MAIN_Thread_Wait(&s_stUpgradeThread, UPGRADE_PASS_MS)) {
+        ImageRecv_Expire(Upgrade_NowMs());
+        if (!g_upgradeimg_flag)
+            continue;
+        char azFile[sizeof(s_azRequest)];
+        {
+            std::lock_guard<std::mutex> lock(s_RequestMutex);
+            snprintf(azFile, sizeof(azFile), "%s", s_azRequest);
         }
+        std::lock_guard<std::mutex> lock(s_UploadMutex);   // never two images at once
+        (void)Upgrade_Write(azFile);   // logged; a failed write leaves the marker
+        g_upgradeimg_flag = 0;
     }
     return nullptr;
 }

@@ -14,6 +14,8 @@
 #define UPDATE_FLAG_LAST   0x80
 #define UPDATE_PACKET_MAX  0x10000         // data bytes of one packet
 #define UPDATE_FILE_MAX    (64u << 20)     // an upload beyond this is dropped
+#define UPDATE_IDLE_MS     30000           // an upload without a packet for this long is dropped
+#define UPDATE_OWNER_ANY   0               // the owner of uploads whose caller names none
 #define UPDATE_DIR         "/tmp/upgrade"
 #define UPDATE_FILE        UPDATE_DIR "/webupdate.bin"
 
@@ -32,9 +34,21 @@ typedef s32 UpdateExitProc(void);
 // the caller's thread. A malformed packet, or a file that fails its check,
 // drops the upload (a packet with a wrong mark, or one that comes without
 // an upload, is only refused); the flash is untouched until the check passed.
-// 0, or -1 (logged). pfnExit is kept for callers that pass one; it is not
-// called.
+// 0, or -1 (logged at most once a second: the packets come from peers).
+// pfnExit is kept for callers that pass one; it is not called.
 s32 ImageRecv(UpdatePacket_S *pstPacket, UpdateExitProc *pfnExit);
+// ImageRecv for a caller that names the peer (a connection, an address):
+// an upload belongs to the owner whose first packet started it, and every
+// packet of another owner, a first one too, is refused while it runs.
+s32 ImageRecv_From(u64 u64Owner, UpdatePacket_S *pstPacket);
+// The owner is gone (its connection closed): its upload, if one runs, is
+// dropped and the file removed.
+void ImageRecv_Abandon(u64 u64Owner);
+// True while the owner's upload runs.
+bool ImageRecv_Owns(u64 u64Owner);
+// Drops an upload whose last packet came UPDATE_IDLE_MS or more before
+// s64NowMs (monotonic clock, ms); the upgrade thread calls it.
+void ImageRecv_Expire(s64 s64NowMs);
 
 extern std::atomic<s32> g_upgradeimg_flag;   // 1: a checked file waits for the upgrade thread
 

@@ -46,13 +46,12 @@ static void HostRx_Put12(HostHdmiRx_S *pstRx, u8 u8Low, u32 u32Val)
     *HostRx_R0(pstRx, (u8)(u8Low + 1)) = (u8)((u32Val >> 8) & 0x3F);
 }
 
-// Timing registers as the receiver measures them, zero without a signal.
+// Timing registers as the receiver measures them once sync is detected,
+// zero without.
 static void HostRx_FillTiming(HostHdmiRx_S *pstRx, const HostRxMode_S *pstMode)
 {
     for (u8 u8Reg = 0x9B; u8Reg <= 0xA8; u8Reg++)
         *HostRx_R0(pstRx, u8Reg) = 0;
-    *HostRx_R0(pstRx, 0x99) = 0;
-    *HostRx_R0(pstRx, 0x9A) &= 0xFC;
     *HostRx_R0(pstRx, 0x98) = 0;
     *HostRx_R0(pstRx, 0xAA) &= 0x08;
     if (pstMode == nullptr)
@@ -71,9 +70,16 @@ static void HostRx_FillTiming(HostHdmiRx_S *pstRx, const HostRxMode_S *pstMode)
     *HostRx_R0(pstRx, 0xA8) = (u8)(((pstMode->u16VFront >> 4) & 0xF0) | ((pstMode->u16VSync >> 8) & 0x01));
     *HostRx_R0(pstRx, 0x98) = (u8)(0x40 | (pstMode->bInterlace ? 0x02 : 0));   // 24-bit colour
     HostRx_SetBit(HostRx_R0(pstRx, 0xAA), 0x60, pstMode->bSyncPos);
-    u32 u32Count = pstRx->u32RclkKHz * 512 / pstMode->u32PixelKHz;
+}
+
+// Pixel clock counter: reference cycles per 512 pixel clocks. It counts
+// the clock the receiver recovers, so it runs as soon as the clock does,
+// before sync is detected; zero without a clock.
+static void HostRx_FillPclk(HostHdmiRx_S *pstRx, u32 u32PixelKHz)
+{
+    u32 u32Count = u32PixelKHz != 0 ? pstRx->u32RclkKHz * 512 / u32PixelKHz : 0;
     *HostRx_R0(pstRx, 0x99) = (u8)u32Count;
-    *HostRx_R0(pstRx, 0x9A) |= (u8)((u32Count >> 8) & 0x03);
+    *HostRx_R0(pstRx, 0x9A) = (u8)((*HostRx_R0(pstRx, 0x9A) & 0xFC) | ((u32Count >> 8) & 0x03));
 }
 
 // TMDS clock counter: register 0x48 + 1 reference cycles span 128 TMDS
@@ -150,6 +156,7 @@ static void HostRx_SetClock(HostHdmiRx_S *pstRx, bool bOn)
     HostRx_SetBit(HostRx_R0(pstRx, 0x13), 0x10, bOn);
     HostRx_SetBit(HostRx_R0(pstRx, 0x13), 0x02, bOn && pstRx->bHdmi);
     HostRx_FillTmds(pstRx, bOn ? pstRx->pstMode->u32PixelKHz : 0);
+    HostRx_FillPclk(pstRx, bOn ? pstRx->pstMode->u32PixelKHz : 0);
 }
 
 static void HostRx_SetScdt(HostHdmiRx_S *pstRx, bool bOn)

@@ -1,6 +1,7 @@
 #include "platform/host/HostSim.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -61,8 +62,12 @@ static void HostSim_Serve(s32 s32Listen)
 {
     for (;;) {
         s32 s32Fd = accept(s32Listen, nullptr, nullptr);
-        if (s32Fd < 0)
+        if (s32Fd < 0) {
+            // Out of descriptors the asker stays queued: wait, do not spin.
+            if (errno == EMFILE || errno == ENFILE)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
             continue;
+        }
         std::string line;
         char c;
         while (line.size() < SIM_MAX_LINE && read(s32Fd, &c, 1) == 1 && c != '\n')

@@ -2,6 +2,8 @@
 
 import os
 import re
+import signal
+import socket
 import subprocess
 import time
 import unittest
@@ -97,6 +99,45 @@ class BoxTestCase(BoxTest):
             self.assertEqual("", ps)
             with open("/proc/self/mounts") as mounts:
                 self.assertNotIn(f"{STATE}/{b.name}/", mounts.read())
+
+    def test_harness_takes_words_at_once_and_resets_like_the_board(self):
+        b = self.box(mac="02:00:00:00:10:05")
+        # Right after up the program takes every simulation word.
+        self.assertEqual(0, b.sim("plug", "1920x1080p60").returncode)
+
+        # A program killed by a signal resets the box, as its watchdog would.
+        first = b.read("/board/app.pid")
+        b.exec("sh", "-c", "kill -9 $(cat /board/app.pid)")
+        wait_until(lambda: ["board-reset"] in b.calls(), 10, "the board to reset")
+        wait_until(lambda: os.path.exists(b.path("/board/app.pid"))
+                   and b.read("/board/app.pid") not in ("", first), 10, "the program to start again")
+
+        # Two resets at once are one after the other, and the box lives on.
+        init = int(open(f"{STATE}/{b.name}/pid").read())
+        resets = b.calls().count(["board-reset"])
+        os.kill(init, signal.SIGUSR2)
+        os.kill(init, signal.SIGUSR2)
+        wait_until(lambda: b.calls().count(["board-reset"]) > resets, 10, "the reset")
+        self.assertEqual(0, b.sim("hdmirx").returncode)
+
+        # The daemon skips what it cannot read and outlives a reset relay
+        # client; its watchdog model and relays still work.
+        with open(b.path("/dev/watchdog"), "a") as f:
+            f.write("garbage\n12 kick\n")
+        tty = b.tty(1)
+        time.sleep(0.3)
+        b.exec("sh", "-c", "echo unread > /dev/ttyS1")
+        time.sleep(0.3)
+        tty.close()                      # with unread bytes: the daemon's read is reset
+        tty = b.tty(1)
+        time.sleep(0.3)
+        b.exec("sh", "-c", "echo again > /dev/ttyS1")
+        tty.settimeout(5)
+        self.assertEqual(b"again", tty.recv(5))
+        tty.close()
+        boxd = open(f"{STATE}/{b.name}/boxd.log").read()
+        self.assertIn("watchdog record 'garbage\\n' skipped", boxd)
+        self.assertIn("client dropped", boxd)
 
 
 if __name__ == "__main__":

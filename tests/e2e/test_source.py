@@ -117,6 +117,23 @@ class StreamTest(BoxTest):
                 b.wait_log(rf"TIMING: u16VideoWidth\[{width}\] u16VideoHeight\[{height}\]", timeout=10)
                 self.assertEqual(0, decode(addr, 2)[0])
 
+    def test_plug_during_the_start_up_streams(self):
+        # A few plug times after a reset, the start-up's EDID write among
+        # them; the receiver's side is swept finely in the unit tests.
+        b = self.box(mac="02:00:00:00:60:03")
+        for delay in (0.0, 3.0):
+            with self.subTest(delay=delay):
+                locks = b.log().count("clear connect status")
+                resets = b.calls().count(["board-reset"])
+                b.sim("unplug")
+                b.exec("reboot")
+                wait_until(lambda: b.calls().count(["board-reset"]) > resets, 10, "the reset")
+                time.sleep(delay)
+                self.assertEqual(0, b.sim("plug", "1920x1080p60").returncode)
+                wait_until(lambda: b.log().count("clear connect status") > locks, 15, "the stream")
+                timings = re.findall(r"TIMING: .*", b.log().rsplit("clear connect status", 1)[0])
+                self.assertEqual("TIMING: u16VideoWidth[1920] u16VideoHeight[1080] u8VideoFps[60]", timings[-1])
+
 
 if __name__ == "__main__":
     unittest.main()

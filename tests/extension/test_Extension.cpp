@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -176,8 +180,70 @@ TEST_F(RelayTest, UartRelaySurvivesVanishedAndReplacedClients)
     EXPECT_EQ(up, Pty_Read(s32Tty0, up.size(), 1000));
 }
 
+// A client that shuts its sending side after a command still gets the
+// UART's answer, until a new client takes the relay over.
+TEST_F(RelayTest, HalfClosedClientGetsTheAnswer)
+{
+    int s32Fd = Client(SOIP_UART_PORT);
+    Relay_Write(s32Fd, "AT\r\n");
+    ASSERT_EQ(0, shutdown(s32Fd, SHUT_WR));
+    EXPECT_EQ("AT\r\n", Pty_Read(s32Tty0, 4, 1000));
+    usleep(150 * 1000);
+    Relay_Write(s32Tty0, "OK\r\n");
+    EXPECT_EQ("OK\r\n", Pty_Read(s32Fd, 4, 1000));
+    Relay_Write(s32Tty0, "later");
+    EXPECT_EQ("later", Pty_Read(s32Fd, 5, 1000));
+
+    int s32Next = Client(SOIP_UART_PORT);
+    EXPECT_EQ("", Pty_Read(s32Fd, 1, 500));   // closed by the relay
+    Relay_Write(s32Tty0, "next");
+    EXPECT_EQ("next", Pty_Read(s32Next, 4, 1000));
+}
+
+static double CpuSeconds(void)
+{
+    struct rusage st;
+    getrusage(RUSAGE_SELF, &st);
+    return st.ru_utime.tv_sec + st.ru_stime.tv_sec + (st.ru_utime.tv_usec + st.ru_stime.tv_usec) / 1e6;
+}
+
+// With no descriptor left, a waiting client cannot be accepted: the relay
+// waits for descriptors instead of spinning on it, and takes the client
+// once there are some again.
+TEST_F(RelayTest, AcceptWaitsWhileDescriptorsRunOut)
+{
+    struct rlimit stOld;
+    ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &stOld));
+    int s32Fd = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(s32Fd, 0);
+    clients.push_back(s32Fd);
+    struct rlimit stLow = {256, stOld.rlim_max};
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &stLow));
+    std::vector<int> fill;
+    for (int s32Null; (s32Null = open("/dev/null", O_RDONLY)) >= 0;)
+        fill.push_back(s32Null);
+    struct sockaddr_in stAddr = {};
+    stAddr.sin_family = AF_INET;
+    stAddr.sin_port = htons(SOIP_UART_PORT);
+    stAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, connect(s32Fd, (struct sockaddr *)&stAddr, sizeof(stAddr)));   // queued by the kernel
+
+    double dBefore = CpuSeconds();
+    usleep(1000 * 1000);
+    double dCpu = CpuSeconds() - dBefore;
+    for (int s32Null : fill)
+        close(s32Null);
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &stOld));
+    EXPECT_LT(dCpu, 0.2);
+
+    usleep((SOIP_ACCEPT_PAUSE_MS + 2 * SOIP_PASS_MS) * 1000);
+    Relay_Write(s32Tty0, "taken");
+    EXPECT_EQ("taken", Pty_Read(s32Fd, 5, 1000));
+}
+
 // While a guest is connected the UART is its alone; afterwards the relay
-// has it again.
+// has it again. A guest that closed looks half-closed until the first
+// bytes sent to it bounce.
 TEST_F(RelayTest, GuestTakesTheUartOver)
 {
     int s32Relay = Client(SOIP_UART_PORT);
@@ -191,6 +257,8 @@ TEST_F(RelayTest, GuestTakesTheUartOver)
     EXPECT_EQ("", Pty_Read(s32Relay, 1, 200));
 
     close(s32Guest);
+    usleep(150 * 1000);
+    Relay_Write(s32Tty0, "gone?");
     usleep(250 * 1000);
     Relay_Write(s32Tty0, "back");
     EXPECT_EQ("back", Pty_Read(s32Relay, 4, 1000));

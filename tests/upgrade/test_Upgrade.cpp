@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <unistd.h>
 #include <algorithm>
+#include <cstring>
+#include <time.h>
+#include <unistd.h>
 #include <vector>
 
 #include "extension/TcpServer.h"
@@ -13,7 +14,8 @@
 #include "upgrade/Image.h"
 #include "upgrade/Upgrade.h"
 
-static const u32 KERNEL_ADDR = 0x50000, ROOTFS_ADDR = 0x200000;
+// The root file system starts in the erase block after the kernel's last.
+static const u32 KERNEL_ADDR = 0x50000, ROOTFS_ADDR = 0x80000;
 
 struct ImagePartData_S {
     const char *pszName;
@@ -123,6 +125,10 @@ TEST_F(UpgradeTest, CorruptImagesLeaveTheFlashUntouched)
     bad.push_back(resealed([](ImageInfo_S *p) { p->astPart[0].u32FileOffset = 0xFFFFFFF0u; }));
     bad.push_back(resealed([](ImageInfo_S *p) { p->astPart[0].azName[0] = '\0'; }));
     bad.push_back(std::string(IMAGE_HEAD_BLOCK - 1, '\0'));
+    // Partitions that would erase each other: within the data, in the
+    // erase block the kernel ends in, at the same address.
+    for (u32 u32Addr : {KERNEL_ADDR + 0x10000, ROOTFS_ADDR - 0x10000, KERNEL_ADDR})
+        bad.push_back(Image_Build({{"kernel", kernel, KERNEL_ADDR}, {"rootfs", rootfs, u32Addr}}));
 
     const std::string before = Flash(0, 0x400000);
     for (size_t i = 0; i < bad.size(); i++) {
@@ -171,6 +177,49 @@ TEST_F(UpgradeTest, RefusesStrayPackets)
     g_upgradeimg_flag = 0;
 }
 
+static s64 NowMs(void)
+{
+    struct timespec st;
+    clock_gettime(CLOCK_MONOTONIC, &st);
+    return (s64)st.tv_sec * 1000 + st.tv_nsec / 1000000;
+}
+
+// An upload is its first packet's owner's: no other owner's packet, not
+// even a first one, gets in while it runs. It ends when its owner leaves
+// or after UPDATE_IDLE_MS without a packet, and its file goes with it.
+TEST_F(UpgradeTest, UploadBelongsToItsOwner)
+{
+    std::vector<UpdatePacket_S> packets = Image_Packets(image, 0x8000);
+    ASSERT_EQ(0, ImageRecv_From(1, &packets[0]));
+    EXPECT_EQ(-1, ImageRecv_From(2, &packets[1]));
+    EXPECT_EQ(-1, ImageRecv_From(2, &packets[0]));
+    EXPECT_EQ(-1, ImageRecv(&packets[1], nullptr));
+    UpdatePacket_S stBadFlag = packets[1];
+    stBadFlag.u8Flag = 0x40;
+    EXPECT_EQ(-1, ImageRecv_From(2, &stBadFlag));   // does not end the owner's upload
+    ImageRecv_Abandon(2);
+    EXPECT_TRUE(ImageRecv_Owns(1));
+    ASSERT_EQ(0, ImageRecv_From(1, &packets[1]));
+    EXPECT_EQ(0x10000u, File_Read(UPDATE_FILE).size());
+    ImageRecv_Abandon(1);
+    EXPECT_FALSE(ImageRecv_Owns(1));
+    EXPECT_NE(0, access(UPDATE_FILE, F_OK));
+    EXPECT_EQ(-1, ImageRecv_From(1, &packets[2]));
+
+    ASSERT_EQ(0, ImageRecv_From(2, &packets[0]));
+    s64 s64Last = NowMs();
+    ImageRecv_Expire(s64Last + UPDATE_IDLE_MS - 1000);
+    ASSERT_EQ(0, ImageRecv_From(2, &packets[1]));
+    s64Last = NowMs();
+    ImageRecv_Expire(s64Last + UPDATE_IDLE_MS - 1000);
+    EXPECT_TRUE(ImageRecv_Owns(2));
+    ImageRecv_Expire(s64Last + UPDATE_IDLE_MS + 1000);
+    EXPECT_FALSE(ImageRecv_Owns(2));
+    EXPECT_NE(0, access(UPDATE_FILE, F_OK));
+    EXPECT_EQ(-1, ImageRecv_From(2, &packets[2]));
+    EXPECT_FALSE(Rebooted(10));
+}
+
 // A file checked on request is written by the upgrade thread.
 TEST_F(UpgradeTest, UpgradeThreadWritesARequestedFile)
 {
@@ -188,6 +237,15 @@ TEST_F(UpgradeTest, UpgradeThreadWritesARequestedFile)
     MAIN_UpgradeThread_stop();
 }
 
+// One upload packet framed for port 5888.
+static std::string Upgrade_TcpPacket(const UpdatePacket_S &st)
+{
+    u32 u32Len = st.u32Len + TCP_UPGRADE_HEAD_LEN;
+    return std::string({'$', TCP_TYPE_UPGRADE, (char)(u32Len >> 8), (char)u32Len, (char)0xEF, (char)0xFE,
+                        (char)st.u8Flag, (char)(st.u16Num >> 8), (char)st.u16Num})
+           + std::string((const char *)st.pu8Data, st.u32Len);
+}
+
 // Sends the image through port 5888 in packets of u32Chunk data bytes, two
 // packets per write so that packets straddle reads; returns the acks.
 static std::string Upgrade_SendTcp(int s32Fd, const std::string &img, u32 u32Chunk)
@@ -195,11 +253,7 @@ static std::string Upgrade_SendTcp(int s32Fd, const std::string &img, u32 u32Chu
     std::string acks, batch;
     std::vector<UpdatePacket_S> packets = Image_Packets(img, u32Chunk);
     for (size_t i = 0; i < packets.size(); i++) {
-        const UpdatePacket_S &st = packets[i];
-        u32 u32Len = st.u32Len + TCP_UPGRADE_HEAD_LEN;
-        batch += std::string({'$', TCP_TYPE_UPGRADE, (char)(u32Len >> 8), (char)u32Len, (char)0xEF, (char)0xFE,
-                              (char)st.u8Flag, (char)(st.u16Num >> 8), (char)st.u16Num})
-                 + std::string((const char *)st.pu8Data, st.u32Len);
+        batch += Upgrade_TcpPacket(packets[i]);
         if (i % 2 == 1 || i + 1 == packets.size()) {
             EXPECT_EQ((ssize_t)batch.size(), write(s32Fd, batch.data(), batch.size()));
             acks += Pty_Read(s32Fd, 5 * (i % 2 + 1), 5000);
@@ -233,6 +287,66 @@ TEST_F(UpgradeTest, TypedPacketServerTakesUploads)
     MAIN_TcpServer_stop();
 }
 
+static const std::string ACK_OK("$\x81\x00\x01\x00", 5), ACK_REFUSED("$\x81\x00\x01\x01", 5);
+
+// Port 5888's upload is its connection's: a second client is turned away
+// while it runs, and the upload goes when its connection closes.
+TEST_F(UpgradeTest, TcpUploadBelongsToItsConnection)
+{
+    ASSERT_EQ(0, MAIN_TcpServer_start(TCP_SERVER_PORT));
+    std::vector<UpdatePacket_S> packets = Image_Packets(image, 0x8000);
+    int s32Owner = Sock_Connect(TCP_SERVER_PORT);
+    ASSERT_GE(s32Owner, 0);
+    const std::string first = Upgrade_TcpPacket(packets[0]);
+    ASSERT_EQ((ssize_t)first.size(), write(s32Owner, first.data(), first.size()));
+    EXPECT_EQ(ACK_OK, Pty_Read(s32Owner, 5, 2000));
+
+    int s32Other = Sock_Connect(TCP_SERVER_PORT);
+    ASSERT_GE(s32Other, 0);
+    std::string rest;
+    for (size_t i = 1; i < packets.size(); i++)
+        rest += Upgrade_TcpPacket(packets[i]);
+    (void)write(s32Other, rest.data(), rest.size());   // may fail once turned away
+    EXPECT_EQ("", Pty_Read(s32Other, 5, 1000));
+    close(s32Other);
+    EXPECT_EQ(0x8000u, File_Read(UPDATE_FILE).size());
+
+    close(s32Owner);
+    usleep(300 * 1000);
+    EXPECT_FALSE(ImageRecv_Owns((u64)TCP_SERVER_PORT << 32 | 1));
+    EXPECT_NE(0, access(UPDATE_FILE, F_OK));
+    int s32Next = Sock_Connect(TCP_SERVER_PORT);
+    const std::string middle = Upgrade_TcpPacket(packets[1]);
+    ASSERT_EQ((ssize_t)middle.size(), write(s32Next, middle.data(), middle.size()));
+    EXPECT_EQ(ACK_REFUSED, Pty_Read(s32Next, 5, 2000));
+    close(s32Next);
+    MAIN_TcpServer_stop();
+    EXPECT_FALSE(Rebooted(10));
+}
+
+// A flood of what the server cannot use (stray bytes, packets of unknown
+// types, upload packets without an upload) logs a few lines, not one a
+// packet.
+TEST_F(UpgradeTest, TcpFloodLogsAFewLines)
+{
+    ASSERT_EQ(0, MAIN_TcpServer_start(TCP_SERVER_PORT));
+    int s32Fd = Sock_Connect(TCP_SERVER_PORT);
+    ASSERT_GE(s32Fd, 0);
+    const u8 au8[4] = {};
+    const std::string orphan = Upgrade_TcpPacket({UPDATE_MARK, UPDATE_FLAG_MIDDLE, 1, 4, au8});
+    std::string flood;
+    for (int i = 0; i < 5000; i++)
+        flood += std::string("$\x09\x00\x00x", 5) + orphan;
+    testing::internal::CaptureStdout();
+    ASSERT_EQ((ssize_t)flood.size(), write(s32Fd, flood.data(), flood.size()));
+    std::string acks = Pty_Read(s32Fd, 5 * 5000, 10000);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(5u * 5000, acks.size());
+    EXPECT_LT(std::count(out.begin(), out.end(), '\n'), 40) << out.substr(0, 2000);
+    close(s32Fd);
+    MAIN_TcpServer_stop();
+}
+
 // Framing is seen through the server; here what it does not show: bytes
 // without a mark are dropped whole, and an upgrade packet shorter than its
 // own head is refused, not read.
@@ -243,5 +357,5 @@ TEST(TcpParse, DropsUnmarkedBytesAndShortUpgradePackets)
     EXPECT_FALSE(st.bPacket);
     const u8 au8Short[] = {'$', TCP_TYPE_UPGRADE, 0, 4, 0xEF, 0xFE, 0, 0};
     ASSERT_EQ(8u, TcpServer_Parse(au8Short, sizeof(au8Short), &st));
-    EXPECT_EQ(-1, TcpServer_Handle(&st));
+    EXPECT_EQ(-1, TcpServer_Handle(&st, UPDATE_OWNER_ANY));
 }
