@@ -211,11 +211,12 @@ void rtspOnDescribe(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri)
     std::string strSdp;
     if (s32Code == 0 && rtspBuildSdp(stLock.pstStream, pszUri, &strSdp) < 0)
         s32Code = 500;
+    static DebugLimit_S s_stLimit;   // peers ask for what they like
     if (s32Code == 400)
-        Debug_Log("[%s]: %d 400 Bad Request\n", log_Time(), __LINE__);
+        Debug_LogLimited(&s_stLimit, "[%s]: %d 400 Bad Request\n", log_Time(), __LINE__);
     else if (s32Code == 404)
-        Debug_Log("[%s]: %d 404 File Not Found, Or In Incorrect Format\n", log_Time(), __LINE__);
+        Debug_LogLimited(&s_stLimit, "[%s]: %d 404 File Not Found, Or In Incorrect Format\n", log_Time(), __LINE__);
     else if (s32Code == 500)
-        Debug_Log("[%s]: %d 500 Internal Server Error\n", log_Time(), __LINE__);
+        Debug_LogLimited(&s_stLimit, "[%s]: %d 500 Internal Server Error\n", log_Time(), __LINE__);
     rtsp_server_reply_describe(pstReq, s32Code ? s32Code : 200, strSdp.c_str());
 }

@@ -429,6 +429,17 @@ s32 RtspServer_StopStream(RtspServerAttr_S *pstCtx, s32 s32StreamId)
     return 0;
 }
 
+s32 RtspServer_EndPlayers(RtspServerAttr_S *pstCtx, s32 s32StreamId)
+{
+    RtspStreamSlot_S *pstSlot = RtspServer_Slot(pstCtx, s32StreamId);
+    if (pstSlot == nullptr)
+        return -1;
+    std::lock_guard<std::mutex> lockSlot(pstSlot->mtxSlot);
+    if (!pstSlot->bUsed)
+        return 1;
+    return RTSPSEVER_EndMediaStreamSessions(pstCtx->pstService, pstSlot->azPath);
+}
+
 s32 RtspServer_GetStreamInfo(RtspServerAttr_S *pstCtx, s32 s32StreamId, u32 *pu32Count)
 {
     RtspStreamSlot_S *pstSlot = RtspServer_Slot(pstCtx, s32StreamId);

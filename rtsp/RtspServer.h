@@ -50,6 +50,10 @@ s32 RtspServer_register(RtspServerAttr_S *pstCtx, RtspServerStreamInfoProc *pfnP
 s32 RtspServer_StartStream(RtspServerAttr_S *pstCtx, s32 s32StreamId, const char *pszName);
 s32 RtspServer_StopStream(RtspServerAttr_S *pstCtx, s32 s32StreamId);
 s32 RtspServer_GetStreamInfo(RtspServerAttr_S *pstCtx, s32 s32StreamId, u32 *pu32Count);
+// Ends every player of the stream as a stop does (RTCP BYE on each UDP
+// track, control connection closed after its queued data) and keeps it
+// published, for players to come back. 0, 1 for a free slot, -1.
+s32 RtspServer_EndPlayers(RtspServerAttr_S *pstCtx, s32 s32StreamId);
 // Frame pushes, from any thread; a frame for a stream that is not
 // published is dropped with 0. The PCM push writes the sample rate into
 // the frame's data at u32Len / 2; its buffer holds RTSP_PCM_BUF_LEN bytes.

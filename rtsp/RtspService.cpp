@@ -64,11 +64,12 @@ static void rtspAioLoop(void *pvParam)
 {
     RtspService_S *pstService = (RtspService_S *)pvParam;
     while (pstService->u32Run) {
-        s32 s32Ret = aio_socket_process(RTSP_PROCESS_MS);
+        s32 s32Ret = aio_socket_process(RTSP_TICK_MS);
         if (s32Ret < 0) {
             Debug_Log("[%s]: %s: aio_socket_process: %s\n", log_Time(), __func__, strerror(-s32Ret));
-            usleep(RTSP_PROCESS_MS * 1000);   // an epoll set gone bad: do not spin
+            usleep(RTSP_TICK_MS * 1000);   // an epoll set gone bad: do not spin
         }
+        rtspTick(pstService);
     }
 }
 
@@ -108,6 +109,7 @@ s32 RTSPSEVER_Create(RtspService_S **ppstService, const RtspServerConfig_S *pstC
         return -1;
     }
     rtsp_server_register(pstService->pstServer, rtspOnClose);
+    rtsp_server_register_busy(pstService->pstServer, rtspOnBusy);
     pstService->stConfig = *pstConfig;
     pstService->bCreated = 1;
     pstService->pstNext = g_stRTSPServerList;
@@ -157,6 +159,15 @@ static void rtspFreeStream(RtspMediaStream_S *pstStream)
     delete pstStream;
 }
 
+// Ends every session of the stream and tells its player. Caller holds the
+// service lock but not the stream lock.
+static void rtspTellStream(RtspMediaStream_S *pstStream)
+{
+    std::lock_guard<std::mutex> lk(pstStream->mtx);
+    while (pstStream->pstSessions)
+        rtspTellSession(pstStream->pstSessions);
+}
+
 // Withdraws the observers, then ends every session. Caller holds the
 // service lock but not the stream lock: the wrapper may hold a lock of
 // its own while it calls an observer, which takes the stream lock.
@@ -167,9 +178,7 @@ static void rtspCloseStream(RtspMediaStream_S *pstStream)
         Debug_Log("[%s]: %s: video observer not removed\n", log_Time(), __func__);
     if (pstAttr->stAudio.bAudioEnable && pstAttr->stAudio.pfnAudioRemoveObserver(&pstAttr->stAudio) < 0)
         Debug_Log("[%s]: %s: audio observer not removed\n", log_Time(), __func__);
-    std::lock_guard<std::mutex> lk(pstStream->mtx);
-    while (pstStream->pstSessions)
-        rtspEndSession(pstStream->pstSessions);
+    rtspTellStream(pstStream);
 }
 
 s32 RTSPSEVER_Destroy(RtspService_S *pstService)
@@ -284,6 +293,19 @@ s32 RTSPSEVER_RemoveMediaStream(RtspService_S *pstService, const char *pszPath)
     rtspCloseStream(pstStream);
     *ppstStream = pstStream->pstNext;
     rtspFreeStream(pstStream);
+    return 0;
+}
+
+s32 RTSPSEVER_EndMediaStreamSessions(RtspService_S *pstService, const char *pszPath)
+{
+    if (pstService == nullptr || !pstService->bCreated || pszPath == nullptr) {
+        Debug_Log("[%s]: para err!\n", log_Time());
+        return -1;
+    }
+    std::lock_guard<std::mutex> lk(pstService->mtx);
+    RtspMediaStream_S *pstStream = rtspFindStream(pstService, pszPath);
+    if (pstStream != nullptr)
+        rtspTellStream(pstStream);
     return 0;
 }
 

@@ -31,6 +31,11 @@ s32 RTSPSEVER_AddMediaStream(RtspService_S *pstService, const RtspMediaStreamAtt
 // Ends every session of the stream and withdraws it. 0 (also for an
 // unknown path) or -1.
 s32 RTSPSEVER_RemoveMediaStream(RtspService_S *pstService, const char *pszPath);
+// Ends every session of the stream as a stop does, the stream staying
+// published: each UDP track gets an RTCP BYE and each player's control
+// connection is closed once its queued data has gone out, so players see
+// the end at once and may come back. 0 (also for an unknown path) or -1.
+s32 RTSPSEVER_EndMediaStreamSessions(RtspService_S *pstService, const char *pszPath);
 // The number of sessions of the stream, in any state. 0 or -1.
 s32 RTSPSEVER_GetMediaStreamConnect(RtspService_S *pstService, const char *pszPath, u32 *pu32Count);
 // Sets the text a request's User-Agent must contain (at most 127 bytes).

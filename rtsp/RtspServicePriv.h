@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <vector>
 
 #include "rtsp/RtspService.h"
 #include "rtsplib/include/MediaSource.h"
@@ -14,7 +15,10 @@
 #define RTSP_SESSION_ID_TEXT   16
 #define RTSP_MULTICAST_TTL     255
 #define RTSP_POOL_QUEUE        64
-#define RTSP_PROCESS_MS        1000
+#define RTSP_TICK_MS           250      // longest wait of the RTSP thread between its own duties
+#define RTSP_SWEEP_MS          1000     // idle connections and lapsed sessions are looked for this often
+#define RTSP_SESSION_MS        60000    // life of a session set up over UDP without a request or RTCP
+#define RTSP_OWNER_SESSIONS    16       // sessions of one connection, or of one address over UDP
 
 enum RtspSessionState_E {
     RTSP_SESSION_NEW = 0,                 // made by a SETUP that has not answered yet
@@ -60,6 +64,8 @@ struct RtspTrack_S {
 
 struct RtspSession_S {
     void *pvOwner;                        // the connection of the creating SETUP; null over UDP
+    char azPeer[RTSP_ADDRESS_TEXT];       // the address of the creating SETUP's sender
+    u64 u64SeenMs;                        // time64_monotonic of the last request naming it or RTCP
     char azSessionId[RTSP_SESSION_ID_TEXT];
     char azDestination[RTSP_ADDRESS_TEXT];
     char azSource[RTSP_ADDRESS_TEXT];
@@ -102,6 +108,13 @@ struct RtspService_S {
     std::mutex mtx;                       // the service lock: guards pstStreams
     ThreadPool_S *pstPool;
     std::atomic<u32> u32Run;              // the RTSP thread goes on while 1
+    u32 u32Sessions;                      // of all streams; under the service lock
+    u32 u32Ownerless;                     // of them, set up over UDP
+    u32 u32Sockets;                       // the sessions' UDP sockets
+    u64 u64SweepMs;                       // next sweep; RTSP thread
+    std::mutex mtxClose;                  // after the service lock; guards vecClose
+    std::vector<void *> vecClose;         // connections to end once their data has gone out
+    std::atomic<bool> bClose;             // vecClose is not empty
 };
 
 // Handlers registered with the server core (RtspSdp.cpp, RtspSetup.cpp,
@@ -115,6 +128,7 @@ void rtspOnPause(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, con
                  const s64 *ps64Start);
 void rtspOnTeardown(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, const char *pszSession);
 void rtspOnClose(void *pvParam, void *pvConnection);
+bool rtspOnBusy(void *pvParam, void *pvConnection);
 
 // Frame observers (RtspDeliver.cpp).
 s32 rtspVideoStream(const RtspFrameObserver_S *pstObserver, const void *pvFrame);
@@ -144,10 +158,24 @@ s32 rtspLockStream(void *pvParam, const char *pszUri, RtspStreamLock_S *pstLock)
 RtspMediaStream_S *rtspFindStream(RtspService_S *pstService, const char *pszPath);
 RtspSession_S *rtspFindSession(RtspMediaStream_S *pstStream, const char *pszSession);
 
-// Session life (RtspSession.cpp); the caller holds the stream lock.
-RtspSession_S *rtspNewSession(RtspMediaStream_S *pstStream);
-// Ends the session as TEARDOWN does and frees it.
+// Session life (RtspSession.cpp); the caller holds the service and stream
+// locks. New: made for the request's sender, or 453 in *ps32Code when that
+// sender, or everybody, has as many sessions as allowed. End: as TEARDOWN,
+// and freed. Tell: ended as by a stop: each UDP track gets an RTCP BYE and
+// the control connection is closed once its queued data has gone out.
+RtspSession_S *rtspNewSession(RtspMediaStream_S *pstStream, RtspServerReq_S *pstReq, s32 *ps32Code);
 void rtspEndSession(RtspSession_S *pstSession);
+void rtspTellSession(RtspSession_S *pstSession);
+// Whether the request may act on the session: it comes on the connection
+// that set it up, or, for one set up over UDP, from the same address. A
+// request that may is noted as a sign of life.
+bool rtspOwnsSession(RtspSession_S *pstSession, RtspServerReq_S *pstReq);
+// Ends the sessions set up over UDP that have heard nothing for
+// RTSP_SESSION_MS, reading what came to their sockets meanwhile. Any thread.
+void rtspExpireSessions(RtspService_S *pstService, u64 u64NowMs);
+// RTSP thread, between events: closes the connections rtspTellSession
+// named and sweeps every RTSP_SWEEP_MS.
+void rtspTick(RtspService_S *pstService);
 
 // The stream's multicast group (RtspGroup.cpp); the caller holds the
 // stream and session locks. Join: the group, made on first use, now also

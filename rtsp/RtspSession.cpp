@@ -1,5 +1,6 @@
 // Sessions: their ids and their end, PLAY, PAUSE, TEARDOWN and the close
 // of a control connection.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "core/Debug.h"
 #include "rtsp/RtspServicePriv.h"
 #include "rtsplib/include/RtpSocket.h"
+#include "rtsplib/include/Time64.h"
 
 // A random 32-bit number; the clock stands in when the kernel's pool
 // cannot be read, as ids are checked for uniqueness anyway.
@@ -32,13 +34,52 @@ static u32 rtspRandom(void)
     return u32Value;
 }
 
-RtspSession_S *rtspNewSession(RtspMediaStream_S *pstStream)
+// Sessions of one connection, or set up over UDP from one address, in
+// every stream. Every change to the session lists holds the service lock,
+// which the caller holds.
+static u32 rtspOwnerSessions(RtspService_S *pstService, void *pvOwner, const char *pszPeer)
 {
+    u32 u32Count = 0;
+    for (RtspMediaStream_S *pstStream = pstService->pstStreams; pstStream; pstStream = pstStream->pstNext) {
+        for (RtspSession_S *pstSession = pstStream->pstSessions; pstSession; pstSession = pstSession->pstNext) {
+            if (pstSession->pvOwner == pvOwner && (pvOwner || strcmp(pstSession->azPeer, pszPeer) == 0))
+                u32Count++;
+        }
+    }
+    return u32Count;
+}
+
+RtspSession_S *rtspNewSession(RtspMediaStream_S *pstStream, RtspServerReq_S *pstReq, s32 *ps32Code)
+{
+    static DebugLimit_S s_stLimit;
+    RtspService_S *pstService = pstStream->pstService;
+    void *pvOwner = rtsp_server_get_connection(pstReq);
+    char azPeer[RTSP_ADDRESS_TEXT];
+    u16 u16Port;
+    *ps32Code = 500;
+    if (rtsp_server_get_client(pstReq, azPeer, &u16Port) < 0)
+        return nullptr;
+    // Half the descriptors are for sessions; those set up over UDP, which
+    // anybody can ask for with a datagram, get half of what sessions may.
+    u32 u32Max = rtsp_server_fd_budget() / 2;
+    if (pstService->u32Sessions >= u32Max || (pvOwner == nullptr && pstService->u32Ownerless >= u32Max / 2) ||
+        rtspOwnerSessions(pstService, pvOwner, azPeer) >= RTSP_OWNER_SESSIONS) {
+        Debug_LogLimited(&s_stLimit, "[%s]: %s: no session for %s:%u: %u open, %u over UDP\n", log_Time(), __func__,
+                         azPeer, u16Port, pstService->u32Sessions, pstService->u32Ownerless);
+        *ps32Code = 453;
+        return nullptr;
+    }
     RtspSession_S *pstSession = new (std::nothrow) RtspSession_S();
     if (pstSession == nullptr) {
         Debug_Log("[%s]: malloc err!\n", log_Time());
         return nullptr;
     }
+    pstSession->pvOwner = pvOwner;
+    memcpy(pstSession->azPeer, azPeer, sizeof(azPeer));
+    pstSession->u64SeenMs = time64_monotonic();
+    pstService->u32Sessions++;
+    if (pvOwner == nullptr)
+        pstService->u32Ownerless++;
     do {
         snprintf(pstSession->azSessionId, sizeof(pstSession->azSessionId), "%u", rtspRandom());
     } while (rtspFindSession(pstStream, pstSession->azSessionId) != nullptr);
@@ -65,11 +106,15 @@ void rtspEndSession(RtspSession_S *pstSession)
             pstSession->pvSource = nullptr;
         }
         for (RtspTrack_S &stTrack : pstSession->astTrack) {
+            pstStream->pstService->u32Sockets -= (stTrack.s32RtpSocket >= 0) + (stTrack.s32RtcpSocket >= 0);
             rtp_socket_close(stTrack.s32RtpSocket);
             rtp_socket_close(stTrack.s32RtcpSocket);
             stTrack.s32RtpSocket = stTrack.s32RtcpSocket = -1;
         }
     }
+    pstStream->pstService->u32Sessions--;
+    if (pstSession->pvOwner == nullptr)
+        pstStream->pstService->u32Ownerless--;
     for (RtspSession_S **ppst = &pstStream->pstSessions; *ppst; ppst = &(*ppst)->pstNext) {
         if (*ppst == pstSession) {
             *ppst = pstSession->pstNext;
@@ -79,6 +124,18 @@ void rtspEndSession(RtspSession_S *pstSession)
     delete pstSession;
 }
 
+bool rtspOwnsSession(RtspSession_S *pstSession, RtspServerReq_S *pstReq)
+{
+    char azPeer[RTSP_ADDRESS_TEXT];
+    u16 u16Port;
+    bool bOwns = pstSession->pvOwner ? rtsp_server_get_connection(pstReq) == pstSession->pvOwner
+                                     : rtsp_server_get_client(pstReq, azPeer, &u16Port) == 0 &&
+                                           strcmp(azPeer, pstSession->azPeer) == 0;
+    if (bOwns)
+        pstSession->u64SeenMs = time64_monotonic();
+    return bOwns;
+}
+
 // The session a request names, ready or playing, with its stream locked;
 // null when the refusal has been answered.
 static RtspSession_S *rtspRequestSession(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri,
@@ -86,6 +143,8 @@ static RtspSession_S *rtspRequestSession(void *pvParam, RtspServerReq_S *pstReq,
 {
     s32 s32Code = rtspLockStream(pvParam, pszUri, pstLock);
     RtspSession_S *pstSession = s32Code == 0 ? rtspFindSession(pstLock->pstStream, pszSession) : nullptr;
+    if (pstSession && !rtspOwnsSession(pstSession, pstReq))
+        pstSession = nullptr;   // to others it does not exist
     if (s32Code == 0 && pstSession == nullptr)
         s32Code = 454;
     else if (pstSession && pstSession->u32State != RTSP_SESSION_READY && pstSession->u32State != RTSP_SESSION_PLAYING)
@@ -190,6 +249,11 @@ void rtspOnClose(void *pvParam, void *pvConnection)
         return;
     }
     std::lock_guard<std::mutex> lk(pstService->mtx, std::adopt_lock);
+    {
+        std::lock_guard<std::mutex> lkClose(pstService->mtxClose);
+        std::vector<void *> &vecClose = pstService->vecClose;
+        vecClose.erase(std::remove(vecClose.begin(), vecClose.end(), pvConnection), vecClose.end());
+    }
     for (RtspMediaStream_S *pstStream = pstService->pstStreams; pstStream; pstStream = pstStream->pstNext) {
         std::lock_guard<std::mutex> lkStream(pstStream->mtx);
         RtspSession_S *pstNext;

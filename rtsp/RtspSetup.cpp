@@ -12,6 +12,8 @@
 
 #define RTSP_TRANSPORT_TEXT 256
 
+static DebugLimit_S s_stLimitUri, s_stLimitSockets;   // causes peers can repeat
+
 // What one SETUP asks for.
 struct RtspSetup_S {
     const RtspHeaderTransport_S *pstTransport;
@@ -35,10 +37,30 @@ static s32 rtspSetupTrack(RtspMediaStream_S *pstStream, const char *pszUri, u32 
     return 0;
 }
 
-// Reads the first transport: 0, or the status to answer.
-static s32 rtspSetupCheck(const RtspHeaderTransport_S *pstTransport, RtspSetup_S *pstSetup)
+// A destination other than the requester's own address would make the box
+// send a stream to whoever the request names: 0, or the status to answer.
+static s32 rtspSetupDestination(RtspServerReq_S *pstReq, const char *pszDest)
 {
-    struct in_addr stAddr;
+    static DebugLimit_S s_stLimit;
+    char azPeer[RTSP_ADDRESS_TEXT];
+    u16 u16Port;
+    struct in_addr stDest, stPeer;
+    if (pszDest[0] == '\0')
+        return 0;
+    if (inet_pton(AF_INET, pszDest, &stDest) != 1)
+        return 461;
+    if (rtsp_server_get_client(pstReq, azPeer, &u16Port) < 0 || inet_pton(AF_INET, azPeer, &stPeer) != 1)
+        return 500;
+    if (stDest.s_addr == stPeer.s_addr)
+        return 0;
+    Debug_LogLimited(&s_stLimit, "[%s]: %s: %s:%u asked for a stream to %s, refused\n", log_Time(), __func__, azPeer,
+                     u16Port, pszDest);
+    return 403;
+}
+
+// Reads the first transport: 0, or the status to answer.
+static s32 rtspSetupCheck(RtspServerReq_S *pstReq, const RtspHeaderTransport_S *pstTransport, RtspSetup_S *pstSetup)
+{
     pstSetup->pstTransport = pstTransport;
     pstSetup->u32Delivery = pstTransport->bMulticast ? RTSP_DELIVERY_MULTICAST : RTSP_DELIVERY_UNICAST;
     if (pstTransport->enTransport == RTSP_TRANSPORT_RTP_UDP)
@@ -49,13 +71,11 @@ static s32 rtspSetupCheck(const RtspHeaderTransport_S *pstTransport, RtspSetup_S
         return 461;
     if (pstTransport->bMulticast)
         return pstSetup->u32Transport == RTSP_SESSION_UDP ? 0 : 461;
-    if (pstSetup->u32Transport == RTSP_SESSION_TCP)
-        return pstTransport->pvOwner ? 0 : 461;   // a request over UDP has no connection to interleave on
-    // Unicast UDP needs ports to send to, and an address when it names one.
-    if (pstTransport->au16ClientPort[0] == 0 ||
-        (pstTransport->azDestination[0] && inet_pton(AF_INET, pstTransport->azDestination, &stAddr) != 1))
-        return 461;
-    return 0;
+    if (pstSetup->u32Transport == RTSP_SESSION_TCP && pstTransport->pvOwner == nullptr)
+        return 461;   // a request over UDP has no connection to interleave on
+    if (pstSetup->u32Transport == RTSP_SESSION_UDP && pstTransport->au16ClientPort[0] == 0)
+        return 461;   // no ports to send to
+    return rtspSetupDestination(pstReq, pstTransport->azDestination);
 }
 
 // The payload type and clock of the track, from the wrapper: 0 or 500.
@@ -138,6 +158,12 @@ static s32 rtspSetupUdp(RtspSession_S *pstSession, RtspSetup_S *pstSetup)
     u16 au16Server[2];
     u16 au16Client[2] = {pstTr->au16ClientPort[0],
                          pstTr->au16ClientPort[1] ? pstTr->au16ClientPort[1] : (u16)(pstTr->au16ClientPort[0] + 1)};
+    RtspService_S *pstService = pstSession->pstStream->pstService;
+    if (pstService->u32Sockets + 2 > rtsp_server_fd_budget() / 2) {
+        Debug_LogLimited(&s_stLimitSockets, "[%s]: %s: %u session sockets open, no more\n", log_Time(), __func__,
+                         pstService->u32Sockets);
+        return 453;
+    }
     if (rtp_socket_create(nullptr, as32Socket, au16Server) < 0)
         return 500;
     if (rtspSetupSource(pstSession, pstSetup) != 0 ||
@@ -146,6 +172,7 @@ static s32 rtspSetupUdp(RtspSession_S *pstSession, RtspSetup_S *pstSetup)
         rtp_socket_close(as32Socket[1]);
         return 500;
     }
+    pstService->u32Sockets += 2 - (pstTrack->s32RtpSocket >= 0) - (pstTrack->s32RtcpSocket >= 0);
     rtp_socket_close(pstTrack->s32RtpSocket);
     rtp_socket_close(pstTrack->s32RtcpSocket);
     pstTrack->s32RtpSocket = as32Socket[0];
@@ -196,6 +223,12 @@ static s32 rtspSetupMulticast(RtspSession_S *pstSession, RtspSetup_S *pstSetup)
         return 500;
     RtspMulticast_S *pstGroup = pstSession->pstStream->pstMulticast;
     RtspTrack_S *pstTrack = &pstSession->astTrack[pstSetup->u32Track];
+    struct in_addr stAsked, stGroup;
+    const char *pszAsked = pstSetup->pstTransport->azDestination;
+    // Multicast goes to the stream's own group only.
+    if (pszAsked[0] && (inet_pton(AF_INET, pszAsked, &stAsked) != 1 ||
+                        inet_pton(AF_INET, pstGroup->azGroup, &stGroup) != 1 || stAsked.s_addr != stGroup.s_addr))
+        return 403;
     if (pstGroup->as32Socket[pstSetup->u32Track] < 0)
         return 500;
     pstTrack->u16ServerRtp = pstGroup->au16Port[pstSetup->u32Track];
@@ -224,16 +257,18 @@ void rtspOnSetup(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, con
     s32 s32Code = rtspLockStream(pvParam, pszUri, &stLock);
     RtspMediaStream_S *pstStream = stLock.pstStream;
     if (s32Code == 0 && rtspSetupTrack(pstStream, pszUri, &stSetup.u32Track) < 0) {
-        Debug_Log("[%s]: rtsp urlpath:%s err\n", log_Time(), pszUri);
+        Debug_LogLimited(&s_stLimitUri, "[%s]: rtsp urlpath:%s err\n", log_Time(), pszUri);
         s32Code = 461;
     }
     if (s32Code == 0)
-        s32Code = u32Num ? rtspSetupCheck(&pastTransport[0], &stSetup) : 461;
+        s32Code = u32Num ? rtspSetupCheck(pstReq, &pastTransport[0], &stSetup) : 461;
     if (s32Code == 0)
         s32Code = rtspSetupPayload(pstStream, &stSetup);
     RtspSession_S *pstSession = nullptr;
     if (s32Code == 0 && pszSession) {
         pstSession = rtspFindSession(pstStream, pszSession);
+        if (pstSession && !rtspOwnsSession(pstSession, pstReq))
+            pstSession = nullptr;   // to others it does not exist
         if (pstSession == nullptr)
             s32Code = 454;
         else if (pstSession->u32Delivery != stSetup.u32Delivery || pstSession->u32Transport != stSetup.u32Transport)
@@ -245,12 +280,11 @@ void rtspOnSetup(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, con
     }
     bool bNew = pstSession == nullptr;
     if (bNew) {
-        pstSession = rtspNewSession(pstStream);
+        pstSession = rtspNewSession(pstStream, pstReq, &s32Code);
         if (pstSession == nullptr) {
-            rtsp_server_reply(pstReq, 500);
+            rtsp_server_reply(pstReq, s32Code);
             return;
         }
-        pstSession->pvOwner = pastTransport[0].pvOwner;
         pstSession->u32Delivery = stSetup.u32Delivery;
         pstSession->u32Transport = stSetup.u32Transport;
         s32Code = rtspSetupAddresses(pstSession, pstReq, &pastTransport[0]);

@@ -63,6 +63,8 @@ struct MediaSourceFunc_S {
     // A video unit cut once for many sources (rtp_unit_cut); a source whose
     // packer or payload size differs cuts the unit again. As pfnVideoInput.
     s32 (*pfnVideoUnit)(void *pvSource, const RtpUnit_S *pstUnit);
+    // The SSRC a track's packets carry.
+    s32 (*pfnGetSsrc)(void *pvSource, u32 u32Track, u32 *pu32Ssrc);
 };
 
 extern const MediaSourceFunc_S media_source_udp_func;

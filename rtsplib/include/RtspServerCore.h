@@ -16,6 +16,9 @@
 #define RTSP_ADDRESS_TEXT    46     // address texts, terminator included
 #define RTSP_PUBLIC_METHODS  "DESCRIBE,SETUP,TEARDOWN,PLAY,PAUSE"
 #define RTSP_REPLY_RESERVE   (4 * RTSP_REPLY_SIZE)   // queue kept free of media for replies
+#define RTSP_REQUEST_MS      30000    // a connection's time to send a whole request
+#define RTSP_IDLE_MS         120000   // silence allowed to a connection that plays nothing
+#define RTSP_FD_RESERVE      64       // descriptors left to the rest of the process, with 1/16 of the limit
 
 struct RtspServer_S;
 struct RtspServerReq_S;   // one request; valid until its handler returns
@@ -36,6 +39,9 @@ struct RtspServerHandler_S {
 // A control connection (the pvOwner of its transports) has closed; called
 // before its socket is closed. The connection may not be used afterwards.
 typedef void RtspServerCloseProc(void *pvParam, void *pvConnection);
+// Whether a control connection holds a playing session: such a connection
+// is kept however long it stays silent.
+typedef bool RtspServerBusyProc(void *pvParam, void *pvConnection);
 
 // The permission text: when set, a request whose User-Agent does not
 // contain it is refused with 400. Empty: no gate.
@@ -48,11 +54,25 @@ s32 rtsp_server_cleanup(void);
 RtspServer_S *rtsp_server_create(const char *pszIp, u16 u16Port, const RtspServerHandler_S *pstHandler,
                                  s32 s32Backlog, void *pvParam);
 void rtsp_server_register(RtspServer_S *pstServer, RtspServerCloseProc *pfnOnClose);
+void rtsp_server_register_busy(RtspServer_S *pstServer, RtspServerBusyProc *pfnBusy);
 // Closes every connection (each through the close handler) and the
 // listeners; call it only while no thread runs aio_socket_process.
 s32 rtsp_server_destroy(RtspServer_S *pstServer);
 // Logs the number of open control connections.
 void rtsp_server_report(RtspServer_S *pstServer);
+// Closes the control connections that play nothing and have been silent
+// too long: RTSP_REQUEST_MS with no whole request yet or half of one, or
+// RTSP_IDLE_MS since the last whole request. u64NowMs is time64_monotonic.
+// Reactor thread.
+void rtsp_server_sweep(RtspServer_S *pstServer, u64 u64NowMs);
+// Descriptors the RTSP side may hold: the process's limit less what the
+// listeners, relays, settings store and the rest need. Half of it is for
+// control connections (more are refused at once), half for the sockets of
+// sessions.
+u32 rtsp_server_fd_budget(void);
+// Ends a control connection once its queued replies and frames have gone
+// out. Reactor thread, and only before the close handler for it has run.
+void rtsp_server_close(void *pvConnection);
 
 // Replies: 0, or -1 when it could not be sent. A non-200 code goes out in
 // the plain form; a reply longer than RTSP_REPLY_SIZE, or an SDP longer
@@ -68,6 +88,9 @@ s32 rtsp_server_reply_teardown(RtspServerReq_S *pstReq, s32 s32Code);
 s32 rtsp_server_reply(RtspServerReq_S *pstReq, s32 s32Code);
 
 const char *rtsp_server_get_header(RtspServerReq_S *pstReq, const char *pszName);
+// The control connection a request came on (the owner of the sessions it
+// sets up); null for a request over UDP.
+void *rtsp_server_get_connection(RtspServerReq_S *pstReq);
 // Peer and local address of the request's connection as text of at most
 // RTSP_ADDRESS_TEXT bytes, and the port; 0 or -1.
 s32 rtsp_server_get_client(RtspServerReq_S *pstReq, char *pszIp, u16 *pu16Port);

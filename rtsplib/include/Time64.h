@@ -13,6 +13,8 @@
 
 // Milliseconds since 1970, wall clock.
 u64 time64_now(void);
+// Milliseconds of the monotonic clock, for time-outs.
+u64 time64_monotonic(void);
 // Broken-down UTC and local time of a time64 value; 0, or -1 when it does
 // not convert.
 s32 time64_utc(u64 u64Time, struct tm *pstTm);

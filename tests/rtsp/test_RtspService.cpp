@@ -141,16 +141,16 @@ TEST_F(RtspServiceTest, SetupTransportOfEachDelivery)
     EXPECT_NE(strUdp, strTcp);
     EXPECT_NE(strTcp, strMcast);
     EXPECT_EQ(3u, Sessions());
-    // Addresses the client names are used as given.
-    Setup(&stNamed, "Transport: RTP/AVP;unicast;destination=127.0.0.9;source=127.0.0.7;client_port=7000\r\n");
+    // Addresses the client names are used as given (the destination can only be its own).
+    Setup(&stNamed, "Transport: RTP/AVP;unicast;destination=127.0.0.1;source=127.0.0.7;client_port=7000\r\n");
     EXPECT_TRUE(std::regex_match(stNamed.Header("Transport"),
-                                 std::regex("RTP/AVP;unicast;destination=127.0.0.9;source=127.0.0.7;"
+                                 std::regex("RTP/AVP;unicast;destination=127.0.0.1;source=127.0.0.7;"
                                             "client_port=7000-7001;server_port=\\d+-\\d+")));
 }
 
 // A stream is found by its name anywhere in the path; anything else is
 // 404. Transports the stream cannot serve, or that differ from the
-// session's, get 461.
+// session's, get 461; another connection's session does not exist for it.
 TEST_F(RtspServiceTest, UnknownStreamsAndUnsupportedTransports)
 {
     RtspClient stClient, stTcp, stOther;
@@ -171,10 +171,9 @@ TEST_F(RtspServiceTest, UnknownStreamsAndUnsupportedTransports)
     EXPECT_EQ(0u, Sessions());
     ASSERT_EQ(200, stClient.Request("SETUP", TEST_MAIN_URI "/track1", UDP_VIDEO));
     EXPECT_EQ(461, stClient.Request("SETUP", TEST_MAIN_URI "/track2", TCP_VIDEO + stClient.SessionLine()));
-    // Interleaved data goes only on the connection that owns the session.
     Setup(&stTcp, TCP_VIDEO);
     ASSERT_TRUE(stOther.Connect());
-    EXPECT_EQ(461, stOther.Request("SETUP", TEST_MAIN_URI "/track2",
+    EXPECT_EQ(454, stOther.Request("SETUP", TEST_MAIN_URI "/track2",
                                    "Transport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n" + stTcp.SessionLine()));
     EXPECT_EQ(2u, Sessions());
 }

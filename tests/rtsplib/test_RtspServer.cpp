@@ -12,6 +12,7 @@
 
 #include "rtsplib/include/AioSocket.h"
 #include "rtsplib/include/RtspServerCore.h"
+#include "rtsplib/include/Time64.h"
 #include "tests/rtsplib/RtspTestNet.h"
 
 // Present in sanitizer builds, where malloc is not glibc's.
@@ -46,6 +47,7 @@ struct Calls {
     std::vector<std::string> vecLog;
     std::vector<RtspHeaderTransport_S> vecTransport;   // of the last SETUP
     std::string strSdp = "v=0\r\n";
+    void *pvPlaying = nullptr;   // the connection of the last SETUP, taken as playing; reactor thread
 };
 
 static std::string Opt(const s64 *ps64)
@@ -69,6 +71,7 @@ static void OnSetup(void *pv, RtspServerReq_S *pstReq, const char *pszUri, const
     Calls *p = (Calls *)pv;
     p->vecLog.push_back(std::string("SETUP ") + pszUri + " " + (pszSession ? pszSession : "(null)"));
     p->vecTransport.assign(pastTransport, pastTransport + u32Num);
+    p->pvPlaying = rtsp_server_get_connection(pstReq);
     rtsp_server_reply_setup(pstReq, 200, "12345", "RTP/AVP/TCP;unicast;interleaved=0-1");
 }
 
@@ -96,6 +99,7 @@ struct RtspServerTest : public testing::Test {
     Calls stCalls;
     RtspServer_S *pstServer = nullptr;
     std::atomic<bool> bRun{true};
+    std::atomic<u64> u64SkewMs{0};   // added to the clock of the idle sweep
     std::thread thReactor;
     std::vector<int> vecFd;
 
@@ -105,9 +109,14 @@ struct RtspServerTest : public testing::Test {
         ASSERT_EQ(0, aio_socket_init(1));
         pstServer = rtsp_server_create(nullptr, PORT, &s_stHandler, 1024, &stCalls);
         ASSERT_NE(nullptr, pstServer);
+        rtsp_server_register_busy(pstServer, [](void *pv, void *pvConnection) {
+            return pvConnection == ((Calls *)pv)->pvPlaying;
+        });
         thReactor = std::thread([this] {
-            while (bRun)
+            while (bRun) {
                 aio_socket_process(20);
+                rtsp_server_sweep(pstServer, time64_monotonic() + u64SkewMs);
+            }
         });
     }
     void TearDown() override
@@ -354,4 +363,53 @@ TEST_F(RtspServerTest, ListenerRecoversFromRunningOutOfDescriptors)
     ASSERT_EQ(0, s32Ret);
     Net_Timeout(s32Client, NET_TIMEOUT_MS);
     EXPECT_EQ(OptionsReply(9), Ask(s32Client, Options(9)));
+}
+
+// Whether the server closed the connection within a second.
+static bool Closed(int s32Fd)
+{
+    char c;
+    Net_Timeout(s32Fd, 1000);
+    return recv(s32Fd, &c, 1, 0) == 0;
+}
+
+// Connections that play nothing are closed when silent: after 30 s without
+// a whole first request or with half of one, after 120 s without any; one
+// that plays is kept however long it is silent.
+TEST_F(RtspServerTest, IdleConnectionsAreClosed)
+{
+    int s32Mute = Connect(), s32Half = Connect(), s32Asked = Connect(), s32Player = Connect();
+    EXPECT_EQ(OptionsReply(1), Ask(s32Asked, Options(1)));
+    EXPECT_EQ(OptionsReply(1), Ask(s32Half, Options(1)));
+    ASSERT_TRUE(Net_SendAll(s32Half, "OPTIONS * RTSP/1.0\r\nCSe"));
+    Ask(s32Player, "SETUP rtsp://127.0.0.1/live/main/av_stream/track1 RTSP/1.0\r\nCSeq: 1\r\n"
+                   "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n");
+    u64SkewMs = RTSP_REQUEST_MS - 2000;
+    EXPECT_EQ(OptionsReply(2), Ask(s32Asked, Options(2)));   // nothing closed yet
+    u64SkewMs = RTSP_REQUEST_MS + 1000;
+    EXPECT_TRUE(Closed(s32Mute));
+    EXPECT_TRUE(Closed(s32Half));
+    EXPECT_EQ(OptionsReply(3), Ask(s32Asked, Options(3)));
+    u64SkewMs = RTSP_IDLE_MS + 2000;
+    EXPECT_TRUE(Closed(s32Asked));
+    u64SkewMs = 100 * RTSP_IDLE_MS;
+    EXPECT_EQ(OptionsReply(2), Ask(s32Player, Options(2)));
+}
+
+// Control connections take at most half of the descriptors RTSP may hold;
+// the ones beyond are closed at once and the others still served.
+TEST_F(RtspServerTest, ConnectionsFollowTheDescriptorLimit)
+{
+    struct rlimit stOld, stLow;
+    ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &stOld));
+    stLow = stOld;
+    stLow.rlim_cur = 256;   // RTSP may hold 176: 88 connections
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &stLow));
+    for (int i = 0; i < 88; i++)
+        ASSERT_EQ(OptionsReply(1), Ask(Connect(), Options(1))) << i;
+    int s32Refused = Connect();
+    ASSERT_GE(s32Refused, 0);
+    EXPECT_TRUE(Closed(s32Refused));
+    EXPECT_EQ(OptionsReply(2), Ask(vecFd[0], Options(2)));
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &stOld));
 }

@@ -14,6 +14,13 @@ u64 time64_now(void)
     return (u64)stTv.tv_sec * 1000 + (u64)stTv.tv_usec / 1000;
 }
 
+u64 time64_monotonic(void)
+{
+    struct timespec stTs;
+    clock_gettime(CLOCK_MONOTONIC, &stTs);
+    return (u64)stTs.tv_sec * 1000 + (u64)stTs.tv_nsec / 1000000;
+}
+
 s32 time64_utc(u64 u64Time, struct tm *pstTm)
 {
     time_t t = (time_t)(u64Time / 1000);

@@ -69,6 +69,14 @@ s32 MediaPart_RtpInfo(const MediaPart_S *pstPart, u16 *pu16Seq, u32 *pu32Time)
     return 0;
 }
 
+s32 MediaPart_Ssrc(const MediaPart_S *pstPart, u32 *pu32Ssrc)
+{
+    if (!pstPart->bCreated)
+        return -1;
+    *pu32Ssrc = pstPart->pstPacker->u32Ssrc;
+    return 0;
+}
+
 s32 MediaPart_Cut(MediaPart_S *pstPart, const void *pvData, u32 u32Len, u64 u64TimeUs, RtpUnit_S *pstUnit)
 {
     RtpPacker_S *pstPacker = pstPart->pstPacker;

@@ -23,6 +23,7 @@ s32 MediaPart_Create(MediaPart_S *pstPart, bool bVideo, u8 u8PayloadType, u32 u3
                      const char *pszKind, const RtpPackerCallback_S *pstCallback, void *pvParam);
 void MediaPart_Destroy(MediaPart_S *pstPart);
 s32 MediaPart_RtpInfo(const MediaPart_S *pstPart, u16 *pu16Seq, u32 *pu32Time);
+s32 MediaPart_Ssrc(const MediaPart_S *pstPart, u32 *pu32Ssrc);
 // The unit cut for this part: pstUnit itself when it was cut by the same
 // packer for the same payload, else cut again into *pstOwn. Null when the
 // unit is refused.

@@ -208,6 +208,13 @@ static s32 TcpSource_GetRtpInfo(void *pvSource, u32 u32Track, u16 *pu16Seq, u32 
     return MediaPart_RtpInfo(&((MediaSourceTcp_S *)pvSource)->astPart[u32Track].stBase, pu16Seq, pu32Time);
 }
 
+static s32 TcpSource_GetSsrc(void *pvSource, u32 u32Track, u32 *pu32Ssrc)
+{
+    if (u32Track >= MEDIA_TRACKS)
+        return -1;
+    return MediaPart_Ssrc(&((MediaSourceTcp_S *)pvSource)->astPart[u32Track].stBase, pu32Ssrc);
+}
+
 static s32 TcpSource_Interleaved(MediaSourceTcp_S *pstSource, u32 u32Track, s32 s32Rtp, s32 s32Rtcp)
 {
     if (s32Rtp < 0 || s32Rtp > 255 || s32Rtcp < 0 || s32Rtcp > 255)
@@ -232,4 +239,5 @@ const MediaSourceFunc_S media_source_tcp_func = {
     TcpSource_Video,            TcpSource_Video,     TcpSource_Audio,       TcpSource_Audio,
     TcpSource_Play,             TcpSource_Pause,     TcpSource_VideoInput,  TcpSource_AudioInput,
     TcpSource_GetRtpInfo,       TcpSource_VideoInterleaved, TcpSource_AudioInterleaved, TcpSource_VideoUnit,
+    TcpSource_GetSsrc,
 };

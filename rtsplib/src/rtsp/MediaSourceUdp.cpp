@@ -384,9 +384,17 @@ static s32 UdpSource_GetRtpInfo(void *pvSource, u32 u32Track, u16 *pu16Seq, u32 
     return MediaPart_RtpInfo(&((MediaSourceUdp_S *)pvSource)->astPart[u32Track].stBase, pu16Seq, pu32Time);
 }
 
+static s32 UdpSource_GetSsrc(void *pvSource, u32 u32Track, u32 *pu32Ssrc)
+{
+    if (u32Track >= MEDIA_TRACKS)
+        return -1;
+    return MediaPart_Ssrc(&((MediaSourceUdp_S *)pvSource)->astPart[u32Track].stBase, pu32Ssrc);
+}
+
 const MediaSourceFunc_S media_source_udp_func = {
     UdpSource_Create,     UdpSource_Destroy,    UdpSource_VideoCreate, UdpSource_AudioCreate,
     UdpSource_VideoRtp,   UdpSource_VideoRtcp,  UdpSource_AudioRtp,    UdpSource_AudioRtcp,
     UdpSource_Play,       UdpSource_Pause,      UdpSource_VideoInput,  UdpSource_AudioInput,
     UdpSource_GetRtpInfo, nullptr,              nullptr,               UdpSource_VideoUnit,
+    UdpSource_GetSsrc,
 };

@@ -14,6 +14,7 @@
 #include <netinet/tcp.h>
 #include <new>
 #include <strings.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "core/Debug.h"
@@ -36,9 +37,11 @@ struct RtspServer_S {
     RtspServerHandler_S stHandler;
     void *pvParam;
     RtspServerCloseProc *pfnOnClose;
+    RtspServerBusyProc *pfnBusy;
     AioTcpTransport_S *pstTcp;
     AioUdpTransport_S *pstUdp;
     std::atomic<u32> u32Connections;
+    RtspServerReq_S *pstConnections;    // open control connections; reactor thread
 };
 
 // One per TCP connection (created with it, reused for each request) or per
@@ -54,6 +57,10 @@ struct RtspServerReq_S {
     RtspParser_S *pstParser;
     u32 u32CSeq;                        // RTSP_CSEQ_UNSET until read
     bool bSendFailed;                   // a reply was lost: close the connection
+    bool bRequested;                    // a whole request came (TCP)
+    u64 u64LastMs;                      // time64_monotonic of the last whole request, or of the accept
+    u64 u64PartMs;                      // since when part of a request waits; 0: none
+    RtspServerReq_S *pstPrev, *pstNext; // in the server's connections
     char azReply[RTSP_REPLY_SIZE];
 };
 
@@ -65,6 +72,9 @@ struct RtspServerMethod_S {
 };
 
 char g_azUserAgent[128];
+
+// Causes of messages that peers can repeat at will.
+static DebugLimit_S s_stLimitRefused, s_stLimitSend, s_stLimitFull;
 
 static s32 RtspServer_TcpSendv(RtspServerReq_S *pstReq, const struct iovec *pstVec, s32 s32Num)
 {
@@ -84,7 +94,7 @@ static s32 RtspServer_Sendv(RtspServerReq_S *pstReq, const struct iovec *pstVec,
 {
     s32 s32Ret = pstReq->pstTransport->pfnSendv(pstReq, pstVec, s32Num);
     if (s32Ret != 0) {
-        Debug_Log("[%s]: %s: reply not sent: %s\n", log_Time(), __func__, strerror(s32Ret));
+        Debug_LogLimited(&s_stLimitSend, "[%s]: %s: reply not sent: %s\n", log_Time(), __func__, strerror(s32Ret));
         pstReq->bSendFailed = true;
         return -1;
     }
@@ -340,7 +350,8 @@ static s32 RtspServer_Handle(RtspServerReq_S *pstReq)
 static void RtspServer_Refuse(RtspServerReq_S *pstReq, s32 s32Error)
 {
     u32 u32CSeq;
-    Debug_Log("[%s]: %s: request refused: %s\n", log_Time(), __func__, strerror(-s32Error));
+    Debug_LogLimited(&s_stLimitRefused, "[%s]: %s: request refused: %s\n", log_Time(), __func__,
+                     strerror(-s32Error));
     pstReq->u32CSeq =
         rtsp_get_header_by_name2(pstReq->pstParser, "CSeq", &u32CSeq) == 0 ? u32CSeq : RTSP_CSEQ_UNSET;
     rtsp_server_reply(pstReq, 400);
@@ -373,12 +384,22 @@ static void *RtspServer_OnTcpConnected(void *pvParam, AioTcpSession_S *pstSessio
                                        socklen_t u32AddrLen)
 {
     RtspServer_S *pstServer = (RtspServer_S *)pvParam;
+    if (pstServer->u32Connections >= rtsp_server_fd_budget() / 2) {
+        Debug_LogLimited(&s_stLimitFull, "[%s]: %s: %u control connections open, one refused\n", log_Time(),
+                         __func__, pstServer->u32Connections.load());
+        return nullptr;
+    }
     RtspServerReq_S *pstReq = RtspServer_NewReq(pstServer, pstAddr, u32AddrLen);
     if (pstReq == nullptr)
         return nullptr;
     pstReq->pstTransport = &s_stTcpTransport;
     pstReq->pstTcpSession = pstSession;
     pstReq->pvConnection = pstReq;
+    pstReq->u64LastMs = time64_monotonic();
+    pstReq->pstNext = pstServer->pstConnections;
+    if (pstReq->pstNext)
+        pstReq->pstNext->pstPrev = pstReq;
+    pstServer->pstConnections = pstReq;
     pstServer->u32Connections++;
     return pstReq;
 }
@@ -388,12 +409,22 @@ static s32 RtspServer_OnTcpRecv(void *pvPtr, const void *pvData, size_t bytes)
 {
     RtspServerReq_S *pstReq = (RtspServerReq_S *)pvPtr;
     s32 s32Ret = rtsp_parser_input(pstReq->pstParser, pvData, (u32)bytes);
+    u64 u64Now = time64_monotonic();
+    if (s32Ret == 0) {
+        pstReq->bRequested = true;
+        pstReq->u64LastMs = u64Now;
+        pstReq->u64PartMs = 0;
+    }
     while (s32Ret == 0) {
         if (RtspServer_Handle(pstReq) < 0 || pstReq->bSendFailed)
             return -1;
         rtsp_parser_clear(pstReq->pstParser);
         s32Ret = rtsp_parser_input(pstReq->pstParser, nullptr, 0);
     }
+    if (pstReq->pstParser->u32Len == 0)
+        pstReq->u64PartMs = 0;
+    else if (pstReq->u64PartMs == 0)
+        pstReq->u64PartMs = u64Now;
     if (s32Ret < 0) {
         RtspServer_Refuse(pstReq, s32Ret);
         return -1;
@@ -407,6 +438,12 @@ static void RtspServer_OnTcpDisconnect(void *pvPtr)
     RtspServer_S *pstServer = pstReq->pstServer;
     if (pstServer->pfnOnClose)
         pstServer->pfnOnClose(pstServer->pvParam, pstReq->pvConnection);
+    if (pstReq->pstPrev)
+        pstReq->pstPrev->pstNext = pstReq->pstNext;
+    else
+        pstServer->pstConnections = pstReq->pstNext;
+    if (pstReq->pstNext)
+        pstReq->pstNext->pstPrev = pstReq->pstPrev;
     pstServer->u32Connections--;
     RtspServer_FreeReq(pstReq);
 }
@@ -525,6 +562,50 @@ void rtsp_server_register(RtspServer_S *pstServer, RtspServerCloseProc *pfnOnClo
     pstServer->pfnOnClose = pfnOnClose;
 }
 
+void rtsp_server_register_busy(RtspServer_S *pstServer, RtspServerBusyProc *pfnBusy)
+{
+    pstServer->pfnBusy = pfnBusy;
+}
+
+// Whether the connection has been silent too long for what it holds.
+static bool RtspServer_Idle(RtspServer_S *pstServer, RtspServerReq_S *pstReq, u64 u64NowMs)
+{
+    bool bIdle = u64NowMs - pstReq->u64LastMs >= RTSP_IDLE_MS ||
+                 (!pstReq->bRequested && u64NowMs - pstReq->u64LastMs >= RTSP_REQUEST_MS) ||
+                 (pstReq->u64PartMs != 0 && u64NowMs - pstReq->u64PartMs >= RTSP_REQUEST_MS);
+    return bIdle && !(pstServer->pfnBusy && pstServer->pfnBusy(pstServer->pvParam, pstReq->pvConnection));
+}
+
+void rtsp_server_sweep(RtspServer_S *pstServer, u64 u64NowMs)
+{
+    static DebugLimit_S s_stLimit;
+    RtspServerReq_S *pstNext;
+    for (RtspServerReq_S *pstReq = pstServer->pstConnections; pstReq; pstReq = pstNext) {
+        pstNext = pstReq->pstNext;
+        if (RtspServer_Idle(pstServer, pstReq, u64NowMs)) {
+            char azPeer[RTSP_ADDRESS_TEXT] = "?";
+            u16 u16Port = 0;
+            (void)rtsp_server_get_client(pstReq, azPeer, &u16Port);   // "?" stands for an odd address
+            Debug_LogLimited(&s_stLimit, "[%s]: %s: %s:%u idle, closed\n", log_Time(), __func__, azPeer, u16Port);
+            aio_tcp_transport_disconnect(pstReq->pstTcpSession);   // frees pstReq
+        }
+    }
+}
+
+u32 rtsp_server_fd_budget(void)
+{
+    struct rlimit stLimit;
+    if (getrlimit(RLIMIT_NOFILE, &stLimit) < 0 || stLimit.rlim_cur == RLIM_INFINITY || stLimit.rlim_cur > 0x100000)
+        stLimit.rlim_cur = 0x100000;   // cannot fail for this resource; bound an unlimited one
+    u64 u64Keep = RTSP_FD_RESERVE + stLimit.rlim_cur / 16;
+    return stLimit.rlim_cur > u64Keep ? (u32)(stLimit.rlim_cur - u64Keep) : 0;
+}
+
+void rtsp_server_close(void *pvConnection)
+{
+    aio_tcp_transport_close(((RtspServerReq_S *)pvConnection)->pstTcpSession);
+}
+
 s32 rtsp_server_destroy(RtspServer_S *pstServer)
 {
     if (pstServer->pstTcp)
@@ -543,6 +624,11 @@ void rtsp_server_report(RtspServer_S *pstServer)
 const char *rtsp_server_get_header(RtspServerReq_S *pstReq, const char *pszName)
 {
     return rtsp_get_header_by_name(pstReq->pstParser, pszName);
+}
+
+void *rtsp_server_get_connection(RtspServerReq_S *pstReq)
+{
+    return pstReq->pvConnection;
 }
 
 static s32 RtspServer_AddrText(const struct sockaddr_storage *pstAddr, char *pszIp, u16 *pu16Port)

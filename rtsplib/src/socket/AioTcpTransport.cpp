@@ -199,6 +199,10 @@ static void TcpSession_OnRecv(void *pvParam, s32 s32Code, size_t bytes)
         TcpSession_Release(pstSession);
         return;
     }
+    if (pstSession->bCloseAfterFlush) {   // closing: the write that drains the queue ends it
+        TcpSession_Release(pstSession);
+        return;
+    }
     s32 s32Ret = pstSession->pstTransport->stHandler.pfnOnRecv(pstSession->pvPtr, pstSession->au8Recv, bytes);
     std::unique_lock<std::mutex> lk(pstSession->mtx);
     bool bClose = pstSession->bClosed;
@@ -298,8 +302,9 @@ static void TcpTransport_OnAccept(void *pvParam, s32 s32Code, s32 s32Fd, const s
         TcpTransport_Release(pstTransport);
         return;
     }
+    static DebugLimit_S s_stLimit;   // peers can make accepts fail at will (out of descriptors)
     if (s32Code != 0)
-        Debug_Log("[%s]: aio_tcp_transport_onaccept => %d\n", log_Time(), s32Code);
+        Debug_LogLimited(&s_stLimit, "[%s]: aio_tcp_transport_onaccept => %d\n", log_Time(), s32Code);
     else
         TcpTransport_AddSession(pstTransport, s32Fd, pstAddr, u32AddrLen);
     TcpTransport_Rearm(pstTransport, s32Code);
@@ -453,6 +458,18 @@ s32 aio_tcp_transport_send(AioTcpSession_S *pstSession, const void *pvData, size
 void aio_tcp_transport_disconnect(AioTcpSession_S *pstSession)
 {
     TcpSession_Close(pstSession);
+}
+
+void aio_tcp_transport_close(AioTcpSession_S *pstSession)
+{
+    std::unique_lock<std::mutex> lk(pstSession->mtx);
+    if (pstSession->bDisconnected || pstSession->bCloseAfterFlush)
+        return;
+    pstSession->bCloseAfterFlush = true;
+    bool bNow = !pstSession->bWriting;   // else the last write's completion closes it
+    lk.unlock();
+    if (bNow)
+        TcpSession_CloseGraceful(pstSession);
 }
 
 s32 aio_tcp_transport_fd(const AioTcpSession_S *pstSession)

@@ -53,6 +53,9 @@ s32 aio_tcp_transport_sendv(AioTcpSession_S *pstSession, const struct iovec *pst
 s64 aio_tcp_transport_room(AioTcpSession_S *pstSession);
 // Ends the connection now (queued output is dropped). Reactor thread only.
 void aio_tcp_transport_disconnect(AioTcpSession_S *pstSession);
+// Ends the connection once its queued output has gone out; nothing more is
+// received or taken meanwhile. Reactor thread only.
+void aio_tcp_transport_close(AioTcpSession_S *pstSession);
 // The connection's socket, for getsockname and the like.
 s32 aio_tcp_transport_fd(const AioTcpSession_S *pstSession);
 

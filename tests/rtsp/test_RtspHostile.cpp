@@ -1,0 +1,275 @@
+// The service against clients that are not its players: requests naming
+// other clients' sessions, destinations that are not the requester's,
+// more sessions than allowed, clients gone quiet; and players told at once
+// when their stream ends.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "rtsp/RtspServicePriv.h"
+#include "rtsplib/include/Time64.h"
+#include "tests/rtsp/RtspTestService.h"
+
+static const char TCP_VIDEO[] = "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n";
+
+typedef RtspServiceFixture RtspHostileTest;
+
+// One request in a datagram from pszFrom; the status, 0 when no reply came.
+static int UdpRequest(const char *pszFrom, const std::string &strRequest, std::string *pstrReply = nullptr)
+{
+    int s32Fd = Net_UdpBind(pszFrom, 0, 2000);
+    EXPECT_GE(s32Fd, 0);
+    struct sockaddr_in stTo = Net_Addr("127.0.0.1", TEST_RTSP_PORT);
+    EXPECT_EQ((ssize_t)strRequest.size(),
+              sendto(s32Fd, strRequest.data(), strRequest.size(), 0, (struct sockaddr *)&stTo, sizeof(stTo)));
+    Bytes vecReply = Net_UdpRecv(s32Fd);
+    close(s32Fd);
+    std::string strReply(vecReply.begin(), vecReply.end());
+    if (pstrReply)
+        *pstrReply = strReply;
+    return strReply.size() > 12 ? atoi(strReply.c_str() + 9) : 0;
+}
+
+static std::string UdpSetup(const std::string &strTransport, const std::string &strSession = "")
+{
+    return "SETUP " TEST_MAIN_URI "/track1 RTSP/1.0\r\nCSeq: 1\r\nTransport: " + strTransport + "\r\n" +
+           (strSession.empty() ? "" : "Session: " + strSession + "\r\n") + "\r\n";
+}
+
+static std::string UdpAsk(const char *pszMethod, const std::string &strSession)
+{
+    return std::string(pszMethod) + " " TEST_MAIN_URI " RTSP/1.0\r\nCSeq: 2\r\nSession: " + strSession + "\r\n\r\n";
+}
+
+static std::string SessionOf(const std::string &strReply)
+{
+    std::smatch m;
+    return std::regex_search(strReply, m, std::regex("Session: (\\d+)")) ? m[1].str() : "";
+}
+
+// A request naming a session of another connection, or set up over UDP
+// from another address, is 454 and changes nothing: the player keeps its
+// frames.
+TEST_F(RtspHostileTest, OnlyTheOwnerActsOnASession)
+{
+    RtspClient stPlayer, stOther;
+    int s32Udp = PlayUdp(&stPlayer, "/track1");
+    ASSERT_TRUE(stOther.Connect());
+    for (const char *pszMethod : {"PAUSE", "TEARDOWN", "PLAY"})
+        EXPECT_EQ(454, stOther.Request(pszMethod, TEST_MAIN_URI, stPlayer.SessionLine())) << pszMethod;
+    EXPECT_EQ(454, stOther.Request("SETUP", TEST_MAIN_URI "/track2",
+                                   Test_UdpTransport(s32Udp) + stPlayer.SessionLine()));
+    EXPECT_EQ(454, UdpRequest("127.0.0.1", UdpAsk("TEARDOWN", stPlayer.strSession)));
+    ASSERT_EQ(0, FakeStream_PushVideo(&stMain, Net_Nal(0x67, 20), 1000));
+    EXPECT_FALSE(Net_UdpRecv(s32Udp).empty());
+    EXPECT_EQ(1u, Sessions());
+
+    // Over UDP the sender's address owns the session.
+    std::string strReply;
+    int s32Client = Net_UdpBind("127.0.0.2", 0, 2000);
+    ASSERT_EQ(200, UdpRequest("127.0.0.2",
+                              UdpSetup("RTP/AVP;unicast;client_port=" + std::to_string(Net_Port(s32Client))),
+                              &strReply));
+    std::string strId = SessionOf(strReply);
+    EXPECT_EQ(454, UdpRequest("127.0.0.3", UdpAsk("PLAY", strId)));
+    EXPECT_EQ(454, stOther.Request("PLAY", TEST_MAIN_URI, "Session: " + strId + "\r\n"));
+    EXPECT_EQ(200, UdpRequest("127.0.0.2", UdpAsk("PLAY", strId)));
+    EXPECT_EQ(454, UdpRequest("127.0.0.3", UdpAsk("TEARDOWN", strId)));
+    EXPECT_EQ(200, UdpRequest("127.0.0.2", UdpAsk("TEARDOWN", strId)));
+    EXPECT_EQ(1u, Sessions());
+    close(s32Client);
+    close(s32Udp);
+}
+
+// The box sends only to the requester's own address, or to the stream's
+// own group; anything else is 403 and nothing is opened.
+TEST_F(RtspHostileTest, DestinationsOtherThanTheRequesterAreRefused)
+{
+    static const struct {
+        const char *pszTransport;
+        int s32Code;
+    } s_astCase[] = {
+        {"RTP/AVP;unicast;destination=127.0.0.9;client_port=7000", 403},
+        {"RTP/AVP;unicast;destination=0.0.0.0;client_port=7000", 403},
+        {"RTP/AVP;unicast;destination=10.1.2.3;client_port=7000", 403},
+        {"RTP/AVP/TCP;unicast;destination=127.0.0.9;interleaved=0-1", 403},
+        {"RTP/AVP;multicast;destination=239.1.1.1", 403},
+        {"RTP/AVP;multicast;destination=234.0.100.2", 403},
+        {"RTP/AVP;unicast;destination=127.0.0.1;client_port=7000", 200},
+        {"RTP/AVP;multicast;destination=234.0.100.1", 200},
+    };
+    RtspClient stClient;
+    ASSERT_TRUE(stClient.Connect());
+    ASSERT_EQ(200, stClient.Request("OPTIONS", "*"));
+    int s32Open = Test_OpenFds();
+    for (const auto &stCase : s_astCase) {
+        EXPECT_EQ(stCase.s32Code, stClient.Request("SETUP", TEST_MAIN_URI "/track1",
+                                                   std::string("Transport: ") + stCase.pszTransport + "\r\n"))
+            << stCase.pszTransport;
+        if (stCase.s32Code != 200) {
+            EXPECT_EQ(0u, Sessions()) << stCase.pszTransport;
+            EXPECT_EQ(s32Open, Test_OpenFds()) << stCase.pszTransport;
+        }
+        stClient.strSession.clear();
+    }
+    // Over UDP the requester is the datagram's sender.
+    EXPECT_EQ(403, UdpRequest("127.0.0.2", UdpSetup("RTP/AVP;unicast;destination=127.0.0.1;client_port=7000")));
+    EXPECT_EQ(2u, Sessions());
+}
+
+// One connection, or one address over UDP, may hold RTSP_OWNER_SESSIONS
+// sessions; beyond that SETUP is 453 and opens nothing, while others are
+// still served.
+TEST_F(RtspHostileTest, SessionsPerOwnerAreCapped)
+{
+    RtspClient stGreedy, stOther;
+    int s32Client = Net_UdpBind("127.0.0.1", 0, 300);
+    std::string strUdp = Test_UdpTransport(s32Client);
+    for (int i = 0; i < RTSP_OWNER_SESSIONS; i++) {
+        Setup(&stGreedy, strUdp);
+        stGreedy.strSession.clear();
+    }
+    int s32Open = Test_OpenFds();
+    for (int i = 0; i < 50; i++)
+        ASSERT_EQ(453, stGreedy.Request("SETUP", TEST_MAIN_URI "/track1", strUdp)) << i;
+    EXPECT_EQ("Not Enough Bandwidth", stGreedy.strReply.substr(13, 20));
+    EXPECT_EQ(s32Open, Test_OpenFds());
+    for (int i = 0; i < RTSP_OWNER_SESSIONS; i++)
+        ASSERT_EQ(200, UdpRequest("127.0.0.4", UdpSetup("RTP/AVP;unicast;client_port=7000"))) << i;
+    EXPECT_EQ(453, UdpRequest("127.0.0.4", UdpSetup("RTP/AVP;unicast;client_port=7000")));
+    Setup(&stOther, TCP_VIDEO);
+    EXPECT_EQ(2u * RTSP_OWNER_SESSIONS + 1, Sessions());
+    close(s32Client);
+}
+
+// Sessions in all, and their sockets, are capped from the descriptor limit:
+// with a limit of 256, RTSP may hold 176 descriptors, half of them for
+// sessions; those set up over UDP get half of that.
+TEST_F(RtspHostileTest, SessionsInAllFollowTheDescriptorLimit)
+{
+    struct rlimit stOld, stLow;
+    ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &stOld));
+    ASSERT_LT(Test_OpenFds(), 100);
+    stLow = stOld;
+    stLow.rlim_cur = 256;
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &stLow));
+    ASSERT_EQ(176u, rtsp_server_fd_budget());
+    int s32Udp = 0;
+    char azFrom[16];
+    for (int i = 0; i < 60; i++) {
+        snprintf(azFrom, sizeof(azFrom), "127.0.1.%d", i + 1);
+        s32Udp += UdpRequest(azFrom, UdpSetup("RTP/AVP;unicast;client_port=7000")) == 200;
+    }
+    EXPECT_EQ(44, s32Udp);   // 88 session sockets
+    std::vector<RtspClient> vecClient(6);
+    int s32Tcp = 0;
+    for (RtspClient &stClient : vecClient) {
+        ASSERT_TRUE(stClient.Connect());
+        for (int i = 0; i < RTSP_OWNER_SESSIONS; i++) {
+            s32Tcp += stClient.Request("SETUP", TEST_MAIN_URI "/track1", TCP_VIDEO) == 200;
+            stClient.strSession.clear();
+        }
+    }
+    EXPECT_EQ(88 - 44, s32Tcp);
+    EXPECT_EQ(88u, Sessions());
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &stOld));
+}
+
+// A session set up over UDP ends RTSP_SESSION_MS after the last request
+// naming it or RTCP from its client, with its sockets; one set up on a
+// connection lives with the connection however quiet it is.
+TEST_F(RtspHostileTest, SessionsSetUpOverUdpLapse)
+{
+    RtspClient stPlayer;
+    int s32Player = PlayUdp(&stPlayer, "/track1");
+    std::string strReply;
+    int s32Client = Net_UdpBind("127.0.0.2", 0, 300);
+    int s32Stranger = Net_UdpBind("127.0.0.3", 0, 300);
+    int s32Open = Test_OpenFds();
+    ASSERT_EQ(200, UdpRequest("127.0.0.2",
+                              UdpSetup("RTP/AVP;unicast;client_port=" + std::to_string(Net_Port(s32Client))),
+                              &strReply));
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(strReply, m, std::regex("server_port=\\d+-(\\d+)")));
+    u16 u16Rtcp = (u16)std::stoi(m[1]);
+    u64 u64Start = time64_monotonic();
+    rtspExpireSessions(pstService, u64Start + RTSP_SESSION_MS - 1000);
+    EXPECT_EQ(2u, Sessions());
+    // RTCP from another address is no sign of life; from the client it is.
+    struct sockaddr_in stTo = Net_Addr("127.0.0.1", u16Rtcp);
+    static const u8 s_au8Rr[8] = {0x80, 201, 0, 1, 1, 2, 3, 4};
+    ASSERT_EQ(8, sendto(s32Stranger, s_au8Rr, 8, 0, (struct sockaddr *)&stTo, sizeof(stTo)));
+    rtspExpireSessions(pstService, u64Start + RTSP_SESSION_MS + 1000);
+    EXPECT_EQ(1u, Sessions());
+    EXPECT_EQ(s32Open, Test_OpenFds());
+    ASSERT_EQ(200, UdpRequest("127.0.0.2",
+                              UdpSetup("RTP/AVP;unicast;client_port=" + std::to_string(Net_Port(s32Client))),
+                              &strReply));
+    ASSERT_TRUE(std::regex_search(strReply, m, std::regex("server_port=\\d+-(\\d+)")));
+    stTo = Net_Addr("127.0.0.1", (u16)std::stoi(m[1]));
+    ASSERT_EQ(8, sendto(s32Client, s_au8Rr, 8, 0, (struct sockaddr *)&stTo, sizeof(stTo)));
+    rtspExpireSessions(pstService, u64Start + RTSP_SESSION_MS + 30000);   // hears the RTCP
+    rtspExpireSessions(pstService, u64Start + 2 * RTSP_SESSION_MS);
+    EXPECT_EQ(2u, Sessions());
+    rtspExpireSessions(pstService, u64Start + 2 * RTSP_SESSION_MS + 30000);
+    EXPECT_EQ(1u, Sessions());
+    rtspExpireSessions(pstService, u64Start + 100 * RTSP_SESSION_MS);
+    EXPECT_EQ(1u, Sessions());
+    ASSERT_EQ(0, FakeStream_PushVideo(&stMain, Net_Nal(0x67, 20), 1000));
+    EXPECT_FALSE(Net_UdpRecv(s32Player).empty());
+    close(s32Stranger);
+    close(s32Client);
+    close(s32Player);
+}
+
+// Checks an RTCP compound of an RR and a BYE for u32Ssrc.
+static void ExpectBye(const Bytes &vecPacket, u32 u32Ssrc)
+{
+    ASSERT_EQ(16u, vecPacket.size());
+    EXPECT_EQ(201, vecPacket[1]);
+    EXPECT_EQ(0x81, vecPacket[8]);
+    EXPECT_EQ(203, vecPacket[9]);
+    for (int i : {4, 12})
+        EXPECT_EQ(u32Ssrc, (u32)vecPacket[i] << 24 | vecPacket[i + 1] << 16 | vecPacket[i + 2] << 8 | vecPacket[i + 3]);
+}
+
+static u32 SsrcOf(const Bytes &vecRtp)
+{
+    return vecRtp.size() < 12 ? 0 : (u32)vecRtp[8] << 24 | vecRtp[9] << 16 | vecRtp[10] << 8 | vecRtp[11];
+}
+
+// Ending a stream's sessions tells every player at once: a BYE on each UDP
+// track's RTCP port or interleaved channel, then the end of its control
+// connection once what was queued has gone out. The stream stays published.
+TEST_F(RtspHostileTest, PlayersAreToldWhenTheirSessionsEnd)
+{
+    RtspClient stUdp, stTcp;
+    int s32Rtp = Net_UdpBind("127.0.0.1", 0, 2000);
+    int s32Rtcp = Net_UdpBind("127.0.0.1", (u16)(Net_Port(s32Rtp) + 1), 2000);
+    ASSERT_GE(s32Rtcp, 0);
+    Play(&stUdp, "/track1", "Transport: RTP/AVP;unicast;client_port=" + std::to_string(Net_Port(s32Rtp)) + "-" +
+                                std::to_string(Net_Port(s32Rtcp)) + "\r\n");
+    Play(&stTcp, "/track1", TCP_VIDEO);
+    ASSERT_EQ(0, FakeStream_PushVideo(&stMain, Net_Nal(0x67, 20), 1000));
+    u32 u32UdpSsrc = SsrcOf(Net_UdpRecv(s32Rtp));
+    ASSERT_TRUE(stTcp.ReadFrame());
+    u32 u32TcpSsrc = SsrcOf(stTcp.vecFrames.back().vecData);
+    int64_t s64Start = (int64_t)time64_monotonic();
+    ASSERT_EQ(0, RTSPSEVER_EndMediaStreamSessions(pstService, TEST_MAIN_PATH));
+    EXPECT_EQ(0u, Sessions());
+    ExpectBye(Net_UdpRecv(s32Rtcp), u32UdpSsrc);
+    ASSERT_TRUE(stTcp.ReadFrame());
+    EXPECT_EQ(1, stTcp.vecFrames.back().u8Channel);
+    ExpectBye(stTcp.vecFrames.back().vecData, u32TcpSsrc);
+    char c;
+    EXPECT_EQ(0, recv(stTcp.s32Fd, &c, 1, 0));
+    EXPECT_EQ(0, recv(stUdp.s32Fd, &c, 1, 0));
+    EXPECT_LT((int64_t)time64_monotonic() - s64Start, 1000);
+    RtspClient stNew;
+    Play(&stNew, "/track1", TCP_VIDEO);
+    close(s32Rtp);
+    close(s32Rtcp);
+}
