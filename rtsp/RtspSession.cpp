@@ -59,10 +59,10 @@ RtspSession_S *rtspNewSession(RtspMediaStream_S *pstStream, RtspServerReq_S *pst
     *ps32Code = 500;
     if (rtsp_server_get_client(pstReq, azPeer, &u16Port) < 0)
         return nullptr;
-    // Half the descriptors are for sessions; those set up over UDP, which
-    // anybody can ask for with a datagram, get half of what sessions may.
+    // Half the descriptors are for sessions' sockets, up to four each; those
+    // set up over UDP, which anybody can ask for with a datagram, get half.
     u32 u32Max = rtsp_server_fd_budget() / 2;
-    if (pstService->u32Sessions >= u32Max || (pvOwner == nullptr && pstService->u32Ownerless >= u32Max / 2) ||
+    if (pstService->u32Sessions >= u32Max || (pvOwner == nullptr && pstService->u32Ownerless >= u32Max / 8) ||
         rtspOwnerSessions(pstService, pvOwner, azPeer) >= RTSP_OWNER_SESSIONS) {
         Debug_LogLimited(&s_stLimit, "[%s]: %s: no session for %s:%u: %u open, %u over UDP\n", log_Time(), __func__,
                          azPeer, u16Port, pstService->u32Sessions, pstService->u32Ownerless);

@@ -146,8 +146,9 @@ TEST_F(RtspHostileTest, SessionsPerOwnerAreCapped)
 }
 
 // Sessions in all, and their sockets, are capped from the descriptor limit:
-// with a limit of 256, RTSP may hold 176 descriptors, half of them for
-// sessions; those set up over UDP get half of that.
+// with a limit of 256, RTSP may hold 176 descriptors, 88 of them for
+// sessions' sockets and 88 sessions; those set up over UDP get 11, which
+// may hold at most half of the sockets.
 TEST_F(RtspHostileTest, SessionsInAllFollowTheDescriptorLimit)
 {
     struct rlimit stOld, stLow;
@@ -163,17 +164,22 @@ TEST_F(RtspHostileTest, SessionsInAllFollowTheDescriptorLimit)
         snprintf(azFrom, sizeof(azFrom), "127.0.1.%d", i + 1);
         s32Udp += UdpRequest(azFrom, UdpSetup("RTP/AVP;unicast;client_port=7000")) == 200;
     }
-    EXPECT_EQ(44, s32Udp);   // 88 session sockets
-    std::vector<RtspClient> vecClient(6);
-    int s32Tcp = 0;
-    for (RtspClient &stClient : vecClient) {
-        ASSERT_TRUE(stClient.Connect());
+    EXPECT_EQ(11, s32Udp);
+    // Unicast UDP from connections: the sockets left; then
+    // interleaved sessions, which hold none, up to the number of sessions.
+    std::vector<RtspClient> vecClient(8);
+    int as32Made[2] = {0, 0};
+    for (size_t n = 0; n < vecClient.size(); n++) {
+        ASSERT_TRUE(vecClient[n].Connect());
         for (int i = 0; i < RTSP_OWNER_SESSIONS; i++) {
-            s32Tcp += stClient.Request("SETUP", TEST_MAIN_URI "/track1", TCP_VIDEO) == 200;
-            stClient.strSession.clear();
+            as32Made[n >= 3] += vecClient[n].Request("SETUP", TEST_MAIN_URI "/track1",
+                                                     n < 3 ? "Transport: RTP/AVP;unicast;client_port=7000\r\n"
+                                                           : TCP_VIDEO) == 200;
+            vecClient[n].strSession.clear();
         }
     }
-    EXPECT_EQ(88 - 44, s32Tcp);
+    EXPECT_EQ(33, as32Made[0]);
+    EXPECT_EQ(88 - 11 - 33, as32Made[1]);
     EXPECT_EQ(88u, Sessions());
     ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &stOld));
 }
