@@ -9,13 +9,14 @@
 
 #include "core/Types.h"
 #include "rtsplib/src/rtsp/RtspHeader.h"
+#include "rtsplib/src/socket/AioTcpTransport.h"
 
 #define RTSP_REPLY_SIZE      1450   // longest reply but DESCRIBE's
 #define RTSP_SDP_MAX         4096   // longest SDP a DESCRIBE reply carries
 #define RTSP_MAX_URI         256    // longer request URIs get 414
 #define RTSP_ADDRESS_TEXT    46     // address texts, terminator included
 #define RTSP_PUBLIC_METHODS  "DESCRIBE,SETUP,TEARDOWN,PLAY,PAUSE"
-#define RTSP_REPLY_RESERVE   (4 * RTSP_REPLY_SIZE)   // queue kept free of media for replies
+#define RTSP_REPLY_RESERVE   (16 * 1024)   // queue kept free of media for replies
 
 struct RtspServer_S;
 struct RtspServerReq_S;   // one request; valid until its handler returns
@@ -78,6 +79,10 @@ s32 rtsp_server_get_host(RtspServerReq_S *pstReq, char *pszIp, u16 *pu16Port);
 // thread until the close handler for the connection has returned. 0, or
 // EMSGSIZE, ENOBUFS (the connection's queue is full), EPIPE (closed).
 s32 rtsp_server_send_interleaved(void *pvConnection, u8 u8Channel, const void *pvData, u32 u32Len);
+// Queues interleaved frames already laid out in pieces of shared blocks
+// (each frame's '$' head included), all or none; the reactor writes them.
+// Callable and answered as rtsp_server_send_interleaved.
+s32 rtsp_server_queue_interleaved(void *pvConnection, const AioTcpPiece_S *pastPiece, u32 u32Num);
 // Bytes of interleaved frames (their 4-byte heads included) the
 // connection's queue takes now, keeping room for replies; -EPIPE when the
 // connection is closed, or closing because its peer stopped reading.
