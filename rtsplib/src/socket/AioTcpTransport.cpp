@@ -357,12 +357,16 @@ static void TcpTransport_OnWake(void *pvParam, s32 s32Code, size_t bytes)
         std::lock_guard<std::mutex> lk(pstTransport->mtx);
         pstReady = pstTransport->pstReady;
         pstTransport->pstReady = nullptr;
-        for (AioTcpSession_S *pst = pstReady; pst; pst = pst->pstNextReady)
-            pst->bReady = false;
     }
+    // Each stays marked until its turn, so that a new batch does not link
+    // it into another list meanwhile.
     while (pstReady) {
         AioTcpSession_S *pstSession = pstReady;
-        pstReady = pstSession->pstNextReady;
+        {
+            std::lock_guard<std::mutex> lk(pstTransport->mtx);
+            pstReady = pstSession->pstNextReady;
+            pstSession->bReady = false;
+        }
         TcpSession_Flush(pstSession);
         TcpSession_Release(pstSession);
     }
