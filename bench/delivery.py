@@ -41,21 +41,6 @@ SINK_PORT = 30000
 LOADS = "udp:10,udp:50,udp:100,udp:200,tcp:10,tcp:50,tcp:100,tcp:90+udp:5"
 
 
-def app_pid(box):
-    """The program's pid on the host: the box init's descendant named app."""
-    todo = [open(f"{boxlib.STATE}/{box.name}/pid").read().strip()]
-    while todo:
-        pid = todo.pop()
-        try:
-            if open(f"/proc/{pid}/comm").read().strip() == "app":
-                return pid
-            for task in os.listdir(f"/proc/{pid}/task"):
-                todo += open(f"/proc/{pid}/task/{task}/children").read().split()
-        except OSError:
-            continue
-    raise AssertionError("the box's program is not running")
-
-
 def cpu(pid):
     """Seconds of CPU of the whole process and of its sending threads."""
     total = senders = 0.0
@@ -69,11 +54,6 @@ def cpu(pid):
         if comm in SENDERS:
             senders += ns / 1e9
     return total, senders
-
-
-def rss_mb(pid):
-    m = re.search(r"VmRSS:\s+(\d+) kB", open(f"/proc/{pid}/status").read())
-    return int(m.group(1)) / 1024
 
 
 def dropped(box):
@@ -104,7 +84,7 @@ def play(groups, warm, window, frames=None):
         if not line:
             raise AssertionError("players ended early")
     t1, c1, d1 = time.monotonic(), cpu(PID), dropped(BOX)
-    mem = rss_mb(PID)
+    mem = BOX.rss_mb()
     results = []
     for p in procs:
         out = p.stdout.read()   # not communicate(): it would miss what readline buffered
@@ -150,7 +130,7 @@ def main():
         BOX.sim("plug", "1920x1080p60")
         boxlib.wait_until(lambda: re.search(r"venc 0: .*GOP ready", BOX.sim("pad", "status").stdout) and
                           "not ready" not in BOX.sim("pad", "status").stdout, 180, "every channel's GOP")
-        PID = app_pid(BOX)
+        PID = BOX.app_pid()
         time.sleep(3)
         c0 = cpu(PID)[0]
         time.sleep(args.window)
@@ -158,7 +138,7 @@ def main():
         print(f"{time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}, {platform.node()}, "
               f"{os.cpu_count()} cores, {platform.machine()}, kernel {platform.release()}")
         print(f"idle (source plugged, nobody watching): {idle * 100:.2f} % of a core, "
-              f"RSS {rss_mb(PID):.1f} MB")
+              f"RSS {BOX.rss_mb():.1f} MB")
         frames = os.path.join(d, "frames.txt")
         res, _ = play([("udp", 1)], args.warm, args.window, frames)
         with open(frames) as f, open(BOX.path("/tmp/frames.txt"), "w") as g:
