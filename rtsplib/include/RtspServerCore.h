@@ -9,7 +9,6 @@
 
 #include "core/Types.h"
 #include "rtsplib/src/rtsp/RtspHeader.h"
-#include "rtsplib/src/socket/AioTcpTransport.h"
 
 #define RTSP_REPLY_SIZE      1450   // longest reply but DESCRIBE's
 #define RTSP_SDP_MAX         4096   // longest SDP a DESCRIBE reply carries
@@ -19,6 +18,7 @@
 #define RTSP_REPLY_RESERVE   (16 * 1024)   // queue kept free of media for replies
 
 struct RtspServer_S;
+struct AioTcpPiece_S;
 struct RtspServerReq_S;   // one request; valid until its handler returns
 
 // pvParam is the server's; a handler answers before it returns.

@@ -13,6 +13,7 @@
 
 #include "core/Debug.h"
 #include "rtsplib/include/RtspServerCore.h"
+#include "rtsplib/src/socket/AioTcpTransport.h"
 #include "rtsplib/src/rtsp/MediaSourcePriv.h"
 
 #define TCP_FRAME_HEAD   4              // '$', channel, 16-bit length
