@@ -22,6 +22,8 @@
 
 struct MediaSourceTcp_S;
 
+static DebugLimit_S s_stRefused;   // connections refusing packets: peers set the pace
+
 struct TcpPart_S {
     MediaPart_S stBase;        // first: the packer's callback parameter
     void *pvConnection;        // null until set
@@ -47,7 +49,8 @@ static s32 TcpPart_OnPacket(void *pvPart, const void *pvPacket, u32 u32Bytes, u3
     s32 s32Ret = rtsp_server_send_interleaved(pstPart->pvConnection, (u8)pstPart->s32RtpChannel, pvPacket, u32Bytes);
     if (s32Ret != 0) {
         if (pstPart->s32Failures++ == 0)
-            Debug_Log("[%s]: %s: channel %d: %s\n", log_Time(), __func__, pstPart->s32RtpChannel, strerror(s32Ret));
+            Debug_LogLimited(&s_stRefused, "[%s]: %s: channel %d: %s\n", log_Time(), __func__, pstPart->s32RtpChannel,
+                             strerror(s32Ret));
         pstPart->bFailed = true;
         return -1;
     }
@@ -229,21 +232,23 @@ static s32 TcpPart_Send(TcpPart_S *pstPart, const RtpUnit_S *pstUnit)
         s32 s32Ret = pstBase->bVideo ? TcpPart_Queue(pstPart, pstUnit) : rtp_packer_emit(pstBase->pstPacker, pstUnit);
         if (pstBase->bVideo && s32Ret != 0) {
             if (pstPart->s32Failures++ == 0)
-                Debug_Log("[%s]: %s: channel %d: %s\n", log_Time(), __func__, pstPart->s32RtpChannel,
-                          strerror(s32Ret));
+                Debug_LogLimited(&s_stRefused, "[%s]: %s: channel %d: %s\n", log_Time(), __func__,
+                                 pstPart->s32RtpChannel, strerror(s32Ret));
             pstPart->bFailed = true;
         } else if (pstBase->bVideo) {
             pstPart->s32Failures = 0;
         }
     }
     if (pstBase->bVideo && pstPart->bDropping != pstPart->bFailed) {
+        // A peer sets the pace of these: one line a second at most.
+        static DebugLimit_S s_stSlow, s_stResume;
         pstPart->bDropping = pstPart->bFailed;
         if (pstPart->bDropping)
-            Debug_Log("[%s]: %s: channel %d: connection too slow, video dropped until the next key frame\n",
-                      log_Time(), __func__, pstPart->s32RtpChannel);
+            Debug_LogLimited(&s_stSlow, "[%s]: %s: channel %d: connection too slow, video dropped until the next key "
+                             "frame\n", log_Time(), __func__, pstPart->s32RtpChannel);
         else
-            Debug_Log("[%s]: %s: channel %d resumes at a parameter set\n", log_Time(), __func__,
-                      pstPart->s32RtpChannel);
+            Debug_LogLimited(&s_stResume, "[%s]: %s: channel %d resumes at a parameter set\n", log_Time(), __func__,
+                             pstPart->s32RtpChannel);
     }
     return pstPart->bFailed ? -1 : 0;
 }
