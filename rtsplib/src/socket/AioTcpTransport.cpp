@@ -387,8 +387,8 @@ static bool TcpSession_Dead(AioTcpSession_S *pstSession)
     if (pstSession->u32Count == 0 || TcpTransport_NowMs() - pstSession->u64Progress < AIO_TCP_STALL_MS)
         return false;
     static DebugLimit_S s_stLimit;
-    Debug_LogLimited(&s_stLimit, "[%s]: %s: a peer read nothing of %u queued bytes for %d ms, closing\n", log_Time(), __func__,
-                     pstSession->u32Bytes, AIO_TCP_STALL_MS);
+    Debug_LogLimited(&s_stLimit, "[%s]: %s: a peer read nothing of %u queued bytes for %d ms, closing\n", log_Time(),
+                     __func__, pstSession->u32Bytes, AIO_TCP_STALL_MS);
     pstSession->bClosed = true;
     (void)shutdown(pstSession->s32Fd, SHUT_RDWR);   // fails only for a socket already dead
     return true;
