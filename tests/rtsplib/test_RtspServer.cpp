@@ -364,7 +364,7 @@ TEST_F(RtspServerTest, ListenerRecoversFromRunningOutOfDescriptors)
 // moved for 10 s, though it sends nothing new.
 TEST_F(RtspServerTest, NonReadingPipelinersAreBoundedAndClosed)
 {
-    const int CONNECTIONS = 200;
+    const int CONNECTIONS = 50;   // 200, in a box: the end-to-end test
     struct rlimit stLimit;
     ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &stLimit));
     ASSERT_GE(stLimit.rlim_cur, 2u * CONNECTIONS + 64);
@@ -399,10 +399,12 @@ TEST_F(RtspServerTest, NonReadingPipelinersAreBoundedAndClosed)
     }
     usleep(500000);
     size_t heapAfter = HeapInUse();
-    EXPECT_LT(heapAfter, heapBefore + 16u * 1024 * 1024) << heapBefore << " -> " << heapAfter << ", " << total;
+    EXPECT_LT(heapAfter, heapBefore + 4u * 1024 * 1024) << heapBefore << " -> " << heapAfter << ", " << total;
     EXPECT_EQ(OptionsReply(1), Ask(Connect(), Options(1)));
-    // Watched without reading, which would be progress.
-    auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    // Watched without reading, which would be progress. The last ones
+    // stopped moving when the requests stopped; a sanitized server may
+    // still be reading its backlog then.
+    auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     int s32Open = CONNECTIONS;
     while (s32Open > 0 && std::chrono::steady_clock::now() < tEnd) {
         usleep(200000);
