@@ -1,6 +1,6 @@
 // Frame delivery: the observers the wrapper calls on the frame threads.
-// A video unit is cut once for every UDP receiver; each session then adds
-// only its own headers.
+// A video unit is cut once for every receiver, and copied at most once for
+// all interleaved ones; each session then adds only its own headers.
 #include "core/Debug.h"
 #include "rtsp/RtspServicePriv.h"
 
@@ -33,6 +33,8 @@ s32 rtspVideoStream(const RtspFrameObserver_S *pstObserver, const void *pvFrame)
     if (pstPacker == nullptr || rtp_unit_cut(pstPacker, pstFrame->pu8Data, pstFrame->u32Len, MEDIA_UDP_VIDEO_PAYLOAD,
                                              pstFrame->u64Pts, &stUnit) < 0)
         return -1;
+    RtpUnitShare_S stShare = {nullptr, nullptr};
+    stUnit.pstShare = &stShare;
     RtspMulticast_S *pstGroup = pstStream->pstMulticast;
     if (pstGroup && pstGroup->bActive)
         (void)media_source_udp_func.pfnVideoUnit(pstGroup->pvSource, &stUnit);   // the source logs its failures
@@ -47,6 +49,8 @@ s32 rtspVideoStream(const RtspFrameObserver_S *pstObserver, const void *pvFrame)
         }
         (void)pstSession->pstFunc->pfnVideoUnit(pstSession->pvSource, &stUnit);   // logged by the source
     }
+    if (stShare.pvCopy)
+        stShare.pfnRelease(stShare.pvCopy);
     return 0;
 }
 

@@ -1,7 +1,9 @@
-// Media engine stand-in: encodes a moving test pattern with libavcodec
-// (libx264, libx265, MJPEG) at an encoder channel's attributes, once per
-// attribute set, and keeps the result for the channels to replay.
+// Media engine stand-in: encodes a moving picture of natural detail with
+// libavcodec (libx264, libx265, MJPEG) at an encoder channel's attributes,
+// once per attribute set, and keeps the result for the channels to replay.
 // Encoding every picture live would cost more than two cores at 1080p60.
+// The channel's bit rate holds for CBR, VBR and AVBR: a GOP whose rate
+// misses it is encoded again with the target corrected.
 #include "platform/host/HostMediaGop.h"
 
 #include <algorithm>
@@ -23,6 +25,10 @@ extern "C" {
 #define HOST_GOP_H264_VCL_MAX 5        // H.264 NAL types 1..5 carry slices
 #define HOST_GOP_H265_VCL_MAX 31       // H.265 NAL types 0..31 carry slices
 #define HOST_GOP_H265_IDR_N_LP 20
+#define HOST_GOP_RATE_TRIES 4          // encodings of a GOP to meet its bit rate
+#define HOST_GOP_RATE_SLACK 0.04       // off the bit rate by less than this is met
+#define HOST_GOP_PAN_X 2               // the picture pans by this many pixels a frame
+#define HOST_GOP_PAN_Y 1
 
 struct HostGopCache_S {
     std::mutex mutex;                  // guards lru, todo, bThread
@@ -31,12 +37,6 @@ struct HostGopCache_S {
     std::deque<std::shared_ptr<HostGop_S>> todo;
     bool bThread;
     std::atomic<u32> u32Built{0};
-};
-
-// The eight bars of the pattern, as Y, U, V.
-static const u8 s_au8Bars[8][3] = {
-    {235, 128, 128}, {210, 16, 146}, {170, 166, 16}, {145, 54, 34},
-    {106, 202, 222}, {81, 90, 240}, {41, 240, 110}, {16, 128, 128},
 };
 
 // libx265 keeps some of each encoder's memory after closing it; LeakSanitizer
@@ -84,33 +84,44 @@ static void HostGop_Timing(const MiVencRcAttr_S *pstRc, u32 *pu32Gop, AVRational
     }
 }
 
-// The rate control as x264/x265 parameters (kbit/s).
-static std::string HostGop_RcParams(const MiVencRcAttr_S *pstRc)
+// The configured bit rate in bit/s; 0 for a rate control without one.
+static u32 HostGop_BitRate(const MiVencRcAttr_S *pstRc)
+{
+    switch (pstRc->enRcMode) {
+    case MI_VENC_RC_H264_CBR:
+    case MI_VENC_RC_H265_CBR:
+        return pstRc->stCbr.u32BitRate;
+    case MI_VENC_RC_H264_FIXQP:
+    case MI_VENC_RC_H265_FIXQP:
+    case MI_VENC_RC_JPEG_FIXQP:
+        return 0;
+    default:
+        return pstRc->stVbr.u32MaxBitRate;
+    }
+}
+
+// The rate control as x264/x265 parameters, aiming at u32Kbps. VBR and
+// AVBR spend their greatest rate on a picture as detailed as this one;
+// their QP range is not given to the encoder, as it would overrule the
+// rate (the least QP caps the rate below it, the greatest lifts it far
+// above).
+static std::string HostGop_RcParams(const MiVencRcAttr_S *pstRc, u32 u32Kbps)
 {
     char az[160];
     switch (pstRc->enRcMode) {
-    case MI_VENC_RC_H264_CBR:
-    case MI_VENC_RC_H265_CBR: {
-        u32 u32Kbps = pstRc->stCbr.u32BitRate / 1000;
-        snprintf(az, sizeof(az), "bitrate=%u:vbv-maxrate=%u:vbv-bufsize=%u", u32Kbps, u32Kbps,
-                 u32Kbps * std::max(pstRc->stCbr.u32StatTime, 1u));
-        break;
-    }
     case MI_VENC_RC_H264_FIXQP:
     case MI_VENC_RC_H265_FIXQP:
         snprintf(az, sizeof(az), "qp=%u:ipratio=%.3f", pstRc->stFixQp.u32PQp,
                  pow(2.0, ((double)pstRc->stFixQp.u32PQp - pstRc->stFixQp.u32IQp) / 6.0));
         break;
-    default: {   // VBR and AVBR: quality within the QP range, capped at the maximum rate
-        u32 u32Kbps = pstRc->stVbr.u32MaxBitRate / 1000;
-        snprintf(az, sizeof(az), "crf=26:vbv-maxrate=%u:vbv-bufsize=%u:qpmin=%u:qpmax=%u", u32Kbps,
-                 u32Kbps * std::max(pstRc->stVbr.u32StatTime, 1u), pstRc->stVbr.u32MinQp, pstRc->stVbr.u32MaxQp);
-    }
+    default:   // CBR, VBR and AVBR keep their statistics time in the same word
+        snprintf(az, sizeof(az), "bitrate=%u:vbv-maxrate=%u:vbv-bufsize=%u", u32Kbps, u32Kbps,
+                 u32Kbps * std::max(pstRc->stCbr.u32StatTime, 1u));
     }
     return az;
 }
 
-static AVCodecContext *HostGop_OpenEncoder(const HostGop_S *pstGop, u32 u32Gop, AVRational stFps)
+static AVCodecContext *HostGop_OpenEncoder(const HostGop_S *pstGop, u32 u32Gop, AVRational stFps, u32 u32Kbps)
 {
     const MiVencTypeAttr_S &stVe = pstGop->stAttr.stVeAttr;
     static const char *const s_apszNames[] = {"libx264", "libx265", "mjpeg"};
@@ -138,7 +149,7 @@ static AVCodecContext *HostGop_OpenEncoder(const HostGop_S *pstGop, u32 u32Gop, 
         bool bH265 = stVe.enType == MI_VENC_TYPE_H265;
         snprintf(az, sizeof(az), "keyint=%u:min-keyint=%u:scenecut=0:bframes=0:ref=1:repeat-headers=1:%s",
                  u32Gop, u32Gop, bH265 ? "log-level=error:info=0:open-gop=0:aud=0:hash=0:" : "");
-        std::string params = az + HostGop_RcParams(&pstGop->stAttr.stRcAttr);
+        std::string params = az + HostGop_RcParams(&pstGop->stAttr.stRcAttr, u32Kbps);
         av_opt_set(pstCtx->priv_data, "preset", "ultrafast", 0);
         av_opt_set(pstCtx->priv_data, "profile", bH265 ? "main" : "baseline", 0);
         av_opt_set(pstCtx->priv_data, bH265 ? "x265-params" : "x264-params", params.c_str(), 0);
@@ -150,22 +161,70 @@ static AVCodecContext *HostGop_OpenEncoder(const HostGop_S *pstGop, u32 u32Gop, 
     return pstCtx;
 }
 
-// Picture i of n: colour bars with a white square moving across, under a
-// stripe of eight black or white blocks that show i in binary (the top
-// bit first), so that a decoded picture tells its place in the GOP.
-static void HostGop_Draw(AVFrame *pstFrame, u32 i, u32 n)
+// A fixed random value of lattice point (x, y) of an octave, 0..255.
+static u32 HostGop_Lattice(u32 x, u32 y, u32 u32Octave)
+{
+    u32 h = x * 0x9E3779B1u ^ y * 0x85EBCA77u ^ u32Octave * 0xC2B2AE3Du;
+    h ^= h >> 15;
+    h *= 0x2C1B3C6Du;
+    h ^= h >> 12;
+    return h & 0xFF;
+}
+
+// Smooth noise of cells of u32Cell pixels at (x, y), 0..255.
+static u32 HostGop_Noise(u32 x, u32 y, u32 u32Cell, u32 u32Octave)
+{
+    u32 cx = x / u32Cell, cy = y / u32Cell, fx = x % u32Cell * 256 / u32Cell, fy = y % u32Cell * 256 / u32Cell;
+    u32 a = HostGop_Lattice(cx, cy, u32Octave), b = HostGop_Lattice(cx + 1, cy, u32Octave);
+    u32 c = HostGop_Lattice(cx, cy + 1, u32Octave), d = HostGop_Lattice(cx + 1, cy + 1, u32Octave);
+    u32 top = a * (256 - fx) + b * fx, bottom = c * (256 - fx) + d * fx;
+    return (top * (256 - fy) + bottom * fy) >> 16;
+}
+
+// The scene the pictures pan over: the picture's size plus the pan of a
+// GOP, as Y, U and V planes (U and V at half size). Coarse shapes with
+// finer texture and grain, as a camera or a desktop's photos would give.
+struct HostGopScene_S {
+    u32 u32W, u32H;
+    std::vector<u8> y, u, v;
+};
+
+static void HostGop_MakeScene(u32 u32W, u32 u32H, u32 u32Gop, HostGopScene_S *pstScene)
+{
+    pstScene->u32W = (u32W + HOST_GOP_PAN_X * u32Gop + 1) & ~1u;
+    pstScene->u32H = (u32H + HOST_GOP_PAN_Y * u32Gop + 1) & ~1u;
+    pstScene->y.resize((size_t)pstScene->u32W * pstScene->u32H);
+    pstScene->u.resize((size_t)pstScene->u32W * pstScene->u32H / 4);
+    pstScene->v.resize(pstScene->u.size());
+    for (u32 y = 0; y < pstScene->u32H; y++)
+        for (u32 x = 0; x < pstScene->u32W; x++) {
+            u32 u32Luma = HostGop_Noise(x, y, 97, 0) * 5 + HostGop_Noise(x, y, 23, 1) * 2 + HostGop_Noise(x, y, 5, 2) +
+                          (HostGop_Lattice(x, y, 3) & 0x3F);
+            pstScene->y[(size_t)y * pstScene->u32W + x] = (u8)(16 + u32Luma * 219 / (255 * 8 + 63));
+        }
+    for (u32 y = 0; y < pstScene->u32H / 2; y++)
+        for (u32 x = 0; x < pstScene->u32W / 2; x++) {
+            size_t i = (size_t)y * (pstScene->u32W / 2) + x;
+            pstScene->u[i] = (u8)(64 + HostGop_Noise(x, y, 61, 4) / 2);
+            pstScene->v[i] = (u8)(64 + HostGop_Noise(x, y, 53, 5) / 2);
+        }
+}
+
+// Picture i of n: the scene panned by i steps, a white square moving
+// across, under a stripe of eight black or white blocks that show i in
+// binary (the top bit first), so that a decoded picture tells its place
+// in the GOP.
+static void HostGop_Draw(AVFrame *pstFrame, const HostGopScene_S *pstScene, u32 i, u32 n)
 {
     u32 u32W = (u32)pstFrame->width, u32H = (u32)pstFrame->height;
-    for (u32 y = 0; y < u32H; y++) {
-        u8 *pu8Y = pstFrame->data[0] + y * pstFrame->linesize[0];
-        u8 *pu8U = pstFrame->data[1] + (y / 2) * pstFrame->linesize[1];
-        u8 *pu8V = pstFrame->data[2] + (y / 2) * pstFrame->linesize[2];
-        for (u32 u32Bar = 0; u32Bar < 8; u32Bar++) {
-            u32 x0 = u32W * u32Bar / 8, x1 = u32W * (u32Bar + 1) / 8;
-            memset(pu8Y + x0, s_au8Bars[u32Bar][0], x1 - x0);
-            memset(pu8U + x0 / 2, s_au8Bars[u32Bar][1], (x1 + 1) / 2 - x0 / 2);
-            memset(pu8V + x0 / 2, s_au8Bars[u32Bar][2], (x1 + 1) / 2 - x0 / 2);
-        }
+    u32 x0 = i * HOST_GOP_PAN_X & ~1u, y0 = i * HOST_GOP_PAN_Y & ~1u;
+    for (u32 y = 0; y < u32H; y++)
+        memcpy(pstFrame->data[0] + y * pstFrame->linesize[0], &pstScene->y[(size_t)(y0 + y) * pstScene->u32W + x0],
+               u32W);
+    for (u32 y = 0; y < (u32H + 1) / 2; y++) {
+        size_t off = (size_t)(y0 / 2 + y) * (pstScene->u32W / 2) + x0 / 2;
+        memcpy(pstFrame->data[1] + y * pstFrame->linesize[1], &pstScene->u[off], (u32W + 1) / 2);
+        memcpy(pstFrame->data[2] + y * pstFrame->linesize[2], &pstScene->v[off], (u32W + 1) / 2);
     }
     u32 u32Stripe = std::max(u32H / 16, 8u);
     for (u32 y = 0; y < u32Stripe; y++)
@@ -244,12 +303,13 @@ static s32 HostGop_Drain(AVCodecContext *pstCtx, AVPacket *pstPkt, HostGop_S *ps
     return s32Ret == AVERROR(EAGAIN) || s32Ret == AVERROR_EOF ? 0 : -1;
 }
 
-static s32 HostGop_Encode(HostGop_S *pstGop)
+// Encodes the GOP once, aiming at u32Kbps.
+static s32 HostGop_EncodeOnce(HostGop_S *pstGop, const HostGopScene_S *pstScene, u32 u32Kbps)
 {
     u32 u32Gop;
     AVRational stFps;
     HostGop_Timing(&pstGop->stAttr.stRcAttr, &u32Gop, &stFps);
-    AVCodecContext *pstCtx = HostGop_OpenEncoder(pstGop, u32Gop, stFps);
+    AVCodecContext *pstCtx = HostGop_OpenEncoder(pstGop, u32Gop, stFps, u32Kbps);
     AVFrame *pstFrame = av_frame_alloc();
     AVPacket *pstPkt = av_packet_alloc();
     s32 s32Ret = pstCtx && pstFrame && pstPkt ? 0 : -1;
@@ -259,10 +319,11 @@ static s32 HostGop_Encode(HostGop_S *pstGop)
         pstFrame->height = pstCtx->height;
         s32Ret = av_frame_get_buffer(pstFrame, 0) < 0 ? -1 : 0;
     }
+    pstGop->pictures.clear();
     for (u32 i = 0; s32Ret == 0 && i < u32Gop; i++) {
         s32Ret = av_frame_make_writable(pstFrame) < 0 ? -1 : 0;
         if (s32Ret == 0) {
-            HostGop_Draw(pstFrame, i, u32Gop);
+            HostGop_Draw(pstFrame, pstScene, i, u32Gop);
             pstFrame->pts = i;
             pstFrame->quality = pstCtx->global_quality;
             s32Ret = avcodec_send_frame(pstCtx, pstFrame) < 0 ? -1 : HostGop_Drain(pstCtx, pstPkt, pstGop);
@@ -277,6 +338,50 @@ static s32 HostGop_Encode(HostGop_S *pstGop)
     av_frame_free(&pstFrame);
     avcodec_free_context(&pstCtx);
     return s32Ret;
+}
+
+double HostGop_Rate(const HostGop_S *pstGop)
+{
+    u32 u32Gop;
+    AVRational stFps;
+    HostGop_Timing(&pstGop->stAttr.stRcAttr, &u32Gop, &stFps);
+    if (pstGop->pictures.empty() || stFps.den == 0)
+        return 0;
+    u64 u64Bytes = 0;
+    for (const HostGopPicture_S &stPic : pstGop->pictures)
+        u64Bytes += stPic.data.size();
+    return (double)u64Bytes * 8 * stFps.num / stFps.den / (double)pstGop->pictures.size();
+}
+
+// Encodes the GOP, again with a corrected target while its rate misses the
+// configured one; the best try stays.
+static s32 HostGop_Encode(HostGop_S *pstGop)
+{
+    u32 u32Gop;
+    AVRational stFps;
+    HostGop_Timing(&pstGop->stAttr.stRcAttr, &u32Gop, &stFps);
+    const MiVencTypeAttr_S &stVe = pstGop->stAttr.stVeAttr;
+    HostGopScene_S stScene;
+    HostGop_MakeScene(stVe.u32PicWidth, stVe.u32PicHeight, u32Gop, &stScene);
+    double dTarget = HostGop_BitRate(&pstGop->stAttr.stRcAttr), dAim = dTarget, dBestMiss = -1;
+    std::vector<HostGopPicture_S> best;
+    for (u32 u32Try = 0; u32Try < HOST_GOP_RATE_TRIES; u32Try++) {
+        if (HostGop_EncodeOnce(pstGop, &stScene, (u32)std::max(dAim / 1000, 1.0)) < 0)
+            return -1;
+        double dRate = HostGop_Rate(pstGop);
+        if (dTarget == 0 || dRate <= 0)
+            return 0;
+        double dMiss = fabs(dRate / dTarget - 1);
+        if (dBestMiss < 0 || dMiss < dBestMiss) {
+            dBestMiss = dMiss;
+            best = pstGop->pictures;
+        }
+        if (dMiss < HOST_GOP_RATE_SLACK)
+            break;
+        dAim *= dTarget / dRate;
+    }
+    pstGop->pictures = std::move(best);
+    return 0;
 }
 
 static void HostGop_Builder(HostGopCache_S *pstCache)

@@ -1,8 +1,9 @@
 // Media engine stand-in: the encoded pictures an encoder channel replays.
-// One GOP (JPEG: a loop of pictures) of a moving test pattern is encoded
-// once per attribute set on the cache's own thread and kept. Each picture
-// shows its number in the GOP as eight blocks in its top stripe
-// (max(height / 16, 8) lines; block b is white when bit 7 - b is set).
+// One GOP (JPEG: a loop of pictures) of a panning picture of natural detail
+// is encoded once per attribute set on the cache's own thread and kept, at
+// the channel's bit rate. Each picture shows its number in the GOP as
+// eight blocks in its top stripe (max(height / 16, 8) lines; block b is
+// white when bit 7 - b is set).
 #ifndef PLATFORM_HOST_HOSTMEDIAGOP_H
 #define PLATFORM_HOST_HOSTMEDIAGOP_H
 
@@ -42,5 +43,7 @@ struct HostGop_S {
 std::shared_ptr<const HostGop_S> HostGop_Get(const MiVencChnAttr_S *pstAttr, u32 u32Qfactor);
 bool HostGop_Ready(const HostGop_S *pstGop);
 u32 HostGop_Built(void);             // GOPs encoded since the process started
+// The GOP's bit rate when replayed at its frame rate, bit/s.
+double HostGop_Rate(const HostGop_S *pstGop);
 
 #endif

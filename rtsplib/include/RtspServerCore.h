@@ -15,12 +15,13 @@
 #define RTSP_MAX_URI         256    // longer request URIs get 414
 #define RTSP_ADDRESS_TEXT    46     // address texts, terminator included
 #define RTSP_PUBLIC_METHODS  "DESCRIBE,SETUP,TEARDOWN,PLAY,PAUSE"
-#define RTSP_REPLY_RESERVE   (4 * RTSP_REPLY_SIZE)   // queue kept free of media for replies
+#define RTSP_REPLY_RESERVE   (16 * 1024)   // queue kept free of media for replies
 #define RTSP_REQUEST_MS      30000    // a connection's time to send a whole request
 #define RTSP_IDLE_MS         120000   // silence allowed to a connection that plays nothing
 #define RTSP_FD_RESERVE      64       // descriptors left to the rest of the process, with 1/16 of the limit
 
 struct RtspServer_S;
+struct AioTcpPiece_S;
 struct RtspServerReq_S;   // one request; valid until its handler returns
 
 // pvParam is the server's; a handler answers before it returns.
@@ -101,6 +102,10 @@ s32 rtsp_server_get_host(RtspServerReq_S *pstReq, char *pszIp, u16 *pu16Port);
 // thread until the close handler for the connection has returned. 0, or
 // EMSGSIZE, ENOBUFS (the connection's queue is full), EPIPE (closed).
 s32 rtsp_server_send_interleaved(void *pvConnection, u8 u8Channel, const void *pvData, u32 u32Len);
+// Queues interleaved frames already laid out in pieces of shared blocks
+// (each frame's '$' head included), all or none; the reactor writes them.
+// Callable and answered as rtsp_server_send_interleaved.
+s32 rtsp_server_queue_interleaved(void *pvConnection, const AioTcpPiece_S *pastPiece, u32 u32Num);
 // Bytes of interleaved frames (their 4-byte heads included) the
 // connection's queue takes now, keeping room for replies; -EPIPE when the
 // connection is closed, or closing because its peer stopped reading.

@@ -117,6 +117,26 @@ class Box:
     def log(self):
         return box("log", self.name).stdout
 
+    def app_pid(self):
+        """The program's pid as the host sees it: the box init's descendant
+        named app."""
+        todo = [open(f"{STATE}/{self.name}/pid").read().strip()]
+        while todo:
+            pid = todo.pop()
+            try:
+                if open(f"/proc/{pid}/comm").read().strip() == "app":
+                    return pid
+                for task in os.listdir(f"/proc/{pid}/task"):
+                    todo += open(f"/proc/{pid}/task/{task}/children").read().split()
+            except OSError:
+                continue   # ended meanwhile
+        raise AssertionError(f"box {self.name}: the program is not running")
+
+    def rss_mb(self):
+        """The program's resident memory in MB."""
+        status = open(f"/proc/{self.app_pid()}/status").read()
+        return int(re.search(r"VmRSS:\s+(\d+) kB", status).group(1)) / 1024
+
     def wait_log(self, pattern, timeout=10):
         """Waits for a log line matching the regular expression; returns the match."""
         rx = re.compile(pattern, re.M)

@@ -329,7 +329,8 @@ TEST_F(RtspServiceTest, SetupWithoutDescribeUsesStreamPayloadTypes)
 }
 
 // Streams: a path published twice stays one stream, a removed stream ends
-// its sessions, bad tables and a second service on the port are refused.
+// its sessions and closes their players' connections, bad tables and a
+// second service on the port are refused.
 TEST_F(RtspServiceTest, StreamsAndServicesAreChecked)
 {
     RtspClient stClient;
@@ -351,6 +352,9 @@ TEST_F(RtspServiceTest, StreamsAndServicesAreChecked)
     EXPECT_FALSE(stMain.abObserver[0] || stMain.abObserver[1]);
     EXPECT_EQ(-2, FakeStream_PushVideo(&stMain, {0, 0, 1, 0x67}, 0));
     EXPECT_EQ(0, RTSPSEVER_RemoveMediaStream(pstService, TEST_MAIN_PATH));
+    EXPECT_EQ(0, stClient.Request("DESCRIBE", TEST_MAIN_URI));   // its player was told: connection closed
+    stClient.Close();
+    ASSERT_TRUE(stClient.Connect());
     EXPECT_EQ(404, stClient.Request("DESCRIBE", TEST_MAIN_URI));
     // The service can be made again once the old one is gone.
     stClient.Close();

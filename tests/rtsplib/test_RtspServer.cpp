@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <malloc.h>
+#include <poll.h>
 #include <random>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -412,4 +414,63 @@ TEST_F(RtspServerTest, ConnectionsFollowTheDescriptorLimit)
     EXPECT_TRUE(Closed(s32Refused));
     EXPECT_EQ(OptionsReply(2), Ask(vecFd[0], Options(2)));
     ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &stOld));
+}
+
+// Connections that pipeline requests and never read their replies: each
+// holds at most a few KiB of replies (its further requests stay unread),
+// others are still served, and each is closed once its queue has not
+// moved for 10 s, though it sends nothing new.
+TEST_F(RtspServerTest, NonReadingPipelinersAreBoundedAndClosed)
+{
+    const int CONNECTIONS = 50;   // 200, in a box: the end-to-end test
+    struct rlimit stLimit;
+    ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &stLimit));
+    ASSERT_GE(stLimit.rlim_cur, 2u * CONNECTIONS + 64);
+    std::string strBurst;
+    for (int i = 0; i < 200; i++)
+        strBurst += Options(100 + i);
+    size_t heapBefore = HeapInUse();
+    std::vector<int> vecPipe;
+    for (int i = 0; i < CONNECTIONS; i++) {
+        int s32Fd = Net_Connect(PORT, 4096);
+        ASSERT_GE(s32Fd, 0) << i;
+        vecFd.push_back(s32Fd);
+        vecPipe.push_back(s32Fd);
+    }
+    // Requests until the server takes no more: more replies than the
+    // socket buffers hold, which grow to some MiB on loopback.
+    const size_t EACH = 16 * 1024 * 1024;
+    std::vector<size_t> vecSent(CONNECTIONS);
+    size_t total = 0;
+    for (int s32Idle = 0; s32Idle < 10 && total < EACH * CONNECTIONS;) {
+        size_t round = 0;
+        for (int i = 0; i < CONNECTIONS; i++) {
+            ssize_t n;
+            while (vecSent[i] < EACH &&
+                   (n = send(vecPipe[i], strBurst.data(), strBurst.size(), MSG_DONTWAIT | MSG_NOSIGNAL)) > 0)
+                vecSent[i] += (size_t)n;
+            round += vecSent[i];
+        }
+        s32Idle = round == total ? s32Idle + 1 : 0;
+        total = round;
+        usleep(50000);
+    }
+    usleep(500000);
+    size_t heapAfter = HeapInUse();
+    EXPECT_LT(heapAfter, heapBefore + 4u * 1024 * 1024) << heapBefore << " -> " << heapAfter << ", " << total;
+    EXPECT_EQ(OptionsReply(1), Ask(Connect(), Options(1)));
+    // Watched without reading, which would be progress. The last ones
+    // stopped moving when the requests stopped; a sanitized server may
+    // still be reading its backlog then.
+    auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    int s32Open = CONNECTIONS;
+    while (s32Open > 0 && std::chrono::steady_clock::now() < tEnd) {
+        usleep(200000);
+        s32Open = 0;
+        for (int s32Fd : vecPipe) {
+            struct pollfd stPoll = {s32Fd, POLLRDHUP, 0};
+            s32Open += poll(&stPoll, 1, 0) == 0 || !(stPoll.revents & (POLLRDHUP | POLLHUP | POLLERR));
+        }
+    }
+    EXPECT_EQ(0, s32Open) << total;
 }

@@ -35,6 +35,14 @@ enum RtpPiece_E {
 
 struct RtpPackerFunc_S;
 
+// What the receivers of one unit share beyond the call that gives it to
+// them, such as one copy of its bytes: the first that needs it makes it,
+// the caller releases it after the last receiver.
+struct RtpUnitShare_S {
+    void *pvCopy;
+    void (*pfnRelease)(void *pvCopy);
+};
+
 // A unit cut into packets: piece i carries the prefix of its kind, then
 // u32Chunk bytes of pu8Data from i * u32Chunk (the last piece the rest).
 // So every piece but the last has the same size.
@@ -51,6 +59,7 @@ struct RtpUnit_S {
     u8 u8PrefixLen;
     bool bMarkerEach;                 // marker on every packet, else on the last
     u8 aau8Prefix[RTP_PIECE_KINDS][RTP_PREFIX_MAX];
+    RtpUnitShare_S *pstShare;         // null: nothing is shared
 };
 
 // What the source gives a packer: a packet buffer of at least u32Bytes

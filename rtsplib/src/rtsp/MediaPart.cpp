@@ -90,6 +90,7 @@ const RtpUnit_S *MediaPart_Unit(MediaPart_S *pstPart, const RtpUnit_S *pstUnit, 
         return pstUnit;
     if (MediaPart_Cut(pstPart, pstUnit->pu8Unit, pstUnit->u32UnitLen, pstUnit->u64TimeUs, pstOwn) < 0)
         return nullptr;
+    pstOwn->pstShare = pstUnit->pstShare;   // the same bytes, cut otherwise
     return pstOwn;
 }
 

@@ -1,20 +1,28 @@
 // The TCP media source: RTP interleaved on the client's RTSP connection.
 // Packets go into the connection's bounded queue and never block the frame
-// thread. A video unit that does not fit whole is dropped, and so is the
-// video after it until the next parameter set, where a decoder can start
-// again; a peer that stops reading altogether is closed by the transport.
+// thread: a video unit is copied once for all connections, and each one
+// queues only its '$' and RTP heads around that copy; the reactor writes
+// them with one gathered write. A video unit that does not fit whole is
+// dropped, and so is the video after it until the next parameter set,
+// where a decoder can start again; a peer that stops reading altogether
+// is closed by the transport.
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "core/Debug.h"
 #include "rtsplib/include/RtspServerCore.h"
+#include "rtsplib/src/socket/AioTcpTransport.h"
 #include "rtsplib/src/rtsp/MediaSourcePriv.h"
 
 #define TCP_FRAME_HEAD   4              // '$', channel, 16-bit length
+#define TCP_HEAD_BATCH   64             // RTP heads written at a time
 #define TCP_RESUME_ROOM  (128 * 1024)   // free queue that lets dropped video resume: room for a key frame
 
 struct MediaSourceTcp_S;
+
+static DebugLimit_S s_stRefused;   // connections refusing packets: peers set the pace
 
 struct TcpPart_S {
     MediaPart_S stBase;        // first: the packer's callback parameter
@@ -41,7 +49,8 @@ static s32 TcpPart_OnPacket(void *pvPart, const void *pvPacket, u32 u32Bytes, u3
     s32 s32Ret = rtsp_server_send_interleaved(pstPart->pvConnection, (u8)pstPart->s32RtpChannel, pvPacket, u32Bytes);
     if (s32Ret != 0) {
         if (pstPart->s32Failures++ == 0)
-            Debug_Log("[%s]: %s: channel %d: %s\n", log_Time(), __func__, pstPart->s32RtpChannel, strerror(s32Ret));
+            Debug_LogLimited(&s_stRefused, "[%s]: %s: channel %d: %s\n", log_Time(), __func__, pstPart->s32RtpChannel,
+                             strerror(s32Ret));
         pstPart->bFailed = true;
         return -1;
     }
@@ -130,6 +139,82 @@ static s32 TcpSource_Pause(void *pvSource)
     return 0;
 }
 
+static void TcpUnit_Release(void *pvCopy)
+{
+    aio_tcp_block_release((AioTcpBlock_S *)pvCopy);
+}
+
+// The copy of the unit's bytes that the connections share, made by the
+// first one; *pbOwn when the caller is to release it (nothing shared).
+static AioTcpBlock_S *TcpUnit_Copy(const RtpUnit_S *pstUnit, bool *pbOwn)
+{
+    RtpUnitShare_S *pstShare = pstUnit->pstShare;
+    *pbOwn = pstShare == nullptr;
+    if (pstShare && pstShare->pvCopy)
+        return (AioTcpBlock_S *)pstShare->pvCopy;
+    AioTcpBlock_S *pstCopy = aio_tcp_block_create(pstUnit->u32UnitLen);
+    if (pstCopy == nullptr)
+        return nullptr;
+    memcpy(aio_tcp_block_data(pstCopy), pstUnit->pu8Unit, pstUnit->u32UnitLen);
+    if (pstShare) {
+        pstShare->pvCopy = pstCopy;
+        pstShare->pfnRelease = TcpUnit_Release;
+    }
+    return pstCopy;
+}
+
+// Writes the '$' and RTP heads of every packet of the unit into pu8Heads,
+// u32Head bytes each, and lays out the packets as head and payload pieces.
+static void TcpPart_Layout(TcpPart_S *pstPart, const RtpUnit_S *pstUnit, AioTcpBlock_S *pstHeads, u32 u32Head,
+                           AioTcpBlock_S *pstCopy, AioTcpPiece_S *pastPiece)
+{
+    u8 au8Rtp[TCP_HEAD_BATCH * RTP_HEAD_MAX];
+    u8 *pu8Heads = aio_tcp_block_data(pstHeads);
+    const u8 *pu8Copy = aio_tcp_block_data(pstCopy);
+    for (u32 u32First = 0; u32First < pstUnit->u32Num; u32First += TCP_HEAD_BATCH) {
+        u32 u32Count = pstUnit->u32Num - u32First < TCP_HEAD_BATCH ? pstUnit->u32Num - u32First : TCP_HEAD_BATCH;
+        (void)rtp_packer_heads(pstPart->stBase.pstPacker, pstUnit, u32First, u32Count, au8Rtp);   // u32Head - 4
+        for (u32 i = 0; i < u32Count; i++) {
+            u32 u32Index = u32First + i;
+            const u8 *pu8Data;
+            u32 u32Len = rtp_unit_piece(pstUnit, u32Index, &pu8Data);
+            u32 u32Frame = u32Head - TCP_FRAME_HEAD + u32Len;
+            u8 *pu8 = pu8Heads + u32Index * u32Head;
+            pu8[0] = '$';
+            pu8[1] = (u8)pstPart->s32RtpChannel;
+            pu8[2] = (u8)(u32Frame >> 8);
+            pu8[3] = (u8)u32Frame;
+            memcpy(pu8 + TCP_FRAME_HEAD, au8Rtp + i * RTP_HEAD_MAX, u32Head - TCP_FRAME_HEAD);
+            pastPiece[2 * u32Index] = {pstHeads, pu8, u32Head};
+            pastPiece[2 * u32Index + 1] = {pstCopy, pu8Copy + (pu8Data - pstUnit->pu8Unit), u32Len};
+        }
+    }
+}
+
+// Queues every packet of the unit on the connection: 0 or an errno value.
+static s32 TcpPart_Queue(TcpPart_S *pstPart, const RtpUnit_S *pstUnit)
+{
+    u32 u32Head = TCP_FRAME_HEAD + RTP_HEADER_SIZE + pstUnit->u8PrefixLen;
+    bool bOwn;
+    AioTcpBlock_S *pstCopy = TcpUnit_Copy(pstUnit, &bOwn);
+    AioTcpBlock_S *pstHeads = aio_tcp_block_create(pstUnit->u32Num * u32Head);
+    AioTcpPiece_S *pastPiece = (AioTcpPiece_S *)malloc(2 * pstUnit->u32Num * sizeof(AioTcpPiece_S));
+    s32 s32Ret = ENOMEM;
+    if (pstCopy && pstHeads && pastPiece) {
+        TcpPart_Layout(pstPart, pstUnit, pstHeads, u32Head, pstCopy, pastPiece);
+        s32Ret = rtsp_server_queue_interleaved(pstPart->pvConnection, pastPiece, 2 * pstUnit->u32Num);
+    }
+    if (s32Ret == 0 && pstPart->stBase.pstRtp)
+        rtp_onsent(pstPart->stBase.pstRtp, pstPart->stBase.pstPacker->u32Time, pstUnit->u32Num,
+                   rtp_unit_bytes(pstUnit) - (u64)pstUnit->u32Num * RTP_HEADER_SIZE);
+    free(pastPiece);
+    if (pstHeads)
+        aio_tcp_block_release(pstHeads);
+    if (pstCopy && bOwn)
+        aio_tcp_block_release(pstCopy);
+    return s32Ret;
+}
+
 // Sends a unit cut for the part, whole or not at all. Video that could
 // not go is dropped until a parameter set goes.
 static s32 TcpPart_Send(TcpPart_S *pstPart, const RtpUnit_S *pstUnit)
@@ -143,16 +228,27 @@ static s32 TcpPart_Send(TcpPart_S *pstPart, const RtpUnit_S *pstUnit)
     if (pstPart->bDropping && u64Need < TCP_RESUME_ROOM)
         u64Need = TCP_RESUME_ROOM;
     pstPart->bFailed = s64Room < 0 || (u64)s64Room < u64Need;
-    if (!pstPart->bFailed)
-        (void)rtp_packer_emit(pstBase->pstPacker, pstUnit);   // packets always fit the part's buffer
+    if (!pstPart->bFailed) {
+        s32 s32Ret = pstBase->bVideo ? TcpPart_Queue(pstPart, pstUnit) : rtp_packer_emit(pstBase->pstPacker, pstUnit);
+        if (pstBase->bVideo && s32Ret != 0) {
+            if (pstPart->s32Failures++ == 0)
+                Debug_LogLimited(&s_stRefused, "[%s]: %s: channel %d: %s\n", log_Time(), __func__,
+                                 pstPart->s32RtpChannel, strerror(s32Ret));
+            pstPart->bFailed = true;
+        } else if (pstBase->bVideo) {
+            pstPart->s32Failures = 0;
+        }
+    }
     if (pstBase->bVideo && pstPart->bDropping != pstPart->bFailed) {
+        // A peer sets the pace of these: one line a second at most.
+        static DebugLimit_S s_stSlow, s_stResume;
         pstPart->bDropping = pstPart->bFailed;
         if (pstPart->bDropping)
-            Debug_Log("[%s]: %s: channel %d: connection too slow, video dropped until the next key frame\n",
-                      log_Time(), __func__, pstPart->s32RtpChannel);
+            Debug_LogLimited(&s_stSlow, "[%s]: %s: channel %d: connection too slow, video dropped until the next key "
+                             "frame\n", log_Time(), __func__, pstPart->s32RtpChannel);
         else
-            Debug_Log("[%s]: %s: channel %d resumes at a parameter set\n", log_Time(), __func__,
-                      pstPart->s32RtpChannel);
+            Debug_LogLimited(&s_stResume, "[%s]: %s: channel %d resumes at a parameter set\n", log_Time(), __func__,
+                             pstPart->s32RtpChannel);
     }
     return pstPart->bFailed ? -1 : 0;
 }

@@ -659,14 +659,29 @@ s32 rtsp_server_get_host(RtspServerReq_S *pstReq, char *pszIp, u16 *pu16Port)
 
 s32 rtsp_server_send_interleaved(void *pvConnection, u8 u8Channel, const void *pvData, u32 u32Len)
 {
+    if (u32Len > 0xFFFF)
+        return EMSGSIZE;
+    AioTcpBlock_S *pstBlock = aio_tcp_block_create(4 + u32Len);
+    if (pstBlock == nullptr)
+        return ENOMEM;
+    u8 *pu8 = aio_tcp_block_data(pstBlock);
+    pu8[0] = '$';
+    pu8[1] = u8Channel;
+    pu8[2] = (u8)(u32Len >> 8);
+    pu8[3] = (u8)u32Len;
+    memcpy(pu8 + 4, pvData, u32Len);
+    AioTcpPiece_S stPiece = {pstBlock, pu8, 4 + u32Len};
+    s32 s32Ret = rtsp_server_queue_interleaved(pvConnection, &stPiece, 1);
+    aio_tcp_block_release(pstBlock);
+    return s32Ret;
+}
+
+s32 rtsp_server_queue_interleaved(void *pvConnection, const AioTcpPiece_S *pastPiece, u32 u32Num)
+{
     RtspServerReq_S *pstReq = (RtspServerReq_S *)pvConnection;
     if (pstReq == nullptr)   // a request that came over UDP has no connection
         return EPIPE;
-    if (u32Len > 0xFFFF)
-        return EMSGSIZE;
-    u8 au8Head[4] = {'$', u8Channel, (u8)(u32Len >> 8), (u8)u32Len};
-    struct iovec astVec[2] = {{au8Head, sizeof(au8Head)}, {(void *)pvData, u32Len}};
-    return aio_tcp_transport_sendv(pstReq->pstTcpSession, astVec, 2);
+    return aio_tcp_transport_queue(pstReq->pstTcpSession, pastPiece, u32Num);
 }
 
 s64 rtsp_server_interleaved_room(void *pvConnection)

@@ -7,46 +7,80 @@
 #include <list>
 #include <mutex>
 #include <new>
-#include <sys/timerfd.h>
 #include <ctime>
+#include <cstddef>
+#include <initializer_list>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
+#include <vector>
 
 #include "core/Debug.h"
 #include "rtsplib/include/AioSocket.h"
 
-#define AIO_TCP_DRAIN_MAX 65536   // bytes read and dropped before a graceful close
+#define AIO_TCP_DRAIN_MAX   65536   // bytes read and dropped before a graceful close
+#define AIO_TCP_PIECES_MIN  64      // first size of a connection's piece ring
+#define AIO_TCP_WRITE_VEC   1024    // vectors of one gathered write
+#define AIO_TCP_WAIT_VEC    64      // vectors of a write that waits for room
+#define AIO_TCP_TICK_MS     1000    // how often stalled connections are looked for
+
+struct AioTcpBlock_S {
+    std::atomic<s32> s32Ref;
+    u32 u32Len;
+    u8 au8[1];                               // u32Len bytes
+};
+
+struct AioTcpQueued_S {
+    AioTcpBlock_S *pstBlock;
+    const u8 *pu8;
+    u32 u32Len;
+    bool bReply;
+};
 
 struct AioTcpTransport_S {
-    std::mutex mtx;                          // guards lstSession
-    std::atomic<s32> s32Ref;                 // creator + pending accept or pause + one per session
+    std::mutex mtx;                          // guards lstSession and pstReady
+    std::atomic<s32> s32Ref;                 // creator + pending accept or pause + wake + tick + one per session
     AioSocket_S *pstListen;
     AioSocket_S *pstTimer;                   // timerfd of the accept pause
+    AioSocket_S *pstWake;                    // eventfd: queues wait to be written
+    AioSocket_S *pstTick;                    // timerfd of the stall check
     s32 s32TimerFd;
+    s32 s32WakeFd;
+    s32 s32TickFd;
     u64 u64TimerBuf;
+    u64 u64WakeBuf;
+    u64 u64TickBuf;
+    std::atomic<bool> bWakeSent;             // the eventfd was written and not yet read
     bool bStopping;
     bool *pbGone;                            // set when freed, for destroy
     AioTcpHandler_S stHandler;
     void *pvParam;
     std::list<AioTcpSession_S *> lstSession;
+    AioTcpSession_S *pstReady;               // sessions whose queue waits for the reactor
 };
 
 struct AioTcpSession_S {
     std::mutex mtx;                          // guards the queue and the flags
-    std::atomic<s32> s32Ref;                 // live + pending receive + pending write
+    std::atomic<s32> s32Ref;                 // live + pending receive + pending write + on the ready list
     AioTcpTransport_S *pstTransport;
     AioSocket_S *pstSocket;
     s32 s32Fd;
     void *pvPtr;                             // from pfnOnConnected
     std::list<AioTcpSession_S *>::iterator itLink;
-    u8 *pu8Queue;                            // ring of AIO_TCP_QUEUE_SIZE, allocated on first need
-    u32 u32Head;                             // oldest queued byte
-    u32 u32Len;                              // bytes queued
+    AioTcpQueued_S *pstRing;                 // pieces in order, grown on need up to AIO_TCP_PIECES_MAX
+    u32 u32RingSize;
+    u32 u32First;                            // oldest queued piece
+    u32 u32Count;                            // pieces queued
+    u32 u32Bytes;                            // bytes queued
+    u32 u32ReplyBytes;                       // of them in replies
     u64 u64Progress;                         // ms, monotonic: queue filled or bytes written
-    struct iovec astVec[2];                  // what the pending write sends
+    struct iovec astVec[AIO_TCP_WAIT_VEC];   // what the pending write sends
+    AioTcpSession_S *pstNextReady;
+    bool bReady;                             // on the ready list
     bool bWriting;                           // a write is pending
     bool bClosed;                            // sends are refused
     bool bCloseAfterFlush;
-    bool bRecvPaused;                        // the queue was too full to read on
+    bool bRecvPaused;                        // too many replies unsent to read on
     bool bDisconnected;                      // pfnOnDisconnect has run
     u8 au8Recv[AIO_TCP_RECV_SIZE];
 };
@@ -58,6 +92,27 @@ static u64 TcpTransport_NowMs(void)
     return (u64)stTs.tv_sec * 1000 + (u64)stTs.tv_nsec / 1000000;
 }
 
+AioTcpBlock_S *aio_tcp_block_create(u32 u32Len)
+{
+    AioTcpBlock_S *pstBlock = (AioTcpBlock_S *)malloc(offsetof(AioTcpBlock_S, au8) + (u32Len ? u32Len : 1));
+    if (pstBlock == nullptr)
+        return nullptr;
+    new (&pstBlock->s32Ref) std::atomic<s32>(1);
+    pstBlock->u32Len = u32Len;
+    return pstBlock;
+}
+
+u8 *aio_tcp_block_data(AioTcpBlock_S *pstBlock)
+{
+    return pstBlock->au8;
+}
+
+void aio_tcp_block_release(AioTcpBlock_S *pstBlock)
+{
+    if (pstBlock->s32Ref.fetch_sub(1) == 1)
+        free(pstBlock);
+}
+
 static void TcpTransport_Release(AioTcpTransport_S *pstTransport)
 {
     if (pstTransport->s32Ref.fetch_sub(1) != 1)
@@ -67,12 +122,33 @@ static void TcpTransport_Release(AioTcpTransport_S *pstTransport)
     delete pstTransport;
 }
 
+// Caller holds the session mutex: drops u32Bytes from the queue's front.
+static void TcpSession_Consume(AioTcpSession_S *pstSession, size_t bytes)
+{
+    while (bytes > 0 || (pstSession->u32Count > 0 && pstSession->pstRing[pstSession->u32First].u32Len == 0)) {
+        AioTcpQueued_S *pstPiece = &pstSession->pstRing[pstSession->u32First];
+        u32 n = bytes < pstPiece->u32Len ? (u32)bytes : pstPiece->u32Len;
+        pstPiece->pu8 += n;
+        pstPiece->u32Len -= n;
+        pstSession->u32Bytes -= n;
+        if (pstPiece->bReply)
+            pstSession->u32ReplyBytes -= n;
+        bytes -= n;
+        if (pstPiece->u32Len > 0)
+            break;
+        aio_tcp_block_release(pstPiece->pstBlock);
+        pstSession->u32First = (pstSession->u32First + 1) % pstSession->u32RingSize;
+        pstSession->u32Count--;
+    }
+}
+
 static void TcpSession_Release(AioTcpSession_S *pstSession)
 {
     if (pstSession->s32Ref.fetch_sub(1) != 1)
         return;
     AioTcpTransport_S *pstTransport = pstSession->pstTransport;
-    free(pstSession->pu8Queue);
+    TcpSession_Consume(pstSession, pstSession->u32Bytes);
+    free(pstSession->pstRing);
     delete pstSession;
     TcpTransport_Release(pstTransport);
 }
@@ -127,19 +203,28 @@ static s32 TcpSession_ArmRecv(AioTcpSession_S *pstSession)
     return s32Ret;
 }
 
-// Caller holds the session mutex; the queue is not empty.
+// Caller holds the session mutex: the queue's front as vectors.
+static s32 TcpSession_Vectors(const AioTcpSession_S *pstSession, struct iovec *pstVec, s32 s32Max)
+{
+    s32 n = 0;
+    for (u32 i = 0; i < pstSession->u32Count && n < s32Max; i++) {
+        const AioTcpQueued_S *pstPiece = &pstSession->pstRing[(pstSession->u32First + i) % pstSession->u32RingSize];
+        if (pstPiece->u32Len == 0)
+            continue;
+        pstVec[n].iov_base = (void *)pstPiece->pu8;
+        pstVec[n++].iov_len = pstPiece->u32Len;
+    }
+    return n;
+}
+
+// Caller holds the session mutex; the queue is not empty. Waits for room
+// in the socket and writes then.
 static s32 TcpSession_ArmWrite(AioTcpSession_S *pstSession)
 {
-    u32 u32First = AIO_TCP_QUEUE_SIZE - pstSession->u32Head;
-    if (u32First > pstSession->u32Len)
-        u32First = pstSession->u32Len;
-    pstSession->astVec[0].iov_base = pstSession->pu8Queue + pstSession->u32Head;
-    pstSession->astVec[0].iov_len = u32First;
-    pstSession->astVec[1].iov_base = pstSession->pu8Queue;
-    pstSession->astVec[1].iov_len = pstSession->u32Len - u32First;
+    s32 s32Num = TcpSession_Vectors(pstSession, pstSession->astVec, AIO_TCP_WAIT_VEC);
     pstSession->s32Ref.fetch_add(1);
-    s32 s32Ret = aio_socket_send_v(pstSession->pstSocket, pstSession->astVec,
-                                   pstSession->astVec[1].iov_len ? 2 : 1, TcpSession_OnWritten, pstSession);
+    s32 s32Ret = aio_socket_send_v(pstSession->pstSocket, pstSession->astVec, s32Num, TcpSession_OnWritten,
+                                   pstSession);
     if (s32Ret != 0) {
         Debug_Log("[%s]: %s: aio_socket_send_v: %s\n", log_Time(), __func__, strerror(s32Ret));
         pstSession->s32Ref.fetch_sub(1);
@@ -149,46 +234,203 @@ static s32 TcpSession_ArmWrite(AioTcpSession_S *pstSession)
     return 0;
 }
 
-// Caller holds the session mutex and has checked the room.
-static void TcpSession_Append(AioTcpSession_S *pstSession, const u8 *pu8, size_t size)
+// After the queue moved: requests are read again once the replies are
+// out, and a connection that was to close closes once all is out.
+// Reactor thread; the caller holds no lock.
+static void TcpSession_Drained(AioTcpSession_S *pstSession)
 {
-    while (size > 0) {
-        u32 u32Tail = (pstSession->u32Head + pstSession->u32Len) % AIO_TCP_QUEUE_SIZE;
-        size_t n = AIO_TCP_QUEUE_SIZE - u32Tail;
-        if (n > size)
-            n = size;
-        memcpy(pstSession->pu8Queue + u32Tail, pu8, n);
-        pstSession->u32Len += (u32)n;
-        pu8 += n;
-        size -= n;
+    std::unique_lock<std::mutex> lk(pstSession->mtx);
+    if (pstSession->bDisconnected || pstSession->bWriting)
+        return;
+    bool bResume = pstSession->bRecvPaused && !pstSession->bCloseAfterFlush &&
+                   pstSession->u32ReplyBytes <= AIO_TCP_REPLY_PAUSE / 2;
+    if (bResume)
+        pstSession->bRecvPaused = false;
+    bool bFlushClose = pstSession->bCloseAfterFlush && pstSession->u32Count == 0;
+    lk.unlock();
+    if (bResume && TcpSession_ArmRecv(pstSession) != 0)
+        TcpSession_Close(pstSession);
+    else if (bFlushClose)
+        TcpSession_CloseGraceful(pstSession);
+}
+
+// Writes the queue with gathered writes until it is empty or the socket
+// is full; then waits for room. Reactor thread.
+static void TcpSession_Flush(AioTcpSession_S *pstSession)
+{
+    static thread_local struct iovec s_astVec[AIO_TCP_WRITE_VEC];
+    bool bClose = false;
+    for (;;) {
+        std::unique_lock<std::mutex> lk(pstSession->mtx);
+        if (pstSession->bDisconnected || pstSession->bWriting || pstSession->u32Count == 0)
+            break;
+        s32 s32Num = TcpSession_Vectors(pstSession, s_astVec, AIO_TCP_WRITE_VEC);
+        lk.unlock();   // producers only append: the front stays as it is
+        struct msghdr stMsg;
+        memset(&stMsg, 0, sizeof(stMsg));
+        stMsg.msg_iov = s_astVec;
+        stMsg.msg_iovlen = (size_t)s32Num;
+        ssize_t n = sendmsg(pstSession->s32Fd, &stMsg, MSG_NOSIGNAL | MSG_DONTWAIT);
+        s32 s32Err = errno;
+        lk.lock();
+        if (n < 0 && s32Err != EAGAIN && s32Err != EWOULDBLOCK && s32Err != EINTR) {
+            bClose = true;
+            break;
+        }
+        if (n > 0) {
+            TcpSession_Consume(pstSession, (size_t)n);
+            pstSession->u64Progress = TcpTransport_NowMs();
+        }
+        size_t total = 0;
+        for (s32 i = 0; i < s32Num; i++)
+            total += s_astVec[i].iov_len;
+        if ((n < 0 || (size_t)n < total) && pstSession->u32Count > 0) {
+            bClose = TcpSession_ArmWrite(pstSession) != 0;
+            break;
+        }
     }
+    if (bClose)
+        TcpSession_Close(pstSession);
+    else
+        TcpSession_Drained(pstSession);
 }
 
 static void TcpSession_OnWritten(void *pvParam, s32 s32Code, size_t bytes)
 {
     AioTcpSession_S *pstSession = (AioTcpSession_S *)pvParam;
-    std::unique_lock<std::mutex> lk(pstSession->mtx);
-    pstSession->bWriting = false;
-    bool bClose = s32Code != 0 || pstSession->bDisconnected;
-    if (!bClose) {
-        pstSession->u32Head = (u32)((pstSession->u32Head + bytes) % AIO_TCP_QUEUE_SIZE);
-        pstSession->u32Len -= (u32)bytes;
-        if (bytes > 0)
+    bool bClose;
+    {
+        std::lock_guard<std::mutex> lk(pstSession->mtx);
+        pstSession->bWriting = false;
+        bClose = s32Code != 0 || pstSession->bDisconnected;
+        if (!bClose && bytes > 0) {
+            TcpSession_Consume(pstSession, bytes);
             pstSession->u64Progress = TcpTransport_NowMs();
-        if (pstSession->u32Len > 0)
-            bClose = TcpSession_ArmWrite(pstSession) != 0;
+        }
     }
-    bool bDrained = !bClose && pstSession->u32Len == 0;
-    bool bResume = bDrained && pstSession->bRecvPaused && !pstSession->bCloseAfterFlush;
-    if (bResume)
-        pstSession->bRecvPaused = false;
-    bool bFlushClose = bDrained && pstSession->bCloseAfterFlush;
-    lk.unlock();
-    if (bClose || (bResume && TcpSession_ArmRecv(pstSession) != 0))
+    if (bClose)
         TcpSession_Close(pstSession);
-    else if (bFlushClose)
-        TcpSession_CloseGraceful(pstSession);
+    else
+        TcpSession_Flush(pstSession);
     TcpSession_Release(pstSession);
+}
+
+// Puts the session on the reactor's list and wakes the reactor, once per
+// batch. Any thread; the caller holds no lock.
+static void TcpSession_Schedule(AioTcpSession_S *pstSession)
+{
+    AioTcpTransport_S *pstTransport = pstSession->pstTransport;
+    {
+        std::lock_guard<std::mutex> lk(pstTransport->mtx);
+        if (pstSession->bReady)
+            return;
+        pstSession->bReady = true;
+        pstSession->s32Ref.fetch_add(1);
+        pstSession->pstNextReady = pstTransport->pstReady;
+        pstTransport->pstReady = pstSession;
+    }
+    if (pstTransport->bWakeSent.exchange(true))
+        return;
+    u64 u64One = 1;
+    if (write(pstTransport->s32WakeFd, &u64One, sizeof(u64One)) < 0)
+        Debug_Log("[%s]: %s: eventfd: %s\n", log_Time(), __func__, strerror(errno));   // full: a wake is pending
+}
+
+static void TcpTransport_OnWake(void *pvParam, s32 s32Code, size_t bytes);
+
+static void TcpTransport_ArmWake(AioTcpTransport_S *pstTransport)
+{
+    if (aio_socket_recv(pstTransport->pstWake, &pstTransport->u64WakeBuf, sizeof(pstTransport->u64WakeBuf),
+                        TcpTransport_OnWake, pstTransport) != 0) {
+        Debug_Log("[%s]: %s: the reactor can no longer be woken\n", log_Time(), __func__);
+        TcpTransport_Release(pstTransport);
+    }
+}
+
+static void TcpTransport_OnWake(void *pvParam, s32 s32Code, size_t bytes)
+{
+    (void)bytes;   // the count of wakes; one pass serves them all
+    AioTcpTransport_S *pstTransport = (AioTcpTransport_S *)pvParam;
+    pstTransport->bWakeSent = false;
+    AioTcpSession_S *pstReady;
+    {
+        std::lock_guard<std::mutex> lk(pstTransport->mtx);
+        pstReady = pstTransport->pstReady;
+        pstTransport->pstReady = nullptr;
+    }
+    // Each stays marked until its turn, so that a new batch does not link
+    // it into another list meanwhile.
+    while (pstReady) {
+        AioTcpSession_S *pstSession = pstReady;
+        {
+            std::lock_guard<std::mutex> lk(pstTransport->mtx);
+            pstReady = pstSession->pstNextReady;
+            pstSession->bReady = false;
+        }
+        TcpSession_Flush(pstSession);
+        TcpSession_Release(pstSession);
+    }
+    if (pstTransport->bStopping || s32Code != 0) {
+        TcpTransport_Release(pstTransport);
+        return;
+    }
+    TcpTransport_ArmWake(pstTransport);
+}
+
+// Caller holds the session mutex. True when the session is closed or
+// its queue has not moved for AIO_TCP_STALL_MS; such a session is shut
+// down here and the reactor then closes it.
+static bool TcpSession_Dead(AioTcpSession_S *pstSession)
+{
+    if (pstSession->bClosed || pstSession->bCloseAfterFlush)
+        return true;
+    if (pstSession->u32Count == 0 || TcpTransport_NowMs() - pstSession->u64Progress < AIO_TCP_STALL_MS)
+        return false;
+    static DebugLimit_S s_stLimit;
+    Debug_LogLimited(&s_stLimit, "[%s]: %s: a peer read nothing of %u queued bytes for %d ms, closing\n", log_Time(),
+                     __func__, pstSession->u32Bytes, AIO_TCP_STALL_MS);
+    pstSession->bClosed = true;
+    (void)shutdown(pstSession->s32Fd, SHUT_RDWR);   // fails only for a socket already dead
+    return true;
+}
+
+static void TcpTransport_OnTick(void *pvParam, s32 s32Code, size_t bytes);
+
+static void TcpTransport_ArmTick(AioTcpTransport_S *pstTransport)
+{
+    if (aio_socket_recv(pstTransport->pstTick, &pstTransport->u64TickBuf, sizeof(pstTransport->u64TickBuf),
+                        TcpTransport_OnTick, pstTransport) != 0) {
+        Debug_Log("[%s]: %s: stalled connections are no longer looked for\n", log_Time(), __func__);
+        TcpTransport_Release(pstTransport);
+    }
+}
+
+// Closes the connections whose queue has not moved for AIO_TCP_STALL_MS,
+// whether or not anything new is queued for them.
+static void TcpTransport_OnTick(void *pvParam, s32 s32Code, size_t bytes)
+{
+    (void)bytes;   // missed ticks need no catching up
+    AioTcpTransport_S *pstTransport = (AioTcpTransport_S *)pvParam;
+    if (pstTransport->bStopping || s32Code != 0) {
+        TcpTransport_Release(pstTransport);
+        return;
+    }
+    std::vector<AioTcpSession_S *> vecDead;
+    {
+        std::lock_guard<std::mutex> lk(pstTransport->mtx);
+        for (AioTcpSession_S *pstSession : pstTransport->lstSession) {
+            std::lock_guard<std::mutex> lkSession(pstSession->mtx);
+            if (!pstSession->bDisconnected && pstSession->u32Count > 0 && TcpSession_Dead(pstSession)) {
+                pstSession->s32Ref.fetch_add(1);
+                vecDead.push_back(pstSession);
+            }
+        }
+    }
+    for (AioTcpSession_S *pstSession : vecDead) {
+        TcpSession_Close(pstSession);
+        TcpSession_Release(pstSession);
+    }
+    TcpTransport_ArmTick(pstTransport);
 }
 
 static void TcpSession_OnRecv(void *pvParam, s32 s32Code, size_t bytes)
@@ -209,9 +451,9 @@ static void TcpSession_OnRecv(void *pvParam, s32 s32Code, size_t bytes)
     bool bFlushClose = false;
     if (!bClose && s32Ret < 0) {
         pstSession->bCloseAfterFlush = true;
-        bFlushClose = !pstSession->bWriting;
-    } else if (!bClose && pstSession->bWriting && pstSession->u32Len > AIO_TCP_QUEUE_SIZE / 2) {
-        pstSession->bRecvPaused = true;   // the peer reads too slowly; resume once drained
+        bFlushClose = pstSession->u32Count == 0;
+    } else if (!bClose && pstSession->u32ReplyBytes > AIO_TCP_REPLY_PAUSE) {
+        pstSession->bRecvPaused = true;   // the peer reads its replies too slowly; resume once they are out
     } else if (!bClose) {
         lk.unlock();
         bClose = TcpSession_ArmRecv(pstSession) != 0;
@@ -310,38 +552,61 @@ static void TcpTransport_OnAccept(void *pvParam, s32 s32Code, s32 s32Fd, const s
     TcpTransport_Rearm(pstTransport, s32Code);
 }
 
+// Wraps a descriptor of the transport's own (timerfd or eventfd); false
+// when it cannot be made, the descriptor closed.
+static bool TcpTransport_Own(s32 s32Fd, AioSocket_S **ppstSocket)
+{
+    *ppstSocket = s32Fd >= 0 ? aio_socket_create(s32Fd, true) : nullptr;
+    if (*ppstSocket == nullptr && s32Fd >= 0)
+        close(s32Fd);
+    return *ppstSocket != nullptr;
+}
+
+// Frees a transport whose requests were never armed.
+static void TcpTransport_Free(AioTcpTransport_S *pstTransport)
+{
+    for (AioSocket_S *pstSocket : {pstTransport->pstListen, pstTransport->pstTimer, pstTransport->pstWake,
+                                   pstTransport->pstTick})
+        if (pstSocket)
+            aio_socket_destroy(pstSocket);
+    delete pstTransport;
+}
+
 AioTcpTransport_S *aio_tcp_transport_create(s32 s32ListenFd, const AioTcpHandler_S *pstHandler, void *pvParam)
 {
     AioTcpTransport_S *pstTransport = new (std::nothrow) AioTcpTransport_S();
-    s32 s32TimerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (pstTransport == nullptr || s32TimerFd < 0) {
-        Debug_Log("[%s]: %s: timerfd_create: %s\n", log_Time(), __func__, strerror(errno));
-        if (s32TimerFd >= 0)
-            close(s32TimerFd);
+    if (pstTransport == nullptr) {
+        Debug_Log("[%s]: %s: out of memory\n", log_Time(), __func__);
         close(s32ListenFd);
-        delete pstTransport;
         return nullptr;
     }
-    pstTransport->s32Ref = 2;   // creator + the accept armed below
     pstTransport->stHandler = *pstHandler;
     pstTransport->pvParam = pvParam;
-    pstTransport->s32TimerFd = s32TimerFd;
-    pstTransport->pstListen = aio_socket_create(s32ListenFd, true);
-    pstTransport->pstTimer = aio_socket_create(s32TimerFd, true);
-    if (pstTransport->pstListen == nullptr || pstTransport->pstTimer == nullptr ||
-        aio_socket_accept(pstTransport->pstListen, TcpTransport_OnAccept, pstTransport) != 0) {
-        Debug_Log("[%s]: aio_tcp_transport_create aio accept error.\n", log_Time());
-        if (pstTransport->pstListen)
-            aio_socket_destroy(pstTransport->pstListen);
-        else
-            close(s32ListenFd);
-        if (pstTransport->pstTimer)
-            aio_socket_destroy(pstTransport->pstTimer);
-        else
-            close(s32TimerFd);
-        delete pstTransport;
+    pstTransport->s32TimerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    pstTransport->s32TickFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    pstTransport->s32WakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    struct itimerspec stIt;
+    memset(&stIt, 0, sizeof(stIt));
+    stIt.it_value.tv_nsec = stIt.it_interval.tv_nsec = AIO_TCP_TICK_MS % 1000 * 1000000L;
+    stIt.it_value.tv_sec = stIt.it_interval.tv_sec = AIO_TCP_TICK_MS / 1000;
+    bool bOk = TcpTransport_Own(s32ListenFd, &pstTransport->pstListen);
+    bOk = TcpTransport_Own(pstTransport->s32TimerFd, &pstTransport->pstTimer) && bOk;
+    bOk = TcpTransport_Own(pstTransport->s32TickFd, &pstTransport->pstTick) && bOk;
+    bOk = TcpTransport_Own(pstTransport->s32WakeFd, &pstTransport->pstWake) && bOk;
+    if (!bOk || timerfd_settime(pstTransport->s32TickFd, 0, &stIt, nullptr) < 0) {
+        Debug_Log("[%s]: %s: timerfd or eventfd: %s\n", log_Time(), __func__, strerror(errno));
+        TcpTransport_Free(pstTransport);
         return nullptr;
     }
+    pstTransport->s32Ref = 1;   // the creator; each request armed below adds its own
+    if (aio_socket_accept(pstTransport->pstListen, TcpTransport_OnAccept, pstTransport) != 0) {
+        Debug_Log("[%s]: aio_tcp_transport_create aio accept error.\n", log_Time());
+        TcpTransport_Free(pstTransport);
+        return nullptr;
+    }
+    pstTransport->s32Ref += 3;
+    TcpTransport_ArmWake(pstTransport);   // each failure logged and its reference dropped there
+    TcpTransport_ArmTick(pstTransport);
     return pstTransport;
 }
 
@@ -351,13 +616,20 @@ void aio_tcp_transport_destroy(AioTcpTransport_S *pstTransport)
     pstTransport->pbGone = &bGone;
     pstTransport->bStopping = true;
     aio_socket_destroy(pstTransport->pstListen);
-    // A pending pause ends at once; a timerfd cannot be shut down.
+    // The pending wake, pause and tick end at once: neither an eventfd nor
+    // a timerfd can be shut down.
+    u64 u64One = 1;
+    if (write(pstTransport->s32WakeFd, &u64One, sizeof(u64One)) < 0)
+        Debug_Log("[%s]: %s: eventfd: %s\n", log_Time(), __func__, strerror(errno));
+    aio_socket_destroy(pstTransport->pstWake);
     struct itimerspec stIt;
     memset(&stIt, 0, sizeof(stIt));
     stIt.it_value.tv_nsec = 1;
-    if (timerfd_settime(pstTransport->s32TimerFd, 0, &stIt, nullptr) < 0)
-        Debug_Log("[%s]: %s: timerfd_settime: %s\n", log_Time(), __func__, strerror(errno));
+    for (s32 s32Fd : {pstTransport->s32TimerFd, pstTransport->s32TickFd})
+        if (timerfd_settime(s32Fd, 0, &stIt, nullptr) < 0)
+            Debug_Log("[%s]: %s: timerfd_settime: %s\n", log_Time(), __func__, strerror(errno));
     aio_socket_destroy(pstTransport->pstTimer);
+    aio_socket_destroy(pstTransport->pstTick);
     for (;;) {
         AioTcpSession_S *pstSession;
         {
@@ -372,20 +644,64 @@ void aio_tcp_transport_destroy(AioTcpTransport_S *pstTransport)
     (void)aio_socket_process_until(&bGone, 1000);   // logged there; what is left leaks
 }
 
-// Caller holds the session mutex. True when the session is closed or
-// its queue has not moved for AIO_TCP_STALL_MS; such a session is shut
-// down here and the reactor then closes it.
-static bool TcpSession_Dead(AioTcpSession_S *pstSession)
+// Caller holds the session mutex: room for u32Num more pieces, the ring
+// grown when needed. False when it cannot grow.
+static bool TcpSession_Room(AioTcpSession_S *pstSession, u32 u32Num)
 {
-    if (pstSession->bClosed || pstSession->bCloseAfterFlush)
+    u32 u32Need = pstSession->u32Count + u32Num;
+    if (u32Need <= pstSession->u32RingSize)
         return true;
-    if (pstSession->u32Len == 0 || TcpTransport_NowMs() - pstSession->u64Progress < AIO_TCP_STALL_MS)
+    u32 u32Size = pstSession->u32RingSize ? pstSession->u32RingSize : AIO_TCP_PIECES_MIN;
+    while (u32Size < u32Need)
+        u32Size *= 2;
+    AioTcpQueued_S *pstRing = (AioTcpQueued_S *)malloc(u32Size * sizeof(AioTcpQueued_S));
+    if (pstRing == nullptr)
         return false;
-    Debug_Log("[%s]: %s: peer %d read nothing of %u queued bytes for %d ms, closing\n", log_Time(), __func__,
-              pstSession->s32Fd, pstSession->u32Len, AIO_TCP_STALL_MS);
-    pstSession->bClosed = true;
-    (void)shutdown(pstSession->s32Fd, SHUT_RDWR);   // fails only for a socket already dead
+    for (u32 i = 0; i < pstSession->u32Count; i++)
+        pstRing[i] = pstSession->pstRing[(pstSession->u32First + i) % pstSession->u32RingSize];
+    free(pstSession->pstRing);
+    pstSession->pstRing = pstRing;
+    pstSession->u32RingSize = u32Size;
+    pstSession->u32First = 0;
     return true;
+}
+
+// Appends pieces, all or none; bReply marks replies. As sendv.
+static s32 TcpSession_Queue(AioTcpSession_S *pstSession, const AioTcpPiece_S *pastPiece, u32 u32Num, bool bReply)
+{
+    u64 u64Total = 0;
+    for (u32 i = 0; i < u32Num; i++)
+        u64Total += pastPiece[i].u32Len;
+    if (u64Total > AIO_TCP_QUEUE_SIZE || u32Num > AIO_TCP_PIECES_MAX)
+        return EMSGSIZE;
+    {
+        std::lock_guard<std::mutex> lk(pstSession->mtx);
+        if (TcpSession_Dead(pstSession))
+            return EPIPE;
+        if (pstSession->u32Bytes + u64Total > AIO_TCP_QUEUE_SIZE ||
+            pstSession->u32Count + u32Num > AIO_TCP_PIECES_MAX)
+            return ENOBUFS;
+        if (!TcpSession_Room(pstSession, u32Num))
+            return ENOMEM;
+        if (pstSession->u32Count == 0)
+            pstSession->u64Progress = TcpTransport_NowMs();
+        for (u32 i = 0; i < u32Num; i++) {
+            AioTcpQueued_S *pstPiece =
+                &pstSession->pstRing[(pstSession->u32First + pstSession->u32Count++) % pstSession->u32RingSize];
+            pastPiece[i].pstBlock->s32Ref.fetch_add(1);
+            *pstPiece = {pastPiece[i].pstBlock, pastPiece[i].pu8, pastPiece[i].u32Len, bReply};
+        }
+        pstSession->u32Bytes += (u32)u64Total;
+        if (bReply)
+            pstSession->u32ReplyBytes += (u32)u64Total;
+    }
+    TcpSession_Schedule(pstSession);
+    return 0;
+}
+
+s32 aio_tcp_transport_queue(AioTcpSession_S *pstSession, const AioTcpPiece_S *pastPiece, u32 u32Num)
+{
+    return TcpSession_Queue(pstSession, pastPiece, u32Num, false);
 }
 
 s32 aio_tcp_transport_sendv(AioTcpSession_S *pstSession, const struct iovec *pstVec, s32 s32Num)
@@ -395,50 +711,18 @@ s32 aio_tcp_transport_sendv(AioTcpSession_S *pstSession, const struct iovec *pst
         total += pstVec[i].iov_len;
     if (total > AIO_TCP_QUEUE_SIZE)
         return EMSGSIZE;
-    std::lock_guard<std::mutex> lk(pstSession->mtx);
-    if (TcpSession_Dead(pstSession))
-        return EPIPE;
-    size_t sent = 0;
-    if (!pstSession->bWriting && pstSession->u32Len == 0) {
-        struct msghdr stMsg;
-        memset(&stMsg, 0, sizeof(stMsg));
-        stMsg.msg_iov = (struct iovec *)pstVec;
-        stMsg.msg_iovlen = (size_t)s32Num;
-        ssize_t n = sendmsg(pstSession->s32Fd, &stMsg, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-            s32 s32Err = errno;
-            // The reactor sees the shut-down socket and closes the session.
-            pstSession->bClosed = true;
-            (void)shutdown(pstSession->s32Fd, SHUT_RDWR);
-            return s32Err;
-        }
-        sent = n < 0 ? 0 : (size_t)n;
-        if (sent == total)
-            return 0;
-    } else if (pstSession->u32Len + total > AIO_TCP_QUEUE_SIZE) {
-        return ENOBUFS;
-    }
-    if (pstSession->pu8Queue == nullptr)
-        pstSession->pu8Queue = (u8 *)malloc(AIO_TCP_QUEUE_SIZE);
-    if (pstSession->pu8Queue == nullptr) {
-        // Part of the message may be out already: the stream is broken.
-        pstSession->bClosed = true;
-        (void)shutdown(pstSession->s32Fd, SHUT_RDWR);
+    AioTcpBlock_S *pstBlock = aio_tcp_block_create((u32)total);
+    if (pstBlock == nullptr)
         return ENOMEM;
-    }
-    if (pstSession->u32Len == 0)
-        pstSession->u64Progress = TcpTransport_NowMs();
+    u8 *pu8 = pstBlock->au8;
     for (s32 i = 0; i < s32Num; i++) {
-        size_t skip = sent < pstVec[i].iov_len ? sent : pstVec[i].iov_len;
-        sent -= skip;
-        TcpSession_Append(pstSession, (const u8 *)pstVec[i].iov_base + skip, pstVec[i].iov_len - skip);
+        memcpy(pu8, pstVec[i].iov_base, pstVec[i].iov_len);
+        pu8 += pstVec[i].iov_len;
     }
-    if (!pstSession->bWriting && TcpSession_ArmWrite(pstSession) != 0) {
-        pstSession->bClosed = true;
-        (void)shutdown(pstSession->s32Fd, SHUT_RDWR);
-        return EPIPE;
-    }
-    return 0;
+    AioTcpPiece_S stPiece = {pstBlock, pstBlock->au8, (u32)total};
+    s32 s32Ret = TcpSession_Queue(pstSession, &stPiece, 1, true);
+    aio_tcp_block_release(pstBlock);
+    return s32Ret;
 }
 
 s64 aio_tcp_transport_room(AioTcpSession_S *pstSession)
@@ -446,7 +730,7 @@ s64 aio_tcp_transport_room(AioTcpSession_S *pstSession)
     std::lock_guard<std::mutex> lk(pstSession->mtx);
     if (TcpSession_Dead(pstSession))
         return -EPIPE;
-    return AIO_TCP_QUEUE_SIZE - pstSession->u32Len;
+    return AIO_TCP_QUEUE_SIZE - pstSession->u32Bytes;
 }
 
 s32 aio_tcp_transport_send(AioTcpSession_S *pstSession, const void *pvData, size_t size)

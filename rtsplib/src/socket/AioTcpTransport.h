@@ -1,6 +1,8 @@
 // TCP transport on the reactor: accepts connections on a listening socket,
 // receives into one buffer per connection and sends through a bounded
-// output queue per connection that never blocks the caller.
+// output queue per connection that never blocks the caller. Only the
+// reactor thread writes to the sockets: other threads queue and wake it,
+// and it writes each connection's queue with one gathered write.
 #ifndef RTSPLIB_SOCKET_AIOTCPTRANSPORT_H
 #define RTSPLIB_SOCKET_AIOTCPTRANSPORT_H
 
@@ -12,11 +14,21 @@
 
 #define AIO_TCP_RECV_SIZE   1024
 #define AIO_TCP_QUEUE_SIZE  (1024 * 1024)  // bytes a connection may have queued: a large key frame
+#define AIO_TCP_PIECES_MAX  2048           // pieces a connection may have queued
+#define AIO_TCP_REPLY_PAUSE 4096           // unsent reply bytes past which requests wait unread
 #define AIO_TCP_BACKOFF_MS  100            // accept pause after running out of fds
 #define AIO_TCP_STALL_MS    10000          // queued output that long without progress closes
 
 struct AioTcpTransport_S;
 struct AioTcpSession_S;
+struct AioTcpBlock_S;
+
+// Bytes of a block, to be queued on a connection.
+struct AioTcpPiece_S {
+    AioTcpBlock_S *pstBlock;
+    const u8 *pu8;
+    u32 u32Len;
+};
 
 // All procs run on the reactor thread.
 struct AioTcpHandler_S {
@@ -40,15 +52,25 @@ AioTcpTransport_S *aio_tcp_transport_create(s32 s32ListenFd, const AioTcpHandler
 // while no thread runs aio_socket_process.
 void aio_tcp_transport_destroy(AioTcpTransport_S *pstTransport);
 
-// Sends a whole message, or nothing of it, without blocking: what the
-// socket does not take now is queued and written when it becomes writable.
-// Callable from any thread while the session is live. 0, or EPIPE (closed,
-// or stalled: nothing of the queue went out for AIO_TCP_STALL_MS, and the
-// connection is now being closed), EMSGSIZE (larger than the queue),
-// ENOBUFS (queue full: nothing sent), or the send error (the connection is
-// then closed).
+// A reference-counted block of bytes that the queues of many connections
+// share, such as one copy of a frame's payload. Any thread. Create gives
+// the caller's reference (null when out of memory).
+AioTcpBlock_S *aio_tcp_block_create(u32 u32Len);
+u8 *aio_tcp_block_data(AioTcpBlock_S *pstBlock);
+void aio_tcp_block_release(AioTcpBlock_S *pstBlock);
+
+// Queues a reply (copied), whole or not at all, without blocking; the
+// reactor writes it. Callable from any thread while the session is live.
+// 0, or EPIPE (closed, or stalled: nothing of the queue went out for
+// AIO_TCP_STALL_MS, and the connection is now being closed), EMSGSIZE
+// (larger than the queue), ENOBUFS (queue full: nothing queued), ENOMEM.
+// While more than AIO_TCP_REPLY_PAUSE bytes of replies wait, the
+// connection's further requests are not read.
 s32 aio_tcp_transport_send(AioTcpSession_S *pstSession, const void *pvData, size_t size);
 s32 aio_tcp_transport_sendv(AioTcpSession_S *pstSession, const struct iovec *pstVec, s32 s32Num);
+// Queues pieces of shared blocks, all or none, as sendv; each queued piece
+// holds a reference to its block until written. Errors as sendv.
+s32 aio_tcp_transport_queue(AioTcpSession_S *pstSession, const AioTcpPiece_S *pastPiece, u32 u32Num);
 // Bytes a send could take now, or -EPIPE as above. Any thread.
 s64 aio_tcp_transport_room(AioTcpSession_S *pstSession);
 // Ends the connection now (queued output is dropped). Reactor thread only.
