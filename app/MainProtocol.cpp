@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/MainProtocolCb.h"
 #include "core/Debug.h"
+#include "extension/Ir.h"
 #include "protocol/ProtocolServer.h"
 
 void Main_Protocol_CopyText(char *pszDst, const char *pszSrc, size_t u32SrcSize)
@@ -18,16 +20,46 @@ void MAIN_Protocolserver_Callbacks(ProtocolServerCallback_S *pstCallback)
     *pstCallback = ProtocolServerCallback_S{};
     pstCallback->getDeviceid = Main_Protocolserver_getDeviceid;
     pstCallback->getDeviceinfo = Main_Protocolserver_getDeviceinfo;
+    pstCallback->ongetAlias = Main_Protocolserver_ongetAlias;
+    pstCallback->onsetAlias = Main_Protocolserver_onsetAlias;
+    pstCallback->onremoveAlias = Main_Protocolserver_onremoveAlias;
     pstCallback->ongetId = Main_Protocolserver_ongetId;
+    pstCallback->onsetId = Main_Protocolserver_onsetId;
+    pstCallback->ongetTxEdidIndex = Main_Protocolserver_ongetTxEdidIndex;
     pstCallback->ongetIrVoltage = Main_Protocolserver_ongetIrVoltage;
+    pstCallback->onsetIrVoltage = Main_Protocolserver_onsetIrVoltage;
     pstCallback->ongetDisplayMode = Main_Protocolserver_ongetDisplayMode;
+    pstCallback->onsetDisplayMode = Main_Protocolserver_onsetDisplayMode;
     pstCallback->ongetPwrLedMode = Main_Protocolserver_ongetPwrLedMode;
+    pstCallback->onsetPwrLedMode = Main_Protocolserver_onsetPwrLedMode;
     pstCallback->ongetHdcpMode = Main_Protocolserver_ongetHdcpMode;
+    pstCallback->onsetHdcpMode = Main_Protocolserver_onsetHdcpMode;
     pstCallback->ongetStreamDbg = Main_Protocolserver_ongetStreamDbg;
+    pstCallback->onsetStreamDbg = Main_Protocolserver_onsetStreamDbg;
+    pstCallback->ongetButtonsMode = Main_Protocolserver_ongetButtonsMode;
+    pstCallback->onsetButtonsMode = Main_Protocolserver_onsetButtonsMode;
+    pstCallback->ongetIrMode = Main_Protocolserver_ongetIrMode;
+    pstCallback->onsetIrMode = Main_Protocolserver_onsetIrMode;
     pstCallback->getEncodeparams = Main_Protocolserver_getEncodeparams;
     pstCallback->getDecodeparams = Main_Protocolserver_getDecodeparams;
     pstCallback->setDecodeparams = Main_Protocolserver_setDecodeparams;
     pstCallback->ongetNet = Main_Protocolserver_ongetNet;
+    pstCallback->onsetNet = Main_Protocolserver_onsetNet;
+    pstCallback->ongetMatrix = Main_Protocolserver_ongetMatrix;
+    pstCallback->onsetMatrix = Main_Protocolserver_onsetMatrix;
+    pstCallback->onclearMatrix = Main_Protocolserver_onclearMatrix;
+    pstCallback->ongetSerialparams = Main_Protocolserver_ongetSerialparams;
+    pstCallback->onsetSerialparams = Main_Protocolserver_onsetSerialparams;
+    pstCallback->ongetSerialMatrix = Main_Protocolserver_ongetSerialMatrix;
+    pstCallback->onsetSerialMatrix = Main_Protocolserver_onsetSerialMatrix;
+    pstCallback->onclearSerialMatrix = Main_Protocolserver_onclearSerialMatrix;
+    pstCallback->onrecvSerialData = Main_Protocolserver_onrecvSerialData;
+    pstCallback->ongetIrMatrix = Main_Protocolserver_ongetIrMatrix;
+    pstCallback->onsetIrMatrix = Main_Protocolserver_onsetIrMatrix;
+    pstCallback->onclearIrMatrix = Main_Protocolserver_onclearIrMatrix;
+    pstCallback->onrecvIrData = Main_Protocolserver_onrecvIrData;
+    pstCallback->onshowMe = Main_Protocolserver_onshowMe;
+    pstCallback->onReboot = Main_Protocolserver_onReboot;
     pstCallback->onFactory = Main_Protocolserver_onFactory;
 }
 

@@ -49,5 +49,8 @@ s32 Config_getWebAuth(WebAccount_S *pstAccount, s32 n);
 // The byte of the two hex digits at sizePos of a text of sizeLen characters;
 // reading stops at the first non-hex character or the text's end.
 u8 Config_HexByte(const char *psz, size_t sizeLen, size_t sizePos);
+// True for a text that a field of sizeField bytes can hold and the file can
+// keep as one value: shorter than the field, no control character, no '"'.
+bool Config_IsFieldText(const char *pszText, size_t sizeField);
 
 #endif

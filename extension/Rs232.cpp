@@ -23,9 +23,14 @@ s32 parse_mac(const char **ppszText, char *azMac)
     return Mac_IsForm(azMac, RS232_MAC_SEPS) ? 0 : -1;
 }
 
-s32 MAIN_RS232_Set_MAC(char *pszMac)
+void MAIN_RS232_NormMac(char *pszMac)
 {
     for (char *psz = pszMac; *psz != '\0'; psz++)
         *psz = strchr(RS232_MAC_SEPS, *psz) != nullptr ? ':' : (char)tolower((unsigned char)*psz);
+}
+
+s32 MAIN_RS232_Set_MAC(char *pszMac)
+{
+    MAIN_RS232_NormMac(pszMac);
     return setMac(pszMac);
 }

@@ -11,6 +11,9 @@
 // them. 0 when exactly 17 were taken and they form six two-digit hex bytes
 // separated by '-', ',' or ':'; else -1.
 s32 parse_mac(const char **ppszText, char *azMac);
+// Turns a MAC text from parse_mac into lower case with ':' (in place), the
+// form in which MACs are stored and compared.
+void MAIN_RS232_NormMac(char *pszMac);
 // Turns a MAC text from parse_mac into lower case with ':' (in place) and
 // stores it as the device MAC; setMac's result.
 s32 MAIN_RS232_Set_MAC(char *pszMac);

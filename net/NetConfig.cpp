@@ -71,9 +71,35 @@ s32 NetApplyAddress(const NetServerConfig_S *pstConfig)
         Debug_Log("[%s]: set gateway failed!\n", log_Time());
         s32Ret = -1;
     }
-    if (NetAddMulticastRoute(pstConfig->azEthName) != 0)
-        s32Ret = -1;
+    (void)NetAddMulticastRoute(pstConfig->azEthName);   // logged; an existing route is fine
     return s32Ret;
+}
+
+// Copies the three texts into the record; the caller holds s_NetAddrMutex.
+static void Net_PutAddress(NetServerConfig_S *pstConfig, const char *pszIp, const char *pszMask,
+                           const char *pszGateway)
+{
+    snprintf(pstConfig->azHostIP, sizeof(pstConfig->azHostIP), "%.31s", pszIp);
+    snprintf(pstConfig->azNetmask, sizeof(pstConfig->azNetmask), "%.31s", pszMask);
+    snprintf(pstConfig->azGateway, sizeof(pstConfig->azGateway), "%.31s", pszGateway);
+}
+
+s32 NetChangeAddress(NetServerConfig_S *pstConfig, const char *pszIp, const char *pszMask,
+                     const char *pszGateway)
+{
+    std::lock_guard<std::mutex> lock(s_NetAddrMutex);
+    char azOld[3][32];
+    snprintf(azOld[0], sizeof(azOld[0]), "%s", pstConfig->azHostIP);
+    snprintf(azOld[1], sizeof(azOld[1]), "%s", pstConfig->azNetmask);
+    snprintf(azOld[2], sizeof(azOld[2]), "%s", pstConfig->azGateway);
+    Net_PutAddress(pstConfig, pszIp, pszMask, pszGateway);
+    if (NetApplyAddress(pstConfig) == 0)
+        return 0;
+    Debug_Log("[%s]: %s: %s/%s gateway %s refused, back to %s/%s gateway %s\n", log_Time(),
+              __func__, pszIp, pszMask, pszGateway, azOld[0], azOld[1], azOld[2]);
+    Net_PutAddress(pstConfig, azOld[0], azOld[1], azOld[2]);
+    (void)NetApplyAddress(pstConfig);   // each failed step is logged
+    return -1;
 }
 
 s32 MAIN_Net_Conifg(NetServerConfig_S *pstConfig)
@@ -123,21 +149,27 @@ static void MAIN_Dhcpclient_OnLease(const DhcpLease_S *pstLease, void *pvCtx)
 {
     NetServerConfig_S *pstConfig = (NetServerConfig_S *)pvCtx;
     std::lock_guard<std::mutex> lock(s_NetAddrMutex);
-    snprintf(pstConfig->azHostIP, sizeof(pstConfig->azHostIP), "%s", pstLease->azIp);
-    snprintf(pstConfig->azNetmask, sizeof(pstConfig->azNetmask), "%s", pstLease->azNetmask);
-    snprintf(pstConfig->azGateway, sizeof(pstConfig->azGateway), "%s", pstLease->azGateway);
+    Net_PutAddress(pstConfig, pstLease->azIp, pstLease->azNetmask, pstLease->azGateway);
     (void)NetApplyAddress(pstConfig);   // each failed step is logged; the next lease retries
+}
+
+s32 MAIN_Dhcpclient_Attach(NetServerConfig_S *pstConfig)
+{
+    DhcpAttr_S *pstDhcp = &pstConfig->stDhcp;
+    if (pstDhcp->hDhcp != nullptr)
+        return 0;
+    pstDhcp->hDhcp = Dhcpclient_Attach(MAIN_Dhcpclient_OnLease, pstConfig);
+    if (pstDhcp->hDhcp == nullptr)
+        return -1;
+    pstDhcp->bStart = 1;
+    return 0;
 }
 
 s32 MAIN_Dhcpclient_Start(NetServerConfig_S *pstConfig)
 {
     DhcpAttr_S *pstDhcp = &pstConfig->stDhcp;
-    if (pstDhcp->hDhcp == nullptr) {
-        pstDhcp->hDhcp = Dhcpclient_Attach(MAIN_Dhcpclient_OnLease, pstConfig);
-        if (pstDhcp->hDhcp == nullptr)
-            return -1;
-        pstDhcp->bStart = 1;
-    }
+    if (MAIN_Dhcpclient_Attach(pstConfig) < 0)
+        return -1;
     if (g_stConfigAttr.stNetAttr.enDHCP != 1)
         return 0;
     return MAIN_Dhcpclient_Switch(pstDhcp, 1);
@@ -145,6 +177,10 @@ s32 MAIN_Dhcpclient_Start(NetServerConfig_S *pstConfig)
 
 s32 MAIN_Dhcpclient_Switch(DhcpAttr_S *pstDhcp, u32 u32On)
 {
+    if (u32On == 0 && (pstDhcp->hDhcp == nullptr || pstDhcp->enDHCP == 0)) {
+        pstDhcp->enDHCP = 0;   // no client runs: off already
+        return 0;
+    }
     if (pstDhcp->hDhcp == nullptr)
         return -1;
     s32 s32Ret = Dhcpclient_Switch(pstDhcp->hDhcp, u32On);

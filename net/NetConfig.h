@@ -58,8 +58,16 @@ s32 MAIN_Netserver_DefConifg(NetServerConfig_S *pstConfig);
 // MAC, address, mask, gateway and the multicast route; 0, or -1 when a
 // step failed (each logged, the others still done).
 s32 MAIN_Net_Conifg(NetServerConfig_S *pstConfig);
-// Address, mask, gateway and the multicast route; 0, or -1 as above.
+// Address, mask, gateway and the multicast route; 0, or -1 when the
+// interface refused the address, mask or gateway (each step logged; the
+// others still done; the multicast route may exist already).
 s32 NetApplyAddress(const NetServerConfig_S *pstConfig);
+// Makes the texts the record's and the interface's address, mask and
+// gateway, under the lock that the DHCP lease takes. When the interface
+// refuses one, the old three are put back in the record and on the
+// interface and -1 is returned; else 0.
+s32 NetChangeAddress(NetServerConfig_S *pstConfig, const char *pszIp, const char *pszMask,
+                     const char *pszGateway);
 // "<prefix>-" and the MAC of eth0 as 12 upper-case hex digits; 0 or -1.
 s32 MAIN_Get_Hostname(char azHost[NET_HOSTNAME_LEN]);
 s32 MAIN_Set_Hostname(void);
@@ -67,11 +75,14 @@ s32 MAIN_Set_Hostname(void);
 // 0, or -1 (logged) with azId unchanged.
 s32 GetHostID(const char *pszEthName, char *azId);
 
-// Attaches the client to the record's DHCP block (its leases applied to
-// the record), then switches it on when the settings ask for DHCP. 0, or
-// the failing step's code.
+// Attaches the client to the record's DHCP block when it has none (its
+// leases applied to the record); 0 or -1 (logged).
+s32 MAIN_Dhcpclient_Attach(NetServerConfig_S *pstConfig);
+// MAIN_Dhcpclient_Attach, then the client switched on when the settings
+// ask for DHCP. 0, or the failing step's code.
 s32 MAIN_Dhcpclient_Start(NetServerConfig_S *pstConfig);
-// -1 without a client; else the switch's result, recorded in enDHCP on success.
+// Off while no client runs is done already (0); -1 for on without a
+// client; else the switch's result, recorded in enDHCP on success.
 s32 MAIN_Dhcpclient_Switch(DhcpAttr_S *pstDhcp, u32 u32On);
 
 // The thread that applies the record's addresses when the web asks for it.

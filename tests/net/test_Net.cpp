@@ -190,20 +190,20 @@ TEST_F(DhcpTest, LeaseBecomesTheAddressWhileOn)
     EXPECT_EQ("ss udhcpc stop!", Commands());
 }
 
-// With static settings the client is attached but stays off. A switch
-// fails without a client, and without a daemon it fails and the recorded
-// state stays.
+// Switching off while no client runs is done already, without a word to
+// the daemon; with static settings the client is attached but stays off;
+// without a daemon a switch fails and the recorded state stays.
 TEST_F(DhcpTest, StaticSettingsAndFailedSwitches)
 {
-    DhcpAttr_S stNone;
-    memset(&stNone, 0, sizeof(stNone));
-    EXPECT_EQ(-1, MAIN_Dhcpclient_Switch(&stNone, 1));
-
     DhcpAttr_S &stDhcp = g_stMainServerAttr.stConifg.stDhcp;
+    EXPECT_EQ(0, MAIN_Dhcpclient_Switch(&stDhcp, 0));
+    EXPECT_EQ(nullptr, stDhcp.hDhcp);
+
     g_stConfigAttr.stNetAttr.enDHCP = 0;
     ASSERT_EQ(0, MAIN_Dhcpclient_Start(&g_stMainServerAttr.stConifg));
     EXPECT_NE(nullptr, stDhcp.hDhcp);
     EXPECT_EQ(0, stDhcp.enDHCP);
+    EXPECT_EQ(0, MAIN_Dhcpclient_Switch(&stDhcp, 0));
     EXPECT_EQ("", Commands());
     ASSERT_EQ(0, MAIN_Dhcpclient_Switch(&stDhcp, 1));
     EXPECT_EQ("ss udhcpc start!", Commands());
@@ -211,6 +211,42 @@ TEST_F(DhcpTest, StaticSettingsAndFailedSwitches)
     s32Fifo = -1;
     EXPECT_NE(0, MAIN_Dhcpclient_Switch(&stDhcp, 0));
     EXPECT_EQ(1, stDhcp.enDHCP);
+}
+
+// Switching on needs a client: a block without one is refused until the
+// client is attached to it.
+TEST_F(DhcpTest, SwitchOnNeedsTheClientAttached)
+{
+    DhcpAttr_S &stDhcp = g_stMainServerAttr.stConifg.stDhcp;
+    EXPECT_EQ(-1, MAIN_Dhcpclient_Switch(&stDhcp, 1));
+    EXPECT_EQ("", Commands());
+    ASSERT_EQ(0, MAIN_Dhcpclient_Attach(&g_stMainServerAttr.stConifg));
+    EXPECT_EQ(1, stDhcp.bStart);
+    ASSERT_EQ(0, MAIN_Dhcpclient_Switch(&stDhcp, 1));
+    EXPECT_EQ(1, stDhcp.enDHCP);
+    EXPECT_EQ("ss udhcpc start!", Commands());
+}
+
+// An address the interface refuses leaves the old one on the interface and
+// in the record; a good one replaces it.
+TEST_F(NetTest, ChangeAddressPutsTheOldOneBack)
+{
+    NetServerConfig_S &stNet = g_stMainServerAttr.stConifg;
+    memset(&stNet, 0, sizeof(stNet));
+    snprintf(stNet.azEthName, 32, "eth0");
+    ASSERT_EQ(0, NetChangeAddress(&stNet, "169.254.7.8", "255.255.0.0", "169.254.100.1"));
+    EXPECT_EQ("169.254.7.8/16\n", Net_Addr());
+
+    EXPECT_EQ(-1, NetChangeAddress(&stNet, "10.9.9.9", "255.0.0.0", "192.168.1.1"));
+    EXPECT_EQ("169.254.7.8/16\n", Net_Addr());
+    EXPECT_STREQ("169.254.7.8", stNet.azHostIP);
+    EXPECT_STREQ("255.255.0.0", stNet.azNetmask);
+    EXPECT_STREQ("169.254.100.1", stNet.azGateway);
+    EXPECT_EQ("default via 169.254.100.1 dev eth0 \n", Net_Defaults());
+
+    ASSERT_EQ(0, NetChangeAddress(&stNet, "10.9.9.9", "255.0.0.0", "10.0.0.1"));
+    EXPECT_EQ("10.9.9.9/8\n", Net_Addr());
+    EXPECT_STREQ("10.0.0.1", stNet.azGateway);
 }
 
 TEST(DhcpLease, ParsesOnlyWholeAddresses)
