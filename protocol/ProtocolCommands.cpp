@@ -1,5 +1,7 @@
 #include "protocol/ProtocolCommands.h"
 
+#include "protocol/ProtocolStreamCmds.h"
+
 // Short names that keep each row on one line.
 static constexpr ProtocolMatch_E CONTAINS = PROTOCOL_MATCH_CONTAINS;
 static constexpr ProtocolMatch_E EQUALS = PROTOCOL_MATCH_EQUALS;
@@ -21,6 +23,14 @@ const ProtocolCommand_S g_astProtocolCommands[] = {
     {"config get pwrled mode", CONTAINS, protocol_server_getPwrLedMode, nullptr, SENDER},
     {"config get hdcp mode", CONTAINS, protocol_server_getHdcpMode, nullptr, SENDER},
     {"config get stream dbg", CONTAINS, protocol_server_getStreamDbg, nullptr, SENDER},
+    {"stream get", EQUALS, protocol_server_handle_stream_get, nullptr, SENDER},
+    {"ip get", EQUALS, protocol_server_handle_ip_get, nullptr, SENDER},
+    {"update rx", EQUALS, nullptr, protocol_server_handle_update_rx, SENDER},
+    {"update tx", EQUALS, nullptr, protocol_server_handle_update_tx, SENDER},
+    {"edid set", EQUALS, nullptr, protocol_server_handle_edid_set, NONE},
+    {"edid user set", EQUALS, nullptr, protocol_server_handle_edid_user_set, NONE},
+    {"edid index set", EQUALS, nullptr, protocol_server_handle_edid_index_set, NONE},
+    {"edid copy", EQUALS, nullptr, protocol_server_handle_edid_copy, NONE},
     {"device factory", EQUALS, protocol_server_factory, nullptr, NONE},
 };
 
