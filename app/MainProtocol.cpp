@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/MainProtocolSlots.h"
 #include "core/Debug.h"
 #include "protocol/ProtocolServer.h"
 
@@ -25,9 +26,19 @@ void MAIN_Protocolserver_Callbacks(ProtocolServerCallback_S *pstCallback)
     pstCallback->ongetHdcpMode = Main_Protocolserver_ongetHdcpMode;
     pstCallback->ongetStreamDbg = Main_Protocolserver_ongetStreamDbg;
     pstCallback->getEncodeparams = Main_Protocolserver_getEncodeparams;
+    pstCallback->setEncodeparams = Main_Protocolserver_setEncodeparams;
+    pstCallback->onsetTxAudioFormat = Main_Protocolserver_onsetTxAudioFormat;
+    pstCallback->onsetTxEdidIndex = Main_Protocolserver_onsetTxEdidIndex;
     pstCallback->getDecodeparams = Main_Protocolserver_getDecodeparams;
     pstCallback->setDecodeparams = Main_Protocolserver_setDecodeparams;
     pstCallback->ongetNet = Main_Protocolserver_ongetNet;
+    pstCallback->ongetStream = Main_Protocolserver_ongetStream;
+    pstCallback->onupdateFirmware = Main_Protocolserver_onupdateFirmware;
+    pstCallback->onsetEdid = Main_Protocolserver_onsetEdid;
+    pstCallback->onsetUserEdid = Main_Protocolserver_onsetUserEdid;
+    pstCallback->onsetEdidIndex = Main_Protocolserver_onsetEdidIndex;
+    pstCallback->oncopyEdid = Main_Protocolserver_oncopyEdid;
+    pstCallback->ongetIframe = Main_Protocolserver_ongetIframe;
     pstCallback->onFactory = Main_Protocolserver_onFactory;
 }
 
