@@ -7,6 +7,7 @@
 #include "app/MainMedia.h"
 #include "app/MainMisc.h"
 #include "app/MainProtocol.h"
+#include "app/MainProtocolSlots.h"
 #include "app/MainRtspServer.h"
 #include "board/Key.h"
 #include "board/Lcd.h"
@@ -83,6 +84,7 @@ s32 MAIN_Exit_Pthread(void)
     MAIN_Misc_Stop();
     Led_DeInit();
     MAIN_Media_Exit(&g_stMainServerAttr.stMainMediaAttr);
+    (void)MAIN_Protocolclient_deInit(&g_stMainServerAttr.stConifg.stProtocolClientAttr);   // logged there
     s32 s32Ret = MAIN_Exit_Streams();
     Dhcpclient_Detach(g_stMainServerAttr.stConifg.stDhcp.hDhcp);
     g_stMainServerAttr.stConifg.stDhcp.hDhcp = nullptr;

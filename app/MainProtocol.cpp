@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/MainProtocolCb.h"
+#include "app/MainProtocolSlots.h"
 #include "core/Debug.h"
 #include "extension/Ir.h"
 #include "protocol/ProtocolServer.h"
@@ -41,6 +42,9 @@ void MAIN_Protocolserver_Callbacks(ProtocolServerCallback_S *pstCallback)
     pstCallback->ongetIrMode = Main_Protocolserver_ongetIrMode;
     pstCallback->onsetIrMode = Main_Protocolserver_onsetIrMode;
     pstCallback->getEncodeparams = Main_Protocolserver_getEncodeparams;
+    pstCallback->setEncodeparams = Main_Protocolserver_setEncodeparams;
+    pstCallback->onsetTxAudioFormat = Main_Protocolserver_onsetTxAudioFormat;
+    pstCallback->onsetTxEdidIndex = Main_Protocolserver_onsetTxEdidIndex;
     pstCallback->getDecodeparams = Main_Protocolserver_getDecodeparams;
     pstCallback->setDecodeparams = Main_Protocolserver_setDecodeparams;
     pstCallback->ongetNet = Main_Protocolserver_ongetNet;
@@ -60,6 +64,13 @@ void MAIN_Protocolserver_Callbacks(ProtocolServerCallback_S *pstCallback)
     pstCallback->onrecvIrData = Main_Protocolserver_onrecvIrData;
     pstCallback->onshowMe = Main_Protocolserver_onshowMe;
     pstCallback->onReboot = Main_Protocolserver_onReboot;
+    pstCallback->ongetStream = Main_Protocolserver_ongetStream;
+    pstCallback->onupdateFirmware = Main_Protocolserver_onupdateFirmware;
+    pstCallback->onsetEdid = Main_Protocolserver_onsetEdid;
+    pstCallback->onsetUserEdid = Main_Protocolserver_onsetUserEdid;
+    pstCallback->onsetEdidIndex = Main_Protocolserver_onsetEdidIndex;
+    pstCallback->oncopyEdid = Main_Protocolserver_oncopyEdid;
+    pstCallback->ongetIframe = Main_Protocolserver_ongetIframe;
     pstCallback->onFactory = Main_Protocolserver_onFactory;
 }
 

@@ -18,6 +18,7 @@
 #include "app/MainMedia.h"
 #include "app/MainMisc.h"
 #include "app/MainProtocol.h"
+#include "app/MainProtocolSlots.h"
 #include "app/MainRtspServer.h"
 #include "app/MainService.h"
 #include "board/Key.h"
@@ -201,6 +202,8 @@ int main(void)
         Debug_Log("[%s]: MAIN_RtspServer_StartStream failed with %#x!\n", log_Time(), s32Ret);
         return -1;
     }
+
+    MAIN_Check(MAIN_Protocolclient_Init(&pstNet->stProtocolClientAttr), "MAIN_Protocolclient_Init");
 
     MainMediaAttr_S *pstMedia = &g_stMainServerAttr.stMainMediaAttr;
     MAIN_Media_DefConifg(pstMedia);

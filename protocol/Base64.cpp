@@ -1,5 +1,7 @@
 #include "protocol/Base64.h"
 
+#include <cstring>
+
 static const char s_azAlphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -54,4 +56,19 @@ s32 base64_decode_qelto(void *pvDst, const char *pszSrc, u32 u32Len)
             pu8Dst[s32Out++] = (u8)((c << 6) | d);
     }
     return s32Out;
+}
+
+s32 base64_check_qelto(const char *pszSrc, u32 u32Len)
+{
+    if (u32Len % 4 != 0)
+        return -1;
+    u32 u32Pad = 0;
+    if (u32Len > 0 && pszSrc[u32Len - 1] == '=')
+        u32Pad = u32Len > 1 && pszSrc[u32Len - 2] == '=' ? 2 : 1;
+    for (u32 i = 0; i < u32Len - u32Pad; i++) {
+        char c = pszSrc[i];
+        if (c == '\0' || strchr(s_azAlphabet, c) == nullptr)
+            return -1;
+    }
+    return (s32)(u32Len / 4 * 3 - u32Pad);
 }

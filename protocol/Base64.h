@@ -14,4 +14,9 @@ s32 base64_encode_qelto(char *pszDst, const void *pvSrc, u32 u32Len);
 // written) when u32Len is not a multiple of 4. Safe on any thread.
 s32 base64_decode_qelto(void *pvDst, const char *pszSrc, u32 u32Len);
 
+// The number of bytes u32Len characters decode to when they are padded
+// base64 (a multiple of 4, only alphabet characters, at most two "=" at
+// the end), else -1.
+s32 base64_check_qelto(const char *pszSrc, u32 u32Len);
+
 #endif

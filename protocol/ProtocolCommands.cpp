@@ -1,6 +1,8 @@
 #include "protocol/ProtocolCommands.h"
 #include "protocol/ProtocolSetCmd.h"
 
+#include "protocol/ProtocolStreamCmds.h"
+
 // Short names that keep each row on one line.
 static constexpr ProtocolMatch_E CONTAINS = PROTOCOL_MATCH_CONTAINS;
 static constexpr ProtocolMatch_E EQUALS = PROTOCOL_MATCH_EQUALS;
@@ -58,6 +60,14 @@ const ProtocolCommand_S g_astProtocolCommands[] = {
     {"ir matrix set", EQUALS, nullptr, protocol_server_handle_ir_matrix_set, NONE},
     {"ir matrix clear", EQUALS, protocol_server_handle_ir_matrix_clear, nullptr, NONE},
     {"ir data", EQUALS, nullptr, protocol_server_handle_ir_data, NONE},
+    {"stream get", EQUALS, protocol_server_handle_stream_get, nullptr, SENDER},
+    {"ip get", EQUALS, protocol_server_handle_ip_get, nullptr, SENDER},
+    {"update rx", EQUALS, nullptr, protocol_server_handle_update_rx, SENDER},
+    {"update tx", EQUALS, nullptr, protocol_server_handle_update_tx, SENDER},
+    {"edid set", EQUALS, nullptr, protocol_server_handle_edid_set, NONE},
+    {"edid user set", EQUALS, nullptr, protocol_server_handle_edid_user_set, NONE},
+    {"edid index set", EQUALS, nullptr, protocol_server_handle_edid_index_set, NONE},
+    {"edid copy", EQUALS, nullptr, protocol_server_handle_edid_copy, NONE},
     {"config set tx indexedid", CONTAINS, nullptr, protocol_server_handle_config_set_tx_indexedid,
      NONE},
     {"config get tx indexedid", CONTAINS, protocol_server_handle_config_get_tx_indexedid, nullptr,

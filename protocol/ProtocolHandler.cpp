@@ -66,7 +66,15 @@ s32 protocol_server_reply(const ProtocolRequestHead_S *pstHead, const char *pszD
     bool bOk = cJSON_AddItemToObject(pstRoot, "ack", pstAck);
     if (!bOk)
         cJSON_Delete(pstAck);
-    if (pstBody != nullptr) {
+    if (pstBody != nullptr && pszBodyName == nullptr) {
+        while (bOk && pstBody->child != nullptr) {
+            cJSON *pstItem = cJSON_DetachItemViaPointer(pstBody, pstBody->child);
+            bOk = cJSON_AddItemToObject(pstRoot, pstItem->string, pstItem);
+            if (!bOk)
+                cJSON_Delete(pstItem);
+        }
+        cJSON_Delete(pstBody);
+    } else if (pstBody != nullptr) {
         bool bAdded = bOk && cJSON_AddItemToObject(pstRoot, pszBodyName, pstBody);
         if (!bAdded)
             cJSON_Delete(pstBody);

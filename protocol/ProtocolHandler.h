@@ -24,7 +24,8 @@ typedef cJSON *ProtocolBody_F(ProtocolServer_S *pstServer, const ProtocolDeviceI
                               const void *pvArg);
 
 // Prints the reply: the "ack" object from the request head, the device id
-// and the status, then pstBody (taken over; null for none) as pszBodyName.
+// and the status, then pstBody (taken over; null for none) as pszBodyName,
+// or, with a null name, the members of pstBody beside "ack".
 // Returns the text's length in pszReply (PROTOCOL_BUF_LEN bytes), or -1
 // (logged) when the reply cannot be built or is longer than
 // PROTOCOL_TEXT_MAX.

@@ -202,7 +202,7 @@ s32 protocol_frame_encode(const char *pszText, char *pcOut, u32 u32OutSize)
     return s32Out;
 }
 
-s32 protocol_frame_decode(const char *pcData, u32 u32Len, char *pszText, u32 u32TextSize)
+s32 protocol_frame_decode(const char *pcData, u32 u32Len, char *pszText, u32 u32TextSize, u32 *pu32Bytes)
 {
     u32 u32Chars = (u32)strnlen(pcData, u32Len);
     if (u32Chars > PROTOCOL_BUF_LEN)
@@ -215,5 +215,7 @@ s32 protocol_frame_decode(const char *pcData, u32 u32Len, char *pszText, u32 u32
         return -1;
     s32 s32Bytes = base64_decode_qelto(pszText, azGroups, u32Groups);
     pszText[s32Bytes] = '\0';
+    if (pu32Bytes != nullptr)
+        *pu32Bytes = (u32)s32Bytes;
     return (s32)strlen(pszText);
 }

@@ -69,7 +69,10 @@ s32 protocol_frame_encode(const char *pszText, char *pcOut, u32 u32OutSize);
 // Decodes the characters of a datagram up to its first zero byte (at most
 // u32Len, read no further) into pszText (u32TextSize bytes), always
 // terminated. Returns the text's length, or -1 when the datagram holds more
-// than PROTOCOL_BUF_LEN characters or the text does not fit.
-s32 protocol_frame_decode(const char *pcData, u32 u32Len, char *pszText, u32 u32TextSize);
+// than PROTOCOL_BUF_LEN characters or the text does not fit. *pu32Bytes,
+// when given, gets the number of bytes decoded: a request may carry bytes
+// after its text.
+s32 protocol_frame_decode(const char *pcData, u32 u32Len, char *pszText, u32 u32TextSize,
+                          u32 *pu32Bytes = nullptr);
 
 #endif

@@ -30,19 +30,11 @@ static const RouteFamily_S s_stIr = {"irsource", &ProtocolServerCallback_S::onge
 
 #define ROUTE_DATA_MAX ((PROTOCOL_PAYLOAD_LEN + 2) / 3 * 4)   // base64 characters, at most
 
-static const char s_azBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
 s32 protocol_payload_decode(const char *pszText, u8 *pu8Out)
 {
     size_t sizeLen = strnlen(pszText, ROUTE_DATA_MAX + 1);
-    if (sizeLen % 4 != 0 || sizeLen > ROUTE_DATA_MAX)
+    if (sizeLen > ROUTE_DATA_MAX || base64_check_qelto(pszText, (u32)sizeLen) < 0)
         return -1;
-    size_t sizeData = sizeLen;   // characters before the padding
-    while (sizeData > 0 && sizeLen - sizeData < 2 && pszText[sizeData - 1] == '=')
-        sizeData--;
-    for (size_t i = 0; i < sizeData; i++)
-        if (strchr(s_azBase64, pszText[i]) == nullptr)
-            return -1;
     return base64_decode_qelto(pu8Out, pszText, (u32)sizeLen);
 }
 

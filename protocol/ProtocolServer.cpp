@@ -102,7 +102,7 @@ static void Server_Handle(ProtocolServer_S *pstServer, const char *pcData, s32 s
     char azText[PROTOCOL_BUF_LEN] = {};
     char azReply[PROTOCOL_BUF_LEN] = {};
     char azOut[PROTOCOL_BUF_LEN];
-    if (protocol_frame_decode(pcData, (u32)s32Len, azText, sizeof(azText)) < 0)
+    if (protocol_frame_decode(pcData, (u32)s32Len, azText, sizeof(azText), &pstServer->u32RequestLen) < 0)
         return;
     ProtocolReplyTo_E enReplyTo;
     s32 s32Ret = protocol_server_dispatch(pstServer, azText, azReply, &enReplyTo);

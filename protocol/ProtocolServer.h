@@ -23,6 +23,7 @@ struct ProtocolServer_S {
     char azHostIP[32];                     // its IPv4 address when the server was made
     char azGroup[32];                      // dotted multicast group
     u32 u32Port;                           // request port; group replies go to port + 1
+    u32 u32RequestLen;                     // bytes decoded from the request being handled; the thread's
     ProtocolServerCallback_S stCallback;   // written only while the thread does not run
     void *pUser;                           // first argument of every callback
     MainThread_S stThread;                 // the receive thread

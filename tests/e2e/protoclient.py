@@ -24,8 +24,9 @@ LAN_ADDR = "169.254.0.1"   # the LAN side's address on the bridge
 
 
 def frame(text):
-    """A datagram as the protocol frames it: the text, 1 to 4 zeros, base64."""
-    data = text.encode()
+    """A datagram as the protocol frames it: the text (or bytes), 1 to 4
+    zeros, base64."""
+    data = text if isinstance(text, bytes) else text.encode()
     n = (len(data) + 4) // 4 * 4
     return base64.b64encode(data + bytes(n - len(data)))
 
