@@ -1,8 +1,9 @@
 // The AAC encoder library's calls that this program makes: open, set a
 // parameter, encode, information, close. Our own declarations of the
-// fdk-aac encoder interface: the build links that library where it is
-// installed, else platform/aac/AacEncAv.cpp, an adapter of the same calls
-// over libavcodec's AAC-LC encoder (16-bit interleaved in, ADTS out).
+// fdk-aac encoder interface, with C linkage: the board links that library;
+// the host links it where it is installed, else platform/aac/AacEncAv.cpp,
+// an adapter of the same calls over libavcodec's AAC-LC encoder (16-bit
+// interleaved in, ADTS out).
 #ifndef PLATFORM_AACENC_H
 #define PLATFORM_AACENC_H
 

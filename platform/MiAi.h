@@ -39,6 +39,8 @@ struct MiAudioFrame_S {
     u32 u32SrcLen;
 };
 
+extern "C" {
+
 s32 MI_AI_SetPubAttr(u32 u32Dev, const MiAudioAttr_S *pstAttr);   // device disabled
 s32 MI_AI_GetPubAttr(u32 u32Dev, MiAudioAttr_S *pstAttr);
 s32 MI_AI_Enable(u32 u32Dev);
@@ -51,5 +53,6 @@ s32 MI_AI_DisableReSmp(u32 u32Dev, u32 u32Chn);
 // not wait, -1 waits for ever. pvAecFrame must be null.
 s32 MI_AI_GetFrame(u32 u32Dev, u32 u32Chn, MiAudioFrame_S *pstFrame, void *pvAecFrame, s32 s32MilliSec);
 s32 MI_AI_ReleaseFrame(u32 u32Dev, u32 u32Chn, MiAudioFrame_S *pstFrame, void *pvAecFrame);
+}
 
 #endif

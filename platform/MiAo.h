@@ -10,6 +10,8 @@
 #define MI_AO_MAX_DEV 2
 #define MI_AO_MAX_CHN 2
 
+extern "C" {
+
 s32 MI_AO_SetPubAttr(u32 u32Dev, const MiAudioAttr_S *pstAttr);   // device disabled
 s32 MI_AO_GetPubAttr(u32 u32Dev, MiAudioAttr_S *pstAttr);
 s32 MI_AO_Enable(u32 u32Dev);
@@ -21,5 +23,6 @@ s32 MI_AO_EnableReSmp(u32 u32Dev, u32 u32Chn, u32 u32InSampleRate);
 s32 MI_AO_DisableReSmp(u32 u32Dev, u32 u32Chn);
 // Queues one frame for playing; s32MilliSec as MI_AI_GetFrame.
 s32 MI_AO_SendFrame(u32 u32Dev, u32 u32Chn, const MiAudioFrame_S *pstFrame, s32 s32MilliSec);
+}
 
 #endif

@@ -44,6 +44,8 @@ enum MiSnrCustCmd_E {
 #define MI_SNR_MIN_SIZE   64
 #define MI_SNR_MAX_FPS    60
 
+extern "C" {
+
 s32 MI_SNR_SetPlaneMode(u32 u32Pad, bool bEnable);   // only false: no HDR planes
 s32 MI_SNR_QueryResCount(u32 u32Pad, u32 *pu32Count);
 s32 MI_SNR_GetRes(u32 u32Pad, u32 u32Idx, MiSnrRes_S *pstRes);
@@ -51,5 +53,6 @@ s32 MI_SNR_SetRes(u32 u32Pad, u32 u32Idx);
 s32 MI_SNR_Enable(u32 u32Pad);
 s32 MI_SNR_Disable(u32 u32Pad);
 s32 MI_SNR_CustFunction(u32 u32Pad, u32 u32Cmd, u32 u32Size, void *pvData, u32 u32Dir);
+}
 
 #endif

@@ -1,8 +1,9 @@
 // The SoC media engine, system part: module ids, error codes, pixel formats
 // and the binds that carry frames from one channel port to the next.
-// These are our own declarations of the engine calls this program makes.
-// On the board the vendor's media library is linked in their place; on the
-// host platform/host/HostMedia*.cpp stand in for the engine.
+// These are our own declarations of the engine calls this program makes,
+// with C linkage as the vendor's C libraries define them. On the board the
+// vendor's media libraries are linked in their place; on the host
+// platform/host/HostMedia*.cpp stand in for the engine.
 #ifndef PLATFORM_MISYS_H
 #define PLATFORM_MISYS_H
 
@@ -54,6 +55,8 @@ enum MiSysBindType_E {
     MI_SYS_BIND_REALTIME = 4,   // line by line, video input to scaler only
 };
 
+extern "C" {
+
 s32 MI_SYS_Init(void);
 s32 MI_SYS_Exit(void);
 
@@ -69,5 +72,6 @@ s32 MI_SYS_SetChnOutputPortDepth(const MiSysChnPort_S *pstPort, u32 u32UserFrame
 // the caller; each call gives a new one, closed with MI_SYS_CloseFd.
 s32 MI_SYS_GetFd(const MiSysChnPort_S *pstPort, s32 *ps32Fd);
 s32 MI_SYS_CloseFd(s32 s32Fd);
+}
 
 #endif

@@ -98,6 +98,8 @@ struct MiVencChnStat_S {
     u32 u32LeftRecvPics;                      // of MI_VENC_StartRecvPicEx; 0 otherwise
 };
 
+extern "C" {
+
 s32 MI_VENC_CreateChn(u32 u32Chn, const MiVencChnAttr_S *pstAttr);
 s32 MI_VENC_DestroyChn(u32 u32Chn);           // not receiving; drops its binds
 s32 MI_VENC_ResetChn(u32 u32Chn);             // not receiving; empties the queue
@@ -121,5 +123,6 @@ s32 MI_VENC_Query(u32 u32Chn, MiVencChnStat_S *pstStat);
 // it until MI_VENC_ReleaseStream.
 s32 MI_VENC_GetStream(u32 u32Chn, MiVencStream_S *pstStream, s32 s32MilliSec);
 s32 MI_VENC_ReleaseStream(u32 u32Chn, MiVencStream_S *pstStream);
+}
 
 #endif

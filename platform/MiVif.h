@@ -38,11 +38,14 @@ struct MiVifChnPortAttr_S {
     u32 au32Reserved[4];
 };
 
+extern "C" {
+
 s32 MI_VIF_SetDevAttr(u32 u32Dev, const MiVifDevAttr_S *pstAttr);   // device disabled only
 s32 MI_VIF_EnableDev(u32 u32Dev);                                   // after its attributes
 s32 MI_VIF_DisableDev(u32 u32Dev);                                  // ports disabled first
 s32 MI_VIF_SetChnPortAttr(u32 u32Chn, u32 u32Port, const MiVifChnPortAttr_S *pstAttr);
 s32 MI_VIF_EnableChnPort(u32 u32Chn, u32 u32Port);                  // device enabled first
 s32 MI_VIF_DisableChnPort(u32 u32Chn, u32 u32Port);
+}
 
 #endif

@@ -35,6 +35,8 @@ struct MiVpePortMode_S {
     u32 enCompressMode;     // 0: none
 };
 
+extern "C" {
+
 s32 MI_VPE_CreateChannel(u32 u32Chn, const MiVpeChannelAttr_S *pstAttr);
 s32 MI_VPE_DestroyChannel(u32 u32Chn);                  // stopped first; drops its binds
 s32 MI_VPE_GetChannelParam(u32 u32Chn, MiVpeChannelParam_S *pstParam);
@@ -44,5 +46,6 @@ s32 MI_VPE_StopChannel(u32 u32Chn);
 s32 MI_VPE_SetPortMode(u32 u32Chn, u32 u32Port, const MiVpePortMode_S *pstMode);
 s32 MI_VPE_EnablePort(u32 u32Chn, u32 u32Port);         // after its mode
 s32 MI_VPE_DisablePort(u32 u32Chn, u32 u32Port);
+}
 
 #endif

@@ -64,7 +64,8 @@ static const char *Builtin_ReadDec(const cJSON *pstObj, const BuiltinDecKey_S *p
         const char *pszText = Builtin_Text(pstObj, pstKeys[i].pszKey);
         if (pszText == nullptr)
             return pstKeys[i].pszKey;
-        s32 s32Value = (s32)atol(pszText);
+        // 64 bits on the 32-bit board too, where long would stop at 2^31 - 1.
+        s32 s32Value = (s32)strtoll(pszText, nullptr, 10);
         memcpy((u8 *)pvRecord + pstKeys[i].u32Offset, &s32Value, sizeof(s32Value));
     }
     return nullptr;

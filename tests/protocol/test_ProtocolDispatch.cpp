@@ -181,6 +181,11 @@ TEST_F(DispatchTest, SetTxParamsReadsTextsAndRefusesBadOnes) {
     EXPECT_EQ(1, stBox.stEncSet.enRateControl);
     EXPECT_EQ(1, stBox.stEncSet.enAudioCodec);
     EXPECT_EQ(96000u, stBox.stEncSet.u32AudioBitrate);
+    // Past 2^31 the field gets the same value on the 32-bit board as here.
+    const size_t pos = good.find("4000");
+    const std::string big = good.substr(0, pos) + "3000000000" + good.substr(pos + 4);
+    EXPECT_EQ(0, Run(Request("config set tx params", {"All"}, "\"txparams\":{" + big + "}")));
+    EXPECT_EQ(3000000000u, stBox.stEncSet.u32Bitrate);
 
     const std::string bad[] = {
         "\"txparams\":{" + good.substr(0, good.find("H265")) + "H266" + good.substr(good.find("H265") + 4) + "}",

@@ -134,10 +134,16 @@ TEST_F(PackerTest, SequenceAndTime)
     EXPECT_EQ(3600u * 44100, u32Time);
     EXPECT_EQ((Bytes{0xFF, 0xFE}), Bytes(vecPacket[0].begin() + 2, vecPacket[0].begin() + 4));
     EXPECT_EQ((Bytes{0x00, 0x00}), Bytes(vecPacket[2].begin() + 2, vecPacket[2].begin() + 4));
-    for (u64 u64Us : {0ull, 999999ull, 1ull << 40, 123456789012345ull, ~0ull / 90000}) {
-        for (u32 u32Clock : {8000u, 44100u, 90000u}) {
-            unsigned __int128 uExact = (unsigned __int128)u64Us * u32Clock / 1000000;
-            EXPECT_EQ((u32)uExact, rtp_time(u64Us, u32Clock)) << u64Us << " " << u32Clock;
-        }
-    }
+    // Exact products, worked out in wider arithmetic than the board has.
+    static const u32 au32Clock[] = {8000, 44100, 90000};
+    static const struct { u64 u64Us; u32 au32Time[3]; } astTimes[] = {
+        {0, {0u, 0u, 0u}},
+        {999999, {7999u, 44099u, 89999u}},
+        {1ull << 40, {206158430u, 1243822528u, 171798691u}},
+        {123456789012345ull, {4106801314u, 2720831412u, 30616359u}},
+        {~0ull / 90000, {3328044553u, 2293405333u, 4154504685u}},
+    };
+    for (const auto &st : astTimes)
+        for (u32 i = 0; i < ARRAY_SIZE(au32Clock); i++)
+            EXPECT_EQ(st.au32Time[i], rtp_time(st.u64Us, au32Clock[i])) << st.u64Us << " " << au32Clock[i];
 }

@@ -130,7 +130,9 @@ s32 thread_pool_push(ThreadPool_S *pstPool, ThreadPoolProc *pfnProc, void *pvPar
     if (!pstPool->bRun)
         return -1;
     pstPool->dqTask.push_back({pfnProc, pvParam});
-    if (pstPool->u32Idle == 0 && pstPool->u32Threads < pstPool->u32Max &&
+    // A woken worker counts as idle until it runs: grow while the queue
+    // holds more tasks than there are idle workers to take them.
+    if (pstPool->dqTask.size() > pstPool->u32Idle && pstPool->u32Threads < pstPool->u32Max &&
         ThreadPool_StartWorker(pstPool) < 0 && pstPool->u32Threads == 0) {
         pstPool->dqTask.pop_back();
         return -1;
