@@ -8,7 +8,8 @@ import subprocess
 import time
 import unittest
 
-from boxlib import STATE, Box, BoxTest, default_ip, lan, wait_until
+from boxlib import STATE, Box, BoxTest, default_ip, lan, protocol_exchange, wait_until
+from protoclient import frame, request
 
 STAMP = r"\[\d\d \d\d:\d\d:\d\d\.\d{3}\]: "
 
@@ -68,6 +69,9 @@ class BoxTestCase(BoxTest):
         wait_until(lambda: re.search(r"^hpd high", b.sim("hdmirx").stdout, re.M), 15, "the EDID preset")
         b.sim("plug", "1920x1080p60")
         b.wait_log(r"clear connect status", timeout=10)
+        # A change whose save is still 2 s away when the stop comes.
+        protocol_exchange([frame(request("config set alias", ["All"], body={"alias": {"name": "stage-right"}}))],
+                          wait=0.2)
         pid = b.read("/board/app.pid").strip()
         killed = time.monotonic()
         self.assertEqual(0, b.exec("kill", "-TERM", pid).returncode)
@@ -75,10 +79,14 @@ class BoxTestCase(BoxTest):
         self.assertLess(time.monotonic() - killed, 2.0)
         self.assertEqual("0", b.read("/board/app.exit").strip())
         log = b.log()
-        tail = log[log.index(f"]: stop\n"):]
+        tail = log[log.index("]: stop\n"):]
         self.assertRegex(tail, rf"{STAMP}stopped\n")
         self.assertNotRegex(tail, r"(?i)failed|err!")
-        self.assertEqual('[devattr]\nalias = "stage-left"\n', b.read("/etc/app.ini"))   # nothing changed
+        ini = b.read("/etc/app.ini")
+        self.assertRegex(ini, r'(?m)^alias += "stage-right *"$')
+        for section in ("devattr", "mainattr", "subattr", "netattr", "serialattr", "manualattr", "miscattr",
+                        "edidattr"):
+            self.assertIn(f"[{section}]", ini)
 
     def test_boxes_leave_the_host_alone_and_nothing_behind(self):
         before = host_view()
