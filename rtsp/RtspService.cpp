@@ -48,7 +48,7 @@ s32 rtspLockStream(void *pvParam, const char *pszUri, RtspStreamLock_S *pstLock)
         return 404;
     pstStream->mtx.lock();
     pstLock->pstStream = pstStream;
-    return 0;
+    return pstStream->bNoSignal ? 503 : 0;
 }
 
 RtspSession_S *rtspFindSession(RtspMediaStream_S *pstStream, const char *pszSession)
@@ -307,6 +307,24 @@ s32 RTSPSEVER_EndMediaStreamSessions(RtspService_S *pstService, const char *pszP
     if (pstStream != nullptr)
         rtspTellStream(pstStream);
     return 0;
+}
+
+s32 RTSPSEVER_SetMediaStreamSignal(RtspService_S *pstService, const char *pszPath, u32 bSignal)
+{
+    if (pstService == nullptr || !pstService->bCreated || pszPath == nullptr) {
+        Debug_Log("[%s]: para err!\n", log_Time());
+        return -1;
+    }
+    {
+        std::lock_guard<std::mutex> lk(pstService->mtx);
+        RtspMediaStream_S *pstStream = rtspFindStream(pstService, pszPath);
+        if (pstStream == nullptr)
+            return -1;
+        std::lock_guard<std::mutex> lkStream(pstStream->mtx);
+        pstStream->bNoSignal = bSignal ? 0 : 1;
+    }
+    // No session starts any more; the players there are told as by a stop.
+    return bSignal ? 0 : RTSPSEVER_EndMediaStreamSessions(pstService, pszPath);
 }
 
 s32 RTSPSEVER_GetMediaStreamConnect(RtspService_S *pstService, const char *pszPath, u32 *pu32Count)
