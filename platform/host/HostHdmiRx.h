@@ -99,6 +99,8 @@ void HostHdmiRx_Reset(void);
 
 // The timing of that name ("1920x1080p60", ...), or null.
 const HostRxMode_S *HostHdmiRx_FindMode(const char *pszName);
+// The names of every timing, separated by spaces.
+std::string HostHdmiRx_ModeNames(void);
 
 // Source actions, under the model's lock. Plug with another timing while
 // plugged is a timing change. Return 0, or -1 for an unknown name.

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -322,6 +323,33 @@ TEST_F(HdmiRxTest, ReplugWhileBusyLocksWithoutANewEdge)
 
 // A DVI input has no AVI infoframe: it is taken as RGB and converted with
 // BT.601; a YCbCr input passes. The sim words set up the source.
+// Every driver message ends its line, so the next one (or the debug log's
+// next line) does not run into it.
+TEST_F(HdmiRxTest, MessagesEndTheirLines)
+{
+    PlugAndLock("1920x1080p60");
+    std::string out = Out();
+    for (const char *pszLine : {"\nhdmirx init ok\n", "\nsetup csc matrix: 3\n", "\nmipi pclk = 148.500 MHz\n",
+                                "\nSCDT ON\n", "\nmclk_inv: 1, lpx_num: 3\n"})
+        EXPECT_NE(std::string::npos, out.find(pszLine)) << pszLine;
+    EXPECT_EQ(std::string::npos, out.find('\r'));
+    EXPECT_EQ('\n', out.back());
+}
+
+// An unknown timing is answered with the known ones, each of which plugs.
+TEST_F(HdmiRxTest, UnknownTimingListsTheKnownOnes)
+{
+    std::string strReply = HostSim_Exec("plug 4k");
+    const std::string strHead = "error: plug: unknown timing; known: ";
+    ASSERT_EQ(0u, strReply.rfind(strHead, 0)) << strReply;
+    std::istringstream in(strReply.substr(strHead.size()));
+    u32 u32Names = 0;
+    for (std::string strName; in >> strName; u32Names++)
+        EXPECT_EQ("ok\n", HostSim_Exec("plug " + strName)) << strName;
+    EXPECT_GE(u32Names, 10u);
+    EXPECT_NE(std::string::npos, strReply.find(" 1920x1080i60 "));
+}
+
 TEST_F(HdmiRxTest, ColourSpaceDecidesTheConversion)
 {
     ASSERT_EQ("ok\n", HostSim_Exec("plug 1280x720p60 dvi"));
