@@ -206,8 +206,6 @@ static s32 rtspBuildSdp(RtspMediaStream_S *pstStream, const char *pszUri, std::s
 
 void rtspOnDescribe(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri)
 {
-    static DebugLimit_S s_stNoSignal;   // every player that tries while no input is there
-
     RtspStreamLock_S stLock;
     s32 s32Code = rtspLockStream(pvParam, pszUri, &stLock);
     std::string strSdp;

@@ -51,8 +51,9 @@ s32 RtspServer_register(RtspServerAttr_S *pstCtx, RtspServerStreamInfoProc *pfnP
 s32 RtspServer_StartStream(RtspServerAttr_S *pstCtx, s32 s32StreamId, const char *pszName);
 s32 RtspServer_StopStream(RtspServerAttr_S *pstCtx, s32 s32StreamId);
 // Whether an input feeds stream s32StreamId (at first it does). Without
-// one, its players are ended and new ones refused with 503 until it has
-// one again; the word outlives a stop and start of the stream. 0 or -1.
+// one, its players are ended and new ones refused at SETUP and PLAY with
+// 503 until it has one again; the word outlives a stop and start of the
+// stream. 0 or -1.
 s32 RtspServer_SetStreamSignal(RtspServerAttr_S *pstCtx, s32 s32StreamId, u32 bSignal);
 s32 RtspServer_GetStreamInfo(RtspServerAttr_S *pstCtx, s32 s32StreamId, u32 *pu32Count);
 // Ends every player of the stream as a stop does (RTCP BYE on each UDP

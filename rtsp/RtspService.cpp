@@ -48,7 +48,17 @@ s32 rtspLockStream(void *pvParam, const char *pszUri, RtspStreamLock_S *pstLock)
         return 404;
     pstStream->mtx.lock();
     pstLock->pstStream = pstStream;
-    return pstStream->bNoSignal ? 503 : 0;
+    return 0;
+}
+
+s32 rtspLockPlayableStream(void *pvParam, const char *pszUri, RtspStreamLock_S *pstLock)
+{
+    static DebugLimit_S s_stNoSignal;   // every player that tries while no input is there
+    s32 s32Code = rtspLockStream(pvParam, pszUri, pstLock);
+    if (s32Code != 0 || !pstLock->pstStream->bNoSignal)
+        return s32Code;
+    Debug_LogLimited(&s_stNoSignal, "[%s]: 503 Service Unavailable: no input signal\n", log_Time());
+    return 503;
 }
 
 RtspSession_S *rtspFindSession(RtspMediaStream_S *pstStream, const char *pszSession)

@@ -491,6 +491,22 @@ TEST_F(HdmiRxTest, ClockOfTheReferenceRateIsMeasured)
     EXPECT_TRUE(MipiOn());
 }
 
+// The pixel clock counts as soon as the clock runs, before the picture is
+// stable: a bring-up in that time (a rebuild after the EDID load meeting a
+// plug) measures the source's clock, not a fraction of it.
+TEST_F(HdmiRxTest, PixelClockIsMeasuredBeforeTheInputIsStable)
+{
+    pstChip->u32ScdtDelayMs = 5000;
+    ASSERT_EQ(0, HostHdmiRx_Plug("1920x1080p60"));
+    pstRx = hdmirx_init();
+    Steps(1);                                         // 5 V seen: hot-plug goes high
+    std::this_thread::sleep_for(std::chrono::milliseconds(pstChip->u32ClockDelayMs + 20));
+    ASSERT_FALSE(pstChip->bScdt);
+    ASSERT_EQ(0, hdmi_rx_calc_pclk(pstRx));
+    EXPECT_NEAR(148500, pstRx->stVideoInfo.u32PixelClk, 1500);
+    EXPECT_EQ(std::string::npos, Out().find("sump == 0"));
+}
+
 // A pixel count or timing that stays zero is measured a bounded number of
 // times and the input is not brought up; nothing divides by zero.
 TEST_F(HdmiRxTest, UnmeasurableInputStaysDown)
