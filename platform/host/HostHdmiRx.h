@@ -93,8 +93,8 @@ struct HostHdmiRx_S {
 HostHdmiRx_S *HostHdmiRx_Get(void);
 
 // Power-on: registers to their reset values, histories cleared, source
-// unplugged with default settings (delays 50 ms and 100 ms), the capture
-// pad told that nothing comes.
+// unplugged with default settings (48 kHz audio, delays 50 ms and 100 ms),
+// the capture pad told that nothing comes.
 void HostHdmiRx_Reset(void);
 
 // The timing of that name ("1920x1080p60", ...), or null.
