@@ -410,7 +410,7 @@ s32 RtspServer_StartStream(RtspServerAttr_S *pstCtx, s32 s32StreamId, const char
         return -1;
     }
     if (pstSlot->bNoSignal)
-        (void)RTSPSEVER_SetMediaStreamSignal(pstCtx->pstService, pstSlot->azPath, 0);   // just added: found
+        (void)RTSPSEVER_SetMediaStreamSignal(pstCtx->pstService, pstSlot->azPath, 0);   // just added, so found
     return 0;
 }
 
