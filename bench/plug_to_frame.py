@@ -8,11 +8,12 @@ Starts a box of its own, lets the receiver settle with its EDID preset,
 and plugs the source once so that the media stand-in has encoded its GOP
 for the size (the board's encoder needs no such warm-up). Then, per run,
 a player is already trying on the LAN side when the source is plugged: a
-plain RTSP client over TCP that asks DESCRIBE until the stream has a
+plain RTSP client over TCP that asks SETUP until the stream has a
 signal, plays it and waits for the first whole key frame, and, after it,
 ffmpeg, which ends at its first decoded picture. Reported per run, in
-seconds after the plug: the stream's first 200 DESCRIBE, its first RTP
-packet, the first whole key frame, and ffmpeg's first decoded picture.
+seconds after the plug: the stream's first 200 SETUP (503 before the
+signal), its first RTP packet, the first whole key frame, and ffmpeg's
+first decoded picture.
 Between runs the source is unplugged and the streams lose their signal.
 Run as root from the checkout (boxes need namespaces); HDMIBOX_LAN as
 for the tests."""
@@ -92,16 +93,14 @@ def client(url, t_limit):
             continue
         with sock:
             code, _, sdp = request(sock, 1, f"DESCRIBE {url}")
-            if code != 200:
-                time.sleep(0.02)
-                continue
-            times["describe"] = time.monotonic()
             codec = "H265" if "H265/90000" in sdp else "H264"
             code, head, _ = request(sock, 2, f"SETUP {url}/track1",
                                     "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n")
             session = re.search(r"(?im)^session:\s*([^;\r\n]+)", head)
             if code != 200 or not session:
+                time.sleep(0.02)
                 continue
+            times["setup"] = time.monotonic()
             code, _, _ = request(sock, 3, f"PLAY {url}", f"Session: {session.group(1)}\r\n")
             if code != 200:
                 continue
@@ -152,17 +151,18 @@ def lan_player(kind, url, t_limit):
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 
-def describe_code(url):
-    """The status of a DESCRIBE (0: none), asked on the LAN side."""
+def setup_code(url):
+    """The status of a SETUP of the video (0: none): 503 while the stream
+    has no signal."""
     try:
         with socket.create_connection((url.split("/")[2].split(":")[0], 554), timeout=2) as s:
-            return request(s, 1, f"DESCRIBE {url}")[0]
+            return request(s, 1, f"SETUP {url}/track1", "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n")[0]
     except (OSError, ConnectionError):
         return 0
 
 
-def lan_describe_code(url):
-    out = box("lan", sys.executable, os.path.abspath(__file__), "--describe", url, check=False).stdout
+def lan_setup_code(url):
+    out = box("lan", sys.executable, os.path.abspath(__file__), "--probe", url, check=False).stdout
     return int(out) if out.strip().isdigit() else 0
 
 
@@ -195,11 +195,11 @@ def main():
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--client")
     ap.add_argument("--ffmpeg")
-    ap.add_argument("--describe")
+    ap.add_argument("--probe")
     ap.add_argument("--limit", type=float, default=30)
     args = ap.parse_args()
-    if args.describe:
-        return print(describe_code(args.describe))
+    if args.probe:
+        return print(setup_code(args.probe))
     if args.client:
         return client(args.client, args.limit)
     if args.ffmpeg:
@@ -219,16 +219,16 @@ def main():
         box("sim", NAME, "unplug")
         rows = []
         for _ in range(args.runs):
-            wait_until(lambda: lan_describe_code(url) == 503, 10, "the stream to lose its signal")
+            wait_until(lambda: lan_setup_code(url) == 503, 10, "the stream to lose its signal")
             time.sleep(1.0)
             row = run_once(args.mode, url, "client")
-            wait_until(lambda: lan_describe_code(url) == 503, 10, "the stream to lose its signal")
+            wait_until(lambda: lan_setup_code(url) == 503, 10, "the stream to lose its signal")
             time.sleep(1.0)
             row.update(run_once(args.mode, url, "ffmpeg"))
             rows.append(row)
             print("  ".join(f"{k} {row[k]:.2f} s" if k in row else f"{k} -"
-                            for k in ("describe", "rtp", "key", "ffmpeg")), flush=True)
-        for k in ("describe", "rtp", "key", "ffmpeg"):
+                            for k in ("setup", "rtp", "key", "ffmpeg")), flush=True)
+        for k in ("setup", "rtp", "key", "ffmpeg"):
             vals = [r[k] for r in rows if k in r]
             if vals:
                 print(f"{k}: median {statistics.median(vals):.2f} s, max {max(vals):.2f} s over {len(vals)} runs")
