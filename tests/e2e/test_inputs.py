@@ -11,6 +11,7 @@ import time
 import unittest
 
 from boxlib import ROOT, BoxTest, default_ip, lan, lan_client, wait_until
+from test_source import Session
 
 MAIN = "main/av_stream"
 SUB = "sub/av_stream"
@@ -88,7 +89,15 @@ class InputTest(BoxTest):
         wait_until(lambda: decoded_frames(addr, MAIN, 1)[0] > 0, 60, "the first pictures")
         for mode in ("3840x2160p30", "2560x1440p60"):
             with self.subTest(mode=mode):
+                player = Session(addr)
+                self.addCleanup(player.close)
+                if mode == "3840x2160p30":
+                    wait_until(lambda: player.frames > 30, 30, "the player to play")
                 b.sim("plug", mode)
+                plugged = time.monotonic()
+                # A player of the lost input is told at once, not left waiting.
+                wait_until(lambda: player.proc.poll() is not None, 5, "the player to end")
+                self.assertLess(time.monotonic() - plugged, 2.5)
                 name = mode.replace("p60", "p(59|60)")   # as the receiver measures 59.95 Hz
                 b.wait_log(rf"input {name} not supported", timeout=10)
                 time.sleep(1.0)
