@@ -50,6 +50,15 @@ static s32 Main_Streams(bool bStart, const char *pszMainStep, const char *pszSub
     return 0;
 }
 
+// Tells the streams whether an input feeds them: without one, their
+// players are ended and new ones refused rather than left waiting.
+static void Main_StreamSignal(u32 bSignal)
+{
+    NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
+    if (pstNet->bRtspStart && MAIN_RtspServer_SetSignal(pstNet, bSignal) != 0)
+        Debug_Log("[%s]: MAIN_RtspServer_SetSignal failed!\n", log_Time());
+}
+
 // The capture thread joined and the audio input stopped; the step text
 // goes before the call's name when either failed.
 static void Main_AiStop(const char *pszStep)
@@ -193,7 +202,10 @@ static s32 Main_VideoStart(const AVSourceVMsg_S *pstMsg)
     s32Ret = MAIN_Media_Vi_Statr(pstMedia, pstMsg->enSan);
     if (s32Ret != 0)
         Debug_Log("[%s]: 10,MAIN_Media_Vi_Statr failed with %#x!\n", log_Time(), s32Ret);
-    if (Main_BuildPipeline(pstMedia) != 0 || Main_Streams(true, "12,", "") != 0)
+    if (Main_BuildPipeline(pstMedia) != 0)
+        return -1;
+    Main_StreamSignal(1);
+    if (Main_Streams(true, "12,", "") != 0)
         return -1;
 
     g_stMainServerAttr.stVMsg = *pstMsg;
@@ -213,6 +225,7 @@ static s32 Main_VideoMsg(const AVSourceVMsg_S *pstMsg)
     }
     if (pstMsg->enOperate == AVSOURCE_OP_START)
         return Main_VideoStart(pstMsg);
+    Main_StreamSignal(0);
     if (!g_stMainServerAttr.bViStart)
         return 0;
     g_stMainServerAttr.bViStart = 0;

@@ -21,6 +21,9 @@ static void MAIN_CONFIG_Migrate(void)
     s32 s32Ret = Config_get_old(&stAttr, &stEdid);
     if (s32Ret != 0) {
         Debug_Log("[%s]: Config_get_old failed with %#x!\n", log_Time(), s32Ret);
+        // The two texts above are expected on a box's first start: say so.
+        Debug_Log("[%s]: first start: no usable settings of an older firmware, %s holds the defaults\n",
+                  log_Time(), CONFIG_FILE);
         return;
     }
     s32Ret = Config_set(&stAttr, &stEdid);

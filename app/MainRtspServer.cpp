@@ -45,6 +45,11 @@ s32 MAIN_RtspServer_Init(NetServerConfig_S *pstNet)
     }
     pstNet->hRtspServer = pstCtx;
     pstNet->bRtspStart = 1;
+    // Nothing is captured before the first lock.
+    (void)MAIN_RtspServer_SetSignal(pstNet, 0);   // slots of the descriptors' ids: cannot fail
+    for (const RtspStreamDesc_S *pstDesc : {&pstNet->stMainStream, &pstNet->stSubStream})
+        Debug_Log("[%s]: RTSP stream rtsp://%s:%u/live/%s\n", log_Time(), pstNet->azHostIP, RTSP_SERVER_PORT,
+                  pstDesc->azStreamName);
     return 0;
 }
 
@@ -87,6 +92,17 @@ s32 MAIN_RtspServer_StopStream(NetServerConfig_S *pstNet, RtspStreamDesc_S *pstD
         return -1;
     }
     return 0;
+}
+
+s32 MAIN_RtspServer_SetSignal(NetServerConfig_S *pstNet, u32 bSignal)
+{
+    if (!pstNet->bRtspStart)
+        return -1;
+    s32 s32Ret = 0;
+    for (const RtspStreamDesc_S *pstDesc : {&pstNet->stMainStream, &pstNet->stSubStream})
+        if (RtspServer_SetStreamSignal(Main_Rtsp_Ctx(pstNet), (s32)pstDesc->s32StreamId, bSignal) != 0)
+            s32Ret = -1;
+    return s32Ret;
 }
 
 s32 MAIN_RtspServer_GetStreamInfo(NetServerConfig_S *pstNet, RtspStreamDesc_S *pstDesc)

@@ -16,6 +16,8 @@ s32 MAIN_RtspServer_deInit(NetServerConfig_S *pstNet);
 // -1 while the wrapper is down; a stream the wrapper refuses is logged and gives 0.
 s32 MAIN_RtspServer_StartStream(NetServerConfig_S *pstNet, RtspStreamDesc_S *pstDesc);
 s32 MAIN_RtspServer_StopStream(NetServerConfig_S *pstNet, RtspStreamDesc_S *pstDesc);
+// Both streams with or without an input behind them.
+s32 MAIN_RtspServer_SetSignal(NetServerConfig_S *pstNet, u32 bSignal);
 // The number of sessions of the stream; 0 while it is not published.
 s32 MAIN_RtspServer_GetStreamInfo(NetServerConfig_S *pstNet, RtspStreamDesc_S *pstDesc);
 // Both streams stopped and published again, for a new device ID.

@@ -23,7 +23,7 @@ static u32 s_u32LastAvMute = 0xFFFFFFFF;
 static const char *const s_apszReg06[8] = {
     "# FSM Error  #\n", "# CH2 Symbol lock Rst #\n", "# CH1 Symbol lock Rst #\n", "# CH0 Symbol lock Rst #\n",
     "# CH2 CDR FIFO Aut0-Rst #\n", "# CH1 CDR FIFO Aut0-Rst #\n", "# CH0 CDR FIFO Aut0-Rst #\n",
-    "# Symbol Lock State Change # ",
+    "# Symbol Lock State Change # \n",
 };
 
 static const char *const s_apszReg12[8] = {
@@ -339,7 +339,7 @@ static void hdmirx_intp_threaded_handler(HdmiRxAttr_S *pstRx)
     }
     if (!bToStatus && pstRx->bRebuildMipi) {
         pstRx->bRebuildMipi = 0;
-        printf("====================rebuild mipi==================");
+        printf("====================rebuild mipi==================\n");
         hdmirx_video_up(pstRx, true);
     }
     if (hdmirx_mipi_status(pstRx))

@@ -49,6 +49,7 @@ s32  mipi_tx_write(HdmiRxAttr_S *pstRx, u8 u8Reg, u8 u8Val);
 s32  mipi_tx_set_bits(HdmiRxAttr_S *pstRx, u8 u8Reg, u8 u8Mask, u8 u8Val);
 void mDelay(u32 u32Ms);
 void mSleep(u32 u32Ms);
+// A driver message on standard output (cut to 127 characters) on a line of its own.
 void dev_err(const char *pszFmt, ...) __attribute__((format(printf, 1, 2)));
 
 #endif

@@ -23,7 +23,7 @@ void dev_err(const char *pszFmt, ...)
     va_start(ap, pszFmt);
     vsnprintf(az, sizeof(az), pszFmt, ap);
     va_end(ap);
-    printf("\n\r%s", az);
+    printf("%s\n", az);   // each message ends its line, so the next log line starts its own
 }
 
 void mDelay(u32 u32Ms)

@@ -77,6 +77,18 @@ static void Main_LogTiming(const AVSourceVideoInfo_S *pstInfo)
               (s32)pstInfo->u32Hactive, (s32)pstInfo->u32Vactive, (s32)pstInfo->u32Fps);
 }
 
+// Once per lock, as the source thread reports each lock once. The name
+// is the source's: whole lines for an interlaced input, its field rate.
+static void Main_LogRefused(const AVSourceVideoInfo_S *pstInfo)
+{
+    bool bInterlace = pstInfo->bInterlace != 0;
+    Debug_Log("[%s]: input %ux%u%c%u not supported: the capture takes %u..%ux%u..%u up to %u Hz, the streams "
+              "stay without signal\n",
+              log_Time(), pstInfo->u32Hactive, bInterlace ? 2 * pstInfo->u32Vactive : pstInfo->u32Vactive,
+              bInterlace ? 'i' : 'p', pstInfo->u32Fps, AVSOURCE_MIN_WIDTH, AVSOURCE_MAX_WIDTH, AVSOURCE_MIN_HEIGHT,
+              AVSOURCE_MAX_HEIGHT, AVSOURCE_MAX_FPS);
+}
+
 static bool Main_TimingAccepted(const AVSourceVideoInfo_S *pstInfo)
 {
     return pstInfo->u32Hactive >= AVSOURCE_MIN_WIDTH && pstInfo->u32Hactive <= AVSOURCE_MAX_WIDTH &&
@@ -112,6 +124,7 @@ s32 MAIN_AVSourceMsgCallback(SignalState_E enState, const AVSourceVideoInfo_S *p
         g_video_incompatible = 1;
         g_s32StopSend = 0;
         Main_LogTiming(pstInfo);
+        Main_LogRefused(pstInfo);
         return 0;
     }
     g_video_incompatible = 0;

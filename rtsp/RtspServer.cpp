@@ -20,7 +20,6 @@
 
 #define RTSP_CONFIG_PACKET     1500
 #define RTSP_CONFIG_BACKLOG    1024
-#define RTSP_CONFIG_PORT       554
 #define RTSP_CONFIG_THREADS    2
 #define RTSP_CONFIG_TIMEOUT    12000
 #define RTSP_PATH_FORMAT       "live/%s"
@@ -40,6 +39,7 @@ struct RtspStreamSlot_S {
     RtspParamSet_S astParam[RTSP_PARAM_VPS + 1];   // by RtspParamKind_E, start code included
     RtspFrameObserver_S *pstVideoObserver;     // heap copies, null while none
     RtspFrameObserver_S *pstAudioObserver;
+    u32 bNoSignal;                             // no input feeds the stream; kept across stop and start
 };
 
 struct RtspServerAttr_S {
@@ -299,7 +299,7 @@ RtspServerAttr_S *RtspServer_Init(void)
         Debug_Log("[%s]: Rtspserver malloc err!\n", log_Time());
         return nullptr;
     }
-    pstCtx->stConfig = {RTSP_CONFIG_PACKET, RTSP_CONFIG_BACKLOG, RTSP_CONFIG_PORT, RTSP_CONFIG_THREADS,
+    pstCtx->stConfig = {RTSP_CONFIG_PACKET, RTSP_CONFIG_BACKLOG, RTSP_SERVER_PORT, RTSP_CONFIG_THREADS,
                         RTSP_CONFIG_TIMEOUT};
     if (RTSPSEVER_Create(&pstCtx->pstService, &pstCtx->stConfig) != 0) {
         Debug_Log("[%s]: Rtspserver RTSPSEVER_Create err!\n", log_Time());
@@ -409,6 +409,8 @@ s32 RtspServer_StartStream(RtspServerAttr_S *pstCtx, s32 s32StreamId, const char
         RtspServer_ClearSlot(pstSlot);
         return -1;
     }
+    if (pstSlot->bNoSignal)
+        (void)RTSPSEVER_SetMediaStreamSignal(pstCtx->pstService, pstSlot->azPath, 0);   // just added, so found
     return 0;
 }
 
@@ -438,6 +440,22 @@ s32 RtspServer_EndPlayers(RtspServerAttr_S *pstCtx, s32 s32StreamId)
     if (!pstSlot->bUsed)
         return 1;
     return RTSPSEVER_EndMediaStreamSessions(pstCtx->pstService, pstSlot->azPath);
+}
+
+s32 RtspServer_SetStreamSignal(RtspServerAttr_S *pstCtx, s32 s32StreamId, u32 bSignal)
+{
+    RtspStreamSlot_S *pstSlot = RtspServer_Slot(pstCtx, s32StreamId);
+    if (pstSlot == nullptr)
+        return -1;
+    std::lock_guard<std::mutex> lockSlot(pstSlot->mtxSlot);
+    if (pstSlot->bNoSignal == (bSignal ? 0u : 1u))
+        return 0;
+    pstSlot->bNoSignal = bSignal ? 0 : 1;
+    if (pstSlot->bUsed && RTSPSEVER_SetMediaStreamSignal(pstCtx->pstService, pstSlot->azPath, bSignal) != 0) {
+        Debug_Log("[%s]: Rtspserver RTSPSEVER_SetMediaStreamSignal err!\n", log_Time());
+        return -1;
+    }
+    return 0;
 }
 
 s32 RtspServer_GetStreamInfo(RtspServerAttr_S *pstCtx, s32 s32StreamId, u32 *pu32Count)

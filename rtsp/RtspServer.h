@@ -23,6 +23,7 @@
 #define RTSP_MULTICAST_VPORT   5002
 #define RTSP_MULTICAST_APORT   5003
 #define RTSP_PCM_BUF_LEN       8192       // a PCM frame's buffer: left half, right half
+#define RTSP_SERVER_PORT       554        // RTSP on TCP and UDP
 
 struct RtspServerAttr_S;                  // the wrapper context
 
@@ -49,6 +50,11 @@ s32 RtspServer_register(RtspServerAttr_S *pstCtx, RtspServerStreamInfoProc *pfnP
 // use already, -1. Stop: 0, 1 for a free slot, -1.
 s32 RtspServer_StartStream(RtspServerAttr_S *pstCtx, s32 s32StreamId, const char *pszName);
 s32 RtspServer_StopStream(RtspServerAttr_S *pstCtx, s32 s32StreamId);
+// Whether an input feeds stream s32StreamId (at first it does). Without
+// one, its players are ended and new ones refused at SETUP and PLAY with
+// 503 until it has one again; the word outlives a stop and start of the
+// stream. 0 or -1.
+s32 RtspServer_SetStreamSignal(RtspServerAttr_S *pstCtx, s32 s32StreamId, u32 bSignal);
 s32 RtspServer_GetStreamInfo(RtspServerAttr_S *pstCtx, s32 s32StreamId, u32 *pu32Count);
 // Ends every player of the stream as a stop does (RTCP BYE on each UDP
 // track, control connection closed after its queued data) and keeps it

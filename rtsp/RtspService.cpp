@@ -51,6 +51,16 @@ s32 rtspLockStream(void *pvParam, const char *pszUri, RtspStreamLock_S *pstLock)
     return 0;
 }
 
+s32 rtspLockPlayableStream(void *pvParam, const char *pszUri, RtspStreamLock_S *pstLock)
+{
+    static DebugLimit_S s_stNoSignal;   // every player that tries while no input is there
+    s32 s32Code = rtspLockStream(pvParam, pszUri, pstLock);
+    if (s32Code != 0 || !pstLock->pstStream->bNoSignal)
+        return s32Code;
+    Debug_LogLimited(&s_stNoSignal, "[%s]: 503 Service Unavailable: no input signal\n", log_Time());
+    return 503;
+}
+
 RtspSession_S *rtspFindSession(RtspMediaStream_S *pstStream, const char *pszSession)
 {
     for (RtspSession_S *pstSession = pstStream->pstSessions; pstSession; pstSession = pstSession->pstNext) {
@@ -307,6 +317,24 @@ s32 RTSPSEVER_EndMediaStreamSessions(RtspService_S *pstService, const char *pszP
     if (pstStream != nullptr)
         rtspTellStream(pstStream);
     return 0;
+}
+
+s32 RTSPSEVER_SetMediaStreamSignal(RtspService_S *pstService, const char *pszPath, u32 bSignal)
+{
+    if (pstService == nullptr || !pstService->bCreated || pszPath == nullptr) {
+        Debug_Log("[%s]: para err!\n", log_Time());
+        return -1;
+    }
+    {
+        std::lock_guard<std::mutex> lk(pstService->mtx);
+        RtspMediaStream_S *pstStream = rtspFindStream(pstService, pszPath);
+        if (pstStream == nullptr)
+            return -1;
+        std::lock_guard<std::mutex> lkStream(pstStream->mtx);
+        pstStream->bNoSignal = bSignal ? 0 : 1;
+    }
+    // No session starts any more; the players there are told as by a stop.
+    return bSignal ? 0 : RTSPSEVER_EndMediaStreamSessions(pstService, pszPath);
 }
 
 s32 RTSPSEVER_GetMediaStreamConnect(RtspService_S *pstService, const char *pszPath, u32 *pu32Count)

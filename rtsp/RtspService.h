@@ -36,6 +36,10 @@ s32 RTSPSEVER_RemoveMediaStream(RtspService_S *pstService, const char *pszPath);
 // connection is closed once its queued data has gone out, so players see
 // the end at once and may come back. 0 (also for an unknown path) or -1.
 s32 RTSPSEVER_EndMediaStreamSessions(RtspService_S *pstService, const char *pszPath);
+// Whether an input feeds the stream (a new stream has one). Without, its
+// sessions end and SETUP and PLAY are answered 503 instead of a PLAY that
+// never sends; DESCRIBE still describes it. 0, or -1 for an unknown path.
+s32 RTSPSEVER_SetMediaStreamSignal(RtspService_S *pstService, const char *pszPath, u32 bSignal);
 // The number of sessions of the stream, in any state. 0 or -1.
 s32 RTSPSEVER_GetMediaStreamConnect(RtspService_S *pstService, const char *pszPath, u32 *pu32Count);
 // Sets the text a request's User-Agent must contain (at most 127 bytes).

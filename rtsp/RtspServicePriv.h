@@ -97,6 +97,7 @@ struct RtspMediaStream_S {
     RtspSession_S *pstSessions;           // newest first
     u64 au64LastPts[MEDIA_TRACKS];        // us, of the last frame pushed
     u32 au32Clock[MEDIA_TRACKS];          // RTP clock of each track, set by SETUP
+    u32 bNoSignal;                        // no input behind it: SETUP and PLAY get 503; under the stream lock
 };
 
 struct RtspService_S {
@@ -155,6 +156,9 @@ struct RtspStreamLock_S {
     }
 };
 s32 rtspLockStream(void *pvParam, const char *pszUri, RtspStreamLock_S *pstLock);
+// rtspLockStream for a request that would play: 503 for a stream without
+// signal, which would answer PLAY and never send (logged, rate-limited).
+s32 rtspLockPlayableStream(void *pvParam, const char *pszUri, RtspStreamLock_S *pstLock);
 RtspMediaStream_S *rtspFindStream(RtspService_S *pstService, const char *pszPath);
 RtspSession_S *rtspFindSession(RtspMediaStream_S *pstStream, const char *pszSession);
 

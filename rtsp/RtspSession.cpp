@@ -141,7 +141,7 @@ bool rtspOwnsSession(RtspSession_S *pstSession, RtspServerReq_S *pstReq)
 static RtspSession_S *rtspRequestSession(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri,
                                          const char *pszSession, RtspStreamLock_S *pstLock)
 {
-    s32 s32Code = rtspLockStream(pvParam, pszUri, pstLock);
+    s32 s32Code = rtspLockPlayableStream(pvParam, pszUri, pstLock);
     RtspSession_S *pstSession = s32Code == 0 ? rtspFindSession(pstLock->pstStream, pszSession) : nullptr;
     if (pstSession && !rtspOwnsSession(pstSession, pstReq))
         pstSession = nullptr;   // to others it does not exist

@@ -254,7 +254,7 @@ void rtspOnSetup(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, con
     RtspStreamLock_S stLock;
     RtspSetup_S stSetup;
     memset(&stSetup, 0, sizeof(stSetup));
-    s32 s32Code = rtspLockStream(pvParam, pszUri, &stLock);
+    s32 s32Code = rtspLockPlayableStream(pvParam, pszUri, &stLock);
     RtspMediaStream_S *pstStream = stLock.pstStream;
     if (s32Code == 0 && rtspSetupTrack(pstStream, pszUri, &stSetup.u32Track) < 0) {
         Debug_LogLimited(&s_stLimitUri, "[%s]: rtsp urlpath:%s err\n", log_Time(), pszUri);

@@ -93,12 +93,14 @@ struct HostHdmiRx_S {
 HostHdmiRx_S *HostHdmiRx_Get(void);
 
 // Power-on: registers to their reset values, histories cleared, source
-// unplugged with default settings (delays 50 ms and 100 ms), the capture
-// pad told that nothing comes.
+// unplugged with default settings (48 kHz audio, delays 50 ms and 100 ms),
+// the capture pad told that nothing comes.
 void HostHdmiRx_Reset(void);
 
 // The timing of that name ("1920x1080p60", ...), or null.
 const HostRxMode_S *HostHdmiRx_FindMode(const char *pszName);
+// The names of every timing, separated by spaces.
+std::string HostHdmiRx_ModeNames(void);
 
 // Source actions, under the model's lock. Plug with another timing while
 // plugged is a timing change. Return 0, or -1 for an unknown name.

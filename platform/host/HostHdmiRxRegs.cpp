@@ -69,6 +69,7 @@ void HostHdmiRx_Reset(void)
     s_stRx.bPresent = true;
     s_stRx.u32RclkKHz = 27000;
     s_stRx.bHdmi = true;
+    s_stRx.u32AudioHz = 48000;                      // as most sources send
     s_stRx.u32ClockDelayMs = 50;
     s_stRx.u32ScdtDelayMs = 100;
     memcpy(s_stRx.aau8Hdmi[0], s_au8ChipId, sizeof(s_au8ChipId));

@@ -33,7 +33,7 @@ static s32 HostRxSim_Plug(const std::vector<std::string> &words, std::string *pR
 {
     static const char *apszColor[] = {"rgb", "yuv422", "yuv444"};
     if (words.size() < 2 || HostHdmiRx_FindMode(words[1].c_str()) == nullptr) {
-        *pReply = "plug: unknown timing";
+        *pReply = "plug: unknown timing; known: " + HostHdmiRx_ModeNames();
         return -1;
     }
     HostHdmiRx_S *pstRx = HostHdmiRx_Get();

@@ -253,6 +253,14 @@ const HostRxMode_S *HostHdmiRx_FindMode(const char *pszName)
     return nullptr;
 }
 
+std::string HostHdmiRx_ModeNames(void)
+{
+    std::string s;
+    for (const HostRxMode_S &st : s_astModes)
+        s += (s.empty() ? "" : " ") + std::string(st.pszName);
+    return s;
+}
+
 s32 HostHdmiRx_Plug(const char *pszMode)
 {
     const HostRxMode_S *pstMode = HostHdmiRx_FindMode(pszMode);

@@ -4,9 +4,9 @@
 // its driver holds an accepted timing (custom command 7 with bsupport 1),
 // the receiver's CSI-2 output runs (HostPad_SetOutput), the video input
 // device is in MIPI mode and enabled, and its channel 0 port 0 is enabled
-// with a capture window that fits the timing. They come at the timing's
-// frame rate (fields: twice that) and go through the binds to the scaler
-// and on to the encoder channels. An encoder channel replays one GOP
+// with a capture window that fits the timing. They come at the record's
+// rate (for an interlaced input the field rate, one field a picture) and
+// go through the binds to the scaler and on to the encoder channels. An encoder channel replays one GOP
 // encoded once per attribute set (libx264, libx265, MJPEG) and cached;
 // until that GOP is built its pictures are dropped and counted.
 #ifndef PLATFORM_HOST_HOSTMEDIA_H

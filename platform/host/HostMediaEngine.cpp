@@ -217,7 +217,9 @@ static u32 HostEngine_Rate(const HostEngine_S *pstEng)
     if ((u32)stWin.u16CapX + stWin.u16CapWidth > stPad.u32Width ||
         (u32)stWin.u16CapY + stWin.u16CapHeight > stPad.u32Height)
         return 0;
-    return stPad.u32Fps * (stPad.bInterlace ? 2 : 1);   // an interlaced input comes as fields
+    // The driver's rate is the receiver's: for an interlaced input that
+    // counts fields, and each field is one picture of half the lines.
+    return stPad.u32Fps;
 }
 
 static void HostEngine_ToPort(HostEngine_S *pstEng, const MiSysChnPort_S &stSrc, u64 u64PtsUs)

@@ -92,9 +92,9 @@ static s32 HostSim_Pad(const std::vector<std::string> &words, std::string *pRepl
         sscanf(arg.c_str(), "%ux%u%c%u%c", &u32Width, &u32Height, &cScan, &u32Fps, &cEnd) == 4 &&
         (cScan == 'p' || cScan == 'i')) {
         bool bInterlace = cScan == 'i';
-        // The receiver reports an interlaced input by its fields: half the lines, half the rate.
-        s32 s32Ret = HostSim_SetTiming(true, u32Width, bInterlace ? u32Height / 2 : u32Height,
-                                       bInterlace ? u32Fps / 2 : u32Fps, bInterlace);
+        // The receiver reports an interlaced input by its fields: half the
+        // lines at the field rate, the F of "1080i60".
+        s32 s32Ret = HostSim_SetTiming(true, u32Width, bInterlace ? u32Height / 2 : u32Height, u32Fps, bInterlace);
         if (s32Ret != MI_SUCCESS) {
             *pReply = "the capture does not take " + arg;
             return -1;

@@ -357,7 +357,8 @@ TEST_F(MainConfigTest, BlocksThatCannotBeTakenOverWhole)
     const struct { std::string block; const char *pszLog; u32 u32Port; } astCase[] = {
         { std::string(CONFIG_OLD_LEN, '\xff'),
           "/etc/app.ini ini not file\n.*MAIN_CONFIG_Init: no app.ini, try to find old params\n"
-          ".*Config_get_old failed with 0xffffffff!\n", 80 },
+          ".*Config_get_old failed with 0xffffffff!\n"
+          ".*first start: no usable settings of an older firmware, /etc/app.ini holds the defaults\n", 80 },
         { Bytes(stCorrupt), "Config_get_old failed with 0xffffffff!\n", 80 },
         { Bytes(stUnstorable), "set devattr:alias failed\n.*Config_set failed with 0xffffffff!\n", 8080 },
     };

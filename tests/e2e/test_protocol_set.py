@@ -223,8 +223,12 @@ class ProtocolSetTest(BoxTest):
 
     def test_id_change_restarts_the_streams_on_their_new_groups(self):
         mac = "02:00:00:00:16:05"
-        self.start(mac=mac)
+        b = self.start(mac=mac)
         addr = default_ip(mac)
+        # Streams are set up only while an input feeds them.
+        wait_until(lambda: re.search(r"^hpd high", b.sim("hdmirx").stdout, re.M), 15, "the EDID preset")
+        b.sim("plug", "1280x720p60")
+        b.wait_log("clear connect status")
         self.exchange(("config set id", {"id": 9}))
         main = f"rtsp://{addr}/live/main/av_stream"
 

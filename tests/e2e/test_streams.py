@@ -2,9 +2,10 @@
 start-up with the codecs of the settings and the multicast groups of the
 device ID."""
 
+import re
 import unittest
 
-from boxlib import BoxTest, default_ip, lan_client
+from boxlib import BoxTest, default_ip, lan_client, wait_until
 
 def rtsp(host, *requests):
     """The replies to requests ("METHOD URL", header lines) sent from the LAN
@@ -23,6 +24,10 @@ class StreamsTest(BoxTest):
                         "[manualattr]\nid = 300\n")
         b = self.box(ini=path, mac=self.MAC)
         b.wait_log("avahi-daemon")
+        # Streams are set up only while an input feeds them.
+        wait_until(lambda: re.search(r"^hpd high", b.sim("hdmirx").stdout, re.M), 15, "the EDID preset")
+        b.sim("plug", "1280x720p60")
+        b.wait_log("clear connect status")
         main = f"rtsp://{self.ADDR}/live/main/av_stream"
         sub = f"rtsp://{self.ADDR}/live/sub/av_stream"
         multicast = "Transport: RTP/AVP;multicast\r\n"

@@ -82,6 +82,29 @@ TEST(NotifyTest, AcceptedRangeReachesTheCaptureDriver)
     EXPECT_EQ(0, g_s32StopSend);
 }
 
+// A refused input says so once, by the name its source gives it (whole
+// lines of an interlaced one); an accepted one does not.
+TEST(NotifyTest, RefusedInputIsNamedInTheLog)
+{
+    const struct { AVSourceVideoInfo_S st; const char *pszName; } astCases[] = {
+        {Timing(3840, 2160, 30), "input 3840x2160p30 not supported"},
+        {Timing(2560, 1440, 59), "input 2560x1440p59 not supported"},
+        {Timing(1920, 1080, 120), "input 1920x1080p120 not supported"},
+        {Timing(3840, 1080, 60, 1), "input 3840x2160i60 not supported"},
+        {Timing(1920, 1080, 60), nullptr},
+    };
+    for (const auto &c : astCases) {
+        std::string strOut = Child_Run([&c] { (void)MAIN_AVSourceMsgCallback(EN_SIGNAL_LOCK, &c.st); });
+        if (c.pszName == nullptr) {
+            EXPECT_EQ(std::string::npos, strOut.find("not supported")) << strOut;
+            continue;
+        }
+        size_t sizeAt = strOut.find(c.pszName);
+        ASSERT_NE(std::string::npos, sizeAt) << strOut;
+        EXPECT_EQ(std::string::npos, strOut.find("not supported", sizeAt + strlen(c.pszName))) << strOut;
+    }
+}
+
 // The EDID commands of the capture driver: one the check refuses is not
 // sent, and the driver refuses a record claiming more than its buffer.
 TEST(NotifyTest, EdidThroughTheCaptureDriver)

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -322,6 +323,33 @@ TEST_F(HdmiRxTest, ReplugWhileBusyLocksWithoutANewEdge)
 
 // A DVI input has no AVI infoframe: it is taken as RGB and converted with
 // BT.601; a YCbCr input passes. The sim words set up the source.
+// Every driver message ends its line, so the next one (or the debug log's
+// next line) does not run into it.
+TEST_F(HdmiRxTest, MessagesEndTheirLines)
+{
+    PlugAndLock("1920x1080p60");
+    std::string out = Out();
+    for (const char *pszLine : {"\nhdmirx init ok\n", "\nsetup csc matrix: 3\n", "\nmipi pclk = 148.500 MHz\n",
+                                "\nSCDT ON\n", "\nmclk_inv: 1, lpx_num: 3\n"})
+        EXPECT_NE(std::string::npos, out.find(pszLine)) << pszLine;
+    EXPECT_EQ(std::string::npos, out.find('\r'));
+    EXPECT_EQ('\n', out.back());
+}
+
+// An unknown timing is answered with the known ones, each of which plugs.
+TEST_F(HdmiRxTest, UnknownTimingListsTheKnownOnes)
+{
+    std::string strReply = HostSim_Exec("plug 4k");
+    const std::string strHead = "error: plug: unknown timing; known: ";
+    ASSERT_EQ(0u, strReply.rfind(strHead, 0)) << strReply;
+    std::istringstream in(strReply.substr(strHead.size()));
+    u32 u32Names = 0;
+    for (std::string strName; in >> strName; u32Names++)
+        EXPECT_EQ("ok\n", HostSim_Exec("plug " + strName)) << strName;
+    EXPECT_GE(u32Names, 10u);
+    EXPECT_NE(std::string::npos, strReply.find(" 1920x1080i60 "));
+}
+
 TEST_F(HdmiRxTest, ColourSpaceDecidesTheConversion)
 {
     ASSERT_EQ("ok\n", HostSim_Exec("plug 1280x720p60 dvi"));
@@ -461,6 +489,22 @@ TEST_F(HdmiRxTest, ClockOfTheReferenceRateIsMeasured)
     EXPECT_NEAR(27000, pstRx->stVideoInfo.u32TmdsClk, 540);
     EXPECT_EQ(std::string::npos, Out().find("sumt==0"));
     EXPECT_TRUE(MipiOn());
+}
+
+// The pixel clock counts as soon as the clock runs, before the picture is
+// stable: a bring-up in that time (a rebuild after the EDID load meeting a
+// plug) measures the source's clock, not a fraction of it.
+TEST_F(HdmiRxTest, PixelClockIsMeasuredBeforeTheInputIsStable)
+{
+    pstChip->u32ScdtDelayMs = 5000;
+    ASSERT_EQ(0, HostHdmiRx_Plug("1920x1080p60"));
+    pstRx = hdmirx_init();
+    Steps(1);                                         // 5 V seen: hot-plug goes high
+    std::this_thread::sleep_for(std::chrono::milliseconds(pstChip->u32ClockDelayMs + 20));
+    ASSERT_FALSE(pstChip->bScdt);
+    ASSERT_EQ(0, hdmi_rx_calc_pclk(pstRx));
+    EXPECT_NEAR(148500, pstRx->stVideoInfo.u32PixelClk, 1500);
+    EXPECT_EQ(std::string::npos, Out().find("sump == 0"));
 }
 
 // A pixel count or timing that stays zero is measured a bounded number of

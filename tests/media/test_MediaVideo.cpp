@@ -10,6 +10,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include "media/MediaSnr.h"
 #include "media/MediaVideo.h"
 #include "platform/host/HostMedia.h"
 #include "platform/host/HostSim.h"
@@ -147,6 +148,26 @@ TEST_F(VideoPipelineTest, Streams1080p60H265MainAndSub)
 {
     Start(s_st1080p60);
     CheckStreams(s_st1080p60, 60);
+}
+
+// 1080i60 as the source layer hands it on (fields of 540 lines at the 60
+// the receiver measures) and the signal change builds it (main scaled to
+// 1080): 60 pictures a second, one per field, not 120.
+TEST_F(VideoPipelineTest, Streams1080i60AtTheFieldRate)
+{
+    SnrVideoInfo_S stInfo = {};
+    stInfo.bsupport = 1;
+    stInfo.u16VideoWidth = 1920;
+    stInfo.u16VideoHeight = 540;
+    stInfo.u8VideoFps = 60;
+    stInfo.u16Interlace = 1;
+    ASSERT_EQ(0, Media_SNR_SendVideoInfo(&stInfo));
+    TestPipeline_S st1080i60 = s_st1080p60;
+    st1080i60.pszPad = "pad output on";
+    st1080i60.stVi.u32Height = 540;
+    st1080i60.stVi.enScanMode = MEDIA_SCAN_INTERLACED;
+    Start(st1080i60);
+    CheckStreams(st1080i60, 60);
 }
 
 // 1366 x 768 at 50: H.264 at the input's 50 pictures a second, though rate

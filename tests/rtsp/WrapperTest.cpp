@@ -46,6 +46,7 @@ void WrapperTest::SetUp()
     ASSERT_EQ(0, MAIN_RtspServer_StartStream(pstNet, &pstNet->stMainStream));
     ASSERT_EQ(0, MAIN_RtspServer_StartStream(pstNet, &pstNet->stSubStream));
     ASSERT_EQ(1u, pstNet->stMainStream.bStart);
+    ASSERT_EQ(0, MAIN_RtspServer_SetSignal(pstNet, 1));   // as after a lock
 }
 
 void WrapperTest::TearDown()

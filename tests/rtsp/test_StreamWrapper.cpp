@@ -192,4 +192,44 @@ TEST_F(WrapperTest, ExitTakesTheWrapperDownAndItComesUpAgain)
     ASSERT_EQ(0, MAIN_RtspServer_StartStream(pstNet, &pstNet->stSubStream));
     ASSERT_TRUE(stClient.Connect());
     EXPECT_EQ(200, stClient.Request("DESCRIBE", TEST_MAIN_URI));
+    const std::string strTcp = "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n";
+    EXPECT_EQ(503, stClient.Request("SETUP", TEST_MAIN_URI "/track1", strTcp));   // nothing locked yet
+    ASSERT_EQ(0, MAIN_RtspServer_SetSignal(pstNet, 1));
+    EXPECT_EQ(200, stClient.Request("SETUP", TEST_MAIN_URI "/track1", strTcp));
+}
+
+// Without an input the streams stay published and described, but end
+// their players and refuse SETUP and PLAY with 503, not a PLAY that never
+// sends; the word outlives a restart of the streams, and with the input
+// back they play again.
+TEST_F(WrapperTest, StreamsWithoutSignalRefuseAndEndTheirPlayers)
+{
+    NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
+    const std::string strTcp = "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n";
+    RtspClient stPlayer;
+    PlayTcp(&stPlayer, TEST_MAIN_URI, "/track1", 0);
+    ASSERT_EQ(1, MAIN_RtspServer_GetStreamInfo(pstNet, &pstNet->stMainStream));
+
+    ASSERT_EQ(0, MAIN_RtspServer_SetSignal(pstNet, 0));
+    EXPECT_EQ(0, MAIN_RtspServer_GetStreamInfo(pstNet, &pstNet->stMainStream));
+    // The player is told: its connection closes (0: no reply), or, asking
+    // before the close is done, it is refused.
+    s32 s32Code = stPlayer.Request("PLAY", TEST_MAIN_URI, stPlayer.SessionLine());
+    EXPECT_TRUE(s32Code == 0 || s32Code == 503) << s32Code;
+    RtspClient stNew;
+    ASSERT_TRUE(stNew.Connect());
+    EXPECT_EQ(503, stNew.Request("PLAY", TEST_MAIN_URI, stPlayer.SessionLine()));
+    EXPECT_NE(std::string::npos, stNew.strReply.find("RTSP/1.0 503 Service Unavailable\r\n"));
+    for (const char *pszUri : {TEST_MAIN_URI, TEST_SUB_URI}) {
+        EXPECT_EQ(200, stNew.Request("DESCRIBE", pszUri)) << pszUri;
+        EXPECT_EQ(503, stNew.Request("SETUP", std::string(pszUri) + "/track1", strTcp)) << pszUri;
+    }
+    EXPECT_EQ(0, MAIN_RtspServer_GetStreamInfo(pstNet, &pstNet->stMainStream));
+
+    ASSERT_EQ(0, MAIN_RTSP_Restart());
+    EXPECT_EQ(503, stNew.Request("SETUP", TEST_MAIN_URI "/track1", strTcp));
+    ASSERT_EQ(0, MAIN_RtspServer_SetSignal(pstNet, 1));
+    RtspClient stAgain;
+    PlayTcp(&stAgain, TEST_MAIN_URI, "/track1", 0);
+    EXPECT_EQ(1, MAIN_RtspServer_GetStreamInfo(pstNet, &pstNet->stMainStream));
 }

@@ -380,6 +380,19 @@ static void RtspServer_FreeReq(RtspServerReq_S *pstReq)
     delete pstReq;
 }
 
+static s32 RtspServer_AddrText(const struct sockaddr_storage *pstAddr, char *pszIp, u16 *pu16Port);
+
+// "player A.B.C.D:P connected" or "... left": players come and go at
+// their will, so the lines are rate-limited per kind.
+static void RtspServer_LogPlayer(DebugLimit_S *pstLimit, const RtspServerReq_S *pstReq, const char *pszWhat)
+{
+    char azIp[RTSP_ADDRESS_TEXT] = "?";
+    u16 u16Port = 0;
+    (void)RtspServer_AddrText(&pstReq->stPeer, azIp, &u16Port);   // an address it cannot print shows as "?"
+    Debug_LogLimited(pstLimit, "[%s]: RTSP player %s:%u %s, %u connections\n", log_Time(), azIp, u16Port, pszWhat,
+                     pstReq->pstServer->u32Connections.load());
+}
+
 static void *RtspServer_OnTcpConnected(void *pvParam, AioTcpSession_S *pstSession, const struct sockaddr *pstAddr,
                                        socklen_t u32AddrLen)
 {
@@ -401,6 +414,8 @@ static void *RtspServer_OnTcpConnected(void *pvParam, AioTcpSession_S *pstSessio
         pstReq->pstNext->pstPrev = pstReq;
     pstServer->pstConnections = pstReq;
     pstServer->u32Connections++;
+    static DebugLimit_S s_stConnected;
+    RtspServer_LogPlayer(&s_stConnected, pstReq, "connected");
     return pstReq;
 }
 
@@ -445,6 +460,8 @@ static void RtspServer_OnTcpDisconnect(void *pvPtr)
     if (pstReq->pstNext)
         pstReq->pstNext->pstPrev = pstReq->pstPrev;
     pstServer->u32Connections--;
+    static DebugLimit_S s_stLeft;
+    RtspServer_LogPlayer(&s_stLeft, pstReq, "left");
     RtspServer_FreeReq(pstReq);
 }
 

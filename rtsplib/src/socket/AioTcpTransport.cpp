@@ -1,5 +1,6 @@
 #include "rtsplib/src/socket/AioTcpTransport.h"
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -387,8 +388,14 @@ static bool TcpSession_Dead(AioTcpSession_S *pstSession)
     if (pstSession->u32Count == 0 || TcpTransport_NowMs() - pstSession->u64Progress < AIO_TCP_STALL_MS)
         return false;
     static DebugLimit_S s_stLimit;
-    Debug_LogLimited(&s_stLimit, "[%s]: %s: a peer read nothing of %u queued bytes for %d ms, closing\n", log_Time(),
-                     __func__, pstSession->u32Bytes, AIO_TCP_STALL_MS);
+    char azPeer[INET_ADDRSTRLEN] = "?";
+    struct sockaddr_in stPeer;
+    socklen_t u32Len = sizeof(stPeer);
+    if (getpeername(pstSession->s32Fd, (struct sockaddr *)&stPeer, &u32Len) == 0 && stPeer.sin_family == AF_INET)
+        (void)inet_ntop(AF_INET, &stPeer.sin_addr, azPeer, sizeof(azPeer));   // fits: the size is the maximum
+    Debug_LogLimited(&s_stLimit, "[%s]: %s: peer %s:%u read nothing of %u queued bytes for %d ms, closing\n",
+                     log_Time(), __func__, azPeer, azPeer[0] == '?' ? 0u : (u32)ntohs(stPeer.sin_port),
+                     pstSession->u32Bytes, AIO_TCP_STALL_MS);
     pstSession->bClosed = true;
     (void)shutdown(pstSession->s32Fd, SHUT_RDWR);   // fails only for a socket already dead
     return true;
