@@ -14,6 +14,9 @@
 #include "media/MediaFrame.h"
 #include "rtsp/RtspServer.h"
 
+// The media layer fills the buffers the wrapper reads.
+static_assert(MEDIA_PCM_BUF_LEN == RTSP_PCM_BUF_LEN, "one PCM buffer layout");
+
 #define MAIN_SEND_WAIT_MS  100
 #define MAIN_SNAP_MODE     0777
 

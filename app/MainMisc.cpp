@@ -13,6 +13,7 @@
 #include "app/MainRtspServer.h"
 #include "app/MainService.h"
 #include "config/ConfigAttr.h"
+#include "core/Clock.h"
 #include "core/Debug.h"
 #include "core/Thread.h"
 #include "media/AVSource.h"
@@ -90,13 +91,6 @@ static void Misc_CopyText(char *pszDst, const char *pszSrc, size_t sizeDst)
     size_t sizeLen = strnlen(pszSrc, sizeDst - 1);
     memcpy(pszDst, pszSrc, sizeLen);
     pszDst[sizeLen] = '\0';
-}
-
-static s64 Misc_NowMs(void)
-{
-    struct timespec stNow;
-    clock_gettime(CLOCK_MONOTONIC, &stNow);
-    return (s64)stNow.tv_sec * 1000 + stNow.tv_nsec / 1000000;
 }
 
 // Opens the FIFO when its reader is there; the first failure of an outage
@@ -316,11 +310,11 @@ static void *Main_Misc_Thread(void *pvArg)
 
     // The period runs from pass start to pass start; a pass that overran
     // (a web server restart) is followed at once by the next, without catch-up.
-    s64 s64Next = Misc_NowMs();
+    s64 s64Next = Clock_NowMs();
     while (MAIN_Thread_Running(&s_stThread)) {
         s64Next += MISC_PASS_MS;
         Misc_Pass(&stState);
-        s64 s64Now = Misc_NowMs();
+        s64 s64Now = Clock_NowMs();
         if (s64Next < s64Now)
             s64Next = s64Now;
         (void)MAIN_Thread_Wait(&s_stThread, (s32)(s64Next - s64Now));

@@ -9,6 +9,7 @@
 #include "app/MainProtocolSlots.h"
 #include "app/MainRtspServer.h"
 #include "config/ConfigAttr.h"
+#include "core/Clock.h"
 #include "core/Debug.h"
 #include "media/AVSource.h"
 #include "media/MediaVideo.h"
@@ -31,13 +32,6 @@ static s32 s_s32NextCount;              // chunk number the upload takes next; 0
 static std::mutex s_IframeMutex;        // the two below
 static bool s_bIframeRecent;
 static s64 s_s64IframeMs;               // last accepted request, monotonic ms
-
-static s64 Main_NowMs(void)
-{
-    struct timespec stNow;
-    clock_gettime(CLOCK_MONOTONIC, &stNow);
-    return (s64)stNow.tv_sec * 1000 + stNow.tv_nsec / 1000000;
-}
 
 static void Main_StreamEntry(ProtocolStreamEntry_S *pstEntry, const MediaVencAttr_S *pstVenc,
                              const RtspStreamDesc_S *pstDesc, bool bMain, s32 s32Id)
@@ -141,7 +135,7 @@ s32 Main_Protocolserver_ongetIframe(void *pUser)
     (void)pUser;
     {
         std::lock_guard<std::mutex> lock(s_IframeMutex);
-        s64 s64Now = Main_NowMs();
+        s64 s64Now = Clock_NowMs();
         if (s_bIframeRecent && s64Now - s_s64IframeMs < IFRAME_GAP_MS)
             return 0;
         s_bIframeRecent = true;

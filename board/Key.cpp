@@ -4,19 +4,13 @@
 
 #include "board/Gpio.h"
 #include "board/Lcd.h"
+#include "core/Clock.h"
 #include "core/Debug.h"
 #include "core/Thread.h"
 
 std::atomic<s32> g_enKeyState{KEY_STATE_RELEASED};
 static MainThread_S s_stKeyThread;
 static KeyResetProc *s_pfnKeyReset;   // set before the thread starts
-
-static u64 Key_NowMs(void)
-{
-    struct timespec stNow;
-    clock_gettime(CLOCK_MONOTONIC, &stNow);
-    return (u64)stNow.tv_sec * 1000 + (u64)stNow.tv_nsec / 1000000;
-}
 
 // Every press and release is front-panel activity.
 static void Key_Event(KeyState_E enState)
@@ -35,12 +29,12 @@ static void *Key_Thread(void *)
         if (GPIO_GET(KEY_RESET_GPIO, &s32Level) == 0) {
             bool bDown = s32Level == 0;
             if (bDown && g_enKeyState == KEY_STATE_RELEASED) {
-                u64PressedAt = Key_NowMs();
+                u64PressedAt = Clock_NowMs();
                 Key_Event(KEY_STATE_PRESSED);
             } else if (!bDown && g_enKeyState != KEY_STATE_RELEASED) {
                 Key_Event(KEY_STATE_RELEASED);
             } else if (bDown && g_enKeyState == KEY_STATE_PRESSED
-                       && Key_NowMs() - u64PressedAt >= KEY_HOLD_MS) {
+                       && Clock_NowMs() - u64PressedAt >= KEY_HOLD_MS) {
                 g_enKeyState = KEY_STATE_HELD;
                 Debug_Log("[%s]: %s: factory reset\n", log_Time(), __func__);
                 s_pfnKeyReset();

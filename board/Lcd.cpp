@@ -6,6 +6,7 @@
 #include <mutex>
 #include <time.h>
 
+#include "core/Clock.h"
 #include "core/Debug.h"
 #include "core/Thread.h"
 
@@ -95,20 +96,13 @@ s32 Main_Set_LCD_String(const char *pszText, u32 u32Flag)
     return 0;
 }
 
-static u64 Lcd_NowMs(void)
-{
-    struct timespec stNow;
-    clock_gettime(CLOCK_MONOTONIC, &stNow);
-    return (u64)stNow.tv_sec * 1000 + (u64)stNow.tv_nsec / 1000000;
-}
-
 // One pass of the display thread: front-panel activity wakes the display
 // and restarts the time-out, the time-out darkens it, the show-me page
 // blinks; the page is sent only when what it shows changes.
 static void Lcd_Pass(u64 *pu64LastActive, bool *pbOn, u32 u32Pass)
 {
     char azText[16];
-    u64 u64Now = Lcd_NowMs();
+    u64 u64Now = Clock_NowMs();
     bool bWasOn = *pbOn;
 
     if (g_button_press_flag.exchange(0) != 0) {
@@ -133,7 +127,7 @@ static void Lcd_Pass(u64 *pu64LastActive, bool *pbOn, u32 u32Pass)
 
 static void *Lcd_Thread(void *)
 {
-    u64 u64LastActive = Lcd_NowMs();
+    u64 u64LastActive = Clock_NowMs();
     bool bOn = true;
     for (u32 u32Pass = 0; MAIN_Thread_Wait(&s_stLcdThread, LCD_PASS_MS); u32Pass++)
         Lcd_Pass(&u64LastActive, &bOn, u32Pass);

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <sys/stat.h>
 
+#include "core/Clock.h"
+
 std::atomic<s32> g_bFileDebugOn{DEBUG_LOG_STDOUT};
 char g_azDebugFile[32];
 
@@ -119,9 +121,7 @@ void Debug_Log(const char *pszFmt, ...)
 void Debug_LogLimited(DebugLimit_S *pstLimit, const char *pszFmt, ...)
 {
     s32 s32Errno = errno;
-    struct timespec stNow;
-    clock_gettime(CLOCK_MONOTONIC, &stNow);
-    s64 s64NowMs = (s64)stNow.tv_sec * 1000 + stNow.tv_nsec / 1000000;
+    s64 s64NowMs = Clock_NowMs();
     s64 s64Next = pstLimit->s64NextMs;
 
     // Only the thread that moves the deadline writes: one message a second.

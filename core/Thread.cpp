@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "core/Clock.h"
 #include "core/Debug.h"
 
 static s32 Thread_Create(pthread_t *pThread, void *(*pfnRun)(void *), void *pvArg, const char *pszFunc)
@@ -69,17 +70,10 @@ s32 MAIN_Thread_WakeFd(const MainThread_S *pstThread)
     return pstThread->s32WakeFd;
 }
 
-static s64 Thread_NowMs(void)
-{
-    struct timespec stNow;
-    clock_gettime(CLOCK_MONOTONIC, &stNow);
-    return (s64)stNow.tv_sec * 1000 + stNow.tv_nsec / 1000000;
-}
-
 s32 MAIN_Thread_WaitFd(MainThread_S *pstThread, s32 s32Fd, s16 s16Events, s32 s32Ms)
 {
     struct pollfd astPfd[2] = {{pstThread->s32WakeFd, POLLIN, 0}, {s32Fd, s16Events, 0}};
-    s64 s64End = Thread_NowMs() + (s32Ms < 0 ? 0 : s32Ms);
+    s64 s64End = Clock_NowMs() + (s32Ms < 0 ? 0 : s32Ms);
     s32 s32Left = s32Ms;
 
     while (MAIN_Thread_Running(pstThread)) {
@@ -99,7 +93,7 @@ s32 MAIN_Thread_WaitFd(MainThread_S *pstThread, s32 s32Fd, s16 s16Events, s32 s3
             return -1;
         }
         if (s32Ms >= 0) {
-            s64 s64Left = s64End - Thread_NowMs();
+            s64 s64Left = s64End - Clock_NowMs();
             if (s64Left <= 0)
                 return 0;
             s32Left = (s32)s64Left;

@@ -9,16 +9,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "core/Clock.h"
 #define SOIP_SEND_WAIT_S 1   // a client that takes no bytes for this long is dropped
 
 enum { SOIP_FD_WAKE, SOIP_FD_LISTEN, SOIP_FD_CLIENT, SOIP_FD_DEV, SOIP_FDS };
-
-static s64 Soip_NowMs(void)
-{
-    struct timespec stNow;
-    clock_gettime(CLOCK_MONOTONIC, &stNow);
-    return (s64)stNow.tv_sec * 1000 + stNow.tv_nsec / 1000000;
-}
 
 static s32 Soip_Listen(SoipServerAttr_S *pstServer)
 {
@@ -68,7 +62,7 @@ static void Soip_Accept(SoipServerAttr_S *pstServer)
         // The client stays queued and the listener readable: wait for
         // descriptors rather than try again at once.
         if (Soip_OutOfFds(errno))
-            pstServer->s64AcceptAtMs = Soip_NowMs() + SOIP_ACCEPT_PAUSE_MS;
+            pstServer->s64AcceptAtMs = Clock_NowMs() + SOIP_ACCEPT_PAUSE_MS;
         Debug_LogLimited(&pstServer->stLogLimit, "[%s]: %s: accept: %s\n", log_Time(),
                          pstServer->pszName, strerror(errno));
         return;
@@ -159,7 +153,7 @@ static void Soip_FromDev(SoipServerAttr_S *pstServer, s32 s32DevFd)
 // client is watched for its hang-up only.
 static s32 Soip_PollSet(SoipServerAttr_S *pstServer, struct pollfd *pstFds)
 {
-    s64 s64Wait = pstServer->s64AcceptAtMs - Soip_NowMs();
+    s64 s64Wait = pstServer->s64AcceptAtMs - Clock_NowMs();
     bool bAccept = s64Wait <= 0;
     s32 s32Client = pstServer->s32ClientFd;
     pstFds[SOIP_FD_WAKE] = {MAIN_Thread_WakeFd(&pstServer->stThread), POLLIN, 0};

@@ -4,54 +4,42 @@
 #include <cstdlib>
 #include <cstring>
 
-static const cJSON *Json_Number(const cJSON *pstObj, const char *pszName)
+// The shared body of the number getters: 0 and *pOut = 0 when the member
+// is missing or not a number.
+template <typename T>
+static s32 Json_GetNumber(const cJSON *pstObj, const char *pszName, T *pOut)
 {
+    *pOut = 0;
     const cJSON *pstItem = cJSON_GetObjectItem(pstObj, pszName);
-    return cJSON_IsNumber(pstItem) ? pstItem : nullptr;
+    if (!cJSON_IsNumber(pstItem))
+        return 0;
+    *pOut = (T)pstItem->valueint;
+    return 1;
 }
 
 s32 cJSON_GetByteVal(const cJSON *pstObj, const char *pszName, u8 *pu8Val)
 {
-    *pu8Val = 0;
-    const cJSON *pstItem = Json_Number(pstObj, pszName);
-    if (pstItem == nullptr)
-        return 0;
-    *pu8Val = (u8)pstItem->valueint;
-    return 1;
+    return Json_GetNumber(pstObj, pszName, pu8Val);
 }
 
 s32 cJSON_GetWordVal(const cJSON *pstObj, const char *pszName, u16 *pu16Val)
 {
-    *pu16Val = 0;
-    const cJSON *pstItem = Json_Number(pstObj, pszName);
-    if (pstItem == nullptr)
-        return 0;
-    *pu16Val = (u16)pstItem->valueint;
-    return 1;
+    return Json_GetNumber(pstObj, pszName, pu16Val);
 }
 
 s32 cJSON_GetUintVal(const cJSON *pstObj, const char *pszName, u32 *pu32Val)
 {
-    *pu32Val = 0;
-    const cJSON *pstItem = Json_Number(pstObj, pszName);
-    if (pstItem == nullptr)
-        return 0;
-    *pu32Val = (u32)pstItem->valueint;
-    return 1;
+    return Json_GetNumber(pstObj, pszName, pu32Val);
 }
 
 s32 cJSON_GetIntVal(const cJSON *pstObj, const char *pszName, s32 *ps32Val)
 {
-    *ps32Val = 0;
     const cJSON *pstItem = cJSON_GetObjectItem(pstObj, pszName);
     if (cJSON_IsBool(pstItem)) {
         *ps32Val = cJSON_IsTrue(pstItem) ? 1 : 0;
         return 1;
     }
-    if (!cJSON_IsNumber(pstItem))
-        return 0;
-    *ps32Val = pstItem->valueint;
-    return 1;
+    return Json_GetNumber(pstObj, pszName, ps32Val);
 }
 
 s32 cJSON_GetString(const cJSON *pstObj, const char *pszName, char *pszOut)

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "board/Wdt.h"
+#include "core/Clock.h"
 #include "core/Debug.h"
 #include "core/Thread.h"
 #include "upgrade/Image.h"
@@ -28,13 +29,6 @@ static DebugLimit_S s_stPacketLimit;  // refused packets: peers send them at wil
 static std::mutex s_RequestMutex;     // s_azRequest
 static char s_azRequest[128];         // file for the upgrade thread
 static MainThread_S s_stUpgradeThread;
-
-static s64 Upgrade_NowMs(void)
-{
-    struct timespec stNow;
-    clock_gettime(CLOCK_MONOTONIC, &stNow);
-    return (s64)stNow.tv_sec * 1000 + stNow.tv_nsec / 1000000;
-}
 
 static void ImageRecv_Drop(bool bRemove)
 {
@@ -154,7 +148,7 @@ s32 ImageRecv_From(u64 u64Owner, UpdatePacket_S *pstPacket)
         ImageRecv_Drop(bRunning);
         return -1;
     }
-    s_s64UploadLastMs = Upgrade_NowMs();
+    s_s64UploadLastMs = Clock_NowMs();
     if (ImageRecv_Append(pstPacket->pu8Data, pstPacket->u32Len) < 0) {
         ImageRecv_Drop(true);
         return -1;
@@ -210,7 +204,7 @@ static void *MAIN_Upgrade_Thread(void *pvArg)
 {
     (void)pvArg;
     while (MAIN_Thread_Wait(&s_stUpgradeThread, UPGRADE_PASS_MS)) {
-        ImageRecv_Expire(Upgrade_NowMs());
+        ImageRecv_Expire(Clock_NowMs());
         if (!g_upgradeimg_flag)
             continue;
         char azFile[sizeof(s_azRequest)];

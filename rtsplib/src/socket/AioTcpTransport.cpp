@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/Debug.h"
+#include "rtsplib/include/Time64.h"
 #include "rtsplib/include/AioSocket.h"
 
 #define AIO_TCP_DRAIN_MAX   65536   // bytes read and dropped before a graceful close
@@ -85,13 +86,6 @@ struct AioTcpSession_S {
     bool bDisconnected;                      // pfnOnDisconnect has run
     u8 au8Recv[AIO_TCP_RECV_SIZE];
 };
-
-static u64 TcpTransport_NowMs(void)
-{
-    struct timespec stTs;
-    clock_gettime(CLOCK_MONOTONIC, &stTs);
-    return (u64)stTs.tv_sec * 1000 + (u64)stTs.tv_nsec / 1000000;
-}
 
 AioTcpBlock_S *aio_tcp_block_create(u32 u32Len)
 {
@@ -280,7 +274,7 @@ static void TcpSession_Flush(AioTcpSession_S *pstSession)
         }
         if (n > 0) {
             TcpSession_Consume(pstSession, (size_t)n);
-            pstSession->u64Progress = TcpTransport_NowMs();
+            pstSession->u64Progress = time64_monotonic();
         }
         size_t total = 0;
         for (s32 i = 0; i < s32Num; i++)
@@ -306,7 +300,7 @@ static void TcpSession_OnWritten(void *pvParam, s32 s32Code, size_t bytes)
         bClose = s32Code != 0 || pstSession->bDisconnected;
         if (!bClose && bytes > 0) {
             TcpSession_Consume(pstSession, bytes);
-            pstSession->u64Progress = TcpTransport_NowMs();
+            pstSession->u64Progress = time64_monotonic();
         }
     }
     if (bClose)
@@ -385,7 +379,7 @@ static bool TcpSession_Dead(AioTcpSession_S *pstSession)
 {
     if (pstSession->bClosed || pstSession->bCloseAfterFlush)
         return true;
-    if (pstSession->u32Count == 0 || TcpTransport_NowMs() - pstSession->u64Progress < AIO_TCP_STALL_MS)
+    if (pstSession->u32Count == 0 || time64_monotonic() - pstSession->u64Progress < AIO_TCP_STALL_MS)
         return false;
     static DebugLimit_S s_stLimit;
     char azPeer[INET_ADDRSTRLEN] = "?";
@@ -691,7 +685,7 @@ static s32 TcpSession_Queue(AioTcpSession_S *pstSession, const AioTcpPiece_S *pa
         if (!TcpSession_Room(pstSession, u32Num))
             return ENOMEM;
         if (pstSession->u32Count == 0)
-            pstSession->u64Progress = TcpTransport_NowMs();
+            pstSession->u64Progress = time64_monotonic();
         for (u32 i = 0; i < u32Num; i++) {
             AioTcpQueued_S *pstPiece =
                 &pstSession->pstRing[(pstSession->u32First + pstSession->u32Count++) % pstSession->u32RingSize];
