@@ -122,41 +122,35 @@ struct ClientTest : public testing::Test {
                 stPeer.Reply(reply);
         });
     }
+    // The request text that send() put on the group, left unanswered.
+    std::string Sent(const std::function<s32()> &send, s32 s32Expect = 0)
+    {
+        std::string seen;
+        Serve([&](const std::string &r) { seen = r; return std::string(); });
+        EXPECT_EQ(s32Expect, send());
+        peer.join();
+        return seen;
+    }
 };
 
 static const char *const EDID_BODY = "\"rxedid\":{\"edid\":\"AP///////wA=\"}";
 
-// The receiver's EDID text comes back; the request named it by its id.
-TEST_F(ClientTest, EdidGetTakesTheMatchingReply) {
-    std::string seen;
-    Serve([&](const std::string &request) { seen = request; return Answer(request, EDID_BODY); });
-    char azEdid[512] = {};
-    ASSERT_EQ(0, Protocol_client_getDecodeEdid(pstClient, 5, 1000, azEdid, sizeof(azEdid)));
-    EXPECT_STREQ("AP///////wA=", azEdid);
-    ProtocolRequestHead_S stHead{};
-    ASSERT_EQ(0, request_head_parse(&stHead, seen.c_str()));
-    EXPECT_STREQ("edid get", stHead.azCmd);
-    EXPECT_STREQ("0a1b2c3d4e5f", stHead.azHostId);
-    ASSERT_EQ(1, stHead.s32DevCount);
-    EXPECT_STREQ("5", stHead.pstDevice[0].azId);
-    request_head_free(&stHead);
-}
-
 // Replies that are not the awaited one never end the wait early, and the
 // wait still ends at its deadline; a refusal or a malformed body fails.
 TEST_F(ClientTest, OtherRepliesAreNotTaken) {
-    const struct { const char *what; std::function<std::string(const std::string &)> answer; } cases[] = {
-        {"other seq", [](const std::string &r) { return Answer(r, EDID_BODY, [](ProtocolReplyHead_S &h) { h.s32Seq++; }); }},
-        {"other host", [](const std::string &r) { return Answer(r, EDID_BODY, [](ProtocolReplyHead_S &h) { h.azHostId[0] = 'f'; }); }},
-        {"discovery", [](const std::string &r) { return Answer(r, EDID_BODY, [](ProtocolReplyHead_S &h) { strcpy(h.azCmd, "config get device"); }); }},
-        {"failure", [](const std::string &r) { return Answer(r, EDID_BODY, [](ProtocolReplyHead_S &h) { strcpy(h.azStatus, "failure"); }); }},
-        {"other cmd", [](const std::string &r) { return Answer(r, EDID_BODY, [](ProtocolReplyHead_S &h) { strcpy(h.azCmd, "edid set"); }); }},
-        {"no rxedid", [](const std::string &r) { return Answer(r, "\"edid\":\"AAAA\""); }},
-        {"edid too long", [](const std::string &r) { return Answer(r, "\"rxedid\":{\"edid\":\"" + std::string(600, 'A') + "\"}"); }},
-        {"not JSON", [](const std::string &) { return std::string("{\"ack\":"); }},
+    typedef std::function<void(ProtocolReplyHead_S &)> Tweak_F;
+    const struct { const char *what; std::string body; Tweak_F tweak; } cases[] = {
+        {"other seq", EDID_BODY, [](ProtocolReplyHead_S &h) { h.s32Seq++; }},
+        {"other host", EDID_BODY, [](ProtocolReplyHead_S &h) { h.azHostId[0] = 'f'; }},
+        {"discovery", EDID_BODY, [](ProtocolReplyHead_S &h) { strcpy(h.azCmd, "config get device"); }},
+        {"failure", EDID_BODY, [](ProtocolReplyHead_S &h) { strcpy(h.azStatus, "failure"); }},
+        {"other cmd", EDID_BODY, [](ProtocolReplyHead_S &h) { strcpy(h.azCmd, "edid set"); }},
+        {"no rxedid", "\"edid\":\"AAAA\"", nullptr},
+        {"edid too long", "\"rxedid\":{\"edid\":\"" + std::string(600, 'A') + "\"}", nullptr},
+        {"not JSON", "", nullptr},
     };
     for (const auto &c : cases) {
-        Serve(c.answer);
+        Serve([&](const std::string &r) { return c.body.empty() ? std::string("{\"ack\":") : Answer(r, c.body, c.tweak); });
         char azEdid[512] = {};
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(-1, Protocol_client_getDecodeEdid(pstClient, 5, 300, azEdid, sizeof(azEdid))) << c.what;
@@ -169,11 +163,8 @@ TEST_F(ClientTest, OtherRepliesAreNotTaken) {
 
 // A reply that comes after its request gave up does not answer the next one.
 TEST_F(ClientTest, LateReplyDoesNotAnswerTheNextRequest) {
-    std::string first;
-    Serve([&](const std::string &request) { first = request; return std::string(); });
     char azEdid[512] = {};
-    EXPECT_EQ(-1, Protocol_client_getDecodeEdid(pstClient, 5, 200, azEdid, sizeof(azEdid)));
-    peer.join();
+    std::string first = Sent([&] { return Protocol_client_getDecodeEdid(pstClient, 5, 200, azEdid, sizeof(azEdid)); }, -1);
     Serve([&](const std::string &) { return Answer(first, EDID_BODY); });   // answers the old one
     EXPECT_EQ(-1, Protocol_client_getDecodeEdid(pstClient, 5, 300, azEdid, sizeof(azEdid)));
 }
@@ -183,13 +174,8 @@ TEST_F(ClientTest, HostIdAndSequencePerRequest) {
     s32 s32Seq[2];
     for (s32 i = 0; i < 2; i++) {
         snprintf(s_azHostId, sizeof(s_azHostId), i == 0 ? "aaaaaaaaaaaa" : "bbbbbbbbbbbb");
-        std::string seen;
-        Serve([&](const std::string &r) { seen = r; return std::string(); });
-        if (i == 0)
-            ASSERT_EQ(0, Protocol_client_setRxScale(pstClient, 3, 1));
-        else
-            ASSERT_EQ(0, Protocol_client_copyEdid(pstClient, 3, 9));
-        peer.join();
+        std::string seen = Sent([&] { return i == 0 ? Protocol_client_setRxScale(pstClient, 3, 1)
+                                                    : Protocol_client_copyEdid(pstClient, 3, 9); });
         ProtocolRequestHead_S stHead{};
         ASSERT_EQ(0, request_head_parse(&stHead, seen.c_str()));
         EXPECT_STREQ(s_azHostId, stHead.azHostId);
@@ -220,11 +206,8 @@ TEST_F(ClientTest, RequestsWithoutWaitCarryTheirBody) {
         {Protocol_client_setTxId, "config set txid", nullptr, "id", false},
     };
     for (const auto &c : cases) {
-        std::string seen;
-        Serve([&](const std::string &r) { seen = r; return std::string(); });
-        ASSERT_EQ(0, c.pfn(pstClient, 42, 17)) << c.cmd;
-        peer.join();
-        cJSON *pstRoot = cJSON_Parse(seen.c_str());
+        SCOPED_TRACE(c.cmd);
+        cJSON *pstRoot = cJSON_Parse(Sent([&] { return c.pfn(pstClient, 42, 17); }).c_str());
         ASSERT_NE(nullptr, pstRoot) << c.cmd;
         const cJSON *pstReq = cJSON_GetObjectItem(pstRoot, "request");
         EXPECT_STREQ(c.cmd, cJSON_GetObjectItem(pstReq, "cmd")->valuestring);
