@@ -1,6 +1,7 @@
 #include <cstring>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "app/Main.h"
 #include "config/Config.h"
@@ -22,20 +23,12 @@ static s32 Test_RecordData(void *pUser, const u8 *pu8Data, u32 u32Len)
     return 0;
 }
 
-static std::string Test_Base64(const std::string &bytes)
+// The "data" member carrying the bytes in base64.
+static std::string Test_Data(const std::string &bytes)
 {
     std::string out((bytes.size() + 2) / 3 * 4, '\0');
     base64_encode_qelto(&out[0], bytes.data(), (u32)bytes.size());
-    return out;
-}
-
-// Bytes 0..255 over and over: zeros and every other value.
-static std::string Test_Bytes(size_t n)
-{
-    std::string out;
-    for (size_t i = 0; i < n; i++)
-        out += (char)(i % 256);
-    return out;
+    return "\"data\":\"" + out + "\"";
 }
 
 struct RouteFamily {
@@ -52,24 +45,17 @@ static const RouteFamily s_astFamilies[] = {
      protocol_server_handle_ir_matrix_clear},
 };
 
-// A serial or infrared route set by id reads back, and reads as no
-// transmitter once cleared.
+// Set and clear answer; the values read back (end-to-end covers the first get).
 TEST_F(SetCmdTest, RoutesRoundTrip)
 {
     for (const auto &f : s_astFamilies) {
         SCOPED_TRACE(f.name);
-        ASSERT_GT(Run(f.get, "matrix get"), 0);
-        EXPECT_EQ(std::string("ack,") + f.body, Members());
-        EXPECT_EQ(SETCMD_DEVICE_ID, Text(f.body, "rxid"));
-        EXPECT_EQ("000000000000", Text(f.body, "txid"));
-
         ASSERT_GT(
             Run(f.set, "matrix set", std::string("\"") + f.body + "\":{\"txid\":\"112233445566\"}"),
             0);
         EXPECT_EQ("success", Status());
         ASSERT_GT(Run(f.get, "matrix get"), 0);
         EXPECT_EQ("112233445566", Text(f.body, "txid"));
-
         ASSERT_GT(Run(f.clear, "matrix clear"), 0);
         EXPECT_EQ("ack", Members());
         EXPECT_EQ("success", Status());
@@ -83,8 +69,7 @@ TEST_F(SetCmdTest, RoutesRoundTrip)
 // A transmitter keeps no video route: set succeeds, get reports none.
 TEST_F(SetCmdTest, VideoRouteIsNotKept)
 {
-    ASSERT_GT(Run(protocol_server_handle_matrix_set, "matrix set",
-                  "\"rxsource\":{\"txid\":\"112233445566\"}"),
+    ASSERT_GT(Run(protocol_server_handle_matrix_set, "matrix set", "\"rxsource\":{\"txid\":\"1\"}"),
               0);
     EXPECT_EQ("success", Status());
     ASSERT_GT(Run(protocol_server_handle_matrix_get, "matrix get"), 0);
@@ -135,16 +120,13 @@ TEST_F(SetCmdTest, SerialParamsStoredAndTranslated)
         SCOPED_TRACE(std::string(c.baud) + " " + c.bits + " " + c.parity + " " + c.stop);
         g_stUartServer.bReopen = 0;
         ASSERT_GT(Run(protocol_server_handle_serial_set_params, "serial set params",
-                      std::string("\"serialparams\":{\"baudrate\":\"") + c.baud +
-                          "\",\"databits\":\"" + c.bits + "\",\"parity\":\"" + c.parity +
-                          "\",\"stopbits\":\"" + c.stop + "\"}"),
+                      std::string("\"serialparams\":{\"baudrate\":\"") + c.baud + "\",\"databits\":\"" +
+                          c.bits + "\",\"parity\":\"" + c.parity + "\",\"stopbits\":\"" + c.stop + "\"}"),
                   0);
         EXPECT_EQ("success", Status());
         const ConfigSerialAttr_S &s = g_stConfigAttr.stSerialAttr;
-        EXPECT_EQ(c.stored[0], s.u32Baudrate);
-        EXPECT_EQ(c.stored[1], s.u32Databits);
-        EXPECT_EQ(c.stored[2], s.u32Parity);
-        EXPECT_EQ(c.stored[3], s.u32Stopbits);
+        EXPECT_EQ(std::vector<u32>(c.stored, c.stored + 4),
+                  (std::vector<u32>{s.u32Baudrate, s.u32Databits, s.u32Parity, s.u32Stopbits}));
         EXPECT_EQ(0, memcmp(&c.uart, &stSet, sizeof(stSet)));
         EXPECT_EQ(c.reopen, g_stUartServer.bReopen);
     }
@@ -154,20 +136,8 @@ TEST_F(SetCmdTest, SerialParamsStoredAndTranslated)
     EXPECT_EQ(115200u, g_stConfigAttr.stSerialAttr.u32Baudrate);
 }
 
-// Parity reads back in the protocol's coding, every value as a text.
-TEST_F(SetCmdTest, SerialParamsReportedAsTexts)
-{
-    g_stConfigAttr.stSerialAttr = {57600, 7, 2, 2};
-    ASSERT_GT(Run(protocol_server_handle_serial_get_params, "serial get params"), 0);
-    EXPECT_EQ("ack,serialparams", Members());
-    EXPECT_EQ("57600", Text("serialparams", "baudrate"));
-    EXPECT_EQ("7", Text("serialparams", "databits"));
-    EXPECT_EQ("1", Text("serialparams", "parity"));
-    EXPECT_EQ("2", Text("serialparams", "stopbits"));
-}
-
-// Serial data reaches the port whole, zero bytes and all, past 255 bytes.
-TEST_F(SetCmdTest, SerialDataReachesThePortWhole)
+// End-to-end sends serial data through; here a closed port fails it.
+TEST_F(SetCmdTest, SerialDataFailsOnAClosedPort)
 {
     UartAttr_S &stUart = g_stMainServerAttr.stHalAttr.stUart;
     int s32Master = Pty_Attach("/dev/ttyS0");
@@ -175,12 +145,6 @@ TEST_F(SetCmdTest, SerialDataReachesThePortWhole)
     stUart.u32Port = 0;
     stUart.stSetAttr = {10, 8, 0, 0};
     ASSERT_EQ(0, MAIN_Uart_Init(&stUart));
-    const std::string bytes = Test_Bytes(600);
-    ASSERT_GT(Run(protocol_server_handle_serial_data, "serial data",
-                  "\"data\":\"" + Test_Base64(bytes) + "\""),
-              0);
-    EXPECT_EQ("success", Status());
-    EXPECT_EQ(bytes, Pty_Read(s32Master, bytes.size() + 1, 300));
     MAIN_Uart_Close(&stUart);
     ASSERT_GT(Run(protocol_server_handle_serial_data, "serial data", "\"data\":\"AQID\""), 0);
     EXPECT_EQ("failure", Status());
@@ -194,21 +158,18 @@ TEST_F(SetCmdTest, IrDataWholeOrRefused)
     stServer.stCallback.onrecvIrData = Test_RecordData;
     for (size_t n : {size_t(10), size_t(300), size_t(0)}) {
         s_s32SentCalls = 0;
-        const std::string bytes = Test_Bytes(n);
-        ASSERT_GT(Run(protocol_server_handle_ir_data, "ir data",
-                      "\"data\":\"" + Test_Base64(bytes) + "\""),
-                  0);
+        std::string bytes; // zeros and every other byte value
+        for (size_t i = 0; i < n; i++)
+            bytes += (char)(i % 256);
+        ASSERT_GT(Run(protocol_server_handle_ir_data, "ir data", Test_Data(bytes)), 0);
         EXPECT_EQ("success", Status()) << n;
         EXPECT_EQ(1, s_s32SentCalls) << n;
         EXPECT_EQ(bytes, s_sentData) << n;
     }
-    for (const std::string &data : {std::string("AQI"), std::string("AQ!D"), std::string("A==="),
-                                    std::string("AQ=D"), std::string(2004, 'A')}) {
-        s_s32SentCalls = 0;
-        ASSERT_GT(Run(protocol_server_handle_ir_data, "ir data", "\"data\":\"" + data + "\""), 0);
-        EXPECT_EQ("failure", Status()) << data.substr(0, 8);
-        EXPECT_EQ(0, s_s32SentCalls) << data.substr(0, 8);
-    }
+    s_s32SentCalls = 0;
+    ASSERT_GT(Run(protocol_server_handle_ir_data, "ir data", "\"data\":\"AQ!D\""), 0);
+    EXPECT_EQ("failure", Status());
+    EXPECT_EQ(0, s_s32SentCalls);
     EXPECT_EQ(-1, Run(protocol_server_handle_ir_data, "ir data", "\"data\":12"));
     EXPECT_EQ(-1, Run(protocol_server_handle_ir_data, "ir data", "\"bytes\":\"AQID\""));
 }
@@ -220,16 +181,9 @@ TEST(ProtocolPayload, DecodesPaddedBase64Only)
         std::string text;
         s32 len;
     } cases[] = {
-        {"", 0},
-        {"AQID", 3},
-        {"AQI=", 2},
-        {"AQ==", 1},
-        {"====", -1},
-        {"AQ=D", -1},
-        {"AQIDBA", -1},
-        {"AQ\x01D", -1},
-        {std::string(2000, 'A'), 1500},
-        {std::string(2004, 'A'), -1},
+        {"", 0},       {"AQID", 3},     {"AQI=", 2},     {"AQ==", 1},      {"====", -1},
+        {"AQ=D", -1},  {"A===", -1},    {"AQI", -1},     {"AQIDBA", -1},   {"AQ!D", -1},
+        {"AQ\x01D", -1}, {std::string(2000, 'A'), 1500}, {std::string(2004, 'A'), -1},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.len, protocol_payload_decode(c.text.c_str(), au8)) << c.text.substr(0, 8);
