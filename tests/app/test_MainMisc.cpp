@@ -1,6 +1,5 @@
-// The supervisor: the HDCP debounce and announcement series as a table of
-// passes, then the thread itself against the box's stand-ins: the command
-// daemon's FIFO, the recorded service programs, the address file.
+// The supervisor: the HDCP debounce as a table of passes, then the thread
+// against the FIFO, the recorded service programs and the address file.
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -25,18 +24,6 @@
 
 namespace {
 
-// The passes (from 0) in which announcements are due, for a state and a
-// mode given per pass.
-std::vector<u32> Announcements(MiscHdcp_S *pstHdcp, u32 u32Passes, const std::function<u8(u32)> &state,
-                               const std::function<s32(u32)> &mode)
-{
-    std::vector<u32> due;
-    for (u32 i = 0; i < u32Passes; i++)
-        if (MAIN_Misc_HdcpPass(pstHdcp, state(i), mode(i)))
-            due.push_back(i);
-    return due;
-}
-
 std::function<u8(u32)> Always(u8 u8State)
 {
     return [u8State](u32) { return u8State; };
@@ -55,8 +42,7 @@ TEST(MiscHdcpTest, SeriesFromStartAndOnChanges)
         std::function<s32(u32)> mode;
         std::vector<u32> due;
     } cases[] = {
-        // The first pass starts a series; the state is accepted on pass 11
-        // (the 12th that differs) and starts it again.
+        // Accepted on the 12th differing pass, which starts a series again.
         {"start", Always(0), Mode(0), {0, 11, 111, 211, 311, 312}},
         // Flicker on alternate passes is never accepted.
         {"flicker", [](u32 i) -> u8 { return i % 2 ? 1 : MISC_HDCP_NONE; }, Mode(0), {0, 100, 200, 300, 301}},
@@ -72,11 +58,13 @@ TEST(MiscHdcpTest, SeriesFromStartAndOnChanges)
     for (const auto &c : cases) {
         MiscHdcp_S stHdcp;
         MAIN_Misc_HdcpInit(&stHdcp);
-        EXPECT_EQ(c.due, Announcements(&stHdcp, 1000, c.state, c.mode)) << c.pszCase;
+        std::vector<u32> due;   // passes in which announcements are due
+        for (u32 i = 0; i < 1000; i++)
+            if (MAIN_Misc_HdcpPass(&stHdcp, c.state(i), c.mode(i)))
+                due.push_back(i);
+        EXPECT_EQ(c.due, due) << c.pszCase;
     }
 }
-
-// ------------------------------------------------------------ the thread
 
 bool WaitFor(const std::function<bool()> &cond, int s32Ms = 3000)
 {
@@ -88,12 +76,11 @@ bool WaitFor(const std::function<bool()> &cond, int s32Ms = 3000)
     return cond();
 }
 
-// The command daemon's end of the FIFO: collects what arrives.
+// The command daemon's end of the FIFO.
 struct FifoReader {
-    int s32Fd = -1;
+    int s32Fd = open(MISC_CMD_FIFO, O_RDONLY | O_NONBLOCK);
     std::string text;
 
-    void Open() { s32Fd = open(MISC_CMD_FIFO, O_RDONLY | O_NONBLOCK); }
     ~FifoReader()
     {
         if (s32Fd >= 0)
@@ -159,12 +146,10 @@ TEST_F(MainMiscTest, AddressFileFollowsTheAddress)
     EXPECT_TRUE(WaitFor([] { return File_Read(MISC_SOURCEIP_FILE) == "10.1.2.3"; }));
 }
 
-// The web server is configured and started on the first pass; HTTPS or a
-// new port restarts it once with what was set; the same port again does not.
+// HTTPS or a new port restarts the web server once; the same port does not.
 TEST_F(MainMiscTest, WebServerFollowsHttpsAndPort)
 {
     FifoReader reader;
-    reader.Open();
     ASSERT_EQ(0, MAIN_Misc_Start());
     ASSERT_TRUE(reader.WaitEnd("ss http start!"));
     EXPECT_EQ("ss http start!", reader.text);
@@ -190,11 +175,21 @@ TEST_F(MainMiscTest, WebServerFollowsHttpsAndPort)
     std::string conf = File_Read(LIGHTTPD_CONF);
     EXPECT_NE(std::string::npos, conf.find("server.port = 8080"));
     EXPECT_EQ(std::string::npos, conf.find("ssl.engine"));
+
+    // Key frame requests and the log mode are served too.
+    g_bRequestIDR[0] = 1;
+    g_bRequestIDR[1] = 1;
+    EXPECT_TRUE(WaitFor([] { return g_bRequestIDR[0] == 0 && g_bRequestIDR[1] == 0; }));
+    g_stConfigAttr.stMisc.s32FileDebug = 5;   // silent
+    EXPECT_TRUE(WaitFor([] { return g_bFileDebugOn == 5; }));
+    g_stConfigAttr.stMisc.s32FileDebug = DEBUG_LOG_STDOUT;
+    EXPECT_TRUE(WaitFor([] { return g_bFileDebugOn == DEBUG_LOG_STDOUT; }));
+    // Without 802.1X the ports' switch stops SSH only.
+    g_stConfigAttr.stMisc.s32Ports = 0;
+    EXPECT_TRUE(WaitCalls("killall -9 telnetd;killall -9 dropbear;")) << Calls();
 }
 
-// Without the daemon's reader the thread runs on (the address file is
-// written), logs the open failure once, and the start reaches the daemon
-// once it reads.
+// Without a reader the thread runs on, logs once, and delivers later.
 TEST_F(MainMiscTest, FifoWithoutReaderDoesNotHoldTheThread)
 {
     std::string out = Child_Run([] {
@@ -203,7 +198,6 @@ TEST_F(MainMiscTest, FifoWithoutReaderDoesNotHoldTheThread)
         bool bIp = WaitFor([] { return File_Read(MISC_SOURCEIP_FILE) == "169.254.9.9"; });
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         FifoReader reader;
-        reader.Open();
         bool bStart = reader.WaitEnd("ss http start!");
         MAIN_Misc_Stop();
         printf("<ip %d start %d>\n", bIp, bStart);
@@ -218,82 +212,51 @@ TEST_F(MainMiscTest, FifoWithoutReaderDoesNotHoldTheThread)
 TEST_F(MainMiscTest, DaemonBackGetsTheMissedStart)
 {
     auto first = std::make_unique<FifoReader>();
-    first->Open();
     ASSERT_EQ(0, MAIN_Misc_Start());
     ASSERT_TRUE(first->WaitEnd("ss http start!"));
     first.reset();
     g_stConfigAttr.stMisc.s32Https = 1;
     ASSERT_TRUE(WaitFor([] { return File_Read(LIGHTTPD_CONF).find("ssl.engine") != std::string::npos; }));
     FifoReader second;
-    second.Open();
     ASSERT_TRUE(second.WaitEnd("ss http start!"));
     second.Take(100);
     EXPECT_EQ("ss http start!", second.text);
 }
 
-// SSH is taken to run at start: enabled, it is left alone; the switch and
-// the ports' master switch stop and start it. Telnet is stopped once.
-TEST_F(MainMiscTest, SshAndTelnetSwitching)
-{
-    FifoReader reader;
-    reader.Open();
-    ASSERT_EQ(0, MAIN_Misc_Start());
-    ASSERT_TRUE(WaitCalls("killall -9 telnetd;"));
-    g_stConfigAttr.stMisc.s32Ssh = 0;
-    ASSERT_TRUE(WaitCalls("killall -9 telnetd;killall -9 dropbear;"));
-    g_stConfigAttr.stMisc.s32Ssh = 1;
-    ASSERT_TRUE(WaitCalls("killall -9 telnetd;killall -9 dropbear;dropbear -r /customer/ssh/key/dropbear_rsa_host_key;"));
-    g_stConfigAttr.stMisc.s32Ports = 0;
-    ASSERT_TRUE(WaitCalls("killall -9 telnetd;killall -9 dropbear;dropbear -r /customer/ssh/key/dropbear_rsa_host_key;"
-                          "killall -9 dropbear;"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ("killall -9 telnetd;killall -9 dropbear;dropbear -r /customer/ssh/key/dropbear_rsa_host_key;"
-              "killall -9 dropbear;",
-              Calls());
-}
-
-// Started with the switches, restarted on new credentials, stopped when
-// the ports' master switch goes off.
-TEST_F(MainMiscTest, Dot1xFollowsSwitchesAndCredentials)
+// SSH is taken to run at start: enabled, it is left alone; its switch stops
+// and starts it. 802.1X restarts on new credentials. Telnet is stopped once;
+// the ports' master switch stops both.
+TEST_F(MainMiscTest, SshDot1xAndTelnetSwitching)
 {
     const std::string start = "wpa_supplicant -B -i eth0 -c /tmp/wpa_supplicant.conf -D wired;";
     const std::string stop = "wpa_cli -i eth0 logoff;wpa_cli -i eth0 terminate;";
+    const std::string ssh = "dropbear -r /customer/ssh/key/dropbear_rsa_host_key;";
     FifoReader reader;
-    reader.Open();
     snprintf(g_stConfigAttr.stMisc.azDot1xUser, 64, "alice");
     snprintf(g_stConfigAttr.stMisc.azDot1xPwd, 64, "secret");
     g_stConfigAttr.stMisc.s32Dot1x = 1;
     ASSERT_EQ(0, MAIN_Misc_Start());
-    ASSERT_TRUE(WaitCalls(start + "killall -9 telnetd;"));
+    std::string want = start + "killall -9 telnetd;";
+    ASSERT_TRUE(WaitCalls(want));
     EXPECT_NE(std::string::npos, File_Read("/tmp/wpa_supplicant.conf").find("password=\"secret\""));
+    g_stConfigAttr.stMisc.s32Ssh = 0;
+    ASSERT_TRUE(WaitCalls(want += "killall -9 dropbear;"));
+    g_stConfigAttr.stMisc.s32Ssh = 1;
+    ASSERT_TRUE(WaitCalls(want += ssh));
     snprintf(g_stConfigAttr.stMisc.azDot1xPwd, 64, "other");
-    ASSERT_TRUE(WaitCalls(start + "killall -9 telnetd;" + stop + start));
+    ASSERT_TRUE(WaitCalls(want += stop + start));
     EXPECT_NE(std::string::npos, File_Read("/tmp/wpa_supplicant.conf").find("password=\"other\""));
     g_stConfigAttr.stMisc.s32Ports = 0;
-    ASSERT_TRUE(WaitCalls(start + "killall -9 telnetd;" + stop + start + stop + "killall -9 dropbear;"));
+    ASSERT_TRUE(WaitCalls(want += stop + "killall -9 dropbear;"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(want, Calls());
 }
 
-TEST_F(MainMiscTest, KeyFrameRequestsAndLogModeAreServed)
-{
-    FifoReader reader;
-    reader.Open();
-    ASSERT_EQ(0, MAIN_Misc_Start());
-    g_bRequestIDR[0] = 1;
-    g_bRequestIDR[1] = 1;
-    EXPECT_TRUE(WaitFor([] { return g_bRequestIDR[0] == 0 && g_bRequestIDR[1] == 0; }));
-    g_stConfigAttr.stMisc.s32FileDebug = 5;   // silent
-    EXPECT_TRUE(WaitFor([] { return g_bFileDebugOn == 5; }));
-    g_stConfigAttr.stMisc.s32FileDebug = DEBUG_LOG_STDOUT;
-    EXPECT_TRUE(WaitFor([] { return g_bFileDebugOn == DEBUG_LOG_STDOUT; }));
-}
-
-// A new device ID set while a pass is busy (here: in the web server's
-// restart pause) still restarts the streams on the next pass.
+// An ID set during a pass (the web restart pause) is seen on the next.
 TEST_F(MainMiscTest, IdChangeDuringAPassIsSeenNext)
 {
     std::string out = Child_Run([] {
         FifoReader reader;
-        reader.Open();
         MAIN_Misc_Start();
         bool bFirst = reader.WaitEnd("ss http start!");
         g_stConfigAttr.stMisc.s32Https = 1;
