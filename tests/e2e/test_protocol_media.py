@@ -1,7 +1,5 @@
 """The control protocol's stream, encoder, EDID and firmware commands as a
-controller on the LAN uses them: the stream list, a codec switch seen by
-ffprobe, an EDID loaded into the receiver chip and stored, an EDID copied
-from a receiver box on the LAN, and a firmware image sent in chunks."""
+controller on the LAN uses them."""
 
 import base64
 import json
@@ -24,15 +22,15 @@ def request(cmd, body=None, seq=1):
 
 
 def replies(datagrams, wait=1.0, rate=0):
-    """The JSON replies that came back to the sender."""
     got, _ = protocol_exchange(datagrams, wait=wait, rate=rate)
     return [json.loads(text) for to, text in got if to == "sender"]
 
 
-def receiver(send, answer, wait=3.0, delay=0.0):
-    """Runs a receiver box on the LAN that answers the box's requests."""
-    job = json.dumps({"send": [base64.b64encode(d).decode() for d in send], "answer": answer,
-                      "wait": wait, "delay": delay})
+def receiver(seq, edid, delay=0.0):
+    """A receiver box on the LAN asked to give its EDID for an "edid copy" to the box."""
+    send = request("edid copy", {"txedid": {"rxid": 5}}, seq=seq)
+    job = json.dumps({"send": [base64.b64encode(send).decode()], "wait": 3.0, "delay": delay,
+                      "answer": {"edid get": {"rxedid": {"edid": base64.b64encode(bytes(edid)).decode()}}}})
     script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "protoreceiver.py")
     p = subprocess.run([BOX, "lan", "python3", script], input=job, capture_output=True, text=True,
                        timeout=60, check=True)
@@ -40,31 +38,24 @@ def receiver(send, answer, wait=3.0, delay=0.0):
 
 
 def tv_edid():
-    """A 4K television: 3840 x 2160 first, 1080p60 second, a CEA extension
-    with 4K VICs, 8-channel LPCM, an HDMI VSDB and an HDMI 2.0 HF-VSDB."""
+    """A 4K television, more than the box can take."""
     e = bytearray(256)
-    e[:8] = b"\x00\xff\xff\xff\xff\xff\xff\x00"
-    e[8:12] = b"\x4c\x2d\x7a\x0e"      # "SAM"
-    e[18:20] = b"\x01\x03"
+    e[:20] = b"\x00\xff\xff\xff\xff\xff\xff\x00\x4c\x2d\x7a\x0e" + bytes(6) + b"\x01\x03"   # "SAM"
     e[54:72] = bytes.fromhex("04 74 00 30 f2 70 5a 80 b0 58 8a 00 50 1d 74 00 00 1e")   # 3840x2160 30
     e[72:90] = bytes.fromhex("02 3a 80 18 71 38 2d 40 58 2c 45 00 50 1d 74 00 00 1e")   # 1920x1080 60
     e[90:108] = b"\x00\x00\x00\xfc\x00SAMSUNG\n     "
     e[126] = 1
-    e[127] = (-sum(e[:127])) % 256
     blocks = (bytes([0x45, 16, 4, 97, 95, 93]) +                  # video: 1080p, 720p, 2160p60/30/24
               bytes([0x23, 0x0f, 0x7f, 0x07]) +                   # audio: LPCM 8 ch
               bytes([0x6b, 0x03, 0x0c, 0x00, 0x10, 0x00, 0x78, 0x3c, 0x20, 0x00, 0x80, 0x01]) +
               bytes([0x67, 0xd8, 0x5d, 0xc4, 0x01, 0x78, 0x80, 0x03]))   # HF-VSDB: 600 MHz
-    ext = bytearray(128)
-    ext[:4] = bytes([0x02, 0x03, 4 + len(blocks), 0xf0])
-    ext[4:4 + len(blocks)] = blocks
-    ext[127] = (-sum(ext[:127])) % 256
-    e[128:] = ext
+    e[128:132 + len(blocks)] = bytes([0x02, 0x03, 4 + len(blocks), 0xf0]) + blocks
+    for at in (127, 255):
+        e[at] = (-sum(e[at - 127:at])) % 256
     return bytes(e)
 
 
 def video_vics(edid):
-    """The VICs of the extension's video data block."""
     at, end = 132, 128 + edid[130]
     while at < end:
         tag, n = edid[at] >> 5, edid[at] & 31
@@ -75,29 +66,24 @@ def video_vics(edid):
 
 
 class ProtocolMediaTest(BoxTest):
-    def plugged(self, mac):
-        b = self.box(mac=mac, ini=self.ini("[manualattr]\nid = 300\n"))
-        wait_until(lambda: re.search(r"^hpd high", b.sim("hdmirx").stdout, re.M), 15, "the EDID preset")
-        b.sim("plug", "1920x1080p60")
-        b.wait_log(r"MAIN_AVSource_MsgProc: clear connect status", timeout=10)
-        b.wait_log(r"avahi-daemon", timeout=15)   # the protocol server is up
-        return b, default_ip(mac)
 
     def ini_value(self, b, key):
         m = re.search(rf'^{key}\s*=\s*"?([^"\s]*)', b.read("/etc/app.ini"), re.M)
         return m.group(1) if m else None
 
     def test_stream_get_and_codec_switch(self):
-        b, addr = self.plugged("02:00:00:00:70:01")
+        b = self.box(mac="02:00:00:00:70:01", ini=self.ini("[manualattr]\nid = 300\n"))
+        addr = default_ip("02:00:00:00:70:01")
+        wait_until(lambda: re.search(r"^hpd high", b.sim("hdmirx").stdout, re.M), 15, "the EDID preset")
+        b.sim("plug", "1920x1080p60")
+        b.wait_log(r"MAIN_AVSource_MsgProc: clear connect status", timeout=10)
+        b.wait_log(r"avahi-daemon", timeout=15)   # the protocol server is up
         [reply] = replies([request("stream get")])
         self.assertEqual("success", reply["ack"]["status"])
-        streams = reply["stream"]
-        self.assertEqual([f"rtsp://{addr}:554/live/main/av_stream", f"rtsp://{addr}:554/live/sub/av_stream"],
-                         [s["url"] for s in streams])
-        self.assertEqual([("true", "1920", "1080"), ("true", "640", "360")],
-                         [(s["status"], s["width"], s["height"]) for s in streams])
-        self.assertEqual(["234.0.101.44", "234.1.101.44"], [s["rtspmip"] for s in streams])
-        self.assertEqual([0, 0], [s["hdcp"] for s in streams])
+        self.assertEqual([(f"rtsp://{addr}:554/live/main/av_stream", "true", "1920", "1080", "234.0.101.44", 0),
+                          (f"rtsp://{addr}:554/live/sub/av_stream", "true", "640", "360", "234.1.101.44", 0)],
+                         [(s["url"], s["status"], s["width"], s["height"], s["rtspmip"], s["hdcp"])
+                          for s in reply["stream"]])
 
         wait_until(lambda: "video" in [s["codec_type"] for s in probe(addr, MAIN)], 20, "pictures")
         params = {"enctype": "H264", "encres": "3", "fps": "60", "ratecontrol": "VBR", "bitrate": "8000",
@@ -111,7 +97,21 @@ class ProtocolMediaTest(BoxTest):
                 wait_until(lambda: self.ini_value(b, "enctype") == stored, 5, "the stored codec")
         self.assertNotIn("HI_Media_Venc_CreateChn failed", b.log())
 
-    def test_edid_set_and_copy(self):
+    def upload(self, image, skip=()):
+        """Sends the image in "update tx" chunks; the replies' statuses."""
+        chunks = [image[i:i + CHUNK] for i in range(0, len(image), CHUNK)]
+        datagrams = []
+        for n, chunk in enumerate(chunks, 1):
+            if n in skip:
+                continue
+            count = 16384 if n == len(chunks) else n
+            text = protoclient.request("update tx", ["All"], seq=n,
+                                       body={"count": str(count), "length": str(len(chunk))})
+            datagrams.append(protoclient.frame(text.encode() + b"\r\n" + chunk))
+        got = replies(datagrams, wait=3.0, rate=100)
+        return [r["ack"]["status"] for r in sorted(got, key=lambda r: r["ack"]["seq"])]
+
+    def test_edid_set_and_copy_then_firmware(self):
         b = self.box(mac="02:00:00:00:70:02")
         wait_until(lambda: re.search(r"^hpd high", b.sim("hdmirx").stdout, re.M), 15, "the EDID preset")
         b.wait_log(r"avahi-daemon", timeout=15)
@@ -135,46 +135,24 @@ class ProtocolMediaTest(BoxTest):
         # A receiver with a broken EDID is refused: nothing changes.
         broken = bytearray(user_edid())
         broken[127] ^= 0x55
-        copy = request("edid copy", {"txedid": {"rxid": 5}}, seq=2)
-        got = receiver([copy], {"edid get": {"rxedid": {"edid": base64.b64encode(bytes(broken)).decode()}}})
-        self.assertEqual(1, len(got["requests"]))
+        self.assertEqual(1, len(receiver(2, broken)["requests"]))
         self.assertRegex(b.wait_log(r"\]edid wrong").group(0), "edid wrong")
         self.assertEqual(ram, edid_ram(b.sim("hdmirx").stdout))
 
         # One that answers at once is taken within the box's 1 s.
-        got = receiver([request("edid copy", {"txedid": {"rxid": 5}}, seq=3)],
-                       {"edid get": {"rxedid": {"edid": base64.b64encode(user_edid()).decode()}}}, delay=0.3)
-        head = json.loads(got["requests"][0]["text"])["request"]
-        self.assertEqual("edid get", head["cmd"])
-        self.assertEqual([{"id": "5"}], head["device"])
-        self.assertEqual("020000007002", head["hostid"])
+        head = json.loads(receiver(3, user_edid(), delay=0.3)["requests"][0]["text"])["request"]
+        self.assertEqual(("edid get", [{"id": "5"}], "020000007002"),
+                         (head["cmd"], head["device"], head["hostid"]))
         copied = loaded(ram)
         self.assertEqual(user_edid()[54:72], copied[54:72])
         wait_until(lambda: self.ini_value(b, "rxedid") == copied.hex(), 5, "the copied EDID stored")
 
         # One that answers too late is not.
-        got = receiver([request("edid copy", {"txedid": {"rxid": 5}}, seq=4)],
-                       {"edid get": {"rxedid": {"edid": base64.b64encode(tv).decode()}}}, delay=1.3)
+        receiver(4, tv, delay=1.3)
         b.wait_log(r"Protocol_client_getDecodeEdid err!")
         self.assertEqual(copied, edid_ram(b.sim("hdmirx").stdout))
 
-    def upload(self, image, count_of=None, skip=()):
-        """Sends the image in "update tx" chunks; the replies' statuses."""
-        chunks = [image[i:i + CHUNK] for i in range(0, len(image), CHUNK)]
-        datagrams = []
-        for n, chunk in enumerate(chunks, 1):
-            if n in skip:
-                continue
-            count = 16384 if n == len(chunks) else n
-            text = protoclient.request("update tx", ["All"], seq=n,
-                                       body={"count": str(count), "length": str(len(chunk))})
-            datagrams.append(protoclient.frame(text.encode() + b"\r\n" + chunk))
-        got = replies(datagrams, wait=3.0, rate=100)
-        return [r["ack"]["status"] for r in sorted(got, key=lambda r: r["ack"]["seq"])]
-
-    def test_firmware_in_update_tx_chunks(self):
-        b = self.box(mac="02:00:00:00:70:03")
-        b.wait_log(r"avahi-daemon", timeout=15)
+        # A firmware image in chunks: a bad or incomplete one is not written.
         addr = 0x200000
         payload = imagelib.data(20000, 11)
         image = imagelib.build([("rootfs", payload, addr)])

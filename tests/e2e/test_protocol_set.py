@@ -1,7 +1,5 @@
 """The setting, routing, serial and network commands of the control
-protocol from the LAN side: what the getters report at once, what the
-settings file holds about 2 s later, the UART's bytes and attributes, a new
-static address, a new MAC and a new device ID."""
+protocol from the LAN side."""
 
 import base64
 import json
@@ -19,7 +17,6 @@ DEVICE_ID = MAC.replace(":", "")
 
 
 def ini_values(text):
-    """{"section:key": value} of an INI text, quotes taken off."""
     values, section = {}, ""
     for line in text.splitlines():
         m = re.match(r"\s*\[(.+)\]", line)
@@ -40,20 +37,14 @@ class ProtocolSetTest(BoxTest):
 
     @staticmethod
     def exchange(*reqs, ids=("All",), wait=1.0):
-        """Sends (cmd, body) requests in one burst, seq 1, 2, ...; returns
-        the replies as {seq: (where, JSON)}."""
+        """(cmd, body) requests as seq 1, 2, ...; the replies as {seq: (where, JSON)}."""
         datagrams = [frame(request(cmd, list(ids), seq=n + 1, body=body))
                      for n, (cmd, body) in enumerate(reqs)]
-        replies, _ = protocol_exchange(datagrams, wait=wait)
-        out = {}
-        for where, text in replies:
-            got = json.loads(text)
-            out[got["ack"]["seq"]] = (where, got)
-        return out
+        replies = [(where, json.loads(text)) for where, text in protocol_exchange(datagrams, wait=wait)[0]]
+        return {got["ack"]["seq"]: (where, got) for where, got in replies}
 
     def saves(self, b, seconds):
-        """Watches the settings file for that long; the number of times it
-        was written (each save puts a new file in place)."""
+        """How often the settings file was put anew within that time."""
         path = b.path("/etc/app.ini")
         seen, last = 0, os.stat(path).st_ino
         end = time.monotonic() + seconds
@@ -64,23 +55,29 @@ class ProtocolSetTest(BoxTest):
             time.sleep(0.02)
         return seen
 
-    def test_setters_show_at_once_and_reach_the_file_in_one_write(self):
+    def test_settings_routes_serial_alias_and_reboot(self):
         b = self.start()
-        cases = [  # set command, body, get command, (body, member), value, INI key
-            ("config set id", {"id": 9}, "config get id", ("DevId", "id"), 9, "manualattr:id"),
-            ("config set ir voltage", {"voltage": 12}, "config get ir voltage", ("info", "voltage"), 12,
-             "manualattr:irvoltage"),
-            ("config set display mode", {"display": 2}, "config get display mode", ("info", "display"), 2,
-             "manualattr:lcdmode"),
-            ("config set pwrled mode", {"led": 0}, "config get pwrled mode", ("info", "led"), 0,
-             "manualattr:ledmode"),
-            ("config set hdcp mode", {"hdcp": 1}, "config get hdcp mode", ("info", "hdcp"), 1,
-             "miscattr:hdcpmode"),
-            ("config set stream dbg", {"streamdbg": 1}, "config get stream dbg", ("info", "streamdbg"), 1,
-             "miscattr:streamdbg"),
-            ("config set alias", {"alias": {"name": "Lobby 2"}}, "config get device", ("device", "alias"),
-             "Lobby 2", "devattr:alias"),
-        ]
+        # Refused values first: neither getters nor the file change.
+        before = b.read("/etc/app.ini")
+        got = self.exchange(("config set id", {"id": 763}), ("config set id", {"id": "5"}),
+                            ("config set alias", {"alias": {"name": "a\n[netattr]\nip=1.2.3.4"}}),
+                            ("config set alias", {"alias": {"name": "x" * 40}}),
+                            ("config set alias", {"alias": {"name": "say \"hi\""}}),
+                            ("config get id", None), ("config get device", None))
+        self.assertEqual(0, got[6][1]["DevId"]["id"])
+        self.assertEqual("KVB 001", got[7][1]["device"]["alias"])
+        self.assertEqual(0, self.saves(b, 3.0))
+        self.assertEqual(before, b.read("/etc/app.ini"))
+
+        cases = [(f"config set {n}", {m: v}, f"config get {n}", (o, m), v, k) for n, o, m, v, k in (
+            ("id", "DevId", "id", 9, "manualattr:id"),
+            ("ir voltage", "info", "voltage", 12, "manualattr:irvoltage"),
+            ("display mode", "info", "display", 2, "manualattr:lcdmode"),
+            ("pwrled mode", "info", "led", 0, "manualattr:ledmode"),
+            ("hdcp mode", "info", "hdcp", 1, "miscattr:hdcpmode"),
+            ("stream dbg", "info", "streamdbg", 1, "miscattr:streamdbg"))]
+        cases.append(("config set alias", {"alias": {"name": "Lobby 2"}}, "config get device",
+                      ("device", "alias"), "Lobby 2", "devattr:alias"))
         reqs = []
         for set_cmd, body, get_cmd, _, _, _ in cases:
             reqs += [(set_cmd, body), (get_cmd, None)]
@@ -93,34 +90,16 @@ class ProtocolSetTest(BoxTest):
         for _, _, _, _, value, key in cases:
             self.assertEqual(str(value), stored[key], key)
 
-    def test_refused_values_change_nothing(self):
-        b = self.start()
-        before = b.read("/etc/app.ini")
-        got = self.exchange(("config set id", {"id": 763}), ("config set id", {"id": "5"}),
-                            ("config set alias", {"alias": {"name": "a\n[netattr]\nip=1.2.3.4"}}),
-                            ("config set alias", {"alias": {"name": "x" * 40}}),
-                            ("config set alias", {"alias": {"name": "say \"hi\""}}),
-                            ("config get id", None), ("config get device", None))
-        self.assertEqual(0, got[6][1]["DevId"]["id"])
-        self.assertNotIn("\n", got[7][1]["device"]["alias"])
-        self.assertEqual("KVB 001", got[7][1]["device"]["alias"])
-        self.assertEqual(0, self.saves(b, 3.0))
-        self.assertEqual(before, b.read("/etc/app.ini"))
-
-    def test_routes_round_trip(self):
-        self.start()
         for family, body in (("serial", "serialsource"), ("ir", "irsource")):
             got = self.exchange((f"{family} matrix get", None),
                                 (f"{family} matrix set", {body: {"txid": "112233445566"}}),
                                 (f"{family} matrix get", None), (f"{family} matrix clear", None),
                                 (f"{family} matrix get", None))
             self.assertEqual([1, 3, 5], sorted(got), family)
-            self.assertEqual({"rxid": DEVICE_ID, "txid": "000000000000"}, got[1][1][body])
-            self.assertEqual({"rxid": DEVICE_ID, "txid": "112233445566"}, got[3][1][body])
-            self.assertEqual({"rxid": DEVICE_ID, "txid": "000000000000"}, got[5][1][body])
+            self.assertEqual([{"rxid": DEVICE_ID, "txid": t} for t in ("000000000000", "112233445566",
+                                                                       "000000000000")],
+                             [got[n][1][body] for n in (1, 3, 5)], family)
 
-    def test_serial_data_reaches_the_uart_and_params_reconfigure_it(self):
-        b = self.start()
         tty = b.tty(0)
         self.addCleanup(tty.close)
         tty.settimeout(5)
@@ -130,26 +109,26 @@ class ProtocolSetTest(BoxTest):
         while len(data) < len(payload):
             data += tty.recv(4096)
         self.assertEqual(payload, data)
+        params = {"baudrate": "9600", "databits": "7", "parity": "1", "stopbits": "2"}
+        got = self.exchange(("serial set params", {"serialparams": params}), ("serial get params", None))
+        self.assertEqual(params, got[2][1]["serialparams"])
 
-        got = self.exchange(("serial set params", {"serialparams": {"baudrate": "9600", "databits": "7",
-                                                                    "parity": "1", "stopbits": "2"}}),
-                            ("serial get params", None))
-        self.assertEqual({"baudrate": "9600", "databits": "7", "parity": "1", "stopbits": "2"},
-                         got[2][1]["serialparams"])
-
-        def termios():
-            out = b.exec("stty", "-F", "/dev/ttyS0", "-a").stdout
-            return out if "speed 9600" in out else None
-        out = wait_until(termios, 5, "the UART at 9600 baud")
         # A pty keeps 8 bits without parity whatever it is asked; the rest shows.
+        stty = lambda: b.exec("stty", "-F", "/dev/ttyS0", "-a").stdout   # noqa: E731
+        out = wait_until(lambda: (lambda o: "speed 9600" in o and o)(stty()), 5, "the UART at 9600 baud")
         self.assertRegex(out, r"(^|\s)cstopb(\s|$)")
         time.sleep(2.5)
         stored = ini_values(b.read("/etc/app.ini"))
-        self.assertEqual(("9600", "7", "2", "2"), (stored["serialattr:baudrate"], stored["serialattr:databits"],
-                                                   stored["serialattr:parity"], stored["serialattr:stopbits"]))
+        self.assertEqual(("9600", "7", "2", "2"), tuple(stored["serialattr:" + k] for k in params))
+
+        got = self.exchange(("config set alias", {"alias": {"name": "Hall"}}), ("config remove alias", None),
+                            ("config get device", None))
+        self.assertEqual([3], list(got))
+        self.assertEqual("TX1", got[3][1]["device"]["alias"])
+        self.assertEqual({}, self.exchange(("device reboot", None)))
+        b.wait_reset()
 
     def lan_answers(self, addr):
-        """True when the box takes an RTSP connection at that address."""
         probe = f"import socket; socket.create_connection(('{addr}', 554), timeout=2).close()"
         return lan("python3", "-c", probe).returncode == 0
 
@@ -161,28 +140,23 @@ class ProtocolSetTest(BoxTest):
         self.assertEqual("group", got[1][0])
         return got[1][1]["ack"]["status"]
 
-    def test_static_address_moves_the_box_and_a_refused_one_keeps_it(self):
-        b = self.start(mac="02:00:00:00:16:02")
-        old = default_ip("02:00:00:00:16:02")
-        self.assertEqual("failure", self.set_net("1", "169.254.77.5", "255.255.0.0", "10.0.0.1"))
-        self.assertTrue(self.lan_answers(old))
-        self.assertEqual("success", self.set_net("1", "169.254.77.5", "255.255.0.0", "169.254.0.1"))
-        self.assertTrue(wait_until(lambda: self.lan_answers("169.254.77.5"), 5, "the new address"))
-        got = self.exchange(("config get net params", None))
-        self.assertEqual({"hdcpserver": "0", "static": "1", "devaddr": "169.254.77.5",
-                          "devnetmask": "255.255.0.0", "devgateway": "169.254.0.1",
-                          "devmac": "02:00:00:00:16:02"}, got[1][1]["netparams"])
-        time.sleep(2.5)
-        stored = ini_values(b.read("/etc/app.ini"))
-        self.assertEqual(("0", "169.254.77.5", "169.254.0.1"),
-                         (stored["netattr:dhcp"], stored["netattr:ip"], stored["netattr:gateway"]))
-
-    def test_dhcp_switching_from_a_static_start(self):
+    def test_static_and_dhcp_switching_from_a_static_start(self):
         mac = "02:00:00:00:16:03"
         b = self.start(mac=mac, ini=self.ini("[netattr]\ndhcp = 0\nip = 169.254.61.3\n"
                                              "submask = 255.255.0.0\ngateway = 169.254.0.1\n"))
+        # A gateway off the subnet is refused and the address kept.
+        self.assertEqual("failure", self.set_net("1", "169.254.61.4", "255.255.0.0", "10.0.0.1"))
+        self.assertTrue(self.lan_answers("169.254.61.3"))
         self.assertEqual("success", self.set_net("1", "169.254.61.4", "255.255.0.0", "169.254.0.1"))
-        self.assertTrue(self.lan_answers("169.254.61.4"))
+        self.assertTrue(wait_until(lambda: self.lan_answers("169.254.61.4"), 5, "the new address"))
+        got = self.exchange(("config get net params", None))
+        self.assertEqual({"hdcpserver": "0", "static": "1", "devaddr": "169.254.61.4",
+                          "devnetmask": "255.255.0.0", "devgateway": "169.254.0.1", "devmac": mac},
+                         got[1][1]["netparams"])
+        time.sleep(2.5)
+        stored = ini_values(b.read("/etc/app.ini"))
+        self.assertEqual(("0", "169.254.61.4", "169.254.0.1"),
+                         (stored["netattr:dhcp"], stored["netattr:ip"], stored["netattr:gateway"]))
         self.assertEqual("success", self.set_net("0", "", "", ""))
         self.assertTrue(wait_until(lambda: self.lan_answers(default_ip(mac)), 5, "the link-local address"))
         self.assertIn("ss udhcpc start!", b.read("/board/fifodeamon.log"))
@@ -192,37 +166,8 @@ class ProtocolSetTest(BoxTest):
     def avahi_starts(self, b):
         return sum(1 for c in b.calls() if c and c[0] == "avahi-daemon")
 
-    def test_mac_change_renames_the_box(self):
-        b = self.start(mac="02:00:00:00:16:04")
-        addr = default_ip("02:00:00:00:16:04")
-        host = b.exec("hostname").stdout.strip()
-        starts = self.avahi_starts(b)
-        # The own MAC in another case and with other separators is no change.
-        self.assertEqual("success", self.set_net("1", addr, "255.255.0.0", "169.254.0.1",
-                                                 mac="02-00-00-00-16-04".upper()))
-        time.sleep(5)
-        self.assertEqual(host, b.exec("hostname").stdout.strip())
-        self.assertEqual(starts, self.avahi_starts(b))
-
-        self.assertEqual("success", self.set_net("1", addr, "255.255.0.0", "169.254.0.1",
-                                                 mac="02:00:00:00:16:AB"))
-        self.assertEqual("PZR-T4900-0200000016AB", b.exec("hostname").stdout.strip())
-        wait_until(lambda: self.avahi_starts(b) > starts, 8, "the mDNS daemon to start again")
-        self.assertIn("link/ether 02:00:00:00:16:ab", b.exec("ip", "link", "show", "eth0").stdout)
-        got = self.exchange(("config get id", None), ids=("0200000016ab",))
-        self.assertEqual("0200000016ab", got[1][1]["ack"]["deviceid"])
-
-    def test_remove_alias_and_reboot(self):
-        b = self.start(mac="02:00:00:00:16:06")
-        got = self.exchange(("config set alias", {"alias": {"name": "Hall"}}), ("config remove alias", None),
-                            ("config get device", None))
-        self.assertEqual([3], list(got))
-        self.assertEqual("TX1", got[3][1]["device"]["alias"])
-        self.assertEqual({}, self.exchange(("device reboot", None)))
-        b.wait_reset()
-
-    def test_id_change_restarts_the_streams_on_their_new_groups(self):
-        mac = "02:00:00:00:16:05"
+    def test_id_change_restarts_the_streams_and_mac_change_renames_the_box(self):
+        mac = "02:00:00:00:16:04"
         b = self.start(mac=mac)
         addr = default_ip(mac)
         # Streams are set up only while an input feeds them.
@@ -240,6 +185,21 @@ class ProtocolSetTest(BoxTest):
                 return None   # the stream is restarting
             return "destination=234.0.100.9;" in setup
         self.assertTrue(wait_until(group, 10, "the main stream on 234.0.100.9"))
+
+        host = b.exec("hostname").stdout.strip()
+        starts = self.avahi_starts(b)
+        # The own MAC in another case and with other separators is no change.
+        self.assertEqual("success", self.set_net("1", addr, "255.255.0.0", "169.254.0.1",
+                                                 mac=mac.replace(":", "-")))
+        time.sleep(5)
+        self.assertEqual((host, starts), (b.exec("hostname").stdout.strip(), self.avahi_starts(b)))
+        self.assertEqual("success", self.set_net("1", addr, "255.255.0.0", "169.254.0.1",
+                                                 mac="02:00:00:00:16:AB"))
+        self.assertEqual("PZR-T4900-0200000016AB", b.exec("hostname").stdout.strip())
+        wait_until(lambda: self.avahi_starts(b) > starts, 8, "the mDNS daemon to start again")
+        self.assertIn("link/ether 02:00:00:00:16:ab", b.exec("ip", "link", "show", "eth0").stdout)
+        got = self.exchange(("config get id", None), ids=("0200000016ab",))
+        self.assertEqual("0200000016ab", got[1][1]["ack"]["deviceid"])
 
 
 if __name__ == "__main__":
