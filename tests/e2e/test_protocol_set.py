@@ -114,7 +114,8 @@ class ProtocolSetTest(BoxTest):
         self.assertEqual(params, got[2][1]["serialparams"])
 
         # A pty keeps 8 bits without parity whatever it is asked; the rest shows.
-        stty = lambda: b.exec("stty", "-F", "/dev/ttyS0", "-a").stdout   # noqa: E731
+        def stty():
+            return b.exec("stty", "-F", "/dev/ttyS0", "-a").stdout
         out = wait_until(lambda: (lambda o: "speed 9600" in o and o)(stty()), 5, "the UART at 9600 baud")
         self.assertRegex(out, r"(^|\s)cstopb(\s|$)")
         time.sleep(2.5)
