@@ -154,8 +154,7 @@ class ProtocolSetTest(BoxTest):
 
         def net_params():
             return self.exchange(("config get net params", None))[1][1]["netparams"]
-        starts = dhcp_starts()
-        self.assertEqual(1, starts)
+        starts = wait_until(dhcp_starts, 5, "the DHCP client started")
         # The network or broadcast address of its own subnet is refused before anything changes.
         self.assertEqual(["failure"] * 3, self.set_net(("1", "169.254.0.0", "255.255.0.0", "169.254.0.1"),
                                                        ("1", "169.254.255.255", "255.255.0.0", "169.254.0.1"),
@@ -164,7 +163,7 @@ class ProtocolSetTest(BoxTest):
         # A gateway off the subnet is refused by the interface: the address is kept, the DHCP client comes back.
         self.assertEqual(["failure"], self.set_net(("1", "169.254.61.4", "255.255.0.0", "10.0.0.1")))
         self.assertTrue(self.lan_answers(addr))
-        self.assertEqual(starts + 1, dhcp_starts())
+        wait_until(lambda: dhcp_starts() == starts + 1, 5, "the DHCP client back")
         params = net_params()
         self.assertEqual(("0", addr), (params["static"], params["devaddr"]))
         self.assertEqual("1", ini_values(b.read("/etc/app.ini"))["netattr:dhcp"])
@@ -180,7 +179,7 @@ class ProtocolSetTest(BoxTest):
         wait_until(lambda: stored() == ("0", "169.254.61.4", "169.254.0.1"), 5, "the static address saved")
         self.assertEqual(["success"], self.set_net(("0", "", "", "")))
         self.assertTrue(wait_until(lambda: self.lan_answers(addr), 5, "the link-local address"))
-        self.assertEqual(starts + 2, dhcp_starts())
+        wait_until(lambda: dhcp_starts() == starts + 2, 5, "the DHCP client on")
         self.assertEqual("0", net_params()["static"])
 
     def avahi_starts(self, b):
