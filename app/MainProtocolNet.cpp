@@ -11,13 +11,11 @@
 #include "app/MainProtocolCb.h"
 #include "config/Config.h"
 #include "core/Debug.h"
+#include "core/MacText.h"
 #include "extension/Rs232.h"
 #include "net/NetConfig.h"
 #include "net/NetIf.h"
 #include "upgrade/Identity.h"
-
-#define MAIN_LINK_NETMASK "255.255.0.0"
-#define MAIN_LINK_GATEWAY "169.254.100.1"
 
 enum MainNetMac_E {
     MAIN_NET_MAC_NONE = 0,    // empty, or not a MAC: the MAC stays
@@ -47,6 +45,18 @@ static bool Main_NetIsMask(const char *pszMask)
     return u32Mask != 0 && u32Mask != 0xffffffffu && (~u32Mask & (~u32Mask + 1)) == 0;
 }
 
+// The address is neither the network nor the broadcast address of its
+// subnet (a /31 has neither); both texts already checked.
+static bool Main_NetIsOnSubnet(const char *pszIp, const char *pszMask)
+{
+    struct in_addr stAddr, stMask;
+    (void)inet_pton(AF_INET, pszIp, &stAddr);
+    (void)inet_pton(AF_INET, pszMask, &stMask);
+    u32 u32Hosts = ~ntohl(stMask.s_addr);
+    u32 u32Host = ntohl(stAddr.s_addr) & u32Hosts;
+    return u32Hosts == 1 || (u32Host != 0 && u32Host != u32Hosts);
+}
+
 // A dotted gateway; "0.0.0.0" means none.
 static bool Main_NetIsGateway(const char *pszGateway)
 {
@@ -56,7 +66,8 @@ static bool Main_NetIsGateway(const char *pszGateway)
 }
 
 // The request's MAC in the stored form into azMac (32 bytes): a MainNetMac_E,
-// or -1 for a text that may not be stored at all.
+// or -1 for a text that may not be stored at all, or a MAC that the
+// interface would not take (group or all-zero).
 static s32 Main_NetMac(const char *pszMac, char *azMac)
 {
     if (!Config_IsFieldText(pszMac, 32))
@@ -66,7 +77,15 @@ static s32 Main_NetMac(const char *pszMac, char *azMac)
     if (pszMac[0] == '\0' || parse_mac(&psz, azMac) < 0 || *psz != '\0')
         return MAIN_NET_MAC_NONE;
     MAIN_RS232_NormMac(azMac);
-    return MAIN_NET_MAC_GIVEN;
+    return Mac_IsText(azMac) ? MAIN_NET_MAC_GIVEN : -1;
+}
+
+// A static request: a host address on its own subnet, a mask, a gateway.
+static bool Main_NetIsStatic(const ProtocolNetParams_S *pstReq)
+{
+    return Main_NetIsHost(pstReq->azDevAddr) && Main_NetIsMask(pstReq->azDevNetmask)
+           && Main_NetIsOnSubnet(pstReq->azDevAddr, pstReq->azDevNetmask)
+           && Main_NetIsGateway(pstReq->azDevGateway);
 }
 
 // Stores the new MAC, puts it on the interface and renames the box after
@@ -121,9 +140,7 @@ static s32 Main_NetToDhcp(bool bMacChanged)
             (void)Dhcpclient_Exit(nullptr);
             (void)MAIN_Dhcpclient_Switch(&pstNet->stDhcp, 0);   // switched on again below
         }
-        char azIp[CONFIG_IP_LEN];
-        (void)getDefaultIp(azIp, g_stMainServerAttr.stDevInfo.azMac);
-        if (NetChangeAddress(pstNet, azIp, MAIN_LINK_NETMASK, MAIN_LINK_GATEWAY) != 0)
+        if (NetUseLinkLocal(pstNet, g_stMainServerAttr.stDevInfo.azMac) != 0)
             return -1;
         Main_NetStore();
     }
@@ -168,10 +185,7 @@ s32 Main_Protocolserver_onsetNet(void *pvCtx, const ProtocolNetParams_S *pstIn)
     (void)pvCtx;
     char azMac[32];
     s32 s32Mac = Main_NetMac(pstIn->azDevMac, azMac);
-    if (s32Mac < 0
-        || (pstIn->bStatic != 0
-            && (!Main_NetIsHost(pstIn->azDevAddr) || !Main_NetIsMask(pstIn->azDevNetmask)
-                || !Main_NetIsGateway(pstIn->azDevGateway)))) {
+    if (s32Mac < 0 || (pstIn->bStatic != 0 && !Main_NetIsStatic(pstIn))) {
         Debug_LogLimited(&s_stNetLimit, "[%s]: %s: refused\n", log_Time(), __func__);
         return -1;
     }

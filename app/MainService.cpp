@@ -23,9 +23,25 @@ s32 MAIN_SshServer_Stop(void)
     return 0;
 }
 
+s32 MAIN_TelnetServer_Start(s32 s32Port)
+{
+    char azCmd[SERVICE_CMD_LEN];
+    snprintf(azCmd, sizeof(azCmd), "telnetd -p %d &", s32Port);
+    FILE *fp = popen(azCmd, "r");
+    if (fp == nullptr)
+        return -1;
+    (void)pclose(fp);   // as for SSH
+    return 0;
+}
+
 s32 MAIN_TelnetServer_Stop(void)
 {
     (void)system("killall -9 telnetd\n");   // as above
+    return 0;
+}
+
+s32 MAIN_init_pinmux(void)
+{
     return 0;
 }
 

@@ -29,6 +29,7 @@
 #include "config/Config.h"
 #include "core/Debug.h"
 #include "extension/Ir.h"
+#include "extension/Rs232.h"
 #include "extension/Soip.h"
 #include "extension/TcpServer.h"
 #include "extension/Usb.h"
@@ -213,8 +214,7 @@ int main(void)
 
     MAIN_Check(MAIN_TcpServer_start(TCP_SERVER_PORT), "MAIN_TcpServer_start");
     MAIN_Check(MAIN_UartGuestTcpServer_Start(&pstHal->stUart), "MAIN_UartGuestTcpServer_Start");
-    // No program use of the UART's bytes exists yet: the relay carries them alone.
-    MAIN_Check(MAIN_UartTcpServer_Start(&pstHal->stUart, nullptr, MAIN_Uart_Restart),
+    MAIN_Check(MAIN_UartTcpServer_Start(&pstHal->stUart, MAIN_Uart_Cb, MAIN_Uart_Restart),
                "MAIN_UartTcpServer_start");
     MAIN_Check(MAIN_IrSend_Start(&pstHal->stUart2), "MAIN_IrSend_Start");
     MAIN_Check(MAIN_IrTcpServer_Start(&pstHal->stUart2), "MAIN_IrTcpServer_Start");

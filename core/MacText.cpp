@@ -1,6 +1,7 @@
 #include "core/MacText.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 
 bool Mac_IsForm(const char *pszMac, const char *pszSeps)
@@ -16,5 +17,8 @@ bool Mac_IsForm(const char *pszMac, const char *pszSeps)
 
 bool Mac_IsText(const char *pszMac)
 {
-    return Mac_IsForm(pszMac, ":");
+    if (!Mac_IsForm(pszMac, ":"))
+        return false;
+    u32 u32First = (u32)strtoul(pszMac, nullptr, 16);   // stops at the first ':'
+    return (u32First & 1) == 0 && strspn(pszMac, "0:") < MAC_TEXT_LEN;
 }

@@ -10,7 +10,8 @@
 // Exactly six two-digit hexadecimal bytes, each pair separated by one of
 // the characters of pszSeps.
 bool Mac_IsForm(const char *pszMac, const char *pszSeps);
-// Mac_IsForm with ':'.
+// Mac_IsForm with ':', of a unicast address other than all zeros: the only
+// kind an interface takes as its own.
 bool Mac_IsText(const char *pszMac);
 
 #endif

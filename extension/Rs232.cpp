@@ -8,6 +8,12 @@
 
 #define RS232_MAC_SEPS "-,:"
 
+void MAIN_Uart_Cb(const u8 *pu8Data, u32 u32Len)
+{
+    (void)pu8Data;
+    (void)u32Len;
+}
+
 s32 parse_mac(const char **ppszText, char *azMac)
 {
     const char *psz = *ppszText;

@@ -1,10 +1,16 @@
-// Pieces of the RS-232 text command interface: MAC texts.
+// Pieces of the RS-232 text command interface: the UART relay's data
+// callback and MAC texts.
 #ifndef EXTENSION_RS232_H
 #define EXTENSION_RS232_H
 
 #include "core/Types.h"
 
 #define RS232_MAC_BUF 32   // destination of parse_mac
+
+// The UART relay's data callback: the bytes that came in on the RS-232
+// port, where its text commands would be read. No command is served, so
+// the bytes are left to the relay.
+void MAIN_Uart_Cb(const u8 *pu8Data, u32 u32Len);
 
 // Skips leading blanks, copies at most 17 printable characters into azMac
 // (RS232_MAC_BUF bytes, cleared by the caller) and advances *ppszText past

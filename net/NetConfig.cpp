@@ -102,6 +102,13 @@ s32 NetChangeAddress(NetServerConfig_S *pstConfig, const char *pszIp, const char
     return -1;
 }
 
+s32 NetUseLinkLocal(NetServerConfig_S *pstConfig, const char *pszMac)
+{
+    char azIp[CONFIG_IP_LEN];
+    (void)getDefaultIp(azIp, pszMac);   // always 0
+    return NetChangeAddress(pstConfig, azIp, NET_LINK_NETMASK, NET_LINK_GATEWAY);
+}
+
 s32 MAIN_Net_Conifg(NetServerConfig_S *pstConfig)
 {
     s32 s32Ret = 0;
@@ -109,7 +116,13 @@ s32 MAIN_Net_Conifg(NetServerConfig_S *pstConfig)
         Debug_Log("[%s]: set mac failed!\n", log_Time());
         s32Ret = -1;
     }
-    return NetApplyAddress(pstConfig) != 0 ? -1 : s32Ret;
+    if (NetApplyAddress(pstConfig) == 0)
+        return s32Ret;
+    // Without an address the box could be reached only at the box itself.
+    Debug_Log("[%s]: %s: stored address %s/%s gateway %s refused, taking the link-local address\n",
+              log_Time(), __func__, pstConfig->azHostIP, pstConfig->azNetmask, pstConfig->azGateway);
+    (void)NetUseLinkLocal(pstConfig, pstConfig->azMac);   // a refusal is logged there
+    return -1;
 }
 
 s32 MAIN_Get_Hostname(char azHost[NET_HOSTNAME_LEN])

@@ -16,6 +16,8 @@
 #define NET_HOSTNAME_LEN    64
 #define NET_PROTOCOL_PORT   8002
 #define NET_PROTOCOL_GROUP  "239.255.255.250"
+#define NET_LINK_NETMASK    "255.255.0.0"     // with the link-local address of the MAC
+#define NET_LINK_GATEWAY    "169.254.100.1"
 
 // One control-protocol endpoint.
 struct ProtocolEndpointAttr_S {
@@ -56,7 +58,9 @@ extern std::atomic<s32> g_WebSetNetwork;
 // (no client yet). Returns 0.
 s32 MAIN_Netserver_DefConifg(NetServerConfig_S *pstConfig);
 // MAC, address, mask, gateway and the multicast route; 0, or -1 when a
-// step failed (each logged, the others still done).
+// step failed (each logged, the others still done). Addresses that the
+// interface refuses give way to the link-local address, so that the box
+// stays reachable.
 s32 MAIN_Net_Conifg(NetServerConfig_S *pstConfig);
 // Address, mask, gateway and the multicast route; 0, or -1 when the
 // interface refused the address, mask or gateway (each step logged; the
@@ -68,6 +72,9 @@ s32 NetApplyAddress(const NetServerConfig_S *pstConfig);
 // interface and -1 is returned; else 0.
 s32 NetChangeAddress(NetServerConfig_S *pstConfig, const char *pszIp, const char *pszMask,
                      const char *pszGateway);
+// NetChangeAddress to the link-local address of the MAC text, with
+// NET_LINK_NETMASK and NET_LINK_GATEWAY.
+s32 NetUseLinkLocal(NetServerConfig_S *pstConfig, const char *pszMac);
 // "<prefix>-" and the MAC of eth0 as 12 upper-case hex digits; 0 or -1.
 s32 MAIN_Get_Hostname(char azHost[NET_HOSTNAME_LEN]);
 s32 MAIN_Set_Hostname(void);

@@ -271,6 +271,13 @@ TEST_F(MainMiscTest, IdChangeDuringAPassIsSeenNext)
     EXPECT_NE(std::string::npos, out.find("Main_Misc_Thread: id change")) << out;
 }
 
+// The telnet daemon runs in the background on the port it is given.
+TEST_F(MainMiscTest, TelnetServerStartsOnThePort)
+{
+    ASSERT_EQ(0, MAIN_TelnetServer_Start(2323));
+    EXPECT_TRUE(WaitCalls("telnetd -p 2323;")) << Calls();
+}
+
 TEST(MainServiceTest, PasswordFileIsMovedOnlyWhenDelivered)
 {
     File_Write("/etc/passwd", "root:x:0:0::/root:/bin/sh\n");

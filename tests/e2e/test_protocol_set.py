@@ -133,44 +133,65 @@ class ProtocolSetTest(BoxTest):
         probe = f"import socket; socket.create_connection(('{addr}', 554), timeout=2).close()"
         return lan("python3", "-c", probe).returncode == 0
 
-    def set_net(self, static, addr, mask, gateway, mac="", ids=("All",)):
-        params = {"hdcpserver": "0", "static": static, "devaddr": addr, "devnetmask": mask,
-                  "devgateway": gateway, "devmac": mac}
-        got = self.exchange(("config set net params", {"netparams": params}), ids=ids, wait=2.0)
-        self.assertEqual([1], list(got))
-        self.assertEqual("group", got[1][0])
-        return got[1][1]["ack"]["status"]
+    def set_net(self, *requests, ids=("All",)):
+        """Each request (static, addr, mask, gateway[, mac]) as one "config set
+        net params"; the statuses of the answers, which go to the group."""
+        keys = ("static", "devaddr", "devnetmask", "devgateway", "devmac")
+        reqs = [("config set net params", {"netparams": {"hdcpserver": "0", "devmac": "", **dict(zip(keys, r))}})
+                for r in requests]
+        got = self.exchange(*reqs, ids=ids, wait=2.0)
+        self.assertEqual(list(range(1, len(reqs) + 1)), sorted(got))
+        self.assertEqual({"group"}, {where for where, _ in got.values()})
+        return [got[n][1]["ack"]["status"] for n in sorted(got)]
 
-    def test_static_and_dhcp_switching_from_a_static_start(self):
+    def test_static_and_dhcp_switching_from_a_dhcp_start(self):
         mac = "02:00:00:00:16:03"
-        b = self.start(mac=mac, ini=self.ini("[netattr]\ndhcp = 0\nip = 169.254.61.3\n"
-                                             "submask = 255.255.0.0\ngateway = 169.254.0.1\n"))
-        # A gateway off the subnet is refused and the address kept.
-        self.assertEqual("failure", self.set_net("1", "169.254.61.4", "255.255.0.0", "10.0.0.1"))
-        self.assertTrue(self.lan_answers("169.254.61.3"))
-        self.assertEqual("success", self.set_net("1", "169.254.61.4", "255.255.0.0", "169.254.0.1"))
+        b = self.start(mac=mac)
+        addr = default_ip(mac)
+
+        def dhcp_starts():
+            return b.read("/board/fifodeamon.log").count("ss udhcpc start!")
+
+        def net_params():
+            return self.exchange(("config get net params", None))[1][1]["netparams"]
+        starts = wait_until(dhcp_starts, 5, "the DHCP client started")
+        # The network or broadcast address of its own subnet is refused before anything changes.
+        self.assertEqual(["failure"] * 3, self.set_net(("1", "169.254.0.0", "255.255.0.0", "169.254.0.1"),
+                                                       ("1", "169.254.255.255", "255.255.0.0", "169.254.0.1"),
+                                                       ("1", "192.168.1.255", "255.255.255.0", "192.168.1.1")))
+        self.assertNotIn("ss udhcpc stop!", b.read("/board/fifodeamon.log"))
+        # A gateway off the subnet is refused by the interface: the address is kept, the DHCP client comes back.
+        self.assertEqual(["failure"], self.set_net(("1", "169.254.61.4", "255.255.0.0", "10.0.0.1")))
+        self.assertTrue(self.lan_answers(addr))
+        wait_until(lambda: dhcp_starts() == starts + 1, 5, "the DHCP client back")
+        params = net_params()
+        self.assertEqual(("0", addr), (params["static"], params["devaddr"]))
+        self.assertEqual("1", ini_values(b.read("/etc/app.ini"))["netattr:dhcp"])
+
+        self.assertEqual(["success"], self.set_net(("1", "169.254.61.4", "255.255.0.0", "169.254.0.1")))
         self.assertTrue(wait_until(lambda: self.lan_answers("169.254.61.4"), 5, "the new address"))
-        got = self.exchange(("config get net params", None))
         self.assertEqual({"hdcpserver": "0", "static": "1", "devaddr": "169.254.61.4",
-                          "devnetmask": "255.255.0.0", "devgateway": "169.254.0.1", "devmac": mac},
-                         got[1][1]["netparams"])
-        time.sleep(2.5)
-        stored = ini_values(b.read("/etc/app.ini"))
-        self.assertEqual(("0", "169.254.61.4", "169.254.0.1"),
-                         (stored["netattr:dhcp"], stored["netattr:ip"], stored["netattr:gateway"]))
-        self.assertEqual("success", self.set_net("0", "", "", ""))
-        self.assertTrue(wait_until(lambda: self.lan_answers(default_ip(mac)), 5, "the link-local address"))
-        self.assertIn("ss udhcpc start!", b.read("/board/fifodeamon.log"))
-        got = self.exchange(("config get net params", None))
-        self.assertEqual("0", got[1][1]["netparams"]["static"])
+                          "devnetmask": "255.255.0.0", "devgateway": "169.254.0.1", "devmac": mac}, net_params())
+
+        def stored():
+            values = ini_values(b.read("/etc/app.ini"))
+            return values["netattr:dhcp"], values["netattr:ip"], values["netattr:gateway"]
+        wait_until(lambda: stored() == ("0", "169.254.61.4", "169.254.0.1"), 5, "the static address saved")
+        self.assertEqual(["success"], self.set_net(("0", "", "", "")))
+        self.assertTrue(wait_until(lambda: self.lan_answers(addr), 5, "the link-local address"))
+        wait_until(lambda: dhcp_starts() == starts + 2, 5, "the DHCP client on")
+        self.assertEqual("0", net_params()["static"])
 
     def avahi_starts(self, b):
         return sum(1 for c in b.calls() if c and c[0] == "avahi-daemon")
 
-    def test_id_change_restarts_the_streams_and_mac_change_renames_the_box(self):
+    def test_refused_stored_address_id_change_and_mac_change(self):
         mac = "02:00:00:00:16:04"
-        b = self.start(mac=mac)
+        b = self.start(mac=mac, ini=self.ini('[netattr]\ndhcp = "0"\nip = "999.1.1.1"\n'))
+        # The stored address is refused at start: the box takes its link-local address.
+        b.wait_log(r"stored address 999\.1\.1\.1/\S+ gateway \S+ refused, taking the link-local address")
         addr = default_ip(mac)
+        self.assertTrue(self.lan_answers(addr))
         # Streams are set up only while an input feeds them.
         wait_until(lambda: re.search(r"^hpd high", b.sim("hdmirx").stdout, re.M), 15, "the EDID preset")
         b.sim("plug", "1280x720p60")
@@ -190,12 +211,16 @@ class ProtocolSetTest(BoxTest):
         host = b.exec("hostname").stdout.strip()
         starts = self.avahi_starts(b)
         # The own MAC in another case and with other separators is no change.
-        self.assertEqual("success", self.set_net("1", addr, "255.255.0.0", "169.254.0.1",
-                                                 mac=mac.replace(":", "-")))
-        time.sleep(5)
+        self.assertEqual(["success"], self.set_net(("1", addr, "255.255.0.0", "169.254.0.1", mac.replace(":", "-"))))
+        # Broadcast, group and all-zero MACs are refused, nothing stored.
+        stored = b.read("/etc/mac")
+        self.assertEqual(["failure"] * 4, self.set_net(*[("1", addr, "255.255.0.0", "169.254.0.1", m) for m in (
+            "ff:ff:ff:ff:ff:ff", "01:00:5e:00:00:01", "00:00:00:00:00:00", "03:00:00:00:16:04")]))
+        self.assertEqual(stored, b.read("/etc/mac"))
+        time.sleep(3)
         self.assertEqual((host, starts), (b.exec("hostname").stdout.strip(), self.avahi_starts(b)))
-        self.assertEqual("success", self.set_net("1", addr, "255.255.0.0", "169.254.0.1",
-                                                 mac="02:00:00:00:16:AB"))
+        self.assertIn(f"link/ether {mac}", b.exec("ip", "link", "show", "eth0").stdout)
+        self.assertEqual(["success"], self.set_net(("1", addr, "255.255.0.0", "169.254.0.1", "02:00:00:00:16:AB")))
         self.assertEqual("PZR-T4900-0200000016AB", b.exec("hostname").stdout.strip())
         wait_until(lambda: self.avahi_starts(b) > starts, 8, "the mDNS daemon to start again")
         self.assertIn("link/ether 02:00:00:00:16:ab", b.exec("ip", "link", "show", "eth0").stdout)

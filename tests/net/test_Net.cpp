@@ -111,6 +111,22 @@ TEST_F(NetTest, RefusesBadTextsWithoutSideEffects)
     EXPECT_EQ("169.254.7.8/16\n", Net_Addr());
 }
 
+// A stored address that the interface refuses gives way to the link-local
+// address of the MAC, in the record too, so that the box stays reachable.
+TEST_F(NetTest, RefusedStoredAddressFallsBackToLinkLocal)
+{
+    for (const char *pszIp : {"999.1.1.1", "\"169.254.7.8"}) {
+        NetServerConfig_S stConfig;
+        Net_Fill(&stConfig, pszIp, "169.254.100.1");
+        EXPECT_EQ(-1, MAIN_Net_Conifg(&stConfig)) << pszIp;
+        EXPECT_EQ("169.254.13.187/16\n", Net_Addr()) << pszIp;
+        EXPECT_EQ("default via 169.254.100.1 dev eth0 \n", Net_Defaults()) << pszIp;
+        EXPECT_STREQ("169.254.13.187", stConfig.azHostIP) << pszIp;
+        EXPECT_STREQ("255.255.0.0", stConfig.azNetmask) << pszIp;
+        (void)system("ip -4 addr flush dev eth0");
+    }
+}
+
 // The web side writes the record and raises the flag; the thread lowers it
 // and applies the addresses, the default route after the address.
 TEST_F(NetTest, NetworkThreadAppliesWebChanges)

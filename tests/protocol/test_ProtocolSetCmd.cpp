@@ -1,13 +1,19 @@
 #include <cstddef>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 
 #include "app/Main.h"
 #include "app/MainProtocolCb.h"
 #include "board/Lcd.h"
 #include "config/Config.h"
+#include "net/Dhcp.h"
 #include "protocol/ProtocolSetCmd.h"
 #include "tests/protocol/SetCmdTest.h"
+#include "tests/support/Files.h"
+#include "tests/support/Pty.h"
+#include "upgrade/Identity.h"
 
 static ProtocolNetParams_S s_stNetGot;
 static s32 s_s32NetCalls;
@@ -174,10 +180,14 @@ TEST_F(SetCmdTest, NetParamsFaultsAnswerFailure)
 }
 
 // The network callback refuses what is not an address or a MAC before it
-// touches anything.
+// touches anything: also the network and broadcast addresses of the
+// subnet, and MACs that no interface takes as its own.
 TEST_F(SetCmdTest, NetCallbackRefusesBadTexts)
 {
     ConfigNetAttr_S stBefore = g_stConfigAttr.stNetAttr;
+    const std::string macBefore = File_Read(IDENTITY_MAC_FILE);
+    int s32Fifo = open(DHCP_CMD_FIFO, O_RDONLY | O_NONBLOCK);   // a DHCP stop would show here
+    ASSERT_GE(s32Fifo, 0);
     ProtocolNetParams_S stGood{};
     stGood.bStatic = 1;
     snprintf(stGood.azDevAddr, 32, "10.0.0.2");
@@ -192,11 +202,17 @@ TEST_F(SetCmdTest, NetCallbackRefusesBadTexts)
                  {addr, "239.1.1.1"},       {addr, "10.0.0.2;reboot"},
                  {offsetof(ProtocolNetParams_S, azDevNetmask), "255.0.255.0"},
                  {offsetof(ProtocolNetParams_S, azDevGateway), "gw"},
-                 {mac, "02:00:00:00:aa:0\n"}, {mac, "02:00:00:00:aa:01\""}};
+                 {mac, "02:00:00:00:aa:0\n"}, {mac, "02:00:00:00:aa:01\""},
+                 {addr, "10.0.0.0"},        {addr, "10.255.255.255"},
+                 {mac, "ff:ff:ff:ff:ff:ff"}, {mac, "01:00:5E:00:00:01"},
+                 {mac, "00-00-00-00-00-00"}, {mac, "03:00:00:00:00:01"}};
     for (const auto &c : cases) {
         ProtocolNetParams_S stNet = stGood;
         snprintf((char *)&stNet + c.offset, 32, "%s", c.text);
         EXPECT_EQ(-1, Main_Protocolserver_onsetNet(nullptr, &stNet)) << c.text;
         EXPECT_EQ(0, memcmp(&stBefore, &g_stConfigAttr.stNetAttr, sizeof(stBefore))) << c.text;
+        EXPECT_EQ(macBefore, File_Read(IDENTITY_MAC_FILE)) << c.text;
+        EXPECT_EQ("", Pty_Read(s32Fifo, 4096, 0)) << c.text;
     }
+    close(s32Fifo);
 }
