@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/Debug.h"
+#include "core/Utf8.h"
 #include "protocol/Base64.h"
 
 // A new object appended to an array, or null.
@@ -24,15 +25,12 @@ const char g_u8Base64Head_JsonUnformat[PROTOCOL_HEAD_LEN + 1] = "eyJyZXF1ZXN0Ijp
 static std::atomic<s32> s_s32Seq{0};   // next sequence number of this process's requests
 static DebugLimit_S s_stParseLimit;    // requests and replies are sent by peers
 
-// Copies a string member cut to its field; false when missing or no string.
+// Copies a string member cut to its field; false when missing, no string
+// or not UTF-8 (replies echo these texts to every controller).
 static bool Msg_GetText(const cJSON *pstObj, const char *pszName, char *pszOut, u32 u32Size)
 {
     const cJSON *pstItem = cJSON_GetObjectItem(pstObj, pszName);
-    if (!cJSON_IsString(pstItem))
-        return false;
-    strncpy(pszOut, pstItem->valuestring, u32Size - 1);
-    pszOut[u32Size - 1] = '\0';
-    return true;
+    return cJSON_IsString(pstItem) && Utf8_CopyCut(pszOut, u32Size, pstItem->valuestring) >= 0;
 }
 
 static void Msg_GetSeq(const cJSON *pstObj, s32 *ps32Seq)

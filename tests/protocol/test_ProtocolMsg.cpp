@@ -96,6 +96,14 @@ TEST_F(RequestParseTest, ParsesAllMembersAndCutsLongTexts) {
     EXPECT_STREQ("All", stHead.pstDevice[0].azId);
     EXPECT_EQ(1, stHead.pstDevice[1].s32Index);
     EXPECT_EQ(std::string(31, 'd'), stHead.pstDevice[1].azId);
+
+    // Cut between characters: a two-byte one that does not fit is left out.
+    request_head_free(&stHead);
+    stHead = {};
+    json = "{\"request\":{\"cmd\":\"c\",\"hostid\":\"" + std::string(30, 'h') +
+           "\u00e9\",\"device\":[{\"id\":\"All\"}]}}";
+    ASSERT_EQ(0, request_head_parse(&stHead, json.c_str()));
+    EXPECT_EQ(std::string(30, 'h'), stHead.azHostId);
 }
 
 TEST_F(RequestParseTest, SeqDefaultsToZero) {
@@ -104,7 +112,8 @@ TEST_F(RequestParseTest, SeqDefaultsToZero) {
     EXPECT_EQ(0, stHead.s32Seq);
 }
 
-// Missing members and members of the wrong kind fail alike, leaving
+// Missing members, members of the wrong kind and texts that are not UTF-8
+// (a reply would echo them to every controller) fail alike, leaving
 // nothing allocated.
 TEST_F(RequestParseTest, RefusesMissingAndMistypedMembers) {
     const char *cases[] = {
@@ -120,6 +129,8 @@ TEST_F(RequestParseTest, RefusesMissingAndMistypedMembers) {
         "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"device\":[\"All\"]}}",
         "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"device\":[{\"id\":\"All\"},{\"id\":3}]}}",
         "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"device\":[{\"id\":\"All\"},{}]}}",
+        "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\xff\",\"device\":[{\"id\":\"All\"}]}}",
+        "{\"request\":{\"cmd\":\"config get device\xc3\",\"hostid\":\"h\",\"device\":[{\"id\":\"All\"}]}}",
     };
     for (const char *c : cases) {
         ProtocolRequestHead_S stOne{};

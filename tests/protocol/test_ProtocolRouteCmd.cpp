@@ -77,13 +77,18 @@ TEST_F(SetCmdTest, VideoRouteIsNotKept)
     EXPECT_EQ("000000000000", Text("rxsource", "txid"));
 }
 
-// A transmitter id too long or unfit to keep is refused; a request without
-// the body or its id gets no reply.
+// A transmitter id unfit to keep is refused, one too long cut to its field;
+// a request without the body or its id gets no reply.
 TEST_F(SetCmdTest, RouteSetRefusals)
 {
     g_stConfigAttr.stSerialMatrix = {1, "aabbccddeeff"};
+    ASSERT_GT(Run(protocol_server_handle_ir_matrix_set, "ir matrix set",
+                  "\"irsource\":{\"txid\":\"" + std::string(40, '1') + "\"}"),
+              0);
+    EXPECT_EQ("success", Status());
+    EXPECT_EQ(std::string(31, '1'), g_stConfigAttr.stIrMatrix.azTxId);
     for (const std::string &txid :
-         {std::string(32, '1'), std::string("ab\\\"c"), std::string("a\\u0001")}) {
+         {std::string("ab\\\"c"), std::string("a\\u0001"), std::string("aa\xfe")}) {
         ASSERT_GT(Run(protocol_server_handle_serial_matrix_set, "serial matrix set",
                       "\"serialsource\":{\"txid\":\"" + txid + "\"}"),
                   0)
