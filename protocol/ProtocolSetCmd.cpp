@@ -281,7 +281,8 @@ s32 protocol_server_handle_config_set_net_params(ProtocolServer_S *pstServer,
         return protocol_server_frame_action(pstServer, pstHead, pszReply, nullptr, false);
     }
     cJSON_Delete(pstRoot);
-    return protocol_server_frame_set(pstServer, pstHead, pszRequest, pszReply,
-                                     pstServer->stCallback.onsetNet != nullptr, SetCmd_ApplyNet,
-                                     nullptr);
+    // A new MAC renames the box: the reply still names the box that was asked.
+    return protocol_server_frame_set_infofirst(pstServer, pstHead, pszRequest, pszReply,
+                                               pstServer->stCallback.onsetNet != nullptr,
+                                               SetCmd_ApplyNet, nullptr);
 }

@@ -185,6 +185,22 @@ TEST_F(SetCmdTest, NetParamsFaultsAnswerFailure)
     EXPECT_EQ(std::string(30, '1'), s_stNetGot.azDevAddr);
 }
 
+// A new MAC renames the box: the reply still names the box that was asked.
+TEST_F(SetCmdTest, NetParamsReplyNamesTheBoxAsked)
+{
+    stServer.stCallback.onsetNet = [](void *, const ProtocolNetParams_S *) {
+        snprintf(g_stConfigAttr.stDevAttr.azDeviceId, 32, "0200000000bb");
+        return 0;
+    };
+    ASSERT_GT(Run(protocol_server_handle_config_set_net_params, "config set net params",
+                  "\"netparams\":{\"hdcpserver\":\"0\",\"static\":\"0\",\"devaddr\":\"\","
+                  "\"devnetmask\":\"\",\"devgateway\":\"\",\"devmac\":\"02:00:00:00:00:bb\"}"),
+              0);
+    EXPECT_EQ("success", Status());
+    EXPECT_EQ(SETCMD_DEVICE_ID, Text("ack", "deviceid"));
+    EXPECT_STREQ("0200000000bb", g_stConfigAttr.stDevAttr.azDeviceId);
+}
+
 // The network callback refuses what is not an address or a MAC before it
 // touches anything.
 TEST_F(SetCmdTest, NetCallbackRefusesBadTexts)
