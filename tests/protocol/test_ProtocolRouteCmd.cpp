@@ -141,6 +141,19 @@ TEST_F(SetCmdTest, SerialParamsStoredAndTranslated)
     EXPECT_EQ(115200u, g_stConfigAttr.stSerialAttr.u32Baudrate);
 }
 
+// The getter reads the stored record, not the last request: parity reads
+// back in the protocol's coding, every value as a text.
+TEST_F(SetCmdTest, SerialParamsReportedAsTexts)
+{
+    g_stConfigAttr.stSerialAttr = {57600, 7, 2, 2};
+    ASSERT_GT(Run(protocol_server_handle_serial_get_params, "serial get params"), 0);
+    EXPECT_EQ("ack,serialparams", Members());
+    EXPECT_EQ("57600", Text("serialparams", "baudrate"));
+    EXPECT_EQ("7", Text("serialparams", "databits"));
+    EXPECT_EQ("1", Text("serialparams", "parity"));
+    EXPECT_EQ("2", Text("serialparams", "stopbits"));
+}
+
 // End-to-end sends serial data through; here a closed port fails it.
 TEST_F(SetCmdTest, SerialDataFailsOnAClosedPort)
 {

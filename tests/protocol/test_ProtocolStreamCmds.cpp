@@ -35,7 +35,7 @@ static s32 Slot_GetStream(void *, ProtocolStreamInfo_S *pstInfo)
         pstEntry->s32Height = 1080 >> i;
         pstEntry->s32Vsync = 12;
         pstEntry->s32Async = 48000;
-        pstEntry->s32Hdcp = 1;
+        pstEntry->s32Hdcp = 1 + i;
         memset(pstEntry->azUrl, 'u', sizeof(pstEntry->azUrl));   // no terminator: read no further
         snprintf(pstEntry->azRtspMip, sizeof(pstEntry->azRtspMip), "234.%d.1.44", i);
     }
@@ -130,6 +130,9 @@ TEST_F(StreamCmdsTest, StreamGetListsEveryEntry) {
     EXPECT_EQ(300, cJSON_GetObjectItem(pstSub, "id")->valueint);
     EXPECT_STREQ("48000", cJSON_GetObjectItem(pstSub, "async")->valuestring);
     EXPECT_EQ(127u, strlen(cJSON_GetObjectItem(pstSub, "url")->valuestring));
+    const cJSON *pstHdcp = cJSON_GetObjectItem(pstSub, "hdcp");   // a number, not a boolean
+    ASSERT_TRUE(cJSON_IsNumber(pstHdcp));
+    EXPECT_EQ(2, pstHdcp->valueint);
 
     // More than the record's 16 entries is read no further (too big to send); fewer than none sends none.
     stSlots.calls.clear();
