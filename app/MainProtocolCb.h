@@ -15,7 +15,8 @@
 #define MAIN_SHOWME_LED    75          // LED override units of a show-me
 
 s32 Main_Protocolserver_ongetAlias(void *pvCtx, char *pszAlias);
-// Refuses an alias that is not a storable text of MAIN_ALIAS_LEN bytes.
+// Stores the alias cut to MAIN_ALIAS_LEN - 1 bytes between characters;
+// refuses one that is not UTF-8 or holds a control character or '"'.
 s32 Main_Protocolserver_onsetAlias(void *pvCtx, const char *pszAlias);
 s32 Main_Protocolserver_onremoveAlias(void *pvCtx);
 // Refuses an ID outside 1..CONFIG_ID_MAX.

@@ -11,6 +11,7 @@
 #include "board/Wdt.h"
 #include "config/Config.h"
 #include "core/Debug.h"
+#include "core/Utf8.h"
 
 // Requests come from the LAN at any rate: their log lines are limited.
 static DebugLimit_S s_stAliasLimit;
@@ -36,12 +37,14 @@ s32 Main_Protocolserver_ongetAlias(void *pvCtx, char *pszAlias)
 s32 Main_Protocolserver_onsetAlias(void *pvCtx, const char *pszAlias)
 {
     (void)pvCtx;
-    if (!Config_IsFieldText(pszAlias, MAIN_ALIAS_LEN)) {
+    char azAlias[MAIN_ALIAS_LEN];
+    if (Utf8_CopyCut(azAlias, sizeof(azAlias), pszAlias) < 0 ||
+        !Config_IsFieldText(azAlias, sizeof(azAlias))) {
         Debug_LogLimited(&s_stAliasLimit, "[%s]: %s: alias refused\n", log_Time(), __func__);
         return -1;
     }
     snprintf(g_stConfigAttr.stDevAttr.azAlias, sizeof(g_stConfigAttr.stDevAttr.azAlias), "%s",
-             pszAlias);
+             azAlias);
     (void)MAIN_CONFIG_Update();   // logged there; the next change asks again
     return 0;
 }

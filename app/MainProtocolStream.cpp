@@ -100,7 +100,7 @@ s32 Main_Protocolserver_onupdateFirmware(void *pUser, ProtocolFirmwareChunk_S *p
 {
     (void)pUser;
     s32 s32Count = pstChunk->s32Count;
-    if (s32Count < 1 || s32Count > CHUNK_COUNT_LAST || pstChunk->s32Length <= 0 ||
+    if (s32Count < 1 || s32Count > CHUNK_COUNT_LAST || pstChunk->s32Length < 0 ||
         pstChunk->s32Length > UPDATE_PACKET_MAX || pstChunk->pu8Data == nullptr) {
         Debug_LogLimited(&s_stChunkLimit, "[%s]: %s: chunk %d of %d bytes refused\n", log_Time(), __func__,
                          s32Count, pstChunk->s32Length);

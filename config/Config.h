@@ -50,7 +50,8 @@ s32 Config_getWebAuth(WebAccount_S *pstAccount, s32 n);
 // reading stops at the first non-hex character or the text's end.
 u8 Config_HexByte(const char *psz, size_t sizeLen, size_t sizePos);
 // True for a text that a field of sizeField bytes can hold and the file can
-// keep as one value: shorter than the field, no control character, no '"'.
+// keep as one value: shorter than the field, no control character, no '"',
+// valid UTF-8.
 bool Config_IsFieldText(const char *pszText, size_t sizeField);
 
 #endif

@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "config/Config.h"
+#include "core/Utf8.h"
 
 bool Config_IsFieldText(const char *pszText, size_t sizeField)
 {
@@ -12,5 +13,5 @@ bool Config_IsFieldText(const char *pszText, size_t sizeField)
         if (c < 0x20 || c == 0x7f || c == '"')
             return false;
     }
-    return true;
+    return Utf8_IsValid(pszText, sizeLen);
 }

@@ -107,6 +107,45 @@ static s32 Client_OpenSocket(ProtocolClient_S *pstClient)
     return s32Sock;
 }
 
+// Joins (IP_ADD_MEMBERSHIP) or leaves (IP_DROP_MEMBERSHIP) the client's
+// group on any interface; 0, or -1 with the failure logged.
+static s32 Client_Membership(const ProtocolClient_S *pstClient, s32 s32Sock, s32 s32Opt,
+                             const char *pszOpt)
+{
+    struct ip_mreq stReq = {};
+    stReq.imr_interface.s_addr = htonl(INADDR_ANY);
+    if (inet_pton(AF_INET, pstClient->azGroup, &stReq.imr_multiaddr) != 1 ||
+        setsockopt(s32Sock, IPPROTO_IP, s32Opt, &stReq, sizeof(stReq)) < 0) {
+        Debug_Log("[%s]: setsockopt %s error!!!\n", log_Time(), pszOpt);
+        return -1;
+    }
+    return 0;
+}
+
+s32 enabledMulticast(ProtocolClient_S *pstClient, s32 s32Sock)
+{
+    u8 u8Loop = 0;
+    if (setsockopt(s32Sock, IPPROTO_IP, IP_MULTICAST_LOOP, &u8Loop, sizeof(u8Loop)) < 0) {
+        Debug_Log("[%s]: setsockopt broadcaset error!!!\n", log_Time());
+        return -1;
+    }
+    return Client_Membership(pstClient, s32Sock, IP_ADD_MEMBERSHIP, "IP_ADD_MEMBERSHIP");
+}
+
+s32 disabledMulticast(ProtocolClient_S *pstClient, s32 s32Sock)
+{
+    return Client_Membership(pstClient, s32Sock, IP_DROP_MEMBERSHIP, "IP_DROP_MEMBERSHIP");
+}
+
+s32 closeSocket(s32 s32Sock)
+{
+    if (close(s32Sock) < 0) {
+        Debug_Log("[%s]: %s: close: %s\n", log_Time(), __func__, strerror(errno));
+        return -1;
+    }
+    return 0;
+}
+
 static s32 Client_SendPacket(ProtocolClient_S *pstClient, const char *pszText)
 {
     char acData[PROTOCOL_BUF_LEN];
@@ -269,7 +308,7 @@ static cJSON *Client_Ask(ProtocolClient_S *pstClient, const char *pszCmd, const 
         Debug_Log("[%s]: %s: %s: out of memory\n", log_Time(), __func__, pszCmd);
         return nullptr;
     }
-    char azReply[PROTOCOL_BUF_LEN];
+    char azReply[PROTOCOL_CLIENT_RESULT_LEN];
     s32 s32Ret = Client_Exchange(pstClient, &stHead, pszText, s32TimeoutMs, azReply, sizeof(azReply));
     cJSON_free(pszText);
     if (s32Ret < 0) {
@@ -320,7 +359,7 @@ static void Client_Free(ProtocolClient_S *pstClient)
 {
     MAIN_Thread_Stop(&pstClient->stThread);
     if (pstClient->s32Sock >= 0)
-        close(pstClient->s32Sock);
+        (void)closeSocket(pstClient->s32Sock);   // logged there
     delete pstClient;
 }
 
@@ -491,7 +530,14 @@ s32 Protocol_client_usb_matrix_setDecodeId_v2(ProtocolClient_S *pstClient, s32 s
 
 s32 Protocol_client_setEncodeEdidIndex(ProtocolClient_S *pstClient, s32 s32Id, s32 s32Index)
 {
-    return Client_Send(pstClient, CLIENT_EDID_INDEX, s32Id, s32Index);
+    for (s32 i = 1; i <= 3; i++)
+        Debug_Log("[%s]: %d\n", log_Time(), i);
+    s32 s32Ret = Client_Send(pstClient, CLIENT_EDID_INDEX, s32Id, s32Index);
+    if (s32Ret == 0) {
+        for (s32 i = 4; i <= 5; i++)
+            Debug_Log("[%s]: %d\n", log_Time(), i);
+    }
+    return s32Ret;
 }
 
 s32 Protocol_client_setRxPermission(ProtocolClient_S *pstClient, s32 s32Id, s32 s32Permission)

@@ -52,6 +52,15 @@ s32 Protocol_client_init(ProtocolClient_S **ppstClient, const char *pszEthName, 
 // Stops the receive thread, closes the socket, frees the client; 0.
 s32 Protocol_client_deInit(ProtocolClient_S *pstClient);
 
+// Multicast loop-back off and the group joined on any interface, for a
+// socket that is to hear the group itself; 0, or -1 (logged). The client's
+// own socket joins no group: replies are sent to it.
+s32 enabledMulticast(ProtocolClient_S *pstClient, s32 s32Sock);
+// Leaves the group again; 0, or -1 (logged) for a socket not in it.
+s32 disabledMulticast(ProtocolClient_S *pstClient, s32 s32Sock);
+// 0, or -1 (logged).
+s32 closeSocket(s32 s32Sock);
+
 // Asks box s32RxId for its EDID and waits up to s32TimeoutMs for the reply;
 // 0 with the reply's base64 "edid" text in pszEdid (u32Size bytes, the text
 // must fit whole), else -1 (time-out, failure status, malformed reply).
@@ -71,6 +80,7 @@ s32 Protocol_client_ir_matrix_setDecodeId(ProtocolClient_S *pstClient, s32 s32Id
 s32 Protocol_client_ir_matrix_setDecodeId_v2(ProtocolClient_S *pstClient, s32 s32Id, s32 s32TxId);
 s32 Protocol_client_usb_matrix_setDecodeId(ProtocolClient_S *pstClient, s32 s32Id, s32 s32TxId);
 s32 Protocol_client_usb_matrix_setDecodeId_v2(ProtocolClient_S *pstClient, s32 s32Id, s32 s32TxId);
+// Logs the markers "1" to "3" before its send and "4", "5" after a sent one.
 s32 Protocol_client_setEncodeEdidIndex(ProtocolClient_S *pstClient, s32 s32Id, s32 s32Index);
 s32 Protocol_client_setRxPermission(ProtocolClient_S *pstClient, s32 s32Id, s32 s32Permission);
 s32 Protocol_client_setRxScale(ProtocolClient_S *pstClient, s32 s32Id, s32 s32Scale);

@@ -93,12 +93,15 @@ s32 protocol_server_reply(const ProtocolRequestHead_S *pstHead, const char *pszD
     return (s32)u32Len;
 }
 
-s32 protocol_server_frame_set(ProtocolServer_S *pstServer, const ProtocolRequestHead_S *pstHead,
-                              const char *pszRequest, char *pszReply, bool bSlot,
-                              ProtocolApply_F *pfnApply, const void *pvArg)
+static s32 Handler_FrameSet(ProtocolServer_S *pstServer, const ProtocolRequestHead_S *pstHead,
+                            const char *pszRequest, char *pszReply, bool bSlot,
+                            ProtocolApply_F *pfnApply, const void *pvArg, bool bInfoFirst)
 {
     if (!Handler_HasIdentity(pstServer))
         return -2;
+    ProtocolDeviceInfo_S stInfo;
+    if (bInfoFirst)
+        Handler_GetInfo(pstServer, &stInfo);
     const char *pszStatus = PROTOCOL_STATUS_FAIL;
     if (bSlot) {
         cJSON *pstRoot = cJSON_Parse(pszRequest);
@@ -114,9 +117,24 @@ s32 protocol_server_frame_set(ProtocolServer_S *pstServer, const ProtocolRequest
         if (s32Result >= 0)
             pszStatus = PROTOCOL_STATUS_OK;
     }
-    ProtocolDeviceInfo_S stInfo;
-    Handler_GetInfo(pstServer, &stInfo);
+    if (!bInfoFirst)
+        Handler_GetInfo(pstServer, &stInfo);
     return protocol_server_reply(pstHead, stInfo.azDeviceId, pszStatus, nullptr, nullptr, pszReply);
+}
+
+s32 protocol_server_frame_set(ProtocolServer_S *pstServer, const ProtocolRequestHead_S *pstHead,
+                              const char *pszRequest, char *pszReply, bool bSlot,
+                              ProtocolApply_F *pfnApply, const void *pvArg)
+{
+    return Handler_FrameSet(pstServer, pstHead, pszRequest, pszReply, bSlot, pfnApply, pvArg, false);
+}
+
+s32 protocol_server_frame_set_infofirst(ProtocolServer_S *pstServer,
+                                        const ProtocolRequestHead_S *pstHead,
+                                        const char *pszRequest, char *pszReply, bool bSlot,
+                                        ProtocolApply_F *pfnApply, const void *pvArg)
+{
+    return Handler_FrameSet(pstServer, pstHead, pszRequest, pszReply, bSlot, pfnApply, pvArg, true);
 }
 
 static s32 Handler_ApplyValue(ProtocolServer_S *pstServer, const cJSON *pstRoot, const void *pvArg,

@@ -38,6 +38,12 @@ s32 protocol_server_reply(const ProtocolRequestHead_S *pstHead, const char *pszD
 s32 protocol_server_frame_set(ProtocolServer_S *pstServer, const ProtocolRequestHead_S *pstHead,
                               const char *pszRequest, char *pszReply, bool bSlot,
                               ProtocolApply_F *pfnApply, const void *pvArg);
+// The set frame with the device information read before the slot, so that
+// the reply names the box that was asked even when the slot renames it.
+s32 protocol_server_frame_set_infofirst(ProtocolServer_S *pstServer,
+                                        const ProtocolRequestHead_S *pstHead,
+                                        const char *pszRequest, char *pszReply, bool bSlot,
+                                        ProtocolApply_F *pfnApply, const void *pvArg);
 // The set frame for one number at the root, named pszKey ("[%s]: get <key>
 // err!\n" when missing); a text value passes 0.
 s32 protocol_server_frame_setvalue(ProtocolServer_S *pstServer,

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/Debug.h"
+#include "core/Utf8.h"
 #include "protocol/Base64.h"
 
 // A new object appended to an array, or null.
@@ -24,15 +25,12 @@ const char g_u8Base64Head_JsonUnformat[PROTOCOL_HEAD_LEN + 1] = "eyJyZXF1ZXN0Ijp
 static std::atomic<s32> s_s32Seq{0};   // next sequence number of this process's requests
 static DebugLimit_S s_stParseLimit;    // requests and replies are sent by peers
 
-// Copies a string member cut to its field; false when missing or no string.
+// Copies a string member cut to its field; false when missing, no string
+// or not UTF-8 (replies echo these texts to every controller).
 static bool Msg_GetText(const cJSON *pstObj, const char *pszName, char *pszOut, u32 u32Size)
 {
     const cJSON *pstItem = cJSON_GetObjectItem(pstObj, pszName);
-    if (!cJSON_IsString(pstItem))
-        return false;
-    strncpy(pszOut, pstItem->valuestring, u32Size - 1);
-    pszOut[u32Size - 1] = '\0';
-    return true;
+    return cJSON_IsString(pstItem) && Utf8_CopyCut(pszOut, u32Size, pstItem->valuestring) >= 0;
 }
 
 static void Msg_GetSeq(const cJSON *pstObj, s32 *ps32Seq)
@@ -205,17 +203,23 @@ s32 protocol_frame_encode(const char *pszText, char *pcOut, u32 u32OutSize)
 s32 protocol_frame_decode(const char *pcData, u32 u32Len, char *pszText, u32 u32TextSize, u32 *pu32Bytes)
 {
     u32 u32Chars = (u32)strnlen(pcData, u32Len);
-    if (u32Chars > PROTOCOL_BUF_LEN)
-        return -1;
-    // The characters taken, then zeros up to a whole group.
-    char azGroups[PROTOCOL_BUF_LEN + 4] = {};
-    memcpy(azGroups, pcData, u32Chars);
+    // The characters taken, then zeros up to one more whole group.
     u32 u32Groups = (u32Chars + 4) & ~3u;
     if (u32Groups / 4 * 3 + 1 > u32TextSize)
         return -1;
-    s32 s32Bytes = base64_decode_qelto(pszText, azGroups, u32Groups);
-    pszText[s32Bytes] = '\0';
+    u32 u32Whole = u32Chars & ~3u;
+    s32 s32Bytes = base64_decode_qelto(pszText, pcData, u32Whole);
+    char azTail[4] = {};
+    memcpy(azTail, pcData + u32Whole, u32Chars - u32Whole);
+    (void)base64_decode_qelto(pszText + s32Bytes, azTail, sizeof(azTail));   // a whole group: 3 bytes
+    pszText[s32Bytes + 3] = '\0';
+    // Bytes the characters carry. The sender's last zero is framing; up to
+    // three before it may be its own bytes or more framing, and are counted,
+    // since a chunk of zeros must not be refused.
+    u32 u32Bytes = (u32)s32Bytes + (u32Chars > u32Whole ? u32Chars - u32Whole - 1 : 0);
+    if (u32Bytes > 0 && pszText[u32Bytes - 1] == '\0')
+        u32Bytes--;
     if (pu32Bytes != nullptr)
-        *pu32Bytes = (u32)s32Bytes;
+        *pu32Bytes = u32Bytes;
     return (s32)strlen(pszText);
 }

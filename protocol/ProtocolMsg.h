@@ -68,10 +68,11 @@ bool protocol_frame_is_request(const char *pcData, u32 u32Len);
 s32 protocol_frame_encode(const char *pszText, char *pcOut, u32 u32OutSize);
 // Decodes the characters of a datagram up to its first zero byte (at most
 // u32Len, read no further) into pszText (u32TextSize bytes), always
-// terminated. Returns the text's length, or -1 when the datagram holds more
-// than PROTOCOL_BUF_LEN characters or the text does not fit. *pu32Bytes,
-// when given, gets the number of bytes decoded: a request may carry bytes
-// after its text.
+// terminated. Returns the text's length, or -1 when what they decode to
+// does not fit. *pu32Bytes, when given, gets the number of bytes the sender
+// framed, without the base64 padding and the last zero that the framing
+// always adds: a request may carry bytes after its text. Up to three zeros
+// before that one cannot be told from the request's own bytes.
 s32 protocol_frame_decode(const char *pcData, u32 u32Len, char *pszText, u32 u32TextSize,
                           u32 *pu32Bytes = nullptr);
 

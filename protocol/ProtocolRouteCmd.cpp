@@ -64,7 +64,8 @@ static s32 RouteCmd_Get(ProtocolServer_S *pstServer, const ProtocolRequestHead_S
                                      pstFamily->pszBody, RouteCmd_Body, pstFamily);
 }
 
-// A "txid" longer than its field is refused rather than cut to another id.
+// A "txid" longer than its field is cut to it; one that is not UTF-8 is
+// refused.
 static s32 RouteCmd_ApplySet(ProtocolServer_S *pstServer, const cJSON *pstRoot, const void *pvArg,
                              s32 *ps32Result)
 {
@@ -82,7 +83,7 @@ static s32 RouteCmd_ApplySet(ProtocolServer_S *pstServer, const cJSON *pstRoot, 
         return -1;
     }
     if (s32Got < 0) {
-        Debug_LogLimited(&s_stBodyLimit, "[%s]: %s: txid too long\n", log_Time(), __func__);
+        Debug_LogLimited(&s_stBodyLimit, "[%s]: %s: txid not UTF-8\n", log_Time(), __func__);
         *ps32Result = -1;
         return 0;
     }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/Debug.h"
+#include "core/Utf8.h"
 #include "protocol/ProtocolHandler.h"
 #include "protocol/ProtocolSetCmd.h"
 
@@ -17,11 +18,7 @@ s32 protocol_body_text(const cJSON *pstObj, const char *pszKey, char *azOut)
     const cJSON *pstItem = cJSON_GetObjectItem(pstObj, pszKey);
     if (!cJSON_IsString(pstItem))
         return 0;
-    size_t sizeLen = strlen(pstItem->valuestring);
-    if (sizeLen >= PROTOCOL_TEXT_LEN)
-        return -1;
-    memcpy(azOut, pstItem->valuestring, sizeLen + 1);
-    return 1;
+    return Utf8_CopyCut(azOut, PROTOCOL_TEXT_LEN, pstItem->valuestring) < 0 ? -1 : 1;
 }
 
 s32 protocol_body_dec(const cJSON *pstObj, const char *pszKey, s32 *ps32Out)
@@ -265,7 +262,7 @@ static s32 SetCmd_ApplyNet(ProtocolServer_S *pstServer, const cJSON *pstRoot, co
         if (s32Got == 0)
             Debug_LogLimited(&s_stBodyLimit, "[%s]: get cmd err!\n", log_Time());
         else if (s32Got < 0)
-            Debug_LogLimited(&s_stBodyLimit, "[%s]: %s: %s too long\n", log_Time(), __func__,
+            Debug_LogLimited(&s_stBodyLimit, "[%s]: %s: %s not UTF-8\n", log_Time(), __func__,
                              stText.pszKey);
         if (s32Got <= 0)
             return 0;
@@ -284,7 +281,8 @@ s32 protocol_server_handle_config_set_net_params(ProtocolServer_S *pstServer,
         return protocol_server_frame_action(pstServer, pstHead, pszReply, nullptr, false);
     }
     cJSON_Delete(pstRoot);
-    return protocol_server_frame_set(pstServer, pstHead, pszRequest, pszReply,
-                                     pstServer->stCallback.onsetNet != nullptr, SetCmd_ApplyNet,
-                                     nullptr);
+    // A new MAC renames the box: the reply still names the box that was asked.
+    return protocol_server_frame_set_infofirst(pstServer, pstHead, pszRequest, pszReply,
+                                               pstServer->stCallback.onsetNet != nullptr,
+                                               SetCmd_ApplyNet, nullptr);
 }

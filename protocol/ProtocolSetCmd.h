@@ -12,8 +12,9 @@
 
 #define PROTOCOL_PAYLOAD_LEN 1500   // bytes of a decoded "data" payload, at most
 
-// Reads a text member into azOut (PROTOCOL_TEXT_LEN bytes): 1, 0 when it is
-// missing or not a text, -1 when it is longer than the field can hold.
+// Reads a text member into azOut (PROTOCOL_TEXT_LEN bytes), cut between
+// characters to fit: 1, 0 when it is missing or not a text, -1 when it is
+// not UTF-8.
 s32 protocol_body_text(const cJSON *pstObj, const char *pszKey, char *azOut);
 // Reads a member holding a decimal text: its leading digits (0 for none),
 // kept within s32. 1, or 0 when it is missing or not a text.

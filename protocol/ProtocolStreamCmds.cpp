@@ -128,7 +128,7 @@ static bool Cmd_ChunkHead(const cJSON *pstRoot, ProtocolFirmwareChunk_S *pstChun
 // claims no more than the u32Carried bytes the request really brought.
 static s32 Cmd_Chunk(ProtocolServer_S *pstServer, ProtocolFirmwareChunk_S *pstChunk, u32 u32Carried)
 {
-    if (pstChunk->s32Count < 1 || pstChunk->s32Count > PROTOCOL_CHUNK_COUNT_MAX || pstChunk->s32Length <= 0 ||
+    if (pstChunk->s32Count < 1 || pstChunk->s32Count > PROTOCOL_CHUNK_COUNT_MAX || pstChunk->s32Length < 0 ||
         (u32)pstChunk->s32Length > u32Carried) {
         Debug_LogLimited(&s_stCmdLimit, "[%s]: firmware chunk %d of %d bytes refused: %u carried\n", log_Time(),
                          pstChunk->s32Count, pstChunk->s32Length, u32Carried);

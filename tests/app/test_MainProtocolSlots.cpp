@@ -32,7 +32,8 @@ struct FirmwareChunkTest : public testing::Test {
 
 // Chunks reach the upload file only in order: a gap or a number out of its
 // range is refused, a repeat of the last one is answered but not written
-// again, and a refused chunk leaves the file as it was.
+// again, and a refused chunk leaves the file as it was. An empty chunk is
+// taken.
 TEST_F(FirmwareChunkTest, OnlyChunksInOrderAreWritten) {
     const struct { s32 count, length, result; long size; } steps[] = {
         {2, 100, -1, -1},      // no upload yet
@@ -42,10 +43,10 @@ TEST_F(FirmwareChunkTest, OnlyChunksInOrderAreWritten) {
         {2, 100, 0, 200},      // repeated
         {0, 100, -1, 200},
         {16385, 100, -1, 200},
-        {3, 0, -1, 200},
-        {3, -1, -1, 200},
-        {3, 0x10001, -1, 200},
-        {3, 50, 0, 250},
+        {3, 0, 0, 200},
+        {4, -1, -1, 200},
+        {4, 0x10001, -1, 200},
+        {4, 50, 0, 250},
         {1, 10, 0, 10},        // a new upload starts over
     };
     for (const auto &s : steps) {
@@ -53,10 +54,14 @@ TEST_F(FirmwareChunkTest, OnlyChunksInOrderAreWritten) {
         EXPECT_EQ(s.size, File_Size(UPDATE_FILE)) << s.count << " " << s.length;
     }
     // The last chunk has the file checked: this one is no image, so the
-    // upload ends and later chunks find none.
-    EXPECT_EQ(-1, Chunk(16384, 10));
-    EXPECT_EQ(-1, File_Size(UPDATE_FILE));
-    EXPECT_EQ(-1, Chunk(2, 10));
+    // upload ends and later chunks find none. An image of whole chunks
+    // ends with an empty one.
+    for (s32 s32Length : {10, 0}) {
+        ASSERT_EQ(0, Chunk(1, 10)) << s32Length;
+        EXPECT_EQ(-1, Chunk(16384, s32Length)) << s32Length;
+        EXPECT_EQ(-1, File_Size(UPDATE_FILE)) << s32Length;
+        EXPECT_EQ(-1, Chunk(2, 10)) << s32Length;
+    }
 }
 
 // The stream list reads no further than its fields and reports the

@@ -97,6 +97,8 @@ class ProtocolTest(BoxTest):
             frame(json.dumps({"request": {"cmd": "c" * 1000, "hostid": "h" * 60, "device": [{"id": "All"}]}})),
             frame(request("config set tx params", ["All"], body={"txparams": {"enctype": 264}})),
             frame(request("config set rx params", ["All"], body={"rxparams": [1, 2]})),
+            # A discovery whose "hostid" is not UTF-8 would be echoed to every controller.
+            frame(request("config get device", ["All"]).encode().replace(b"5e5e5e5e5e5e", b"5e5e\xff\xc3")),
         ]
         self.assertEqual([], self.answered(hostile))
         self.b.wait_log(r"\]: thread_protocol_server_recv: datagram of (1500|9000) bytes dropped")

@@ -61,11 +61,10 @@ class ProtocolSetTest(BoxTest):
         before = b.read("/etc/app.ini")
         got = self.exchange(("config set id", {"id": 763}), ("config set id", {"id": "5"}),
                             ("config set alias", {"alias": {"name": "a\n[netattr]\nip=1.2.3.4"}}),
-                            ("config set alias", {"alias": {"name": "x" * 40}}),
                             ("config set alias", {"alias": {"name": "say \"hi\""}}),
                             ("config get id", None), ("config get device", None))
-        self.assertEqual(0, got[6][1]["DevId"]["id"])
-        self.assertEqual("KVB 001", got[7][1]["device"]["alias"])
+        self.assertEqual(0, got[5][1]["DevId"]["id"])
+        self.assertEqual("KVB 001", got[6][1]["device"]["alias"])
         self.assertEqual(0, self.saves(b, 3.0))
         self.assertEqual(before, b.read("/etc/app.ini"))
 
@@ -76,8 +75,9 @@ class ProtocolSetTest(BoxTest):
             ("pwrled mode", "info", "led", 0, "manualattr:ledmode"),
             ("hdcp mode", "info", "hdcp", 1, "miscattr:hdcpmode"),
             ("stream dbg", "info", "streamdbg", 1, "miscattr:streamdbg"))]
-        cases.append(("config set alias", {"alias": {"name": "Lobby 2"}}, "config get device",
-                      ("device", "alias"), "Lobby 2", "devattr:alias"))
+        # A long alias is kept as its first 31 characters.
+        cases.append(("config set alias", {"alias": {"name": "Lobby 2 " + "x" * 32}}, "config get device",
+                      ("device", "alias"), "Lobby 2 " + "x" * 23, "devattr:alias"))
         reqs = []
         for set_cmd, body, get_cmd, _, _, _ in cases:
             reqs += [(set_cmd, body), (get_cmd, None)]

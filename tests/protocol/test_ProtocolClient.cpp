@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cjson/cJSON.h>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <netinet/in.h>
 #include <poll.h>
@@ -12,6 +14,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "protocol/Base64.h"
 #include "protocol/ProtocolClient.h"
 #include "protocol/ProtocolMsg.h"
 
@@ -59,12 +62,13 @@ struct FakePeer_S {
         return n > 0 && protocol_frame_decode(acData, (u32)n, azText, sizeof(azText)) >= 0 ? azText : "";
     }
 
+    // Framed as a box frames it, also past what a request may hold.
     void Reply(const std::string &text)
     {
-        char acData[PROTOCOL_BUF_LEN];
-        s32 s32Len = protocol_frame_encode(text.c_str(), acData, sizeof(acData));
-        ASSERT_GT(s32Len, 0);
-        sendto(s32Sock, acData, (size_t)s32Len, 0, (sockaddr *)&stFrom, sizeof(stFrom));
+        std::string padded = text + std::string(4 - text.size() % 4, '\0');
+        std::string data(padded.size() / 3 * 4 + 4, '\0');
+        s32 s32Len = base64_encode_qelto(&data[0], padded.data(), (u32)padded.size());
+        sendto(s32Sock, data.data(), (size_t)s32Len, 0, (sockaddr *)&stFrom, sizeof(stFrom));
     }
 };
 
@@ -134,6 +138,27 @@ struct ClientTest : public testing::Test {
 };
 
 static const char *const EDID_BODY = "\"rxedid\":{\"edid\":\"AP///////wA=\"}";
+
+// The receiver's EDID text comes back, also in a reply longer than a
+// request may be; the request named the receiver by its id.
+TEST_F(ClientTest, EdidGetTakesTheMatchingReply) {
+    for (size_t pad : {size_t(0), size_t(3000)}) {
+        std::string seen;
+        std::string body = std::string(EDID_BODY) + ",\"note\":\"" + std::string(pad, 'n') + "\"";
+        Serve([&](const std::string &request) { seen = request; return Answer(request, body); });
+        char azEdid[512] = {};
+        ASSERT_EQ(0, Protocol_client_getDecodeEdid(pstClient, 5, 1000, azEdid, sizeof(azEdid))) << pad;
+        peer.join();
+        EXPECT_STREQ("AP///////wA=", azEdid);
+        ProtocolRequestHead_S stHead{};
+        ASSERT_EQ(0, request_head_parse(&stHead, seen.c_str()));
+        EXPECT_STREQ("edid get", stHead.azCmd);
+        EXPECT_STREQ("0a1b2c3d4e5f", stHead.azHostId);
+        ASSERT_EQ(1, stHead.s32DevCount);
+        EXPECT_STREQ("5", stHead.pstDevice[0].azId);
+        request_head_free(&stHead);
+    }
+}
 
 // Replies that are not the awaited one never end the wait early, and the
 // wait still ends at its deadline; a refusal or a malformed body fails.
@@ -247,6 +272,45 @@ TEST_F(ClientTest, StreamGetParsesTheList) {
     Serve([&](const std::string &r) { return Answer(r, "\"stream\":[" + many + "]"); });
     EXPECT_EQ(-1, Protocol_client_getstream(pstClient, "112233445566", 1000, &stList));
     EXPECT_EQ(0, stList.s32Count);
+}
+
+// The EDID index request is traced by its markers, the last two only once
+// it was sent.
+TEST_F(ClientTest, EdidIndexMarkers) {
+    testing::internal::CaptureStdout();
+    Sent([&] { return Protocol_client_setEncodeEdidIndex(pstClient, 4, 2); });
+    std::string log = testing::internal::GetCapturedStdout();
+    size_t pos = 0;
+    for (const char *marker : {"]: 1\n", "]: 2\n", "]: 3\n", "]: 4\n", "]: 5\n"}) {
+        pos = log.find(marker, pos);
+        EXPECT_NE(std::string::npos, pos) << marker;
+    }
+    snprintf(pstClient->azGroup, sizeof(pstClient->azGroup), "not a group");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(-1, Protocol_client_setEncodeEdidIndex(pstClient, 4, 2));
+    log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(std::string::npos, log.find("]: 3\n"));
+    EXPECT_EQ(std::string::npos, log.find("]: 4\n"));
+}
+
+// A socket joins the group with loop-back off and leaves it again; joining
+// twice or leaving when not in it fails, and a closed socket is gone.
+TEST_F(ClientTest, MulticastJoinLeaveAndClose) {
+    s32 s32Sock = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(s32Sock, 0);
+    EXPECT_EQ(-1, disabledMulticast(pstClient, s32Sock));
+    ASSERT_EQ(0, enabledMulticast(pstClient, s32Sock));
+    u8 u8Loop = 1;
+    socklen_t len = sizeof(u8Loop);
+    ASSERT_EQ(0, getsockopt(s32Sock, IPPROTO_IP, IP_MULTICAST_LOOP, &u8Loop, &len));
+    EXPECT_EQ(0, u8Loop);
+    EXPECT_EQ(-1, enabledMulticast(pstClient, s32Sock));
+    EXPECT_EQ(0, disabledMulticast(pstClient, s32Sock));
+    EXPECT_EQ(-1, disabledMulticast(pstClient, s32Sock));
+    EXPECT_EQ(0, closeSocket(s32Sock));
+    EXPECT_EQ(-1, fcntl(s32Sock, F_GETFD));
+    EXPECT_EQ(EBADF, errno);
+    EXPECT_EQ(-1, closeSocket(-1));
 }
 
 // A client that cannot be made is not handed out; requests on none fail.

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "protocol/Base64.h"
 #include "protocol/ProtocolMsg.h"
 
 static std::string Frame(const std::string &text)
@@ -68,19 +69,47 @@ TEST(ProtocolFrameTest, FramesTextWithTrailingZerosUpToTheLimit) {
 
 // Decoding stops at the first zero byte and never reads past the
 // datagram; a datagram that is not valid base64 decodes to something
-// bounded, and one longer than a buffer is refused.
+// bounded, and one whose text would not fit the buffer is refused.
 TEST(ProtocolFrameTest, DecodesHostileDatagramsWithinBounds) {
     std::string text;
     EXPECT_EQ(0, Unframe("", &text));
     EXPECT_EQ(2, Unframe("e30", &text));
     EXPECT_EQ("{}", text);
     EXPECT_EQ(2, Unframe(std::string("e30\0garbage", 11), &text));
-    EXPECT_EQ(-1, Unframe(std::string(PROTOCOL_BUF_LEN + 1, 'A'), &text));
+    EXPECT_EQ(-1, Unframe(std::string(1996, 'A'), &text));
+    EXPECT_EQ(0, Unframe(std::string(1995, 'A'), &text));
     EXPECT_EQ(0, Unframe(std::string(PROTOCOL_BUF_LEN, 'A'), &text));
     s32 n = Unframe(std::string(PROTOCOL_BUF_LEN, '/'), &text);
     EXPECT_EQ(1125, n);
     char out[15];
     EXPECT_EQ(-1, protocol_frame_decode("eyJyZXF1ZXN0Ijp7", 16, out, sizeof(out)));
+}
+
+// A buffer larger than a request's takes a datagram as long as it holds.
+TEST(ProtocolFrameTest, DecodesDatagramsAsLongAsTheBufferTakes) {
+    std::string text = "{\"ack\":\"" + std::string(3000, 'x') + "\"}";
+    std::string padded = text + std::string(4 - text.size() % 4, '\0');
+    std::unique_ptr<char[]> data(new char[padded.size() * 2]);
+    s32 s32Chars = base64_encode_qelto(data.get(), padded.data(), (u32)padded.size());
+    std::unique_ptr<char[]> out(new char[8192]);
+    EXPECT_EQ((s32)text.size(), protocol_frame_decode(data.get(), (u32)s32Chars, out.get(), 8192));
+    EXPECT_EQ(text, out.get());
+}
+
+// Bytes carried after the text are counted up to the framing's last zero,
+// for every length the framing rounds: exactly when the sender's bytes
+// leave it one zero to add. Zeros of their own inside them count.
+TEST(ProtocolFrameTest, CountsCarriedBytesUpToTheFramingsLastZero) {
+    for (size_t n : {13, 14, 15, 16, 17}) {
+        std::string sent = "{}\r\n" + std::string("\x01\0\x02", 3) + std::string(n - 7, '\x05');
+        std::string padded = sent + std::string(4 - n % 4, '\0');
+        char data[64], out[64];
+        s32 s32Chars = base64_encode_qelto(data, padded.data(), (u32)padded.size());
+        u32 u32Bytes = 0;
+        EXPECT_EQ(5, protocol_frame_decode(data, (u32)s32Chars, out, sizeof(out), &u32Bytes)) << n;   // up to the first zero
+        EXPECT_EQ(((n + 4) & ~size_t(3)) - 1, u32Bytes) << n;
+        EXPECT_EQ(sent, std::string(out, n)) << n;
+    }
 }
 
 TEST_F(RequestParseTest, ParsesAllMembersAndCutsLongTexts) {
@@ -96,6 +125,14 @@ TEST_F(RequestParseTest, ParsesAllMembersAndCutsLongTexts) {
     EXPECT_STREQ("All", stHead.pstDevice[0].azId);
     EXPECT_EQ(1, stHead.pstDevice[1].s32Index);
     EXPECT_EQ(std::string(31, 'd'), stHead.pstDevice[1].azId);
+
+    // Cut between characters: a two-byte one that does not fit is left out.
+    request_head_free(&stHead);
+    stHead = {};
+    json = "{\"request\":{\"cmd\":\"c\",\"hostid\":\"" + std::string(30, 'h') +
+           "\u00e9\",\"device\":[{\"id\":\"All\"}]}}";
+    ASSERT_EQ(0, request_head_parse(&stHead, json.c_str()));
+    EXPECT_EQ(std::string(30, 'h'), stHead.azHostId);
 }
 
 TEST_F(RequestParseTest, SeqDefaultsToZero) {
@@ -104,7 +141,8 @@ TEST_F(RequestParseTest, SeqDefaultsToZero) {
     EXPECT_EQ(0, stHead.s32Seq);
 }
 
-// Missing members and members of the wrong kind fail alike, leaving
+// Missing members, members of the wrong kind and texts that are not UTF-8
+// (a reply would echo them to every controller) fail alike, leaving
 // nothing allocated.
 TEST_F(RequestParseTest, RefusesMissingAndMistypedMembers) {
     const char *cases[] = {
@@ -120,6 +158,8 @@ TEST_F(RequestParseTest, RefusesMissingAndMistypedMembers) {
         "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"device\":[\"All\"]}}",
         "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"device\":[{\"id\":\"All\"},{\"id\":3}]}}",
         "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"device\":[{\"id\":\"All\"},{}]}}",
+        "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\xff\",\"device\":[{\"id\":\"All\"}]}}",
+        "{\"request\":{\"cmd\":\"config get device\xc3\",\"hostid\":\"h\",\"device\":[{\"id\":\"All\"}]}}",
     };
     for (const char *c : cases) {
         ProtocolRequestHead_S stOne{};

@@ -77,13 +77,18 @@ TEST_F(SetCmdTest, VideoRouteIsNotKept)
     EXPECT_EQ("000000000000", Text("rxsource", "txid"));
 }
 
-// A transmitter id too long or unfit to keep is refused; a request without
-// the body or its id gets no reply.
+// A transmitter id unfit to keep is refused, one too long cut to its field;
+// a request without the body or its id gets no reply.
 TEST_F(SetCmdTest, RouteSetRefusals)
 {
     g_stConfigAttr.stSerialMatrix = {1, "aabbccddeeff"};
+    ASSERT_GT(Run(protocol_server_handle_ir_matrix_set, "ir matrix set",
+                  "\"irsource\":{\"txid\":\"" + std::string(40, '1') + "\"}"),
+              0);
+    EXPECT_EQ("success", Status());
+    EXPECT_EQ(std::string(31, '1'), g_stConfigAttr.stIrMatrix.azTxId);
     for (const std::string &txid :
-         {std::string(32, '1'), std::string("ab\\\"c"), std::string("a\\u0001")}) {
+         {std::string("ab\\\"c"), std::string("a\\u0001"), std::string("aa\xfe")}) {
         ASSERT_GT(Run(protocol_server_handle_serial_matrix_set, "serial matrix set",
                       "\"serialsource\":{\"txid\":\"" + txid + "\"}"),
                   0)
@@ -134,6 +139,19 @@ TEST_F(SetCmdTest, SerialParamsStoredAndTranslated)
         -1, Run(protocol_server_handle_serial_set_params, "serial set params",
                 "\"serialparams\":{\"baudrate\":\"9600\",\"databits\":\"8\",\"stopbits\":\"1\"}"));
     EXPECT_EQ(115200u, g_stConfigAttr.stSerialAttr.u32Baudrate);
+}
+
+// The getter reads the stored record, not the last request: parity reads
+// back in the protocol's coding, every value as a text.
+TEST_F(SetCmdTest, SerialParamsReportedAsTexts)
+{
+    g_stConfigAttr.stSerialAttr = {57600, 7, 2, 2};
+    ASSERT_GT(Run(protocol_server_handle_serial_get_params, "serial get params"), 0);
+    EXPECT_EQ("ack,serialparams", Members());
+    EXPECT_EQ("57600", Text("serialparams", "baudrate"));
+    EXPECT_EQ("7", Text("serialparams", "databits"));
+    EXPECT_EQ("1", Text("serialparams", "parity"));
+    EXPECT_EQ("2", Text("serialparams", "stopbits"));
 }
 
 // End-to-end sends serial data through; here a closed port fails it.

@@ -74,19 +74,23 @@ TEST_F(SetCmdTest, RefusedIdChangesNothing)
     EXPECT_EQ(5, g_stConfigAttr.stManual.s32ID);
 }
 
-// An alias is stored whole or refused whole: never cut, never with a
-// control character or a '"' that could break the settings file.
-TEST_F(SetCmdTest, AliasStoredOrRefusedWhole)
+// A long alias is cut to 31 bytes between characters; one that is not
+// UTF-8, or holds a control character or a '"' that could break the
+// settings file, is refused whole.
+TEST_F(SetCmdTest, AliasCutOrRefused)
 {
-    const std::string a31(31, 'a');
+    const std::string a31(31, 'a'), a30(30, 'a');
     const struct {
         std::string json; // the "name" value as JSON
         bool bOk;
         std::string stored;
     } cases[] = {{"\"Lobby 2\"", true, "Lobby 2"}, {"\"" + a31 + "\"", true, a31},
-                 {"\"\"", true, ""},               {"\"" + a31 + "a\"", false, "TX 001"},
+                 {"\"\"", true, ""},               {"\"" + std::string(40, 'a') + "\"", true, a31},
+                 {"\"" + a30 + "\u00e9\"", true, a30},
+                 {"\"" + std::string(29, 'a') + "\u00e9\"", true, std::string(29, 'a') + "\xc3\xa9"},
                  {"\"a\\nb=1\"", false, "TX 001"}, {"\"a\\\"b\"", false, "TX 001"},
-                 {"\"a\\tb\"", false, "TX 001"}};
+                 {"\"a\\tb\"", false, "TX 001"},   {"\"Lobby\xff\"", false, "TX 001"},
+                 {"\"\xc3\"", false, "TX 001"}};
     for (const auto &c : cases) {
         snprintf(g_stConfigAttr.stDevAttr.azAlias, 32, "TX 001");
         ASSERT_GT(Run(protocol_server_handle_config_set_alias, "config set alias",
@@ -160,7 +164,7 @@ TEST_F(SetCmdTest, NetParamsFaultsAnswerFailure)
         {body("\"0\"", "2", "10.0.0.2", gw), 1, 0},
         {body("\"0\"", "1", "10.0.0.2", ""), 0, 0},
         {body("0", "1", "10.0.0.2", gw), 0, 0},
-        {body("\"0\"", "1", std::string(32, '1'), gw), 0, 0},
+        {body("\"0\"", "1", "10.0.0.\xff", gw), 0, 0},
         {"\"params\":{}", 0, 0},
     };
     for (const auto &c : cases) {
@@ -177,6 +181,30 @@ TEST_F(SetCmdTest, NetParamsFaultsAnswerFailure)
     ASSERT_GT(RunText(protocol_server_handle_config_set_net_params, "config set net params", "{"),
               0);
     EXPECT_EQ("failure", Status());
+    // Texts longer than their field are cut between characters.
+    s_s32NetCalls = 0;
+    ASSERT_GT(Run(protocol_server_handle_config_set_net_params, "config set net params",
+                  body("\"0\"", "1", std::string(30, '1') + "\u00e9", gw)),
+              0);
+    EXPECT_EQ("success", Status());
+    EXPECT_EQ(1, s_s32NetCalls);
+    EXPECT_EQ(std::string(30, '1'), s_stNetGot.azDevAddr);
+}
+
+// A new MAC renames the box: the reply still names the box that was asked.
+TEST_F(SetCmdTest, NetParamsReplyNamesTheBoxAsked)
+{
+    stServer.stCallback.onsetNet = [](void *, const ProtocolNetParams_S *) {
+        snprintf(g_stConfigAttr.stDevAttr.azDeviceId, 32, "0200000000bb");
+        return 0;
+    };
+    ASSERT_GT(Run(protocol_server_handle_config_set_net_params, "config set net params",
+                  "\"netparams\":{\"hdcpserver\":\"0\",\"static\":\"0\",\"devaddr\":\"\","
+                  "\"devnetmask\":\"\",\"devgateway\":\"\",\"devmac\":\"02:00:00:00:00:bb\"}"),
+              0);
+    EXPECT_EQ("success", Status());
+    EXPECT_EQ(SETCMD_DEVICE_ID, Text("ack", "deviceid"));
+    EXPECT_STREQ("0200000000bb", g_stConfigAttr.stDevAttr.azDeviceId);
 }
 
 // The network callback refuses what is not an address or a MAC before it

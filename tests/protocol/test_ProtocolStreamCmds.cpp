@@ -35,7 +35,7 @@ static s32 Slot_GetStream(void *, ProtocolStreamInfo_S *pstInfo)
         pstEntry->s32Height = 1080 >> i;
         pstEntry->s32Vsync = 12;
         pstEntry->s32Async = 48000;
-        pstEntry->s32Hdcp = 1;
+        pstEntry->s32Hdcp = 1 + i;
         memset(pstEntry->azUrl, 'u', sizeof(pstEntry->azUrl));   // no terminator: read no further
         snprintf(pstEntry->azRtspMip, sizeof(pstEntry->azRtspMip), "234.%d.1.44", i);
     }
@@ -130,6 +130,9 @@ TEST_F(StreamCmdsTest, StreamGetListsEveryEntry) {
     EXPECT_EQ(300, cJSON_GetObjectItem(pstSub, "id")->valueint);
     EXPECT_STREQ("48000", cJSON_GetObjectItem(pstSub, "async")->valuestring);
     EXPECT_EQ(127u, strlen(cJSON_GetObjectItem(pstSub, "url")->valuestring));
+    const cJSON *pstHdcp = cJSON_GetObjectItem(pstSub, "hdcp");   // a number, not a boolean
+    ASSERT_TRUE(cJSON_IsNumber(pstHdcp));
+    EXPECT_EQ(2, pstHdcp->valueint);
 
     // More than the record's 16 entries is read no further (too big to send); fewer than none sends none.
     stSlots.calls.clear();
@@ -152,7 +155,8 @@ TEST_F(StreamCmdsTest, IpGetAnswersIdAndAddress) {
 }
 
 // A chunk reaches slot 44 only when its number is in range and its length
-// is within the bytes the request carried.
+// is within the bytes the request carried; the last chunk of an image of
+// whole chunks is empty.
 TEST_F(StreamCmdsTest, UpdateRxChecksChunk) {
     std::string bytes(512, '\0');
     for (size_t i = 0; i < bytes.size(); i++)
@@ -161,7 +165,7 @@ TEST_F(StreamCmdsTest, UpdateRxChecksChunk) {
         {"1", "512", B64(bytes), "success"},
         {"16384", "100", B64(bytes), "success"},
         {"2", "513", B64(bytes), "failure"},
-        {"2", "0", B64(bytes), "failure"},
+        {"16384", "0", "", "success"},
         {"2", "-5", B64(bytes), "failure"},
         {"0", "10", B64(bytes), "failure"},
         {"16385", "10", B64(bytes), "failure"},

@@ -55,6 +55,8 @@ TEST_F(RtspHostileTest, OnlyTheOwnerActsOnASession)
     ASSERT_TRUE(stOther.Connect());
     for (const char *pszMethod : {"PAUSE", "TEARDOWN", "PLAY"})
         EXPECT_EQ(454, stOther.Request(pszMethod, TEST_MAIN_URI, stPlayer.SessionLine())) << pszMethod;
+    EXPECT_EQ(454, stOther.Request("SETUP", TEST_MAIN_URI "/track2",
+                                   Test_UdpTransport(s32Udp) + stPlayer.SessionLine()));
     EXPECT_EQ(454, UdpRequest("127.0.0.1", UdpAsk("TEARDOWN", stPlayer.strSession)));
     ASSERT_EQ(0, FakeStream_PushVideo(&stMain, Net_Nal(0x67, 20), 1000));
     EXPECT_FALSE(Net_UdpRecv(s32Udp).empty());
