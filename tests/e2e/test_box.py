@@ -184,6 +184,24 @@ class BoxTestCase(BoxTest):
         self.assertEqual(got["addr"], device["devaddr"])
         self.assertEqual([], got["left"])
 
+    def test_lan_clients_show_their_usage_and_refuse_what_they_do_not_take(self):
+        here = os.path.dirname(os.path.abspath(__file__))
+        client = os.path.join(here, "protoclient.py")
+        for args, code in ((["--help"], 0), ([], 2), (["--bogus", "config get device"], 2),
+                           (["--job", "config get device"], 2), (["--body", "[1]", "config set alias"], 2)):
+            # Standard input stays open: a client that waited on it would time out.
+            p = subprocess.run([sys.executable, client, *args], stdin=subprocess.PIPE, capture_output=True,
+                               text=True, timeout=10)
+            self.assertEqual(code, p.returncode, args)
+            self.assertIn("usage: protoclient.py [--body JSON] [--wait S] COMMAND [ID...]", p.stdout + p.stderr)
+        p = subprocess.run([sys.executable, client, "--job"], input="[]", capture_output=True, text=True, timeout=10)
+        self.assertEqual((1, 'protoclient.py: --job takes a JSON object with a "send" list on standard input\n'),
+                         (p.returncode, p.stderr))
+        p = subprocess.run([sys.executable, os.path.join(here, "snapclient.py")], capture_output=True, text=True,
+                           timeout=10)
+        self.assertEqual(1, p.returncode)
+        self.assertIn("snapclient.py HOST --jpeg FILE", p.stderr)
+
 
 if __name__ == "__main__":
     unittest.main()
