@@ -4,8 +4,8 @@ as fast as the client can, its replies counted on the group's reply port.
 Beside each rate: the loss and the server's CPU per second of load (its
 process's user and system time over the run), so the one-core budget shows.
 
-Run after a build, with a LAN of its own if others use boxes:
-    HDMIBOX_LAN=bench python3 bench/bench_protocol.py"""
+Run after a build (on a LAN of its own unless HDMIBOX_LAN names one):
+    python3 bench/bench_protocol.py"""
 
 import os
 import sys

@@ -11,9 +11,10 @@ encoder skipped), the players' arrival jitter (RFC 3550) and the program's
 memory. In the same run, a bare sender in the box's namespace sends the same
 frames on the same path to as many receivers (one sendmsg with UDP_SEGMENT
 per frame and receiver; one writev per frame and TCP connection): the
-floor. Run as root from the checkout after tools/build:
+floor. Run as root from the checkout after tools/build (on a LAN of its
+own unless HDMIBOX_LAN names one):
 
-    HDMIBOX_LAN=bench bench/delivery.py [--window S] [--loads udp:10,tcp:10,...]
+    bench/delivery.py [--window S] [--loads udp:10,tcp:10,...]
 """
 
 import argparse

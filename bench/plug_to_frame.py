@@ -15,8 +15,8 @@ seconds after the plug: the stream's first 200 SETUP (503 before the
 signal), its first RTP packet, the first whole key frame, and ffmpeg's
 first decoded picture.
 Between runs the source is unplugged and the streams lose their signal.
-Run as root from the checkout (boxes need namespaces); HDMIBOX_LAN as
-for the tests."""
+Run as root from the checkout (boxes need namespaces); like the tests, on
+a LAN of its own unless HDMIBOX_LAN names one."""
 
 import argparse
 import json

@@ -1,7 +1,10 @@
-"""Boxes for end-to-end tests: start one, talk to it from the LAN side, take
-it down. Names are unique per process, but the LAN is shared and tests use
-fixed MACs (so fixed addresses): one test run at a time on a LAN. A run
-with HDMIBOX_LAN set has a LAN of its own."""
+"""Boxes for end-to-end tests and benchmarks: start one, talk to it from the
+LAN side, take it down. Names are unique per process; tests use fixed MACs
+(so fixed addresses): one test run at a time on a LAN. A process not given
+a LAN in HDMIBOX_LAN takes one of its own, so a box kept running beside it
+(tools/run, on the default LAN) is neither answered nor reconfigured; the
+LAN goes at its end, and LANs that killed runs left go at the next start.
+Processes it starts share its LAN."""
 
 import atexit
 import base64
@@ -20,7 +23,23 @@ import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BOX = os.path.join(ROOT, "tools", "box")
-STATE = "/run/hdmibox" + (f"-{os.environ['HDMIBOX_LAN']}" if os.environ.get("HDMIBOX_LAN") else "")
+
+
+def _own_lan():
+    subprocess.run([BOX, "prune"], check=True)
+    owner = os.getpid()
+    os.environ["HDMIBOX_LAN"] = f"auto{owner}"
+
+    def drop():
+        if os.getpid() == owner:   # not in a forked child
+            subprocess.run([BOX, "drop-lan"], check=True)
+    drop()   # one left by an earlier process of the same id
+    atexit.register(drop)
+
+
+if not os.environ.get("HDMIBOX_LAN"):
+    _own_lan()
+STATE = f"/run/hdmibox-{os.environ['HDMIBOX_LAN']}"
 _serial = itertools.count()
 _live = set()   # boxes up; taken down at exit, also after Ctrl-C or a TERM
 
@@ -189,6 +208,6 @@ def protocol_exchange(datagrams, wait=1.0, rate=0, timeout=120):
     job = json.dumps({"send": [base64.b64encode(d).decode() for d in datagrams],
                       "wait": wait, "rate": rate})
     client = os.path.join(os.path.dirname(os.path.abspath(__file__)), "protoclient.py")
-    proc = box("lan", "python3", client, input=job, timeout=timeout)
+    proc = box("lan", "python3", client, "--job", input=job, timeout=timeout)
     got = json.loads(proc.stdout)
     return [(r["to"], protoclient.unframe(base64.b64decode(r["data"]))) for r in got["replies"]], got

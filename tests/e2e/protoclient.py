@@ -1,15 +1,27 @@
 """A control-protocol client for the LAN side of the boxes (run with
-'tools/box lan'). Reads a job as JSON on standard input:
+'tools/box lan').
+
+usage: protoclient.py [--body JSON] [--wait S] COMMAND [ID...]
+       protoclient.py --job
+
+The first form sends one request, COMMAND to the boxes with the ids given
+(a device id, "All", "All_TX" or a numeric id; "All" when none), with the
+members of the JSON object of --body added to it, and prints the JSON text
+of every reply that comes within --wait seconds (default 1). Commands
+answered with a reply are the getters ("config get device", "config get
+id", "config get tx params", "config get net params", "stream get", ...);
+setters take effect without one.
+
+With --job it reads a job as JSON on standard input:
   "send": datagrams (base64 of their bytes) sent to the group's request port,
   "rate": datagrams a second (0: as fast as the socket takes them),
   "wait": seconds to listen after the last one.
-Prints {"replies": [{"to": "group"|"sender", "data": base64}...], "sent": n,
+and prints {"replies": [{"to": "group"|"sender", "data": base64}...], "sent": n,
 "last_reply": seconds from the first send to the last reply}.
-With arguments instead (a command and the ids it addresses), sends that one
-request and prints the JSON text of every reply.
 Replies come to the group's reply port (joined here) or to this sender's
 own port."""
 
+import argparse
 import base64
 import json
 import selectors
@@ -96,10 +108,48 @@ def run(job):
     return {"replies": replies, "sent": sent, "last_reply": max(last[0] - start, 0.0)}
 
 
+def json_object(text):
+    try:
+        obj = json.loads(text)
+    except ValueError:
+        obj = None
+    if not isinstance(obj, dict):
+        raise argparse.ArgumentTypeError(f"not a JSON object: {text}")
+    return obj
+
+
+def parse_args(argv):
+    """The command line; exits with the usage on what it does not take."""
+    usage, text = __doc__.split("usage: ", 1)[1].split("\n\n", 1)
+    p = argparse.ArgumentParser(prog="protoclient.py", usage=usage, description=text,
+                                formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--job", action="store_true", help="read a job as JSON on standard input")
+    p.add_argument("--body", type=json_object, default={}, metavar="JSON", help="members added to the request")
+    p.add_argument("--wait", type=float, default=1.0, metavar="S", help="seconds to wait for replies")
+    p.add_argument("command", nargs="?", metavar="COMMAND", help="the request's command")
+    p.add_argument("ids", nargs="*", metavar="ID", help="the boxes it is for")
+    args = p.parse_args(argv)
+    if args.job == (args.command is not None):
+        p.error("give either --job or a COMMAND")
+    return args
+
+
+def main(argv):
+    args = parse_args(argv)
+    if args.job:
+        try:
+            job = json.load(sys.stdin)
+        except ValueError:
+            job = None
+        if not isinstance(job, dict) or not isinstance(job.get("send"), list):
+            sys.exit('protoclient.py: --job takes a JSON object with a "send" list on standard input')
+        print(json.dumps(run(job)))
+        return
+    datagram = frame(request(args.command, args.ids or ["All"], body=args.body))
+    got = run({"send": [base64.b64encode(datagram).decode()], "wait": args.wait})
+    for r in got["replies"]:
+        print(f"-- to the {r['to']}:\n{unframe(base64.b64decode(r['data']))}")
+
+
 if __name__ == "__main__":
-    if len(sys.argv) > 1:
-        got = run({"send": [base64.b64encode(frame(request(sys.argv[1], sys.argv[2:] or ["All"]))).decode()]})
-        for r in got["replies"]:
-            print(f"-- to the {r['to']}:\n{unframe(base64.b64decode(r['data']))}")
-    else:
-        print(json.dumps(run(json.load(sys.stdin))))
+    main(sys.argv[1:])

@@ -1,14 +1,16 @@
 """The box itself: the program runs isolated, with its board stand-ins."""
 
+import json
 import os
 import re
 import signal
 import socket
 import subprocess
+import sys
 import time
 import unittest
 
-from boxlib import STATE, Box, BoxTest, default_ip, lan, protocol_exchange, wait_until
+from boxlib import STATE, Box, BoxTest, box, default_ip, lan, protocol_exchange, wait_until
 from protoclient import frame, request
 
 STAMP = r"\[\d\d \d\d:\d\d:\d\d\.\d{3}\]: "
@@ -112,13 +114,29 @@ class BoxTestCase(BoxTest):
         b = self.box(mac="02:00:00:00:10:05")
         # Right after up the program takes every simulation word.
         self.assertEqual(0, b.sim("plug", "1920x1080p60").returncode)
+        for words in (("audio", "44100"), ("hdcp", "on"), ("hdcp", "off"), ("unplug",), ("plug", "1280x720p50", "dvi")):
+            self.assertEqual(0, b.sim(*words).returncode, words)
+        self.assertEqual(1, b.sim("plug", "640x400p85").returncode)
+        source = "source plugged 1280x720p50 dvi, hdcp off, audio 44100 Hz, avmute off"
+        self.assertIn(source, b.sim("hdmirx").stdout)
 
-        # A program killed by a signal resets the box, as its watchdog would.
+        # Words the harness itself takes are listed and explained with the others.
+        helped = b.sim("help")
+        self.assertEqual(0, helped.returncode)
+        self.assertRegex(helped.stdout, r"(?m)^key press\|release: .*\n(.*\n)*ok\n$")
+        for words in (("key",), ("key", "down"), ("key", "press", "now")):
+            refused = b.sim(*words)
+            self.assertEqual(("error: key: press or release\n", 1), (refused.stdout, refused.returncode))
+        self.assertNotEqual(0, box("path", b.name, "etc/app.ini", check=False).returncode)
+
+        # A program killed by a signal resets the box, as its watchdog would;
+        # the source stays plugged and the program sees it again.
         first = b.read("/board/app.pid")
         b.exec("sh", "-c", "kill -9 $(cat /board/app.pid)")
         wait_until(lambda: ["board-reset"] in b.calls(), 10, "the board to reset")
         wait_until(lambda: os.path.exists(b.path("/board/app.pid"))
                    and b.read("/board/app.pid") not in ("", first), 10, "the program to start again")
+        wait_until(lambda: source in b.sim("hdmirx").stdout, 15, "the source seen again")
 
         # Two resets at once are one after the other, and the box lives on.
         init = int(open(f"{STATE}/{b.name}/pid").read())
@@ -146,6 +164,43 @@ class BoxTestCase(BoxTest):
         boxd = open(f"{STATE}/{b.name}/boxd.log").read()
         self.assertIn("watchdog record 'garbage\\n' skipped", boxd)
         self.assertIn("client dropped", boxd)
+
+    def test_tests_and_benchmarks_leave_a_box_of_tools_run_alone(self):
+        """On a host of its own: a test run (or a benchmark) not given a LAN
+        neither reaches nor reconfigures a box of tools/run, even one with
+        the same MAC, and drops its LAN and those of killed runs."""
+        env = {k: v for k, v in os.environ.items() if k != "HDMIBOX_LAN"}
+        p = subprocess.run(["unshare", "--mount", "--propagation", "private", sys.executable,
+                            os.path.join(os.path.dirname(os.path.abspath(__file__)), "besiderun.py")],
+                           env=env, capture_output=True, text=True, timeout=300)
+        self.assertEqual(0, p.returncode, p.stderr[-3000:])
+        got = json.loads(p.stdout.splitlines()[-1])
+        self.assertEqual(default_ip("02:00:00:00:0a:0b"), got["addr"])
+        self.assertEqual([{"deviceid": "020000000a0b", "alias": "from-the-tests"}],
+                         [{k: r["device"][k] for k in ("deviceid", "alias")} for r in got["test_replies"]])
+        self.assertEqual(1, len(got["run_replies"]))
+        device = got["run_replies"][0]["device"]
+        self.assertNotEqual("from-the-tests", device["alias"])
+        self.assertEqual(got["addr"], device["devaddr"])
+        self.assertEqual([], got["left"])
+
+    def test_lan_clients_show_their_usage_and_refuse_what_they_do_not_take(self):
+        here = os.path.dirname(os.path.abspath(__file__))
+        client = os.path.join(here, "protoclient.py")
+        for args, code in ((["--help"], 0), ([], 2), (["--bogus", "config get device"], 2),
+                           (["--job", "config get device"], 2), (["--body", "[1]", "config set alias"], 2)):
+            # Standard input stays open: a client that waited on it would time out.
+            p = subprocess.run([sys.executable, client, *args], stdin=subprocess.PIPE, capture_output=True,
+                               text=True, timeout=10)
+            self.assertEqual(code, p.returncode, args)
+            self.assertIn("usage: protoclient.py [--body JSON] [--wait S] COMMAND [ID...]", p.stdout + p.stderr)
+        p = subprocess.run([sys.executable, client, "--job"], input="[]", capture_output=True, text=True, timeout=10)
+        self.assertEqual((1, 'protoclient.py: --job takes a JSON object with a "send" list on standard input\n'),
+                         (p.returncode, p.stderr))
+        p = subprocess.run([sys.executable, os.path.join(here, "snapclient.py")], capture_output=True, text=True,
+                           timeout=10)
+        self.assertEqual(1, p.returncode)
+        self.assertIn("snapclient.py HOST --jpeg FILE", p.stderr)
 
 
 if __name__ == "__main__":

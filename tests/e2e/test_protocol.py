@@ -61,6 +61,8 @@ class ProtocolTest(BoxTest):
                  "audiofreq": "48001", "serialbr": 115200, "serialbs": 8, "serialpa": 0,
                  "serialsb": 1, "edid": 0, "tx": "", "videomute": 0, "httpport": 80}
         self.assertEqual(fresh, {k: device[k] for k in fresh})
+        self.assertRegex(device["version"], r"^\S+$")
+        self.assertEqual(self.b.read("/customer/info/version").strip(), device["version"])
         self.assertEqual(3, len(device["up"]))
         self.assertEqual("239.255.255.250", self.b.read("/tmp/searchip"))
 

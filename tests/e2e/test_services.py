@@ -12,10 +12,9 @@ import time
 import unittest
 
 from boxlib import BOX, BoxTest, default_ip, lan, wait_until
+from snapclient import picture
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-KEY = b"Qv7#pLm2Xr9!tB4w"
-IV = b"Hk3%zN8qW&5e^Ry1"
 JPEG_SIZE = (240, 240)   # the snapshot channel's picture
 
 
@@ -26,17 +25,6 @@ def snap(addr, rate=0, seconds=0):
     got = json.loads(p.stdout)
     got["last"] = bytes.fromhex(got["last"])
     return got
-
-
-def picture(reply):
-    """The JPEG a reply carries: its head decrypted, then the rest."""
-    magic, enc_len, total = reply[:4], int.from_bytes(reply[4:8], "little"), int.from_bytes(reply[8:12], "little")
-    assert magic == b"\x00\x00\xfe\xfe", magic
-    assert enc_len == 144 and total == len(reply), (enc_len, total, len(reply))
-    head = subprocess.run(["openssl", "enc", "-d", "-aes-128-cbc", "-K", KEY.hex(), "-iv", IV.hex()],
-                          input=reply[12:12 + enc_len], capture_output=True, check=True).stdout
-    assert len(head) == 128, len(head)
-    return head + reply[12 + enc_len:]
 
 
 def jpeg_size(data):
