@@ -321,9 +321,14 @@ s32 Config_init(const char *pszPath, const char *pszMac)
 {
     std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
     Config_Unload();
+    bool bExists = access(pszPath, F_OK) == 0;
     dictionary *d = ini_load(pszPath);
+    if (d != nullptr && d->n == ini_getnsec(d))
+        Debug_Log("[%s]: %s holds no settings: the fallback values apply\n", log_Time(), pszPath);
     if (d == nullptr) {
         Debug_Log("[%s]: %s ini not file\n", log_Time(), pszPath);
+        if (bExists)
+            Debug_Log("[%s]: %s cannot be read: the default settings replace it\n", log_Time(), pszPath);
         d = Config_createDefault(pszMac);
         if (d == nullptr) {
             Debug_Log("[%s]: get default dictionary failed\n", log_Time());

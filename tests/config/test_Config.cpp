@@ -182,6 +182,35 @@ TEST_F(ConfigTest, SaveAndResetFailWhenTheFileCannotBeWritten)
     EXPECT_STREQ("changed", stAttr.stDevAttr.azAlias);
 }
 
+// An empty file, or one of nothing but junk, holds no settings: the
+// fallback values apply and the log says so; a file that cannot be read
+// (here a directory) is replaced by the defaults, and the log says why.
+TEST_F(ConfigTest, EmptyOrUnreadableFileIsLogged)
+{
+    for (const std::string &text : { std::string(), std::string("\x01\x02=\x03\n[\x04]\n") }) {
+        testing::internal::CaptureStdout();
+        LoadText(text);
+        EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                    HasSubstr("]: /etc/app.ini holds no settings: the fallback values apply\n"));
+        EXPECT_STREQ("TX 001", stAttr.stDevAttr.azAlias);
+        EXPECT_EQ(text, File_Read(CONFIG_FILE));
+    }
+    testing::internal::CaptureStdout();
+    LoadText(DefaultFile());
+    EXPECT_THAT(testing::internal::GetCapturedStdout(), Not(HasSubstr("holds no settings")));
+
+    ASSERT_EQ(0, mkdir(OTHER_DIR, 0755));
+    ASSERT_EQ(0, mkdir(OTHER_PATH, 0755));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(-1, Config_init(OTHER_PATH, TEST_MAC));
+    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                ContainsRegex("]: ini: cannot read /tmp/cfgdir/app.ini: Is a directory\n"
+                              ".*]: /tmp/cfgdir/app.ini cannot be read: the default settings replace it\n"
+                              ".*]: save default dictionary failed\n"));
+    rmdir(OTHER_PATH);
+    rmdir(OTHER_DIR);
+}
+
 // The reset writes the default file and swaps in its dictionary; the
 // record in memory is not touched.
 TEST_F(ConfigTest, ResetWritesTheDefaultFile)
