@@ -595,6 +595,7 @@ TEST_F(MainConfigTest, SaveKilledAnywhereLeavesAWholeFile)
 // A file system with no space left: a save fails and is tried again, 2 s
 // later, then after 4 s; once space is freed the next try writes the
 // change. At the program's stop, a save that failed is tried once more.
+// A refused value alone is no reason to write the file again.
 TEST_F(MainConfigTest, FailedSaveIsRetried)
 {
     static const char s_azDir[] = "/tmp/cfgsmall";
@@ -620,6 +621,8 @@ TEST_F(MainConfigTest, FailedSaveIsRetried)
             Config_get(&g_stConfigAttr, &g_stConfigAttrNew, TEST_MAC) != 0)
             return;
         s32 s32Fd = WatchDir(s_azDir);
+        change("two\nlines");   // refused alone: the file is written, no try follows
+        printf("saved refused=%zu\n", WatchFile(s32Fd, "app.ini", Now(), Now() + 5, 1).size());
         fill();
         change("while full");
         printf("tries=%zu\n", WatchFile(s32Fd, "app.ini.tmp", Now(), Now() + 8, 2).size());
@@ -635,7 +638,7 @@ TEST_F(MainConfigTest, FailedSaveIsRetried)
     });
     umount2(s_azDir, MNT_DETACH);
     rmdir(s_azDir);
-    for (const char *psz : { "tries=2\n", "saved=1\n", "tries=1\n", "deinit=0\n" })
+    for (const char *psz : { "saved refused=1\n", "tries=2\n", "saved=1\n", "tries=1\n", "deinit=0\n" })
         EXPECT_THAT(out, HasSubstr(psz));
     EXPECT_THAT(out, ContainsRegex("]: MAIN_CONFIG_Retry: settings not saved \\(tries: 1\\), next try in 2 s\n"
                                    ".*]: MAIN_CONFIG_Retry: settings not saved \\(tries: 2\\), next try in 4 s\n"
