@@ -119,6 +119,7 @@ static const char *const s_apszAddPrefix[][2] = {
 std::recursive_mutex g_ConfigMutex;
 static dictionary *g_pstConfigDict;    // under g_ConfigMutex; null while nothing is loaded
 static char *g_pszConfigPath;          // under g_ConfigMutex; every save writes here
+static bool s_bFileBehind;             // under g_ConfigMutex; the last Config_set wrote no file
 
 static std::string Config_Name(const ConfigKey_S *pstKey)
 {
@@ -287,6 +288,12 @@ static s32 Config_SetKey(const ConfigKey_S *pstKey, const char *pszVal)
     return 0;
 }
 
+bool Config_IsFileBehind(void)
+{
+    std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
+    return s_bFileBehind;
+}
+
 s32 Config_set(const ConfigAttr_S *pstAttr, const ConfigEdidText_S *pstEdid)
 {
     std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
@@ -300,7 +307,8 @@ s32 Config_set(const ConfigAttr_S *pstAttr, const ConfigEdidText_S *pstEdid)
         if (Config_SetKey(&stKey, val.c_str()) < 0)
             s32Ret = -1;
     }
-    if (Config_save(g_pstConfigDict, g_pszConfigPath) < 0) {
+    s_bFileBehind = Config_save(g_pstConfigDict, g_pszConfigPath) < 0;
+    if (s_bFileBehind) {
         Debug_Log("[%s]: config save ini failed!\n", log_Time());
         return -1;
     }
@@ -315,15 +323,21 @@ static void Config_Unload(void)
     free(g_pszConfigPath);
     g_pstConfigDict = nullptr;
     g_pszConfigPath = nullptr;
+    s_bFileBehind = false;
 }
 
 s32 Config_init(const char *pszPath, const char *pszMac)
 {
     std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
     Config_Unload();
+    bool bExists = access(pszPath, F_OK) == 0;
     dictionary *d = ini_load(pszPath);
+    if (d != nullptr && d->n == ini_getnsec(d))
+        Debug_Log("[%s]: %s holds no settings: the fallback values apply\n", log_Time(), pszPath);
     if (d == nullptr) {
         Debug_Log("[%s]: %s ini not file\n", log_Time(), pszPath);
+        if (bExists)
+            Debug_Log("[%s]: %s cannot be read: the default settings replace it\n", log_Time(), pszPath);
         d = Config_createDefault(pszMac);
         if (d == nullptr) {
             Debug_Log("[%s]: get default dictionary failed\n", log_Time());

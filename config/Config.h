@@ -14,6 +14,7 @@
 
 #define CONFIG_FILE          "/etc/app.ini"
 #define CONFIG_SAVE_DELAY_S  2
+#define CONFIG_SAVE_RETRY_MAX_S  64   // longest wait between tries of a failed save
 
 // Guards the loaded dictionary and the file; held by Config_get, Config_set,
 // Config_save, Config_reset, the web-account calls and the timed save.
@@ -28,9 +29,13 @@ s32 MAIN_CONFIG_TimerInit(void);
 // changes costs one write. Callable from any thread; -1 before
 // MAIN_CONFIG_TimerInit or after MAIN_CONFIG_deInit.
 s32 MAIN_CONFIG_Update(void);
+// Writes the record; a save that could not write the file arms the timer
+// for another try (2 s, then twice as long each time, up to 64 s) unless a
+// change armed it already.
 void MAIN_CONFIG_SaveTimerProc(union sigval unused);
 s32 MAIN_CONFIG_Save_all(const ConfigAttr_S *pstAttr, const ConfigEdidText_S *pstEdid);
-// Deletes the save timer, then writes a change it had still to write.
+// Deletes the save timer, then writes a change it had still to write,
+// including one whose save failed.
 s32 MAIN_CONFIG_deInit(void);
 
 // Store layer.
@@ -44,6 +49,9 @@ s32 Config_default(ConfigAttr_S *pstAttr, ConfigEdidText_S *pstEdid, const char 
 dictionary *Config_createDefault(const char *pszMac);     // owned by the caller
 s32 Config_get(ConfigAttr_S *pstAttr, ConfigEdidText_S *pstEdid, const char *pszMac);
 s32 Config_set(const ConfigAttr_S *pstAttr, const ConfigEdidText_S *pstEdid);
+// True when the last Config_set could not write the file (rather than
+// only refusing a value): the file lacks the record until a save succeeds.
+bool Config_IsFileBehind(void);
 s32 Config_setWebAuth(const WebAccount_S *pstAccount, s32 n);
 s32 Config_getWebAuth(WebAccount_S *pstAccount, s32 n);
 // The byte of the two hex digits at sizePos of a text of sizeLen characters;

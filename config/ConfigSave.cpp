@@ -1,5 +1,6 @@
 // The deferred save: every change re-arms a 2 s one-shot timer whose
-// thread writes the whole record.
+// thread writes the whole record. A save that could not write the file is
+// tried again, at growing intervals, until one succeeds.
 #include "config/Config.h"
 
 #include <cstring>
@@ -11,10 +12,26 @@ ConfigAttr_S g_stConfigAttr;
 ConfigEdidText_S g_stConfigAttrNew;
 std::atomic<s32> bConfigSaveBlock{0};
 
-static std::mutex s_TimerMutex;        // guards the two below
+static std::mutex s_TimerMutex;        // guards the four below
 static timer_t g_tConfigSaveTimer;
 static bool s_bTimerCreated;
+static u32 s_u32RetryS = CONFIG_SAVE_DELAY_S;   // wait before the next try of a failed save
+static u32 s_u32Failed;                // saves failed since the last one that wrote the file
 static std::atomic<bool> s_bSavePending{false};   // a change not written yet
+static DebugLimit_S s_stRetryLimit;
+
+// Arms the timer for u32Seconds from now; s_TimerMutex is held.
+static s32 MAIN_CONFIG_Arm(u32 u32Seconds)
+{
+    struct itimerspec stSpec;
+    memset(&stSpec, 0, sizeof(stSpec));
+    stSpec.it_value.tv_sec = u32Seconds;
+    if (timer_settime(g_tConfigSaveTimer, 0, &stSpec, nullptr) < 0) {
+        Debug_Log("[%s]: fail to timer_settime", log_Time());
+        return -1;
+    }
+    return 0;
+}
 
 s32 MAIN_CONFIG_TimerInit(void)
 {
@@ -41,15 +58,33 @@ s32 MAIN_CONFIG_Update(void)
         Debug_Log("[%s]: %s: no save timer\n", log_Time(), __func__);
         return -1;
     }
-    struct itimerspec stSpec;
-    memset(&stSpec, 0, sizeof(stSpec));
-    stSpec.it_value.tv_sec = CONFIG_SAVE_DELAY_S;
     s_bSavePending = true;
-    if (timer_settime(g_tConfigSaveTimer, 0, &stSpec, nullptr) < 0) {
-        Debug_Log("[%s]: fail to timer_settime", log_Time());
-        return -1;
+    return MAIN_CONFIG_Arm(CONFIG_SAVE_DELAY_S);
+}
+
+// After a save that wrote no file: the next try, unless a change has armed
+// the timer already or the timer is gone (the program stops).
+static void MAIN_CONFIG_Retry(void)
+{
+    std::lock_guard<std::mutex> lock(s_TimerMutex);
+    s_u32Failed++;
+    struct itimerspec stSpec;
+    if (!s_bTimerCreated || timer_gettime(g_tConfigSaveTimer, &stSpec) < 0)
+        return;
+    if (stSpec.it_value.tv_sec == 0 && stSpec.it_value.tv_nsec == 0 && MAIN_CONFIG_Arm(s_u32RetryS) == 0) {
+        Debug_LogLimited(&s_stRetryLimit, "[%s]: %s: settings not saved (tries: %u), next try in %u s\n",
+                         log_Time(), __func__, s_u32Failed, s_u32RetryS);
+        s_u32RetryS = s_u32RetryS * 2 < CONFIG_SAVE_RETRY_MAX_S ? s_u32RetryS * 2 : CONFIG_SAVE_RETRY_MAX_S;
     }
-    return 0;
+}
+
+static void MAIN_CONFIG_Saved(void)
+{
+    std::lock_guard<std::mutex> lock(s_TimerMutex);
+    if (s_u32Failed != 0)
+        Debug_Log("[%s]: %s: settings saved after %u failed tries\n", log_Time(), __func__, s_u32Failed);
+    s_u32Failed = 0;
+    s_u32RetryS = CONFIG_SAVE_DELAY_S;
 }
 
 void MAIN_CONFIG_SaveTimerProc(union sigval unused)
@@ -61,7 +96,14 @@ void MAIN_CONFIG_SaveTimerProc(union sigval unused)
     if (bConfigSaveBlock)
         return;
     s_bSavePending = false;
-    (void)MAIN_CONFIG_Save_all(&g_stConfigAttr, &g_stConfigAttrNew);   // logged; the next change retries
+    // A refused value is logged and stays refused: only a file that could
+    // not be written is worth another try.
+    if (MAIN_CONFIG_Save_all(&g_stConfigAttr, &g_stConfigAttrNew) == 0 || !Config_IsFileBehind()) {
+        MAIN_CONFIG_Saved();
+        return;
+    }
+    s_bSavePending = true;
+    MAIN_CONFIG_Retry();
 }
 
 s32 MAIN_CONFIG_Save_all(const ConfigAttr_S *pstAttr, const ConfigEdidText_S *pstEdid)
@@ -84,7 +126,9 @@ s32 MAIN_CONFIG_deInit(void)
         }
         s_bTimerCreated = false;
     }
-    // A change the timer did not write yet is not lost with it.
+    // A change the timer did not write yet, or a save still to be tried
+    // again, is not lost with it. A save running now ends first.
+    std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
     if (s_bSavePending)
         MAIN_CONFIG_SaveTimerProc(sigval());
     return 0;

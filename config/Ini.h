@@ -54,7 +54,10 @@ void dictionary_dump(const dictionary *d, FILE *f);
 bool dictionary_storable(const char *val);   // the writer can write it back
 
 // Parser layer: keys are lower-cased first (except ini_add_entry).
-dictionary *ini_load(const char *path);                // null when it cannot be opened
+// Null when the file cannot be opened or read. A line that is no section,
+// key, comment or blank line, or holds a control character, is not kept;
+// the log quotes the first few of them.
+dictionary *ini_load(const char *path);
 // Writes the INI text with its comments; 0, or -1 when the stream fails.
 s32 ini_dump_ini(const dictionary *d, FILE *f);
 s32 ini_add_entry(dictionary *d, const char *section, const char *key, const char *val);

@@ -7,8 +7,12 @@
 #include <cstring>
 #include <string>
 
+#include "core/Debug.h"
+
 #define INI_HEADER_WIDTH  49   // a section line is padded to this many characters
 #define INI_INDENT        48   // spaces before an indented comment
+#define INI_QUOTE_LEN     48   // characters of a line not kept that the log quotes
+#define INI_QUOTED_LINES  4    // lines not kept that one load quotes; the rest are counted
 
 static const char *const s_pszAbsent = "\x01";   // marks a missing key inside this file
 
@@ -45,8 +49,10 @@ static void Ini_WriteComments(std::string &out, const dictionary *d, u32 u32Owne
         const char *pszText = d->comment[i] != nullptr ? d->comment[i] : " ";
         switch (d->comment_kind[i]) {
         case INI_COMMENT_TRAILING:
-            if (!out.empty())
-                out.pop_back();   // onto the line end just written
+            // Onto the line end just written; a blank line has none to take
+            // it (its "\r" would stay alone), so the text gets a line of its own.
+            if (!out.empty() && (out.size() < 2 || out.compare(out.size() - 2, 2, "\r\n") != 0))
+                out.pop_back();
             out += pszText;
             out += '\n';
             break;
@@ -125,34 +131,96 @@ static std::string Ini_Format(const dictionary *d, bool bFile)
     return out;
 }
 
-// Reads one line into az (INI_LINE_LEN + 1 bytes), joining lines that end
-// in a backslash. 1: a line; 0: end of file; -1: an over-long line, which
-// was reported and skipped.
-static s32 Ini_ReadLine(FILE *fp, const char *path, s32 *ps32LineNo, char *az)
+struct IniLoad_S {
+    dictionary *d;
+    const char *pszPath;
+    s32 s32LineNo;
+    s32 s32Dropped;                 // lines not kept
+    size_t sizeLine;                // characters in azLine, NUL bytes included
+    char azLine[INI_LINE_LEN + 1];
+    char azSection[INI_LINE_LEN + 1];
+    char azKey[INI_LINE_LEN + 1];
+    char azNewKey[INI_LINE_LEN + 1];
+    char azVal[INI_LINE_LEN + 1];
+    char azTrail[INI_LINE_LEN + 1];
+};
+
+// A file of junk must not fill the log: a few lines are quoted, bounded and
+// escaped, and the rest only counted.
+static void Ini_Drop(IniLoad_S *pst, const char *pszWhat, const char *pc, size_t sizeLen)
 {
+    if (pst->s32Dropped++ >= INI_QUOTED_LINES)
+        return;
+    char az[INI_QUOTE_LEN * 4 + 4];
+    size_t sizeOut = 0;
+    for (size_t i = 0; i < sizeLen && i < INI_QUOTE_LEN; i++) {
+        u8 u8C = (u8)pc[i];
+        if (u8C >= 0x20 && u8C < 0x7f)
+            az[sizeOut++] = (char)u8C;
+        else
+            sizeOut += (size_t)snprintf(az + sizeOut, sizeof(az) - sizeOut, "\\x%02x", u8C);
+    }
+    snprintf(az + sizeOut, sizeof(az) - sizeOut, "%s", sizeLen > INI_QUOTE_LEN ? "..." : "");
+    Debug_Log("[%s]: ini: %s in %s (%d):%s\n", log_Time(), pszWhat, pst->pszPath, pst->s32LineNo, az);
+}
+
+// Reads one line into pst->azLine, joining lines that end in a backslash.
+// 1: a line; 0: end of file; -1: an over-long line, which was skipped.
+static s32 Ini_ReadLine(FILE *fp, IniLoad_S *pst)
+{
+    char *az = pst->azLine;
     size_t sizeLen = 0;
-    az[0] = '\0';
     for (;;) {
-        if (fgets(az + sizeLen, (int)(INI_LINE_LEN - sizeLen), fp) == nullptr)
+        bool bRead = false;
+        s32 c = EOF;
+        while (sizeLen < INI_LINE_LEN - 1 && (c = getc(fp)) != EOF) {
+            bRead = true;
+            az[sizeLen++] = (char)c;
+            if (c == '\n')
+                break;
+        }
+        if (!bRead)
             return sizeLen > 0 ? 1 : 0;   // a backslash on the last line stays
-        (*ps32LineNo)++;
-        sizeLen += strlen(az + sizeLen);
-        bool bEnded = sizeLen > 0 && az[sizeLen - 1] == '\n';
-        if (!bEnded && sizeLen == INI_LINE_LEN - 1) {
-            s32 c = fgetc(fp);
+        az[sizeLen] = '\0';
+        pst->s32LineNo++;
+        if (c != '\n' && sizeLen == INI_LINE_LEN - 1) {
+            c = getc(fp);
             if (c != EOF) {
-                fprintf(stderr, "ini: input line too long in %s (%d):%s\n", path, *ps32LineNo, az);
+                Ini_Drop(pst, "input line too long", az, sizeLen);
                 while (c != '\n' && c != EOF)
-                    c = fgetc(fp);
+                    c = getc(fp);
                 return -1;
             }
         }
         while (sizeLen > 0 && (az[sizeLen - 1] == '\n' || az[sizeLen - 1] == '\r'))
             az[--sizeLen] = '\0';
+        pst->sizeLine = sizeLen;
         if (sizeLen == 0 || az[sizeLen - 1] != '\\')
             return 1;
         sizeLen--;   // the next line goes where the backslash is
     }
+}
+
+// Text the writer gives back as it was: no control character but tabs
+// (nor a NUL byte).
+static bool Ini_IsText(const char *pc, size_t sizeLen)
+{
+    for (size_t i = 0; i < sizeLen; i++) {
+        u8 u8C = (u8)pc[i];
+        if ((u8C < 0x20 && u8C != '\t') || u8C == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+// A section or key name: printable ASCII.
+static bool Ini_IsName(const char *psz)
+{
+    for (; *psz != '\0'; psz++) {
+        if ((u8)*psz < 0x20 || (u8)*psz >= 0x7f)
+            return false;
+    }
+    return true;
 }
 
 static void Ini_TrimRight(char *psz)
@@ -184,78 +252,102 @@ static bool Ini_MatchKeyLine(const char *psz, char *pszKey, char *pszVal, char *
     return sscanf(psz, "%1024[^=] =%n", pszKey, &n) == 1 && n >= 0;
 }
 
-struct IniLoad_S {
-    dictionary *d;
-    char azSection[INI_LINE_LEN + 1];
-    char azKey[INI_LINE_LEN + 1];
-    char azNewKey[INI_LINE_LEN + 1];
-    char azVal[INI_LINE_LEN + 1];
-    char azTrail[INI_LINE_LEN + 1];
-};
-
-static void Ini_LoadLine(IniLoad_S *pst, char *pszLine)
+// A section line: "[name]" with an optional trailing text; true when the
+// line is one, and then taken.
+static bool Ini_LoadSection(IniLoad_S *pst, const char *psz)
 {
-    dictionary *d = pst->d;
+    char *pszName = pst->azNewKey;
+    s32 n = -1;
+    if (sscanf(psz, "[%1024[^]]]%n", pszName, &n) != 1 || n < 0 || !Ini_IsName(pszName))
+        return false;
+    snprintf(pst->azSection, sizeof(pst->azSection), "%s", Ini_Lower(pszName).c_str());
+    pst->azKey[0] = '\0';
+    (void)ini_add_entry(pst->d, pst->azSection, nullptr, nullptr);   // a repeated section is one
+    const char *pszTrail = strskp((char *)psz + n);
+    if (*pszTrail != '\0')
+        (void)ini_add_comment(pst->d, pst->azSection, nullptr, pszTrail, INI_COMMENT_TRAILING);
+    return true;
+}
+
+// A key line with a printable name; true when it was taken.
+static bool Ini_LoadKey(IniLoad_S *pst, const char *psz)
+{
+    if (!Ini_MatchKeyLine(psz, pst->azNewKey, pst->azVal, pst->azTrail))
+        return false;
+    Ini_TrimRight(pst->azNewKey);
+    if (!Ini_IsName(pst->azNewKey))
+        return false;
+    std::string key = Ini_Lower(pst->azNewKey);
+    Ini_TrimRight(pst->azVal);
+    if (strcmp(pst->azVal, "\"\"") == 0 || strcmp(pst->azVal, "''") == 0)
+        pst->azVal[0] = '\0';
+    // A repeated key keeps its first value; a value the writer could not
+    // give back is not kept.
+    if (ini_add_entry(pst->d, pst->azSection, key.c_str(), pst->azVal) < 0)
+        return false;
+    snprintf(pst->azKey, sizeof(pst->azKey), "%s", key.c_str());
+    if (pst->azTrail[0] != '\0')
+        (void)ini_add_comment(pst->d, pst->azSection, pst->azKey, pst->azTrail, INI_COMMENT_TRAILING);
+    return true;
+}
+
+// Comments and blank lines are kept in place; a line that is no section
+// and no key is not, or junk would come back as sections and keys.
+static void Ini_LoadLine(IniLoad_S *pst)
+{
+    char *pszLine = pst->azLine;
+    if (!Ini_IsText(pszLine, pst->sizeLine)) {
+        Ini_Drop(pst, "line not kept", pszLine, pst->sizeLine);
+        return;
+    }
     if (pszLine[0] == ';' || pszLine[0] == '#') {
-        (void)ini_add_comment(d, pst->azSection, pst->azKey, pszLine, INI_COMMENT_LINE);
+        (void)ini_add_comment(pst->d, pst->azSection, pst->azKey, pszLine, INI_COMMENT_LINE);
         return;
     }
     char *psz = strskp(pszLine);
     if (*psz == ';' || *psz == '#') {
-        (void)ini_add_comment(d, pst->azSection, pst->azKey, psz, INI_COMMENT_INDENTED);
+        (void)ini_add_comment(pst->d, pst->azSection, pst->azKey, psz, INI_COMMENT_INDENTED);
         return;
     }
-    pst->azTrail[0] = '\0';
-    if (sscanf(psz, "[%1024[^]] ] %1024[^\n]", pst->azSection, pst->azTrail) >= 1) {
-        snprintf(pst->azSection, sizeof(pst->azSection), "%s", Ini_Lower(pst->azSection).c_str());
-        pst->azKey[0] = '\0';
-        (void)ini_add_entry(d, pst->azSection, nullptr, nullptr);   // a repeated section is one
-        if (pst->azTrail[0] != '\0')
-            (void)ini_add_comment(d, pst->azSection, nullptr, pst->azTrail, INI_COMMENT_TRAILING);
+    if (*psz == '\0') {
+        (void)ini_add_comment(pst->d, pst->azSection, pst->azKey, "", INI_COMMENT_BLANK);
         return;
     }
-    if (Ini_MatchKeyLine(psz, pst->azNewKey, pst->azVal, pst->azTrail)) {
-        Ini_TrimRight(pst->azNewKey);
-        snprintf(pst->azKey, sizeof(pst->azKey), "%s", Ini_Lower(pst->azNewKey).c_str());
-        Ini_TrimRight(pst->azVal);
-        if (strcmp(pst->azVal, "\"\"") == 0 || strcmp(pst->azVal, "''") == 0)
-            pst->azVal[0] = '\0';
-        // A repeated key keeps its first value; a value the writer could
-        // not give back is left out.
-        (void)ini_add_entry(d, pst->azSection, pst->azKey, pst->azVal);
-        if (pst->azTrail[0] != '\0')
-            (void)ini_add_comment(d, pst->azSection, pst->azKey, pst->azTrail, INI_COMMENT_TRAILING);
-        return;
-    }
-    (void)ini_add_comment(d, pst->azSection, pst->azKey, "", INI_COMMENT_BLANK);
+    if (!Ini_LoadSection(pst, psz) && !Ini_LoadKey(pst, psz))
+        Ini_Drop(pst, "line not kept", pszLine, pst->sizeLine);
 }
 
 dictionary *ini_load(const char *path)
 {
     FILE *fp = path != nullptr ? fopen(path, "r") : nullptr;
-    if (fp == nullptr)
+    if (fp == nullptr) {
+        if (path != nullptr && errno != ENOENT)
+            Debug_Log("[%s]: ini: cannot open %s: %s\n", log_Time(), path, strerror(errno));
         return nullptr;
-    IniLoad_S *pst = (IniLoad_S *)calloc(1, sizeof(IniLoad_S));
-    char *pszLine = (char *)malloc(INI_LINE_LEN + 1);
-    dictionary *d = pst != nullptr && pszLine != nullptr ? dictionary_new(0) : nullptr;
-    s32 s32LineNo = 0;
-    s32 s32Ret = d != nullptr ? 1 : 0;
-    while (s32Ret != 0) {
-        s32Ret = Ini_ReadLine(fp, path, &s32LineNo, pszLine);
-        if (s32Ret > 0) {
-            pst->d = d;
-            Ini_LoadLine(pst, pszLine);
-        }
     }
+    IniLoad_S *pst = (IniLoad_S *)calloc(1, sizeof(IniLoad_S));
+    dictionary *d = pst != nullptr ? dictionary_new(0) : nullptr;
+    s32 s32Ret = d != nullptr ? 1 : 0;
+    if (pst != nullptr) {
+        pst->d = d;
+        pst->pszPath = path;
+    }
+    while (s32Ret != 0) {
+        s32Ret = Ini_ReadLine(fp, pst);
+        if (s32Ret > 0)
+            Ini_LoadLine(pst);
+    }
+    if (d != nullptr && pst->s32Dropped > INI_QUOTED_LINES)
+        Debug_Log("[%s]: ini: %d more lines not kept in %s\n", log_Time(), pst->s32Dropped - INI_QUOTED_LINES,
+                  path);
     // A file that could not be read to its end is not the file: its keys
     // would fall back to defaults and the next save would lose the rest.
     if (ferror(fp) && d != nullptr) {
-        fprintf(stderr, "ini: cannot read %s: %s\n", path, strerror(errno));
+        Debug_Log("[%s]: ini: cannot read %s: %s\n", log_Time(), path, strerror(errno));
         dictionary_del(d);
         d = nullptr;
     }
     fclose(fp);
-    free(pszLine);
     free(pst);
     return d;
 }

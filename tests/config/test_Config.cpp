@@ -7,6 +7,7 @@
 #include <memory>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -182,6 +183,35 @@ TEST_F(ConfigTest, SaveAndResetFailWhenTheFileCannotBeWritten)
     EXPECT_STREQ("changed", stAttr.stDevAttr.azAlias);
 }
 
+// An empty file, or one of nothing but junk, holds no settings: the
+// fallback values apply and the log says so; a file that cannot be read
+// (here a directory) is replaced by the defaults, and the log says why.
+TEST_F(ConfigTest, EmptyOrUnreadableFileIsLogged)
+{
+    for (const std::string &text : { std::string(), std::string("\x01\x02=\x03\n[\x04]\n") }) {
+        testing::internal::CaptureStdout();
+        LoadText(text);
+        EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                    HasSubstr("]: /etc/app.ini holds no settings: the fallback values apply\n"));
+        EXPECT_STREQ("TX 001", stAttr.stDevAttr.azAlias);
+        EXPECT_EQ(text, File_Read(CONFIG_FILE));
+    }
+    testing::internal::CaptureStdout();
+    LoadText(DefaultFile());
+    EXPECT_THAT(testing::internal::GetCapturedStdout(), Not(HasSubstr("holds no settings")));
+
+    ASSERT_EQ(0, mkdir(OTHER_DIR, 0755));
+    ASSERT_EQ(0, mkdir(OTHER_PATH, 0755));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(-1, Config_init(OTHER_PATH, TEST_MAC));
+    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                ContainsRegex("]: ini: cannot read /tmp/cfgdir/app.ini: Is a directory\n"
+                              ".*]: /tmp/cfgdir/app.ini cannot be read: the default settings replace it\n"
+                              ".*]: save default dictionary failed\n"));
+    rmdir(OTHER_PATH);
+    rmdir(OTHER_DIR);
+}
+
 // The reset writes the default file and swaps in its dictionary; the
 // record in memory is not touched.
 TEST_F(ConfigTest, ResetWritesTheDefaultFile)
@@ -259,17 +289,28 @@ static double Now(void)
     return (double)st.tv_sec + (double)st.tv_nsec / 1e9;
 }
 
-// Seconds after t0 at which "/etc/app.ini" was replaced or rewritten, seen
-// until tEnd; the watch starts at the call.
-static std::vector<double> WatchSaves(double t0, double tEnd)
+// A watch on the files of a directory that are written or moved in; -1
+// when it cannot be made.
+static s32 WatchDir(const char *pszDir)
+{
+    s32 s32Fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (s32Fd >= 0 && inotify_add_watch(s32Fd, pszDir, IN_MOVED_TO | IN_CLOSE_WRITE) < 0) {
+        close(s32Fd);
+        return -1;
+    }
+    return s32Fd;
+}
+
+// Seconds after t0 at which the watch saw the file written or moved in,
+// until tEnd or the u32Max-th time.
+static std::vector<double> WatchFile(s32 s32Fd, const char *pszName, double t0, double tEnd, u32 u32Max)
 {
     std::vector<double> times;
-    s32 s32Fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (s32Fd < 0 || inotify_add_watch(s32Fd, "/etc", IN_MOVED_TO | IN_CLOSE_WRITE) < 0) {
+    if (s32Fd < 0) {
         times.assign(100, -1.0);   // shows as a failure in every caller
         return times;
     }
-    for (double t = Now(); t < tEnd; t = Now()) {
+    for (double t = Now(); t < tEnd && times.size() < u32Max; t = Now()) {
         struct pollfd stPoll = { s32Fd, POLLIN, 0 };
         if (poll(&stPoll, 1, (int)((tEnd - t) * 1000) + 1) <= 0)
             continue;
@@ -277,12 +318,22 @@ static std::vector<double> WatchSaves(double t0, double tEnd)
         ssize_t n = read(s32Fd, az, sizeof(az));
         for (ssize_t i = 0; i < n;) {
             const struct inotify_event *pst = (const struct inotify_event *)(az + i);
-            if (pst->len > 0 && strcmp(pst->name, "app.ini") == 0)
+            if (pst->len > 0 && strcmp(pst->name, pszName) == 0)
                 times.push_back(Now() - t0);
             i += (ssize_t)(sizeof(*pst) + pst->len);
         }
     }
-    close(s32Fd);
+    return times;
+}
+
+// Seconds after t0 at which "/etc/app.ini" was replaced or rewritten, seen
+// until tEnd; the watch starts at the call.
+static std::vector<double> WatchSaves(double t0, double tEnd)
+{
+    s32 s32Fd = WatchDir("/etc");
+    std::vector<double> times = WatchFile(s32Fd, "app.ini", t0, tEnd, 1000);
+    if (s32Fd >= 0)
+        close(s32Fd);
     return times;
 }
 
@@ -539,4 +590,58 @@ TEST_F(MainConfigTest, SaveKilledAnywhereLeavesAWholeFile)
     }
     g_bFileDebugOn = DEBUG_LOG_STDOUT;
     Config_deinit();
+}
+
+// A file system with no space left: a save fails and is tried again, 2 s
+// later, then after 4 s; once space is freed the next try writes the
+// change. At the program's stop, a save that failed is tried once more.
+// A refused value alone is no reason to write the file again.
+TEST_F(MainConfigTest, FailedSaveIsRetried)
+{
+    static const char s_azDir[] = "/tmp/cfgsmall";
+    static const char s_azPath[] = "/tmp/cfgsmall/app.ini";
+    static const char s_azFiller[] = "/tmp/cfgsmall/filler";
+    ASSERT_EQ(0, mkdir(s_azDir, 0755));
+    ASSERT_EQ(0, mount("tmpfs", s_azDir, "tmpfs", 0, "size=64k")) << strerror(errno);
+    File_Write(s_azPath, DefaultFile());
+    auto fill = [] {
+        FILE *fp = fopen(s_azFiller, "wb");
+        const std::string block(4096, 'f');
+        while (fp != nullptr && fwrite(block.data(), 1, block.size(), fp) == block.size() && fflush(fp) == 0) {
+        }
+        if (fp != nullptr)
+            fclose(fp);   // fails as the disk is full: that is the point
+    };
+    auto change = [](const char *pszAlias) {
+        snprintf(g_stConfigAttr.stDevAttr.azAlias, sizeof(g_stConfigAttr.stDevAttr.azAlias), "%s", pszAlias);
+        (void)MAIN_CONFIG_Update();
+    };
+    std::string out = Child_Run([&] {
+        if (Config_init(s_azPath, TEST_MAC) != 0 || MAIN_CONFIG_TimerInit() != 0 ||
+            Config_get(&g_stConfigAttr, &g_stConfigAttrNew, TEST_MAC) != 0)
+            return;
+        s32 s32Fd = WatchDir(s_azDir);
+        change("two\nlines");   // refused alone: the file is written, no try follows
+        printf("saved refused=%zu\n", WatchFile(s32Fd, "app.ini", Now(), Now() + 5, 1).size());
+        fill();
+        change("while full");
+        printf("tries=%zu\n", WatchFile(s32Fd, "app.ini.tmp", Now(), Now() + 8, 2).size());
+        unlink(s_azFiller);
+        printf("saved=%zu\n", WatchFile(s32Fd, "app.ini", Now(), Now() + 8, 1).size());
+        fill();
+        change("at the stop");
+        printf("tries=%zu\n", WatchFile(s32Fd, "app.ini.tmp", Now(), Now() + 5, 1).size());
+        unlink(s_azFiller);
+        printf("deinit=%d\n", MAIN_CONFIG_deInit());
+        printf("stopped with %s\n", File_Read(s_azPath).find(Entry("alias", "at the stop")) != std::string::npos
+                                        ? "the change" : "no change");
+    });
+    umount2(s_azDir, MNT_DETACH);
+    rmdir(s_azDir);
+    for (const char *psz : { "saved refused=1\n", "tries=2\n", "saved=1\n", "tries=1\n", "deinit=0\n" })
+        EXPECT_THAT(out, HasSubstr(psz));
+    EXPECT_THAT(out, ContainsRegex("]: MAIN_CONFIG_Retry: settings not saved \\(tries: 1\\), next try in 2 s\n"
+                                   ".*]: MAIN_CONFIG_Retry: settings not saved \\(tries: 2\\), next try in 4 s\n"
+                                   ".*]: MAIN_CONFIG_Saved: settings saved after 2 failed tries\n"));
+    EXPECT_THAT(out, HasSubstr("stopped with the change\n"));
 }

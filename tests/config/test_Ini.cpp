@@ -1,8 +1,10 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 
 #include "config/Ini.h"
@@ -141,19 +143,74 @@ TEST_F(IniTest, ReadsNumbersAndBooleans)
     EXPECT_DOUBLE_EQ(-3, ini_getdouble(d, "n:missing", -3));
 }
 
-// Comments, blank and unreadable lines come back where they were; a
-// repeated key keeps its first value and its line is gone.
+// Comments and blank lines come back where they were; a repeated key keeps
+// its first value and its line is gone, as is a line that is no section
+// and no key.
 TEST_F(IniTest, WritesCommentsInPlace)
 {
+    testing::internal::CaptureStdout();
     ASSERT_NE(nullptr, Load("; top comment\n[S]   ; after the section\na = 1\n    # indented\n   \n"
                             "b = 2 ;tail\nno equals sign here\nB = 3\n# last\n"));
+    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                testing::EndsWith("]: ini: line not kept in /tmp/test.ini (7):no equals sign here\n"));
     EXPECT_EQ("2", Get("s:b"));
     std::string header = Header("s");
     header.pop_back();
     EXPECT_EQ("; top comment\n" + header + "; after the section\n" + Entry("a", "1") +
-                  std::string(48, ' ') + "# indented\n\r\n" + Entry("b", "2").substr(0, 50) +
-                  ";tail\n\r\n# last\n",
+                  std::string(48, ' ') + "# indented\n\r\n" + Entry("b", "2").substr(0, 50) + ";tail\n# last\n",
               Dump());
+
+    // A trailing comment whose line came after a blank one gets a line of
+    // its own: no lone "\r" is written.
+    ASSERT_NE(nullptr, Load("[s]\nk = 1\n\nk = 2 ;again\n"));
+    EXPECT_EQ(Header("s") + Entry("k", "1") + "\r\n;again\n", Dump());
+}
+
+// Junk, binary or not, cannot come back as sections and keys: a line that
+// is no section, key, comment or blank line, or that holds a control
+// character, is not kept. The log quotes the first few, escaped and cut,
+// and counts the rest. Names are printable; values and comments may hold
+// UTF-8 text.
+TEST_F(IniTest, JunkLinesAreNotKept)
+{
+    const std::string valid = "; caf\xc3\xa9 settings\n[s]\nname = caf\xc3\xa9\nk\t=\tv ; tab\n\n";
+    const std::string junk = "[open\n[b\x01" "d]\nk\x80y = v\nval = a\x7f b\nnul = a" + std::string(1, '\0') +
+                             "b\n=lonely\n; bell\x07\n";
+    std::string binary;
+    u32 u32Seed = 1;
+    for (s32 i = 0; i < 65536; i++) {
+        u32Seed = u32Seed * 1103515245u + 12345u;
+        binary += (char)(u32Seed >> 16);
+    }
+    const std::string tail = "\n[t]\nj = 1\n";
+    ASSERT_NE(nullptr, Load(valid + tail));
+    // Empty lines within the junk are blank lines, kept as such.
+    auto dropBlanks = [](std::string text) {
+        for (size_t pos = text.find("\r\n"); pos != std::string::npos; pos = text.find("\r\n"))
+            text.erase(pos, 2);
+        return text;
+    };
+    const std::string clean = dropBlanks(Dump());
+    EXPECT_EQ("caf\xc3\xa9", Get("s:name"));
+    EXPECT_EQ("v", Get("s:k"));
+
+    testing::internal::CaptureStdout();
+    ASSERT_NE(nullptr, Load(valid + junk + binary + tail));
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(clean, dropBlanks(Dump()));
+    EXPECT_EQ(5, d->n);
+    EXPECT_THAT(log, testing::ContainsRegex(
+                         "^\\[[0-9 :.]+\\]: ini: line not kept in /tmp/test.ini \\(6\\):\\[open\n"
+                         ".*\\(7\\):\\[b\\\\x01d\\]\n.*\\(8\\):k\\\\x80y = v\n.*\\(9\\):val = a\\\\x7f b\n"
+                         ".*\\]: ini: [0-9]+ more lines not kept in /tmp/test.ini\n$"));
+    std::istringstream in(log);
+    size_t sizeLines = 0;
+    for (std::string line; std::getline(in, line); sizeLines++) {
+        EXPECT_LT(line.size(), 300u);
+        for (char c : line)
+            ASSERT_TRUE(c >= 0x20 && c < 0x7f) << log;
+    }
+    EXPECT_EQ(5u, sizeLines);
 }
 
 TEST_F(IniTest, JoinsContinuationsAndSkipsOverLongLines)
@@ -161,10 +218,11 @@ TEST_F(IniTest, JoinsContinuationsAndSkipsOverLongLines)
     std::string longLine = "x = " + std::string(1100, 'y') + "\n";
     std::string longest = "w = " + std::string(1018, 'v') + "\n";   // 1022 characters
     std::string lastLine = "z = " + std::string(1019, 'u');         // 1023, no line end
-    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
     ASSERT_NE(nullptr, Load("[s]\r\n" + longLine + "a = one \\\n  two\\\r\n three\n" + longest + lastLine));
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ("ini: input line too long in /tmp/test.ini (2):x = " + std::string(1019, 'y') + "\n", err);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_THAT(out, testing::MatchesRegex("\\[[0-9 :.]+\\]: ini: input line too long in /tmp/test.ini "
+                                           "\\(2\\):x = y{44}\\.\\.\\.\n"));
     EXPECT_EQ(0, ini_find_entry(d, "s:x"));
     EXPECT_EQ("one   two three", Get("s:a"));
     EXPECT_EQ(std::string(1018, 'v'), Get("s:w"));

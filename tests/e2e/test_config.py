@@ -2,6 +2,7 @@
 start-ups that end early."""
 
 import os
+import random
 import unittest
 
 from boxlib import BoxTest, wait_until
@@ -14,11 +15,20 @@ HOLD_PORT_554 = ("python3 -c 'import socket, time\n"
                  " >/dev/null 2>&1 &")
 
 
+# 200 kB of junk, control characters and NUL bytes included.
+_rand = random.Random(7)
+JUNK = "".join(chr(_rand.randrange(256)) for _ in range(200000)) + "\n\n"
+TIME_STAMP = r"\[\d\d \d\d:\d\d:\d\d\.\d{3}\]: "
+
+
 class ConfigTest(BoxTest):
     def test_device_id_is_limited_and_shown(self):
-        for given, want in (("762", "762"), ("763", "000"), ("-5", "000")):
+        """The ID on the display; junk before it in the file is not kept, and
+        the log quotes a few of its lines as short printable text."""
+        for junk, given, want in (("", "762", "762"), ("", "763", "000"), ("", "-5", "000"),
+                                  (JUNK, "761", "761")):
             with self.subTest(id=given):
-                b = self.box(ini=self.ini(f"[manualattr]\nid = {given}\n"), mac="02:00:00:00:10:06",
+                b = self.box(ini=self.ini(f"{junk}[manualattr]\nid = {given}\n"), mac="02:00:00:00:10:06",
                              start=False)
                 sock = b.tty(1)
                 self.addCleanup(sock.close)
@@ -28,6 +38,15 @@ class ConfigTest(BoxTest):
                 while len(data) < LCD_FRAME:
                     data += sock.recv(4096)
                 self.assertEqual(want, "".join(SEGMENTS.get(d & 0x7F, "?") for d in data[2:5]))
+                if junk:
+                    log = b.log()
+                    self.assertTrue(all(c == "\n" or " " <= c <= "~" for c in log), log)
+                    lines = [line for line in log.splitlines() if "ini:" in line]
+                    self.assertEqual(5, len(lines), lines)
+                    for line in lines:
+                        self.assertRegex(line, "^" + TIME_STAMP + "ini: ")
+                        self.assertLess(len(line), 300)
+                    self.assertRegex(lines[-1], r"ini: \d+ more lines not kept in /etc/app.ini$")
 
     def test_start_ups_that_end_early(self):
         """A configuration that cannot be loaded, an unfinished upgrade and an

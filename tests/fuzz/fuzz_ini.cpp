@@ -1,12 +1,44 @@
 // The INI loader on any input: it must load every readable file, and the
-// text it writes back must load again.
+// text it writes back must be bounded text that loads again.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
 
 #include "config/Ini.h"
 
 static const char FUZZ_PATH[] = "/tmp/fuzz_ini.ini";
+static const char FUZZ_LOG[] = "/tmp/fuzz_ini.log";
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    // The loader's log lines land here and are read back after each input.
+    if (freopen(FUZZ_LOG, "w+", stdout) == nullptr)
+        abort();
+    return 0;
+}
+
+// Junk reaches the log of one load as a few short lines of printable text.
+static void Fuzz_CheckLog(void)
+{
+    std::string log;
+    char az[4096];
+    rewind(stdout);
+    for (size_t n; (n = fread(az, 1, sizeof(az), stdout)) > 0;)
+        log.append(az, n);
+    if (ftruncate(fileno(stdout), 0) != 0)
+        abort();
+    rewind(stdout);
+    size_t sizeLines = 0, sizeLine = 0;
+    for (char c : log) {
+        sizeLine = c == '\n' ? 0 : sizeLine + 1;
+        sizeLines += c == '\n' ? 1 : 0;
+        if ((c != '\n' && ((u8)c < 0x20 || (u8)c >= 0x7f)) || sizeLine > 300)
+            abort();
+    }
+    if (sizeLines > 6)
+        abort();
+}
 
 static dictionary *Fuzz_Load(const void *pv, size_t sizeLen)
 {
@@ -16,6 +48,7 @@ static dictionary *Fuzz_Load(const void *pv, size_t sizeLen)
     dictionary *d = ini_load(FUZZ_PATH);
     if (d == nullptr)
         abort();
+    Fuzz_CheckLog();
     return d;
 }
 
@@ -30,6 +63,24 @@ static std::string Fuzz_Dump(const dictionary *d)
     std::string s(psz, sizeLen);
     free(psz);
     return s;
+}
+
+// What the writer gives back of any input is text: no control character
+// but tabs and the line ends, and no more than a padded line for each line
+// that came in.
+static void Fuzz_CheckText(const std::string &text, const uint8_t *pu8Data, size_t sizeLen)
+{
+    size_t sizeLines = 1;
+    for (size_t i = 0; i < sizeLen; i++)
+        sizeLines += pu8Data[i] == '\n' ? 1 : 0;
+    if (text.size() > sizeLen * 2 + sizeLines * 100)
+        abort();
+    for (size_t i = 0; i < text.size(); i++) {
+        u8 u8C = (u8)text[i];
+        bool bLineEnd = u8C == '\n' || (u8C == '\r' && i + 1 < text.size() && text[i + 1] == '\n');
+        if ((u8C < 0x20 && u8C != '\t' && !bLineEnd) || u8C == 0x7f)
+            abort();
+    }
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pu8Data, size_t sizeLen)
@@ -47,6 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pu8Data, size_t sizeLen)
     }
     std::string text = Fuzz_Dump(d);
     ini_freedict(d);
+    Fuzz_CheckText(text, pu8Data, sizeLen);
     ini_freedict(Fuzz_Load(text.data(), text.size()));
     return 0;
 }
