@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <future>
+#include <mutex>
 
+#include "app/AVSourceMsg.h"
 #include "app/Main.h"
 #include "app/MainRtspServer.h"
 #include "config/ConfigAttr.h"
@@ -232,4 +236,31 @@ TEST_F(WrapperTest, StreamsWithoutSignalRefuseAndEndTheirPlayers)
     RtspClient stAgain;
     PlayTcp(&stAgain, TEST_MAIN_URI, "/track1", 0);
     EXPECT_EQ(1, MAIN_RtspServer_GetStreamInfo(pstNet, &pstNet->stMainStream));
+}
+
+// The restart for a new device ID waits for a rebuild that holds the media
+// lock and stops and starts the same streams; it then restarts both, so
+// neither skips the other's step.
+TEST_F(WrapperTest, IdRestartWaitsForARebuild)
+{
+    NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
+    RtspStreamDesc_S *apstDesc[] = {&pstNet->stMainStream, &pstNet->stSubStream};
+    std::future<s32> restart;
+    {
+        std::lock_guard<std::mutex> lock(g_MediaMutex);
+        for (RtspStreamDesc_S *pstDesc : apstDesc)
+            ASSERT_EQ(0, MAIN_RtspServer_StopStream(pstNet, pstDesc));
+        restart = std::async(std::launch::async, MAIN_RTSP_Restart);
+        EXPECT_EQ(std::future_status::timeout, restart.wait_for(std::chrono::milliseconds(400)));
+        for (RtspStreamDesc_S *pstDesc : apstDesc) {
+            EXPECT_EQ(0u, pstDesc->bStart);
+            ASSERT_EQ(0, MAIN_RtspServer_StartStream(pstNet, pstDesc));
+        }
+    }
+    ASSERT_EQ(0, restart.get());
+    for (RtspStreamDesc_S *pstDesc : apstDesc)
+        EXPECT_EQ(1u, pstDesc->bStart);
+    RtspClient stClient;
+    ASSERT_TRUE(stClient.Connect());
+    EXPECT_EQ(200, stClient.Request("DESCRIBE", TEST_MAIN_URI));
 }
