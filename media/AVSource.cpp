@@ -29,6 +29,8 @@ struct AVSourceAttr_S {
     MainThread_S stConnThread;       // the connection watcher
     HdmiRxAttr_S *hHdmiRx;
     s32 s32SwitchLockSta;           // lock state of a switch chip, stored only
+    std::mutex StatusMutex;          // guards stStatus
+    AVSourceStatus_S stStatus;       // written by the source thread
 };
 
 static AVSourceAttr_S *AVSource_Ctx(void *hAVSource)
@@ -43,6 +45,17 @@ static AVSourceAttr_S *AVSource_Ctx(void *hAVSource)
 
 static void AVSource_Notify(AVSourceAttr_S *pstCtx, SignalState_E enState, const AVSourceVideoInfo_S *pstInfo)
 {
+    {
+        std::lock_guard<std::mutex> lock(pstCtx->StatusMutex);
+        pstCtx->stStatus = AVSourceStatus_S();
+        if (enState == EN_SIGNAL_LOCK) {
+            pstCtx->stStatus.u32Width = pstInfo->u32Hactive;
+            pstCtx->stStatus.u32Height = pstInfo->u32Vactive;
+            pstCtx->stStatus.u32Fps = pstInfo->u32Fps;
+            pstCtx->stStatus.u32Scan = pstInfo->bInterlace != 0 ? 1 : 0;
+            pstCtx->stStatus.u32ColorSpace = pstCtx->hHdmiRx->stAviInfo.enColorspace;
+        }
+    }
     pstCtx->enState = enState;
     if (pstCtx->pfnNotify != nullptr)
         (void)pstCtx->pfnNotify(enState, pstInfo);   // the callback logs its own trouble
@@ -204,9 +217,14 @@ s32 AVSource_getDefaultEdid(void *hAVSource, u8 *pu8Out)
     return 0;
 }
 
-s32 AVSource_getStatus(void *hAVSource, void *)
+s32 AVSource_getStatus(void *hAVSource, AVSourceStatus_S *pstOut)
 {
-    return AVSource_Ctx(hAVSource) == nullptr ? -1 : 0;
+    AVSourceAttr_S *pstCtx = AVSource_Ctx(hAVSource);
+    if (pstCtx == nullptr)
+        return -1;
+    std::lock_guard<std::mutex> lock(pstCtx->StatusMutex);
+    *pstOut = pstCtx->stStatus;
+    return 0;
 }
 
 void AVSource_SetSwitchLockSta(void *hAVSource, s32 s32State)
