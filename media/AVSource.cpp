@@ -53,12 +53,20 @@ static void AVSource_Notify(AVSourceAttr_S *pstCtx, SignalState_E enState, const
             pstCtx->stStatus.u32Height = pstInfo->u32Vactive;
             pstCtx->stStatus.u32Fps = pstInfo->u32Fps;
             pstCtx->stStatus.u32Scan = pstInfo->bInterlace != 0 ? 1 : 0;
-            pstCtx->stStatus.u32ColorSpace = pstCtx->hHdmiRx->stAviInfo.enColorspace;
         }
     }
     pstCtx->enState = enState;
     if (pstCtx->pfnNotify != nullptr)
         (void)pstCtx->pfnNotify(enState, pstInfo);   // the callback logs its own trouble
+}
+
+// The AVI infoframe that names the colour space may come after the lock.
+// On the source thread, which owns the receiver's record.
+static void AVSource_SetColor(AVSourceAttr_S *pstCtx)
+{
+    std::lock_guard<std::mutex> lock(pstCtx->StatusMutex);
+    if (pstCtx->stStatus.u32Width != 0)
+        pstCtx->stStatus.u32ColorSpace = pstCtx->hHdmiRx->stAviInfo.enColorspace;
 }
 
 // A new EDID: the input is reported lost while the receiver serves it, and
@@ -96,6 +104,7 @@ static void *AVSource_ThreadBody(void *pvArg)
                 hdmirx_get_video_msg(pstRx, &stInfo);
                 AVSource_Notify(pstCtx, EN_SIGNAL_LOCK, &stInfo);
             }
+            AVSource_SetColor(pstCtx);
             g_hdcp_state = hdmirx_get_hdcp_status(pstRx) != 0 ? 1 : 0;
         } else if (pstCtx->enState != EN_SIGNAL_NO_CONNECTION) {
             AVSourceVideoInfo_S stNone = {};

@@ -222,7 +222,9 @@ TEST_F(AVSourceTest, LockOnceThenLoss)
     }
     PlugAndLock("1280x720p50");
     AVSourceStatus_S stStatus = {};
-    ASSERT_EQ(0, AVSource_getStatus(h, &stStatus));
+    void *hSource = h;
+    EXPECT_TRUE(Test_WaitFor([&] { return AVSource_getStatus(hSource, &stStatus) == 0 && stStatus.u32ColorSpace == 2; },
+                             2000));
     EXPECT_EQ(1280u, stStatus.u32Width);
     EXPECT_EQ(720u, stStatus.u32Height);
     EXPECT_EQ(50u, stStatus.u32Fps);
