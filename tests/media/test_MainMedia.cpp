@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "app/Main.h"
+#include "app/MainEncRange.h"
 #include "app/MainMedia.h"
 #include "config/ConfigAttr.h"
 #include "media/MediaFrame.h"
@@ -76,6 +77,35 @@ TEST_F(MainMediaTest, DefaultsComeFromTheSettings) {
     TestMedia_Config(false);
     EXPECT_EQ(MAIN_AUDIO_CODEC_PCM, st.enMainAudioCodec);
     EXPECT_EQ(MAIN_AUDIO_CODEC_AAC, st.enSubAudioCodec);
+}
+
+// Stored values the encoder cannot run take their defaults at start-up,
+// so the channels are made; values inside the ranges stay, and the sub
+// stream's audio fields, which it never runs, are not looked at.
+TEST_F(MainMediaTest, StoredValuesOutOfRangeTakeTheirDefaults) {
+    TestMedia_Config(true);
+    ConfigStreamAttr_S &stMain = g_stConfigAttr.stMainAttr, &stSub = g_stConfigAttr.stSubAttr;
+    stMain.u32Videobitrate = 0xFFFFFFFF;
+    stMain.u32Fps = 0;
+    stMain.u32Audiofreq = 96000;
+    stSub.u32Videobitrate = 0;
+    stSub.u32Audiofreq = 0;
+    MAIN_Media_DefConifg(&g_stMainServerAttr.stMainMediaAttr);
+    EXPECT_EQ((std::vector<u32>{20480, 60, 48000, 131072, 1024, 60, 0}),
+              (std::vector<u32>{stMain.u32Videobitrate, stMain.u32Fps, stMain.u32Audiofreq, stMain.u32Audiobitrate,
+                                stSub.u32Videobitrate, stSub.u32Fps, stSub.u32Audiofreq}));
+    const MainMediaAttr_S &st = g_stMainServerAttr.stMainMediaAttr;
+    EXPECT_EQ(20480u, st.stMainVencAttr.u32BitRate);
+    EXPECT_EQ(1024u, st.stSubVencAttr.u32BitRate);
+    TestMedia_BuildVideo();
+    TestMedia_StopVideo();
+
+    stMain.u32Videobitrate = MAIN_ENC_MAX_BITRATE;
+    stSub.u32Videobitrate = MAIN_ENC_MIN_BITRATE;
+    stMain.u32Fps = MAIN_ENC_MIN_FPS;
+    MAIN_Media_DefConifg(&g_stMainServerAttr.stMainMediaAttr);
+    EXPECT_EQ((std::vector<u32>{MAIN_ENC_MAX_BITRATE, MAIN_ENC_MIN_BITRATE, MAIN_ENC_MIN_FPS}),
+              (std::vector<u32>{stMain.u32Videobitrate, stSub.u32Videobitrate, stMain.u32Fps}));
 }
 
 // Every captured frame becomes one PCM frame and is played locally; with
