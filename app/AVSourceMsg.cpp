@@ -20,7 +20,6 @@
 #define MAIN_MAIN_MAX_H     1080      // the main encoder's height for a doubled field or 1920 x 1200
 #define MAIN_SUB_540        540       // the scaler cannot give the sub stream 540 lines: it gets 538
 #define MAIN_SUB_538        538
-#define MAIN_AUDIO_STATUS_ANALOG 2
 #define MAIN_STOP_WAIT_US   (10 * 1000)
 #define MAIN_AENC_CHN       0         // the AAC channel the media start opened
 
@@ -29,9 +28,7 @@ std::atomic<s32> g_audioinput_status{0};
 
 static const char *const s_pszProc = "MAIN_AVSource_MsgProc";
 
-// Stops or starts the main and then the sub stream while the RTSP server
-// runs; the step texts go before the call's name in a failure's log line.
-static s32 Main_Streams(bool bStart, const char *pszMainStep, const char *pszSubStep)
+s32 MAIN_AVSource_Streams(bool bStart, const char *pszMainStep, const char *pszSubStep)
 {
     NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
     if (!pstNet->bRtspStart)
@@ -59,9 +56,7 @@ static void Main_StreamSignal(u32 bSignal)
         Debug_Log("[%s]: MAIN_RtspServer_SetSignal failed!\n", log_Time());
 }
 
-// The capture thread joined and the audio input stopped; the step text
-// goes before the call's name when either failed.
-static void Main_AiStop(const char *pszStep)
+void MAIN_AudioCapture_Stop(const char *pszStep)
 {
     s32 s32AiDev = g_stMainServerAttr.stMainMediaAttr.s32AiDev;
     s32 s32Ret = HI_Media_Ai_StopManualMode(s32AiDev);
@@ -180,14 +175,14 @@ static s32 Main_BuildPipeline(MainMediaAttr_S *pstMedia)
 static s32 Main_VideoStart(const AVSourceVMsg_S *pstMsg)
 {
     MainMediaAttr_S *pstMedia = &g_stMainServerAttr.stMainMediaAttr;
-    if (Main_Streams(false, "1,", "2,") != 0)
+    if (MAIN_AVSource_Streams(false, "1,", "2,") != 0)
         return -1;
     if (g_stMainServerAttr.bViStart) {
         s32 s32Ret = MAIN_Media_Stop(pstMedia);
         if (s32Ret != 0)
             Debug_Log("[%s]: 3,MAIN_Media_Vi_Stop failed with %#x!\n", log_Time(), s32Ret);
         if (g_stMainServerAttr.bAiCapStart) {
-            Main_AiStop("4,");
+            MAIN_AudioCapture_Stop("4,");
             g_stMainServerAttr.enSample = MAIN_SAMPLE_NONE;
         }
         g_stMainServerAttr.bViStart = 0;
@@ -205,7 +200,7 @@ static s32 Main_VideoStart(const AVSourceVMsg_S *pstMsg)
     if (Main_BuildPipeline(pstMedia) != 0)
         return -1;
     Main_StreamSignal(1);
-    if (Main_Streams(true, "12,", "") != 0)
+    if (MAIN_AVSource_Streams(true, "12,", "") != 0)
         return -1;
 
     g_stMainServerAttr.stVMsg = *pstMsg;
@@ -234,6 +229,33 @@ static s32 Main_VideoMsg(const AVSourceVMsg_S *pstMsg)
     if (s32Ret != 0)
         Debug_Log("[%s]: 13,MAIN_Media_Vi_Stop failed with %#x!\n", log_Time(), s32Ret);
     memset(&g_stMainServerAttr.stVMsg, 0, sizeof(g_stMainServerAttr.stVMsg));
+    return 0;
+}
+
+s32 MAIN_AudioCapture_Start(void)
+{
+    MainServerAttr_S *pstMain = &g_stMainServerAttr;
+    MainMediaAttr_S *pstMedia = &pstMain->stMainMediaAttr;
+    s32 s32Ret = HI_Media_Ai_start(pstMedia->s32AiDev, &pstMedia->stAiAttr);
+    if (s32Ret != 0) {
+        Debug_Log("[%s]: HI_Media_Ai_start failed with %#x!\n", log_Time(), s32Ret);
+        return -1;
+    }
+    s32Ret = HI_MEDIA_Ai_RegisterNotify(MAIN_Media_Ai_GetAIStreamProc);
+    if (s32Ret != 0) {
+        Debug_Log("[%s]: HI_MEDIA_Ai_RegisterNotify failed with %#x!\n", log_Time(), s32Ret);
+        return -1;
+    }
+    s32Ret = HI_Media_Aenc_Start(MAIN_AENC_CHN);
+    if (s32Ret != 0)
+        Debug_Log("[%s]: HI_Media_Aenc_Start failed with %x!\n", log_Time(), s32Ret);
+    s32Ret = HI_Media_Ai_StartManualMode(pstMedia->s32AiDev);
+    if (s32Ret != 0) {
+        Debug_Log("[%s]: HI_Media_Ai_StartManualMode failed with %#x!\n", log_Time(), s32Ret);
+        return -1;
+    }
+    pstMain->enSample = (s32)pstMedia->stAiAttr.enInSamplerate;
+    pstMain->bAiCapStart = 1;
     return 0;
 }
 
@@ -271,7 +293,7 @@ static s32 Main_AudioStart(const AVSourceAMsg_S *pstMsg)
     bool bRestart = Main_AudioRestart(pstMsg, &bLogStep4);
     if (bRestart && pstMain->stConifg.bRtspStart) {
         Debug_Log("[%s]: [%s]audio StopStream\n", log_Time(), s_pszProc);
-        if (Main_Streams(false, "", "") != 0)
+        if (MAIN_AVSource_Streams(false, "", "") != 0)
             return -1;
         Debug_Log("[%s]: [%s]StopStream wait 0.01s\n", log_Time(), s_pszProc);
         usleep(MAIN_STOP_WAIT_US);
@@ -279,7 +301,7 @@ static s32 Main_AudioStart(const AVSourceAMsg_S *pstMsg)
     if (bLogStep4)
         Debug_Log("[%s]: [%s]g_stMainServerAttr.bAiCapStart=%d\n", log_Time(), s_pszProc, pstMain->bAiCapStart);
     if (pstMain->bAiCapStart)
-        Main_AiStop("14,");
+        MAIN_AudioCapture_Stop("14,");
     usleep(MAIN_STOP_WAIT_US);
 
     pstMedia->stAiAttr.enInSamplerate = pstMedia->stAiAttr.enOutSamplerate = (u32)pstMsg->enSample;
@@ -288,26 +310,8 @@ static s32 Main_AudioStart(const AVSourceAMsg_S *pstMsg)
               log_Time(), s_pszProc, pstMsg->enSample, pstMsg->enSample);
     pstMedia->stMainAudioAttr.enInSamplerate = pstMedia->stSubAudioAttr.enInSamplerate = (u32)pstMsg->enSample;
 
-    s32 s32Ret = HI_Media_Ai_start(pstMedia->s32AiDev, &pstMedia->stAiAttr);
-    if (s32Ret != 0) {
-        Debug_Log("[%s]: HI_Media_Ai_start failed with %#x!\n", log_Time(), s32Ret);
+    if (MAIN_AudioCapture_Start() != 0)
         return -1;
-    }
-    s32Ret = HI_MEDIA_Ai_RegisterNotify(MAIN_Media_Ai_GetAIStreamProc);
-    if (s32Ret != 0) {
-        Debug_Log("[%s]: HI_MEDIA_Ai_RegisterNotify failed with %#x!\n", log_Time(), s32Ret);
-        return -1;
-    }
-    s32Ret = HI_Media_Aenc_Start(MAIN_AENC_CHN);
-    if (s32Ret != 0)
-        Debug_Log("[%s]: HI_Media_Aenc_Start failed with %x!\n", log_Time(), s32Ret);
-    s32Ret = HI_Media_Ai_StartManualMode(pstMedia->s32AiDev);
-    if (s32Ret != 0) {
-        Debug_Log("[%s]: HI_Media_Ai_StartManualMode failed with %#x!\n", log_Time(), s32Ret);
-        return -1;
-    }
-    pstMain->enSample = (s32)pstMedia->stAiAttr.enInSamplerate;
-    pstMain->bAiCapStart = 1;
     Debug_Log("[%s]: [%s]1,g_stMainServerAttr.enSample=%d\n", log_Time(), s_pszProc, pstMain->enSample);
     Debug_Log("[%s]: [%s]1,audio enOperate:%d\n", log_Time(), s_pszProc, (s32)pstMsg->enOperate);
     Debug_Log("[%s]: [%s]1,audio s32DevChn:%d\n", log_Time(), s_pszProc, pstMsg->s32DevChn);
@@ -317,12 +321,12 @@ static s32 Main_AudioStart(const AVSourceAMsg_S *pstMsg)
         return 0;
     }
     (void)HI_Media_Venc_RequestIDR(pstMedia->as32VencChn[1]);   // as below; the sub channel logs its own failure
-    s32Ret = HI_Media_Venc_RequestIDR(pstMedia->as32VencChn[0]);
+    s32 s32Ret = HI_Media_Venc_RequestIDR(pstMedia->as32VencChn[0]);
     if (s32Ret != 0)
         Debug_Log("[%s]: HI_Media_Venc_RequestIDR failed with %#x!\n", log_Time(), s32Ret);
     if (pstMain->stConifg.bRtspStart) {
         Debug_Log("[%s]: [%s]audio StartStream\n", log_Time(), s_pszProc);
-        if (Main_Streams(true, "", "") != 0)
+        if (MAIN_AVSource_Streams(true, "", "") != 0)
             return -1;
     }
     Debug_Log("[%s]: [%s]5,g_stMainServerAttr.enSample=%d\n", log_Time(), s_pszProc, pstMain->enSample);
@@ -337,7 +341,7 @@ static s32 Main_AudioMsg(const AVSourceAMsg_S *pstMsg)
     if (pstMsg->enOperate != AVSOURCE_OP_START || pstMsg->enSample > MAIN_SAMPLE_RATE) {
         if (!g_stMainServerAttr.bAiCapStart)
             return 0;
-        Main_AiStop(pstMsg->enOperate != AVSOURCE_OP_START ? "19," : "18,");
+        MAIN_AudioCapture_Stop(pstMsg->enOperate != AVSOURCE_OP_START ? "19," : "18,");
         g_stMainServerAttr.enSample = MAIN_SAMPLE_NONE;
         return 0;
     }

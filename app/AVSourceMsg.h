@@ -43,6 +43,11 @@ struct AVSourceAMsg_S {
 // Held by every rebuild of the encoder channels: the signal-change
 // handling and any setter that re-creates a channel.
 extern std::mutex g_MediaMutex;
+#define MAIN_AUDIO_STATUS_HDMI   1
+#define MAIN_AUDIO_STATUS_ANALOG 2
+#define MAIN_AUDIO_INPUT_HDMI    0    // inputs of MAIN_Audio_set
+#define MAIN_AUDIO_INPUT_ANALOG  1
+
 // 2: the analog audio input is selected and the HDMI audio is left alone.
 extern std::atomic<s32> g_audioinput_status;
 
@@ -58,6 +63,24 @@ s32 MAIN_Media_TimerThread(void);
 // No poll runs once it returns; a pipeline that runs is taken down as on
 // a loss of the input.
 void MAIN_Media_TimerDeInit(void);
+
+// Stops or starts the main and then the sub stream while the RTSP server
+// runs; the step texts go before the call's name in a failure's log line.
+// 0, or -1 at the first failure. Callers hold g_MediaMutex.
+s32 MAIN_AVSource_Streams(bool bStart, const char *pszMainStep, const char *pszSubStep);
+// The audio capture at the rate of stAiAttr: the input, its callback, the
+// AAC sender and the capture thread; the running rate recorded. 0, or -1
+// (logged). Callers hold g_MediaMutex.
+s32 MAIN_AudioCapture_Start(void);
+// The capture thread joined and the audio input stopped; the step text
+// goes before the call's name when either failed. Callers hold g_MediaMutex.
+void MAIN_AudioCapture_Stop(const char *pszStep);
+
+// Selects the HDMI (0) or the analog (1) audio input; the analog one runs
+// the capture at 48000 Hz. bRestart 1 takes the streams down around an
+// analog switch. The capture hands on silence for 1 s after. 0, or -1 for
+// another input.
+s32 MAIN_Audio_set(s32 s32Input, s32 bRestart);
 
 // Carries out a video or audio message under g_MediaMutex: 0, or -1 when
 // a step that cannot be skipped failed (logged with its number).

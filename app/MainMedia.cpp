@@ -5,7 +5,8 @@
 #include <new>
 
 #include "app/Main.h"
-#include "config/ConfigAttr.h"
+#include "app/MainEncRange.h"
+#include "config/Config.h"
 #include "core/Debug.h"
 #include "media/MediaFormat.h"
 #include "media/MediaFrame.h"
@@ -32,8 +33,26 @@ static s32 Main_Media_AudioCodec(const ConfigStreamAttr_S *pstStream)
     return pstStream->u32Audiocodec != 0 ? MAIN_AUDIO_CODEC_AAC : MAIN_AUDIO_CODEC_PCM;
 }
 
+// Stored stream settings the encoder would refuse take their defaults, so
+// that no settings file can leave a stream without video.
+static void Main_Media_CheckStored(void)
+{
+    ConfigStreamAttr_S *pstMain = &g_stConfigAttr.stMainAttr, *pstSub = &g_stConfigAttr.stSubAttr;
+    if (MAIN_EncRange_Find(pstMain, MAIN_ENC_RANGE_ALL) == nullptr &&
+        MAIN_EncRange_Find(pstSub, MAIN_ENC_RANGE_VIDEO) == nullptr)
+        return;
+    ConfigAttr_S stDefault;
+    ConfigEdidText_S stEdid;
+    (void)Config_default(&stDefault, &stEdid, nullptr);   // always 0
+    u32 u32Taken = MAIN_EncRange_Fallback(pstMain, &stDefault.stMainAttr, MAIN_ENC_RANGE_ALL, "mainattr");
+    u32Taken += MAIN_EncRange_Fallback(pstSub, &stDefault.stSubAttr, MAIN_ENC_RANGE_VIDEO, "subattr");
+    if (u32Taken != 0 && MAIN_CONFIG_Update() != 0)
+        Debug_Log("[%s]: MAIN_CONFIG_Update failed!\n", log_Time());
+}
+
 s32 MAIN_Media_DefConifg(MainMediaAttr_S *pstAttr)
 {
+    Main_Media_CheckStored();
     const ConfigStreamAttr_S *pstMain = &g_stConfigAttr.stMainAttr, *pstSub = &g_stConfigAttr.stSubAttr;
     *pstAttr = MainMediaAttr_S();
     pstAttr->u32VpePortNum = MEDIA_VPE_MAX_PORT;

@@ -5,6 +5,7 @@
 #include "app/Main.h"
 #include "app/MainProtocol.h"
 #include "config/ConfigAttr.h"
+#include "core/Debug.h"
 #include "media/AVSource.h"
 
 struct MainResName_S {
@@ -27,9 +28,18 @@ static const MainResName_S s_astResNames[] = {
     {1440, 240, 1, "720*480I"},
 };
 
-// The timing of the running capture: its resolution name and frame rate.
-// The capture path reports no colour space, so none is named.
-static void Main_TimingText(const AVSourceVMsg_S *pstVMsg, char *pszOut, size_t u32Size)
+// Colour space of the input status record: 1 YCbCr 4:2:2, 2 YCbCr 4:4:4.
+static const char *Main_ColorName(u32 u32ColorSpace)
+{
+    if (u32ColorSpace == 1)
+        return "YCBCR422";
+    return u32ColorSpace == 2 ? "YCBCR444" : "RGB444";
+}
+
+// The timing of the running capture: its resolution name and frame rate as
+// the signal-change handling accepted them (the rate normalised), and the
+// input's colour space from the source layer.
+static void Main_TimingText(const AVSourceVMsg_S *pstVMsg, u32 u32ColorSpace, char *pszOut, size_t u32Size)
 {
     s32 s32Scan = pstVMsg->enSan == 1 ? 1 : 0;
     char azName[24];
@@ -41,7 +51,7 @@ static void Main_TimingText(const AVSourceVMsg_S *pstVMsg, char *pszOut, size_t 
             break;
         }
     }
-    snprintf(pszOut, u32Size, "%.21s%u", azName, pstVMsg->u32Fps);
+    snprintf(pszOut, u32Size, "%.12s%u %s", azName, pstVMsg->u32Fps, Main_ColorName(u32ColorSpace));
 }
 
 s32 Main_Protocolserver_getEncodeparams(void *pUser, ProtocolEncodeParams_S *pstParams)
@@ -58,14 +68,20 @@ s32 Main_Protocolserver_getEncodeparams(void *pUser, ProtocolEncodeParams_S *pst
     pstParams->u32AudioFreq = (u32)g_stMainServerAttr.enSample;
     pstParams->u32AudioBitrate = pstMain->u32Audiobitrate;
     bool bRunning = g_stMainServerAttr.bViStart == 1;
+    u8 u8Hdcp = g_hdcp_state;
     if (bRunning) {
         AVSourceVMsg_S stVMsg = g_stMainServerAttr.stVMsg;
-        Main_TimingText(&stVMsg, pstParams->azVideoResStatus, sizeof(pstParams->azVideoResStatus));
+        AVSourceStatus_S stStatus = {};
+        s32 s32Ret = AVSource_getStatus(g_stMainServerAttr.hAVSource, &stStatus);
+        if (s32Ret != 0)
+            Debug_Log("[%s]: AVSource_getStatus failed with %#x!\n", log_Time(), s32Ret);
+        Main_TimingText(&stVMsg, stStatus.u32ColorSpace, pstParams->azVideoResStatus,
+                        sizeof(pstParams->azVideoResStatus));
     } else {
         snprintf(pstParams->azVideoResStatus, sizeof(pstParams->azVideoResStatus), "No Signal");
     }
     snprintf(pstParams->azHdcpStatus, sizeof(pstParams->azHdcpStatus), "%s",
-             bRunning && g_hdcp_state == 1 ? "HDCP 1.4" : "NONE");
+             bRunning && u8Hdcp == 1 ? "HDCP 1.4" : "NONE");
     pstParams->s32Voltage = g_stConfigAttr.stManual.s32IrVoltage;
     pstParams->s32Lcd = g_stConfigAttr.stManual.s32LcdDisplayMode;
     pstParams->s32Led = g_stConfigAttr.stManual.s32LedDisplayMode;

@@ -8,6 +8,7 @@
 
 #include "app/AVSourceMsg.h"
 #include "app/Main.h"
+#include "app/MainEncRange.h"
 #include "app/MainMedia.h"
 #include "app/MainProtocolSlots.h"
 #include "app/MainRtspServer.h"
@@ -21,8 +22,11 @@
 #define ENC_STORED_PCM      0     // u32Audiocodec
 #define ENC_STORED_AAC      1
 
+static DebugLimit_S s_stRefusedLimit;   // requests come from peers
+
 // The scaler port of the main channel follows the new size: the encoder
 // size for an interlaced input, else the captured size while it runs.
+
 static void Main_Enc_Scaler(MainMediaAttr_S *pstMedia)
 {
     u32 u32Width, u32Height;
@@ -77,43 +81,60 @@ static s32 Main_Enc_Recreate(MainMediaAttr_S *pstMedia)
     return HI_Media_Venc_BindVpss(s32Chn, pstMedia->s32VpeChn, pstMedia->as32VpePort[0]) == 0 ? 0 : -1;
 }
 
+// The request's settings written into a stream record; the resolution
+// code is neither applied nor stored.
+static void Main_Enc_Fill(ConfigStreamAttr_S *pstAttr, const ProtocolEncodeParams_S *pstIn)
+{
+    pstAttr->u32Enctype = pstIn->enEncType == ENC_TYPE_H264 ? MEDIA_VENC_H264 : MEDIA_VENC_H265;
+    pstAttr->u32Fps = pstIn->u32Fps;
+    pstAttr->u32Ratecontrol = (u32)pstIn->enRateControl;
+    pstAttr->u32Videobitrate = pstIn->u32Bitrate;
+    pstAttr->u32Audioinput = pstIn->u32AudioInput;
+    pstAttr->u32Audiocodec = pstIn->enAudioCodec == ENC_AUDIO_AAC ? ENC_STORED_AAC : ENC_STORED_PCM;
+    pstAttr->u32Audiofreq = pstIn->u32AudioFreq;
+    pstAttr->u32Audiobitrate = pstIn->u32AudioBitrate;
+}
+
 s32 Main_Protocolserver_setEncodeparams(void *pUser, const ProtocolEncodeParams_S *pstIn)
 {
     (void)pUser;
+    ConfigStreamAttr_S stNew = g_stConfigAttr.stMainAttr;
+    Main_Enc_Fill(&stNew, pstIn);
+    // A value the encoder cannot run would leave the stream dead, in the
+    // file too: the request changes nothing.
+    const MainEncRange_S *pstBad = MAIN_EncRange_Find(&stNew, MAIN_ENC_RANGE_ALL);
+    if (pstBad != nullptr) {
+        Debug_LogLimited(&s_stRefusedLimit, "[%s]: config set tx params: %s %u out of %u..%u, refused\n",
+                         log_Time(), pstBad->pszKey, MAIN_EncRange_Value(pstBad, &stNew), pstBad->u32Min,
+                         pstBad->u32Max);
+        return 0;
+    }
     MainMediaAttr_S *pstMedia = &g_stMainServerAttr.stMainMediaAttr;
-    u32 u32Type = pstIn->enEncType == ENC_TYPE_H264 ? MEDIA_VENC_H264 : MEDIA_VENC_H265;
-    u32 u32Audio = pstIn->enAudioCodec == ENC_AUDIO_AAC ? ENC_STORED_AAC : ENC_STORED_PCM;
-    s32 enAudio = u32Audio == ENC_STORED_AAC ? MAIN_AUDIO_CODEC_AAC : MAIN_AUDIO_CODEC_PCM;
+    s32 enAudio = stNew.u32Audiocodec == ENC_STORED_AAC ? MAIN_AUDIO_CODEC_AAC : MAIN_AUDIO_CODEC_PCM;
     {
         std::lock_guard<std::mutex> lock(g_MediaMutex);
         // The stored audio codec is the one the stream announces: a change
         // restarts the stream as a new codec does.
-        bool bRestart = u32Type != pstMedia->stMainVencAttr.enVencType || enAudio != pstMedia->enMainAudioCodec;
-        pstMedia->stMainVencAttr.enVencType = u32Type;
+        bool bRestart = stNew.u32Enctype != pstMedia->stMainVencAttr.enVencType ||
+                        enAudio != pstMedia->enMainAudioCodec;
+        pstMedia->stMainVencAttr.enVencType = stNew.u32Enctype;
         pstMedia->stMainVencAttr.enRcMode = MEDIA_RC_VBR;
-        pstMedia->stMainVencAttr.u32BitRate = pstIn->u32Bitrate;
-        pstMedia->stMainVencAttr.u32FrameRate = pstIn->u32Fps;
+        pstMedia->stMainVencAttr.u32BitRate = stNew.u32Videobitrate;
+        pstMedia->stMainVencAttr.u32FrameRate = stNew.u32Fps;
         if (!bRestart) {
             if (g_stMainServerAttr.bViStart == 1)
                 (void)HI_Media_Venc_SetAttr(pstMedia->as32VencChn[0], &pstMedia->stMainVencAttr);   // logs itself
-            Main_Enc_Scaler(pstMedia);
         } else {
             pstMedia->enMainAudioCodec = enAudio;
             (void)Main_Enc_Stream(false);
             (void)Main_Enc_Recreate(pstMedia);
-            Main_Enc_Scaler(pstMedia);
-            (void)Main_Enc_Stream(true);
         }
+        Main_Enc_Scaler(pstMedia);
+        // Also without a restart: brings back a stream that an earlier
+        // failed switch left stopped.
+        (void)Main_Enc_Stream(true);
     }
-    ConfigStreamAttr_S *pstMain = &g_stConfigAttr.stMainAttr;
-    pstMain->u32Enctype = u32Type;
-    pstMain->u32Fps = pstIn->u32Fps;
-    pstMain->u32Ratecontrol = (u32)pstIn->enRateControl;
-    pstMain->u32Videobitrate = pstIn->u32Bitrate;
-    pstMain->u32Audioinput = pstIn->u32AudioInput;
-    pstMain->u32Audiocodec = u32Audio;
-    pstMain->u32Audiofreq = pstIn->u32AudioFreq;
-    pstMain->u32Audiobitrate = pstIn->u32AudioBitrate;
+    Main_Enc_Fill(&g_stConfigAttr.stMainAttr, pstIn);
     (void)MAIN_CONFIG_Update();   // fails only before the store exists
     return 0;
 }

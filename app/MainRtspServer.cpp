@@ -6,8 +6,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <unistd.h>
 
+#include "app/AVSourceMsg.h"
 #include "app/Main.h"
 #include "config/Config.h"
 #include "core/Debug.h"
@@ -120,6 +122,9 @@ s32 MAIN_RtspServer_GetStreamInfo(NetServerConfig_S *pstNet, RtspStreamDesc_S *p
 
 s32 MAIN_RTSP_Restart(void)
 {
+    // The signal-change rebuild and the encoder setters stop and start the
+    // same streams: overlapping one, this restart could be skipped.
+    std::lock_guard<std::mutex> lock(g_MediaMutex);
     NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
     Debug_Log("[%s]: %s: 1\n", log_Time(), __func__);
     s32 s32Ret = MAIN_RtspServer_StopStream(pstNet, &pstNet->stMainStream);

@@ -20,7 +20,8 @@ s32 MAIN_RtspServer_StopStream(NetServerConfig_S *pstNet, RtspStreamDesc_S *pstD
 s32 MAIN_RtspServer_SetSignal(NetServerConfig_S *pstNet, u32 bSignal);
 // The number of sessions of the stream; 0 while it is not published.
 s32 MAIN_RtspServer_GetStreamInfo(NetServerConfig_S *pstNet, RtspStreamDesc_S *pstDesc);
-// Both streams stopped and published again, for a new device ID.
+// Both streams stopped and published again, for a new device ID; under
+// g_MediaMutex.
 s32 MAIN_RTSP_Restart(void);
 // The stream's multicast group as dotted text into pszOut; always 0.
 s32 MAIN_get_main_RTSP_multicast_ip(s32 s32DeviceId, char *pszOut, size_t sizeOut);

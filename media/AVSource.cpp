@@ -29,6 +29,8 @@ struct AVSourceAttr_S {
     MainThread_S stConnThread;       // the connection watcher
     HdmiRxAttr_S *hHdmiRx;
     s32 s32SwitchLockSta;           // lock state of a switch chip, stored only
+    std::mutex StatusMutex;          // guards stStatus
+    AVSourceStatus_S stStatus;       // written by the source thread
 };
 
 static AVSourceAttr_S *AVSource_Ctx(void *hAVSource)
@@ -43,9 +45,28 @@ static AVSourceAttr_S *AVSource_Ctx(void *hAVSource)
 
 static void AVSource_Notify(AVSourceAttr_S *pstCtx, SignalState_E enState, const AVSourceVideoInfo_S *pstInfo)
 {
+    {
+        std::lock_guard<std::mutex> lock(pstCtx->StatusMutex);
+        pstCtx->stStatus = AVSourceStatus_S();
+        if (enState == EN_SIGNAL_LOCK) {
+            pstCtx->stStatus.u32Width = pstInfo->u32Hactive;
+            pstCtx->stStatus.u32Height = pstInfo->u32Vactive;
+            pstCtx->stStatus.u32Fps = pstInfo->u32Fps;
+            pstCtx->stStatus.u32Scan = pstInfo->bInterlace != 0 ? 1 : 0;
+        }
+    }
     pstCtx->enState = enState;
     if (pstCtx->pfnNotify != nullptr)
         (void)pstCtx->pfnNotify(enState, pstInfo);   // the callback logs its own trouble
+}
+
+// The AVI infoframe that names the colour space may come after the lock.
+// On the source thread, which owns the receiver's record.
+static void AVSource_SetColor(AVSourceAttr_S *pstCtx)
+{
+    std::lock_guard<std::mutex> lock(pstCtx->StatusMutex);
+    if (pstCtx->stStatus.u32Width != 0)
+        pstCtx->stStatus.u32ColorSpace = pstCtx->hHdmiRx->stAviInfo.enColorspace;
 }
 
 // A new EDID: the input is reported lost while the receiver serves it, and
@@ -83,6 +104,7 @@ static void *AVSource_ThreadBody(void *pvArg)
                 hdmirx_get_video_msg(pstRx, &stInfo);
                 AVSource_Notify(pstCtx, EN_SIGNAL_LOCK, &stInfo);
             }
+            AVSource_SetColor(pstCtx);
             g_hdcp_state = hdmirx_get_hdcp_status(pstRx) != 0 ? 1 : 0;
         } else if (pstCtx->enState != EN_SIGNAL_NO_CONNECTION) {
             AVSourceVideoInfo_S stNone = {};
@@ -204,9 +226,14 @@ s32 AVSource_getDefaultEdid(void *hAVSource, u8 *pu8Out)
     return 0;
 }
 
-s32 AVSource_getStatus(void *hAVSource, void *)
+s32 AVSource_getStatus(void *hAVSource, AVSourceStatus_S *pstOut)
 {
-    return AVSource_Ctx(hAVSource) == nullptr ? -1 : 0;
+    AVSourceAttr_S *pstCtx = AVSource_Ctx(hAVSource);
+    if (pstCtx == nullptr)
+        return -1;
+    std::lock_guard<std::mutex> lock(pstCtx->StatusMutex);
+    *pstOut = pstCtx->stStatus;
+    return 0;
 }
 
 void AVSource_SetSwitchLockSta(void *hAVSource, s32 s32State)

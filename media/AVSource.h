@@ -29,6 +29,14 @@ enum SignalState_E {
     EN_SIGNAL_LOCK          = 2,     // input present, timing stable
 };
 
+// The input as the source layer last saw it locked; all zero without one.
+struct AVSourceStatus_S {
+    u32 u32Width, u32Height;         // active size; one field of an interlaced input
+    u32 u32Fps;
+    u32 u32Scan;                     // 0 progressive, 1 interlaced
+    u32 u32ColorSpace;               // of the input's AVI infoframe: 0 RGB 4:4:4, 1 YCbCr 4:2:2, 2 YCbCr 4:4:4
+};
+
 // Called on the source thread: state 2 with the timing, state 0 with an
 // all-zero record.
 typedef s32 AVSourceNotifyProc(SignalState_E enState, const AVSourceVideoInfo_S *pstInfo);
@@ -56,8 +64,8 @@ s32 AVSource_deInit(void *hAVSource);   // stops the threads when needed, frees
 s32 AVSource_setEdid(void *hAVSource, const u8 *pu8Edid);
 s32 AVSource_getEdid(void *hAVSource, u8 *pu8Out);
 s32 AVSource_getDefaultEdid(void *hAVSource, u8 *pu8Out);
-// Nothing to fill: the state is in g_signal_detect and g_hdcp_state.
-s32 AVSource_getStatus(void *hAVSource, void *pvOut);
+// Any thread; the HDCP and 5 V state are in g_hdcp_state and g_signal_detect.
+s32 AVSource_getStatus(void *hAVSource, AVSourceStatus_S *pstOut);
 void AVSource_SetSwitchLockSta(void *hAVSource, s32 s32State);
 HdmiRxAttr_S *HDMIRX_Init(s32 s32Bus, s32 s32Addr, s32 s32Mode);
 

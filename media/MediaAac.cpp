@@ -222,3 +222,16 @@ s32 HI_Media_Aenc_Stop(s32 s32AencChn)
         MAIN_Thread_Stop(&s_astAencThread[s32AencChn]);
     return 0;
 }
+
+void HI_Media_Aenc_BindAi(s32, s32, s32)
+{
+}
+
+void HI_Media_Aenc_UnBindAi(s32, s32, s32)
+{
+}
+
+s32 HI_Media_Aenc_SendFrame(s32, const MediaAudioFrame_S *)
+{
+    return 0;
+}

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <pthread.h>
 
+#include "core/Clock.h"
 #include "core/Debug.h"
 #include "core/Thread.h"
 #include "platform/MiAo.h"
@@ -37,6 +38,17 @@ struct MediaAiJoin_S {
     MediaAudioFrame_S stFrame;       // apData[0] left, apData[1] right; u32Len each
     u32 u32Mask;                     // bit per channel that delivered for this time stamp
 };
+
+// Silence handed on while a switched audio input settles: a zeroed buffer
+// as long as a stereo frame (or both joined channels), and when the window
+// began.
+struct MediaAiSilence_S {
+    u8 *pu8Zero;
+    u32 u32Len;
+    s64 s64StartMs;                  // 0: not begun
+};
+
+std::atomic<s32> g_audio_switch{0};
 
 static std::atomic<MediaAiStreamProc *> g_pfnAIStreamCallBack{nullptr};
 static MainThread_S s_stAiThread;        // the capture thread
@@ -105,9 +117,38 @@ s32 HI_MEDIA_Ai_RegisterNotify(MediaAiStreamProc *pfnCallback)
     return 0;
 }
 
-static void Media_Ai_Notify(s32 s32Dev, s32 s32Chn, MediaAudioFrame_S *pstFrame)
+// The frame to hand on: after an input switch, a silent copy of it until
+// MEDIA_AI_SILENCE_MS after the first frame of the window. A frame longer
+// than the silence buffer goes as captured.
+static MediaAudioFrame_S *Media_Ai_Silence(MediaAiSilence_S *pstSilence, MediaAudioFrame_S *pstFrame,
+                                           MediaAudioFrame_S *pstSilent)
+{
+    if (g_audio_switch == 0)
+        return pstFrame;
+    s64 s64Now = Clock_NowMs();
+    if (pstSilence->s64StartMs == 0)
+        pstSilence->s64StartMs = s64Now;
+    if (s64Now - pstSilence->s64StartMs >= MEDIA_AI_SILENCE_MS) {
+        Debug_Log("[%s]: start audio\n", log_Time());
+        pstSilence->s64StartMs = 0;
+        g_audio_switch = 0;
+        return pstFrame;
+    }
+    if (pstFrame->u32Len > pstSilence->u32Len)
+        return pstFrame;
+    memset(pstSilence->pu8Zero, 0, pstSilence->u32Len);   // a callback may have written into it
+    *pstSilent = *pstFrame;
+    for (u32 i = 0; i < 2; i++)
+        if (pstSilent->apData[i] != nullptr)
+            pstSilent->apData[i] = pstSilence->pu8Zero;
+    return pstSilent;
+}
+
+static void Media_Ai_Notify(s32 s32Dev, s32 s32Chn, MediaAudioFrame_S *pstFrame, MediaAiSilence_S *pstSilence)
 {
     MediaAiStreamProc *pfnCallback = g_pfnAIStreamCallBack;
+    MediaAudioFrame_S stSilent;
+    pstFrame = Media_Ai_Silence(pstSilence, pstFrame, &stSilent);
     if (pfnCallback != nullptr && pfnCallback(s32Dev, s32Chn, pstFrame) != 0)
         Debug_Log("[%s]: g_pfnAIStreamCallBack failed!\n", log_Time());
 }
@@ -128,7 +169,8 @@ static void Media_Ai_JoinCopy(u8 *pu8Buf, u32 u32BufLen, const u8 *pu8Data, u32 
 
 // One mono frame of channel s32Chn into the joined frame, which goes to
 // the callback once both channels delivered the same time stamp.
-static void Media_Ai_Join(s32 s32Dev, s32 s32Chn, const MediaAudioFrame_S *pstFrame, MediaAiJoin_S *pstJoin)
+static void Media_Ai_Join(s32 s32Dev, s32 s32Chn, const MediaAudioFrame_S *pstFrame, MediaAiJoin_S *pstJoin,
+                          MediaAiSilence_S *pstSilence)
 {
     MediaAudioFrame_S &stJoined = pstJoin->stFrame;
     if (pstFrame->u64TimeStamp != stJoined.u64TimeStamp) {
@@ -139,13 +181,13 @@ static void Media_Ai_Join(s32 s32Dev, s32 s32Chn, const MediaAudioFrame_S *pstFr
                       pstFrame->u32Len);
     pstJoin->u32Mask |= 1u << s32Chn;
     if (pstJoin->u32Mask == 3) {
-        Media_Ai_Notify(s32Dev, s32Chn, &stJoined);
+        Media_Ai_Notify(s32Dev, s32Chn, &stJoined, pstSilence);
         pstJoin->u32Mask = 0;
         stJoined.u64TimeStamp = MEDIA_AI_NO_STAMP;
     }
 }
 
-static void Media_Ai_TakeFrame(s32 s32Dev, s32 s32Chn, MediaAiJoin_S *pstJoin)
+static void Media_Ai_TakeFrame(s32 s32Dev, s32 s32Chn, MediaAiJoin_S *pstJoin, MediaAiSilence_S *pstSilence)
 {
     MediaAudioFrame_S stFrame;
     s32 s32Ret = MI_AI_GetFrame((u32)s32Dev, (u32)s32Chn, &stFrame, nullptr, 0);
@@ -154,9 +196,9 @@ static void Media_Ai_TakeFrame(s32 s32Dev, s32 s32Chn, MediaAiJoin_S *pstJoin)
         return;
     }
     if (pstJoin == nullptr)
-        Media_Ai_Notify(s32Dev, s32Chn, &stFrame);
+        Media_Ai_Notify(s32Dev, s32Chn, &stFrame, pstSilence);
     else
-        Media_Ai_Join(s32Dev, s32Chn, &stFrame, pstJoin);
+        Media_Ai_Join(s32Dev, s32Chn, &stFrame, pstJoin, pstSilence);
     s32Ret = MI_AI_ReleaseFrame((u32)s32Dev, (u32)s32Chn, &stFrame, nullptr);
     if (s32Ret != MI_SUCCESS)
         Debug_Log("[%s]: HI_MPI_AI_ReleaseFrame(%d, %d), failed with %#x!\n", log_Time(), s32Dev, s32Chn, s32Ret);
@@ -194,9 +236,12 @@ static void *AI_GetAiStreamProc(void *pvDev)
     }
     Debug_Log("[%s]: AI_GetAiStreamProc,stAttr.enSoundmode=%d\n", log_Time(), stAttr.enSoundmode);
     s32 s32Chns = Media_Ai_Channels(stAttr.enSoundmode);
+    MediaAiSilence_S stSilence = {nullptr, 2 * (stAttr.enBitwidth + 2) * MEDIA_AUDIO_PTNUM, 0};
+    stSilence.pu8Zero = (u8 *)calloc(1, stSilence.u32Len);
     MediaAiJoin_S stJoin;
-    if (s32Chns == 2 && !Media_Ai_JoinInit(&stAttr, &stJoin)) {
+    if (stSilence.pu8Zero == nullptr || (s32Chns == 2 && !Media_Ai_JoinInit(&stAttr, &stJoin))) {
         Debug_Log("[%s]: %s: no memory for the joined frame\n", log_Time(), __func__);
+        free(stSilence.pu8Zero);
         return nullptr;
     }
     struct pollfd astPoll[3];            // the channels, then the thread's wake-up
@@ -220,10 +265,11 @@ static void *AI_GetAiStreamProc(void *pvDev)
         }
         for (s32 s32Chn = 0; s32Ret > 0 && s32Chn < s32Chns; s32Chn++)
             if (astPoll[s32Chn].revents & POLLIN)
-                Media_Ai_TakeFrame(s32Dev, s32Chn, s32Chns == 2 ? &stJoin : nullptr);
+                Media_Ai_TakeFrame(s32Dev, s32Chn, s32Chns == 2 ? &stJoin : nullptr, &stSilence);
     }
     if (s32Chns == 2)
         free(stJoin.stFrame.apData[0]);
+    free(stSilence.pu8Zero);
     for (s32 s32Chn = 0; s32Chn < s32Chns; s32Chn++)
         if (astPoll[s32Chn].fd >= 0)
             (void)MI_SYS_CloseFd(astPoll[s32Chn].fd);   // ours: cannot fail
@@ -335,4 +381,31 @@ s32 HI_Media_Ao_BindAi(s32 s32AiDev, s32 s32AiChn, s32 s32AoDev, s32 s32AoChn)
 s32 HI_Media_Ao_UnbindAi(s32 s32AiDev, s32 s32AiChn, s32 s32AoDev, s32 s32AoChn)
 {
     return Media_Ao_Bind(false, s32AiDev, s32AiChn, s32AoDev, s32AoChn);
+}
+
+void HI_Media_Ao_BindAdec(s32, s32, s32)
+{
+}
+
+void HI_Media_Ao_UnbindAdec(s32, s32, s32)
+{
+}
+
+s32 HI_Media_Adec_CreateChn(s32, s32)
+{
+    return 0;
+}
+
+s32 HI_Media_Adec_DestroyChn(s32)
+{
+    return 0;
+}
+
+s32 HI_Media_Adec_SendStream(s32, const u8 *, u32)
+{
+    return 0;
+}
+
+void HI_Media_ECB_AES256(const u8 *, const u8 *, u8 *, u32)
+{
 }

@@ -5,12 +5,15 @@
 #ifndef MEDIA_MEDIAAUDIO_H
 #define MEDIA_MEDIAAUDIO_H
 
+#include <atomic>
+
 #include "core/Types.h"
 #include "platform/MiAi.h"
 
 #define MEDIA_AUDIO_PTNUM    1024   // samples per frame
 #define MEDIA_AENC_MAX_CHN   16
 #define MEDIA_AENC_TYPE_AAC  4
+#define MEDIA_AI_SILENCE_MS  1000   // silence handed on after an audio input switch
 
 struct MediaAudioAttr_S {
     u32 enInSamplerate;      // capture rate, Hz
@@ -31,6 +34,10 @@ typedef s32 MediaAiStreamProc(s32 s32AiDev, s32 s32AiChn, MediaAudioFrame_S *pst
 // Gets each AAC frame (one ADTS frame at apData[0]) on the sender thread.
 typedef s32 MediaAencStreamProc(s32 s32AencChn, MediaAudioFrame_S *pstFrame);
 
+// 1 from an audio input switch until the capture has handed on silence
+// for MEDIA_AI_SILENCE_MS; the capture thread clears it.
+extern std::atomic<s32> g_audio_switch;
+
 // Audio input. The capture thread runs from StartManualMode to
 // StopManualMode, which joins it: the callback no longer runs after it.
 s32 HI_Media_Ai_start(s32 s32AiDev, const MediaAudioAttr_S *pstAttr);
@@ -45,6 +52,18 @@ s32 HI_Media_Ao_Stop(s32 s32AoDev);
 s32 HI_Media_Ao_SendFrame(s32 s32AoDev, s32 s32AoChn, const MediaAudioFrame_S *pstFrame);
 s32 HI_Media_Ao_BindAi(s32 s32AiDev, s32 s32AiChn, s32 s32AoDev, s32 s32AoChn);
 s32 HI_Media_Ao_UnbindAi(s32 s32AiDev, s32 s32AiChn, s32 s32AoDev, s32 s32AoChn);
+// The box decodes no audio and feeds the AAC encoder itself: these binds
+// and the decoder do nothing (the s32 ones give 0).
+void HI_Media_Ao_BindAdec(s32 s32AoDev, s32 s32AoChn, s32 s32AdecChn);
+void HI_Media_Ao_UnbindAdec(s32 s32AoDev, s32 s32AoChn, s32 s32AdecChn);
+void HI_Media_Aenc_BindAi(s32 s32AiDev, s32 s32AiChn, s32 s32AencChn);
+void HI_Media_Aenc_UnBindAi(s32 s32AiDev, s32 s32AiChn, s32 s32AencChn);
+s32 HI_Media_Aenc_SendFrame(s32 s32AencChn, const MediaAudioFrame_S *pstFrame);
+s32 HI_Media_Adec_CreateChn(s32 s32AdecChn, s32 s32Type);
+s32 HI_Media_Adec_DestroyChn(s32 s32AdecChn);
+s32 HI_Media_Adec_SendStream(s32 s32AdecChn, const u8 *pu8Data, u32 u32Len);
+// No stream of this box is encrypted this way: nothing done.
+void HI_Media_ECB_AES256(const u8 *pu8Key, const u8 *pu8In, u8 *pu8Out, u32 u32Len);
 
 // AAC encoder: AAC-LC, 131072 bit/s, ADTS. Opened once; frames are
 // encoded on the capture thread into AAC_LIST, which the sender thread of

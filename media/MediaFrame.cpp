@@ -7,6 +7,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "core/Debug.h"
+
 // One queue: its list under the queue mutex, and the consumer's wake-up.
 struct MediaQueue_S {
     std::mutex mutex;                  // the queue mutex: guards all below
@@ -220,6 +222,11 @@ void HI_MEDIA_Ai_DelFrame(MediaAudioFrame_S *pstFrame)
     pstFrame->apData[0] = nullptr;
 }
 
+void AAC_Ai_DelFrame(MediaAudioFrame_S *pstFrame)
+{
+    HI_MEDIA_Ai_DelFrame(pstFrame);
+}
+
 s32 HI_MEDIA_Venc_CopyFrame(MiVencStream_S *pstDst, const MiVencStream_S *pstSrc)
 {
     *pstDst = *pstSrc;
@@ -249,4 +256,14 @@ void HI_MEDIA_Venc_DelFrame(MiVencStream_S *pstStream)
     free(pstStream->pstPack);
     pstStream->pstPack = nullptr;
     pstStream->u32PackCount = 0;
+}
+
+s32 HI_MEDIA_VencChn_DelFrame(s32 s32VencChn, MiVencStream_S *pstStream)
+{
+    s32 s32Ret = MI_VENC_ReleaseStream((u32)s32VencChn, pstStream);
+    if (s32Ret != MI_SUCCESS)
+        Debug_Log("[%s]: HI_MPI_VENC_ReleaseStream failed with %#x!\n", log_Time(), s32Ret);
+    free(pstStream->pstPack);
+    pstStream->pstPack = nullptr;
+    return s32Ret;
 }

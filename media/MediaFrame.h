@@ -57,8 +57,12 @@ s32 AAC_LIST_DelAll(void);
 s32 HI_MEDIA_Ai_CopyFrame(MediaAudioFrame_S *pstDst, const MediaAudioFrame_S *pstSrc);
 // Frees the buffer of a PCM or AAC copy.
 void HI_MEDIA_Ai_DelFrame(MediaAudioFrame_S *pstFrame);
+void AAC_Ai_DelFrame(MediaAudioFrame_S *pstFrame);
 // Deep copy of an encoded picture: the record, its packs and their data.
 s32 HI_MEDIA_Venc_CopyFrame(MiVencStream_S *pstDst, const MiVencStream_S *pstSrc);
 void HI_MEDIA_Venc_DelFrame(MiVencStream_S *pstStream);
+// Gives a picture taken from the channel back to the engine and frees the
+// taker's pack array: the engine's result (logged).
+s32 HI_MEDIA_VencChn_DelFrame(s32 s32VencChn, MiVencStream_S *pstStream);
 
 #endif

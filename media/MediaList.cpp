@@ -34,16 +34,55 @@ s32 deinit_list_head(ListNode_S *pstHead)
     return pthread_mutex_destroy(&pstHead->mutex) == 0 ? 0 : -1;
 }
 
+// pstNode between two neighbours.
+static void list_link(ListNode_S *pstPrev, ListNode_S *pstNode, ListNode_S *pstNext)
+{
+    pstNode->pstNext = pstNext;
+    pstNode->pstPrev = pstPrev;
+    pstPrev->pstNext = pstNode;
+    pstNext->pstPrev = pstNode;
+}
+
 s32 add_list_tail_node(ListNode_S *pstHead, ListNode_S *pstNode)
 {
     if (check_list_node(pstHead) != 0 || check_list_node(pstNode) != 0)
         return -1;
     ListLock_S lock(pstHead);
-    ListNode_S *pstLast = pstHead->pstPrev;
-    pstNode->pstNext = pstHead;
-    pstNode->pstPrev = pstLast;
-    pstLast->pstNext = pstNode;
-    pstHead->pstPrev = pstNode;
+    list_link(pstHead->pstPrev, pstNode, pstHead);
+    return 0;
+}
+
+s32 add_list_node(ListNode_S *pstHead, ListNode_S *pstNode)
+{
+    if (check_list_node(pstHead) != 0 || check_list_node(pstNode) != 0)
+        return -1;
+    ListLock_S lock(pstHead);
+    list_link(pstHead, pstNode, pstHead->pstNext);
+    return 0;
+}
+
+s32 insert_list_node(ListNode_S *pstHead, ListNode_S *pstAt, ListNode_S *pstNode, bool bAfter)
+{
+    if (check_list_node(pstHead) != 0 || check_list_node(pstAt) != 0 || check_list_node(pstNode) != 0)
+        return -1;
+    if (bAfter)
+        list_link(pstAt, pstNode, pstAt->pstNext);
+    else
+        list_link(pstAt->pstPrev, pstNode, pstAt);
+    return 0;
+}
+
+s32 printf_list_node(ListNode_S *pstHead)
+{
+    if (check_list_node(pstHead) != 0)
+        return -1;
+    ListLock_S lock(pstHead);
+    const ListNode_S *pstCur = pstHead;
+    do {
+        printf("[%s: n: %s, p: %s]-> ", pstCur->azName, pstCur->pstNext->azName, pstCur->pstPrev->azName);
+        pstCur = pstCur->pstNext;
+    } while (pstCur != pstHead);
+    printf("To head\n");
     return 0;
 }
 

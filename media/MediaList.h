@@ -21,7 +21,15 @@ s32 init_list_head(ListNode_S *pstHead);
 s32 deinit_list_head(ListNode_S *pstHead);
 // Link pstNode last, under the head's mutex.
 s32 add_list_tail_node(ListNode_S *pstHead, ListNode_S *pstNode);
+// Link pstNode first, under the head's mutex.
+s32 add_list_node(ListNode_S *pstHead, ListNode_S *pstNode);
+// Link pstNode after pstAt (bAfter) or before it. Takes no lock: the
+// caller holds the head's mutex or owns the list alone.
+s32 insert_list_node(ListNode_S *pstHead, ListNode_S *pstAt, ListNode_S *pstNode, bool bAfter);
 // Unlink pstNode, under the head's mutex; -1 when it is not in the list.
 s32 del_list_node(ListNode_S *pstHead, ListNode_S *pstNode);
+// Prints the head and each node with the names of its neighbours, then
+// "To head", under the head's mutex.
+s32 printf_list_node(ListNode_S *pstHead);
 
 #endif

@@ -12,6 +12,7 @@
 
 #include "core/Debug.h"
 #include "core/Thread.h"
+#include "media/MediaFrame.h"
 
 #define MEDIA_VENC_BIND_FPS      60
 #define MEDIA_VENC_MAX_STREAMS   5
@@ -117,7 +118,7 @@ s32 HI_Media_Venc_CreateChn(s32 s32VencChn, const MediaVencAttr_S *pstAttr)
     return s32Ret;
 }
 
-s32 HI_Media_Venc_DestroyChn(s32 s32VencChn)
+static s32 Media_Venc_Deinit(s32 s32VencChn)
 {
     s32 s32Ret = MI_VENC_StopRecvPic((u32)s32VencChn);
     if (s32Ret != MI_SUCCESS) {
@@ -133,6 +134,11 @@ s32 HI_Media_Venc_DestroyChn(s32 s32VencChn)
     if (s32Ret != MI_SUCCESS)
         Debug_Log("[%s]: MI_VENC_DestroyChn vechn[%d] failed with %#x!\n", log_Time(), s32VencChn, s32Ret);
     return s32Ret;
+}
+
+s32 HI_Media_Venc_DestroyChn(s32 s32VencChn)
+{
+    return Media_Venc_Deinit(s32VencChn);
 }
 
 s32 HI_Media_Venc_SetAttr(s32 s32VencChn, const MediaVencAttr_S *pstAttr)
@@ -255,10 +261,7 @@ static void Media_Venc_TakeStream(s32 s32Chn)
     MediaVencStreamProc *pfnCallback = g_pfnVENCStreamCallBack;
     if (pfnCallback != nullptr && pfnCallback(s32Chn, &stStream) != 0)
         Debug_Log("[%s]: VENCStreamCallBack failed!\n", log_Time());
-    s32Ret = MI_VENC_ReleaseStream((u32)s32Chn, &stStream);
-    if (s32Ret != MI_SUCCESS)
-        Debug_Log("[%s]: HI_MPI_VENC_ReleaseStream failed with %#x!\n", log_Time(), s32Ret);
-    free(stStream.pstPack);
+    (void)HI_MEDIA_VencChn_DelFrame(s32Chn, &stStream);   // logs its failure
     if (s32Chn == MEDIA_JPEG_VENC_CHN) {
         // One picture per snapshot request.
         s32Ret = MI_VENC_StopRecvPic((u32)s32Chn);

@@ -71,6 +71,35 @@ s32 Media_SetVIVPSSMode(void)
     return 0;   // the video input feeds the scaler in the mode of their bind
 }
 
+s32 HI_Media_DeInit(void)
+{
+    return 0;
+}
+
+s32 Media_Sys_deInit(void)
+{
+    return 0;
+}
+
+s32 Media_VI_EnableDev_StartMIPI_BT1120(void)
+{
+    return 0;
+}
+
+s32 Media_EnablePipe(void)
+{
+    return 0;
+}
+
+s32 HI_Media_VI_StartIsp(void)
+{
+    return 0;
+}
+
+void Media_VI_StopSingleViPipe(void)
+{
+}
+
 static s32 Media_VI_EnableDev(s32 s32ViDev, const MiVifDevAttr_S *pstAttr)
 {
     s32 s32Ret = MI_VIF_SetDevAttr((u32)s32ViDev, pstAttr);

@@ -50,6 +50,14 @@ typedef s32 MediaVencStreamProc(s32 s32VencChn, MiVencStream_S *pstStream);
 // System and capture pad. The pool plan is not read.
 s32 HI_Media_Init(const u32 *pu32PoolPlan);
 s32 Media_SetVIVPSSMode(void);
+// The engine lives as long as the process: nothing to take down.
+s32 HI_Media_DeInit(void);
+s32 Media_Sys_deInit(void);
+// The MIPI input needs no BT.1120 start, pipe or ISP of its own: 0, nothing done.
+s32 Media_VI_EnableDev_StartMIPI_BT1120(void);
+s32 Media_EnablePipe(void);
+s32 HI_Media_VI_StartIsp(void);
+void Media_VI_StopSingleViPipe(void);
 
 // Video input: device, channel and port of the engine.
 s32 HI_Media_Vi_Start(s32 s32ViDev, s32 s32ViChn, s32 s32ViPort, const MediaViAttr_S *pstViAttr);

@@ -16,16 +16,17 @@ struct MainProtocolTest : public testing::Test {
     }
 };
 
-// The timing text names the captured input; without a picture it says so.
+// The timing text names the captured input and its colour space (RGB when
+// the source layer has none to give); without a picture it says so.
 TEST_F(MainProtocolTest, EncoderReportNamesTheInputTiming) {
     const struct { u32 w, h, fps, scan; u8 hdcp; s32 running; const char *text, *hdcpText; } cases[] = {
-        {1920, 1080, 60, 0, 0, 1, "1920*1080P60", "NONE"},
-        {1920, 540, 50, 1, 1, 1, "1920*1080I50", "HDCP 1.4"},
-        {1920, 1080, 30, 1, 0, 1, "1920*1080P30", "NONE"},
-        {1440, 240, 60, 1, 0, 1, "720*480I60", "NONE"},
-        {1440, 240, 60, 0, 0, 1, "1440*240P60", "NONE"},
-        {1280, 720, 60, 1, 0, 1, "1280*720P60", "NONE"},
-        {1024, 768, 60, 0, 0, 1, "1024*768P60", "NONE"},
+        {1920, 1080, 60, 0, 0, 1, "1920*1080P60 RGB444", "NONE"},
+        {1920, 540, 50, 1, 1, 1, "1920*1080I50 RGB444", "HDCP 1.4"},
+        {1920, 1080, 30, 1, 0, 1, "1920*1080P30 RGB444", "NONE"},
+        {1440, 240, 60, 1, 0, 1, "720*480I60 RGB444", "NONE"},
+        {1440, 240, 60, 0, 0, 1, "1440*240P60 RGB444", "NONE"},
+        {1280, 720, 60, 1, 0, 1, "1280*720P60 RGB444", "NONE"},
+        {1024, 768, 60, 0, 0, 1, "1024*768P60 RGB444", "NONE"},
         {1920, 1080, 60, 0, 1, 0, "No Signal", "NONE"},
     };
     for (const auto &c : cases) {

@@ -12,7 +12,7 @@ import imagelib
 import protoclient
 from boxlib import BOX, BoxTest, default_ip, protocol_exchange, wait_until
 from test_edid import blocks_whole, dtd, edid_ram, user_edid
-from test_source import MAIN, probe
+from test_source import MAIN, Session, probe
 
 CHUNK = 900   # raw bytes of one "update tx" datagram, well inside 1500 characters
 
@@ -75,9 +75,12 @@ class ProtocolMediaTest(BoxTest):
         b = self.box(mac="02:00:00:00:70:01", ini=self.ini("[manualattr]\nid = 300\n"))
         addr = default_ip("02:00:00:00:70:01")
         wait_until(lambda: re.search(r"^hpd high", b.sim("hdmirx").stdout, re.M), 15, "the EDID preset")
-        b.sim("plug", "1920x1080p60")
+        b.sim("plug", "1920x1080p60", "yuv422")
         b.wait_log(r"MAIN_AVSource_MsgProc: clear connect status", timeout=10)
         b.wait_log(r"avahi-daemon", timeout=15)   # the protocol server is up
+        # The colour space comes with the source's AVI infoframe, a moment after the lock.
+        wait_until(lambda: [r["txparams"]["videoresstatus"] for r in replies([request("config get tx params")])]
+                   == ["1920*1080P60 YCBCR422"], 5, "the timing text with the colour space")
         [reply] = replies([request("stream get")])
         self.assertEqual("success", reply["ack"]["status"])
         self.assertEqual([(f"rtsp://{addr}:554/live/main/av_stream", "true", "1920", "1080", "234.0.101.44", 0),
@@ -96,6 +99,21 @@ class ProtocolMediaTest(BoxTest):
                                             if s["codec_type"] == "video"], 20, f"{name} in the main stream")
                 wait_until(lambda: self.ini_value(b, "enctype") == stored, 5, "the stored codec")
         self.assertNotIn("HI_Media_Venc_CreateChn failed", b.log())
+
+        # Values the encoder cannot run are refused, not applied nor stored:
+        # a player keeps getting pictures.
+        player = Session(addr)
+        try:
+            wait_until(lambda: player.frames > 0, 20, "a playing player")
+            bad = [dict(params, bitrate=v) for v in ("0", "-1", "4294967295")] + [dict(params, fps="0")]
+            protocol_exchange([request("config set tx params", {"txparams": p}) for p in bad], wait=0.5)
+            b.wait_log(r"config set tx params: videobitrate \d+ out of 64\.\.100000, refused")
+            frames = player.frames
+            wait_until(lambda: player.frames > frames + 10, 10, "more pictures")
+        finally:
+            player.close()
+        self.assertEqual(("8000", "60"), (self.ini_value(b, "videobitrate"), self.ini_value(b, "fps")))
+        self.assertNotIn("MI_VENC_SetChnAttr failed", b.log())
 
     def upload(self, image, skip=()):
         """Sends the image in "update tx" chunks; the replies' statuses."""

@@ -209,13 +209,27 @@ static u32 ThreadCount(void)
 }
 
 // A lock is reported once with its timing, the 5 V and HDCP words follow
-// the input, and an unplug is one loss with a cleared record. A second
-// start starts nothing; the stop joins both threads.
+// the input, and an unplug is one loss with a cleared record. The status
+// record carries the locked timing and the source's colour space until
+// the loss. A second start starts nothing; the stop joins both threads.
 TEST_F(AVSourceTest, LockOnceThenLoss)
 {
     u32 u32Threads = ThreadCount();
     HostHdmiRx_SetHdcp(true);
+    {
+        std::lock_guard<std::recursive_mutex> lock(HostRx_Lock());
+        HostHdmiRx_Get()->u8AviColor = 2;
+    }
     PlugAndLock("1280x720p50");
+    AVSourceStatus_S stStatus = {};
+    void *hSource = h;
+    EXPECT_TRUE(Test_WaitFor([&] { return AVSource_getStatus(hSource, &stStatus) == 0 && stStatus.u32ColorSpace == 2; },
+                             2000));
+    EXPECT_EQ(1280u, stStatus.u32Width);
+    EXPECT_EQ(720u, stStatus.u32Height);
+    EXPECT_EQ(50u, stStatus.u32Fps);
+    EXPECT_EQ(0u, stStatus.u32Scan);
+    EXPECT_EQ(2u, stStatus.u32ColorSpace);
     ASSERT_EQ(0, AVSource_Start(h));
     EXPECT_EQ(u32Threads + 2, ThreadCount());
     const AVSourceVideoInfo_S st = Reports().back().stInfo;
@@ -232,6 +246,10 @@ TEST_F(AVSourceTest, LockOnceThenLoss)
     ASSERT_TRUE(Test_WaitFor([] { return Count(EN_SIGNAL_NO_CONNECTION) == 1; }, 2000));
     AVSourceVideoInfo_S stNone = {};
     EXPECT_EQ(0, memcmp(&stNone, &Reports().back().stInfo, sizeof(stNone)));
+    ASSERT_EQ(0, AVSource_getStatus(h, &stStatus));
+    EXPECT_EQ(0u, stStatus.u32Width);
+    EXPECT_EQ(0u, stStatus.u32ColorSpace);
+    EXPECT_EQ(-1, AVSource_getStatus(nullptr, &stStatus));
     EXPECT_EQ(0, g_signal_detect);
     EXPECT_EQ(0, AVSource_Stop(h));
     EXPECT_EQ(u32Threads, ThreadCount());

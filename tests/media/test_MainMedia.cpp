@@ -8,8 +8,11 @@
 #include <thread>
 #include <unistd.h>
 
+#include "app/AVSourceMsg.h"
 #include "app/Main.h"
+#include "app/MainEncRange.h"
 #include "app/MainMedia.h"
+#include "board/Gpio.h"
 #include "config/ConfigAttr.h"
 #include "media/MediaFrame.h"
 #include "platform/host/HostMedia.h"
@@ -76,6 +79,76 @@ TEST_F(MainMediaTest, DefaultsComeFromTheSettings) {
     TestMedia_Config(false);
     EXPECT_EQ(MAIN_AUDIO_CODEC_PCM, st.enMainAudioCodec);
     EXPECT_EQ(MAIN_AUDIO_CODEC_AAC, st.enSubAudioCodec);
+}
+
+// Stored values the encoder cannot run take their defaults at start-up,
+// so the channels are made; values inside the ranges stay, and the sub
+// stream's audio fields, which it never runs, are not looked at.
+TEST_F(MainMediaTest, StoredValuesOutOfRangeTakeTheirDefaults) {
+    TestMedia_Config(true);
+    ConfigStreamAttr_S &stMain = g_stConfigAttr.stMainAttr, &stSub = g_stConfigAttr.stSubAttr;
+    stMain.u32Videobitrate = 0xFFFFFFFF;
+    stMain.u32Fps = 0;
+    stMain.u32Audiofreq = 96000;
+    stSub.u32Videobitrate = 0;
+    stSub.u32Audiofreq = 0;
+    MAIN_Media_DefConifg(&g_stMainServerAttr.stMainMediaAttr);
+    EXPECT_EQ((std::vector<u32>{20480, 60, 48000, 131072, 1024, 60, 0}),
+              (std::vector<u32>{stMain.u32Videobitrate, stMain.u32Fps, stMain.u32Audiofreq, stMain.u32Audiobitrate,
+                                stSub.u32Videobitrate, stSub.u32Fps, stSub.u32Audiofreq}));
+    const MainMediaAttr_S &st = g_stMainServerAttr.stMainMediaAttr;
+    EXPECT_EQ(20480u, st.stMainVencAttr.u32BitRate);
+    EXPECT_EQ(1024u, st.stSubVencAttr.u32BitRate);
+    TestMedia_BuildVideo();
+    TestMedia_StopVideo();
+
+    stMain.u32Videobitrate = MAIN_ENC_MAX_BITRATE;
+    stSub.u32Videobitrate = MAIN_ENC_MIN_BITRATE;
+    stMain.u32Fps = MAIN_ENC_MIN_FPS;
+    MAIN_Media_DefConifg(&g_stMainServerAttr.stMainMediaAttr);
+    EXPECT_EQ((std::vector<u32>{MAIN_ENC_MAX_BITRATE, MAIN_ENC_MIN_BITRATE, MAIN_ENC_MIN_FPS}),
+              (std::vector<u32>{stMain.u32Videobitrate, stSub.u32Videobitrate, stMain.u32Fps}));
+}
+
+static s32 Line(u32 u32Gpio)
+{
+    s32 s32Value = -1;
+    EXPECT_EQ(0, GPIO_GET(u32Gpio, &s32Value));
+    return s32Value;
+}
+
+// The analog input restarts a capture at 44100 Hz, and the local output it
+// feeds, at 48000 Hz; the routing lines go 13 low, 6 low, 5 high, and the
+// capture hands on silence for a while. The HDMI input only routes: 13
+// high, 6 high, 5 low. No other input is taken.
+TEST_F(MainMediaTest, AudioInputSelection) {
+    TestMedia_Config(true);
+    MainMediaAttr_S *pstAttr = &g_stMainServerAttr.stMainMediaAttr;
+    pstAttr->stAiAttr.enInSamplerate = pstAttr->stAiAttr.enOutSamplerate = 44100;
+    ASSERT_EQ(0, MAIN_Media_Start(pstAttr));
+    TestMedia_StartAudio(false);
+    g_stMainServerAttr.bAiCapStart = 1;
+    g_stMainServerAttr.enSample = 44100;
+
+    ASSERT_EQ(0, MAIN_Audio_set(MAIN_AUDIO_INPUT_ANALOG, 0));
+    EXPECT_EQ(MAIN_AUDIO_STATUS_ANALOG, g_audioinput_status);
+    EXPECT_EQ((std::vector<s32>{48000, 1}), (std::vector<s32>{g_stMainServerAttr.enSample,
+                                                               g_stMainServerAttr.bAiCapStart}));
+    EXPECT_EQ((std::vector<u32>{48000, 48000}),
+              (std::vector<u32>{Engine().astAi[0].stAttr.enSamplerate, Engine().astAo[0].stAttr.enSamplerate}));
+    EXPECT_EQ((std::vector<s32>{0, 0, 1}), (std::vector<s32>{Line(13), Line(6), Line(5)}));
+    u64 u64Played = Engine().astAo[0].u64Frames;
+    EXPECT_TRUE(Test_WaitFor([u64Played] { return Engine().astAo[0].u64Frames > u64Played + 3; }));
+    EXPECT_TRUE(Test_WaitFor([] { return g_audio_switch == 0; }, 3000));
+
+    ASSERT_EQ(0, MAIN_Audio_set(MAIN_AUDIO_INPUT_HDMI, 0));
+    EXPECT_EQ(MAIN_AUDIO_STATUS_HDMI, g_audioinput_status);
+    EXPECT_EQ((std::vector<s32>{1, 1, 0}), (std::vector<s32>{Line(13), Line(6), Line(5)}));
+    EXPECT_EQ(-1, MAIN_Audio_set(2, 0));
+    EXPECT_EQ(MAIN_AUDIO_STATUS_HDMI, g_audioinput_status);
+    TestMedia_StopAudio();
+    g_audioinput_status = 0;
+    g_audio_switch = 0;
 }
 
 // Every captured frame becomes one PCM frame and is played locally; with

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/Main.h"
+#include "core/Clock.h"
 #include "media/MediaAudio.h"
 #include "tests/media/MediaTestAudio.h"
 
@@ -116,6 +117,46 @@ TEST_F(MediaAudioTest, MonoChannelsAreJoinedByTimeStamp) {
     }
     EXPECT_NEAR(HOST_AI_TONE_LEFT_HZ, TestAudio_Frequency(left, 48000), 5);
     EXPECT_NEAR(HOST_AI_TONE_RIGHT_HZ, TestAudio_Frequency(right, 48000), 5);
+}
+
+static bool Silent(const TestCapture_S &st)
+{
+    for (const std::vector<s16> *pv : {&st.left, &st.right})
+        for (s16 s : *pv)
+            if (s != 0)
+                return false;
+    return true;
+}
+
+// After an audio input switch the capture hands on silence, stereo or
+// joined, for a second from its first frame; then it clears the word and
+// hands on the input again.
+TEST_F(MediaAudioTest, SwitchedInputIsSilentForASecond) {
+    for (const MediaAudioAttr_S *pstAttr : {&s_stStereo, &s_stMono}) {
+        SCOPED_TRACE(pstAttr->enSoundmode);
+        {
+            std::lock_guard<std::mutex> lock(s_mtxCaptured);
+            s_captured.clear();
+        }
+        g_audio_switch = 1;
+        s64 s64Start = Clock_NowMs();
+        ASSERT_EQ(0, HI_Media_Ai_start(0, pstAttr));
+        ASSERT_EQ(0, HI_Media_Ai_StartManualMode(0));
+        EXPECT_TRUE(Test_WaitFor([] { return g_audio_switch == 0; }, 3000));
+        EXPECT_GE(Clock_NowMs() - s64Start, MEDIA_AI_SILENCE_MS);
+        size_t sizeAt = Captured();
+        EXPECT_TRUE(Test_WaitFor([sizeAt] { return Captured() >= sizeAt + 3; }));
+        EXPECT_EQ(0, HI_Media_Ai_StopManualMode(0));
+        EXPECT_EQ(0, HI_Media_Ai_stop(0));
+        std::lock_guard<std::mutex> lock(s_mtxCaptured);
+        size_t sizeSilent = 0;
+        while (sizeSilent < s_captured.size() && Silent(s_captured[sizeSilent]))
+            sizeSilent++;
+        EXPECT_GT(sizeSilent, 0u);
+        EXPECT_LE(sizeSilent, sizeAt);
+        for (size_t i = sizeSilent; i < s_captured.size(); i++)
+            EXPECT_FALSE(Silent(s_captured[i])) << i;
+    }
 }
 
 // A mono frame 2 bytes short ends with its last sample twice; 4 bytes short

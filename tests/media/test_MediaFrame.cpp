@@ -153,3 +153,20 @@ TEST_F(MediaFrameTest, AacCopyNeedsTheEncoderAndGivesAdtsFrames) {
     EXPECT_EQ(0, HI_Media_Aenc_DestroyChn(0));
     EXPECT_EQ(1, AAC_Ai_CopyFrame(&stDst, &stSrc));
 }
+
+// Giving back a picture frees the taker's pack array also when the engine
+// refuses the release (here: a channel that was never made), and reports
+// the refusal; an AAC copy's buffer goes like a PCM copy's.
+TEST(MediaFrameDelTest, TakenPicturesAndAacCopiesAreFreed) {
+    ASSERT_EQ(MI_SUCCESS, MI_SYS_Init());
+    MiVencStream_S stStream = MiVencStream_S();
+    stStream.pstPack = (MiVencPack_S *)calloc(2, sizeof(MiVencPack_S));
+    stStream.u32PackCount = 2;
+    EXPECT_NE(MI_SUCCESS, HI_MEDIA_VencChn_DelFrame(5, &stStream));
+    EXPECT_EQ(nullptr, stStream.pstPack);
+    MediaAudioFrame_S stAac = MediaAudioFrame_S();
+    stAac.apData[0] = malloc(MEDIA_AAC_BUF_LEN);
+    AAC_Ai_DelFrame(&stAac);
+    EXPECT_EQ(nullptr, stAac.apData[0]);
+    HostMedia_Reset();
+}

@@ -1,8 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <future>
+#include <mutex>
+#include <string>
+#include <vector>
 
+#include "app/AVSourceMsg.h"
 #include "app/Main.h"
+#include "app/MainEncRange.h"
+#include "app/MainProtocolSlots.h"
 #include "app/MainRtspServer.h"
 #include "config/ConfigAttr.h"
 #include "rtsp/RtspTypes.h"
@@ -232,4 +240,99 @@ TEST_F(WrapperTest, StreamsWithoutSignalRefuseAndEndTheirPlayers)
     RtspClient stAgain;
     PlayTcp(&stAgain, TEST_MAIN_URI, "/track1", 0);
     EXPECT_EQ(1, MAIN_RtspServer_GetStreamInfo(pstNet, &pstNet->stMainStream));
+}
+
+// The restart for a new device ID waits for a rebuild that holds the media
+// lock and stops and starts the same streams; it then restarts both, so
+// neither skips the other's step.
+TEST_F(WrapperTest, IdRestartWaitsForARebuild)
+{
+    NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
+    RtspStreamDesc_S *apstDesc[] = {&pstNet->stMainStream, &pstNet->stSubStream};
+    std::future<s32> restart;
+    {
+        std::lock_guard<std::mutex> lock(g_MediaMutex);
+        for (RtspStreamDesc_S *pstDesc : apstDesc)
+            ASSERT_EQ(0, MAIN_RtspServer_StopStream(pstNet, pstDesc));
+        restart = std::async(std::launch::async, MAIN_RTSP_Restart);
+        EXPECT_EQ(std::future_status::timeout, restart.wait_for(std::chrono::milliseconds(400)));
+        for (RtspStreamDesc_S *pstDesc : apstDesc) {
+            EXPECT_EQ(0u, pstDesc->bStart);
+            ASSERT_EQ(0, MAIN_RtspServer_StartStream(pstNet, pstDesc));
+        }
+    }
+    ASSERT_EQ(0, restart.get());
+    for (RtspStreamDesc_S *pstDesc : apstDesc)
+        EXPECT_EQ(1u, pstDesc->bStart);
+    RtspClient stClient;
+    ASSERT_TRUE(stClient.Connect());
+    EXPECT_EQ(200, stClient.Request("DESCRIBE", TEST_MAIN_URI));
+}
+
+// A "config set tx params" request for the main stream as the settings of
+// the fixture have it (H.265 with AAC), with this bit rate and rate.
+static ProtocolEncodeParams_S EncRequest(u32 u32Bitrate, u32 u32Fps)
+{
+    ProtocolEncodeParams_S st = {};
+    st.enEncType = 2;
+    st.u32Fps = u32Fps;
+    st.enRateControl = 2;
+    st.u32Bitrate = u32Bitrate;
+    st.enAudioCodec = 1;
+    st.u32AudioFreq = 48000;
+    st.u32AudioBitrate = 131072;
+    return st;
+}
+
+// A value the encoder or the audio chain cannot run changes nothing: not
+// the settings, not the encoder's attributes, and the main stream stays
+// published. The edges of each range are taken.
+TEST_F(WrapperTest, EncoderRequestOutOfRangeChangesNothing)
+{
+    NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
+    const ConfigStreamAttr_S stStored = g_stConfigAttr.stMainAttr;
+    const MediaVencAttr_S stVenc = g_stMainServerAttr.stMainMediaAttr.stMainVencAttr;
+    std::vector<ProtocolEncodeParams_S> astBad;
+    for (u32 u32Bitrate : {0u, 0xFFFFFFFFu, (u32)MAIN_ENC_MIN_BITRATE - 1, (u32)MAIN_ENC_MAX_BITRATE + 1})
+        astBad.push_back(EncRequest(u32Bitrate, 30));
+    for (u32 u32Fps : {0u, (u32)MAIN_ENC_MAX_FPS + 1})
+        astBad.push_back(EncRequest(4000, u32Fps));
+    astBad.push_back(EncRequest(4000, 30));
+    astBad.back().u32AudioInput = MAIN_AUDIO_MAX_INPUT + 1;
+    astBad.push_back(EncRequest(4000, 30));
+    astBad.back().u32AudioFreq = 96000;
+    astBad.push_back(EncRequest(4000, 30));
+    astBad.back().u32AudioBitrate = 0;
+    for (const ProtocolEncodeParams_S &stBad : astBad) {
+        SCOPED_TRACE(std::to_string(stBad.u32Bitrate) + " " + std::to_string(stBad.u32Fps));
+        EXPECT_EQ(0, Main_Protocolserver_setEncodeparams(nullptr, &stBad));
+        EXPECT_EQ(0, memcmp(&stStored, &g_stConfigAttr.stMainAttr, sizeof(stStored)));
+        EXPECT_EQ(0, memcmp(&stVenc, &g_stMainServerAttr.stMainMediaAttr.stMainVencAttr, sizeof(stVenc)));
+        EXPECT_EQ(1u, pstNet->stMainStream.bStart);
+    }
+    const struct { u32 u32Bitrate, u32Fps; } astEdge[] = {
+        {MAIN_ENC_MAX_BITRATE, MAIN_ENC_MIN_FPS}, {MAIN_ENC_MIN_BITRATE, MAIN_ENC_MAX_FPS}};
+    for (const auto &stEdge : astEdge) {
+        ProtocolEncodeParams_S stGood = EncRequest(stEdge.u32Bitrate, stEdge.u32Fps);
+        EXPECT_EQ(0, Main_Protocolserver_setEncodeparams(nullptr, &stGood));
+        EXPECT_EQ(stEdge.u32Bitrate, g_stConfigAttr.stMainAttr.u32Videobitrate);
+        EXPECT_EQ(stEdge.u32Fps, g_stConfigAttr.stMainAttr.u32Fps);
+        EXPECT_EQ(stEdge.u32Bitrate, g_stMainServerAttr.stMainMediaAttr.stMainVencAttr.u32BitRate);
+    }
+}
+
+// Without a codec change the request publishes the main stream again when
+// an earlier failed switch left it stopped.
+TEST_F(WrapperTest, EncoderRequestBringsBackAStoppedMainStream)
+{
+    NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
+    ASSERT_EQ(0, MAIN_RtspServer_StopStream(pstNet, &pstNet->stMainStream));
+    ProtocolEncodeParams_S stReq = EncRequest(3000, 30);
+    EXPECT_EQ(0, Main_Protocolserver_setEncodeparams(nullptr, &stReq));
+    EXPECT_EQ(1u, pstNet->stMainStream.bStart);
+    EXPECT_EQ(MAIN_AUDIO_CODEC_AAC, g_stMainServerAttr.stMainMediaAttr.enMainAudioCodec);
+    EXPECT_EQ(3000u, g_stMainServerAttr.stMainMediaAttr.stMainVencAttr.u32BitRate);
+    RtspClient stClient;
+    ASSERT_TRUE(stClient.Connect());
+    EXPECT_EQ(200, stClient.Request("DESCRIBE", TEST_MAIN_URI));
 }
