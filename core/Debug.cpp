@@ -118,6 +118,11 @@ void Debug_Log(const char *pszFmt, ...)
     va_end(ap);
 }
 
+bool Debug_LimitPending(const DebugLimit_S *pstLimit)
+{
+    return pstLimit->u32Dropped != 0 && Clock_NowMs() >= pstLimit->s64NextMs;
+}
+
 void Debug_LogLimited(DebugLimit_S *pstLimit, const char *pszFmt, ...)
 {
     s32 s32Errno = errno;

@@ -41,5 +41,8 @@ struct DebugLimit_S {
 // "[%s]: (%u similar messages suppressed)\n".
 void Debug_LogLimited(DebugLimit_S *pstLimit, const char *pszFmt, ...)
     __attribute__((format(printf, 2, 3)));
+// Whether messages were dropped and the next one would be written: a cause
+// whose last message tells a state can then tell the state as it now is.
+bool Debug_LimitPending(const DebugLimit_S *pstLimit);
 
 #endif
