@@ -1,5 +1,6 @@
 #include "core/Debug.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -116,6 +117,15 @@ void Debug_Log(const char *pszFmt, ...)
     va_start(ap, pszFmt);
     Debug_LogV(pszFmt, ap);
     va_end(ap);
+}
+
+void Debug_Printable(char *pszOut, u32 u32OutSize, const void *pvIn, u32 u32InLen)
+{
+    const u8 *pu8In = (const u8 *)pvIn;
+    u32 u32Shown = u32InLen < u32OutSize - 1 ? u32InLen : u32OutSize - 1;
+    for (u32 i = 0; i < u32Shown; i++)
+        pszOut[i] = isprint(pu8In[i]) ? (char)pu8In[i] : '.';
+    pszOut[u32Shown] = '\0';
 }
 
 bool Debug_LimitPending(const DebugLimit_S *pstLimit)

@@ -29,6 +29,11 @@ const char *log_Time(void);
 // standard output. errno is left unchanged.
 void Debug_Log(const char *pszFmt, ...) __attribute__((format(printf, 1, 2)));
 
+// A peer's bytes as a log can show them: at most u32OutSize - 1 of them,
+// each one not printable as '.', so that they can neither forge lines nor
+// grow one without bound. pszOut is always terminated.
+void Debug_Printable(char *pszOut, u32 u32OutSize, const void *pvIn, u32 u32InLen);
+
 // One cause of messages that remote peers can trigger at will. A zeroed
 // record is ready; it may be shared by threads.
 struct DebugLimit_S {
