@@ -113,7 +113,8 @@ static s32 RtspServer_SendFormat(RtspServerReq_S *pstReq, const char *pszFmt, ..
     s32 n = vsnprintf(pstReq->azReply, sizeof(pstReq->azReply), pszFmt, ap);
     va_end(ap);
     if (n < 0 || n >= (s32)sizeof(pstReq->azReply)) {
-        Debug_Log("[%s]: %s: reply of %d bytes does not fit\n", log_Time(), __func__, n);
+        static DebugLimit_S s_stLimit;   // what a request echoes makes it long
+        Debug_LogLimited(&s_stLimit, "[%s]: %s: reply of %d bytes does not fit\n", log_Time(), __func__, n);
         rtsp_server_reply(pstReq, 500);
         return -1;
     }
