@@ -5,6 +5,7 @@
 #include "app/AVSourceMsg.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <unistd.h>
 
 #include "app/Main.h"
@@ -29,13 +30,34 @@ std::atomic<s32> g_audioinput_status{0};
 
 static const char *const s_pszProc = "MAIN_AVSource_MsgProc";
 
+// Sessions of both streams: the players an input change ends.
+static u32 Main_Players(void)
+{
+    NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
+    u32 u32Players = 0;
+    for (RtspStreamDesc_S *pstDesc : {&pstNet->stMainStream, &pstNet->stSubStream}) {
+        s32 s32Count = MAIN_RtspServer_GetStreamInfo(pstNet, pstDesc);
+        u32Players += s32Count > 0 ? (u32)s32Count : 0;   // a failure was logged there
+    }
+    return u32Players;
+}
+
+// Players ended one by one would each log only as a connection that left.
+static void Main_LogPlayersEnded(u32 u32Players)
+{
+    if (u32Players > 0)
+        Debug_Log("[%s]: %s: input changed, %u players ended\n", log_Time(), s_pszProc, u32Players);
+}
+
 // Stops or starts the main and then the sub stream while the RTSP server
 // runs; the step texts go before the call's name in a failure's log line.
+// Only an input change stops them here.
 static s32 Main_Streams(bool bStart, const char *pszMainStep, const char *pszSubStep)
 {
     NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
     if (!pstNet->bRtspStart)
         return 0;
+    u32 u32Players = bStart ? 0 : Main_Players();
     RtspStreamDesc_S *apstDesc[] = {&pstNet->stMainStream, &pstNet->stSubStream};
     const char *apszStep[] = {pszMainStep, pszSubStep};
     for (u32 i = 0; i < ARRAY_SIZE(apstDesc); i++) {
@@ -47,6 +69,7 @@ static s32 Main_Streams(bool bStart, const char *pszMainStep, const char *pszSub
             return -1;
         }
     }
+    Main_LogPlayersEnded(u32Players);
     return 0;
 }
 
@@ -55,8 +78,13 @@ static s32 Main_Streams(bool bStart, const char *pszMainStep, const char *pszSub
 static void Main_StreamSignal(u32 bSignal)
 {
     NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
-    if (pstNet->bRtspStart && MAIN_RtspServer_SetSignal(pstNet, bSignal) != 0)
+    if (!pstNet->bRtspStart)
+        return;
+    u32 u32Players = bSignal ? 0 : Main_Players();
+    if (MAIN_RtspServer_SetSignal(pstNet, bSignal) != 0)
         Debug_Log("[%s]: MAIN_RtspServer_SetSignal failed!\n", log_Time());
+    else
+        Main_LogPlayersEnded(u32Players);
 }
 
 // The capture thread joined and the audio input stopped; the step text
