@@ -97,8 +97,12 @@ static void Debug_LogFile(const char *pszFmt, va_list ap)
     fflush(g_debug_fp);
 }
 
+static thread_local bool s_bQuiet;   // Debug_SetQuiet
+
 static void Debug_LogV(const char *pszFmt, va_list ap)
 {
+    if (s_bQuiet)
+        return;
     s32 s32Errno = errno;
     s32 s32Mode = g_bFileDebugOn;
 
@@ -128,29 +132,53 @@ void Debug_Printable(char *pszOut, u32 u32OutSize, const void *pvIn, u32 u32InLe
     pszOut[u32Shown] = '\0';
 }
 
+void Debug_SetQuiet(bool bQuiet)
+{
+    s_bQuiet = bQuiet;
+}
+
 bool Debug_LimitPending(const DebugLimit_S *pstLimit)
 {
     return pstLimit->u32Dropped != 0 && Clock_NowMs() >= pstLimit->s64NextMs;
 }
 
-void Debug_LogLimited(DebugLimit_S *pstLimit, const char *pszFmt, ...)
+// Only the thread that moves the deadline writes: one turn a second. The
+// others count their message as dropped.
+static bool Debug_LimitTurn(DebugLimit_S *pstLimit)
 {
     s32 s32Errno = errno;
     s64 s64NowMs = Clock_NowMs();
+    errno = s32Errno;
     s64 s64Next = pstLimit->s64NextMs;
-
-    // Only the thread that moves the deadline writes: one message a second.
     if (s64NowMs < s64Next || !pstLimit->s64NextMs.compare_exchange_strong(s64Next, s64NowMs + 1000)) {
         pstLimit->u32Dropped++;
-        errno = s32Errno;
-        return;
+        return false;
     }
+    return true;
+}
+
+static void Debug_LimitNote(DebugLimit_S *pstLimit)
+{
+    u32 u32Dropped = pstLimit->u32Dropped.exchange(0);
+    if (u32Dropped != 0)
+        Debug_Log("[%s]: (%u similar messages suppressed)\n", log_Time(), u32Dropped);
+}
+
+void Debug_LogLimited(DebugLimit_S *pstLimit, const char *pszFmt, ...)
+{
+    if (!Debug_LimitTurn(pstLimit))
+        return;
     va_list ap;
     va_start(ap, pszFmt);
     Debug_LogV(pszFmt, ap);
     va_end(ap);
-    u32 u32Dropped = pstLimit->u32Dropped.exchange(0);
-    if (u32Dropped != 0)
-        Debug_Log("[%s]: (%u similar messages suppressed)\n", log_Time(), u32Dropped);
-    errno = s32Errno;
+    Debug_LimitNote(pstLimit);
+}
+
+bool Debug_LimitTake(DebugLimit_S *pstLimit)
+{
+    if (!Debug_LimitTurn(pstLimit))
+        return false;
+    Debug_LimitNote(pstLimit);
+    return true;
 }

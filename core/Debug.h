@@ -46,6 +46,13 @@ struct DebugLimit_S {
 // "[%s]: (%u similar messages suppressed)\n".
 void Debug_LogLimited(DebugLimit_S *pstLimit, const char *pszFmt, ...)
     __attribute__((format(printf, 2, 3)));
+// For a cause whose one event writes several lines: true when the event
+// may write them now with Debug_Log (the count of those dropped before is
+// then written first); false counts the event as dropped.
+bool Debug_LimitTake(DebugLimit_S *pstLimit);
+// While set, the calling thread's messages are dropped: a request that did
+// not get its turn (Debug_LimitTake) runs quiet, with the calls it makes.
+void Debug_SetQuiet(bool bQuiet);
 // Whether messages were dropped and the next one would be written: a cause
 // whose last message tells a state can then tell the state as it now is.
 bool Debug_LimitPending(const DebugLimit_S *pstLimit);
