@@ -119,6 +119,20 @@ TEST(EdidSlotsTest, FloodOfEdidsLogsOneRequestASecond) {
     EXPECT_LT(std::count(out.begin(), out.end(), '\n'), 80) << out.substr(0, 2000);
 }
 
+// Uploads of two chunks that fail their check, and format requests that
+// change nothing, as fast as a peer sends them: a few lines.
+TEST_F(FirmwareChunkTest, FloodsOfRequestsLogAFewLines) {
+    g_stConfigAttr.stMainAttr.u32Audiocodec = 1;
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 500; i++) {
+        EXPECT_EQ(0, Chunk(1, 10));
+        EXPECT_EQ(-1, Chunk(16384, 10));
+        EXPECT_EQ(0, Main_Protocolserver_onsetTxAudioFormat(nullptr, 7));
+    }
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_LT(std::count(out.begin(), out.end(), '\n'), 12) << out.substr(0, 2000);
+}
+
 // Audio format values are compared as what they mean: any value but 0 is
 // AAC, so an AAC box given 7 changes nothing.
 TEST(AudioFormatTest, ValuesAreNormalised) {
