@@ -341,9 +341,9 @@ TEST(IrQueue, FullQueueRefusesWholeData)
     EXPECT_EQ(0, MAIN_Ir_SendData((const u8 *)"x", 1));
 }
 
-// What relay clients cause at will, a full infrared queue, a closed UART
-// or gadget, floods the log with a few lines only.
-TEST(IrQueue, RefusalsFloodingInLogAFewLines)
+// What relay clients cause at will (a full infrared queue, a closed UART
+// or gadget), in a flood, logs a few lines only.
+TEST(IrQueue, FloodOfRefusalsLogsAFewLines)
 {
     IrAttr_S stIr = {IR_GPIO};
     MAIN_IrSend_Stop();
