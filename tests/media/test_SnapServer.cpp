@@ -12,7 +12,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "core/Clock.h"
 #include "media/SnapCap.h"
 #include "media/SnapServer.h"
 #include "tests/support/Files.h"
@@ -246,8 +245,8 @@ TEST_F(SnapServerTest, BusyWriterGetsTheLastReplyOrNothing)
 }
 
 // A burst from many ports of one address gets the address's share of a
-// window; the drops are counted in a limited line; the address is served
-// again in a later window.
+// window; the drops are counted in a limited line. (Later windows: the
+// caps' own test.)
 TEST_F(SnapServerTest, RepliesToABurstAreCapped)
 {
     Picture(300);
@@ -275,12 +274,6 @@ TEST_F(SnapServerTest, RepliesToABurstAreCapped)
     EXPECT_LE(u32Got, 2u * SNAP_CAP_PER_ADDR);
     EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << out;
     EXPECT_NE(std::string::npos, out.find("request from 127.0.0.1 over the reply cap, 1 dropped so far")) << out;
-
-    s64 s64Until = Clock_NowMs() + 3000;
-    bool bServed = false;
-    while (!bServed && Clock_NowMs() < s64Until)
-        bServed = Ask().size() == 328u;
-    EXPECT_TRUE(bServed);
 }
 
 }  // namespace
