@@ -5,6 +5,7 @@
 #include "app/AVSourceMsg.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <unistd.h>
 
 #include "app/Main.h"
@@ -28,11 +29,31 @@ std::atomic<s32> g_audioinput_status{0};
 
 static const char *const s_pszProc = "MAIN_AVSource_MsgProc";
 
+// Sessions of both streams: the players an input change ends.
+static u32 Main_Players(void)
+{
+    NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
+    u32 u32Players = 0;
+    for (RtspStreamDesc_S *pstDesc : {&pstNet->stMainStream, &pstNet->stSubStream}) {
+        s32 s32Count = MAIN_RtspServer_GetStreamInfo(pstNet, pstDesc);
+        u32Players += s32Count > 0 ? (u32)s32Count : 0;   // a failure was logged there
+    }
+    return u32Players;
+}
+
+// Players ended one by one would each log only as a connection that left.
+static void Main_LogPlayersEnded(u32 u32Players)
+{
+    if (u32Players > 0)
+        Debug_Log("[%s]: %s: input changed, %u players ended\n", log_Time(), s_pszProc, u32Players);
+}
+
 s32 MAIN_AVSource_Streams(bool bStart, const char *pszMainStep, const char *pszSubStep)
 {
     NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
     if (!pstNet->bRtspStart)
         return 0;
+    u32 u32Players = bStart ? 0 : Main_Players();
     RtspStreamDesc_S *apstDesc[] = {&pstNet->stMainStream, &pstNet->stSubStream};
     const char *apszStep[] = {pszMainStep, pszSubStep};
     for (u32 i = 0; i < ARRAY_SIZE(apstDesc); i++) {
@@ -44,6 +65,7 @@ s32 MAIN_AVSource_Streams(bool bStart, const char *pszMainStep, const char *pszS
             return -1;
         }
     }
+    Main_LogPlayersEnded(u32Players);
     return 0;
 }
 
@@ -52,8 +74,13 @@ s32 MAIN_AVSource_Streams(bool bStart, const char *pszMainStep, const char *pszS
 static void Main_StreamSignal(u32 bSignal)
 {
     NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
-    if (pstNet->bRtspStart && MAIN_RtspServer_SetSignal(pstNet, bSignal) != 0)
+    if (!pstNet->bRtspStart)
+        return;
+    u32 u32Players = bSignal ? 0 : Main_Players();
+    if (MAIN_RtspServer_SetSignal(pstNet, bSignal) != 0)
         Debug_Log("[%s]: MAIN_RtspServer_SetSignal failed!\n", log_Time());
+    else
+        Main_LogPlayersEnded(u32Players);
 }
 
 void MAIN_AudioCapture_Stop(const char *pszStep)

@@ -19,6 +19,17 @@
 #define EDID_TEXT_LEN       512    // the receiver's base64 text
 #define EDID_USER_MAX       2
 
+static DebugLimit_S s_stEdidLimit;   // index and EDID requests
+static DebugLimit_S s_stCopyLimit;   // receivers' EDIDs refused
+
+// Peers send EDIDs and indexes at will, and one request writes up to forty
+// lines: a request writes them, with those of what it calls, only when it
+// has the log's turn; the others of the same second run quiet.
+struct EdidLogTurn_S {
+    EdidLogTurn_S() { Debug_SetQuiet(!Debug_LimitTake(&s_stEdidLimit)); }
+    ~EdidLogTurn_S() { Debug_SetQuiet(false); }
+};
+
 // 16 bytes a line when the length allows, else byte by byte.
 static void Main_Edid_Dump(const u8 *pu8Edid, s32 s32Len)
 {
@@ -54,6 +65,7 @@ static s32 Main_Edid_Select(s32 s32Index)
 s32 Main_Protocolserver_onsetTxEdidIndex(void *pUser, s32 s32Index)
 {
     (void)pUser;
+    EdidLogTurn_S stTurn;
     if (s32Index < 0 || s32Index > EDID_INDEX_MAX) {
         Debug_Log("[%s]: Main_Protocolserver_onsetTxEdidIndex,out of range,s32Idx=%d\n", log_Time(),
                   s32Index);
@@ -65,6 +77,7 @@ s32 Main_Protocolserver_onsetTxEdidIndex(void *pUser, s32 s32Index)
 s32 Main_Protocolserver_onsetEdidIndex(void *pUser, s32 s32Index)
 {
     (void)pUser;
+    EdidLogTurn_S stTurn;
     Debug_Log("[%s]: Main_Protocolserver_onsetEdidIndex,s32Index=%d\n", log_Time(), s32Index);
     if (s32Index < 0 || s32Index > EDID_INDEX_MAX) {
         Debug_Log("[%s]: Main_Protocolserver_onsetEdidIndex,out of range,s32Index=%d\n", log_Time(),
@@ -77,6 +90,7 @@ s32 Main_Protocolserver_onsetEdidIndex(void *pUser, s32 s32Index)
 s32 Main_Protocolserver_onsetEdid(void *pUser, const u8 *pu8Edid, s32 s32Len)
 {
     (void)pUser;
+    EdidLogTurn_S stTurn;
     Debug_Log("[%s]: %s\n", log_Time(), __func__);
     if (s32Len != EDID_LEN) {
         Debug_Log("[%s]: %s: EDID of %d bytes refused\n", log_Time(), __func__, s32Len);
@@ -102,6 +116,7 @@ s32 Main_Protocolserver_onsetEdid(void *pUser, const u8 *pu8Edid, s32 s32Len)
 s32 Main_Protocolserver_onsetUserEdid(void *pUser, const u8 *pu8Edid, s32 s32Len, s32 s32Index)
 {
     (void)pUser;
+    EdidLogTurn_S stTurn;
     Debug_Log("[%s]: set usr edid,usr_index=%d\n", log_Time(), s32Index);
     if (s32Index < 0 || s32Index > EDID_USER_MAX) {
         Debug_Log("[%s]: out of usr_index range\n", log_Time());
@@ -147,12 +162,12 @@ s32 Main_Protocolserver_oncopyEdid(void *pUser, s32 s32RxId)
     u8 au8Edid[EDID_LEN] = {};
     s32 s32Len = base64_check_qelto(azText, (u32)strlen(azText));
     if (s32Len <= 0 || s32Len > EDID_LEN) {
-        Debug_Log("[%s]: [%s]edid of %d bytes refused\n", log_Time(), __func__, s32Len);
+        Debug_LogLimited(&s_stCopyLimit, "[%s]: [%s]edid of %d bytes refused\n", log_Time(), __func__, s32Len);
         return -1;
     }
     (void)base64_decode_qelto(au8Edid, azText, (u32)strlen(azText));
     if (!IsEdidRight(au8Edid)) {
-        Debug_Log("[%s]: [%s]edid wrong\n", log_Time(), __func__);
+        Debug_LogLimited(&s_stCopyLimit, "[%s]: [%s]edid wrong\n", log_Time(), __func__);
         return -1;
     }
     Debug_Log("[%s]: [%s]copy edid\n", log_Time(), __func__);

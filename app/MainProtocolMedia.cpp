@@ -142,7 +142,8 @@ s32 Main_Protocolserver_setEncodeparams(void *pUser, const ProtocolEncodeParams_
 s32 Main_Protocolserver_onsetTxAudioFormat(void *pUser, s32 s32Format)
 {
     (void)pUser;
-    Debug_Log("[%s]: %s: s32AudioFormat %d\n", log_Time(), __func__, s32Format);
+    static DebugLimit_S s_stLimit;   // peers set the format at will
+    Debug_LogLimited(&s_stLimit, "[%s]: %s: s32AudioFormat %d\n", log_Time(), __func__, s32Format);
     u32 u32Audio = s32Format == ENC_FORMAT_PCM ? ENC_STORED_PCM : ENC_STORED_AAC;
     if (u32Audio == g_stConfigAttr.stMainAttr.u32Audiocodec)
         return 0;

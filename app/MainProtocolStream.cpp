@@ -122,7 +122,7 @@ s32 Main_Protocolserver_onupdateFirmware(void *pUser, ProtocolFirmwareChunk_S *p
     stPacket.pu8Data = pstChunk->pu8Data;
     s32 s32Ret = ImageRecv(&stPacket, MAIN_Exit_Pthread);
     if (s32Ret != 0) {
-        Debug_Log("[%s]: ImageRecv failed with %#x!\n", log_Time(), s32Ret);
+        Debug_LogLimited(&s_stChunkLimit, "[%s]: ImageRecv failed with %#x!\n", log_Time(), s32Ret);
         s_s32NextCount = 0;   // the upgrade dropped the upload, or never had one
         return -1;
     }

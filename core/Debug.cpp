@@ -1,5 +1,6 @@
 #include "core/Debug.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -96,8 +97,12 @@ static void Debug_LogFile(const char *pszFmt, va_list ap)
     fflush(g_debug_fp);
 }
 
+static thread_local bool s_bQuiet;   // Debug_SetQuiet
+
 static void Debug_LogV(const char *pszFmt, va_list ap)
 {
+    if (s_bQuiet)
+        return;
     s32 s32Errno = errno;
     s32 s32Mode = g_bFileDebugOn;
 
@@ -118,24 +123,62 @@ void Debug_Log(const char *pszFmt, ...)
     va_end(ap);
 }
 
-void Debug_LogLimited(DebugLimit_S *pstLimit, const char *pszFmt, ...)
+void Debug_Printable(char *pszOut, u32 u32OutSize, const void *pvIn, u32 u32InLen)
+{
+    const u8 *pu8In = (const u8 *)pvIn;
+    u32 u32Shown = u32InLen < u32OutSize - 1 ? u32InLen : u32OutSize - 1;
+    for (u32 i = 0; i < u32Shown; i++)
+        pszOut[i] = isprint(pu8In[i]) ? (char)pu8In[i] : '.';
+    pszOut[u32Shown] = '\0';
+}
+
+void Debug_SetQuiet(bool bQuiet)
+{
+    s_bQuiet = bQuiet;
+}
+
+bool Debug_LimitPending(const DebugLimit_S *pstLimit)
+{
+    return pstLimit->u32Dropped != 0 && Clock_NowMs() >= pstLimit->s64NextMs;
+}
+
+// Only the thread that moves the deadline writes: one turn a second. The
+// others count their message as dropped.
+static bool Debug_LimitTurn(DebugLimit_S *pstLimit)
 {
     s32 s32Errno = errno;
     s64 s64NowMs = Clock_NowMs();
+    errno = s32Errno;
     s64 s64Next = pstLimit->s64NextMs;
-
-    // Only the thread that moves the deadline writes: one message a second.
     if (s64NowMs < s64Next || !pstLimit->s64NextMs.compare_exchange_strong(s64Next, s64NowMs + 1000)) {
         pstLimit->u32Dropped++;
-        errno = s32Errno;
-        return;
+        return false;
     }
+    return true;
+}
+
+static void Debug_LimitNote(DebugLimit_S *pstLimit)
+{
+    u32 u32Dropped = pstLimit->u32Dropped.exchange(0);
+    if (u32Dropped != 0)
+        Debug_Log("[%s]: (%u similar messages suppressed)\n", log_Time(), u32Dropped);
+}
+
+void Debug_LogLimited(DebugLimit_S *pstLimit, const char *pszFmt, ...)
+{
+    if (!Debug_LimitTurn(pstLimit))
+        return;
     va_list ap;
     va_start(ap, pszFmt);
     Debug_LogV(pszFmt, ap);
     va_end(ap);
-    u32 u32Dropped = pstLimit->u32Dropped.exchange(0);
-    if (u32Dropped != 0)
-        Debug_Log("[%s]: (%u similar messages suppressed)\n", log_Time(), u32Dropped);
-    errno = s32Errno;
+    Debug_LimitNote(pstLimit);
+}
+
+bool Debug_LimitTake(DebugLimit_S *pstLimit)
+{
+    if (!Debug_LimitTurn(pstLimit))
+        return false;
+    Debug_LimitNote(pstLimit);
+    return true;
 }

@@ -29,6 +29,11 @@ const char *log_Time(void);
 // standard output. errno is left unchanged.
 void Debug_Log(const char *pszFmt, ...) __attribute__((format(printf, 1, 2)));
 
+// A peer's bytes as a log can show them: at most u32OutSize - 1 of them,
+// each one not printable as '.', so that they can neither forge lines nor
+// grow one without bound. pszOut is always terminated.
+void Debug_Printable(char *pszOut, u32 u32OutSize, const void *pvIn, u32 u32InLen);
+
 // One cause of messages that remote peers can trigger at will. A zeroed
 // record is ready; it may be shared by threads.
 struct DebugLimit_S {
@@ -41,5 +46,15 @@ struct DebugLimit_S {
 // "[%s]: (%u similar messages suppressed)\n".
 void Debug_LogLimited(DebugLimit_S *pstLimit, const char *pszFmt, ...)
     __attribute__((format(printf, 2, 3)));
+// For a cause whose one event writes several lines: true when the event
+// may write them now with Debug_Log (the count of those dropped before is
+// then written first); false counts the event as dropped.
+bool Debug_LimitTake(DebugLimit_S *pstLimit);
+// While set, the calling thread's messages are dropped: a request that did
+// not get its turn (Debug_LimitTake) runs quiet, with the calls it makes.
+void Debug_SetQuiet(bool bQuiet);
+// Whether messages were dropped and the next one would be written: a cause
+// whose last message tells a state can then tell the state as it now is.
+bool Debug_LimitPending(const DebugLimit_S *pstLimit);
 
 #endif

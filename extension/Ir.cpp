@@ -24,6 +24,7 @@ static u32 s_u32IrHead;     // next packet to send
 static u32 s_u32IrCount;    // packets waiting
 
 static MainThread_S s_stIrSendThread;
+static DebugLimit_S s_stFullLimit;   // a relay client fills the queue at will
 
 s32 MAIN_Ir_Init(IrAttr_S *pstIr)
 {
@@ -45,7 +46,7 @@ s32 MAIN_Ir_SendData(const u8 *pu8Data, u32 u32Len)
     pthread_mutex_lock(&s_IrMutex);
     if (u32Packets > IR_QUEUE_LEN - s_u32IrCount) {
         pthread_mutex_unlock(&s_IrMutex);
-        Debug_Log("[%s]: %s: queue full, %u bytes dropped\n", log_Time(), __func__, u32Len);
+        Debug_LogLimited(&s_stFullLimit, "[%s]: %s: queue full, %u bytes dropped\n", log_Time(), __func__, u32Len);
         return -1;
     }
     for (u32 u32Done = 0; u32Done < u32Len;) {

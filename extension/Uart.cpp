@@ -16,6 +16,7 @@
 // One sender at a time: the second UART carries the infrared relay and the
 // display's frames, which must not interleave.
 static std::mutex s_UartSendMutex;
+static DebugLimit_S s_stSendLimit;   // relay clients send at will, to a closed or slow port too
 
 static const struct {
     u32 u32Baud;
@@ -115,7 +116,7 @@ s32 MAIN_Uart_SendData(UartAttr_S *pstUart, const void *pvData, u32 u32Len)
     s32 s32Fd = pstUart->s32Fd;
 
     if (s32Fd < 0) {
-        Debug_Log("[%s]: Uart not open\n", log_Time());
+        Debug_LogLimited(&s_stSendLimit, "[%s]: Uart not open\n", log_Time());
         return -1;
     }
     while (u32Len > 0) {
@@ -130,7 +131,8 @@ s32 MAIN_Uart_SendData(UartAttr_S *pstUart, const void *pvData, u32 u32Len)
             continue;
         if (n < 0 && errno == EAGAIN && poll(&stPoll, 1, UART_WRITE_WAIT_MS) > 0)
             continue;
-        Debug_Log("[%s]: %s: write: %s\n", log_Time(), __func__, n < 0 ? strerror(errno) : "timeout");
+        Debug_LogLimited(&s_stSendLimit, "[%s]: %s: write: %s\n", log_Time(), __func__,
+                         n < 0 ? strerror(errno) : "timeout");
         return -1;
     }
     return 0;

@@ -8,6 +8,8 @@
 
 #include "core/Debug.h"
 
+static DebugLimit_S s_stReportLimit;   // the KVM client sends reports at will
+
 static s32 Usb_Open(const char *pszDev)
 {
     s32 s32Fd = open(pszDev, O_RDWR | O_NONBLOCK | O_CLOEXEC);
@@ -56,12 +58,13 @@ u32 Usb_ParseFrame(const u8 *pu8Buf, u32 u32Len, UsbReport_S *pstReport)
 s32 Usb_WriteReport(s32 s32Fd, const u8 *pu8Data, u32 u32Len)
 {
     if (s32Fd < 0) {
-        Debug_Log("[%s]: %s: gadget not open\n", log_Time(), __func__);
+        Debug_LogLimited(&s_stReportLimit, "[%s]: %s: gadget not open\n", log_Time(), __func__);
         return -1;
     }
     ssize_t n = write(s32Fd, pu8Data, u32Len);
     if (n != (ssize_t)u32Len) {
-        Debug_Log("[%s]: %s: write: %s\n", log_Time(), __func__, n < 0 ? strerror(errno) : "short");
+        Debug_LogLimited(&s_stReportLimit, "[%s]: %s: write: %s\n", log_Time(), __func__,
+                         n < 0 ? strerror(errno) : "short");
         return -1;
     }
     return 0;

@@ -12,9 +12,11 @@
 
 #include <mbedtls/aes.h>
 
+#include "core/Clock.h"
 #include "core/Debug.h"
 #include "core/Thread.h"
 #include "media/MediaVideo.h"
+#include "media/SnapCap.h"
 
 #define SNAP_WAIT_MS 1000
 
@@ -24,8 +26,10 @@ static const u8 s_au8Iv[16] = {'H', 'k', '3', '%', 'z', 'N', '8', 'q', 'W', '&',
 static MainThread_S s_stThread;
 static s32 s_s32Fd = -1;
 static SnapServerAttr_S s_stAttr;
+static SnapCap_S s_stCap;        // the server thread's
+static u32 s_u32OverCap;         // requests dropped by the cap since the start
 // Peers cause these at will.
-static DebugLimit_S s_stLimitSize, s_stLimitNet;
+static DebugLimit_S s_stLimitSize, s_stLimitNet, s_stLimitCap;
 
 // CBC over whole blocks with a fresh IV: the library advances the IV it is
 // given, so a shared one would chain every reply to the one before.
@@ -155,6 +159,12 @@ static void Snap_Serve(u8 *pu8File, u8 *pu8Reply, u32 *pu32LastLen)
     }
     if (!SnapServer_IsRequest(azReq, (s32)sizeGot) || sizeFrom != sizeof(stFrom) || stFrom.sin_family != AF_INET)
         return;
+    if (!SnapCap_Take(&s_stCap, stFrom.sin_addr.s_addr, Clock_NowMs())) {
+        s_u32OverCap++;
+        Debug_LogLimited(&s_stLimitCap, "[%s]: %s: request from %s over the reply cap, %u dropped so far\n",
+                         log_Time(), __func__, inet_ntoa(stFrom.sin_addr), s_u32OverCap);
+        return;
+    }
 
     std::unique_lock<std::mutex> lock(*s_stAttr.pMutex, std::try_to_lock);
     if (!lock.owns_lock()) {
@@ -240,6 +250,8 @@ s32 MAIN_UDPServer_Start(const SnapServerAttr_S *pstAttr)
         return 0;
     Debug_Log("[%s]: %s: start\n", log_Time(), __func__);
     s_stAttr = *pstAttr;
+    s_stCap = SnapCap_S{};
+    s_u32OverCap = 0;
     s_s32Fd = Snap_OpenSocket(pstAttr->u16Port);
     if (s_s32Fd < 0)
         return -1;

@@ -1,6 +1,7 @@
 // The snapshot service: the request for one JPEG picture, and the UDP
 // server on port 6888 that answers "ss get snap!" with the snapshot file,
-// its first 128 bytes AES-128-CBC encrypted.
+// its first 128 bytes AES-128-CBC encrypted. Replies are capped per source
+// address and in all (media/SnapCap.h); requests over the caps go unanswered.
 #ifndef MEDIA_SNAPSERVER_H
 #define MEDIA_SNAPSERVER_H
 

@@ -13,6 +13,10 @@
 #include "core/Debug.h"
 #include "upgrade/Flash.h"
 
+// Uploads bring any bytes, as fast as their peer likes: what their check
+// finds wrong is logged through one limit.
+static DebugLimit_S s_stCheckLimit;
+
 #define IMAGE_CHUNK 0x10000   // bytes read from the file at a time
 
 s32 MAIN_Image_Init(void)
@@ -93,13 +97,15 @@ static const ImagePart_S *Image_Overlap(const ImageInfo_S *pstInfo, const ImageP
 s32 Image_CheckHeader(ImageInfo_S *pstInfo, u32 u32HeadOffset)
 {
     if (!Image_IsSealed(pstInfo)) {
-        Debug_Log("[%s]: %s: bad magic %#x or check word\n", log_Time(), __func__,
-                  pstInfo->u32Magic);
+        Debug_LogLimited(&s_stCheckLimit, "[%s]: %s: bad magic %#x or check word\n", log_Time(), __func__,
+                         pstInfo->u32Magic);
         return -1;
     }
     Image_EndTexts(pstInfo);
     if (strcmp(pstInfo->azModel, IMAGE_MODEL) != 0) {
-        Debug_Log("[%s]: %s: image for \"%s\"\n", log_Time(), __func__, pstInfo->azModel);
+        char azShown[sizeof(pstInfo->azModel)];
+        Debug_Printable(azShown, sizeof(azShown), pstInfo->azModel, (u32)strlen(pstInfo->azModel));
+        Debug_LogLimited(&s_stCheckLimit, "[%s]: %s: image for \"%s\"\n", log_Time(), __func__, azShown);
         return -1;
     }
     u32 u32Parts = 0;
@@ -107,20 +113,20 @@ s32 Image_CheckHeader(ImageInfo_S *pstInfo, u32 u32HeadOffset)
         if (stPart.azName[0] == '\0')
             continue;
         if (!Image_CheckPart(&stPart, u32HeadOffset)) {
-            Debug_Log("[%s]: %s: partition %s %#x+%#x to %#x does not fit\n", log_Time(), __func__,
-                      stPart.azName, stPart.u32FileOffset, stPart.u32Len, stPart.u32FlashAddr);
+            Debug_LogLimited(&s_stCheckLimit, "[%s]: %s: partition %s %#x+%#x to %#x does not fit\n", log_Time(),
+                             __func__, stPart.azName, stPart.u32FileOffset, stPart.u32Len, stPart.u32FlashAddr);
             return -1;
         }
         const ImagePart_S *pstOther = Image_Overlap(pstInfo, &stPart);
         if (pstOther != nullptr) {
-            Debug_Log("[%s]: %s: partitions %s and %s overlap in flash\n", log_Time(), __func__,
-                      pstOther->azName, stPart.azName);
+            Debug_LogLimited(&s_stCheckLimit, "[%s]: %s: partitions %s and %s overlap in flash\n", log_Time(),
+                             __func__, pstOther->azName, stPart.azName);
             return -1;
         }
         u32Parts++;
     }
     if (u32Parts == 0) {
-        Debug_Log("[%s]: %s: no partition\n", log_Time(), __func__);
+        Debug_LogLimited(&s_stCheckLimit, "[%s]: %s: no partition\n", log_Time(), __func__);
         return -1;
     }
     return 0;
@@ -162,8 +168,8 @@ static s32 Image_Open(const char *pszFile, ImageInfo_S *pstInfo)
     if (st.st_size < IMAGE_HEAD_BLOCK || st.st_size > 0xFFFFFFFFLL
         || pread(s32Fd, pstInfo, sizeof(*pstInfo), u32Head) != (ssize_t)sizeof(*pstInfo)
         || Image_CheckHeader(pstInfo, u32Head) < 0) {
-        Debug_Log("[%s]: %s: %s: no valid header (%lld bytes)\n", log_Time(), __func__, pszFile,
-                  (long long)st.st_size);
+        Debug_LogLimited(&s_stCheckLimit, "[%s]: %s: %s: no valid header (%lld bytes)\n", log_Time(), __func__,
+                         pszFile, (long long)st.st_size);
         close(s32Fd);
         return -1;
     }
@@ -177,8 +183,8 @@ static s32 Image_Open(const char *pszFile, ImageInfo_S *pstInfo)
                                 return 0;
                             }) < 0
             || ~u32Crc != stPart.u32Crc) {
-            Debug_Log("[%s]: %s: partition %s: CRC %#x, header says %#x\n", log_Time(), __func__,
-                      stPart.azName, ~u32Crc, stPart.u32Crc);
+            Debug_LogLimited(&s_stCheckLimit, "[%s]: %s: partition %s: CRC %#x, header says %#x\n", log_Time(),
+                             __func__, stPart.azName, ~u32Crc, stPart.u32Crc);
             close(s32Fd);
             return -1;
         }

@@ -58,7 +58,8 @@ static s32 ImageRecv_Open(void)
 static s32 ImageRecv_Append(const u8 *pu8, u32 u32Len)
 {
     if (u32Len > UPDATE_FILE_MAX - s_u32UploadLen) {
-        Debug_Log("[%s]: %s: upload beyond %u bytes\n", log_Time(), __func__, UPDATE_FILE_MAX);
+        Debug_LogLimited(&s_stPacketLimit, "[%s]: %s: upload beyond %u bytes\n", log_Time(), __func__,
+                         UPDATE_FILE_MAX);
         return -1;
     }
     for (u32 u32Done = 0; u32Done < u32Len;) {
@@ -92,7 +93,7 @@ static s32 ImageRecv_Finish(void)
     bool bOk = close(s_s32UploadFd) == 0;
     s_s32UploadFd = -1;
     if (!bOk || Image_CheckFile(UPDATE_FILE) < 0) {
-        Debug_Log("[%s]: check_upgrade_file err!\n", log_Time());
+        Debug_LogLimited(&s_stPacketLimit, "[%s]: check_upgrade_file err!\n", log_Time());
         ImageRecv_Drop(true);
         return -1;
     }

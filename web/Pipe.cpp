@@ -14,6 +14,7 @@
 #define PIPE_POLL_MS 500
 
 static MainThread_S s_stPipeThread;
+static DebugLimit_S s_stCmdLimit;   // the web side sends what it likes, and may not read
 
 s32 Pipe_NextCommand(std::string *pBuf, std::string *pCmd)
 {
@@ -69,8 +70,8 @@ static s32 Pipe_Open(const char *pszPath, s32 s32Flags)
 static void Pipe_Reply(s32 s32Out, const std::string &reply)
 {
     if (write(s32Out, reply.data(), reply.size()) != (ssize_t)reply.size())
-        Debug_Log("[%s]: %s: reply of %zu bytes lost: %s\n", log_Time(), __func__, reply.size(),
-                  strerror(errno));
+        Debug_LogLimited(&s_stCmdLimit, "[%s]: %s: reply of %zu bytes lost: %s\n", log_Time(), __func__,
+                         reply.size(), strerror(errno));
 }
 
 static void *Pipe_Thread(void *)
@@ -88,8 +89,8 @@ static void *Pipe_Thread(void *)
             // after a pause is broken, and would swallow the next commands.
             bSkip = false;
             if (!buf.empty()) {
-                Debug_Log("[%s]: %s: incomplete command of %zu bytes dropped\n", log_Time(),
-                          __func__, buf.size());
+                Debug_LogLimited(&s_stCmdLimit, "[%s]: %s: incomplete command of %zu bytes dropped\n",
+                                 log_Time(), __func__, buf.size());
                 buf.clear();
                 Pipe_Reply(s32Out, "{\"result\":-1,\"msg\":\"incomplete command\"}");
             }
@@ -106,8 +107,8 @@ static void *Pipe_Thread(void *)
             Pipe_Reply(s32Out, reply);
         }
         if (s32Got < 0) {
-            Debug_Log("[%s]: %s: command longer than %d bytes dropped\n", log_Time(), __func__,
-                      PIPE_MAX_CMD);
+            Debug_LogLimited(&s_stCmdLimit, "[%s]: %s: command longer than %d bytes dropped\n", log_Time(),
+                             __func__, PIPE_MAX_CMD);
             Pipe_Reply(s32Out, "{\"result\":-1,\"msg\":\"command too long\"}");
             bSkip = true;
         }

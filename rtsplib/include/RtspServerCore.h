@@ -64,6 +64,7 @@ void rtsp_server_report(RtspServer_S *pstServer);
 // Closes the control connections that play nothing and have been silent
 // too long: RTSP_REQUEST_MS with no whole request yet or half of one, or
 // RTSP_IDLE_MS since the last whole request. u64NowMs is time64_monotonic.
+// After player lines were dropped, also logs the number of connections.
 // Reactor thread.
 void rtsp_server_sweep(RtspServer_S *pstServer, u64 u64NowMs);
 // Descriptors the RTSP side may hold: the process's limit less what the

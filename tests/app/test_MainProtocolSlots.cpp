@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
@@ -109,6 +111,31 @@ TEST(EdidSlotsTest, RefusalsLeaveTheIndex) {
     EXPECT_EQ(2, g_stConfigAttr.stManual.s32Edid_index);
     EXPECT_EQ(0, Main_Protocolserver_onsetEdidIndex(nullptr, 8));
     EXPECT_EQ(8, g_stConfigAttr.stManual.s32Edid_index);
+}
+
+// A request's EDID dump is some forty lines: a flood of requests writes
+// one request's lines a second, not every request's.
+TEST(EdidSlotsTest, FloodOfEdidsLogsOneRequestASecond) {
+    u8 au8Edid[256] = {};
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 200; i++)
+        EXPECT_EQ(0, Main_Protocolserver_onsetUserEdid(nullptr, au8Edid, 256, 0));   // stores nothing
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_LT(std::count(out.begin(), out.end(), '\n'), 80) << out.substr(0, 2000);
+}
+
+// Uploads of two chunks that fail their check, and format requests that
+// change nothing, as fast as a peer sends them: a few lines.
+TEST_F(FirmwareChunkTest, FloodsOfRequestsLogAFewLines) {
+    g_stConfigAttr.stMainAttr.u32Audiocodec = 1;
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 500; i++) {
+        EXPECT_EQ(0, Chunk(1, 10));
+        EXPECT_EQ(-1, Chunk(16384, 10));
+        EXPECT_EQ(0, Main_Protocolserver_onsetTxAudioFormat(nullptr, 7));
+    }
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_LT(std::count(out.begin(), out.end(), '\n'), 12) << out.substr(0, 2000);
 }
 
 // Audio format values are compared as what they mean: any value but 0 is

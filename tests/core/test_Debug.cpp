@@ -120,6 +120,31 @@ TEST_F(DebugTest, ConcurrentFileMessagesStayWhole)
     EXPECT_EQ(8 * 200, s32Lines);
 }
 
+// A cause whose event writes several lines takes one turn a second: the
+// events without one run quiet on their thread only, and the next turn
+// first says how many were dropped.
+TEST_F(DebugTest, LimitedEventTakesOneTurnASecondAndOthersRunQuiet)
+{
+    std::string out = Child_Run([] {
+        static DebugLimit_S s_stLimit;
+        g_bFileDebugOn = DEBUG_LOG_STDOUT;
+        for (s32 i = 0; i < 3; i++) {
+            Debug_SetQuiet(!Debug_LimitTake(&s_stLimit));
+            Debug_Log("event %d line 1\n", i);
+            std::thread([] { Debug_Log("other thread\n"); }).join();
+            Debug_Log("event %d line 2\n", i);
+            Debug_SetQuiet(false);
+        }
+        usleep(1100 * 1000);
+        if (Debug_LimitTake(&s_stLimit))
+            Debug_Log("event 3\n");
+    });
+    EXPECT_TRUE(std::regex_match(out, std::regex(R"(event 0 line 1\nother thread\nevent 0 line 2\n)"
+                                                  R"(other thread\nother thread\n)"
+                                                  R"(\[[^\]]+\]: \(2 similar messages suppressed\)\nevent 3\n)")))
+        << out;
+}
+
 // A cause that peers trigger at will writes one message a second; the next
 // one written says how many were dropped meanwhile.
 TEST_F(DebugTest, LimitedCauseWritesOneMessageASecond)

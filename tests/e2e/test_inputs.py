@@ -111,6 +111,8 @@ class InputTest(BoxTest):
         log = b.log()
         self.assertRegex(log, r"RTSP player 169\.254\.0\.1:\d+ connected, \d+ connections\n")
         self.assertRegex(log, r"RTSP player 169\.254\.0\.1:\d+ left, \d+ connections\n")
+        # The player of the lost input, ended in one line.
+        self.assertEqual(["1"], re.findall(r"input changed, (\d+) players ended\n", log))
         b.sim("plug", "1280x720p60")
         wait_until(lambda: decoded_frames(addr, MAIN, 1)[0] > 0, 60, "pictures again")
 

@@ -2,11 +2,17 @@
 infrared and KVM relays, and firmware upload through the typed-packet
 server."""
 
+import json
+import os
+import re
+import time
 import unittest
 
 import imagelib
-from boxlib import Box, BoxTest, lan_client as client
+from boxlib import Box, BoxTest, lan, lan_client as client
 from lanclient import take
+
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def read_tty(sock, n, timeout=5):
@@ -47,6 +53,25 @@ class NeighboursTest(BoxTest):
         client(self.IP, 7890, [key, mouse], pause=0.5).result()
         self.assertEqual(key[2:], self.b.read("/dev/hidg0", "rb"))
         self.assertEqual(mouse[2:], self.b.read("/dev/hidg1", "rb"))
+
+    def test_2b_relay_floods_grow_the_log_by_a_few_lines_a_second(self):
+        """Infrared (its queue overflows), serial (its port is slow) and the
+        typed-packet server (bytes outside packets) flooded at once."""
+        def caused():
+            """Lines of the relays and the server; the start-up may still log."""
+            return [line for line in self.b.log().splitlines() if re.search(r"Tcp|Ir_|Uart|suppressed", line)]
+
+        before = len(caused())
+        started = time.monotonic()
+        p = lan("python3", os.path.join(HERE, "floodclient.py"), self.IP, "3", "7889", "7888", "5888",
+                timeout=60, check=True)
+        seconds = time.monotonic() - started
+        sent = json.loads(p.stdout)
+        self.assertGreater(sent["7889"], 10 << 20, sent)
+        self.assertGreater(sent["5888"], 10 << 20, sent)
+        grown = caused()[before:]
+        self.assertIn("MAIN_Ir_SendData: queue full", "".join(grown))
+        self.assertLessEqual(len(grown), 10 * seconds, grown)
 
     def test_3_uploaded_image_is_verified_written_and_the_box_resets(self):
         addr = 0x100000

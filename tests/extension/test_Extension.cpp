@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
 #include <fcntl.h>
@@ -338,4 +339,29 @@ TEST(IrQueue, FullQueueRefusesWholeData)
     EXPECT_EQ(-1, MAIN_Ir_SendData((const u8 *)"x", 1));
     ASSERT_EQ(0, MAIN_Ir_Init(&stIr));
     EXPECT_EQ(0, MAIN_Ir_SendData((const u8 *)"x", 1));
+}
+
+// What relay clients cause at will (a full infrared queue, a closed UART
+// or gadget), in a flood, logs a few lines only.
+TEST(IrQueue, FloodOfRefusalsLogsAFewLines)
+{
+    IrAttr_S stIr = {IR_GPIO};
+    MAIN_IrSend_Stop();
+    ASSERT_EQ(0, MAIN_Ir_Init(&stIr));
+    std::string packet(IR_PACKET_MAX, 'i');
+    for (int i = 0; i < IR_QUEUE_LEN; i++)
+        ASSERT_EQ(0, MAIN_Ir_SendData((const u8 *)packet.data(), (u32)packet.size()));
+    UartAttr_S stUart{-1, 3, {10, 8, 0, 0}};
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 1000; i++) {
+        EXPECT_EQ(-1, MAIN_Ir_SendData((const u8 *)packet.data(), (u32)packet.size()));
+        EXPECT_EQ(-1, MAIN_Uart_SendData(&stUart, "x", 1));
+        EXPECT_EQ(-1, Usb_WriteReport(-1, (const u8 *)"x", 1));
+    }
+    std::string out = testing::internal::GetCapturedStdout();
+    // One line per cause, and a count of earlier drops where a test before
+    // caused the same within the second.
+    EXPECT_LE(std::count(out.begin(), out.end(), '\n'), 6) << out;
+    EXPECT_NE(std::string::npos, out.find("Usb_WriteReport: gadget not open\n")) << out;
+    ASSERT_EQ(0, MAIN_Ir_Init(&stIr));
 }

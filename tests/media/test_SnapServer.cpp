@@ -1,5 +1,7 @@
 // The snapshot service: the encrypted head, the reply layout, the request
-// check, and the server on the loopback interface with the writer's lock.
+// check, the reply caps, and the server on the loopback interface with the
+// writer's lock.
+#include <algorithm>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <mbedtls/aes.h>
@@ -10,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "media/SnapCap.h"
 #include "media/SnapServer.h"
 #include "tests/support/Files.h"
 
@@ -120,6 +123,28 @@ TEST(SnapReplyTest, LayoutAndLimits)
     }
 }
 
+TEST(SnapCapTest, PerAddressAndInAllPerWindow)
+{
+    SnapCap_S stCap = {};
+    const s64 s64T = 50000;
+    const u32 u32A = 0x0100007F, u32B = 0x0200007F;
+    for (u32 i = 0; i < SNAP_CAP_PER_ADDR; i++)
+        EXPECT_TRUE(SnapCap_Take(&stCap, u32A, s64T + i)) << i;
+    EXPECT_FALSE(SnapCap_Take(&stCap, u32A, s64T + SNAP_CAP_WINDOW_MS - 1));
+    EXPECT_TRUE(SnapCap_Take(&stCap, u32B, s64T + SNAP_CAP_WINDOW_MS - 1)) << "another address";
+    EXPECT_TRUE(SnapCap_Take(&stCap, u32A, s64T + SNAP_CAP_WINDOW_MS)) << "the next window";
+
+    // Many addresses: the total holds, and those refused take no entry.
+    const s64 s64T2 = s64T + 10 * SNAP_CAP_WINDOW_MS;
+    for (u32 i = 0; i < SNAP_CAP_TOTAL; i++)
+        EXPECT_TRUE(SnapCap_Take(&stCap, 0x0A000000 + i, s64T2)) << i;
+    for (u32 i = 0; i < 10000; i++)
+        EXPECT_FALSE(SnapCap_Take(&stCap, 0x0B000000 + i, s64T2 + 1)) << i;
+    EXPECT_FALSE(SnapCap_Take(&stCap, 0x0A000000, s64T2 + 2));
+    EXPECT_EQ((u32)SNAP_CAP_TOTAL, stCap.u32Addrs);
+    EXPECT_TRUE(SnapCap_Take(&stCap, 0x0B000000, s64T2 + SNAP_CAP_WINDOW_MS));
+}
+
 struct SnapServerTest : public testing::Test {
     std::mutex mutex;
     std::atomic<s32> bFile{1};
@@ -152,6 +177,15 @@ struct SnapServerTest : public testing::Test {
         ssize_t n = recv(s32Fd, reply.data(), reply.size(), 0);
         reply.resize(n > 0 ? n : 0);
         return reply;
+    }
+    // Replies that come until none did for 300 ms.
+    u32 Drain()
+    {
+        std::vector<u8> reply(SNAP_DATAGRAM_MAX);
+        u32 u32Got = 0;
+        while (recv(s32Fd, reply.data(), reply.size(), 0) > 0)
+            u32Got++;
+        return u32Got;
     }
     void Picture(size_t sizeLen, u8 u8Seed = 0)
     {
@@ -208,6 +242,38 @@ TEST_F(SnapServerTest, BusyWriterGetsTheLastReplyOrNothing)
     std::vector<u8> now = Reassemble(Ask());
     ASSERT_EQ(900u, now.size());
     EXPECT_EQ(2, now[0]);
+}
+
+// A burst from many ports of one address gets the address's share of a
+// window; the drops are counted in a limited line. (Later windows: the
+// caps' own test.)
+TEST_F(SnapServerTest, RepliesToABurstAreCapped)
+{
+    Picture(300);
+    struct sockaddr_in stTo = {};
+    stTo.sin_family = AF_INET;
+    stTo.sin_port = htons(SNAP_TEST_PORT);
+    stTo.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::vector<int> vecFds;
+    for (u32 i = 0; i < 5; i++)
+        vecFds.push_back(socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0));
+    testing::internal::CaptureStdout();
+    for (u32 i = 0; i < 10 * SNAP_CAP_PER_ADDR; i++)
+        ASSERT_EQ(12, sendto(vecFds[i % vecFds.size()], SNAP_REQUEST, 12, 0, (sockaddr *)&stTo, sizeof(stTo)));
+    EXPECT_EQ(0u, Drain()) << "the replies go to the ports that asked";
+    std::string out = testing::internal::GetCapturedStdout();
+    u32 u32Got = 0;
+    std::vector<u8> reply(SNAP_DATAGRAM_MAX);
+    for (int s32Client : vecFds) {
+        while (recv(s32Client, reply.data(), reply.size(), 0) > 0)
+            u32Got++;
+        close(s32Client);
+    }
+    // The burst may straddle two windows.
+    EXPECT_GE(u32Got, (u32)SNAP_CAP_PER_ADDR);
+    EXPECT_LE(u32Got, 2u * SNAP_CAP_PER_ADDR);
+    EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << out;
+    EXPECT_NE(std::string::npos, out.find("request from 127.0.0.1 over the reply cap, 1 dropped so far")) << out;
 }
 
 }  // namespace

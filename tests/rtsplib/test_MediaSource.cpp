@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -95,4 +96,29 @@ TEST_F(UdpSourceTest, GroupDrainEmptiesSockets)
     for (int i = 0; i < 300 && Queued() != 0; i++)
         usleep(10000);
     EXPECT_EQ(0, Queued());
+}
+
+// A player gone without a word: its closed port fails every other send
+// (the ICMP report of the one before). A few lines for all of them.
+TEST_F(UdpSourceTest, SendsToAClosedPortLogAFewLines)
+{
+    ASSERT_NO_FATAL_FAILURE(Make(false));
+    u16 u16Gone = Net_Port(s32Peer);
+    close(s32Peer);
+    s32Peer = -1;
+    ASSERT_EQ(0, pstFunc->pfnVideoCreate(pvSource, 96, 90000));
+    ASSERT_EQ(0, pstFunc->pfnVideoRtp(pvSource, "127.0.0.1", as32Socket[0], u16Gone, nullptr));
+    ASSERT_EQ(0, pstFunc->pfnPlay(pvSource));
+    Bytes vecNal = Net_Nal(0x41, 100);
+    testing::internal::CaptureStdout();
+    for (u32 i = 0; i < 200; i++) {
+        RtpUnit_S stUnit;
+        ASSERT_EQ(0, rtp_unit_cut(rtp_h264_packer(), vecNal.data(), (u32)vecNal.size(), MEDIA_UDP_VIDEO_PAYLOAD,
+                                  i * 3000, &stUnit));
+        (void)pstFunc->pfnVideoUnit(pvSource, &stUnit);   // refused sends are the point
+        usleep(1000);   // the report comes back in between
+    }
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(std::string::npos, out.find("udp_RTPPacket err! Connection refused\n")) << out;
+    EXPECT_LE(std::count(out.begin(), out.end(), '\n'), 2) << out;
 }

@@ -4,14 +4,18 @@
 #include <chrono>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <malloc.h>
 #include <poll.h>
 #include <random>
+#include <regex>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
+#include "core/Debug.h"
 #include "rtsplib/include/AioSocket.h"
 #include "rtsplib/include/RtspServerCore.h"
 #include "rtsplib/include/Time64.h"
@@ -396,6 +400,43 @@ TEST_F(RtspServerTest, IdleConnectionsAreClosed)
     EXPECT_TRUE(Closed(s32Asked));
     u64SkewMs = 100 * RTSP_IDLE_MS;
     EXPECT_EQ(OptionsReply(2), Ask(s32Player, Options(2)));
+}
+
+// Players connecting or leaving in a burst give a line or so, and once the
+// burst is over a line with the number of connections then and the count
+// of lines dropped. The log goes to its file, read while it grows.
+TEST_F(RtspServerTest, PlayerLinesGiveTheNumberOfConnectionsAfterABurst)
+{
+    const char *const pszLog = "/tmp/debug_main.txt";
+    const std::string strMark = "burst of players begins\n";   // what comes before is another run's
+    g_bFileDebugOn = DEBUG_LOG_FILE;
+    Debug_Log("[%s]: %s", log_Time(), strMark.c_str());
+    auto waitLog = [pszLog, strMark](const std::regex &re) {
+        std::string strLog;
+        for (u64 u64End = time64_monotonic() + 5000; time64_monotonic() < u64End; usleep(20 * 1000)) {
+            std::ifstream in(pszLog);
+            strLog.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            size_t sizeMark = strLog.rfind(strMark);
+            strLog.erase(0, sizeMark == std::string::npos ? 0 : sizeMark);
+            if (std::regex_search(strLog, re))
+                return strLog;
+        }
+        ADD_FAILURE() << "not in the log: " << strLog;
+        return strLog;
+    };
+    const char *const pszStamp = R"(\[[^\]]+\]: )";
+    std::vector<int> vecPlayers;
+    for (int i = 0; i < 8; i++) {
+        vecPlayers.push_back(Connect());
+        EXPECT_EQ(OptionsReply(1), Ask(vecPlayers.back(), Options(1)));
+    }
+    const std::string strDropped = std::string(pszStamp) + R"(\(\d+ similar messages suppressed\)\n)";
+    std::string strLog = waitLog(std::regex("RTSP players: 8 connections\n" + strDropped));
+    EXPECT_NE(std::string::npos, strLog.find("connected, 1 connections\n")) << strLog;
+    for (int s32Fd : vecPlayers)
+        shutdown(s32Fd, SHUT_RDWR);
+    waitLog(std::regex("RTSP players: 0 connections\n" + strDropped));
+    g_bFileDebugOn = DEBUG_LOG_STDOUT;
 }
 
 // Control connections take at most half of the descriptors RTSP may hold;

@@ -347,6 +347,23 @@ TEST_F(UpgradeTest, TcpFloodLogsAFewLines)
     MAIN_TcpServer_stop();
 }
 
+// Uploads of a few bytes each, one after the other, fail their check as
+// fast as a peer sends them: a few lines, not a few an upload.
+TEST_F(UpgradeTest, FloodOfBadUploadsLogsAFewLines)
+{
+    const u8 au8[4] = {};
+    UpdatePacket_S stFirst = {UPDATE_MARK, UPDATE_FLAG_FIRST, 0, 4, au8};
+    UpdatePacket_S stLast = {UPDATE_MARK, UPDATE_FLAG_LAST, 1, 4, au8};
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 1000; i++) {
+        ASSERT_EQ(0, ImageRecv(&stFirst, nullptr));
+        ASSERT_EQ(-1, ImageRecv(&stLast, nullptr));
+    }
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_LT(std::count(out.begin(), out.end(), '\n'), 10) << out.substr(0, 2000);
+    EXPECT_NE(0, access(UPDATE_FILE, F_OK));
+}
+
 // Framing is seen through the server; here what it does not show: bytes
 // without a mark are dropped whole, and an upgrade packet shorter than its
 // own head is refused, not read.

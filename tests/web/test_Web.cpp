@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,6 +108,25 @@ TEST_F(PipeThreadTest, BrokenCommandsDoNotSwallowLaterOnes)
     Write("{\"comhead\":\"F\"}");
     want = "{\"result\":-1,\"msg\":\"command too long\"}" + known;
     EXPECT_EQ(want, Pty_Read(s32Out, want.size() + 1, 2000));
+}
+
+// A flood of unknown commands is answered whole but logged in a line or
+// two, and a comhead cannot forge a log line.
+TEST_F(PipeThreadTest, FloodOfCommandsLogsAFewLines)
+{
+    const std::string cmd = "{\"comhead\":\"x\\n[01 00:00:00.000]: forged\"}";
+    const std::string reply = "{\"comhead\":\"x\\n[01 00:00:00.000]: forged\",\"result\":-1,\"msg\":\"unknown comhead\"}";
+    std::string cmds, want;
+    for (int i = 0; i < 500; i++) {
+        cmds += cmd;
+        want += reply;
+    }
+    testing::internal::CaptureStdout();
+    Write(cmds);
+    EXPECT_EQ(want, Pty_Read(s32Out, want.size(), 5000));
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_LE(std::count(out.begin(), out.end(), '\n'), 2) << out;
+    EXPECT_EQ(std::string::npos, out.find("\n[01 00:00:00.000]: forged")) << out;
 }
 
 TEST(LighttpdTest, WritesHttpOrHttpsWithRedirectAndKeepsTheOldFileOnFailure)

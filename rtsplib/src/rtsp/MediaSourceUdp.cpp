@@ -52,10 +52,14 @@ static thread_local u8 s_au8Heads[UDP_BATCH_MAX * RTP_HEAD_MAX];
 static thread_local struct iovec s_astVec[2 * UDP_BATCH_MAX];
 static thread_local struct mmsghdr s_astMsg[UDP_BATCH_MAX];
 
+// Players come and go, and ICMP reports of a closed port fail every other
+// send: a failing part is logged once, and all of them through one limit.
+static DebugLimit_S s_stSendLimit;
+
 static void UdpPart_Result(UdpPart_S *pstPart, bool bOk, s32 s32Errno)
 {
     if (!bOk && !pstPart->bFailing)
-        Debug_Log("[%s]: udp_RTPPacket err! %s\n", log_Time(), strerror(s32Errno));
+        Debug_LogLimited(&s_stSendLimit, "[%s]: udp_RTPPacket err! %s\n", log_Time(), strerror(s32Errno));
     pstPart->bFailing = !bOk;
 }
 
@@ -201,8 +205,9 @@ static void *UdpSource_Drain(void *pvSource)
                 continue;
             while (recv(astFd[i].fd, s_au8Drop, sizeof(s_au8Drop), MSG_DONTWAIT) >= 0) {
             }
+            static DebugLimit_S s_stLimit;   // anyone may send to a group
             if (errno != EAGAIN && errno != EWOULDBLOCK)
-                Debug_Log("[%s]: recvfrom err! %s\n", log_Time(), strerror(errno));
+                Debug_LogLimited(&s_stLimit, "[%s]: recvfrom err! %s\n", log_Time(), strerror(errno));
         }
     }
     return nullptr;

@@ -42,6 +42,7 @@ struct RtspServer_S {
     AioUdpTransport_S *pstUdp;
     std::atomic<u32> u32Connections;
     RtspServerReq_S *pstConnections;    // open control connections; reactor thread
+    DebugLimit_S stPlayerLimit;         // players connecting and leaving
 };
 
 // One per TCP connection (created with it, reused for each request) or per
@@ -112,7 +113,8 @@ static s32 RtspServer_SendFormat(RtspServerReq_S *pstReq, const char *pszFmt, ..
     s32 n = vsnprintf(pstReq->azReply, sizeof(pstReq->azReply), pszFmt, ap);
     va_end(ap);
     if (n < 0 || n >= (s32)sizeof(pstReq->azReply)) {
-        Debug_Log("[%s]: %s: reply of %d bytes does not fit\n", log_Time(), __func__, n);
+        static DebugLimit_S s_stLimit;   // what a request echoes makes it long
+        Debug_LogLimited(&s_stLimit, "[%s]: %s: reply of %d bytes does not fit\n", log_Time(), __func__, n);
         rtsp_server_reply(pstReq, 500);
         return -1;
     }
@@ -383,14 +385,15 @@ static void RtspServer_FreeReq(RtspServerReq_S *pstReq)
 static s32 RtspServer_AddrText(const struct sockaddr_storage *pstAddr, char *pszIp, u16 *pu16Port);
 
 // "player A.B.C.D:P connected" or "... left": players come and go at
-// their will, so the lines are rate-limited per kind.
-static void RtspServer_LogPlayer(DebugLimit_S *pstLimit, const RtspServerReq_S *pstReq, const char *pszWhat)
+// their will, so the lines are rate-limited; the sweep tells the number
+// of connections after lines were dropped.
+static void RtspServer_LogPlayer(const RtspServerReq_S *pstReq, const char *pszWhat)
 {
     char azIp[RTSP_ADDRESS_TEXT] = "?";
     u16 u16Port = 0;
     (void)RtspServer_AddrText(&pstReq->stPeer, azIp, &u16Port);   // an address it cannot print shows as "?"
-    Debug_LogLimited(pstLimit, "[%s]: RTSP player %s:%u %s, %u connections\n", log_Time(), azIp, u16Port, pszWhat,
-                     pstReq->pstServer->u32Connections.load());
+    Debug_LogLimited(&pstReq->pstServer->stPlayerLimit, "[%s]: RTSP player %s:%u %s, %u connections\n", log_Time(),
+                     azIp, u16Port, pszWhat, pstReq->pstServer->u32Connections.load());
 }
 
 static void *RtspServer_OnTcpConnected(void *pvParam, AioTcpSession_S *pstSession, const struct sockaddr *pstAddr,
@@ -414,8 +417,7 @@ static void *RtspServer_OnTcpConnected(void *pvParam, AioTcpSession_S *pstSessio
         pstReq->pstNext->pstPrev = pstReq;
     pstServer->pstConnections = pstReq;
     pstServer->u32Connections++;
-    static DebugLimit_S s_stConnected;
-    RtspServer_LogPlayer(&s_stConnected, pstReq, "connected");
+    RtspServer_LogPlayer(pstReq, "connected");
     return pstReq;
 }
 
@@ -460,8 +462,7 @@ static void RtspServer_OnTcpDisconnect(void *pvPtr)
     if (pstReq->pstNext)
         pstReq->pstNext->pstPrev = pstReq->pstPrev;
     pstServer->u32Connections--;
-    static DebugLimit_S s_stLeft;
-    RtspServer_LogPlayer(&s_stLeft, pstReq, "left");
+    RtspServer_LogPlayer(pstReq, "left");
     RtspServer_FreeReq(pstReq);
 }
 
@@ -607,6 +608,9 @@ void rtsp_server_sweep(RtspServer_S *pstServer, u64 u64NowMs)
             aio_tcp_transport_disconnect(pstReq->pstTcpSession);   // frees pstReq
         }
     }
+    if (Debug_LimitPending(&pstServer->stPlayerLimit))
+        Debug_LogLimited(&pstServer->stPlayerLimit, "[%s]: RTSP players: %u connections\n", log_Time(),
+                         pstServer->u32Connections.load());
 }
 
 u32 rtsp_server_fd_budget(void)

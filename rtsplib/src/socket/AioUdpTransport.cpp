@@ -45,8 +45,9 @@ static void UdpTransport_OnRecv(void *pvParam, s32 s32Code, size_t bytes, const 
     }
     // A datagram error (an ICMP report, a truncated read) ends only that
     // datagram, not the listener.
+    static DebugLimit_S s_stLimit;   // ICMP reports of the addresses answered
     if (s32Code != 0)
-        Debug_Log("[%s]: %s: recvfrom: %s\n", log_Time(), __func__, strerror(s32Code));
+        Debug_LogLimited(&s_stLimit, "[%s]: %s: recvfrom: %s\n", log_Time(), __func__, strerror(s32Code));
     else if (u32AddrLen < sizeof(struct sockaddr_storage))
         pstTransport->stHandler.pfnOnRecv(pstTransport->pvParam, pstTransport, pstTransport->au8Recv, bytes, pstAddr,
                                           u32AddrLen);
