@@ -1,7 +1,10 @@
 // Frame delivery: the observers the wrapper calls on the frame threads.
 // A video unit is cut once for every receiver, and copied at most once for
-// all interleaved ones; each session then adds only its own headers.
+// all interleaved ones; each session then adds only its own headers. A
+// large unit goes to the UDP receivers in bursts a little apart, all of
+// them taking each burst in turn, so that no receiver waits on another.
 #include "core/Debug.h"
+#include "rtsplib/include/RtpPace.h"
 #include "rtsp/RtspServicePriv.h"
 
 #define H264_NAL_SPS  7
@@ -16,6 +19,37 @@ static bool rtspIsKeyStart(const RtspVideoFrame_S *pstFrame)
     if (pstFrame->u32PayloadType == RTSP_PAYLOAD_H265)
         return pstFrame->u32NalCode == H265_NAL_VPS || pstFrame->u32NalCode == H265_NAL_SPS;
     return true;   // nothing to wait for in a codec we do not know
+}
+
+// Pieces [u32From, u32To) of a unit to the group and the unicast sessions
+// playing; interleaved sessions take the whole unit with its first burst.
+// Whether any receiver takes bursts.
+static bool rtspVideoBurst(RtspMediaStream_S *pstStream, const RtpUnit_S *pstUnit, u32 u32From, u32 u32To,
+                           bool bKeyStart)
+{
+    bool bPaced = false;
+    RtspMulticast_S *pstGroup = pstStream->pstMulticast;
+    if (pstGroup && pstGroup->bActive) {
+        (void)media_source_udp_func.pfnVideoPieces(pstGroup->pvSource, pstUnit, u32From, u32To);   // logged there
+        bPaced = true;
+    }
+    for (RtspSession_S *pstSession = pstStream->pstSessions; pstSession; pstSession = pstSession->pstNext) {
+        if (pstSession->u32State != RTSP_SESSION_PLAYING || pstSession->u32Delivery != RTSP_DELIVERY_UNICAST)
+            continue;
+        if (pstSession->bWaitKey) {
+            if (!bKeyStart)
+                continue;
+            pstSession->bWaitKey = 0;
+        }
+        // Each failure is logged by the source.
+        if (pstSession->pstFunc->pfnVideoPieces) {
+            (void)pstSession->pstFunc->pfnVideoPieces(pstSession->pvSource, pstUnit, u32From, u32To);
+            bPaced = true;
+        } else if (u32From == 0) {
+            (void)pstSession->pstFunc->pfnVideoUnit(pstSession->pvSource, pstUnit);
+        }
+    }
+    return bPaced;
 }
 
 s32 rtspVideoStream(const RtspFrameObserver_S *pstObserver, const void *pvFrame)
@@ -35,19 +69,17 @@ s32 rtspVideoStream(const RtspFrameObserver_S *pstObserver, const void *pvFrame)
         return -1;
     RtpUnitShare_S stShare = {nullptr, nullptr};
     stUnit.pstShare = &stShare;
-    RtspMulticast_S *pstGroup = pstStream->pstMulticast;
-    if (pstGroup && pstGroup->bActive)
-        (void)media_source_udp_func.pfnVideoUnit(pstGroup->pvSource, &stUnit);   // the source logs its failures
     bool bKeyStart = rtspIsKeyStart(pstFrame);
-    for (RtspSession_S *pstSession = pstStream->pstSessions; pstSession; pstSession = pstSession->pstNext) {
-        if (pstSession->u32State != RTSP_SESSION_PLAYING || pstSession->u32Delivery != RTSP_DELIVERY_UNICAST)
-            continue;
-        if (pstSession->bWaitKey) {
-            if (!bKeyStart)
-                continue;
-            pstSession->bWaitKey = 0;
-        }
-        (void)pstSession->pstFunc->pfnVideoUnit(pstSession->pvSource, &stUnit);   // logged by the source
+    u32 u32Burst = rtp_pace_burst(stUnit.u32Num);
+    // The stream lock stays taken across the bursts: the sessions and the
+    // unit's shared copy must last until its last burst.
+    u64 u64NextNs = 0;
+    for (u32 u32From = 0; u32From < stUnit.u32Num; u32From += u32Burst) {
+        rtp_pace_wait(u64NextNs);
+        u32 u32To = stUnit.u32Num - u32From > u32Burst ? u32From + u32Burst : stUnit.u32Num;
+        if (!rtspVideoBurst(pstStream, &stUnit, u32From, u32To, bKeyStart))
+            break;   // nobody over UDP: no burst to wait for
+        u64NextNs = rtp_pace_next();
     }
     if (stShare.pvCopy)
         stShare.pfnRelease(stShare.pvCopy);

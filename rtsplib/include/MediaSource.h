@@ -65,6 +65,10 @@ struct MediaSourceFunc_S {
     s32 (*pfnVideoUnit)(void *pvSource, const RtpUnit_S *pstUnit);
     // The SSRC a track's packets carry.
     s32 (*pfnGetSsrc)(void *pvSource, u32 u32Track, u32 *pu32Ssrc);
+    // Pieces [u32From, u32To) of a unit given as to pfnVideoUnit, so that a
+    // large unit can go in bursts (RtpPace.h); the bursts of a unit come in
+    // order and cover it. Null in the TCP table: TCP paces itself.
+    s32 (*pfnVideoPieces)(void *pvSource, const RtpUnit_S *pstUnit, u32 u32From, u32 u32To);
 };
 
 extern const MediaSourceFunc_S media_source_udp_func;

@@ -38,6 +38,28 @@ def rtsp_reply(sock):
     return data + take(sock, int(length.group(1)) - len(body) if length else 0)
 
 
+def rtsp_request(sock, line, cseq, headers=""):
+    """Sends one request and returns its reply; exits unless it is 200."""
+    sock.sendall(f"{line} RTSP/1.0\r\nCSeq: {cseq}\r\n{headers}\r\n".encode())
+    reply = rtsp_reply(sock).decode(errors="replace")
+    if " 200 " not in reply.split("\r\n", 1)[0]:
+        sys.exit(f"{line}: {reply!r}")
+    return reply
+
+
+def rtsp_play_video(sock, url, transport):
+    """DESCRIBE, SETUP of the video track with that Transport value, PLAY;
+    returns the session id."""
+    sdp = rtsp_request(sock, f"DESCRIBE {url}", 1, "Accept: application/sdp\r\n")
+    video = sdp[sdp.index("m=video"):]
+    control = re.search(r"a=control:(\S+)", video).group(1)
+    track = control if control.startswith("rtsp:") else f"{url}/{control}"
+    setup = rtsp_request(sock, f"SETUP {track}", 2, f"Transport: {transport}\r\n")
+    session = re.search(r"(?im)^session:\s*([^;\r\n]+)", setup).group(1)
+    rtsp_request(sock, f"PLAY {url}", 3, f"Session: {session}\r\n")
+    return session
+
+
 def connect(host, port, timeout):
     """Connects, trying again while the box is not there yet."""
     end = time.monotonic() + timeout

@@ -6,22 +6,13 @@ seconds from the PLAY reply, state as sent (the HDCP state + 1).
 usage: seiclient.py HOST STREAM SECONDS"""
 
 import json
-import re
 import socket
 import sys
 import time
 
-from lanclient import connect, rtsp_reply, take
+from lanclient import connect, rtsp_play_video, take
 
 HDCP_MARK = 0xA5
-
-
-def request(sock, line, cseq, headers=""):
-    sock.sendall(f"{line} RTSP/1.0\r\nCSeq: {cseq}\r\n{headers}\r\n".encode())
-    reply = rtsp_reply(sock).decode(errors="replace")
-    if " 200 " not in reply.split("\r\n", 1)[0]:
-        sys.exit(f"{line}: {reply!r}")
-    return reply
 
 
 def nal_units(payload):
@@ -54,13 +45,7 @@ def main():
     host, stream, seconds = sys.argv[1], sys.argv[2], float(sys.argv[3])
     url = f"rtsp://{host}:554/live/{stream}"
     sock = connect(host, 554, 10)
-    sdp = request(sock, f"DESCRIBE {url}", 1, "Accept: application/sdp\r\n")
-    video = sdp[sdp.index("m=video"):]
-    control = re.search(r"a=control:(\S+)", video).group(1)
-    track = control if control.startswith("rtsp:") else f"{url}/{control}"
-    setup = request(sock, f"SETUP {track}", 2, "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n")
-    session = re.search(r"(?im)^session:\s*([^;\r\n]+)", setup).group(1)
-    request(sock, f"PLAY {url}", 3, f"Session: {session}\r\n")
+    rtsp_play_video(sock, url, "RTP/AVP/TCP;unicast;interleaved=0-1")
     start = time.monotonic()
     seen = []
     sock.settimeout(1)

@@ -4,10 +4,12 @@
 // numbers; and a TCP client too slow to keep up.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "rtsplib/include/RtpPace.h"
 #include "rtsplib/src/rtp/RtpPacker.h"
 #include "tests/rtsp/RtspTestService.h"
 
@@ -110,8 +112,9 @@ struct RtspStreamTest : public RtspServiceFixture {
         }
         return vecUnit;
     }
+    // minFragmented: the units known to need more than one packet.
     void ExpectVideo(const std::vector<Pushed> &vecUnit, const std::vector<RtpPacket> &vecPkt, bool bH265, u32 u32Max,
-                     u16 u16Seq)
+                     u16 u16Seq, size_t minFragmented = 3)
     {
         size_t index = 0, fragmented = 0;
         for (const Pushed &stUnit : vecUnit) {
@@ -120,7 +123,7 @@ struct RtspStreamTest : public RtspServiceFixture {
             fragmented += index - before > 1;
         }
         EXPECT_EQ(vecPkt.size(), index);
-        EXPECT_GT(fragmented, 2u);   // the key frames at least
+        EXPECT_GE(fragmented, minFragmented);
         Expect_Session(vecPkt, bH265 ? 98 : 96, u16Seq);
     }
 };
@@ -291,6 +294,73 @@ TEST_F(RtspStreamTest, LargeKeyFrameReachesTcpPlayer)
     ASSERT_EQ(stKey.vecNal.size(), vecUnits.size());
     EXPECT_EQ(7, vecUnits[0][0] & 0x1F);
     EXPECT_EQ(Bytes(vecIdr.begin() + 4, vecIdr.end()), vecUnits.back());
+}
+
+// The kernel's arrival time (ns) of each datagram until none comes in
+// time; time stamps must have been asked for before the first came.
+static std::vector<u64> Udp_Arrivals(int s32Fd, std::vector<RtpPacket> *pvecPkt)
+{
+    std::vector<u64> vecNs;
+    u8 au8[2048];
+    union {
+        char ac[CMSG_SPACE(sizeof(struct timespec))];
+        struct cmsghdr stAlign;
+    } uCtl;
+    for (;;) {
+        struct iovec stVec = {au8, sizeof(au8)};
+        struct msghdr stMsg = {};
+        stMsg.msg_iov = &stVec;
+        stMsg.msg_iovlen = 1;
+        stMsg.msg_control = uCtl.ac;
+        stMsg.msg_controllen = sizeof(uCtl.ac);
+        ssize_t n = recvmsg(s32Fd, &stMsg, 0);
+        if (n < 0)
+            return vecNs;
+        struct cmsghdr *pstCmsg = CMSG_FIRSTHDR(&stMsg);
+        EXPECT_TRUE(pstCmsg && pstCmsg->cmsg_type == SCM_TIMESTAMPNS);
+        if (!pstCmsg)
+            return vecNs;
+        struct timespec stTs;
+        memcpy(&stTs, CMSG_DATA(pstCmsg), sizeof(stTs));
+        vecNs.push_back((u64)stTs.tv_sec * 1000000000ull + (u64)stTs.tv_nsec);
+        pvecPkt->push_back(Rtp_Parse(Bytes(au8, au8 + n)));
+    }
+}
+
+// A key frame of 128 packets reaches a UDP player whole and in order, in
+// bursts of RTP_PACE_BURST packets with RTP_PACE_GAP_US of quiet between
+// them; an interleaved player beside it gets it whole.
+TEST_F(RtspStreamTest, LargeKeyFrameGoesToUdpInBursts)
+{
+    TestPicture stKey = TestMedia_Video("libx264", 640, 360, 30, 2000, 1, 30)[0];
+    Bytes vecIdr = Net_Nal(0x65, 1 + 1448 * 128);
+    for (Bytes &vecNal : stKey.vecNal)
+        if ((vecNal[vecNal[2] == 1 ? 3 : 4] & 0x1F) == 5)
+            vecNal = vecIdr;
+    RtspClient stUdp, stTcp;
+    u16 u16Seq;
+    int s32Fd = PlayUdp(&stUdp, "/track1", &u16Seq);
+    int s32On = 1;
+    ASSERT_EQ(0, setsockopt(s32Fd, SOL_SOCKET, SO_TIMESTAMPNS, &s32On, sizeof(s32On)));
+    ASSERT_TRUE(stTcp.Connect());
+    Play(&stTcp, "/track1", "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
+    std::vector<Pushed> vecUnit = PushVideo({stKey});
+    std::vector<RtpPacket> vecPkt;
+    std::vector<u64> vecNs = Udp_Arrivals(s32Fd, &vecPkt);
+    close(s32Fd);
+    ExpectVideo(vecUnit, vecPkt, false, 1450, u16Seq, 1);
+    ASSERT_GE(vecNs.size(), 128u);
+    // The unit's packets come last, in order: burst b is RTP_PACE_BURST of them.
+    std::vector<u64> vecIdrNs(vecNs.end() - 128, vecNs.end());
+    for (size_t i = RTP_PACE_BURST; i < vecIdrNs.size(); i += RTP_PACE_BURST) {
+        u64 u64LastOfBefore = *std::max_element(vecIdrNs.begin() + (i - RTP_PACE_BURST), vecIdrNs.begin() + i);
+        u64 u64FirstOfNext = *std::min_element(vecIdrNs.begin() + i, vecIdrNs.begin() + (i + RTP_PACE_BURST));
+        EXPECT_GE(u64FirstOfNext, u64LastOfBefore + RTP_PACE_GAP_US * 1000ull) << "burst at packet " << i;
+    }
+    stTcp.ReadFrames(300);
+    std::vector<Bytes> vecTcp = Tcp_Units(stTcp.vecFrames);
+    ASSERT_EQ(stKey.vecNal.size(), vecTcp.size());
+    EXPECT_EQ(Bytes(vecIdr.begin() + 4, vecIdr.end()), vecTcp.back());
 }
 
 // A TCP player that stops reading neither holds up the frame thread nor

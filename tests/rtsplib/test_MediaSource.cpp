@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "rtsplib/include/MediaSource.h"
+#include "rtsplib/include/RtpPace.h"
 #include "rtsplib/include/RtpSocket.h"
 #include "tests/rtsplib/RtspTestNet.h"
 
@@ -25,6 +26,24 @@ TEST(RtpSocketTest, RangeIsBounded)
     EXPECT_EQ(-1, rtp_socket_set_port_range(65534, 2));
     ASSERT_EQ(0, rtp_socket_set_port_range(RTP_PORT_BASE, RTP_PORT_RANGE));
     EXPECT_EQ(-1, rtp_socket_create_one("not-an-address", 5002, &as32A[0]));
+}
+
+// A unit goes in bursts of RTP_PACE_BURST packets where that spreads it
+// over RTP_PACE_SPREAD_US at most, else in the fewest larger bursts that
+// do; a unit of one burst is not paced.
+TEST(RtpPaceTest, BurstsKeepTheSpread)
+{
+    const u32 u32Gaps = RTP_PACE_SPREAD_US / RTP_PACE_GAP_US;
+    for (u32 u32Num : {1u, 16u, 17u, 128u, 208u, 209u, 1000u, (u32)RTP_PIECES_MAX}) {
+        u32 u32Burst = rtp_pace_burst(u32Num);
+        u32 u32Bursts = (u32Num + u32Burst - 1) / u32Burst;
+        EXPECT_LE(u32Bursts - 1, u32Gaps) << u32Num;
+        EXPECT_GE(u32Burst, (u32)RTP_PACE_BURST) << u32Num;
+        if (u32Burst > RTP_PACE_BURST) {   // one packet less a burst would need one gap more
+            EXPECT_GT((u32Num + u32Burst - 2) / (u32Burst - 1) - 1, u32Gaps) << u32Num;
+        }
+    }
+    EXPECT_EQ((u32)RTP_PACE_BURST, rtp_pace_burst(128));
 }
 
 // A UDP media source, a socket pair for it and a peer, gone at the end.
@@ -73,6 +92,34 @@ TEST_F(UdpSourceTest, WithoutSegmentationOffloadPacketsStillLeave)
     for (size_t i = 0; i < vecPkt.size(); i++) {
         EXPECT_EQ(12 + 2 + (i < 69 ? 1448 : 99999 - 69 * 1448), vecPkt[i].size()) << i;
         EXPECT_EQ((u16)(vecPkt[0][2] << 8 | vecPkt[0][3]) + i, (u16)(vecPkt[i][2] << 8 | vecPkt[i][3]));
+    }
+}
+
+// A unit in bursts to a source whose packer cuts it otherwise (an H.265
+// part given an H.264 cut: 100 pieces there, 101 here) still leaves whole,
+// once and in order; bursts outside the unit are refused.
+TEST_F(UdpSourceTest, BurstsOfAUnitCutOtherwiseCoverIt)
+{
+    ASSERT_NO_FATAL_FAILURE(Make(false));
+    ASSERT_EQ(0, pstFunc->pfnVideoCreate(pvSource, 98, 90000));
+    ASSERT_EQ(0, pstFunc->pfnVideoRtp(pvSource, "127.0.0.1", as32Socket[0], Net_Port(s32Peer), nullptr));
+    ASSERT_EQ(0, pstFunc->pfnPlay(pvSource));
+    Bytes vecNal = Net_Nal(0x26, 1 + 1448 * 100);
+    RtpUnit_S stUnit;
+    ASSERT_EQ(0, rtp_unit_cut(rtp_h264_packer(), vecNal.data(), (u32)vecNal.size(), MEDIA_UDP_VIDEO_PAYLOAD, 1000000,
+                              &stUnit));
+    ASSERT_EQ(100u, stUnit.u32Num);
+    EXPECT_EQ(-1, pstFunc->pfnVideoPieces(pvSource, &stUnit, 0, 101));
+    EXPECT_EQ(-1, pstFunc->pfnVideoPieces(pvSource, &stUnit, 16, 16));
+    for (u32 u32From = 0; u32From < 100; u32From += RTP_PACE_BURST)
+        ASSERT_EQ(0, pstFunc->pfnVideoPieces(pvSource, &stUnit, u32From, std::min(100u, u32From + RTP_PACE_BURST)));
+    std::vector<Bytes> vecPkt = Net_UdpDrain(s32Peer);
+    ASSERT_EQ(101u, vecPkt.size());   // 144799 bytes after the 2-byte header, 1447 a packet
+    for (size_t i = 0; i < vecPkt.size(); i++) {
+        EXPECT_EQ((u16)(vecPkt[0][2] << 8 | vecPkt[0][3]) + i, (u16)(vecPkt[i][2] << 8 | vecPkt[i][3])) << i;
+        u8 u8Fu = (u8)((i == 0 ? 0x80 : 0) | (i == 100 ? 0x40 : 0) | 0x13);
+        EXPECT_EQ(u8Fu, vecPkt[i][14]) << i;   // S on the first, E on the last
+        EXPECT_EQ(i == 100, (vecPkt[i][1] & 0x80) != 0) << i;
     }
 }
 

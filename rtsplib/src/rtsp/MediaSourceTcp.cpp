@@ -335,5 +335,5 @@ const MediaSourceFunc_S media_source_tcp_func = {
     TcpSource_Video,            TcpSource_Video,     TcpSource_Audio,       TcpSource_Audio,
     TcpSource_Play,             TcpSource_Pause,     TcpSource_VideoInput,  TcpSource_AudioInput,
     TcpSource_GetRtpInfo,       TcpSource_VideoInterleaved, TcpSource_AudioInterleaved, TcpSource_VideoUnit,
-    TcpSource_GetSsrc,
+    TcpSource_GetSsrc,          nullptr,
 };

@@ -126,7 +126,8 @@ static u32 UdpPart_SendBatch(UdpPart_S *pstPart, u32 u32Count, u32 u32Segment)
     return u32Sent;
 }
 
-static s32 UdpPart_SendUnit(UdpPart_S *pstPart, const RtpUnit_S *pstUnit)
+// Sends pieces [u32From, u32To) of a unit.
+static s32 UdpPart_SendUnit(UdpPart_S *pstPart, const RtpUnit_S *pstUnit, u32 u32From, u32 u32To)
 {
     RtpPacker_S *pstPacker = pstPart->stBase.pstPacker;
     u32 u32Segment = RTP_HEADER_SIZE + pstUnit->u8PrefixLen + pstUnit->u32Chunk;
@@ -135,8 +136,8 @@ static s32 UdpPart_SendUnit(UdpPart_S *pstPart, const RtpUnit_S *pstUnit)
         u32Batch = UDP_BATCH_MAX;
     u32 u32Sent = 0;
     u64 u64Payload = 0;
-    for (u32 u32First = 0; u32First < pstUnit->u32Num; u32First += u32Batch) {
-        u32 u32Count = pstUnit->u32Num - u32First < u32Batch ? pstUnit->u32Num - u32First : u32Batch;
+    for (u32 u32First = u32From; u32First < u32To; u32First += u32Batch) {
+        u32 u32Count = u32To - u32First < u32Batch ? u32To - u32First : u32Batch;
         u32 u32Head = rtp_packer_heads(pstPacker, pstUnit, u32First, u32Count, s_au8Heads);
         u64 u64Bytes = 0;
         for (u32 i = 0; i < u32Count; i++) {
@@ -156,7 +157,7 @@ static s32 UdpPart_SendUnit(UdpPart_S *pstPart, const RtpUnit_S *pstUnit)
     if (pstPart->stBase.pstRtp && u32Sent > 0)
         rtp_onsent(pstPart->stBase.pstRtp, pstPacker->u32Time, u32Sent, u64Payload);
     pstPart->stBase.u64LastUs = pstUnit->u64TimeUs;
-    return u32Sent == pstUnit->u32Num ? 0 : -1;
+    return u32Sent == u32To - u32From ? 0 : -1;
 }
 
 // The packer's send of one packet (audio).
@@ -347,15 +348,30 @@ static UdpPart_S *UdpSource_Ready(MediaSourceUdp_S *pstSource, u32 u32Track, s32
     return pstPart;
 }
 
-static s32 UdpSource_VideoUnit(void *pvSource, const RtpUnit_S *pstUnit)
+static s32 UdpSource_VideoPieces(void *pvSource, const RtpUnit_S *pstUnit, u32 u32From, u32 u32To)
 {
     s32 s32Ret;
     UdpPart_S *pstPart = UdpSource_Ready((MediaSourceUdp_S *)pvSource, MEDIA_TRACK_VIDEO, &s32Ret);
     if (pstPart == nullptr)
         return s32Ret;
+    if (u32From >= u32To || u32To > pstUnit->u32Num)
+        return -1;
     RtpUnit_S stOwn;
     const RtpUnit_S *pstMine = MediaPart_Unit(&pstPart->stBase, pstUnit, &stOwn);
-    return pstMine ? UdpPart_SendUnit(pstPart, pstMine) : -1;
+    if (pstMine == nullptr)
+        return -1;
+    if (pstMine != pstUnit) {
+        // Cut otherwise: the same share of its own pieces, so that the
+        // bursts of the unit still cover it once and in order.
+        u32From = (u32)((u64)u32From * pstMine->u32Num / pstUnit->u32Num);
+        u32To = (u32)((u64)u32To * pstMine->u32Num / pstUnit->u32Num);
+    }
+    return UdpPart_SendUnit(pstPart, pstMine, u32From, u32To);
+}
+
+static s32 UdpSource_VideoUnit(void *pvSource, const RtpUnit_S *pstUnit)
+{
+    return UdpSource_VideoPieces(pvSource, pstUnit, 0, pstUnit->u32Num);
 }
 
 static s32 UdpSource_VideoInput(void *pvSource, const void *pvData, u32 u32Len, u64 u64TimeUs)
@@ -367,7 +383,7 @@ static s32 UdpSource_VideoInput(void *pvSource, const void *pvData, u32 u32Len, 
     RtpUnit_S stUnit;
     if (MediaPart_Cut(&pstPart->stBase, pvData, u32Len, u64TimeUs, &stUnit) < 0)
         return -1;
-    return UdpPart_SendUnit(pstPart, &stUnit);
+    return UdpPart_SendUnit(pstPart, &stUnit, 0, stUnit.u32Num);
 }
 
 static s32 UdpSource_AudioInput(void *pvSource, const void *pvData, u32 u32Len, u64 u64TimeUs)
@@ -401,5 +417,5 @@ const MediaSourceFunc_S media_source_udp_func = {
     UdpSource_VideoRtp,   UdpSource_VideoRtcp,  UdpSource_AudioRtp,    UdpSource_AudioRtcp,
     UdpSource_Play,       UdpSource_Pause,      UdpSource_VideoInput,  UdpSource_AudioInput,
     UdpSource_GetRtpInfo, nullptr,              nullptr,               UdpSource_VideoUnit,
-    UdpSource_GetSsrc,
+    UdpSource_GetSsrc,    UdpSource_VideoPieces,
 };

@@ -1,0 +1,24 @@
+// Pacing of large units over UDP. A key frame handed to the kernel at once
+// reaches a player as one burst of a hundred packets and more, more than a
+// player's default socket buffer holds while its thread is busy elsewhere.
+// Such a unit goes out in bursts a little apart instead, all of it within
+// a few milliseconds, well under a frame's interval. TCP paces itself.
+#ifndef RTSPLIB_INCLUDE_RTPPACE_H
+#define RTSPLIB_INCLUDE_RTPPACE_H
+
+#include "core/Types.h"
+
+#define RTP_PACE_BURST      16      // packets a receiver gets at once
+#define RTP_PACE_GAP_US     500     // quiet time after a burst, for the receiver to read it
+#define RTP_PACE_SPREAD_US  6000    // most time one unit's gaps add up to
+
+// Packets per burst for a unit of u32Num packets: RTP_PACE_BURST, or more
+// where that many bursts would add up to more than RTP_PACE_SPREAD_US of
+// gaps. A unit of at most one burst is not paced.
+u32 rtp_pace_burst(u32 u32Num);
+// The earliest time (monotonic, ns) of the next burst, one just gone.
+u64 rtp_pace_next(void);
+// Sleeps until u64NextNs; returns at once when that has passed.
+void rtp_pace_wait(u64 u64NextNs);
+
+#endif
