@@ -192,10 +192,11 @@ TEST_F(MainMiscTest, WebServerFollowsHttpsAndPort)
     // Both at once: one restart with the new port.
     g_stMainServerAttr.stConifg.stWeb.u32Port = 8080;
     g_stConfigAttr.stMisc.s32Https = 0;
-    ASSERT_TRUE(reader.WaitText(restarted + "ss http stop!ss http start!")) << reader.text;
+    const std::string twice = restarted + "ss http stop!ss http start!";
+    ASSERT_TRUE(reader.WaitText(twice)) << reader.text;
     ASSERT_TRUE(WaitWholePass());
     reader.Take(10);
-    EXPECT_EQ(restarted + "ss http stop!ss http start!", reader.text);
+    EXPECT_EQ(twice, reader.text);
     std::string conf = File_Read(LIGHTTPD_CONF);
     EXPECT_NE(std::string::npos, conf.find("server.port = 8080"));
     EXPECT_EQ(std::string::npos, conf.find("ssl.engine"));
