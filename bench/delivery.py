@@ -39,6 +39,7 @@ INI = ("[mainattr]\nenctype = 0\nvideobitrate = 8192\nfps = 60\nwidth = 1920\nhe
        "ratecontrol = 1\n")
 SENDERS = ("VStream0", "pool_worker")
 SINK_PORT = 30000
+STAND_IN_LIBS = re.compile(r"/lib(avcodec|avutil|swscale|swresample|x264|x265)\.so")
 LOADS = "udp:10,udp:50,udp:100,udp:200,tcp:10,tcp:50,tcp:100,tcp:90+udp:5"
 
 
@@ -55,6 +56,20 @@ def cpu(pid):
         if comm in SENDERS:
             senders += ns / 1e9
     return total, senders
+
+
+def memory(box):
+    """The program's resident MB, and of them the host stand-in's of the
+    media engine: the GOPs it keeps and the pages of its encoder libraries."""
+    kept = int(re.search(r"kept (\d+) bytes", box.sim("pad", "status").stdout).group(1))
+    libs_kb, path = 0, ""
+    with open(f"/proc/{box.app_pid()}/smaps") as f:
+        for line in f:
+            if re.match(r"[0-9a-f]+-[0-9a-f]+ ", line):
+                path = line.split()[5] if len(line.split()) > 5 else ""
+            elif line.startswith("Rss:") and STAND_IN_LIBS.search(path):
+                libs_kb += int(line.split()[1])
+    return {"rss": box.rss_mb(), "gops": kept / 2**20, "libs": libs_kb / 1024}
 
 
 def dropped(box):
@@ -85,14 +100,14 @@ def play(groups, warm, window, frames=None):
         if not line:
             raise AssertionError("players ended early")
     t1, c1, d1 = time.monotonic(), cpu(PID), dropped(BOX)
-    mem = BOX.rss_mb()
+    mem = memory(BOX)
     results = []
     for p in procs:
         out = p.stdout.read()   # not communicate(): it would miss what readline buffered
         p.wait(timeout=60)
         results.append(figures(out.strip().splitlines()[-1]))
     return results, {"cpu": c1[0] - c0[0], "send": c1[1] - c0[1], "skipped": d1 - d0, "seconds": t1 - t0,
-                     "rss": mem}
+                     "mem": mem}
 
 
 def floor(kind, n, seconds, frames_in_box):
@@ -138,8 +153,10 @@ def main():
         idle = (cpu(PID)[0] - c0) / args.window
         print(f"{time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}, {platform.node()}, "
               f"{os.cpu_count()} cores, {platform.machine()}, kernel {platform.release()}")
-        print(f"idle (source plugged, nobody watching): {idle * 100:.2f} % of a core, "
-              f"RSS {BOX.rss_mb():.1f} MB")
+        mem = memory(BOX)
+        print(f"idle (source plugged, nobody watching): {idle * 100:.2f} % of a core, RSS {mem['rss']:.1f} MB, "
+              f"of it the media stand-in {mem['gops'] + mem['libs']:.1f} MB (GOPs {mem['gops']:.1f} MB, "
+              f"encoder libraries {mem['libs']:.1f} MB)")
         frames = os.path.join(d, "frames.txt")
         res, _ = play([("udp", 1)], args.warm, args.window, frames)
         with open(frames) as f, open(BOX.path("/tmp/frames.txt"), "w") as g:
@@ -148,7 +165,7 @@ def main():
         print()
         head = ("| load | Mbit/s each (min) | lost packets | skipped pictures | frames (min/expected) | "
                 "jitter ms (mean/max) | program CPU-s/Gbit | sending threads CPU-s/Gbit | floor CPU-s/Gbit | "
-                "program / floor | sending / floor | RSS MB |")
+                "program / floor | sending / floor | RSS MB (stand-in) |")
         print(head)
         print("|" + "---|" * (head.count("|") - 1))
         for load in args.loads.split(","):
@@ -165,7 +182,8 @@ def main():
             jit = " / ".join(f"{r['jitter_ms']:.2f}/{r['jitter_max_ms']:.2f}" for r in res)
             print(f"| {load} | {mbps} | {lost} | {prog['skipped']} | {fr} | {jit} | {prog_gbit:.3f} | "
                   f"{send_gbit:.3f} | {floor_gbit:.3f} (lost {int(got['lost'])}) | {prog_gbit / floor_gbit:.2f} | "
-                  f"{send_gbit / floor_gbit:.2f} | {prog['rss']:.1f} |", flush=True)
+                  f"{send_gbit / floor_gbit:.2f} | {prog['mem']['rss']:.1f} "
+                  f"({prog['mem']['gops'] + prog['mem']['libs']:.1f}) |", flush=True)
     finally:
         BOX.down()
 

@@ -13,7 +13,9 @@ signal, plays it and waits for the first whole key frame, and, after it,
 ffmpeg, which ends at its first decoded picture. Reported per run, in
 seconds after the plug: the stream's first 200 SETUP (503 before the
 signal), its first RTP packet, the first whole key frame, and ffmpeg's
-first decoded picture.
+first decoded picture; then, for each, the median, the spread and every
+run's figure, since a player gets its first key frame either with the
+signal or a GOP later.
 Between runs the source is unplugged and the streams lose their signal.
 Run as root from the checkout (boxes need namespaces); like the tests, on
 a LAN of its own unless HDMIBOX_LAN names one."""
@@ -231,7 +233,9 @@ def main():
         for k in ("setup", "rtp", "key", "ffmpeg"):
             vals = [r[k] for r in rows if k in r]
             if vals:
-                print(f"{k}: median {statistics.median(vals):.2f} s, max {max(vals):.2f} s over {len(vals)} runs")
+                print(f"{k}: median {statistics.median(vals):.2f} s, min {min(vals):.2f} s, "
+                      f"max {max(vals):.2f} s over {len(vals)} runs; each: "
+                      + " ".join(f"{v:.2f}" for v in sorted(vals)))
     finally:
         box("down", NAME, check=False)
 

@@ -68,6 +68,7 @@ struct HostMedia_S {
     HostVpeInfo_S astVpe[MI_VPE_MAX_CHN];
     HostVencInfo_S astVenc[MI_VENC_MAX_CHN];
     u32 u32GopsBuilt;                // encoded since the process started
+    u64 u64GopBytes;                 // pictures of the GOPs kept
     HostAiInfo_S astAi[MI_AI_MAX_DEV];
     HostAoInfo_S astAo[MI_AO_MAX_DEV];
 };

@@ -321,6 +321,7 @@ void HostMedia_Get(HostMedia_S *pstState)
         stInfo.u32Idrs = stChn.u32Idrs;
     }
     pstState->u32GopsBuilt = HostGop_Built();
+    pstState->u64GopBytes = HostGop_Bytes();
     HostAudio_Fill(pstEng, pstState);
 }
 

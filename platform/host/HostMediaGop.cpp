@@ -13,6 +13,7 @@
 #include <cstring>
 #include <deque>
 #include <list>
+#include <malloc.h>
 #include <mutex>
 #include <thread>
 
@@ -394,6 +395,11 @@ static void HostGop_Builder(HostGopCache_S *pstCache)
         pstCache->todo.pop_front();
         lock.unlock();
         s32 s32Ret = HostGop_Encode(pGop.get());
+        // The encoders' freed buffers stay in this thread's arena, resident
+        // (transparent huge pages even grow it) though nothing uses them
+        // until the next build: handed back, the program's resident size is
+        // its own plus the GOPs kept. The result only tells whether any was free.
+        (void)malloc_trim(0);
         if (s32Ret < 0)
             fprintf(stderr, "media stand-in: cannot encode a GOP for %s\n", pGop->key.c_str());
         else
@@ -443,4 +449,18 @@ bool HostGop_Ready(const HostGop_S *pstGop)
 u32 HostGop_Built(void)
 {
     return HostGop_Cache()->u32Built;
+}
+
+u64 HostGop_Bytes(void)
+{
+    HostGopCache_S *pstCache = HostGop_Cache();
+    std::lock_guard<std::mutex> lock(pstCache->mutex);
+    u64 u64Bytes = 0;
+    for (const std::shared_ptr<HostGop_S> &pGop : pstCache->lru) {
+        if (!HostGop_Ready(pGop.get()))
+            continue;   // its pictures are still being written
+        for (const HostGopPicture_S &stPic : pGop->pictures)
+            u64Bytes += stPic.data.size() + stPic.nals.size() * sizeof(HostGopNal_S);
+    }
+    return u64Bytes;
 }

@@ -43,6 +43,7 @@ struct HostGop_S {
 std::shared_ptr<const HostGop_S> HostGop_Get(const MiVencChnAttr_S *pstAttr, u32 u32Qfactor);
 bool HostGop_Ready(const HostGop_S *pstGop);
 u32 HostGop_Built(void);             // GOPs encoded since the process started
+u64 HostGop_Bytes(void);             // pictures of the ready GOPs the cache keeps
 // The GOP's bit rate when replayed at its frame rate, bit/s.
 double HostGop_Rate(const HostGop_S *pstGop);
 

@@ -60,7 +60,7 @@ static void HostSim_Status(std::string *pReply)
                  v.bGopReady ? "ready" : "not ready", v.u32Seq, v.u32Queued, v.u32Dropped, v.u32NotReady, v.u32Idrs);
         *pReply += az;
     }
-    snprintf(az, sizeof(az), "GOPs encoded: %u", st.u32GopsBuilt);
+    snprintf(az, sizeof(az), "GOPs encoded: %u, kept %llu bytes", st.u32GopsBuilt, (unsigned long long)st.u64GopBytes);
     *pReply += az;
 }
 

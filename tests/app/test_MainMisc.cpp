@@ -76,6 +76,19 @@ bool WaitFor(const std::function<bool()> &cond, int s32Ms = 3000)
     return cond();
 }
 
+// Returns once a whole pass has run after the call. A key frame request is
+// served at the end of a pass, so the second of two is served by a pass
+// that began after the first was served.
+bool WaitWholePass()
+{
+    for (int i = 0; i < 2; i++) {
+        g_bRequestIDR[0] = 1;
+        if (!WaitFor([] { return g_bRequestIDR[0] == 0; }))
+            return false;
+    }
+    return true;
+}
+
 // The command daemon's end of the FIFO.
 struct FifoReader {
     int s32Fd = open(MISC_CMD_FIFO, O_RDONLY | O_NONBLOCK);
@@ -103,6 +116,15 @@ struct FifoReader {
         return WaitFor([&] {
             Take(10);
             return text.size() >= want.size() && text.compare(text.size() - want.size(), want.size(), want) == 0;
+        });
+    }
+    // Waits until all the text collected is want: an earlier restart that
+    // ends the same way does not count for the one awaited.
+    bool WaitText(const std::string &want)
+    {
+        return WaitFor([&] {
+            Take(10);
+            return text == want;
         });
     }
 };
@@ -140,7 +162,7 @@ TEST_F(MainMiscTest, AddressFileFollowsTheAddress)
     // The same text again writes nothing.
     unlink(MISC_SOURCEIP_FILE);
     snprintf(g_stMainServerAttr.stConifg.azHostIP, 32, "169.254.3.4");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(WaitWholePass());
     EXPECT_EQ("", File_Read(MISC_SOURCEIP_FILE));
     snprintf(g_stMainServerAttr.stConifg.azHostIP, 32, "10.1.2.3");
     EXPECT_TRUE(WaitFor([] { return File_Read(MISC_SOURCEIP_FILE) == "10.1.2.3"; }));
@@ -151,27 +173,30 @@ TEST_F(MainMiscTest, WebServerFollowsHttpsAndPort)
 {
     FifoReader reader;
     ASSERT_EQ(0, MAIN_Misc_Start());
-    ASSERT_TRUE(reader.WaitEnd("ss http start!"));
-    EXPECT_EQ("ss http start!", reader.text);
+    ASSERT_TRUE(reader.WaitText("ss http start!"));
     EXPECT_EQ(std::string::npos, File_Read(LIGHTTPD_CONF).find("ssl.engine"));
     EXPECT_EQ(1, g_bHttpdWebOn);
 
     g_stConfigAttr.stMisc.s32Https = 1;
-    ASSERT_TRUE(reader.WaitEnd("ss http stop!ss http start!"));
+    const std::string restarted = "ss http start!ss http stop!ss http start!";
+    ASSERT_TRUE(reader.WaitText(restarted));
     EXPECT_NE(std::string::npos, File_Read(LIGHTTPD_CONF).find("ssl.engine"));
 
     g_stMainServerAttr.stConifg.stWeb.u32Port = 80;
     g_stConfigAttr.stMisc.s32Web = 0;
-    reader.Take(200);
-    EXPECT_EQ("ss http start!ss http stop!ss http start!", reader.text) << "same port, no restart";
+    ASSERT_TRUE(WaitWholePass());
+    reader.Take(10);
+    EXPECT_EQ(restarted, reader.text) << "same port, no restart";
     EXPECT_EQ(0, g_bHttpdWebOn);
 
     // Both at once: one restart with the new port.
     g_stMainServerAttr.stConifg.stWeb.u32Port = 8080;
     g_stConfigAttr.stMisc.s32Https = 0;
-    ASSERT_TRUE(reader.WaitEnd("ss http stop!ss http start!"));
-    reader.Take(200);
-    EXPECT_EQ("ss http start!ss http stop!ss http start!ss http stop!ss http start!", reader.text);
+    const std::string twice = restarted + "ss http stop!ss http start!";
+    ASSERT_TRUE(reader.WaitText(twice)) << reader.text;
+    ASSERT_TRUE(WaitWholePass());
+    reader.Take(10);
+    EXPECT_EQ(twice, reader.text);
     std::string conf = File_Read(LIGHTTPD_CONF);
     EXPECT_NE(std::string::npos, conf.find("server.port = 8080"));
     EXPECT_EQ(std::string::npos, conf.find("ssl.engine"));
@@ -196,13 +221,13 @@ TEST_F(MainMiscTest, FifoWithoutReaderDoesNotHoldTheThread)
         snprintf(g_stMainServerAttr.stConifg.azHostIP, 32, "169.254.9.9");
         MAIN_Misc_Start();
         bool bIp = WaitFor([] { return File_Read(MISC_SOURCEIP_FILE) == "169.254.9.9"; });
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        bool bPasses = WaitWholePass() && WaitWholePass();   // passes that find no reader
         FifoReader reader;
         bool bStart = reader.WaitEnd("ss http start!");
         MAIN_Misc_Stop();
-        printf("<ip %d start %d>\n", bIp, bStart);
+        printf("<ip %d passes %d start %d>\n", bIp, bPasses, bStart);
     });
-    EXPECT_NE(std::string::npos, out.find("<ip 1 start 1>")) << out;
+    EXPECT_NE(std::string::npos, out.find("<ip 1 passes 1 start 1>")) << out;
     size_t sizeAt = out.find("open fifodeamon");
     ASSERT_NE(std::string::npos, sizeAt) << out;
     EXPECT_EQ(std::string::npos, out.find("open fifodeamon", sizeAt + 1)) << "logged more than once";
@@ -218,8 +243,9 @@ TEST_F(MainMiscTest, DaemonBackGetsTheMissedStart)
     g_stConfigAttr.stMisc.s32Https = 1;
     ASSERT_TRUE(WaitFor([] { return File_Read(LIGHTTPD_CONF).find("ssl.engine") != std::string::npos; }));
     FifoReader second;
-    ASSERT_TRUE(second.WaitEnd("ss http start!"));
-    second.Take(100);
+    ASSERT_TRUE(second.WaitText("ss http start!")) << second.text;
+    ASSERT_TRUE(WaitWholePass());
+    second.Take(10);
     EXPECT_EQ("ss http start!", second.text);
 }
 
@@ -243,12 +269,19 @@ TEST_F(MainMiscTest, SshDot1xAndTelnetSwitching)
     ASSERT_TRUE(WaitCalls(want += "killall -9 dropbear;"));
     g_stConfigAttr.stMisc.s32Ssh = 1;
     ASSERT_TRUE(WaitCalls(want += ssh));
-    snprintf(g_stConfigAttr.stMisc.azDot1xPwd, 64, "other");
-    ASSERT_TRUE(WaitCalls(want += stop + start));
-    EXPECT_NE(std::string::npos, File_Read("/tmp/wpa_supplicant.conf").find("password=\"other\""));
+    // One byte written over the terminator: the thread never reads a text
+    // half old and half new, which would be a credential change of its own.
+    g_stConfigAttr.stMisc.azDot1xPwd[6] = '2';
+    ASSERT_TRUE(WaitCalls(want += stop + start)) << Calls();
+    EXPECT_NE(std::string::npos, File_Read("/tmp/wpa_supplicant.conf").find("password=\"secret2\""));
+    // 802.1X and SSH each read the switch: a change between the two reads
+    // stops SSH first and 802.1X on the next pass.
     g_stConfigAttr.stMisc.s32Ports = 0;
-    ASSERT_TRUE(WaitCalls(want += stop + "killall -9 dropbear;"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(WaitFor([&] {
+        return Calls() == want + stop + "killall -9 dropbear;" || Calls() == want + "killall -9 dropbear;" + stop;
+    })) << Calls();
+    want = Calls();
+    ASSERT_TRUE(WaitWholePass());
     EXPECT_EQ(want, Calls());
 }
 
@@ -263,11 +296,11 @@ TEST_F(MainMiscTest, IdChangeDuringAPassIsSeenNext)
         bool bStop = reader.WaitEnd("ss http stop!");
         g_stConfigAttr.stManual.s32ID = 7;
         bool bStart = reader.WaitEnd("ss http start!");
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        bool bPass = WaitWholePass();
         MAIN_Misc_Stop();
-        printf("<%d %d %d>\n", bFirst, bStop, bStart);
+        printf("<%d %d %d %d>\n", bFirst, bStop, bStart, bPass);
     });
-    EXPECT_NE(std::string::npos, out.find("<1 1 1>")) << out;
+    EXPECT_NE(std::string::npos, out.find("<1 1 1 1>")) << out;
     EXPECT_NE(std::string::npos, out.find("Main_Misc_Thread: id change")) << out;
 }
 
