@@ -73,13 +73,12 @@ s32 rtspVideoStream(const RtspFrameObserver_S *pstObserver, const void *pvFrame)
     u32 u32Burst = rtp_pace_burst(stUnit.u32Num);
     // The stream lock stays taken across the bursts: the sessions and the
     // unit's shared copy must last until its last burst.
-    u64 u64NextNs = 0;
     for (u32 u32From = 0; u32From < stUnit.u32Num; u32From += u32Burst) {
-        rtp_pace_wait(u64NextNs);
+        if (u32From > 0)
+            rtp_pace_gap();
         u32 u32To = stUnit.u32Num - u32From > u32Burst ? u32From + u32Burst : stUnit.u32Num;
         if (!rtspVideoBurst(pstStream, &stUnit, u32From, u32To, bKeyStart))
             break;   // nobody over UDP: no burst to wait for
-        u64NextNs = rtp_pace_next();
     }
     if (stShare.pvCopy)
         stShare.pfnRelease(stShare.pvCopy);

@@ -16,9 +16,7 @@
 // where that many bursts would add up to more than RTP_PACE_SPREAD_US of
 // gaps. A unit of at most one burst is not paced.
 u32 rtp_pace_burst(u32 u32Num);
-// The earliest time (monotonic, ns) of the next burst, one just gone.
-u64 rtp_pace_next(void);
-// Sleeps until u64NextNs; returns at once when that has passed.
-void rtp_pace_wait(u64 u64NextNs);
+// The quiet time between two bursts of a unit: sleeps RTP_PACE_GAP_US.
+void rtp_pace_gap(void);
 
 #endif

@@ -11,22 +11,16 @@ u32 rtp_pace_burst(u32 u32Num)
     return u32Burst > RTP_PACE_BURST ? u32Burst : RTP_PACE_BURST;
 }
 
-static u64 Pace_Now(void)
+void rtp_pace_gap(void)
 {
     struct timespec stTs;
     clock_gettime(CLOCK_MONOTONIC, &stTs);
-    return (u64)stTs.tv_sec * 1000000000ULL + (u64)stTs.tv_nsec;
-}
-
-u64 rtp_pace_next(void)
-{
-    return Pace_Now() + RTP_PACE_GAP_US * 1000ULL;
-}
-
-void rtp_pace_wait(u64 u64NextNs)
-{
-    struct timespec stTs = {(time_t)(u64NextNs / 1000000000ULL), (long)(u64NextNs % 1000000000ULL)};
-    // An absolute time: a signal only means sleeping again to the same end.
+    stTs.tv_nsec += RTP_PACE_GAP_US * 1000L;
+    if (stTs.tv_nsec >= 1000000000L) {
+        stTs.tv_sec++;
+        stTs.tv_nsec -= 1000000000L;
+    }
+    // An absolute end: a signal only means sleeping again to the same end.
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &stTs, nullptr) == EINTR) {
     }
 }
