@@ -1,7 +1,6 @@
 // Callbacks of the control protocol for the local serial port: its
 // settings (stored in the settings record, applied by the relay thread,
 // which reopens the port) and bytes to write to it.
-#include <cctype>
 
 #include "app/Main.h"
 #include "app/MainProtocolCb.h"
@@ -104,10 +103,7 @@ s32 Main_Protocolserver_onrecvSerialData(void *pvCtx, const u8 *pu8Data, u32 u32
     static DebugLimit_S s_stLimit;
     (void)pvCtx;
     char azShown[MAIN_SERIAL_LOG + 1];
-    u32 u32Shown = u32Len < MAIN_SERIAL_LOG ? u32Len : MAIN_SERIAL_LOG;
-    for (u32 i = 0; i < u32Shown; i++)
-        azShown[i] = isprint(pu8Data[i]) ? (char)pu8Data[i] : '.';
-    azShown[u32Shown] = '\0';
+    Debug_Printable(azShown, sizeof(azShown), pu8Data, u32Len);
     Debug_LogLimited(&s_stLimit, "[%s]: UART recv %s\n", log_Time(), azShown);
     s32 s32Ret = MAIN_Uart_SendData(&g_stMainServerAttr.stHalAttr.stUart, pu8Data, u32Len);
     if (s32Ret != 0) {

@@ -146,6 +146,8 @@ bool Debug_LimitPending(const DebugLimit_S *pstLimit)
 // others count their message as dropped.
 static bool Debug_LimitTurn(DebugLimit_S *pstLimit)
 {
+    if (s_bQuiet)
+        return false;   // writes nothing, so takes no turn from the threads that would
     s32 s32Errno = errno;
     s64 s64NowMs = Clock_NowMs();
     errno = s32Errno;

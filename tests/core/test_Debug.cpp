@@ -145,6 +145,23 @@ TEST_F(DebugTest, LimitedEventTakesOneTurnASecondAndOthersRunQuiet)
         << out;
 }
 
+// A thread running quiet writes nothing, so it takes no turn from a limited
+// cause: the next thread to log it is written.
+TEST_F(DebugTest, QuietThreadTakesNoLimitedTurn)
+{
+    std::string out = Child_Run([] {
+        static DebugLimit_S s_stLimit;
+        g_bFileDebugOn = DEBUG_LOG_STDOUT;
+        std::thread([] {
+            Debug_SetQuiet(true);
+            Debug_LogLimited(&s_stLimit, "quiet\n");
+            (void)Debug_LimitTake(&s_stLimit);
+        }).join();
+        Debug_LogLimited(&s_stLimit, "heard\n");
+    });
+    EXPECT_EQ("heard\n", out);
+}
+
 // A cause that peers trigger at will writes one message a second; the next
 // one written says how many were dropped meanwhile.
 TEST_F(DebugTest, LimitedCauseWritesOneMessageASecond)
