@@ -63,7 +63,8 @@ static void Main_AudioAnalogCapture(void)
     s32 s32Ret = HI_Media_Ao_start(MAIN_AUDIO_AO_DEV, &pstMedia->stAoAttr);
     if (s32Ret != 0)
         Debug_Log("[%s]: HI_Media_Ao_start failed with %#x!\n", log_Time(), s32Ret);
-    (void)MAIN_AudioCapture_Start();   // logs its failure
+    if (MAIN_AudioCapture_Start() == 0)   // logs its failure
+        g_enCurrentRunSample = pstMain->enSample;   // a later input change compares with it
 }
 
 s32 MAIN_Audio_set(s32 s32Input, s32 bRestart)
@@ -79,10 +80,12 @@ s32 MAIN_Audio_set(s32 s32Input, s32 bRestart)
                   (s32)g_audioinput_status);
     }
     usleep(MAIN_SWITCH_WAIT_US);
+    // One hold over every step: a signal change between them would rebuild
+    // the capture or the channels under the switch.
+    std::lock_guard<std::mutex> lock(g_MediaMutex);
     bool bStreams = bRestart == 1 && s32Input == MAIN_AUDIO_INPUT_ANALOG && g_stMainServerAttr.stConifg.bRtspStart;
     if (bStreams) {
         Debug_Log("[%s]: [%s]2,audio StopStream\n", log_Time(), __func__);
-        std::lock_guard<std::mutex> lock(g_MediaMutex);
         (void)MAIN_AVSource_Streams(false, "", "");   // logs its failure
     }
     std::call_once(s_GpioOnce, Main_AudioGpioInit);
@@ -95,10 +98,7 @@ s32 MAIN_Audio_set(s32 s32Input, s32 bRestart)
         Debug_Log("[%s]: [%s]g_audioinput_status=%d,HDMI status\n", log_Time(), __func__, (s32)g_audioinput_status);
         return 0;
     }
-    {
-        std::lock_guard<std::mutex> lock(g_MediaMutex);
-        Main_AudioAnalogCapture();
-    }
+    Main_AudioAnalogCapture();
     Main_AudioRoute(0, 0, 1);
     if (bRestart == 1) {
         const MainMediaAttr_S *pstMedia = &g_stMainServerAttr.stMainMediaAttr;
@@ -106,7 +106,6 @@ s32 MAIN_Audio_set(s32 s32Input, s32 bRestart)
             if (HI_Media_Venc_RequestIDR(pstMedia->as32VencChn[i]) != 0)
                 Debug_Log("[%s]: HI_Media_Venc_RequestIDR failed!\n", log_Time());
         Debug_Log("[%s]: [%s,%d]2,audio StartStream\n", log_Time(), __func__, __LINE__);
-        std::lock_guard<std::mutex> lock(g_MediaMutex);
         (void)MAIN_AVSource_Streams(true, "", "");   // logs its failure
     }
     return 0;

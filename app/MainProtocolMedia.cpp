@@ -47,6 +47,8 @@ static void Main_Enc_Scaler(MainMediaAttr_S *pstMedia)
 static s32 Main_Enc_Stream(bool bStart)
 {
     NetServerConfig_S *pstNet = &g_stMainServerAttr.stConifg;
+    if (!pstNet->bRtspStart)
+        return 0;   // no server, no stream to stop or start
     s32 s32Ret = bStart ? MAIN_RtspServer_StartStream(pstNet, &pstNet->stMainStream)
                         : MAIN_RtspServer_StopStream(pstNet, &pstNet->stMainStream);
     if (s32Ret != 0)
@@ -91,7 +93,10 @@ static void Main_Enc_Fill(ConfigStreamAttr_S *pstAttr, const ProtocolEncodeParam
     pstAttr->u32Videobitrate = pstIn->u32Bitrate;
     pstAttr->u32Audioinput = pstIn->u32AudioInput;
     pstAttr->u32Audiocodec = pstIn->enAudioCodec == ENC_AUDIO_AAC ? ENC_STORED_AAC : ENC_STORED_PCM;
-    pstAttr->u32Audiofreq = pstIn->u32AudioFreq;
+    // The getter reports MAIN_SAMPLE_NONE while no audio runs: a request
+    // that sends back what it read keeps the stored rate.
+    if (pstIn->u32AudioFreq != MAIN_SAMPLE_NONE)
+        pstAttr->u32Audiofreq = pstIn->u32AudioFreq;
     pstAttr->u32Audiobitrate = pstIn->u32AudioBitrate;
 }
 

@@ -321,6 +321,19 @@ TEST_F(WrapperTest, EncoderRequestOutOfRangeChangesNothing)
     }
 }
 
+// The getter reports MAIN_SAMPLE_NONE while no audio runs; a controller
+// that sends back what it read changes the rest and keeps the stored rate.
+TEST_F(WrapperTest, EncoderRequestEchoingNoAudioKeepsTheStoredRate)
+{
+    const u32 u32Freq = g_stConfigAttr.stMainAttr.u32Audiofreq;
+    ProtocolEncodeParams_S stReq = EncRequest(5000, 25);
+    stReq.u32AudioFreq = MAIN_SAMPLE_NONE;
+    EXPECT_EQ(0, Main_Protocolserver_setEncodeparams(nullptr, &stReq));
+    EXPECT_EQ(5000u, g_stConfigAttr.stMainAttr.u32Videobitrate);
+    EXPECT_EQ(25u, g_stConfigAttr.stMainAttr.u32Fps);
+    EXPECT_EQ(u32Freq, g_stConfigAttr.stMainAttr.u32Audiofreq);
+}
+
 // Without a codec change the request publishes the main stream again when
 // an earlier failed switch left it stopped.
 TEST_F(WrapperTest, EncoderRequestBringsBackAStoppedMainStream)
