@@ -13,14 +13,8 @@ u32 rtp_pace_burst(u32 u32Num)
 
 void rtp_pace_gap(void)
 {
-    struct timespec stTs;
-    clock_gettime(CLOCK_MONOTONIC, &stTs);
-    stTs.tv_nsec += RTP_PACE_GAP_US * 1000L;
-    if (stTs.tv_nsec >= 1000000000L) {
-        stTs.tv_sec++;
-        stTs.tv_nsec -= 1000000000L;
-    }
-    // An absolute end: a signal only means sleeping again to the same end.
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &stTs, nullptr) == EINTR) {
+    struct timespec stTs = {0, RTP_PACE_GAP_US * 1000L};
+    // A signal only means sleeping the rest.
+    while (clock_nanosleep(CLOCK_MONOTONIC, 0, &stTs, &stTs) == EINTR) {
     }
 }
