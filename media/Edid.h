@@ -69,7 +69,23 @@ s32 MAIN_SetEDID_preset(void *hAVSource);
 // Rewrites an EDID in place so that it announces nothing above 1080p60 /
 // 1920 x 1200 and two-channel PCM, with both checksums made right. Safe on
 // any 256 bytes: an extension whose data-block offset (byte 130) is below
-// 4 or above 127 is taken to hold no data blocks and no timings.
+// 4 or above 127 is taken to hold no data blocks and no timings. Beyond a
+// plain run of its steps: 4:2:0 blocks are removed from byte 132 on, not
+// only from byte 150; the first data block has its VICs rewritten only
+// when it is a video block; an EDID announcing more than one extension is
+// made to announce the one its 256 bytes carry.
 void EDID_Filte4k(u8 *pu8Edid);
+
+// Steps of the filter, in the order it runs them, each on the 256 bytes.
+// A block is taken only whole inside the extension's data-block area; a
+// removed block's place is closed up to byte 254, zeros fill in before the
+// checksum and byte 130 shrinks. Checksums are left to the filter.
+void Del420Info(u8 *pu8Edid);                     // every YCbCr 4:2:0 video and capability-map block
+void DisableHdr(u8 *pu8Edid);                     // the first HDR static metadata block
+void DisableCDB(u8 *pu8Edid);                     // the first colorimetry block
+void zup_remove_dolbyVision_edid(u8 *pu8Edid);    // every vendor-specific video block
+// The extension's timings after its first one, as far as byte 234: one
+// above 154 MHz becomes 1920 x 1080 at 60 Hz.
+void Disable4KDetailTiming_Block1(u8 *pu8Edid);
 
 #endif

@@ -361,6 +361,44 @@ static void UpdateChecksum(u8 *e)
     e[EDID_LEN - 1] = (u8)-Edid_Sum(e + EDID_EXT, EDID_BLOCK_LEN - 1);
 }
 
+// Where the extension's first timing starts, or EDID_DTD_END when it has
+// none that ends before the checksum (also for an offset below 4).
+static u32 Edid_FirstDtd(const u8 *e)
+{
+    u8 d = e[EDID_EXT_D];
+    return d < 4 || EDID_EXT + d >= EDID_DTD_END ? EDID_DTD_END : EDID_EXT + d;
+}
+
+// The walk follows the block headers from byte 132, so a 4:2:0 block in
+// the first place goes too and no payload byte is taken for a header.
+void Del420Info(u8 *pu8Edid)
+{
+    Edid_Walk(pu8Edid, Edid_DelEveryStep, 1u << EDID_EXT_420_VIDEO | 1u << EDID_EXT_420_MAP);
+}
+
+void DisableHdr(u8 *pu8Edid)
+{
+    Edid_Walk(pu8Edid, Edid_DelFirstStep, 1u << EDID_EXT_HDR);
+}
+
+void DisableCDB(u8 *pu8Edid)
+{
+    Edid_Walk(pu8Edid, Edid_DelFirstStep, 1u << EDID_EXT_COLORIMETRY);
+}
+
+// After a removal the walk looks at the same place again, so a vendor
+// video block right behind a removed one goes too.
+void zup_remove_dolbyVision_edid(u8 *pu8Edid)
+{
+    Edid_Walk(pu8Edid, Edid_DelEveryStep, 1u << EDID_EXT_VENDOR_VIDEO);
+}
+
+void Disable4KDetailTiming_Block1(u8 *pu8Edid)
+{
+    for (u32 u32At = Edid_FirstDtd(pu8Edid) + EDID_DTD_LEN; u32At < EDID_DTD_END; u32At += EDID_DTD_LEN)
+        Disable4KDetailTiming(pu8Edid + u32At);
+}
+
 void EDID_Filte4k(u8 *pu8Edid)
 {
     u8 *e = pu8Edid;
@@ -372,16 +410,14 @@ void EDID_Filte4k(u8 *pu8Edid)
     Edid_Walk(e, ReservedSpeaker2ch, 0);
     Edid_Walk(e, Disable4kOfVsdb, 0);
     Edid_Walk(e, DelHDMI2_0, 0);
-    Edid_Walk(e, Edid_DelEveryStep, 1u << EDID_EXT_420_VIDEO | 1u << EDID_EXT_420_MAP);
-    Edid_Walk(e, Edid_DelFirstStep, 1u << EDID_EXT_HDR);
-    Edid_Walk(e, Edid_DelFirstStep, 1u << EDID_EXT_COLORIMETRY);
-    Edid_Walk(e, Edid_DelEveryStep, 1u << EDID_EXT_VENDOR_VIDEO);
-    u8 d = e[EDID_EXT_D];
-    if (d >= 4 && d <= 127 && EDID_EXT + d < EDID_DTD_END) {
-        Edid_PutDtd(e + EDID_EXT + d, s_st1200p60);
-        for (u32 u32At = EDID_EXT + d + EDID_DTD_LEN; u32At < EDID_DTD_END; u32At += EDID_DTD_LEN)
-            Disable4KDetailTiming(e + u32At);
-    }
+    Del420Info(e);
+    DisableHdr(e);
+    DisableCDB(e);
+    zup_remove_dolbyVision_edid(e);
+    u32 u32Dtd = Edid_FirstDtd(e);
+    if (u32Dtd < EDID_DTD_END)
+        Edid_PutDtd(e + u32Dtd, s_st1200p60);
+    Disable4KDetailTiming_Block1(e);
     if (e[EDID_EXT_COUNT] > 1)
         e[EDID_EXT_COUNT] = 1;   // a display's further extensions are not in the 256 bytes served
     UpdateChecksum(e);

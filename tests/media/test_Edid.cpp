@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -188,4 +189,78 @@ TEST(EdidFilterTest, DefaultEdid)
     EXPECT_EQ(1280u, DtdAt(e.data(), 72).u32Width);
     EXPECT_EQ(Edid_Hex("4A 10 10 10 90"), Bytes(e.data() + 132, 5));
     EXPECT_EQ(0, Media_Edid_Check(e.data(), EDID_LEN));
+}
+
+// Each removing step on the 4K television's EDID, which has the blocks it
+// takes: exactly those go, the rest of the extension closes up behind them
+// with zeros before the checksum, the data-block offset shrinks and the
+// base block stays.
+TEST(EdidFilterTest, EachStepRemovesItsBlocks)
+{
+    const struct { const char *pszStep; void (*pfnStep)(u8 *); const char *pszGone; } astSteps[] = {
+        {"Del420Info", Del420Info, "E3 0E 61 60  E2 0F 03"},
+        {"DisableHdr", DisableHdr, "E3 06 0D 01"},
+        {"DisableCDB", DisableCDB, "E3 05 C3 00"},
+        {"zup_remove_dolbyVision_edid", zup_remove_dolbyVision_edid,
+         "EB 01 46 D0 00 44 4B 9F 60 92 A8 53  E5 01 8B 84 90 01"},
+    };
+    for (const auto &s : astSteps) {
+        SCOPED_TRACE(s.pszStep);
+        std::vector<u8> e = Edid_Tv4k(), gone = Edid_Hex(s.pszGone);
+        std::vector<u8> want = Bytes(e.data() + 128, 127);
+        auto at = std::search(want.begin(), want.end(), gone.begin(), gone.end());
+        ASSERT_NE(want.end(), at);
+        want.erase(at, at + (long)gone.size());
+        want.resize(127, 0);
+        want[2] = (u8)(want[2] - gone.size());
+        std::vector<u8> base = Bytes(e.data(), 128);
+        s.pfnStep(e.data());
+        EXPECT_EQ(want, Bytes(e.data() + 128, 127));
+        EXPECT_EQ(base, Bytes(e.data(), 128));
+    }
+}
+
+// The steps on blocks in the first place and on repeats: every 4:2:0 and
+// vendor video block goes, of the HDR and colorimetry blocks the first.
+TEST(EdidFilterTest, StepsOnFirstAndRepeatedBlocks)
+{
+    const std::string ext = "02 03 17 00  E2 0F 03  E3 0E 61 60  E2 06 01  E2 05 02  E2 06 03  E2 05 04";
+    const struct { void (*pfnStep)(u8 *); const char *pszWant; } astCases[] = {
+        {Del420Info, "02 03 10 00  E2 06 01  E2 05 02  E2 06 03  E2 05 04  00 00 00 00 00 00 00"},
+        {DisableHdr, "02 03 14 00  E2 0F 03  E3 0E 61 60  E2 05 02  E2 06 03  E2 05 04  00 00 00"},
+        {DisableCDB, "02 03 14 00  E2 0F 03  E3 0E 61 60  E2 06 01  E2 06 03  E2 05 04  00 00 00"},
+    };
+    for (const auto &c : astCases) {
+        std::vector<u8> e(Edid_4100L_Lib[0].au8, Edid_4100L_Lib[0].au8 + 128), x = Edid_Hex(ext);
+        e.insert(e.end(), x.begin(), x.end());
+        e.resize(EDID_LEN);
+        c.pfnStep(e.data());
+        std::vector<u8> want = Edid_Hex(c.pszWant);
+        EXPECT_EQ(want, Bytes(e.data() + 128, (u32)want.size()));
+    }
+    std::vector<u8> e(Edid_4100L_Lib[0].au8, Edid_4100L_Lib[0].au8 + 128);
+    std::vector<u8> x = Edid_Hex("02 03 0B 00  E2 01 AA  E3 01 BB CC");
+    e.insert(e.end(), x.begin(), x.end());
+    e.resize(EDID_LEN);
+    zup_remove_dolbyVision_edid(e.data());
+    EXPECT_EQ(Edid_Hex("02 03 04 00 00 00 00 00 00 00 00"), Bytes(e.data() + 128, 11));
+}
+
+// The extension's timings after its first one lose what is above 154 MHz;
+// its first timing and the base block's stay.
+TEST(EdidFilterTest, Block1TimingsAfterTheFirst)
+{
+    std::vector<u8> e = Edid_Tv4k();
+    const u32 u32First = 128 + e[130];
+    ASSERT_EQ(29700u, DtdAt(e.data(), u32First + 18).u32Clock);
+    std::copy(e.begin() + u32First + 18, e.begin() + u32First + 36, e.begin() + u32First);
+    std::vector<u8> before = e;
+    testing::internal::CaptureStdout();
+    Disable4KDetailTiming_Block1(e.data());
+    std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(Bytes(before.data(), u32First + 18), Bytes(e.data(), u32First + 18));
+    EXPECT_EQ(s_1080p60, Bytes(e.data() + u32First + 18, 18));
+    const u32 u32Rest = u32First + 36;
+    EXPECT_EQ(Bytes(before.data() + u32Rest, 256 - u32Rest), Bytes(e.data() + u32Rest, 256 - u32Rest));
+    EXPECT_NE(std::string::npos, log.find("Disable above 150M detail timing 29700\n"));
 }
