@@ -67,6 +67,9 @@ s32 MAIN_Media_Vi_Stop(MainMediaAttr_S *pstAttr, s32 s32Unused);
 
 // MEDIA_LIST set up once: *pbInit 0 -> 1.
 s32 MAIN_Media_Frame_Init(s32 *pbInit);
+// The reverse, after MAIN_Media_Frame_Stop: the queued frames freed,
+// MEDIA_LIST refusing frames until set up again, *pbInit 1 -> 0. Returns 0.
+s32 MAIN_Media_Frame_DeInit(s32 *pbInit);
 // The frame sender thread: passes MEDIA_LIST frames to the RTSP wrapper
 // while bMediaSend and g_s32StopSend are set, and drops them otherwise.
 s32 MAIN_Media_Frame_Start(void);

@@ -32,6 +32,15 @@ s32 MAIN_Media_Frame_Init(s32 *pbInit)
     return *pbInit ? 0 : -1;
 }
 
+s32 MAIN_Media_Frame_DeInit(s32 *pbInit)
+{
+    if (*pbInit != 0) {
+        (void)MEDIA_LIST_DeInit();   // cannot fail: it frees what is queued and unlinks the head
+        *pbInit = 0;
+    }
+    return 0;
+}
+
 // One frame to the streams whose codec it is, when sending is on.
 static void Main_Media_SendNode(MediaFrameNode_S *pstNode)
 {

@@ -44,6 +44,16 @@ struct TestJpeg_S {
     }
 };
 
+// A queued PCM frame of silence; the queue frees it.
+static MediaFrameNode_S *Test_PcmNode(void)
+{
+    MediaFrameNode_S *pstNode = new MediaFrameNode_S();
+    pstNode->enFrameKind = MEDIA_FRAME_PCM;
+    pstNode->stAudio.apData[0] = calloc(1, MEDIA_PCM_BUF_LEN);
+    pstNode->stAudio.u32Len = 4096;
+    return pstNode;
+}
+
 struct MainMediaTest : public testing::Test {
     void SetUp() override
     {
@@ -217,11 +227,7 @@ TEST_F(MainMediaTest, FrameSenderDrainsTheQueueWhileSendingIsOff) {
     for (s32 bSend : {0, 1}) {
         g_stMainServerAttr.bMediaSend = bSend;   // the wrapper is down either way
         for (u32 i = 0; i < 20; i++) {
-            MediaFrameNode_S *pstNode = new MediaFrameNode_S();
-            pstNode->enFrameKind = MEDIA_FRAME_PCM;
-            pstNode->stAudio.apData[0] = calloc(1, MEDIA_PCM_BUF_LEN);
-            pstNode->stAudio.u32Len = 4096;
-            ASSERT_EQ(0, MEDIA_LIST_Add(pstNode));
+            ASSERT_EQ(0, MEDIA_LIST_Add(Test_PcmNode()));
         }
         EXPECT_TRUE(Test_WaitFor([] {
             u32 u32Audio;
@@ -230,6 +236,31 @@ TEST_F(MainMediaTest, FrameSenderDrainsTheQueueWhileSendingIsOff) {
         }));
     }
     ASSERT_EQ(0, MAIN_Media_Frame_Stop());
+}
+
+// Taking the frame queue down frees what it holds and refuses frames
+// until it is set up again; the second set-up works as the first did.
+TEST_F(MainMediaTest, FrameQueueDownAndUpAgain) {
+    s32 bInit = 0;
+    ASSERT_EQ(0, MAIN_Media_Frame_Init(&bInit));
+    for (u32 i = 0; i < 3; i++)
+        ASSERT_EQ(0, MEDIA_LIST_Add(Test_PcmNode()));
+    ASSERT_EQ(0, MAIN_Media_Frame_DeInit(&bInit));
+    EXPECT_EQ(0, bInit);
+    u32 u32Audio = 99;
+    EXPECT_EQ(0u, MEDIA_LIST_GetCurFramCnt(&u32Audio));
+    EXPECT_EQ(0u, u32Audio);
+    MediaFrameNode_S *pstNode = Test_PcmNode();
+    EXPECT_EQ(-1, MEDIA_LIST_Add(pstNode));
+    EXPECT_EQ(0, MAIN_Media_Frame_DeInit(&bInit));   // down already: nothing to do
+    EXPECT_EQ(0, bInit);
+
+    ASSERT_EQ(0, MAIN_Media_Frame_Init(&bInit));
+    EXPECT_EQ(1, bInit);
+    EXPECT_EQ(0u, MEDIA_LIST_GetCurFramCnt(&u32Audio));
+    ASSERT_EQ(0, MEDIA_LIST_Add(pstNode));
+    EXPECT_EQ(pstNode, MEDIA_LIST_GetOneFram(0));
+    EXPECT_EQ(0, MEDIA_LIST_DelOneFram(pstNode));
 }
 
 // A picture that cannot be written whole leaves the old one and no
