@@ -7,8 +7,13 @@
 #define HDMIRX_PCLK_SAMPLES 5
 #define HDMIRX_PCLK_TRIES   5       // zero counts before the input counts as not stable
 #define HDMIRX_AVI_BUF      20
+#define HDMIRX_AVI_REGS     16      // from 0x14: checksum, 13 payload bytes and two spare
 #define HDMIRX_CSC_LEN      22
 #define HDMIRX_FS_FORCE_AT  15      // mismatching set-ups tolerated before forcing the rate
+
+static_assert(3 + HDMIRX_AVI_REGS <= HDMIRX_AVI_BUF &&
+                  3 + HDMIRX_AVI_REGS >= HDMI_INFOFRAME_HEADER_SIZE + HDMI_AVI_INFOFRAME_SIZE,
+              "the read holds a whole AVI frame and fits the buffer");
 
 // RGB to YUV matrices: limited and full range, BT.601 and BT.709.
 static const u8 s_aau8CscRgb2Yuv[4][HDMIRX_CSC_LEN] = {
@@ -209,7 +214,9 @@ void hdmirx_audio_setup(HdmiRxAttr_S *pstRx)
         hdmirx_audio_output(pstRx, 1);
 }
 
-// {0x82, version, length, checksum and 15 more bytes} from bank 2.
+// {0x82, version, length, checksum and 15 more bytes} from bank 2; the
+// last byte of the buffer stays 0. The checksum and unpack take the 17
+// bytes up to the 13th payload byte, so all they check is read.
 s32 hdmirx_get_avi_infoframe(HdmiRxAttr_S *pstRx)
 {
     u8 au8Buf[HDMIRX_AVI_BUF] = {HDMI_INFOFRAME_TYPE_AVI};
@@ -218,7 +225,7 @@ s32 hdmirx_get_avi_infoframe(HdmiRxAttr_S *pstRx)
         hdmi_chgbank(pstRx, 2);
         au8Buf[1] = hdmi_read(pstRx, 0x13);
         au8Buf[2] = hdmi_read(pstRx, 0x12);
-        for (u8 i = 0; i < HDMIRX_AVI_BUF - 3; i++)
+        for (u8 i = 0; i < HDMIRX_AVI_REGS; i++)
             au8Buf[3 + i] = hdmi_read(pstRx, (u8)(0x14 + i));
         hdmi_chgbank(pstRx, 0);
     }

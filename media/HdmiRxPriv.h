@@ -32,6 +32,14 @@ u32  hdmi_is_scdt_on(HdmiRxAttr_S *pstRx);
 // Register access. Reads that fail give 0 ("nothing pending"); writes
 // return 0 or -1. Failures are printed.
 std::recursive_mutex &hdmirx_lock(void);
+// The driver's record lock, which does nothing: the state machine and the
+// second thread are kept apart by hdmirx_lock above, held over each
+// register access and each bank-switched sequence, and by the transfer
+// mutex of I2c_Read and I2c_Write.
+void mutex_init(HdmiRxAttr_S *pstRx);
+void mutex_destroy(HdmiRxAttr_S *pstRx);
+void mutex_lock(HdmiRxAttr_S *pstRx);
+void mutex_unlock(HdmiRxAttr_S *pstRx);
 s32  I2c_Read(u32 u32Bus, u8 u8Addr, u8 u8Reg, u8 *pu8Val);    // 1 ok, 0 failed
 s32  I2c_Write(u32 u32Bus, u8 u8Addr, u8 u8Reg, u8 u8Val);     // 1 ok, 0 failed
 s32  regmap_read(const HdmiRxRegmap_S *pstMap, u8 u8Reg, u8 *pu8Val);
@@ -49,7 +57,9 @@ s32  mipi_tx_write(HdmiRxAttr_S *pstRx, u8 u8Reg, u8 u8Val);
 s32  mipi_tx_set_bits(HdmiRxAttr_S *pstRx, u8 u8Reg, u8 u8Mask, u8 u8Val);
 void mDelay(u32 u32Ms);
 void mSleep(u32 u32Ms);
-// A driver message on standard output (cut to 127 characters) on a line of its own.
+// A driver message on standard output (cut to 127 characters) behind a
+// line feed and a carriage return, so it starts at the left of a line of
+// its own also on a raw serial console.
 void dev_err(const char *pszFmt, ...) __attribute__((format(printf, 1, 2)));
 
 #endif

@@ -16,6 +16,26 @@ std::recursive_mutex &hdmirx_lock(void)
     return s_Lock;
 }
 
+void mutex_init(HdmiRxAttr_S *pstRx)
+{
+    (void)pstRx;
+}
+
+void mutex_destroy(HdmiRxAttr_S *pstRx)
+{
+    (void)pstRx;
+}
+
+void mutex_lock(HdmiRxAttr_S *pstRx)
+{
+    (void)pstRx;
+}
+
+void mutex_unlock(HdmiRxAttr_S *pstRx)
+{
+    (void)pstRx;
+}
+
 void dev_err(const char *pszFmt, ...)
 {
     char az[128];
@@ -23,7 +43,7 @@ void dev_err(const char *pszFmt, ...)
     va_start(ap, pszFmt);
     vsnprintf(az, sizeof(az), pszFmt, ap);
     va_end(ap);
-    printf("%s\n", az);   // each message ends its line, so the next log line starts its own
+    printf("\n\r%s", az);
 }
 
 void mDelay(u32 u32Ms)

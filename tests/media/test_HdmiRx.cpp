@@ -321,19 +321,21 @@ TEST_F(HdmiRxTest, ReplugWhileBusyLocksWithoutANewEdge)
     EXPECT_NE(std::string::npos, Out().find("# 5V state change INT #\n"));
 }
 
-// A DVI input has no AVI infoframe: it is taken as RGB and converted with
-// BT.601; a YCbCr input passes. The sim words set up the source.
-// Every driver message ends its line, so the next one (or the debug log's
-// next line) does not run into it.
-TEST_F(HdmiRxTest, MessagesEndTheirLines)
+// A driver message, cut to 127 characters, stands behind a line feed and
+// a carriage return and adds no line end of its own; the driver's
+// messages on the way to a locked input all come so.
+TEST_F(HdmiRxTest, MessagesStandBehindLineFeedAndCarriageReturn)
 {
+    Out();
+    dev_err("SCDT %s", "ON");
+    dev_err("%s", std::string(200, 'x').c_str());
+    EXPECT_EQ("\n\rSCDT ON\n\r" + std::string(127, 'x'), Out());
+
     PlugAndLock("1920x1080p60");
     std::string out = Out();
-    for (const char *pszLine : {"\nhdmirx init ok\n", "\nsetup csc matrix: 3\n", "\nmipi pclk = 148.500 MHz\n",
-                                "\nSCDT ON\n", "\nmclk_inv: 1, lpx_num: 3\n"})
+    for (const char *pszLine : {"\n\rhdmirx init ok", "\n\rsetup csc matrix: 3", "\n\rmipi pclk = 148.500 MHz",
+                                "\n\rSCDT ON", "\n\rmclk_inv: 1, lpx_num: 3"})
         EXPECT_NE(std::string::npos, out.find(pszLine)) << pszLine;
-    EXPECT_EQ(std::string::npos, out.find('\r'));
-    EXPECT_EQ('\n', out.back());
 }
 
 // An unknown timing is answered with the known ones, each of which plugs.
@@ -350,6 +352,8 @@ TEST_F(HdmiRxTest, UnknownTimingListsTheKnownOnes)
     EXPECT_NE(std::string::npos, strReply.find(" 1920x1080i60 "));
 }
 
+// A DVI input has no AVI infoframe: it is taken as RGB and converted with
+// BT.601; a YCbCr input passes. The sim words set up the source.
 TEST_F(HdmiRxTest, ColourSpaceDecidesTheConversion)
 {
     ASSERT_EQ("ok\n", HostSim_Exec("plug 1280x720p60 dvi"));
@@ -365,6 +369,31 @@ TEST_F(HdmiRxTest, ColourSpaceDecidesTheConversion)
     ASSERT_TRUE(Locked());
     EXPECT_EQ(HDMI_COLORSPACE_YUV422, pstRx->stAviInfo.enColorspace);
     EXPECT_EQ(0, pstChip->aau8Hdmi[0][0x6C] & 0x03);
+}
+
+// The AVI infoframe is the 16 registers from 0x14 on behind its type,
+// version and length: the byte after them is not read, the buffer's last
+// byte stays 0.
+TEST_F(HdmiRxTest, AviInfoFrameIsSixteenRegistersFromChecksumOn)
+{
+    pstChip->aau8Hdmi[2][0x24] = 0xA5;
+    PlugAndLock("1920x1080p60");
+    std::string out = Out();
+    const std::string strHead = "avi infoframe:";
+    size_t at = out.find(strHead);
+    ASSERT_NE(std::string::npos, at);
+    std::string strWant;
+    char az[8];
+    std::vector<u8> bytes = {0x82, pstChip->aau8Hdmi[2][0x13], pstChip->aau8Hdmi[2][0x12]};
+    bytes.insert(bytes.end(), &pstChip->aau8Hdmi[2][0x14], &pstChip->aau8Hdmi[2][0x24]);
+    bytes.push_back(0);
+    for (u8 u8 : bytes) {
+        snprintf(az, sizeof(az), "0x%02x ", u8);
+        strWant += az;
+    }
+    EXPECT_EQ(strWant + "\n", out.substr(at + strHead.size(), strWant.size() + 1));
+    EXPECT_EQ(HDMI_COLORSPACE_RGB, pstRx->stAviInfo.enColorspace);
+    EXPECT_EQ(16, pstRx->stAviInfo.u8VideoCode);
 }
 
 // On a running 4K input: HDCP encryption is followed; audio rate changes
