@@ -84,7 +84,9 @@ s32 HI_Media_Venc_Start(s32 s32VencChn);
 s32 HI_Media_Venc_Stop(s32 s32VencChn);
 // One more picture from the JPEG channel, through its thread's callback.
 s32 HI_Media_Start_SnapShot(void);
-// The channel's next picture starts a new GOP with an IDR.
+// A key-frame request, taken and answered with 0; it forces no key frame,
+// on the board and on the host stand-in alike: key frames come only at
+// the start of each channel's GOP.
 s32 HI_Media_Venc_RequestIDR(s32 s32VencChn);
 
 #endif
