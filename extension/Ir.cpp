@@ -22,6 +22,7 @@ static pthread_cond_t s_IrCond = PTHREAD_COND_INITIALIZER;      // a packet was 
 static IrPacket_S s_astIrQueue[IR_QUEUE_LEN];
 static u32 s_u32IrHead;     // next packet to send
 static u32 s_u32IrCount;    // packets waiting
+static MainThread_S *s_pstIrWaiter;   // woken when a packet leaves the queue; null: none
 
 static MainThread_S s_stIrSendThread;
 static DebugLimit_S s_stFullLimit;   // a relay client fills the queue at will
@@ -40,6 +41,20 @@ s32 MAIN_Ir_Init(IrAttr_S *pstIr)
     return 0;
 }
 
+// Appends the bytes as packets; the caller holds the lock and made sure
+// they fit.
+static void Ir_Put(const u8 *pu8Data, u32 u32Len)
+{
+    for (u32 u32Done = 0; u32Done < u32Len;) {
+        IrPacket_S &stPacket = s_astIrQueue[(s_u32IrHead + s_u32IrCount++) % IR_QUEUE_LEN];
+        stPacket.u32Len = u32Len - u32Done < IR_PACKET_MAX ? u32Len - u32Done : IR_PACKET_MAX;
+        memcpy(stPacket.au8Data, pu8Data + u32Done, stPacket.u32Len);
+        u32Done += stPacket.u32Len;
+    }
+    if (u32Len > 0)
+        pthread_cond_signal(&s_IrCond);
+}
+
 s32 MAIN_Ir_SendData(const u8 *pu8Data, u32 u32Len)
 {
     u32 u32Packets = (u32Len + IR_PACKET_MAX - 1) / IR_PACKET_MAX;
@@ -49,15 +64,21 @@ s32 MAIN_Ir_SendData(const u8 *pu8Data, u32 u32Len)
         Debug_LogLimited(&s_stFullLimit, "[%s]: %s: queue full, %u bytes dropped\n", log_Time(), __func__, u32Len);
         return -1;
     }
-    for (u32 u32Done = 0; u32Done < u32Len;) {
-        IrPacket_S &stPacket = s_astIrQueue[(s_u32IrHead + s_u32IrCount++) % IR_QUEUE_LEN];
-        stPacket.u32Len = u32Len - u32Done < IR_PACKET_MAX ? u32Len - u32Done : IR_PACKET_MAX;
-        memcpy(stPacket.au8Data, pu8Data + u32Done, stPacket.u32Len);
-        u32Done += stPacket.u32Len;
-    }
-    pthread_cond_signal(&s_IrCond);
+    Ir_Put(pu8Data, u32Len);
     pthread_mutex_unlock(&s_IrMutex);
     return 0;
+}
+
+u32 MAIN_Ir_Queue(const u8 *pu8Data, u32 u32Len, MainThread_S *pstWaiter)
+{
+    pthread_mutex_lock(&s_IrMutex);
+    u32 u32Room = (IR_QUEUE_LEN - s_u32IrCount) * IR_PACKET_MAX;
+    u32 u32Fit = u32Len < u32Room ? u32Len : u32Room;
+    Ir_Put(pu8Data, u32Fit);
+    if (u32Fit < u32Len)
+        s_pstIrWaiter = pstWaiter;
+    pthread_mutex_unlock(&s_IrMutex);
+    return u32Fit;
 }
 
 // Takes the next packet into *pstOut; false when none came within IR_WAIT_MS.
@@ -74,14 +95,19 @@ static bool Ir_Take(IrPacket_S *pstOut)
     if (s_u32IrCount == 0)
         pthread_cond_timedwait(&s_IrCond, &s_IrMutex, &stUntil);
     bool bTaken = s_u32IrCount > 0;
+    MainThread_S *pstWaiter = nullptr;
     if (bTaken) {
         const IrPacket_S &stPacket = s_astIrQueue[s_u32IrHead];
         pstOut->u32Len = stPacket.u32Len;
         memcpy(pstOut->au8Data, stPacket.au8Data, stPacket.u32Len);
         s_u32IrHead = (s_u32IrHead + 1) % IR_QUEUE_LEN;
         s_u32IrCount--;
+        pstWaiter = s_pstIrWaiter;
+        s_pstIrWaiter = nullptr;
     }
     pthread_mutex_unlock(&s_IrMutex);
+    if (pstWaiter != nullptr)
+        MAIN_Thread_Wake(pstWaiter);
     return bTaken;
 }
 

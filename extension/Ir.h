@@ -4,6 +4,7 @@
 #ifndef EXTENSION_IR_H
 #define EXTENSION_IR_H
 
+#include "core/Thread.h"
 #include "core/Types.h"
 #include "extension/Uart.h"
 
@@ -17,6 +18,10 @@ s32 MAIN_Ir_Init(IrAttr_S *pstIr);
 // Queues bytes for the infrared port; 0, or -1 when the queue is full
 // (nothing of the data is queued then; logged).
 s32 MAIN_Ir_SendData(const u8 *pu8Data, u32 u32Len);
+// Queues what fits of the bytes, for a sender that holds the rest: the
+// bytes queued, 0 when the queue is full (not logged). When not all fit,
+// pstWaiter is woken once the send thread has taken the next packet.
+u32 MAIN_Ir_Queue(const u8 *pu8Data, u32 u32Len, MainThread_S *pstWaiter);
 // The thread that writes the queue to the infrared UART (the second one).
 s32 MAIN_IrSend_Start(UartAttr_S *pstUart);
 void MAIN_IrSend_Stop(void);

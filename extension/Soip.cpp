@@ -10,9 +10,8 @@
 #include <unistd.h>
 
 #include "core/Clock.h"
-#define SOIP_SEND_WAIT_S 1   // a client that takes no bytes for this long is dropped
 
-enum { SOIP_FD_WAKE, SOIP_FD_LISTEN, SOIP_FD_CLIENT, SOIP_FD_DEV, SOIP_FDS };
+enum { SOIP_FD_WAKE, SOIP_FD_LISTEN, SOIP_FD_CLIENT, SOIP_FD_DEV, SOIP_FD_DEVOUT, SOIP_FDS };
 
 static s32 Soip_Listen(SoipServerAttr_S *pstServer)
 {
@@ -46,6 +45,10 @@ static void Soip_DropClient(SoipServerAttr_S *pstServer, const char *pszWhy)
     Debug_LogLimited(&pstServer->stLogLimit, "[%s]: %s: client %s\n", log_Time(), pstServer->pszName,
                      pszWhy);
     close(s32Fd);
+    // Its device bytes go nowhere else; its own bytes still reach the device.
+    pstServer->u32OutOff = 0;
+    pstServer->u32OutLen = 0;
+    pstServer->bClientRdHup = false;
     if (pstServer->pfnClientDone != nullptr)
         pstServer->pfnClientDone(pstServer);
 }
@@ -75,11 +78,9 @@ static void Soip_Accept(SoipServerAttr_S *pstServer)
         return;
     }
     s32 s32On = 1;
-    struct timeval stWait = {SOIP_SEND_WAIT_S, 0};
     // Best effort: without them a dead peer is noticed later, not never.
     (void)setsockopt(s32Fd, SOL_SOCKET, SO_KEEPALIVE, &s32On, sizeof(s32On));
     (void)setsockopt(s32Fd, IPPROTO_TCP, TCP_NODELAY, &s32On, sizeof(s32On));
-    (void)setsockopt(s32Fd, SOL_SOCKET, SO_SNDTIMEO, &stWait, sizeof(stWait));
     Soip_DropClient(pstServer, "replaced");
     pstServer->bClientEof = false;
     pstServer->s32ClientFd = s32Fd;
@@ -88,19 +89,43 @@ static void Soip_Accept(SoipServerAttr_S *pstServer)
                      pstServer->pszName);
 }
 
-void Soip_SendClient(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len)
+// Sends what the client takes now of its queue; a send error drops it.
+static void Soip_Flush(SoipServerAttr_S *pstServer)
 {
-    s32 s32Fd = pstServer->s32ClientFd;
-    for (u32 u32Done = 0; s32Fd >= 0 && u32Done < u32Len;) {
-        ssize_t n = send(s32Fd, pu8Data + u32Done, u32Len - u32Done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            Soip_DropClient(pstServer, "does not take data");
+    while (pstServer->u32OutLen > 0) {
+        ssize_t n = send(pstServer->s32ClientFd, pstServer->au8Out + pstServer->u32OutOff,
+                         pstServer->u32OutLen, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) {
+            pstServer->u32OutOff += (u32)n;
+            pstServer->u32OutLen -= (u32)n;
+            pstServer->s64OutMs = Clock_NowMs();
+        } else if (n < 0 && errno == EAGAIN) {
+            return;
+        } else if (n == 0 || errno != EINTR) {
+            Soip_DropClient(pstServer, "left");
             return;
         }
-        u32Done += (u32)n;
     }
+    pstServer->u32OutOff = 0;
+}
+
+void Soip_SendClient(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len)
+{
+    if (pstServer->s32ClientFd < 0)
+        return;
+    if (u32Len > SOIP_OUT_LEN - pstServer->u32OutLen) {
+        Soip_DropClient(pstServer, "does not take data");
+        return;
+    }
+    if (pstServer->u32OutLen == 0)
+        pstServer->s64OutMs = Clock_NowMs();
+    if (pstServer->u32OutOff + pstServer->u32OutLen + u32Len > SOIP_OUT_LEN) {
+        memmove(pstServer->au8Out, pstServer->au8Out + pstServer->u32OutOff, pstServer->u32OutLen);
+        pstServer->u32OutOff = 0;
+    }
+    memcpy(pstServer->au8Out + pstServer->u32OutOff + pstServer->u32OutLen, pu8Data, u32Len);
+    pstServer->u32OutLen += u32Len;
+    Soip_Flush(pstServer);
 }
 
 // Client bytes gathered and handed to pfnFrame frame by frame; a half
@@ -120,21 +145,54 @@ static void Soip_Frame(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Le
     memmove(pu8Buf, pu8Buf + u32Used, pstServer->u32Pending);
 }
 
+// Offers the held client bytes to the device until it takes no more.
+static void Soip_ToDev(SoipServerAttr_S *pstServer)
+{
+    while (pstServer->u32HeldLen > 0) {
+        u32 u32Took = pstServer->pfnFromClient(pstServer, pstServer->au8Held + pstServer->u32HeldOff,
+                                               pstServer->u32HeldLen);
+        if (u32Took == 0)
+            return;
+        pstServer->u32HeldOff += u32Took;
+        pstServer->u32HeldLen -= u32Took;
+    }
+    pstServer->u32HeldOff = 0;
+}
+
+// Read only while nothing of the client is held.
 static void Soip_FromClient(SoipServerAttr_S *pstServer)
 {
-    u8 au8Buf[SOIP_BUF_LEN];
-    ssize_t n = recv(pstServer->s32ClientFd, au8Buf, sizeof(au8Buf), MSG_DONTWAIT);
-    if (n > 0 && pstServer->pfnFromClient == nullptr)
-        Soip_Frame(pstServer, au8Buf, (u32)n);
-    else if (n > 0)
-        pstServer->pfnFromClient(pstServer, au8Buf, (u32)n);
-    else if (n < 0 && errno != EAGAIN && errno != EINTR)
+    ssize_t n = recv(pstServer->s32ClientFd, pstServer->au8Held, SOIP_BUF_LEN, MSG_DONTWAIT);
+    if (n > 0 && pstServer->pfnFromClient == nullptr) {
+        Soip_Frame(pstServer, pstServer->au8Held, (u32)n);
+    } else if (n > 0) {
+        pstServer->u32HeldLen = (u32)n;
+        Soip_ToDev(pstServer);
+    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
         Soip_DropClient(pstServer, "left");
+    }
     if (n != 0)
         return;
+    if (pstServer->bEofLeaves) {
+        Soip_DropClient(pstServer, "left");
+        return;
+    }
     pstServer->bClientEof = true;   // it may still read what the device answers
     if (pstServer->pfnClientDone != nullptr)
         pstServer->pfnClientDone(pstServer);
+}
+
+// The device's descriptor to read this pass, -1 for none: not while the
+// client's queue has no room for a read, nor for a client that has left.
+static s32 Soip_DevReadFd(SoipServerAttr_S *pstServer)
+{
+    if (pstServer->pfnDevFd == nullptr)
+        return -1;
+    if (pstServer->s32ClientFd >= 0
+        && (SOIP_OUT_LEN - pstServer->u32OutLen < SOIP_BUF_LEN
+            || (pstServer->bEofLeaves && pstServer->bClientRdHup)))
+        return -1;
+    return pstServer->pfnDevFd(pstServer);
 }
 
 static void Soip_FromDev(SoipServerAttr_S *pstServer, s32 s32DevFd)
@@ -150,17 +208,42 @@ static void Soip_FromDev(SoipServerAttr_S *pstServer, s32 s32DevFd)
 }
 
 // The descriptors of one pass; a slot not in use has fd -1. A half-closed
-// client is watched for its hang-up only.
+// client is watched for its hang-up only; one whose end of sending means
+// its leaving is watched for that end too, also while it is not read.
 static s32 Soip_PollSet(SoipServerAttr_S *pstServer, struct pollfd *pstFds)
 {
     s64 s64Wait = pstServer->s64AcceptAtMs - Clock_NowMs();
     bool bAccept = s64Wait <= 0;
-    s32 s32Client = pstServer->s32ClientFd;
+    short sClient = 0;
+    if (!pstServer->bClientEof && pstServer->u32HeldLen == 0)
+        sClient |= POLLIN;
+    if (pstServer->bEofLeaves && !pstServer->bClientRdHup)
+        sClient |= POLLRDHUP;
+    if (pstServer->u32OutLen > 0)
+        sClient |= POLLOUT;
+    bool bHeld = pstServer->u32HeldLen > 0 && pstServer->pfnDevOutFd != nullptr;
     pstFds[SOIP_FD_WAKE] = {MAIN_Thread_WakeFd(&pstServer->stThread), POLLIN, 0};
     pstFds[SOIP_FD_LISTEN] = {bAccept ? pstServer->s32ListenFd : -1, POLLIN, 0};
-    pstFds[SOIP_FD_CLIENT] = {s32Client, (short)(pstServer->bClientEof ? 0 : POLLIN), 0};
-    pstFds[SOIP_FD_DEV] = {pstServer->pfnDevFd != nullptr ? pstServer->pfnDevFd(pstServer) : -1, POLLIN, 0};
+    pstFds[SOIP_FD_CLIENT] = {pstServer->s32ClientFd, sClient, 0};
+    pstFds[SOIP_FD_DEV] = {Soip_DevReadFd(pstServer), POLLIN, 0};
+    pstFds[SOIP_FD_DEVOUT] = {bHeld ? pstServer->pfnDevOutFd(pstServer) : -1, POLLOUT, 0};
     return bAccept || s64Wait > SOIP_PASS_MS ? SOIP_PASS_MS : (s32)s64Wait;
+}
+
+// The client's events: it takes its queue, ends its sending, sends, or
+// is gone. Its end is seen before the device is read in the same pass.
+static void Soip_ServeClient(SoipServerAttr_S *pstServer, short sEvents)
+{
+    if (sEvents & POLLOUT)
+        Soip_Flush(pstServer);
+    if ((sEvents & POLLRDHUP) && pstServer->bEofLeaves)
+        pstServer->bClientRdHup = true;
+    if (pstServer->s32ClientFd < 0)
+        return;
+    if (sEvents & POLLIN)
+        Soip_FromClient(pstServer);
+    else if (sEvents & (POLLHUP | POLLERR | POLLNVAL))
+        Soip_DropClient(pstServer, "left");
 }
 
 static void *Soip_Thread(void *pvArg)
@@ -184,13 +267,15 @@ static void *Soip_Thread(void *pvArg)
         }
         if (astFds[SOIP_FD_WAKE].revents != 0)
             (void)MAIN_Thread_Wait(&pstServer->stThread, 0);   // takes the wake
-        short sClient = astFds[SOIP_FD_CLIENT].revents;
-        if (sClient & POLLIN)
-            Soip_FromClient(pstServer);
-        else if (sClient & (POLLHUP | POLLERR | POLLNVAL))
-            Soip_DropClient(pstServer, "left");
-        if (astFds[SOIP_FD_DEV].fd >= 0 && astFds[SOIP_FD_DEV].revents != 0)
-            Soip_FromDev(pstServer, astFds[SOIP_FD_DEV].fd);
+        if (pstServer->s32ClientFd >= 0)
+            Soip_ServeClient(pstServer, astFds[SOIP_FD_CLIENT].revents);
+        if (pstServer->u32HeldLen > 0)
+            Soip_ToDev(pstServer);
+        s32 s32DevFd = astFds[SOIP_FD_DEV].fd;
+        if (s32DevFd >= 0 && astFds[SOIP_FD_DEV].revents != 0 && s32DevFd == Soip_DevReadFd(pstServer))
+            Soip_FromDev(pstServer, s32DevFd);
+        if (pstServer->u32OutLen > 0 && Clock_NowMs() - pstServer->s64OutMs > SOIP_STALL_MS)
+            Soip_DropClient(pstServer, "stalled: takes no data");
         if (astFds[SOIP_FD_LISTEN].revents & POLLIN)
             Soip_Accept(pstServer);
     }
@@ -204,6 +289,8 @@ void Soip_Init(SoipServerAttr_S *pstServer, const char *pszName, u16 u16Port)
     pstServer->u16Port = u16Port;
     pstServer->pfnDevFd = nullptr;
     pstServer->pfnFromClient = nullptr;
+    pstServer->pfnDevOutFd = nullptr;
+    pstServer->bEofLeaves = false;
     pstServer->pfnFromDev = nullptr;
     pstServer->pfnPass = nullptr;
     pstServer->pfnFrame = nullptr;
@@ -221,8 +308,13 @@ s32 Soip_Start(SoipServerAttr_S *pstServer)
         return 0;
     pstServer->s32ClientFd = -1;
     pstServer->bClientEof = false;
+    pstServer->bClientRdHup = false;
     pstServer->bReopen = 0;
     pstServer->u32Pending = 0;
+    pstServer->u32HeldOff = 0;
+    pstServer->u32HeldLen = 0;
+    pstServer->u32OutOff = 0;
+    pstServer->u32OutLen = 0;
     pstServer->s64AcceptAtMs = 0;
     if (Soip_Listen(pstServer) < 0)
         return -1;

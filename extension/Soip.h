@@ -2,8 +2,13 @@
 // one client at a time (a new client replaces the one before, so a client
 // that vanished without a word never locks the port), and a thread that
 // moves bytes both ways. A client that shuts its sending side still gets
-// the device's bytes until it closes or is replaced. What the device is
-// comes from the hooks.
+// the device's bytes until it closes or is replaced, unless the relay takes
+// that for its leaving. What the device is comes from the hooks.
+// No byte is dropped for want of room: while the device cannot take the
+// client's bytes, the client is not read (TCP holds the sender back); while
+// the client has SOIP_OUT_LEN bytes of the device not taken, the device is
+// not read. A client that takes none of them for SOIP_STALL_MS is dropped,
+// so that one stalled client does not hold the device for good.
 #ifndef EXTENSION_SOIP_H
 #define EXTENSION_SOIP_H
 
@@ -19,6 +24,8 @@
 #define SOIP_KVM_PORT    7890
 #define SOIP_GUEST_PORT  6752
 #define SOIP_BUF_LEN     4096
+#define SOIP_OUT_LEN     65536  // device bytes a client has not taken yet
+#define SOIP_STALL_MS    5000   // a client that takes none of them for this long is dropped
 #define SOIP_PASS_MS     100    // longest wait of one pass
 #define SOIP_ACCEPT_PAUSE_MS 1000   // no accepting for this long once descriptors ran out
 
@@ -26,8 +33,12 @@ struct SoipServerAttr_S;
 
 // Descriptor to wait on for device bytes this pass, -1 for none.
 typedef s32 SoipDevFdProc(SoipServerAttr_S *pstServer);
-// Bytes from the client, or bytes read from the device.
+// Bytes read from the device.
 typedef void SoipDataProc(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len);
+// Bytes of the client for the device: returns those it took, 0 while it
+// has no room (they are offered again); bytes it refused for good count as
+// taken (logged there).
+typedef u32 SoipToDevProc(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len);
 // Work done once every pass.
 typedef void SoipPassProc(SoipServerAttr_S *pstServer);
 // Serves the frame at the start of pu8Buf; returns the bytes it used, 0
@@ -50,11 +61,15 @@ struct SoipServerAttr_S {
     std::atomic<s32> s32ClientFd;    // -1 while no client
     u32 u32Clients;                  // clients accepted so far: a change means a new client
     bool bClientEof;                 // the client shut its sending side
+    bool bClientRdHup;               // its end of sending was seen, not yet read
+    bool bEofLeaves;                 // a client that ends its sending has left
     s32 s32ListenFd;
     s64 s64AcceptAtMs;               // monotonic ms from which accepting goes on
     DebugLimit_S stLogLimit;         // messages that clients cause
     SoipDevFdProc *pfnDevFd;         // null: no device to read
-    SoipDataProc *pfnFromClient;     // null: client bytes go to pfnFrame
+    SoipToDevProc *pfnFromClient;    // null: client bytes go to pfnFrame
+    SoipDevFdProc *pfnDevOutFd;      // POLLOUT there: room for held client bytes;
+                                     // null: the device wakes the thread
     SoipDataProc *pfnFromDev;        // null: device bytes go to the client
     SoipPassProc *pfnPass;           // may be null
     SoipFrameProc *pfnFrame;
@@ -66,6 +81,13 @@ struct SoipServerAttr_S {
     UartAttr_S *pstUart;             // the relayed UART, if any
     UartDataProc *pfnUartData;       // UART bytes for the program itself, may be null
     UartReopenProc *pfnReopen;       // with pstUart: how bReopen is served
+    u8 au8Held[SOIP_BUF_LEN];        // client bytes the device has not taken yet
+    u32 u32HeldOff;                  // the first of them
+    u32 u32HeldLen;
+    u8 au8Out[SOIP_OUT_LEN];         // device bytes the client has not taken yet
+    u32 u32OutOff;                   // the first of them
+    u32 u32OutLen;
+    s64 s64OutMs;                    // monotonic ms the client last took some of them
 };
 
 extern SoipServerAttr_S g_stUartServer;   // its bReopen is set by the serial settings
@@ -77,7 +99,8 @@ void Soip_Init(SoipServerAttr_S *pstServer, const char *pszName, u16 u16Port);
 // whenever descriptors run out, instead of spinning on the pending client.
 s32 Soip_Start(SoipServerAttr_S *pstServer);
 void Soip_Stop(SoipServerAttr_S *pstServer);
-// Sends all bytes to the client; a client that cannot take them is dropped.
+// Queues the bytes for the client and sends what it takes now; a client
+// with no room for them in its queue is dropped. Nothing without a client.
 void Soip_SendClient(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len);
 
 // The relays: UART on 7888, the guest UART server on 6752 (its client takes

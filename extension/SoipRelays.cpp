@@ -27,9 +27,12 @@ static s32 Soip_UartFd(SoipServerAttr_S *pstServer)
     return pstServer->pstUart->s32Fd;
 }
 
-static void Soip_ToUart(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len)
+// Bytes a closed or failing port refuses are dropped (logged there): they
+// could wait for good.
+static u32 Soip_ToUart(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len)
 {
-    (void)MAIN_Uart_SendData(pstServer->pstUart, pu8Data, u32Len);   // failures are logged there
+    s32 s32Took = MAIN_Uart_Write(pstServer->pstUart, pu8Data, u32Len);
+    return s32Took < 0 ? u32Len : (u32)s32Took;
 }
 
 // The relay gives the UART up while a guest holds it.
@@ -38,10 +41,10 @@ static s32 Soip_RelayUartFd(SoipServerAttr_S *pstServer)
     return Soip_GuestHoldsUart() ? -1 : Soip_UartFd(pstServer);
 }
 
-static void Soip_RelayToUart(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len)
+// While a guest holds the UART, the relay client's bytes are not the port's.
+static u32 Soip_RelayToUart(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len)
 {
-    if (!Soip_GuestHoldsUart())
-        Soip_ToUart(pstServer, pu8Data, u32Len);
+    return Soip_GuestHoldsUart() ? u32Len : Soip_ToUart(pstServer, pu8Data, u32Len);
 }
 
 static void Soip_RelayFromUart(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len)
@@ -56,10 +59,9 @@ static s32 Soip_GuestUartFd(SoipServerAttr_S *pstServer)
     return pstServer->s32ClientFd >= 0 ? Soip_UartFd(pstServer) : -1;
 }
 
-static void Soip_ToIr(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len)
+static u32 Soip_ToIr(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len)
 {
-    (void)pstServer;
-    (void)MAIN_Ir_SendData(pu8Data, u32Len);   // a full queue is logged there
+    return MAIN_Ir_Queue(pu8Data, u32Len, &pstServer->stThread);
 }
 
 static u32 Soip_KvmFrame(SoipServerAttr_S *pstServer, const u8 *pu8Buf, u32 u32Len)
@@ -95,6 +97,7 @@ s32 MAIN_UartTcpServer_Start(UartAttr_S *pstUart, UartDataProc *pfnData, UartReo
     Soip_Init(pst, "MAIN_UartTcpServer_Start", SOIP_UART_PORT);
     pst->pfnDevFd = Soip_RelayUartFd;
     pst->pfnFromClient = Soip_RelayToUart;
+    pst->pfnDevOutFd = Soip_RelayUartFd;
     pst->pfnFromDev = Soip_RelayFromUart;
     pst->pstUart = pstUart;
     pst->pfnUartData = pfnData;
@@ -108,6 +111,8 @@ s32 MAIN_UartGuestTcpServer_Start(UartAttr_S *pstUart)
     Soip_Init(pst, "MAIN_UartGuestTcpServer_Start", SOIP_GUEST_PORT);
     pst->pfnDevFd = Soip_GuestUartFd;
     pst->pfnFromClient = Soip_ToUart;
+    pst->pfnDevOutFd = Soip_GuestUartFd;
+    pst->bEofLeaves = true;   // its end gives the UART back to the relay at once
     pst->pstUart = pstUart;
     return Soip_Start(pst);
 }

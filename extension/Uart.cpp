@@ -11,7 +11,9 @@
 
 #include "core/Debug.h"
 
-#define UART_WRITE_WAIT_MS 1000   // longest wait for room in the transmit buffer
+#define UART_WRITE_WAIT_MS 1000   // least wait for room in the transmit buffer
+#define UART_WAKE_BYTES    512    // room a waiting writer is woken for, with margin
+#define UART_CHAR_BITS     12     // start, 8 data, parity, 2 stop bits at most
 
 // One sender at a time: the second UART carries the infrared relay and the
 // display's frames, which must not interleave.
@@ -109,6 +111,33 @@ s32 MAIN_Uart_Restart(UartAttr_S *pstUart)
     return MAIN_Uart_Init(pstUart);
 }
 
+// One write of what the port takes now: the bytes written, 0 when it has
+// no room, -1 on a failure (logged). Under the send lock.
+static s32 Uart_WriteSome(const char *pszWho, s32 s32Fd, const u8 *pu8, u32 u32Len)
+{
+    for (;;) {
+        ssize_t n = write(s32Fd, pu8, u32Len);
+        if (n >= 0)
+            return (s32)n;
+        if (errno == EAGAIN)
+            return 0;
+        if (errno != EINTR) {
+            Debug_LogLimited(&s_stSendLimit, "[%s]: %s: write: %s\n", log_Time(), pszWho,
+                             strerror(errno));
+            return -1;
+        }
+    }
+}
+
+// How long a port that takes nothing may keep a sender waiting: the time a
+// working port needs to make room at its rate, at least UART_WRITE_WAIT_MS.
+static s32 Uart_WaitMs(const UartAttr_S *pstUart)
+{
+    u32 u32Baud = MAIN_Uart_Baud(pstUart->stSetAttr.u32BaudIdx);
+    u32 u32Ms = u32Baud != 0 ? UART_WAKE_BYTES * UART_CHAR_BITS * 1000 / u32Baud : 0;
+    return (s32)(u32Ms > UART_WRITE_WAIT_MS ? u32Ms : UART_WRITE_WAIT_MS);
+}
+
 s32 MAIN_Uart_SendData(UartAttr_S *pstUart, const void *pvData, u32 u32Len)
 {
     const u8 *pu8 = (const u8 *)pvData;
@@ -120,20 +149,29 @@ s32 MAIN_Uart_SendData(UartAttr_S *pstUart, const void *pvData, u32 u32Len)
         return -1;
     }
     while (u32Len > 0) {
-        ssize_t n = write(s32Fd, pu8, u32Len);
-        if (n > 0) {
-            pu8 += n;
-            u32Len -= (u32)n;
+        s32 n = Uart_WriteSome(__func__, s32Fd, pu8, u32Len);
+        if (n < 0)
+            return -1;
+        pu8 += n;
+        u32Len -= (u32)n;
+        if (n > 0)
             continue;
-        }
         struct pollfd stPoll = {s32Fd, POLLOUT, 0};
-        if (n < 0 && errno == EINTR)
+        s32 s32Ready = poll(&stPoll, 1, Uart_WaitMs(pstUart));
+        if (s32Ready > 0 || (s32Ready < 0 && errno == EINTR))
             continue;
-        if (n < 0 && errno == EAGAIN && poll(&stPoll, 1, UART_WRITE_WAIT_MS) > 0)
-            continue;
-        Debug_LogLimited(&s_stSendLimit, "[%s]: %s: write: %s\n", log_Time(), __func__,
-                         n < 0 ? strerror(errno) : "timeout");
+        Debug_LogLimited(&s_stSendLimit, "[%s]: %s: write: timeout\n", log_Time(), __func__);
         return -1;
     }
     return 0;
+}
+
+s32 MAIN_Uart_Write(UartAttr_S *pstUart, const void *pvData, u32 u32Len)
+{
+    std::lock_guard<std::mutex> lock(s_UartSendMutex);
+    if (pstUart->s32Fd < 0) {
+        Debug_LogLimited(&s_stSendLimit, "[%s]: Uart not open\n", log_Time());
+        return -1;
+    }
+    return Uart_WriteSome(__func__, pstUart->s32Fd, (const u8 *)pvData, u32Len);
 }

@@ -54,7 +54,13 @@ void MAIN_Uart_Close(UartAttr_S *pstUart);
 // Close, 500 ms pause, open with the current attributes.
 s32 MAIN_Uart_Restart(UartAttr_S *pstUart);
 
-// Writes all bytes; 0, or -1 ("Uart not open", or the write's failure).
+// Writes all bytes, waiting for room as long as a working port at its rate
+// needs; 0, or -1 ("Uart not open", a port that took nothing for that long,
+// or the write's failure).
 s32 MAIN_Uart_SendData(UartAttr_S *pstUart, const void *pvData, u32 u32Len);
+// Writes what the port takes now, without waiting: the bytes written (0
+// when it has no room), or -1 ("Uart not open", or the write's failure).
+// A writer that got less waits for POLLOUT on the port.
+s32 MAIN_Uart_Write(UartAttr_S *pstUart, const void *pvData, u32 u32Len);
 
 #endif

@@ -63,11 +63,12 @@ def lan(*cmd, timeout=60, check=False):
     return box("lan", *cmd, check=check, timeout=timeout)
 
 
-def lan_client(host, port, send, ack=0, read=0, pause=0.0, timeout=10):
-    """Starts lanclient.py on the LAN side with that job (bytes to send);
+def lan_client(host, port, send, ack=0, read=0, pause=0.0, timeout=10, **slow):
+    """Starts lanclient.py on the LAN side with that job (bytes to send;
+    slow: "pauses", "step" and "rcvbuf" of a slow reader, see there);
     .result() of the process gives (acks, read bytes)."""
     job = json.dumps({"host": host, "port": port, "send": [base64.b64encode(c).decode() for c in send],
-                      "ack": ack, "read": read, "pause": pause, "timeout": timeout})
+                      "ack": ack, "read": read, "pause": pause, "timeout": timeout, **slow})
     client = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lanclient.py")
     proc = subprocess.Popen([BOX, "lan", "python3", client], stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)

@@ -3,7 +3,9 @@
 Reads a job as JSON on standard input: host, port, "send" (base64 chunks,
 sent one after the other), "ack" (bytes to read after each chunk, or
 "rtsp" for one RTSP reply with its body), "pause" (seconds before the last
-read), "read" (bytes of the last read), timeout. Prints
+read), "read" (bytes of the last read), "pauses" (seconds slept after each
+"step" bytes of the last read, for a slow reader), "rcvbuf" (the socket's
+receive buffer, bytes; 0 for the system's), timeout. Prints
 {"acks": [...], "read": ...} with base64 texts."""
 
 import base64
@@ -60,13 +62,19 @@ def rtsp_play_video(sock, url, transport):
     return session
 
 
-def connect(host, port, timeout):
+def connect(host, port, timeout, rcvbuf=0):
     """Connects, trying again while the box is not there yet."""
     end = time.monotonic() + timeout
     while True:
+        s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        s.settimeout(timeout)
+        if rcvbuf:
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)   # before the window is offered
         try:
-            return socket.create_connection((host, port), timeout=timeout)
+            s.connect((host, port))
+            return s
         except OSError:
+            s.close()
             if time.monotonic() > end:
                 raise
             time.sleep(0.1)
@@ -74,7 +82,7 @@ def connect(host, port, timeout):
 
 def main():
     job = json.load(sys.stdin)
-    s = connect(job["host"], job["port"], job.get("timeout", 10))
+    s = connect(job["host"], job["port"], job.get("timeout", 10), job.get("rcvbuf", 0))
     acks = []
     for chunk in job["send"]:
         s.sendall(base64.b64decode(chunk))
@@ -82,7 +90,11 @@ def main():
             got = rtsp_reply(s) if job["ack"] == "rtsp" else take(s, job["ack"])
             acks.append(base64.b64encode(got).decode())
     time.sleep(job.get("pause", 0))
-    rest = take(s, job.get("read", 0))
+    rest = b""
+    for pause in job.get("pauses", []):
+        rest += take(s, job["step"])
+        time.sleep(pause)
+    rest += take(s, job.get("read", 0) - len(rest))
     print(json.dumps({"acks": acks, "read": base64.b64encode(rest).decode()}))
 
 

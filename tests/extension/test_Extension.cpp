@@ -7,7 +7,9 @@
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <poll.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -105,6 +107,52 @@ static int Relay_Connect(u16 u16Port)
 static void Relay_Write(int s32Fd, const std::string &s)
 {
     ASSERT_EQ((ssize_t)s.size(), write(s32Fd, s.data(), s.size()));
+}
+
+// A client whose receive buffer is small from the start, so that what it
+// does not read soon holds the relay back; once the relay took it.
+static int Relay_ConnectSlow(u16 u16Port)
+{
+    int s32Fd = socket(AF_INET, SOCK_STREAM, 0);
+    int s32Buf = 16384;
+    struct sockaddr_in stAddr = {};
+    stAddr.sin_family = AF_INET;
+    stAddr.sin_port = htons(u16Port);
+    stAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (s32Fd < 0 || setsockopt(s32Fd, SOL_SOCKET, SO_RCVBUF, &s32Buf, sizeof(s32Buf)) < 0
+        || connect(s32Fd, (struct sockaddr *)&stAddr, sizeof(stAddr)) < 0) {
+        close(s32Fd);
+        return -1;
+    }
+    usleep(150 * 1000);
+    return s32Fd;
+}
+
+// Writes s into a non-blocking descriptor (a pty master) as it takes it;
+// returns the bytes written, fewer when it took none for s32WaitMs.
+static size_t Relay_Push(int s32Fd, const std::string &s, int s32WaitMs)
+{
+    size_t u32Done = 0;
+    struct pollfd stPoll = {s32Fd, POLLOUT, 0};
+    while (u32Done < s.size()) {
+        ssize_t n = write(s32Fd, s.data() + u32Done, s.size() - u32Done);
+        if (n > 0)
+            u32Done += (size_t)n;
+        else if ((n < 0 && errno != EAGAIN) || poll(&stPoll, 1, s32WaitMs) <= 0)
+            break;
+    }
+    return u32Done;
+}
+
+// Bytes in which a lost, doubled or moved one shows.
+static std::string Relay_Pattern(size_t u32Len, u32 u32Seed)
+{
+    std::string s(u32Len, '\0');
+    for (char &c : s) {
+        u32Seed = u32Seed * 1103515245u + 12345u;
+        c = (char)(u32Seed >> 16);
+    }
+    return s;
 }
 
 static std::string s_strUartSeen;   // what the data callback got
@@ -243,8 +291,8 @@ TEST_F(RelayTest, AcceptWaitsWhileDescriptorsRunOut)
 }
 
 // While a guest is connected the UART is its alone; afterwards the relay
-// has it again. A guest that closed looks half-closed until the first
-// bytes sent to it bounce.
+// has it again. A guest that closed is noticed at once: what the UART
+// sends from then on reaches the relay's client whole.
 TEST_F(RelayTest, GuestTakesTheUartOver)
 {
     int s32Relay = Client(SOIP_UART_PORT);
@@ -258,11 +306,80 @@ TEST_F(RelayTest, GuestTakesTheUartOver)
     EXPECT_EQ("", Pty_Read(s32Relay, 1, 200));
 
     close(s32Guest);
-    usleep(150 * 1000);
-    Relay_Write(s32Tty0, "gone?");
-    usleep(250 * 1000);
-    Relay_Write(s32Tty0, "back");
-    EXPECT_EQ("back", Pty_Read(s32Relay, 4, 1000));
+    const std::string data = Relay_Pattern(65536, 1);
+    EXPECT_EQ(data.size(), Relay_Push(s32Tty0, data, 2000));
+    std::string got = Pty_Read(s32Relay, data.size(), 1000);
+    EXPECT_EQ(data.size(), got.size());
+    EXPECT_TRUE(data == got);
+}
+
+// 1 MB sent at full speed while the far end of the UART stops reading now
+// and then: the relays hold the sender back instead of dropping bytes, the
+// infrared one too (its queue fills up).
+TEST_F(RelayTest, FloodReachesASlowUartWhole)
+{
+    const struct { u16 u16Port; int *ps32Tty; int s32PauseMs; } astCase[] = {
+        {SOIP_UART_PORT, &s32Tty0, 1500}, {SOIP_GUEST_PORT, &s32Tty0, 1500}, {SOIP_IR_PORT, &s32Tty1, 500}};
+    for (const auto &st : astCase) {
+        const std::string data = Relay_Pattern(1 << 20, st.u16Port);
+        int s32Fd = Client(st.u16Port);
+        std::thread thSend([&] { Relay_Write(s32Fd, data); });
+        std::string got;
+        for (int i = 0; i < 3; i++) {
+            usleep(st.s32PauseMs * 1000);
+            got += Pty_Read(*st.ps32Tty, 65536, 100);
+        }
+        got += Pty_Read(*st.ps32Tty, data.size() - got.size(), 2000);
+        thSend.join();
+        EXPECT_EQ(data.size(), got.size()) << st.u16Port;
+        EXPECT_TRUE(data == got) << st.u16Port;
+    }
+}
+
+// 1 MB written on the UART at full speed to a client that stops reading
+// now and then: it gets every byte, in order, as a guest too.
+TEST_F(RelayTest, SlowClientGetsEveryByte)
+{
+    for (u16 u16Port : {SOIP_UART_PORT, SOIP_GUEST_PORT}) {
+        int s32Fd = Relay_ConnectSlow(u16Port);
+        ASSERT_GE(s32Fd, 0);
+        clients.push_back(s32Fd);
+        const std::string data = Relay_Pattern(1 << 20, u16Port + 1);
+        size_t u32Pushed = 0;
+        std::thread thPush([&] { u32Pushed = Relay_Push(s32Tty0, data, 5000); });
+        std::string got;
+        for (int i = 0; i < 3; i++) {
+            usleep(1500 * 1000);
+            got += Pty_Read(s32Fd, 65536, 100);
+        }
+        got += Pty_Read(s32Fd, data.size() - got.size(), 2000);
+        thPush.join();
+        EXPECT_EQ(data.size(), u32Pushed) << u16Port;
+        EXPECT_EQ(data.size(), got.size()) << u16Port;
+        EXPECT_TRUE(data == got) << u16Port;
+    }
+}
+
+// A client that takes nothing holds the UART back for SOIP_STALL_MS, not
+// for good: it is dropped, after the bytes it took, and the UART flows
+// again, to the data callback.
+TEST_F(RelayTest, StalledClientIsDroppedAndTheUartFlowsAgain)
+{
+    int s32Fd = Relay_ConnectSlow(SOIP_UART_PORT);
+    ASSERT_GE(s32Fd, 0);
+    clients.push_back(s32Fd);
+    const std::string data = Relay_Pattern(8 << 20, 7);
+    s_strUartSeen.clear();
+    size_t u32Pushed = Relay_Push(s32Tty0, data, 2000);
+    EXPECT_LT(u32Pushed, data.size());   // held back by the stalled client
+    u32Pushed += Relay_Push(s32Tty0, data.substr(u32Pushed), SOIP_STALL_MS);
+    EXPECT_EQ(data.size(), u32Pushed);
+    std::string got = Pty_Read(s32Fd, data.size(), 1000);   // ends where the relay closed it
+    EXPECT_LT(got.size(), data.size());
+    EXPECT_TRUE(data.compare(0, got.size(), got) == 0);
+    for (int i = 0; i < 50 && s_strUartSeen.size() < data.size(); i++)
+        usleep(20 * 1000);
+    EXPECT_TRUE(data == s_strUartSeen);
 }
 
 // The reopen flag makes the relay open the port again with the new setting.
