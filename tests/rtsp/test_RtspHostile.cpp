@@ -152,8 +152,8 @@ TEST_F(RtspHostileTest, SessionsInAllFollowTheDescriptorLimit)
     std::vector<RtspClient> vecClient(8);
     int as32Made[2] = {0, 0};
     for (size_t n = 0; n < vecClient.size(); n++) {
-        snprintf(azFrom, sizeof(azFrom), "127.0.2.%zu", n + 1);   // each within its address's share
-        ASSERT_TRUE(vecClient[n].Connect(0, azFrom));
+        std::string strFrom = "127.0.2." + std::to_string(n + 1);   // each within its address's share
+        ASSERT_TRUE(vecClient[n].Connect(0, strFrom.c_str()));
         for (int i = 0; i < RTSP_OWNER_SESSIONS; i++) {
             as32Made[n >= 3] += vecClient[n].Request("SETUP", TEST_MAIN_URI "/track1",
                                                      n < 3 ? "Transport: RTP/AVP;unicast;client_port=7000\r\n"

@@ -325,10 +325,9 @@ TEST_F(RtspServerTest, FiveHundredIdleConnectionsDoNotDelayANewOne)
         ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &stLimit));
     }
     ASSERT_GE(stLimit.rlim_cur, 1100u);
-    char azFrom[16];
     for (int i = 0; i < 500; i++) {
-        snprintf(azFrom, sizeof(azFrom), "127.0.1.%d", 1 + i / (RTSP_PEER_CONNECTIONS - 1));
-        ASSERT_GE(Connect(azFrom), 0) << i;
+        std::string strFrom = "127.0.1." + std::to_string(1 + i / (RTSP_PEER_CONNECTIONS - 1));
+        ASSERT_GE(Connect(strFrom.c_str()), 0) << i;
     }
     EXPECT_EQ(OptionsReply(1), Ask(Connect(), Options(1)));
     // The idle ones are still served too.
@@ -460,10 +459,9 @@ TEST_F(RtspServerTest, ConnectionsFollowTheDescriptorLimit)
     stLow = stOld;
     stLow.rlim_cur = 256;   // RTSP may hold 176: 88 connections
     ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &stLow));
-    char azFrom[16];
     for (int i = 0; i < 88; i++) {
-        snprintf(azFrom, sizeof(azFrom), "127.0.1.%d", 1 + i % 4);   // within each address's share
-        ASSERT_EQ(OptionsReply(1), Ask(Connect(azFrom), Options(1))) << i;
+        std::string strFrom = "127.0.1." + std::to_string(1 + i % 4);   // within each address's share
+        ASSERT_EQ(OptionsReply(1), Ask(Connect(strFrom.c_str()), Options(1))) << i;
     }
     int s32Refused = Connect("127.0.1.9");
     ASSERT_GE(s32Refused, 0);
