@@ -126,6 +126,20 @@ void rtspExpireSessions(RtspService_S *pstService, u64 u64NowMs)
     }
 }
 
+void rtspOnAlive(void *pvParam, RtspServerReq_S *pstReq, const char *pszSession)
+{
+    RtspService_S *pstService = rtspLockServer(pvParam);
+    if (pstService == nullptr)
+        return;   // the request's own handling answers for a missing service
+    std::lock_guard<std::mutex> lk(pstService->mtx, std::adopt_lock);
+    for (RtspMediaStream_S *pstStream = pstService->pstStreams; pstStream; pstStream = pstStream->pstNext) {
+        std::lock_guard<std::mutex> lkStream(pstStream->mtx);
+        RtspSession_S *pstSession = rtspFindSession(pstStream, pszSession);
+        if (pstSession)
+            (void)rtspOwnsSession(pstSession, pstReq);   // notes the sign of life; others' requests are none
+    }
+}
+
 bool rtspOnBusy(void *pvParam, void *pvConnection)
 {
     RtspService_S *pstService = rtspLockServer(pvParam);

@@ -120,6 +120,7 @@ s32 RTSPSEVER_Create(RtspService_S **ppstService, const RtspServerConfig_S *pstC
     }
     rtsp_server_register(pstService->pstServer, rtspOnClose);
     rtsp_server_register_busy(pstService->pstServer, rtspOnBusy);
+    rtsp_server_register_alive(pstService->pstServer, rtspOnAlive);
     pstService->stConfig = *pstConfig;
     pstService->bCreated = 1;
     pstService->pstNext = g_stRTSPServerList;

@@ -19,6 +19,11 @@
 #define RTSP_SWEEP_MS          1000     // idle connections and lapsed sessions are looked for this often
 #define RTSP_SESSION_MS        60000    // life of a session set up over UDP without a request or RTCP
 #define RTSP_OWNER_SESSIONS    16       // sessions of one connection, or of one address over UDP
+// Sessions of one client address, over all its connections and UDP: a
+// player needs two, a receiver box four; the global caps (half the
+// descriptor budget; an eighth of that over UDP) are far above, so that
+// one host cannot take the streams from every other.
+#define RTSP_PEER_SESSIONS     64
 
 enum RtspSessionState_E {
     RTSP_SESSION_NEW = 0,                 // made by a SETUP that has not answered yet
@@ -130,6 +135,9 @@ void rtspOnPause(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, con
 void rtspOnTeardown(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, const char *pszSession);
 void rtspOnClose(void *pvParam, void *pvConnection);
 bool rtspOnBusy(void *pvParam, void *pvConnection);
+// A request named a session: when it may act on it (rtspOwnsSession), a
+// sign of life of each such session, whatever the method.
+void rtspOnAlive(void *pvParam, RtspServerReq_S *pstReq, const char *pszSession);
 
 // Frame observers (RtspDeliver.cpp).
 s32 rtspVideoStream(const RtspFrameObserver_S *pstObserver, const void *pvFrame);
@@ -164,7 +172,7 @@ RtspSession_S *rtspFindSession(RtspMediaStream_S *pstStream, const char *pszSess
 
 // Session life (RtspSession.cpp); the caller holds the service and stream
 // locks. New: made for the request's sender, or 453 in *ps32Code when that
-// sender, or everybody, has as many sessions as allowed. End: as TEARDOWN,
+// connection, that address, or everybody has as many sessions as allowed. End: as TEARDOWN,
 // and freed. Tell: ended as by a stop: each UDP track gets an RTCP BYE and
 // the control connection is closed once its queued data has gone out.
 RtspSession_S *rtspNewSession(RtspMediaStream_S *pstStream, RtspServerReq_S *pstReq, s32 *ps32Code);

@@ -34,19 +34,22 @@ static u32 rtspRandom(void)
     return u32Value;
 }
 
-// Sessions of one connection, or set up over UDP from one address, in
-// every stream. Every change to the session lists holds the service lock,
-// which the caller holds.
-static u32 rtspOwnerSessions(RtspService_S *pstService, void *pvOwner, const char *pszPeer)
+// Whether a new session for pvOwner from pszPeer would be one too many of
+// that owner (the connection, or for one set up over UDP the address) or
+// of that address, counted in every stream. Every change to the session
+// lists holds the service lock, which the caller holds, so the counts are
+// those of the sessions alive.
+static bool rtspPeerFull(RtspService_S *pstService, void *pvOwner, const char *pszPeer)
 {
-    u32 u32Count = 0;
+    u32 u32Owner = 0, u32Peer = 0;
     for (RtspMediaStream_S *pstStream = pstService->pstStreams; pstStream; pstStream = pstStream->pstNext) {
         for (RtspSession_S *pstSession = pstStream->pstSessions; pstSession; pstSession = pstSession->pstNext) {
-            if (pstSession->pvOwner == pvOwner && (pvOwner || strcmp(pstSession->azPeer, pszPeer) == 0))
-                u32Count++;
+            bool bPeer = strcmp(pstSession->azPeer, pszPeer) == 0;
+            u32Peer += bPeer;
+            u32Owner += pstSession->pvOwner == pvOwner && (pvOwner || bPeer);
         }
     }
-    return u32Count;
+    return u32Owner >= RTSP_OWNER_SESSIONS || u32Peer >= RTSP_PEER_SESSIONS;
 }
 
 RtspSession_S *rtspNewSession(RtspMediaStream_S *pstStream, RtspServerReq_S *pstReq, s32 *ps32Code)
@@ -63,7 +66,7 @@ RtspSession_S *rtspNewSession(RtspMediaStream_S *pstStream, RtspServerReq_S *pst
     // set up over UDP, which anybody can ask for with a datagram, get half.
     u32 u32Max = rtsp_server_fd_budget() / 2;
     if (pstService->u32Sessions >= u32Max || (pvOwner == nullptr && pstService->u32Ownerless >= u32Max / 8) ||
-        rtspOwnerSessions(pstService, pvOwner, azPeer) >= RTSP_OWNER_SESSIONS) {
+        rtspPeerFull(pstService, pvOwner, azPeer)) {
         Debug_LogLimited(&s_stLimit, "[%s]: %s: no session for %s:%u: %u open, %u over UDP\n", log_Time(), __func__,
                          azPeer, u16Port, pstService->u32Sessions, pstService->u32Ownerless);
         *ps32Code = 453;

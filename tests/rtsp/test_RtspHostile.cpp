@@ -1,6 +1,7 @@
 // The service against hostile or quiet clients, and players told when their stream ends.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <regex>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -151,7 +152,8 @@ TEST_F(RtspHostileTest, SessionsInAllFollowTheDescriptorLimit)
     std::vector<RtspClient> vecClient(8);
     int as32Made[2] = {0, 0};
     for (size_t n = 0; n < vecClient.size(); n++) {
-        ASSERT_TRUE(vecClient[n].Connect());
+        std::string strFrom = "127.0.2." + std::to_string(n + 1);   // each within its address's share
+        ASSERT_TRUE(vecClient[n].Connect(0, strFrom.c_str()));
         for (int i = 0; i < RTSP_OWNER_SESSIONS; i++) {
             as32Made[n >= 3] += vecClient[n].Request("SETUP", TEST_MAIN_URI "/track1",
                                                      n < 3 ? "Transport: RTP/AVP;unicast;client_port=7000\r\n"
@@ -163,6 +165,93 @@ TEST_F(RtspHostileTest, SessionsInAllFollowTheDescriptorLimit)
     EXPECT_EQ(88 - 11 - 33, as32Made[1]);
     EXPECT_EQ(88u, Sessions());
     ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &stOld));
+}
+
+// Past RTSP_PEER_SESSIONS sessions of one address, over all its connections
+// and UDP, SETUP is 453 and opens nothing while other addresses are served;
+// each session that ends (TEARDOWN, its connection's close, its lapse)
+// gives its place back.
+TEST_F(RtspHostileTest, SessionsPerAddressAreCapped)
+{
+    const char *const pszGreedy = "127.0.0.5";
+    const std::string strUdp = "Transport: RTP/AVP;unicast;client_port=7000\r\n";
+    std::vector<RtspClient> vecGreedy(RTSP_PEER_SESSIONS / RTSP_OWNER_SESSIONS + 1);
+    std::vector<std::string> vecIds;
+    std::map<int, int> mapCodes;
+    auto setup = [&](RtspClient *pstClient) {
+        int s32Code = pstClient->Request("SETUP", TEST_MAIN_URI "/track1", strUdp);
+        vecIds.push_back(pstClient->strSession);
+        pstClient->strSession.clear();
+        return s32Code;
+    };
+    for (RtspClient &stClient : vecGreedy) {
+        ASSERT_TRUE(stClient.Connect(0, pszGreedy));
+        for (int i = 0; i < RTSP_OWNER_SESSIONS; i++)
+            mapCodes[setup(&stClient)]++;
+    }
+    EXPECT_EQ((std::map<int, int>{{200, RTSP_PEER_SESSIONS}, {453, RTSP_OWNER_SESSIONS}}), mapCodes);
+    int s32Open = Test_OpenFds();
+    EXPECT_EQ(453, UdpRequest(pszGreedy, UdpSetup(7000)));
+    EXPECT_EQ(s32Open, Test_OpenFds());
+    RtspClient stPlayer;
+    int s32Player = PlayUdp(&stPlayer, "/track1");
+    EXPECT_EQ(200, UdpRequest("127.0.0.6", UdpSetup(7000)));
+    RtspClient &stLast = vecGreedy.back();
+    // TEARDOWN: one place, taken over UDP.
+    EXPECT_EQ(200, vecGreedy[0].Request("TEARDOWN", TEST_MAIN_URI, "Session: " + vecIds[0] + "\r\n"));
+    EXPECT_EQ(200, UdpRequest(pszGreedy, UdpSetup(7000)));
+    EXPECT_EQ(453, setup(&stLast));
+    // The close of a connection: its 15 places.
+    vecGreedy[0].Close();
+    const u32 u32Left = 2 + RTSP_PEER_SESSIONS - (RTSP_OWNER_SESSIONS - 1);
+    EXPECT_EQ(u32Left, SessionsBecome(u32Left));
+    for (int i = 0; i < RTSP_OWNER_SESSIONS - 1; i++)
+        EXPECT_EQ(200, setup(&stLast)) << i;
+    EXPECT_EQ(453, setup(&stLast));
+    // The lapse of the one set up over UDP.
+    rtspExpireSessions(pstService, time64_monotonic() + RTSP_SESSION_MS + 1000);
+    EXPECT_EQ(200, setup(&stLast));
+    EXPECT_EQ(453, UdpRequest(pszGreedy, UdpSetup(7000)));
+    EXPECT_EQ(1u + RTSP_PEER_SESSIONS, Sessions());
+    close(s32Player);
+}
+
+// Any request naming a session set up over UDP keeps it, whatever its
+// method (GET_PARAMETER is answered 501), when it comes from the session's
+// address; the same requests from elsewhere do not.
+TEST_F(RtspHostileTest, RequestsNamingASessionKeepItAlive)
+{
+    int s32Client = Net_UdpBind("127.0.0.2", 0, 300);
+    std::string strReply;
+    ASSERT_EQ(200, UdpRequest("127.0.0.2", UdpSetup(Net_Port(s32Client)), &strReply));
+    std::string strId = Find(strReply, "Session: (\\d+)");
+    // Makes the session's last sign of life 5 s short of its lapse; now.
+    auto age = [&]() {
+        std::lock_guard<std::mutex> lk(pstService->mtx);
+        RtspMediaStream_S *pstStream = rtspFindStream(pstService, TEST_MAIN_PATH);
+        std::lock_guard<std::mutex> lkStream(pstStream->mtx);
+        RtspSession_S *pstSession = rtspFindSession(pstStream, strId.c_str());
+        u64 u64Now = time64_monotonic();
+        if (pstSession)
+            pstSession->u64SeenMs = u64Now - (RTSP_SESSION_MS - 5000);
+        return u64Now;
+    };
+    const struct {
+        const char *pszMethod;
+        int s32Code;
+    } astCase[] = {{"OPTIONS", 200}, {"GET_PARAMETER", 501}};
+    for (const auto &stCase : astCase) {
+        u64 u64Now = age();
+        EXPECT_EQ(stCase.s32Code, UdpRequest("127.0.0.3", UdpAsk(stCase.pszMethod, strId)));
+        EXPECT_EQ(stCase.s32Code, UdpRequest("127.0.0.2", UdpAsk(stCase.pszMethod, strId)));
+        rtspExpireSessions(pstService, u64Now + 10000);
+        EXPECT_EQ(1u, Sessions()) << stCase.pszMethod;
+    }
+    u64 u64Now = age();
+    EXPECT_EQ(200, UdpRequest("127.0.0.3", UdpAsk("OPTIONS", strId)));
+    rtspExpireSessions(pstService, u64Now + 10000);
+    EXPECT_EQ(0u, Sessions());
+    close(s32Client);
 }
 
 // A UDP-set-up session lapses RTSP_SESSION_MS after its last request or

@@ -24,15 +24,17 @@ struct sockaddr_in Net_Addr(const char *pszAddr, u16 u16Port)
     return stAddr;
 }
 
-int Net_Connect(u16 u16Port, int s32RcvBuf)
+int Net_Connect(u16 u16Port, int s32RcvBuf, const char *pszFrom)
 {
     int s32Fd = socket(AF_INET, SOCK_STREAM, 0), s32On = 1;
     struct sockaddr_in stAddr = Net_Addr("127.0.0.1", u16Port);
+    struct sockaddr_in stFrom = Net_Addr(pszFrom ? pszFrom : "0.0.0.0", 0);
     Net_Timeout(s32Fd, NET_TIMEOUT_MS);
     setsockopt(s32Fd, IPPROTO_TCP, TCP_NODELAY, &s32On, sizeof(s32On));
     if (s32RcvBuf != 0)
         setsockopt(s32Fd, SOL_SOCKET, SO_RCVBUF, &s32RcvBuf, sizeof(s32RcvBuf));
-    if (connect(s32Fd, (struct sockaddr *)&stAddr, sizeof(stAddr)) < 0) {
+    if ((pszFrom && bind(s32Fd, (struct sockaddr *)&stFrom, sizeof(stFrom)) < 0) ||
+        connect(s32Fd, (struct sockaddr *)&stAddr, sizeof(stAddr)) < 0) {
         close(s32Fd);
         return -1;
     }

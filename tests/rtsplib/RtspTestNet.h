@@ -23,8 +23,9 @@ struct sockaddr_in Net_Addr(const char *pszAddr, u16 u16Port);
 // Receive and send time-outs of a socket.
 void Net_Timeout(int s32Fd, int s32Ms);
 // A blocking TCP client of 127.0.0.1:u16Port with those time-outs and, when
-// given, that receive buffer from the first byte; -1 on failure.
-int Net_Connect(u16 u16Port, int s32RcvBuf = 0);
+// given, that receive buffer from the first byte and that source address
+// (127.x.y.z: another client); -1 on failure.
+int Net_Connect(u16 u16Port, int s32RcvBuf = 0, const char *pszFrom = nullptr);
 // A UDP socket bound to pszAddr:u16Port (0: any; a group is joined on lo)
 // with a 4 MiB receive buffer and a receive time-out; -1 when the bind fails.
 int Net_UdpBind(const char *pszAddr, u16 u16Port, int s32TimeoutMs = 2000);

@@ -45,7 +45,10 @@ TEST(RtspHeaderTest, TransportRefusesValuesOutOfRange)
                             "RTP/AVP/TCP;interleaved=0-256", "RTP/AVP;destination=host.example",
                             "RTP/AVP;destination=1.2.3.4.5", "RTP/AVP;source=::1", "RTP/AVP;ttl=256",
                             "RTP/AVP;ssrc=123456789", "RTP/AVP;ssrc=xyz", "RTP/AVP;layers=0",
-                            "RTP/AVP;unicast,BAD/PROTO"})
+                            "RTP/AVP;unicast,BAD/PROTO", "RTP/AVP;client_port=4294967297",
+                            "RTP/AVP;client_port=65537-65538", "RTP/AVP;port=18446744073709551617",
+                            "RTP/AVP;ttl=4294967297", "RTP/AVP;layers=4294967297",
+                            "RTP/AVP/TCP;interleaved=4294967296-4294967297"})
         EXPECT_EQ(-1, rtsp_header_transport(psz, ast, RTSP_TRANSPORT_MAX)) << psz;
 }
 
@@ -59,6 +62,7 @@ TEST(RtspHeaderTest, SessionIdAndTimeout)
     EXPECT_STREQ("-12345", st.azSession);
     EXPECT_EQ(0u, st.u32Timeout);
     for (const std::string &str : {std::string(), std::string(";timeout=5"), std::string("abc;timeout=x"),
+                                   std::string("abc;timeout=4294967297"), std::string("abc;timeout=18446744073709551617"),
                                    std::string(RTSP_SESSION_ID_LEN + 1, 's')})
         EXPECT_EQ(-1, rtsp_header_session(str.c_str(), &st)) << str;
 }
@@ -82,6 +86,8 @@ TEST(RtspHeaderTest, RangeForms)
     EXPECT_EQ(86400000u, st.u64To);
     EXPECT_EQ(10000u, st.u64Time);
     for (const char *psz : {"", "npt=", "npt=-", "npt=1", "npt=x-", "npt=1.2.3-", "smpte=1:2-", "smpte=00:60:00-",
-                            "clock=1970-", "clock=19701301T000000Z-", "bogus=1-2", "npt=1-;time=bad"})
+                            "clock=1970-", "clock=19701301T000000Z-", "bogus=1-2", "npt=1-;time=bad",
+                            "npt=18446744073709551617-",
+                            "smpte=18446744073709551617:00:00-"})
         EXPECT_EQ(-1, rtsp_header_range(psz, &st)) << psz;
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "rtsplib/src/rtsp/RtspParser.h"
@@ -72,7 +73,8 @@ TEST_F(RtspParserTest, NumbersAreBoundedUnsigned)
         s32 s32Ret;
         u32 u32Value;
     } astCase[] = {{"0", 0, 0}, {"4294967295", 0, 4294967295u}, {"4294967296", -2, 0}, {"12a", -2, 0},
-                   {"-1", -2, 0}, {"", -2, 0}, {"+5", -2, 0}};
+                   {"-1", -2, 0}, {"", -2, 0}, {"+5", -2, 0}, {"4294967297", -2, 0},
+                   {"18446744073709551617", -2, 0}};
     for (const auto &stCase : astCase) {
         ASSERT_EQ(0, Fresh(std::string("OPTIONS * RTSP/1.0\r\nCSeq: ") + stCase.pszValue + "\r\n\r\n"));
         u32 u32Value = 0;
@@ -80,6 +82,29 @@ TEST_F(RtspParserTest, NumbersAreBoundedUnsigned)
         EXPECT_EQ(stCase.u32Value, u32Value) << stCase.pszValue;
     }
     EXPECT_EQ(-1, rtsp_get_header_by_name2(pstParser, "Missing", nullptr));
+}
+
+// Whatever the bound, up to the largest 64-bit number, a number past it
+// is refused, never taken modulo 2^64.
+TEST(RtspNumberTest, NumbersPastTheBoundNeverWrap)
+{
+    const u64 u64Top = 0xFFFFFFFFFFFFFFFFULL;
+    const struct {
+        const char *psz;
+        u64 u64Max;
+        s32 s32Ret;
+        u64 u64Value;
+    } astCase[] = {{"18446744073709551615", u64Top, 0, u64Top}, {"18446744073709551616", u64Top, -1, 0},
+                   {"18446744073709551617", u64Top, -1, 0},      {"99999999999999999999", u64Top, -1, 0},
+                   {"000000000000000000000007", 7, 0, 7},         {"8", 7, -1, 0},
+                   {"0", 0, 0, 0},                                {"5", 0, -1, 0},
+                   {"4294967297", 0xFFFFFFFFULL, -1, 0}};
+    for (const auto &stCase : astCase) {
+        u64 u64Value = 0;
+        EXPECT_EQ(stCase.s32Ret, rtsp_parse_number(stCase.psz, (u32)strlen(stCase.psz), stCase.u64Max, &u64Value))
+            << stCase.psz;
+        EXPECT_EQ(stCase.u64Value, u64Value) << stCase.psz;
+    }
 }
 
 TEST_F(RtspParserTest, ResponsesAndBareLineFeeds)

@@ -54,6 +54,7 @@ struct Calls {
     std::vector<RtspHeaderTransport_S> vecTransport;   // of the last SETUP
     std::string strSdp = "v=0\r\n";
     void *pvPlaying = nullptr;   // the connection of the last SETUP, taken as playing; reactor thread
+    std::vector<std::string> vecAlive;   // "METHOD id" of each request the alive proc was told of
 };
 
 static std::string Opt(const s64 *ps64)
@@ -118,6 +119,13 @@ struct RtspServerTest : public testing::Test {
         rtsp_server_register_busy(pstServer, [](void *pv, void *pvConnection) {
             return pvConnection == ((Calls *)pv)->pvPlaying;
         });
+        rtsp_server_register_alive(pstServer, [](void *pv, RtspServerReq_S *pstReq, const char *pszSession) {
+            char azClient[RTSP_ADDRESS_TEXT];
+            u16 u16Port;
+            rtsp_server_get_client(pstReq, azClient, &u16Port);
+            ((Calls *)pv)->vecAlive.push_back(std::string(rtsp_server_get_connection(pstReq) ? "TCP " : "UDP ") +
+                                              azClient + " " + pszSession);
+        });
         thReactor = std::thread([this] {
             while (bRun) {
                 aio_socket_process(20);
@@ -134,9 +142,9 @@ struct RtspServerTest : public testing::Test {
             rtsp_server_destroy(pstServer);
         g_azUserAgent[0] = '\0';
     }
-    int Connect()
+    int Connect(const char *pszFrom = nullptr)
     {
-        int s32Fd = Net_Connect(PORT);
+        int s32Fd = Net_Connect(PORT, 0, pszFrom);
         if (s32Fd >= 0)
             vecFd.push_back(s32Fd);
         return s32Fd;
@@ -168,6 +176,8 @@ TEST_F(RtspServerTest, AnswersAndRefusalsKeepTheConnection)
         {Options(2), OptionsReply(2)},
         {Options(3, "options"), OptionsReply(3)},
         {"OPTIONS rtsp://127.0.0.1/ RTSP/1.0\r\nAccept: x\r\n\r\n", Plain(400, "Bad Request", NO_CSEQ)},
+        {"OPTIONS * RTSP/1.0\r\nCSeq: 12a\r\n\r\n", Plain(400, "Bad Request", NO_CSEQ)},
+        {"OPTIONS * RTSP/1.0\r\nCSeq: 4294967297\r\n\r\n", Plain(400, "Bad Request", NO_CSEQ)},
         {Options(4, "GET_PARAMETER"), Plain(501, "Not Implemented", "4")},
         {Options(5, "RECORD"), Plain(501, "Not Implemented", "5")},
         {Options(6, "X"), Plain(501, "Not Implemented", "6")},
@@ -233,7 +243,6 @@ TEST_F(RtspServerTest, MalformedRequestsGet400AndClose)
         const char *pszCSeq;
     } astCase[] = {
         {"OPTIONS * RTSP/1.0\r\nCSeq: 7\r\nContent-Length: 70000\r\n\r\n", "7"},
-        {"OPTIONS * RTSP/1.0\r\nCSeq: 12a\r\n\r\n", NO_CSEQ},
         {"GARBAGE\r\n\r\n", NO_CSEQ},
         {"OPTIONS * RTSP/1.0\r\nCSeq: 9\r\nTransfer-Encoding: chunked\r\n\r\n", "9"},
         {"OPTIONS * RTSP/1.0\r\nCSeq: 2\r\n" + strHeaders + "X-64: z\r\n\r\n", NO_CSEQ},
@@ -316,8 +325,10 @@ TEST_F(RtspServerTest, FiveHundredIdleConnectionsDoNotDelayANewOne)
         ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &stLimit));
     }
     ASSERT_GE(stLimit.rlim_cur, 1100u);
-    for (int i = 0; i < 500; i++)
-        ASSERT_GE(Connect(), 0) << i;
+    for (int i = 0; i < 500; i++) {
+        std::string strFrom = "127.0.1." + std::to_string(1 + i / (RTSP_PEER_CONNECTIONS - 1));
+        ASSERT_GE(Connect(strFrom.c_str()), 0) << i;
+    }
     EXPECT_EQ(OptionsReply(1), Ask(Connect(), Options(1)));
     // The idle ones are still served too.
     EXPECT_EQ(OptionsReply(2), Ask(vecFd[0], Options(2)));
@@ -448,13 +459,70 @@ TEST_F(RtspServerTest, ConnectionsFollowTheDescriptorLimit)
     stLow = stOld;
     stLow.rlim_cur = 256;   // RTSP may hold 176: 88 connections
     ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &stLow));
-    for (int i = 0; i < 88; i++)
-        ASSERT_EQ(OptionsReply(1), Ask(Connect(), Options(1))) << i;
-    int s32Refused = Connect();
+    for (int i = 0; i < 88; i++) {
+        std::string strFrom = "127.0.1." + std::to_string(1 + i % 4);   // within each address's share
+        ASSERT_EQ(OptionsReply(1), Ask(Connect(strFrom.c_str()), Options(1))) << i;
+    }
+    int s32Refused = Connect("127.0.1.9");
     ASSERT_GE(s32Refused, 0);
     EXPECT_TRUE(Closed(s32Refused));
     EXPECT_EQ(OptionsReply(2), Ask(vecFd[0], Options(2)));
     ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &stOld));
+}
+
+// One address holds at most RTSP_PEER_CONNECTIONS control connections: one
+// more is closed at once while other addresses are served, and each way a
+// connection ends (its client closes, a malformed request, the idle sweep)
+// gives its place back.
+TEST_F(RtspServerTest, ConnectionsPerAddressAreCapped)
+{
+    const char *const pszGreedy = "127.0.2.1";
+    std::vector<int> vecGreedy;
+    auto fill = [&](int s32Count) {
+        for (int i = 0; i < s32Count; i++) {
+            vecGreedy.push_back(Connect(pszGreedy));
+            ASSERT_EQ(OptionsReply(1), Ask(vecGreedy.back(), Options(1))) << i;
+        }
+        EXPECT_TRUE(Closed(Connect(pszGreedy)));
+    };
+    fill(RTSP_PEER_CONNECTIONS);
+    EXPECT_EQ(OptionsReply(2), Ask(Connect("127.0.2.2"), Options(2)));
+    EXPECT_EQ(OptionsReply(3), Ask(Connect(), Options(3)));
+    ASSERT_EQ(0, shutdown(vecGreedy[0], SHUT_WR));
+    EXPECT_TRUE(Closed(vecGreedy[0]));
+    EXPECT_EQ(Plain(400, "Bad Request", NO_CSEQ), Ask(vecGreedy[1], "GARBAGE\r\n\r\n"));
+    EXPECT_TRUE(Closed(vecGreedy[1]));
+    fill(2);
+    u64SkewMs = RTSP_IDLE_MS + 2000;
+    for (int s32Fd : vecGreedy)
+        EXPECT_TRUE(Closed(s32Fd));
+    u64SkewMs = 0;
+    fill(RTSP_PEER_CONNECTIONS);
+}
+
+// Every whole request that names a session, whatever its method and its
+// answer, over TCP or UDP, is told to the alive proc; others are not.
+TEST_F(RtspServerTest, RequestsNamingASessionAreSignsOfLife)
+{
+    int s32Fd = Connect();
+    EXPECT_EQ(OptionsReply(1), Ask(s32Fd, "OPTIONS * RTSP/1.0\r\nCSeq: 1\r\nSession: 777\r\n\r\n"));
+    EXPECT_EQ(Plain(501, "Not Implemented", "2"),
+              Ask(s32Fd, "GET_PARAMETER rtsp://h/s RTSP/1.0\r\nCSeq: 2\r\nSession: 777;timeout=60\r\n\r\n"));
+    EXPECT_EQ(Plain(400, "Bad Request", NO_CSEQ), Ask(s32Fd, "GET_PARAMETER rtsp://h/s RTSP/1.0\r\nSession: 778\r\n\r\n"));
+    EXPECT_EQ(OptionsReply(3), Ask(s32Fd, Options(3)));
+    EXPECT_EQ(Plain(454, "Session Not Found", "4"), Ask(s32Fd, "PLAY rtsp://h/s RTSP/1.0\r\nCSeq: 4\r\nSession: ;x\r\n\r\n"));
+    int s32Udp = Net_UdpBind("127.0.0.5", 0, 5000);
+    vecFd.push_back(s32Udp);
+    struct sockaddr_in stAddr = Net_Addr("127.0.0.1", PORT);
+    std::string strUdp = "OPTIONS * RTSP/1.0\r\nCSeq: 5\r\nSession: 779\r\n\r\n";
+    ASSERT_EQ((ssize_t)strUdp.size(), sendto(s32Udp, strUdp.data(), strUdp.size(), 0, (struct sockaddr *)&stAddr,
+                                             sizeof(stAddr)));
+    Bytes vecReply = Net_UdpRecv(s32Udp);
+    EXPECT_EQ(OptionsReply(5), std::string(vecReply.begin(), vecReply.end()));
+    Quiesce();
+    EXPECT_EQ((std::vector<std::string>{"TCP 127.0.0.1 777", "TCP 127.0.0.1 777", "TCP 127.0.0.1 778",
+                                        "UDP 127.0.0.5 779"}),
+              stCalls.vecAlive);
 }
 
 // Connections that pipeline requests and never read their replies: each

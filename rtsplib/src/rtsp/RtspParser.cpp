@@ -485,9 +485,11 @@ s32 rtsp_parse_number(const char *psz, u32 u32Len, u64 u64Max, u64 *pu64Value)
     for (u32 i = 0; i < u32Len; i++) {
         if (psz[i] < '0' || psz[i] > '9')
             return -1;
-        u64Value = u64Value * 10 + (u64)(psz[i] - '0');
-        if (u64Value > u64Max)
+        u64 u64Digit = (u64)(psz[i] - '0');
+        // Checked before it is computed, so that no bound lets it wrap.
+        if (u64Digit > u64Max || u64Value > (u64Max - u64Digit) / 10)
             return -1;
+        u64Value = u64Value * 10 + u64Digit;
     }
     *pu64Value = u64Value;
     return 0;

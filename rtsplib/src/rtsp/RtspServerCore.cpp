@@ -16,6 +16,7 @@
 #include <strings.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <unordered_map>
 
 #include "core/Debug.h"
 #include "rtsplib/include/Time64.h"
@@ -38,10 +39,15 @@ struct RtspServer_S {
     void *pvParam;
     RtspServerCloseProc *pfnOnClose;
     RtspServerBusyProc *pfnBusy;
+    RtspServerAliveProc *pfnAlive;
     AioTcpTransport_S *pstTcp;
     AioUdpTransport_S *pstUdp;
     std::atomic<u32> u32Connections;
     RtspServerReq_S *pstConnections;    // open control connections; reactor thread
+    // Open control connections per IPv4 address (network order), only
+    // addresses holding one: at most as many entries as connections.
+    // Reactor thread.
+    std::unordered_map<u32, u32> mapPeers;
     DebugLimit_S stPlayerLimit;         // players connecting and leaving
 };
 
@@ -75,7 +81,7 @@ struct RtspServerMethod_S {
 char g_azUserAgent[128];
 
 // Causes of messages that peers can repeat at will.
-static DebugLimit_S s_stLimitRefused, s_stLimitSend, s_stLimitFull;
+static DebugLimit_S s_stLimitRefused, s_stLimitSend, s_stLimitFull, s_stLimitPeer;
 
 static s32 RtspServer_TcpSendv(RtspServerReq_S *pstReq, const struct iovec *pstVec, s32 s32Num)
 {
@@ -317,6 +323,16 @@ static const RtspServerMethod_S s_astMethod[] = {
     {"PLAY", RtspServer_OnPlay},       {"PAUSE", RtspServer_OnPause},       {"TEARDOWN", RtspServer_OnTeardown},
 };
 
+// Tells the service of a request that names a session.
+static void RtspServer_Alive(RtspServerReq_S *pstReq)
+{
+    RtspServer_S *pstServer = pstReq->pstServer;
+    RtspHeaderSession_S stSession;
+    const char *pszSession = rtsp_get_header_by_name(pstReq->pstParser, "Session");
+    if (pstServer->pfnAlive && pszSession && rtsp_header_session(pszSession, &stSession) == 0)
+        pstServer->pfnAlive(pstServer->pvParam, pstReq, stSession.azSession);
+}
+
 // Checks and dispatches one whole request. -1 when the connection must
 // close after the reply.
 static s32 RtspServer_Handle(RtspServerReq_S *pstReq)
@@ -329,10 +345,7 @@ static s32 RtspServer_Handle(RtspServerReq_S *pstReq)
     s32 s32CSeq = rtsp_get_header_by_name2(pstParser, "CSeq", &u32CSeq);
     pstReq->u32CSeq = s32CSeq == 0 ? u32CSeq : RTSP_CSEQ_UNSET;
     rtsp_get_version(pstParser, &s32Major, &s32Minor);
-    if (s32CSeq == -2) {
-        rtsp_server_reply(pstReq, 400);
-        return -1;
-    }
+    RtspServer_Alive(pstReq);
     if (s32Major != 1)
         return rtsp_server_reply(pstReq, 505);
     if (s32CSeq < 0)
@@ -396,6 +409,13 @@ static void RtspServer_LogPlayer(const RtspServerReq_S *pstReq, const char *pszW
                      azIp, u16Port, pszWhat, pstReq->pstServer->u32Connections.load());
 }
 
+// The key of a peer in mapPeers: its IPv4 address. The listener is IPv4
+// only; anything else would share key 0.
+static u32 RtspServer_PeerKey(const struct sockaddr *pstAddr)
+{
+    return pstAddr->sa_family == AF_INET ? ((const struct sockaddr_in *)pstAddr)->sin_addr.s_addr : 0;
+}
+
 static void *RtspServer_OnTcpConnected(void *pvParam, AioTcpSession_S *pstSession, const struct sockaddr *pstAddr,
                                        socklen_t u32AddrLen)
 {
@@ -405,9 +425,19 @@ static void *RtspServer_OnTcpConnected(void *pvParam, AioTcpSession_S *pstSessio
                          __func__, pstServer->u32Connections.load());
         return nullptr;
     }
+    u32 u32Peer = RtspServer_PeerKey(pstAddr);
+    auto itPeer = pstServer->mapPeers.find(u32Peer);
+    if (itPeer != pstServer->mapPeers.end() && itPeer->second >= RTSP_PEER_CONNECTIONS) {
+        char azIp[RTSP_ADDRESS_TEXT] = "?";
+        (void)inet_ntop(AF_INET, &u32Peer, azIp, sizeof(azIp));   // cannot fail for IPv4
+        Debug_LogLimited(&s_stLimitPeer, "[%s]: %s: %s holds %u control connections, one refused\n", log_Time(),
+                         __func__, azIp, itPeer->second);
+        return nullptr;
+    }
     RtspServerReq_S *pstReq = RtspServer_NewReq(pstServer, pstAddr, u32AddrLen);
     if (pstReq == nullptr)
         return nullptr;
+    pstServer->mapPeers[u32Peer]++;
     pstReq->pstTransport = &s_stTcpTransport;
     pstReq->pstTcpSession = pstSession;
     pstReq->pvConnection = pstReq;
@@ -462,6 +492,9 @@ static void RtspServer_OnTcpDisconnect(void *pvPtr)
     if (pstReq->pstNext)
         pstReq->pstNext->pstPrev = pstReq->pstPrev;
     pstServer->u32Connections--;
+    auto itPeer = pstServer->mapPeers.find(RtspServer_PeerKey((const struct sockaddr *)&pstReq->stPeer));
+    if (itPeer != pstServer->mapPeers.end() && --itPeer->second == 0)
+        pstServer->mapPeers.erase(itPeer);
     RtspServer_LogPlayer(pstReq, "left");
     RtspServer_FreeReq(pstReq);
 }
@@ -583,6 +616,11 @@ void rtsp_server_register(RtspServer_S *pstServer, RtspServerCloseProc *pfnOnClo
 void rtsp_server_register_busy(RtspServer_S *pstServer, RtspServerBusyProc *pfnBusy)
 {
     pstServer->pfnBusy = pfnBusy;
+}
+
+void rtsp_server_register_alive(RtspServer_S *pstServer, RtspServerAliveProc *pfnAlive)
+{
+    pstServer->pfnAlive = pfnAlive;
 }
 
 // Whether the connection has been silent too long for what it holds.
