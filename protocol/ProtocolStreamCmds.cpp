@@ -122,8 +122,9 @@ static bool Cmd_ChunkHead(const cJSON *pstRoot, ProtocolFirmwareChunk_S *pstChun
     if (pszLength == nullptr)
         return false;
     s64 s64Count, s64Length;
-    *pbOutside = Json_DecInRange(pszCount, INT32_MIN, INT32_MAX, &s64Count) < 0 ||
-                 Json_DecInRange(pszLength, INT32_MIN, INT32_MAX, &s64Length) < 0;
+    s32 s32CountRet = Json_DecInRange(pszCount, INT32_MIN, INT32_MAX, &s64Count);
+    s32 s32LengthRet = Json_DecInRange(pszLength, INT32_MIN, INT32_MAX, &s64Length);
+    *pbOutside = s32CountRet < 0 || s32LengthRet < 0;
     pstChunk->s32Count = (s32)s64Count;
     pstChunk->s32Length = (s32)s64Length;
     return true;
