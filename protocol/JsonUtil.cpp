@@ -1,5 +1,6 @@
 #include "protocol/JsonUtil.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -80,6 +81,31 @@ s32 cJSON_GetByteArray(const cJSON *pstObj, const char *pszName, u8 *pu8Out, u32
 s32 cJSON_GetUintArray(const cJSON *pstObj, const char *pszName, u32 *pu32Out, u32 u32Count)
 {
     return Json_GetArray(pstObj, pszName, pu32Out, u32Count);
+}
+
+s32 Json_DecInRange(const char *pszText, s64 s64Min, s64 s64Max, s64 *ps64Out)
+{
+    *ps64Out = 0;
+    errno = 0;
+    // 64 bits on the 32-bit board too, where long would stop at 2^31 - 1.
+    long long llValue = strtoll(pszText, nullptr, 10);
+    if (errno == ERANGE || llValue < s64Min || llValue > s64Max)
+        return -1;
+    *ps64Out = (s64)llValue;
+    return 0;
+}
+
+s32 Json_WholeInRange(const cJSON *pstItem, s64 s64Min, s64 s64Max, s64 *ps64Out)
+{
+    *ps64Out = 0;
+    if (!cJSON_IsNumber(pstItem))
+        return 0;
+    double dValue = pstItem->valuedouble;
+    // Written so that NaN fails too.
+    if (!(dValue >= (double)s64Min && dValue <= (double)s64Max) || dValue != (double)(s64)dValue)
+        return -1;
+    *ps64Out = (s64)dValue;
+    return 1;
 }
 
 cJSON *cJSON_ParseFile(const char *pszPath)

@@ -21,6 +21,19 @@ s32 cJSON_GetString(const cJSON *pstObj, const char *pszName, char *pszOut);
 s32 cJSON_GetByteArray(const cJSON *pstObj, const char *pszName, u8 *pu8Out, u32 u32Count);
 s32 cJSON_GetUintArray(const cJSON *pstObj, const char *pszName, u32 *pu32Out, u32 u32Count);
 
+// Numbers that come from peers are taken only within the range of what
+// they go into: never cut, saturated or wrapped into it. The bounds lie
+// within +-2^53, where a JSON number holds every whole value.
+//
+// Decimal text read as atol reads it (leading white space, a sign, the
+// leading digits; 0 for text without digits): 0 with the value in
+// *ps64Out, or -1 (*ps64Out 0) when it lies outside s64Min..s64Max.
+s32 Json_DecInRange(const char *pszText, s64 s64Min, s64 s64Max, s64 *ps64Out);
+// A number item's value: 1 when it is whole and within s64Min..s64Max
+// (stored in *ps64Out), 0 when the item is not a number, -1 for a number
+// that is not whole or lies outside; *ps64Out is 0 but on 1.
+s32 Json_WholeInRange(const cJSON *pstItem, s64 s64Min, s64 s64Max, s64 *ps64Out);
+
 // The parsed file, or null (no path, no file, empty file, no memory, no
 // JSON). The caller deletes the item.
 cJSON *cJSON_ParseFile(const char *pszPath);

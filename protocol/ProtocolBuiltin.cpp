@@ -1,10 +1,11 @@
 // The commands the dispatcher serves itself: discovery, the encoder and
 // receiver parameters, the one-value getters and the factory reset.
 #include <cstddef>
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
 
 #include "core/Debug.h"
+#include "protocol/JsonUtil.h"
 #include "protocol/ProtocolCommands.h"
 #include "protocol/ProtocolHandler.h"
 
@@ -55,20 +56,27 @@ static const char *Builtin_Text(const cJSON *pstObj, const char *pszKey)
     return cJSON_IsString(pstItem) ? pstItem->valuestring : nullptr;
 }
 
-// Reads the decimal texts of the keys into the record's 32-bit fields.
-// Returns the first key that is missing (or not a text), else null.
-static const char *Builtin_ReadDec(const cJSON *pstObj, const BuiltinDecKey_S *pstKeys,
-                                   u32 u32Count, void *pvRecord)
+// Reads the decimal texts of the keys into the record's 32-bit fields,
+// each value within s64Min..s64Max. 1 when all are read; 0 when a key is
+// missing (or not a text), -1 (logged) when a value lies outside; then
+// *ppszKey is that key.
+static s32 Builtin_ReadDec(const cJSON *pstObj, const BuiltinDecKey_S *pstKeys, u32 u32Count,
+                           s64 s64Min, s64 s64Max, void *pvRecord, const char **ppszKey)
 {
     for (u32 i = 0; i < u32Count; i++) {
+        *ppszKey = pstKeys[i].pszKey;
         const char *pszText = Builtin_Text(pstObj, pstKeys[i].pszKey);
         if (pszText == nullptr)
-            return pstKeys[i].pszKey;
-        // 64 bits on the 32-bit board too, where long would stop at 2^31 - 1.
-        s32 s32Value = (s32)strtoll(pszText, nullptr, 10);
-        memcpy((u8 *)pvRecord + pstKeys[i].u32Offset, &s32Value, sizeof(s32Value));
+            return 0;
+        s64 s64Value;
+        if (Json_DecInRange(pszText, s64Min, s64Max, &s64Value) < 0) {
+            Debug_LogLimited(&s_stBodyLimit, "[%s]: %s out of range\n", log_Time(), pstKeys[i].pszKey);
+            return -1;
+        }
+        u32 u32Bits = (u32)s64Value;   // the field's own bits, signed or not
+        memcpy((u8 *)pvRecord + pstKeys[i].u32Offset, &u32Bits, sizeof(u32Bits));
     }
-    return nullptr;
+    return 1;
 }
 
 // 1 for the first text, 2 for the second, 0 for another or none.
@@ -262,11 +270,14 @@ static s32 Builtin_ApplyTx(ProtocolServer_S *pstServer, const cJSON *pstRoot, co
     stEnc.enEncType = Builtin_Code(Builtin_Text(pstTx, "enctype"), "H264", "H265");
     stEnc.enRateControl = Builtin_Code(Builtin_Text(pstTx, "ratecontrol"), "CBR", "VBR");
     const char *pszAudio = Builtin_Text(pstTx, "audiocodec");
-    if (stEnc.enEncType == 0 || stEnc.enRateControl == 0 || pszAudio == nullptr ||
-        Builtin_ReadDec(pstTx, s_astTxKeys, ARRAY_SIZE(s_astTxKeys), &stEnc) != nullptr) {
+    const char *pszKey = nullptr;
+    s32 s32Dec = Builtin_ReadDec(pstTx, s_astTxKeys, ARRAY_SIZE(s_astTxKeys), 0, UINT32_MAX, &stEnc, &pszKey);
+    if (stEnc.enEncType == 0 || stEnc.enRateControl == 0 || pszAudio == nullptr || s32Dec == 0) {
         Debug_LogLimited(&s_stBodyLimit, "[%s]: get cmd err!\n", log_Time());
         return -1;
     }
+    if (s32Dec < 0)
+        return 0;   // status "failure", as for a value the encoder cannot run
     stEnc.enAudioCodec = strcmp(pszAudio, "AAC") == 0 ? 1 : 0;
     *ps32Result = pstServer->stCallback.setEncodeparams(pstServer->pUser, &stEnc);
     return 0;
@@ -282,11 +293,14 @@ static s32 Builtin_ApplyRx(ProtocolServer_S *pstServer, const cJSON *pstRoot, co
         return -1;
     }
     ProtocolDecodeParams_S stDec{};
-    const char *pszMissing = Builtin_ReadDec(pstRx, s_astRxKeys, ARRAY_SIZE(s_astRxKeys), &stDec);
-    if (pszMissing != nullptr) {
-        Debug_LogLimited(&s_stBodyLimit, "[%s]: get %s err!\n", log_Time(), pszMissing);
+    const char *pszKey = nullptr;
+    s32 s32Dec = Builtin_ReadDec(pstRx, s_astRxKeys, ARRAY_SIZE(s_astRxKeys), INT32_MIN, INT32_MAX, &stDec, &pszKey);
+    if (s32Dec == 0) {
+        Debug_LogLimited(&s_stBodyLimit, "[%s]: get %s err!\n", log_Time(), pszKey);
         return -1;
     }
+    if (s32Dec < 0)
+        return 0;   // status "failure"
     *ps32Result = pstServer->stCallback.setDecodeparams(pstServer->pUser, &stDec);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include <cjson/cJSON.h>
 
 #include "core/Debug.h"
+#include "protocol/JsonUtil.h"
 #include "protocol/ProtocolMsg.h"
 #include "protocol/ProtocolServer.h"
 
@@ -433,7 +435,8 @@ s32 Protocol_client_getDecodeEdid(ProtocolClient_S *pstClient, s32 s32RxId, s32 
     return s32Ret;
 }
 
-// One "stream" element into the entry; 0, or -1 (logged) without "status".
+// One "stream" element into the entry; 0, or -1 (logged) without "status"
+// or with a size outside s32.
 static s32 Client_ParseStream(const cJSON *pstItem, ProtocolClientStream_S *pstOut)
 {
     static const struct { const char *pszName; size_t offset; } s_astNum[] = {
@@ -449,7 +452,12 @@ static s32 Client_ParseStream(const cJSON *pstItem, ProtocolClientStream_S *pstO
     pstOut->bStatus = strcmp(pstStatus->valuestring, "true") == 0;
     for (const auto &stNum : s_astNum) {
         const cJSON *pstNum = cJSON_GetObjectItem(pstItem, stNum.pszName);
-        *(s32 *)((char *)pstOut + stNum.offset) = cJSON_IsString(pstNum) ? (s32)atol(pstNum->valuestring) : 0;
+        s64 s64Value = 0;
+        if (cJSON_IsString(pstNum) && Json_DecInRange(pstNum->valuestring, INT32_MIN, INT32_MAX, &s64Value) < 0) {
+            Debug_LogLimited(&s_stRecvLimit, "[%s]: %s out of range\n", log_Time(), stNum.pszName);
+            return -1;
+        }
+        *(s32 *)((char *)pstOut + stNum.offset) = (s32)s64Value;
     }
     const cJSON *pstUrl = cJSON_GetObjectItem(pstItem, "url");
     if (cJSON_IsString(pstUrl))

@@ -1,10 +1,12 @@
 #include "protocol/ProtocolHandler.h"
 
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "core/Debug.h"
+#include "protocol/JsonUtil.h"
 
 static DebugLimit_S s_stBodyLimit;    // bodies come from peers
 static DebugLimit_S s_stReplyLimit;   // replies too long for a datagram
@@ -36,6 +38,18 @@ bool protocol_json_addtext(cJSON *pstObj, const char *pszName, const char *azTex
     memcpy(azCopy, azText, u32Len);
     azCopy[u32Len] = '\0';
     return cJSON_AddStringToObject(pstObj, pszName, azCopy) != nullptr;
+}
+
+s32 protocol_json_s32(const cJSON *pstItem, const char *pszKey, s32 *ps32Out)
+{
+    s64 s64Value;
+    s32 s32Got = Json_WholeInRange(pstItem, INT32_MIN, INT32_MAX, &s64Value);
+    *ps32Out = (s32)s64Value;
+    if (s32Got < 0) {
+        Debug_LogLimited(&s_stBodyLimit, "[%s]: %s out of range\n", log_Time(), pszKey);
+        return -1;
+    }
+    return 0;
 }
 
 bool protocol_json_adddec(cJSON *pstObj, const char *pszName, s64 s64Value)
@@ -146,7 +160,9 @@ static s32 Handler_ApplyValue(ProtocolServer_S *pstServer, const cJSON *pstRoot,
         Debug_LogLimited(&s_stBodyLimit, "[%s]: get %s err!\n", log_Time(), pstArg->pszKey);
         return -1;
     }
-    s32 s32Value = cJSON_IsNumber(pstItem) ? pstItem->valueint : 0;
+    s32 s32Value;
+    if (protocol_json_s32(pstItem, pstArg->pszKey, &s32Value) < 0)
+        return 0;   // status "failure"
     *ps32Result = pstArg->pfnSet(pstServer->pUser, s32Value);
     return 0;
 }

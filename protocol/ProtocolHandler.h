@@ -67,6 +67,11 @@ s32 protocol_server_frame_action(ProtocolServer_S *pstServer, const ProtocolRequ
 // Adds a text from a fixed field of u32Size bytes, read no further than
 // that; false when no memory is left.
 bool protocol_json_addtext(cJSON *pstObj, const char *pszName, const char *azText, u32 u32Size);
+// The value of a member the command takes as a JSON number (pszKey names
+// it in the log): 0 with the value, or 0 for an item of another kind (a
+// text passes 0); -1 (logged, *ps32Out 0) for a number that is not whole
+// or lies outside s32.
+s32 protocol_json_s32(const cJSON *pstItem, const char *pszKey, s32 *ps32Out);
 // Adds a number as its "%d" or "%u" text.
 bool protocol_json_adddec(cJSON *pstObj, const char *pszName, s64 s64Value);
 

@@ -1,12 +1,14 @@
 #include "protocol/ProtocolMsg.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "core/Debug.h"
 #include "core/Utf8.h"
 #include "protocol/Base64.h"
+#include "protocol/JsonUtil.h"
 
 // A new object appended to an array, or null.
 static cJSON *Msg_AddObjectToArray(cJSON *pstArray)
@@ -33,11 +35,19 @@ static bool Msg_GetText(const cJSON *pstObj, const char *pszName, char *pszOut, 
     return cJSON_IsString(pstItem) && Utf8_CopyCut(pszOut, u32Size, pstItem->valuestring) >= 0;
 }
 
-static void Msg_GetSeq(const cJSON *pstObj, s32 *ps32Seq)
+// Takes "seq" when it is a number; false (logged) for one that is not
+// whole or lies outside s32.
+static bool Msg_GetSeq(const cJSON *pstObj, s32 *ps32Seq)
 {
-    const cJSON *pstSeq = cJSON_GetObjectItem(pstObj, "seq");
-    if (cJSON_IsNumber(pstSeq))
-        *ps32Seq = pstSeq->valueint;
+    s64 s64Seq;
+    s32 s32Got = Json_WholeInRange(cJSON_GetObjectItem(pstObj, "seq"), INT32_MIN, INT32_MAX, &s64Seq);
+    if (s32Got < 0) {
+        Debug_LogLimited(&s_stParseLimit, "[%s]: seq out of range\n", log_Time());
+        return false;
+    }
+    if (s32Got > 0)
+        *ps32Seq = (s32)s64Seq;
+    return true;
 }
 
 // The device entries of a request; the head keeps the array only on success.
@@ -90,7 +100,8 @@ static s32 Msg_ParseRequest(const cJSON *pstRoot, ProtocolRequestHead_S *pstOut)
         Debug_LogLimited(&s_stParseLimit, "[%s]: get hostname err!\n", log_Time());
         return -1;
     }
-    Msg_GetSeq(pstReq, &pstOut->s32Seq);
+    if (!Msg_GetSeq(pstReq, &pstOut->s32Seq))
+        return -1;
     const cJSON *pstDevices = cJSON_GetObjectItem(pstReq, "device");
     if (!cJSON_IsArray(pstDevices)) {
         Debug_LogLimited(&s_stParseLimit, "[%s]: get device err!\n", log_Time());
@@ -168,8 +179,7 @@ s32 reponse_head_parse(ProtocolReplyHead_S *pstOut, const char *pszJson)
                !Msg_GetText(pstAck, "hostid", pstOut->azHostId, sizeof(pstOut->azHostId)) ||
                !Msg_GetText(pstAck, "deviceid", pstOut->azDeviceId, sizeof(pstOut->azDeviceId))) {
         Debug_LogLimited(&s_stParseLimit, "[%s]: get cmd err!\n", log_Time());
-    } else {
-        Msg_GetSeq(pstAck, &pstOut->s32Seq);
+    } else if (Msg_GetSeq(pstAck, &pstOut->s32Seq)) {
         s32Ret = 0;
     }
     cJSON_Delete(pstRoot);

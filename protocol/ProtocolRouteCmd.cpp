@@ -204,12 +204,20 @@ static s32 RouteCmd_ApplySerial(ProtocolServer_S *pstServer, const cJSON *pstRoo
     }
     ProtocolSerialParams_S stSerial;
     memset(&stSerial, 0, sizeof(stSerial));
-    if (!protocol_body_dec(pstParams, "baudrate", &stSerial.s32Baudrate) ||
-        !protocol_body_dec(pstParams, "databits", &stSerial.s32Databits) ||
-        !protocol_body_dec(pstParams, "parity", &stSerial.s32Parity) ||
-        !protocol_body_dec(pstParams, "stopbits", &stSerial.s32Stopbits)) {
-        Debug_LogLimited(&s_stBodyLimit, "[%s]: get cmd err!\n", log_Time());
-        return -1;
+    const struct { const char *pszKey; s32 *ps32Field; } astKeys[] = {
+        {"baudrate", &stSerial.s32Baudrate},
+        {"databits", &stSerial.s32Databits},
+        {"parity", &stSerial.s32Parity},
+        {"stopbits", &stSerial.s32Stopbits},
+    };
+    for (const auto &stKey : astKeys) {
+        s32 s32Got = protocol_body_dec(pstParams, stKey.pszKey, stKey.ps32Field);
+        if (s32Got == 0) {
+            Debug_LogLimited(&s_stBodyLimit, "[%s]: get cmd err!\n", log_Time());
+            return -1;
+        }
+        if (s32Got < 0)
+            return 0;   // status "failure", the port left alone
     }
     *ps32Result = pstServer->stCallback.onsetSerialparams(pstServer->pUser, &stSerial);
     return 0;

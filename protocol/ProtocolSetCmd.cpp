@@ -1,13 +1,12 @@
 // The setting commands: one value at the root of the request, the alias,
 // the one-value getters, the commands without parameters and the network
 // parameters.
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
 
 #include "core/Debug.h"
 #include "core/Utf8.h"
+#include "protocol/JsonUtil.h"
 #include "protocol/ProtocolHandler.h"
 #include "protocol/ProtocolSetCmd.h"
 
@@ -26,8 +25,12 @@ s32 protocol_body_dec(const cJSON *pstObj, const char *pszKey, s32 *ps32Out)
     const cJSON *pstItem = cJSON_GetObjectItem(pstObj, pszKey);
     if (!cJSON_IsString(pstItem))
         return 0;
-    long long llValue = strtoll(pstItem->valuestring, nullptr, 10);
-    *ps32Out = llValue > INT_MAX ? INT_MAX : llValue < INT_MIN ? INT_MIN : (s32)llValue;
+    s64 s64Value;
+    if (Json_DecInRange(pstItem->valuestring, INT32_MIN, INT32_MAX, &s64Value) < 0) {
+        Debug_LogLimited(&s_stBodyLimit, "[%s]: %s out of range\n", log_Time(), pszKey);
+        return -1;
+    }
+    *ps32Out = (s32)s64Value;
     return 1;
 }
 
@@ -250,10 +253,11 @@ static s32 SetCmd_ApplyNet(ProtocolServer_S *pstServer, const cJSON *pstRoot, co
     u8 *apu8Flags[] = {&stNet.bHdcpServer, &stNet.bStatic};
     for (u32 i = 0; i < ARRAY_SIZE(s_apszFlags); i++) {
         s32 s32Value = 0;
-        if (!protocol_body_dec(pstParams, s_apszFlags[i], &s32Value)) {
+        s32 s32Got = protocol_body_dec(pstParams, s_apszFlags[i], &s32Value);
+        if (s32Got == 0)
             Debug_LogLimited(&s_stBodyLimit, "[%s]: get %s err!\n", log_Time(), s_apszFlags[i]);
+        if (s32Got <= 0)
             return 0;
-        }
         *apu8Flags[i] = s32Value == 1 ? 1 : 0;
     }
     for (const auto &stText : s_astTexts) {

@@ -1,10 +1,11 @@
 #include "protocol/ProtocolStreamCmds.h"
 
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
 
 #include "core/Debug.h"
 #include "protocol/Base64.h"
+#include "protocol/JsonUtil.h"
 #include "protocol/ProtocolHandler.h"
 
 #define CMD_EDID_BUF_LEN 512
@@ -112,26 +113,33 @@ s32 protocol_server_handle_ip_get(ProtocolServer_S *pstServer, const ProtocolReq
 }
 
 // "count" and "length" as decimal texts; false (logged) when one is missing.
-static bool Cmd_ChunkHead(const cJSON *pstRoot, ProtocolFirmwareChunk_S *pstChunk)
+// A value outside s32 sets bOutside, for the chunk to be refused whole.
+static bool Cmd_ChunkHead(const cJSON *pstRoot, ProtocolFirmwareChunk_S *pstChunk, bool *pbOutside)
 {
     const char *pszCount = Cmd_Text(pstRoot, "count", "[%s]: get count err!\n");
     const char *pszLength = pszCount != nullptr ? Cmd_Text(pstRoot, "length", "[%s]: get count err!\n")
                                                 : nullptr;
     if (pszLength == nullptr)
         return false;
-    pstChunk->s32Count = (s32)atol(pszCount);
-    pstChunk->s32Length = (s32)atol(pszLength);
+    s64 s64Count, s64Length;
+    s32 s32CountRet = Json_DecInRange(pszCount, INT32_MIN, INT32_MAX, &s64Count);
+    s32 s32LengthRet = Json_DecInRange(pszLength, INT32_MIN, INT32_MAX, &s64Length);
+    *pbOutside = s32CountRet < 0 || s32LengthRet < 0;
+    pstChunk->s32Count = (s32)s64Count;
+    pstChunk->s32Length = (s32)s64Length;
     return true;
 }
 
 // Calls slot 44 when the chunk's number is in range and its length
 // claims no more than the u32Carried bytes the request really brought.
-static s32 Cmd_Chunk(ProtocolServer_S *pstServer, ProtocolFirmwareChunk_S *pstChunk, u32 u32Carried)
+static s32 Cmd_Chunk(ProtocolServer_S *pstServer, ProtocolFirmwareChunk_S *pstChunk, bool bOutside,
+                     u32 u32Carried)
 {
-    if (pstChunk->s32Count < 1 || pstChunk->s32Count > PROTOCOL_CHUNK_COUNT_MAX || pstChunk->s32Length < 0 ||
-        (u32)pstChunk->s32Length > u32Carried) {
-        Debug_LogLimited(&s_stCmdLimit, "[%s]: firmware chunk %d of %d bytes refused: %u carried\n", log_Time(),
-                         pstChunk->s32Count, pstChunk->s32Length, u32Carried);
+    if (bOutside || pstChunk->s32Count < 1 || pstChunk->s32Count > PROTOCOL_CHUNK_COUNT_MAX ||
+        pstChunk->s32Length < 0 || (u32)pstChunk->s32Length > u32Carried) {
+        Debug_LogLimited(&s_stCmdLimit, "[%s]: firmware chunk %d of %d bytes refused: %u carried%s\n", log_Time(),
+                         pstChunk->s32Count, pstChunk->s32Length, u32Carried,
+                         bOutside ? ", a number out of range" : "");
         return -1;
     }
     return pstServer->stCallback.onupdateFirmware(pstServer->pUser, pstChunk);
@@ -142,7 +150,8 @@ static s32 Cmd_ApplyUpdateRx(ProtocolServer_S *pstServer, const cJSON *pstRoot, 
 {
     (void)pvArg;
     ProtocolFirmwareChunk_S stChunk = {};
-    if (!Cmd_ChunkHead(pstRoot, &stChunk))
+    bool bOutside = false;
+    if (!Cmd_ChunkHead(pstRoot, &stChunk, &bOutside))
         return -1;
     const char *pszData = Cmd_Text(pstRoot, "data", "[%s]: get data err!\n");
     if (pszData == nullptr)
@@ -150,7 +159,7 @@ static s32 Cmd_ApplyUpdateRx(ProtocolServer_S *pstServer, const cJSON *pstRoot, 
     u8 au8Data[PROTOCOL_BUF_LEN] = {};
     s32 s32Bytes = Cmd_Decode(pszData, au8Data, sizeof(au8Data), "update rx");
     stChunk.pu8Data = au8Data;
-    *ps32Result = s32Bytes < 0 ? -1 : Cmd_Chunk(pstServer, &stChunk, (u32)s32Bytes);
+    *ps32Result = s32Bytes < 0 ? -1 : Cmd_Chunk(pstServer, &stChunk, bOutside, (u32)s32Bytes);
     return 0;
 }
 
@@ -167,7 +176,8 @@ static s32 Cmd_ApplyUpdateTx(ProtocolServer_S *pstServer, const cJSON *pstRoot, 
 {
     const char *pszRequest = (const char *)pvArg;
     ProtocolFirmwareChunk_S stChunk = {};
-    if (!Cmd_ChunkHead(pstRoot, &stChunk))
+    bool bOutside = false;
+    if (!Cmd_ChunkHead(pstRoot, &stChunk, &bOutside))
         return -1;
     const char *pszEnd = strstr(pszRequest, "\r\n");
     if (pszEnd == nullptr) {
@@ -180,7 +190,8 @@ static s32 Cmd_ApplyUpdateTx(ProtocolServer_S *pstServer, const cJSON *pstRoot, 
     u8 au8Data[PROTOCOL_BUF_LEN];
     memcpy(au8Data, pszEnd + 2, u32Carried < sizeof(au8Data) ? u32Carried : sizeof(au8Data));
     stChunk.pu8Data = au8Data;
-    *ps32Result = Cmd_Chunk(pstServer, &stChunk, u32Carried < sizeof(au8Data) ? u32Carried : sizeof(au8Data));
+    *ps32Result = Cmd_Chunk(pstServer, &stChunk, bOutside,
+                            u32Carried < sizeof(au8Data) ? u32Carried : sizeof(au8Data));
     return 0;
 }
 
@@ -202,12 +213,15 @@ static s32 Cmd_ApplyEdid(ProtocolServer_S *pstServer, const cJSON *pstRoot, cons
         return -1;
     }
     if (enCmd == CMD_EDID_INDEX_SET || enCmd == CMD_EDID_COPY) {
-        const cJSON *pstItem = cJSON_GetObjectItem(pstTxEdid, enCmd == CMD_EDID_COPY ? "rxid" : "edidindex");
+        const char *pszKey = enCmd == CMD_EDID_COPY ? "rxid" : "edidindex";
+        const cJSON *pstItem = cJSON_GetObjectItem(pstTxEdid, pszKey);
         if (pstItem == nullptr) {
             Debug_LogLimited(&s_stCmdLimit, "[%s]: get edid err!\n", log_Time());
             return -1;
         }
-        s32 s32Value = cJSON_IsNumber(pstItem) ? pstItem->valueint : 0;
+        s32 s32Value;
+        if (protocol_json_s32(pstItem, pszKey, &s32Value) < 0)
+            return 0;   // status "failure"
         *ps32Result = enCmd == CMD_EDID_COPY ? pstCb->oncopyEdid(pstServer->pUser, s32Value)
                                              : pstCb->onsetEdidIndex(pstServer->pUser, s32Value);
         return 0;
@@ -222,8 +236,7 @@ static s32 Cmd_ApplyEdid(ProtocolServer_S *pstServer, const cJSON *pstRoot, cons
             Debug_LogLimited(&s_stCmdLimit, "[%s]: get idx err!\n", log_Time());
             return -1;
         }
-        s32Index = cJSON_IsNumber(pstIdx) ? pstIdx->valueint : 0;
-        if (s32Index != 1 && s32Index != 2) {
+        if (protocol_json_s32(pstIdx, "idx", &s32Index) < 0 || (s32Index != 1 && s32Index != 2)) {
             Debug_LogLimited(&s_stCmdLimit, "[%s]: idx value err!\n", log_Time());
             return -1;
         }

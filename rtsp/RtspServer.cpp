@@ -26,7 +26,7 @@
 #define RTSP_STREAM_PARAM      0x400000    // not read by the service
 #define RTSP_SEI_HDCP_MARK     0xA5
 
-enum RtspParamKind_E { RTSP_PARAM_NONE = 0, RTSP_PARAM_SPS, RTSP_PARAM_PPS, RTSP_PARAM_VPS };
+enum RtspParamKind_E { RTSP_PARAM_SPS = 0, RTSP_PARAM_PPS, RTSP_PARAM_VPS };
 
 struct RtspStreamSlot_S {
     std::mutex mtxSlot;                        // held across pushes, start and stop
@@ -50,26 +50,36 @@ struct RtspServerAttr_S {
     RtspStreamSlot_S astSlot[RTSP_MAX_STREAMS];
 };
 
+// Stores a parameter set of a published stream: 0, or -1 for a free slot
+// or a unit longer than the store. The slot lock is held.
+typedef s32 RtspSetParam_F(RtspStreamSlot_S *pstSlot, const u8 *pu8Data, u32 u32Len);
+
+// The used slot that owns an operation table half, with its parameter
+// lock taken into *pLock; null when none.
+typedef RtspStreamSlot_S *RtspFindStream_F(void *pvHalf, std::unique_lock<std::mutex> *pLock);
+
+static RtspSetParam_F RtspServer_SetSps, RtspServer_SetPps, RtspServer_SetVps;
+
 struct RtspNalMap_S {
     s32 enCodec;                               // RtspVideoCodec_E
     u32 u32Type;                               // the pack entry's type
     u32 u32NalCode;
     u32 bKey;
-    u32 enStore;                               // RtspParamKind_E
+    RtspSetParam_F *pfnStore;                  // null: not a parameter set
 };
 
 static const RtspNalMap_S s_astNalMap[] = {
-    { RTSP_VIDEO_CODEC_H264, MI_VENC_H264_NAL_PSLICE, 1, 0, RTSP_PARAM_NONE },
-    { RTSP_VIDEO_CODEC_H264, MI_VENC_H264_NAL_ISLICE, 2, 1, RTSP_PARAM_NONE },
-    { RTSP_VIDEO_CODEC_H264, MI_VENC_H264_NAL_SEI,    6, 0, RTSP_PARAM_NONE },
-    { RTSP_VIDEO_CODEC_H264, MI_VENC_H264_NAL_SPS,    7, 1, RTSP_PARAM_SPS },
-    { RTSP_VIDEO_CODEC_H264, MI_VENC_H264_NAL_PPS,    8, 1, RTSP_PARAM_PPS },
-    { RTSP_VIDEO_CODEC_H265, MI_VENC_H265_NAL_PSLICE, 1, 0, RTSP_PARAM_NONE },
-    { RTSP_VIDEO_CODEC_H265, MI_VENC_H265_NAL_ISLICE, 2, 1, RTSP_PARAM_NONE },
-    { RTSP_VIDEO_CODEC_H265, MI_VENC_H265_NAL_VPS,   32, 1, RTSP_PARAM_VPS },
-    { RTSP_VIDEO_CODEC_H265, MI_VENC_H265_NAL_SPS,   33, 1, RTSP_PARAM_SPS },
-    { RTSP_VIDEO_CODEC_H265, MI_VENC_H265_NAL_PPS,   34, 1, RTSP_PARAM_PPS },
-    { RTSP_VIDEO_CODEC_H265, MI_VENC_H265_NAL_SEI,   39, 0, RTSP_PARAM_NONE },
+    { RTSP_VIDEO_CODEC_H264, MI_VENC_H264_NAL_PSLICE, 1, 0, nullptr },
+    { RTSP_VIDEO_CODEC_H264, MI_VENC_H264_NAL_ISLICE, 2, 1, nullptr },
+    { RTSP_VIDEO_CODEC_H264, MI_VENC_H264_NAL_SEI,    6, 0, nullptr },
+    { RTSP_VIDEO_CODEC_H264, MI_VENC_H264_NAL_SPS,    7, 1, RtspServer_SetSps },
+    { RTSP_VIDEO_CODEC_H264, MI_VENC_H264_NAL_PPS,    8, 1, RtspServer_SetPps },
+    { RTSP_VIDEO_CODEC_H265, MI_VENC_H265_NAL_PSLICE, 1, 0, nullptr },
+    { RTSP_VIDEO_CODEC_H265, MI_VENC_H265_NAL_ISLICE, 2, 1, nullptr },
+    { RTSP_VIDEO_CODEC_H265, MI_VENC_H265_NAL_VPS,   32, 1, RtspServer_SetVps },
+    { RTSP_VIDEO_CODEC_H265, MI_VENC_H265_NAL_SPS,   33, 1, RtspServer_SetSps },
+    { RTSP_VIDEO_CODEC_H265, MI_VENC_H265_NAL_PPS,   34, 1, RtspServer_SetPps },
+    { RTSP_VIDEO_CODEC_H265, MI_VENC_H265_NAL_SEI,   39, 0, nullptr },
 };
 
 // Audio payload codes by RtspAudioCodec_E - 1.
@@ -85,15 +95,36 @@ static const u8 s_au8DefaultPps[] = {0x00, 0x00, 0x00, 0x01, 0x68, 0xEE, 0x3C, 0
 std::atomic<s32> g_bRequestIDR[RTSP_IDR_CHANNELS];
 static std::atomic<RtspServerAttr_S *> g_pstRtspserverAttr{nullptr};
 
-// The operations the service requires of each half but never calls.
-static s32 rtspCbStub(void *pvHalf)
+// The operations the service requires of each half but never calls:
+// rtspCbStub1 and 2 of the audio half, 3 and 4 of the video half.
+static s32 RtspServer_Unused(void *pvHalf)
 {
     (void)pvHalf;
     return 0;
 }
 
-// The used slot whose operation table is pvHandle, with its parameter
-// lock taken into *pLock; null when none.
+static s32 rtspCbStub1(void *pvHalf)
+{
+    return RtspServer_Unused(pvHalf);
+}
+
+static s32 rtspCbStub2(void *pvHalf)
+{
+    return RtspServer_Unused(pvHalf);
+}
+
+static s32 rtspCbStub3(void *pvHalf)
+{
+    return RtspServer_Unused(pvHalf);
+}
+
+static s32 rtspCbStub4(void *pvHalf)
+{
+    return RtspServer_Unused(pvHalf);
+}
+
+// The shared scan of findVideoStream and findAudioStream: the used slot
+// whose operation table is pvHandle, its parameter lock taken into *pLock.
 static RtspStreamSlot_S *RtspServer_FindSlot(const void *pvHandle, std::unique_lock<std::mutex> *pLock)
 {
     RtspServerAttr_S *pstCtx = g_pstRtspserverAttr;
@@ -108,20 +139,30 @@ static RtspStreamSlot_S *RtspServer_FindSlot(const void *pvHandle, std::unique_l
     return nullptr;
 }
 
-// The stream id of the slot whose table is pvHandle, or -1.
-static s32 RtspServer_FindId(const void *pvHandle)
+static RtspStreamSlot_S *findVideoStream(void *pvHalf, std::unique_lock<std::mutex> *pLock)
+{
+    return RtspServer_FindSlot(((RtspMediaVideoAttr_S *)pvHalf)->pvHandle, pLock);
+}
+
+static RtspStreamSlot_S *findAudioStream(void *pvHalf, std::unique_lock<std::mutex> *pLock)
+{
+    return RtspServer_FindSlot(((RtspMediaAudioAttr_S *)pvHalf)->pvHandle, pLock);
+}
+
+// The stream id of the slot pfnFind finds for the half, or -1.
+static s32 RtspServer_FindId(RtspFindStream_F *pfnFind, void *pvHalf)
 {
     std::unique_lock<std::mutex> lock;
-    RtspStreamSlot_S *pstSlot = RtspServer_FindSlot(pvHandle, &lock);
+    RtspStreamSlot_S *pstSlot = pfnFind(pvHalf, &lock);
     return pstSlot != nullptr ? pstSlot->s32StreamId : -1;
 }
 
-// The stream information of the stream whose table is pvHandle, for the
-// service's thread: 0, or -1 (logged as pszFind or pszInfo).
-static s32 RtspServer_HalfInfo(const void *pvHandle, u32 u32Kind, void *pvInfo, const char *pszFind,
-                               const char *pszInfo)
+// The stream information of the half's stream, for the service's thread:
+// 0, or -1 (logged as pszFind or pszInfo).
+static s32 RtspServer_HalfInfo(RtspFindStream_F *pfnFind, void *pvHalf, u32 u32Kind, void *pvInfo,
+                               const char *pszFind, const char *pszInfo)
 {
-    s32 s32Id = RtspServer_FindId(pvHandle);
+    s32 s32Id = RtspServer_FindId(pfnFind, pvHalf);
     if (s32Id < 0) {
         Debug_Log("[%s]: %s\n", log_Time(), pszFind);
         return -1;
@@ -138,7 +179,7 @@ static s32 RtspServer_HalfInfo(const void *pvHandle, u32 u32Kind, void *pvInfo, 
 static s32 getVideoSdpInfo(void *pvHalf, RtspMediaVideoInfo_S *pstOut)
 {
     RtspVideoInfo_S stInfo = RtspVideoInfo_S();
-    if (RtspServer_HalfInfo(((RtspMediaVideoAttr_S *)pvHalf)->pvHandle, RTSP_INFO_VIDEO, &stInfo,
+    if (RtspServer_HalfInfo(findVideoStream, pvHalf, RTSP_INFO_VIDEO, &stInfo,
                             "findVideoStream failed", "getVideoStreamInfo err!") != 0)
         return -1;
     if (stInfo.enCodec != RTSP_VIDEO_CODEC_H264 && stInfo.enCodec != RTSP_VIDEO_CODEC_H265)
@@ -165,7 +206,7 @@ static bool RtspServer_AudioPayload(s32 enCodec, u32 *pu32Payload)
 static s32 getAudioSdpInfo(void *pvHalf, RtspMediaAudioInfo_S *pstOut)
 {
     RtspAudioInfo_S stInfo = RtspAudioInfo_S();
-    if (RtspServer_HalfInfo(((RtspMediaAudioAttr_S *)pvHalf)->pvHandle, RTSP_INFO_AUDIO, &stInfo,
+    if (RtspServer_HalfInfo(findAudioStream, pvHalf, RTSP_INFO_AUDIO, &stInfo,
                             "findAudioStream failed", "getAudioStreamInfo err!") != 0)
         return -1;
     if (!RtspServer_AudioPayload(stInfo.enCodec, &pstOut->u32PayloadType))
@@ -194,7 +235,7 @@ static void RtspServer_CopyParam(const RtspParamSet_S *pstStored, const u8 *pu8D
 static s32 getVideoParamSets(void *pvHalf, RtspParamSet_S *pstSps, RtspParamSet_S *pstPps)
 {
     std::unique_lock<std::mutex> lock;
-    RtspStreamSlot_S *pstSlot = RtspServer_FindSlot(((RtspMediaVideoAttr_S *)pvHalf)->pvHandle, &lock);
+    RtspStreamSlot_S *pstSlot = findVideoStream(pvHalf, &lock);
     if (pstSlot == nullptr) {
         Debug_Log("[%s]: findVideoStream failed\n", log_Time());
         return -1;
@@ -207,7 +248,7 @@ static s32 getVideoParamSets(void *pvHalf, RtspParamSet_S *pstSps, RtspParamSet_
 static s32 getVideoVps(void *pvHalf, RtspParamSet_S *pstVps)
 {
     std::unique_lock<std::mutex> lock;
-    RtspStreamSlot_S *pstSlot = RtspServer_FindSlot(((RtspMediaVideoAttr_S *)pvHalf)->pvHandle, &lock);
+    RtspStreamSlot_S *pstSlot = findVideoStream(pvHalf, &lock);
     if (pstSlot == nullptr) {
         Debug_Log("[%s]: findVideoStream failed\n", log_Time());
         return -1;
@@ -224,12 +265,12 @@ static void RtspServer_SetObserver(RtspFrameObserver_S **ppstObserver, const Rts
 }
 
 // Attaches (pstObserver) or detaches (null) the video or audio observer
-// of the stream whose table is pvHandle.
-static s32 RtspServer_Sink(const void *pvHandle, bool bVideo, const RtspFrameObserver_S *pstObserver,
-                           const char *pszErr)
+// of the half's stream.
+static s32 RtspServer_Sink(RtspFindStream_F *pfnFind, void *pvHalf, bool bVideo,
+                           const RtspFrameObserver_S *pstObserver, const char *pszErr)
 {
     std::unique_lock<std::mutex> lock;
-    RtspStreamSlot_S *pstSlot = RtspServer_FindSlot(pvHandle, &lock);
+    RtspStreamSlot_S *pstSlot = pfnFind(pvHalf, &lock);
     if (pstSlot == nullptr) {
         Debug_Log("[%s]: %s\n", log_Time(), pszErr);
         return -1;
@@ -241,27 +282,27 @@ static s32 RtspServer_Sink(const void *pvHandle, bool bVideo, const RtspFrameObs
 
 static s32 attachVideoSink(void *pvHalf, const RtspFrameObserver_S *pstObserver)
 {
-    return RtspServer_Sink(((RtspMediaVideoAttr_S *)pvHalf)->pvHandle, true, pstObserver, "findVideoStream failed");
+    return RtspServer_Sink(findVideoStream, pvHalf, true, pstObserver, "findVideoStream failed");
 }
 
 static s32 detachVideoSink(void *pvHalf)
 {
-    return RtspServer_Sink(((RtspMediaVideoAttr_S *)pvHalf)->pvHandle, true, nullptr, "findVideoStream failed");
+    return RtspServer_Sink(findVideoStream, pvHalf, true, nullptr, "findVideoStream failed");
 }
 
 static s32 attachAudioSink(void *pvHalf, const RtspFrameObserver_S *pstObserver)
 {
-    return RtspServer_Sink(((RtspMediaAudioAttr_S *)pvHalf)->pvHandle, false, pstObserver, "findAudioStream failed");
+    return RtspServer_Sink(findAudioStream, pvHalf, false, pstObserver, "findAudioStream failed");
 }
 
 static s32 detachAudioSink(void *pvHalf)
 {
-    return RtspServer_Sink(((RtspMediaAudioAttr_S *)pvHalf)->pvHandle, false, nullptr, "findAudioStreamId failed");
+    return RtspServer_Sink(findAudioStream, pvHalf, false, nullptr, "findAudioStreamId failed");
 }
 
 static s32 requestVideoIdr(void *pvHalf)
 {
-    s32 s32Id = RtspServer_FindId(((RtspMediaVideoAttr_S *)pvHalf)->pvHandle);
+    s32 s32Id = RtspServer_FindId(findVideoStream, pvHalf);
     if (s32Id < 0 || s32Id >= RTSP_IDR_CHANNELS)
         return -1;
     g_bRequestIDR[s32Id] = 1;
@@ -273,8 +314,8 @@ static RtspMediaStreamAttr_S *RtspServer_NewTable(void)
     RtspMediaStreamAttr_S *pstAttr = new (std::nothrow) RtspMediaStreamAttr_S();
     if (pstAttr == nullptr)
         return nullptr;
-    pstAttr->stAudio = {1, getAudioSdpInfo, rtspCbStub, rtspCbStub, attachAudioSink, detachAudioSink, pstAttr};
-    pstAttr->stVideo = {1,          getVideoSdpInfo,   rtspCbStub,  rtspCbStub, attachVideoSink, detachVideoSink,
+    pstAttr->stAudio = {1, getAudioSdpInfo, rtspCbStub1, rtspCbStub2, attachAudioSink, detachAudioSink, pstAttr};
+    pstAttr->stVideo = {1,          getVideoSdpInfo,   rtspCbStub3,  rtspCbStub4, attachVideoSink, detachVideoSink,
                         requestVideoIdr, getVideoParamSets, getVideoVps, pstAttr};
     return pstAttr;
 }
@@ -502,14 +543,31 @@ static s32 RtspServer_PushInfo(RtspServerAttr_S *pstCtx, s32 s32StreamId, u32 u3
     return 0;
 }
 
-static void RtspServer_StoreParam(RtspStreamSlot_S *pstSlot, u32 enKind, const u8 *pu8Data, u32 u32Len)
+// The shared body of the three setters.
+static s32 RtspServer_SetParam(RtspStreamSlot_S *pstSlot, RtspParamKind_E enKind, const u8 *pu8Data, u32 u32Len)
 {
-    // A unit longer than the store is not kept: a cut one would be wrong.
-    if (u32Len > RTSP_PARAM_SET_MAX)
-        return;
     std::lock_guard<std::mutex> lock(pstSlot->mtxParam);
+    // A unit longer than the store is not kept: a cut one would be wrong.
+    if (!pstSlot->bUsed || u32Len > RTSP_PARAM_SET_MAX)
+        return -1;
     memcpy(pstSlot->astParam[enKind].au8Data, pu8Data, u32Len);
     pstSlot->astParam[enKind].u32Len = u32Len;
+    return 0;
+}
+
+static s32 RtspServer_SetSps(RtspStreamSlot_S *pstSlot, const u8 *pu8Data, u32 u32Len)
+{
+    return RtspServer_SetParam(pstSlot, RTSP_PARAM_SPS, pu8Data, u32Len);
+}
+
+static s32 RtspServer_SetPps(RtspStreamSlot_S *pstSlot, const u8 *pu8Data, u32 u32Len)
+{
+    return RtspServer_SetParam(pstSlot, RTSP_PARAM_PPS, pu8Data, u32Len);
+}
+
+static s32 RtspServer_SetVps(RtspStreamSlot_S *pstSlot, const u8 *pu8Data, u32 u32Len)
+{
+    return RtspServer_SetParam(pstSlot, RTSP_PARAM_VPS, pu8Data, u32Len);
 }
 
 static const RtspNalMap_S *RtspServer_MapNal(s32 enCodec, u32 u32Type)
@@ -561,8 +619,9 @@ s32 RtspServer_SendVFrame(RtspServerAttr_S *pstCtx, s32 s32StreamId, const MiVen
                 stEntry.u32PackLength > stPack.u32Len - stEntry.u32PackOffset)
                 return -1;
             const u8 *pu8Unit = stPack.pu8Addr + stEntry.u32PackOffset;
-            if (pstMap->enStore != RTSP_PARAM_NONE)
-                RtspServer_StoreParam(pstSlot, pstMap->enStore, pu8Unit, stEntry.u32PackLength);
+            // A set too long for its store is still pushed; DESCRIBE keeps the one before.
+            if (pstMap->pfnStore != nullptr)
+                (void)pstMap->pfnStore(pstSlot, pu8Unit, stEntry.u32PackLength);
             RtspVideoFrame_S stFrame = {pu8Unit,          stEntry.u32PackLength, stPack.u64PTS, pstStream->u32Seq,
                                         pstMap->bKey,     u32Payload,            pstMap->u32NalCode};
             const RtspFrameObserver_S *pstObserver = pstSlot->pstVideoObserver;

@@ -115,17 +115,23 @@ class ProtocolMediaTest(BoxTest):
         self.assertEqual(("8000", "60"), (self.ini_value(b, "videobitrate"), self.ini_value(b, "fps")))
         self.assertNotIn("MI_VENC_SetChnAttr failed", b.log())
 
-    def upload(self, image, skip=()):
-        """Sends the image in "update tx" chunks; the replies' statuses."""
+    def upload(self, image, skip=(), between=None):
+        """Sends the image in "update tx" chunks; the replies' statuses.
+        between: (n, count text, bytes), one more chunk sent after chunk n,
+        its status last."""
         chunks = [image[i:i + CHUNK] for i in range(0, len(image), CHUNK)]
+
+        def datagram(seq, count, chunk):
+            text = protoclient.request("update tx", ["All"], seq=seq,
+                                       body={"count": count, "length": str(len(chunk))})
+            return protoclient.frame(text.encode() + b"\r\n" + chunk)
+
         datagrams = []
         for n, chunk in enumerate(chunks, 1):
-            if n in skip:
-                continue
-            count = 16384 if n == len(chunks) else n
-            text = protoclient.request("update tx", ["All"], seq=n,
-                                       body={"count": str(count), "length": str(len(chunk))})
-            datagrams.append(protoclient.frame(text.encode() + b"\r\n" + chunk))
+            if n not in skip:
+                datagrams.append(datagram(n, str(16384 if n == len(chunks) else n), chunk))
+            if between and between[0] == n:
+                datagrams.append(datagram(len(chunks) + 1, between[1], between[2]))
         got = replies(datagrams, wait=3.0, rate=100)
         return [r["ack"]["status"] for r in sorted(got, key=lambda r: r["ack"]["seq"])]
 
@@ -192,6 +198,21 @@ class ProtocolMediaTest(BoxTest):
         statuses = self.upload(image)
         self.assertEqual(["success"] * len(statuses), statuses)
         self.assertEqual(payload, flash())
+        b.wait_reset()
+
+    def test_a_chunk_number_past_32_bits_leaves_the_upload_alone(self):
+        b = self.box(mac="02:00:00:00:70:03")
+        b.wait_log(r"avahi-daemon", timeout=15)
+        addr = 0x200000
+        payload = imagelib.data(20000, 13)
+        image = imagelib.build([("rootfs", payload, addr)])
+        # 2^32 + 1 is no chunk 1: the upload under way goes on, the image whole.
+        statuses = self.upload(image, between=(3, "4294967297", b"0123456789"))
+        self.assertEqual(["success"] * (len(statuses) - 1) + ["failure"], statuses)
+        b.wait_log(r"firmware chunk 0 of 10 bytes refused: \d+ carried, a number out of range")
+        with open(b.path("/board/flash.img"), "rb") as f:
+            f.seek(addr)
+            self.assertEqual(payload, f.read(len(payload)))
         b.wait_reset()
 
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include "protocol/JsonUtil.h"
@@ -66,6 +67,57 @@ TEST_F(JsonUtilTest, SetStringReplacesOnlyStrings) {
     EXPECT_EQ(0, cJSON_SetString(cJSON_GetObjectItem(pstObj, "num"), "x"));
     EXPECT_EQ(0, cJSON_SetString(nullptr, "x"));
     EXPECT_TRUE(cJSON_IsNumber(cJSON_GetObjectItem(pstObj, "num")));
+}
+
+// Decimal text is read as atol reads it, but a value outside the range,
+// 64-bit overflow included, is refused instead of cut or wrapped.
+TEST(JsonRangeTest, DecimalTextWithinRange) {
+    const struct { const char *text; s64 min, max; s32 ret; s64 value; } cases[] = {
+        {"42", INT32_MIN, INT32_MAX, 0, 42},
+        {"  -7px", INT32_MIN, INT32_MAX, 0, -7},
+        {"abc", INT32_MIN, INT32_MAX, 0, 0},
+        {"", 1, 5, -1, 0},
+        {"-2147483648", INT32_MIN, INT32_MAX, 0, INT32_MIN},
+        {"2147483648", INT32_MIN, INT32_MAX, -1, 0},
+        {"4294967297", INT32_MIN, INT32_MAX, -1, 0},
+        {"4294967295", 0, UINT32_MAX, 0, 4294967295},
+        {"-1", 0, UINT32_MAX, -1, 0},
+        {"99999999999999999999", INT32_MIN, INT32_MAX, -1, 0},
+        {"-99999999999999999999", INT64_MIN, INT64_MAX, -1, 0},
+    };
+    for (const auto &c : cases) {
+        s64 s64Value = 99;
+        EXPECT_EQ(c.ret, Json_DecInRange(c.text, c.min, c.max, &s64Value)) << c.text;
+        EXPECT_EQ(c.value, s64Value) << c.text;
+    }
+}
+
+// A number item is taken only whole and within the range; an item of
+// another kind is no number at all.
+TEST(JsonRangeTest, WholeNumbersWithinRange) {
+    const struct { const char *json; s32 ret; s64 value; } cases[] = {
+        {"5", 1, 5},
+        {"5.0", 1, 5},
+        {"-2147483648", 1, INT32_MIN},
+        {"5.5", -1, 0},
+        {"2147483648", -1, 0},
+        {"4294967297", -1, 0},
+        {"1e400", -1, 0},
+        {"-1e400", -1, 0},
+        {"\"5\"", 0, 0},
+        {"true", 0, 0},
+    };
+    for (const auto &c : cases) {
+        cJSON *pstItem = cJSON_Parse(c.json);
+        ASSERT_NE(nullptr, pstItem) << c.json;
+        s64 s64Value = 99;
+        EXPECT_EQ(c.ret, Json_WholeInRange(pstItem, INT32_MIN, INT32_MAX, &s64Value)) << c.json;
+        EXPECT_EQ(c.value, s64Value) << c.json;
+        cJSON_Delete(pstItem);
+    }
+    s64 s64Value = 99;
+    EXPECT_EQ(0, Json_WholeInRange(nullptr, 0, 1, &s64Value));
+    EXPECT_EQ(0, s64Value);
 }
 
 // A printed file parses back; empty, missing and broken files give null.

@@ -271,6 +271,14 @@ TEST_F(ClientTest, StreamGetParsesTheList) {
         many += ",{}";
     Serve([&](const std::string &r) { return Answer(r, "\"stream\":[" + many + "]"); });
     EXPECT_EQ(-1, Protocol_client_getstream(pstClient, "112233445566", 1000, &stList));
+    peer.join();
+    EXPECT_EQ(0, stList.s32Count);
+
+    // A size past 32 bits is refused, not taken as its low 32 bits.
+    std::string wrapped = entry(0);
+    wrapped.replace(wrapped.find("\"1920\""), 6, "\"4294969216\"");
+    Serve([&](const std::string &r) { return Answer(r, "\"stream\":[" + wrapped + "]"); });
+    EXPECT_EQ(-1, Protocol_client_getstream(pstClient, "112233445566", 1000, &stList));
     EXPECT_EQ(0, stList.s32Count);
 }
 

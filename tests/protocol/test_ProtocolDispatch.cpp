@@ -147,7 +147,9 @@ TEST_F(DispatchTest, SetTxParamsReadsTextsAndRefusesBadOnes) {
     };
     EXPECT_EQ(0, Run(Request("config set tx params", {"All"}, with("4000", "3000000000"))));
     EXPECT_EQ(3000000000u, stBox.stEncSet.u32Bitrate);
-    const std::string bad[] = {with("H265", "H266"), with("\"30\"", "30"),
+    // A value past 32 bits is refused, not taken as its low 32 bits.
+    const std::string bad[] = {with("H265", "H266"), with("\"30\"", "30"), with("\"30\"", "\"4294967326\""),
+                               with("\"1\"", "\"-4294967295\""), with("\"30\"", "\"-1\""),
                                "\"txparams\":{" + good.substr(good.find("\"encres\"")) + "}", "\"txparams\":\"x\""};
     for (const auto &body : bad) {
         stBox.calls.clear();
@@ -165,6 +167,9 @@ TEST_F(DispatchTest, SetRxParamsNeedsEveryKey) {
     stBox.stDecSet = {};
     const size_t pos = body.find("\"hue\"");
     EXPECT_EQ(0, Run(Request("config set rx params", {"All"}, body.substr(0, pos) + body.substr(pos + 10))));
+    EXPECT_EQ(0, stBox.stDecSet.s32Luma);
+    EXPECT_EQ(0, Run(Request("config set rx params", {"All"},
+                             body.substr(0, pos) + "\"hue\":\"4294967299\"" + body.substr(pos + 9))));
     EXPECT_EQ(0, stBox.stDecSet.s32Luma);
 }
 

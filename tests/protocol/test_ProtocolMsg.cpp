@@ -160,6 +160,8 @@ TEST_F(RequestParseTest, RefusesMissingAndMistypedMembers) {
         "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"device\":[{\"id\":\"All\"},{}]}}",
         "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\xff\",\"device\":[{\"id\":\"All\"}]}}",
         "{\"request\":{\"cmd\":\"config get device\xc3\",\"hostid\":\"h\",\"device\":[{\"id\":\"All\"}]}}",
+        "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"seq\":4294967297,\"device\":[{\"id\":\"All\"}]}}",
+        "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"seq\":7.5,\"device\":[{\"id\":\"All\"}]}}",
     };
     for (const char *c : cases) {
         ProtocolRequestHead_S stOne{};

@@ -139,6 +139,13 @@ TEST_F(SetCmdTest, SerialParamsStoredAndTranslated)
         -1, Run(protocol_server_handle_serial_set_params, "serial set params",
                 "\"serialparams\":{\"baudrate\":\"9600\",\"databits\":\"8\",\"stopbits\":\"1\"}"));
     EXPECT_EQ(115200u, g_stConfigAttr.stSerialAttr.u32Baudrate);
+    // A rate past 32 bits is refused, not taken as its low 32 bits (9600).
+    ASSERT_GT(Run(protocol_server_handle_serial_set_params, "serial set params",
+                  "\"serialparams\":{\"baudrate\":\"4294976896\",\"databits\":\"8\",\"parity\":\"0\","
+                  "\"stopbits\":\"1\"}"),
+              0);
+    EXPECT_EQ("failure", Status());
+    EXPECT_EQ(115200u, g_stConfigAttr.stSerialAttr.u32Baudrate);
 }
 
 // The getter reads the stored record, not the last request: parity reads

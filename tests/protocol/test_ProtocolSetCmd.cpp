@@ -1,4 +1,5 @@
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -72,6 +73,34 @@ TEST_F(SetCmdTest, RefusedIdChangesNothing)
     EXPECT_EQ(-1, RunText(protocol_server_handle_config_set_hdcp_mode, "config set hdcp mode",
                           "{\"request\":"));
     EXPECT_EQ(5, g_stConfigAttr.stManual.s32ID);
+}
+
+// A number that is not whole or lies outside 32 bits is refused with
+// "failure" and changes nothing: neither cut nor held at the range's edge.
+TEST_F(SetCmdTest, NumbersOutOfRangeOrNotWholeChangeNothing)
+{
+    ConfigManualAttr_S &stManual = g_stConfigAttr.stManual;
+    stManual.s32IrVoltage = 12;
+    const struct {
+        ProtocolHandleBody_F *pfn;
+        const char *cmd, *body;
+    } cases[] = {
+        {protocol_server_handle_config_set_id, "config set id", "\"id\":9.5"},
+        {protocol_server_handle_config_set_id, "config set id", "\"id\":4294967305"},
+        {protocol_server_handle_config_set_ir_voltage, "config set ir voltage", "\"voltage\":4294967297"},
+        {protocol_server_handle_config_set_ir_voltage, "config set ir voltage", "\"voltage\":-2147483649"},
+        {protocol_server_handle_config_set_ir_voltage, "config set ir voltage", "\"voltage\":1e400"},
+    };
+    for (const auto &c : cases) {
+        ASSERT_GT(Run(c.pfn, c.cmd, c.body), 0) << c.body;
+        EXPECT_EQ("failure", Status()) << c.body;
+        EXPECT_EQ(5, stManual.s32ID) << c.body;
+        EXPECT_EQ(12, stManual.s32IrVoltage) << c.body;
+    }
+    ASSERT_GT(Run(protocol_server_handle_config_set_ir_voltage, "config set ir voltage", "\"voltage\":-2147483648"),
+              0);
+    EXPECT_EQ("success", Status());
+    EXPECT_EQ(INT32_MIN, stManual.s32IrVoltage);
 }
 
 // A long alias is cut to 31 bytes between characters; one that is not
@@ -164,6 +193,8 @@ TEST_F(SetCmdTest, NetParamsFaultsAnswerFailure)
         {body("\"0\"", "2", "10.0.0.2", gw), 1, 0},
         {body("\"0\"", "1", "10.0.0.2", ""), 0, 0},
         {body("0", "1", "10.0.0.2", gw), 0, 0},
+        {body("\"4294967297\"", "1", "10.0.0.2", gw), 0, 0},   // not 1 nor held at 2^31 - 1
+        {body("\"0\"", "-4294967295", "10.0.0.2", gw), 0, 0},
         {body("\"0\"", "1", "10.0.0.\xff", gw), 0, 0},
         {"\"params\":{}", 0, 0},
     };

@@ -171,6 +171,10 @@ TEST_F(StreamCmdsTest, UpdateRxChecksChunk) {
         {"16385", "10", B64(bytes), "failure"},
         {"2", "10", B64(bytes).substr(1), "failure"},      // not a multiple of 4
         {"2", "10", "AAA*" + B64(bytes).substr(4), "failure"},
+        {"4294967297", "10", B64(bytes), "failure"},       // not chunk 1
+        {"-4294967294", "10", B64(bytes), "failure"},      // nor chunk 2
+        {"2", "4294967306", B64(bytes), "failure"},        // nor 10 bytes
+        {"99999999999999999999", "10", B64(bytes), "failure"},
     };
     for (const auto &c : cases) {
         stSlots.calls.clear();
@@ -211,6 +215,16 @@ TEST_F(StreamCmdsTest, UpdateTxTakesBytesAfterTheLineEnd) {
     EXPECT_TRUE(stSlots.calls.empty());
 
     EXPECT_EQ(-1, Run(protocol_server_handle_update_tx, json));
+
+    // A chunk number past 2^32 is refused, not taken as its low 32 bits.
+    json = Body("\"count\":\"4294967297\",\"length\":\"6\"");
+    request = json + "\r\n" + std::string("\x01\0\x02\0\0\x03", 6);
+    request.resize(PROTOCOL_BUF_LEN, '\0');
+    stServer.u32RequestLen = (u32)(json.size() + 2 + 6);
+    stSlots.calls.clear();
+    ASSERT_GT(Keep(protocol_server_handle_update_tx(&stServer, &stHead, request.data(), azReply)), 0);
+    EXPECT_EQ("failure", Status());
+    EXPECT_TRUE(stSlots.calls.empty());
 }
 
 // "edid set" and "edid user set" take padded base64 of exactly 256 bytes.
@@ -269,4 +283,27 @@ TEST_F(StreamCmdsTest, EdidIndexAndCopyPassTheirNumber) {
     EXPECT_EQ("failure", Status());
     EXPECT_EQ(-1, Run(protocol_server_handle_edid_copy, Body("\"txedid\":{\"edidindex\":5}")));
     EXPECT_EQ(-1, Run(protocol_server_handle_edid_index_set, Body("\"edidindex\":5")));
+}
+
+// A number that is not whole or lies outside 32 bits is refused with
+// "failure" before any slot, neither cut nor held at the edge of the range.
+TEST_F(StreamCmdsTest, EdidNumbersOutOfRangeAreRefused) {
+    const struct { ProtocolHandleBody_F *pfn; const char *body; } cases[] = {
+        {protocol_server_handle_edid_index_set, "\"txedid\":{\"edidindex\":4294967304}"},
+        {protocol_server_handle_edid_index_set, "\"txedid\":{\"edidindex\":-2147483649}"},
+        {protocol_server_handle_edid_copy, "\"txedid\":{\"rxid\":5.5}"},
+        {protocol_server_handle_edid_copy, "\"txedid\":{\"rxid\":1e400}"},
+    };
+    for (const auto &c : cases) {
+        stSlots.calls.clear();
+        ASSERT_GT(Run(c.pfn, Body(c.body)), 0) << c.body;
+        EXPECT_EQ("failure", Status()) << c.body;
+        EXPECT_TRUE(stSlots.calls.empty()) << c.body;
+    }
+    std::string edid(256, 'e');
+    EXPECT_EQ(-1, Run(protocol_server_handle_edid_user_set,
+                      Body("\"txedid\":{\"edid\":\"" + B64(edid) + "\",\"idx\":4294967297}")));
+    EXPECT_EQ(-1, Run(protocol_server_handle_edid_user_set,
+                      Body("\"txedid\":{\"edid\":\"" + B64(edid) + "\",\"idx\":1.5}")));
+    EXPECT_TRUE(stSlots.calls.empty());
 }

@@ -138,6 +138,24 @@ TEST_F(WrapperTest, ParameterSetsFollowTheStream)
     EXPECT_EQ("", Sprop(TEST_MAIN_URI, "sprop-vps="));
 }
 
+// The video and the audio half of each stream's table find their own
+// slot: each stream is described with its own codecs.
+TEST_F(WrapperTest, EachHalfFindsItsOwnStream)
+{
+    const struct { const char *pszUri, *pszVideo, *pszAudio; } astCases[] = {
+        {TEST_MAIN_URI, "a=rtpmap:98 H265/90000\r\n", "a=rtpmap:97 MPEG4-GENERIC/48000/2\r\n"},
+        {TEST_SUB_URI, "a=rtpmap:96 H264/90000\r\n", "a=rtpmap:108 WAV/48000/2\r\n"},
+    };
+    for (const auto &c : astCases) {
+        RtspClient stClient;
+        ASSERT_TRUE(stClient.Connect());
+        ASSERT_EQ(200, stClient.Request("DESCRIBE", c.pszUri));
+        size_t posAudio = stClient.strBody.find("m=audio");
+        EXPECT_LT(stClient.strBody.find(c.pszVideo), posAudio) << c.pszUri;
+        EXPECT_NE(std::string::npos, stClient.strBody.find(c.pszAudio, posAudio)) << c.pszUri;
+    }
+}
+
 // PLAY asks the stream's channel for a key frame; the video that follows
 // starts at a parameter set and carries the HDCP SEI the supervisor sends.
 TEST_F(WrapperTest, PlayRequestsAKeyFrameAndSeiReachesTheClient)
