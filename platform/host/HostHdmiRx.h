@@ -103,7 +103,9 @@ const HostRxMode_S *HostHdmiRx_FindMode(const char *pszName);
 std::string HostHdmiRx_ModeNames(void);
 
 // Source actions, under the model's lock. Plug with another timing while
-// plugged is a timing change. Return 0, or -1 for an unknown name.
+// plugged is a timing change; with the same timing it sends bHdmi and
+// u8AviColor as they are now, keeping the link. Return 0, or -1 for an
+// unknown name.
 s32  HostHdmiRx_Plug(const char *pszMode);
 void HostHdmiRx_Unplug(void);
 void HostHdmiRx_SetHdcp(bool bOn);

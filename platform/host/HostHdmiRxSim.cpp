@@ -28,7 +28,8 @@ static bool HostRxSim_Number(const std::string &word, u32 *pu32)
     return true;
 }
 
-// plug MODE [dvi] [rgb|yuv422|yuv444]
+// plug MODE [dvi] [rgb|yuv422|yuv444]: each plug says all it sends, HDMI in
+// RGB unless its words say otherwise. Refused words change nothing.
 static s32 HostRxSim_Plug(const std::vector<std::string> &words, std::string *pReply)
 {
     static const char *apszColor[] = {"rgb", "yuv422", "yuv444"};
@@ -36,16 +37,15 @@ static s32 HostRxSim_Plug(const std::vector<std::string> &words, std::string *pR
         *pReply = "plug: unknown timing; known: " + HostHdmiRx_ModeNames();
         return -1;
     }
-    HostHdmiRx_S *pstRx = HostHdmiRx_Get();
-    std::lock_guard<std::recursive_mutex> lock(HostRx_Lock());
-    pstRx->bHdmi = true;
+    bool bHdmi = true;
+    u8 u8AviColor = 0;
     for (size_t i = 2; i < words.size(); i++) {
         bool bKnown = words[i] == "dvi";
         if (bKnown)
-            pstRx->bHdmi = false;
+            bHdmi = false;
         for (u8 u8Color = 0; u8Color < 3; u8Color++)
             if (words[i] == apszColor[u8Color]) {
-                pstRx->u8AviColor = u8Color;
+                u8AviColor = u8Color;
                 bKnown = true;
             }
         if (!bKnown) {
@@ -53,6 +53,10 @@ static s32 HostRxSim_Plug(const std::vector<std::string> &words, std::string *pR
             return -1;
         }
     }
+    HostHdmiRx_S *pstRx = HostHdmiRx_Get();
+    std::lock_guard<std::recursive_mutex> lock(HostRx_Lock());
+    pstRx->bHdmi = bHdmi;
+    pstRx->u8AviColor = u8AviColor;
     return HostHdmiRx_Plug(words[1].c_str());
 }
 

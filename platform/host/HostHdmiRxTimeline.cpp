@@ -245,6 +245,27 @@ void HostRx_Advance(HostHdmiRx_S *pstRx, u64 u64Now)
     HostRx_TellPad(pstRx);
 }
 
+// The source keeps its timing and changes what its packets say: HDMI or
+// DVI, and the colour space of its AVI infoframe. The chip reports a mode
+// change, or a new AVI infoframe.
+static void HostRx_Resend(HostHdmiRx_S *pstRx)
+{
+    if (!pstRx->bClock)
+        return;                                     // the link comes up with them anyway
+    u8 *pu8Sta = HostRx_R0(pstRx, 0x13);
+    if (((*pu8Sta & 0x02) != 0) != pstRx->bHdmi) {
+        HostRx_SetBit(pu8Sta, 0x02, pstRx->bHdmi);
+        *HostRx_R0(pstRx, 0x05) |= 0x10;
+    } else if (!pstRx->bHdmi || ((pstRx->aau8Hdmi[2][0x15] >> 5) & 3) == pstRx->u8AviColor) {
+        return;
+    }
+    if (pstRx->bScdt && pstRx->bHdmi) {
+        HostRx_FillAvi(pstRx);
+        *HostRx_R0(pstRx, 0x12) |= 0x01;
+    }
+    HostRx_TellPad(pstRx);
+}
+
 const HostRxMode_S *HostHdmiRx_FindMode(const char *pszName)
 {
     for (const HostRxMode_S &st : s_astModes)
@@ -270,8 +291,10 @@ s32 HostHdmiRx_Plug(const char *pszMode)
     std::lock_guard<std::recursive_mutex> lock(HostRx_Lock());
     u64 u64Now = HostRx_NowMs();
     HostRx_Advance(pstRx, u64Now);
-    if (pstRx->bPlugged && pstRx->pstMode == pstMode)
+    if (pstRx->bPlugged && pstRx->pstMode == pstMode) {
+        HostRx_Resend(pstRx);
         return 0;
+    }
     bool bWasPlugged = pstRx->bPlugged;
     pstRx->bPlugged = true;
     pstRx->pstMode = pstMode;

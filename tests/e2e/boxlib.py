@@ -53,8 +53,8 @@ def _down_live():
 signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
 
 
-def box(*args, check=True, timeout=60, **kw):
-    return subprocess.run([BOX, *args], check=check, timeout=timeout, capture_output=True,
+def box(*args, check=True, timeout=60, tool=(BOX,), **kw):
+    return subprocess.run([*tool, *args], check=check, timeout=timeout, capture_output=True,
                           text=True, **kw)
 
 
@@ -111,7 +111,9 @@ def wait_until(cond, timeout, what):
 
 
 class Box:
-    def __init__(self, prefix="t", ini=None, mac=None, old_params=None, start=True):
+    """tool: the command that makes it, tools/box of this checkout unless given."""
+
+    def __init__(self, prefix="t", ini=None, mac=None, old_params=None, start=True, tool=(BOX,)):
         self.name = f"{prefix}{os.getpid() % 100000}x{next(_serial)}"[:12]
         args = ["up", self.name]
         for opt, val in (("--ini", ini), ("--mac", mac), ("--old-params", old_params)):
@@ -119,7 +121,7 @@ class Box:
                 args += [opt, val]
         if not start:
             args.append("--no-start")
-        box(*args)
+        box(*args, tool=tool)
         _live.add(self.name)
 
     def down(self):

@@ -3,14 +3,17 @@
 import json
 import os
 import re
+import shutil
 import signal
 import socket
 import subprocess
 import sys
+import tempfile
+import threading
 import time
 import unittest
 
-from boxlib import STATE, Box, BoxTest, box, default_ip, lan, protocol_exchange, wait_until
+from boxlib import ROOT, STATE, Box, BoxTest, box, default_ip, lan, protocol_exchange, wait_until
 from protoclient import frame, request
 
 STAMP = r"\[\d\d \d\d:\d\d:\d\d\.\d{3}\]: "
@@ -20,6 +23,32 @@ def host_view():
     """What a box must never change on the host."""
     run = lambda *c: subprocess.run(c, capture_output=True, text=True).stdout
     return run("hostname"), run("ip", "-o", "addr"), run("ip", "route"), run("ip", "-o", "link")
+
+
+def group_gone(pgid):
+    """No process of the group runs (an orphan that ended may stay a zombie
+    a while)."""
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue   # ended meanwhile
+        if int(fields[2]) == pgid and fields[0] != "Z":
+            return False
+    return True
+
+
+def drain(stream):
+    with stream:
+        stream.read()
+
+
+def kill_group(pgid):
+    try:
+        os.killpg(pgid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass   # ended as it should
 
 
 def wdt_kicks(b):
@@ -164,6 +193,108 @@ class BoxTestCase(BoxTest):
         boxd = open(f"{STATE}/{b.name}/boxd.log").read()
         self.assertIn("watchdog record 'garbage\\n' skipped", boxd)
         self.assertIn("client dropped", boxd)
+
+    def test_reset_clears_the_volatile_files_but_not_a_checkout_under_tmp(self):
+        """A clone in /tmp (CI): the box shows the checkout inside its own
+        /tmp, whose files a reset clears."""
+        place = tempfile.mkdtemp(prefix="hdmibox-ck", dir="/tmp")
+        self.addCleanup(os.rmdir, place)
+        # This checkout seen at that place, by the harness there only.
+        tool = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+                'mount --bind "$0" "$1" && at=$1 && shift && exec "$at/tools/box" "$@"', ROOT, place]
+        b = self.box(mac="02:00:00:00:10:08", tool=tool)
+        listing = b.exec("ls", "-A", place).stdout
+        self.assertIn("tools\n", listing)
+        self.assertEqual(0, b.exec("sh", "-c", "echo x > /tmp/scratch && mkdir /run/scratch").returncode)
+        first = b.app_pid()
+        with open(f"{STATE}/{b.name}/pid") as f:
+            os.kill(int(f.read()), signal.SIGUSR2)
+        wait_until(lambda: ["board-reset"] in b.calls(), 10, "the board to reset")
+
+        def program():
+            try:
+                return b.app_pid()
+            except AssertionError:
+                return None   # between its runs
+        wait_until(lambda: program() not in (None, first), 10, "the program to start again")
+        self.assertEqual(listing, b.exec("ls", "-A", place).stdout)
+        self.assertEqual("", b.exec("ls", "-A", "/tmp/scratch", "/run/scratch").stdout)
+        self.assertNotRegex(b.log(), r"cannot delete|Device or resource busy")
+
+    def test_up_refuses_a_malformed_mac_or_an_unreadable_file_before_making_anything(self):
+        folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, folder)
+        oversized = os.path.join(folder, "params")
+        with open(oversized, "wb") as f:
+            f.write(bytes(65537))   # the old parameter block is the flash's last 64 KiB
+        name = f"bad{os.getpid() % 100000}"
+        for opt, value in (("--mac", "zz:zz"), ("--mac", "02-00-00-00-e1-01"), ("--mac", "02:00:00:00:e1"),
+                           ("--mac", "02:00:00:00:e1:01:02"), ("--mac", "02:00:00:00:e1:1g"),
+                           ("--ini", "/nonexistent"), ("--ini", folder),
+                           ("--old-params", "/nonexistent"), ("--old-params", folder),
+                           ("--old-params", oversized)):
+            with self.subTest(opt=opt, value=value):
+                p = box("up", name, opt, value, check=False)
+                if p.returncode == 0:
+                    box("down", name, check=False)
+                self.assertNotEqual(0, p.returncode)
+                self.assertEqual(1, len(p.stderr.splitlines()), p.stderr)
+                self.assertTrue(p.stderr.startswith(f"box: {opt} "), p.stderr)
+                self.assertFalse(os.path.exists(f"{STATE}/{name}"))
+        self.assertRegex(box("up", name, "--mac", "zz:zz", check=False).stderr,
+                         r"six hexadecimal bytes separated by colons")
+
+    def tools_run(self):
+        """tools/run on this test's LAN, in a session of its own, once it
+        follows its box's log; its output is read on meanwhile."""
+        run = subprocess.Popen([os.path.join(ROOT, "tools", "run")], stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, text=True, start_new_session=True)
+        self.addCleanup(box, "down", "tx1", check=False)
+        self.addCleanup(run.wait)
+        self.addCleanup(kill_group, run.pid)
+        for line in run.stdout:
+            if line.startswith("Following the program's log"):
+                threading.Thread(target=drain, args=(run.stdout,), daemon=True).start()
+                return run
+        self.fail(f"tools/run ended with {run.wait()} before following the log")
+
+    def test_tools_run_ends_on_a_signal_to_its_pid_and_a_second_one_is_refused(self):
+        def init():
+            with open(f"{STATE}/tx1/pid") as f:
+                return f.read()
+        first = self.tools_run()
+        first_init = init()
+        second = subprocess.Popen([os.path.join(ROOT, "tools", "run")], stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, text=True, start_new_session=True)
+        self.addCleanup(second.wait)
+        self.addCleanup(kill_group, second.pid)
+        out, err = second.communicate(timeout=10)
+        self.assertNotEqual(0, second.returncode)
+        self.assertEqual("", out)
+        self.assertIn("HDMIBOX_LAN", err)
+        self.assertIn(f"pid {first.pid}", err)
+        self.assertEqual(first_init, init())
+        self.assertIsNone(first.poll())
+
+        for sig in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=sig):
+                run = first if sig == signal.SIGTERM else self.tools_run()
+                os.kill(run.pid, sig)
+                run.wait(timeout=10)
+                wait_until(lambda: group_gone(run.pid), 5, "the run's processes to end")
+                self.assertEqual("", box("list").stdout)
+
+        # A run killed outright leaves its box: the next run takes it over.
+        killed = self.tools_run()
+        os.kill(killed.pid, signal.SIGKILL)
+        killed.wait()
+        self.assertTrue(os.path.isdir(f"{STATE}/tx1"))
+        run = self.tools_run()
+        os.kill(run.pid, signal.SIGTERM)
+        run.wait(timeout=10)
+        for pgid in (killed.pid, run.pid):
+            wait_until(lambda: group_gone(pgid), 5, "the runs' processes to end")
+        self.assertEqual("", box("list").stdout)
 
     def test_tests_and_benchmarks_leave_a_box_of_tools_run_alone(self):
         """On a host of its own: a test run (or a benchmark) not given a LAN

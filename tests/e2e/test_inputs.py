@@ -1,8 +1,9 @@
 """What a newcomer meets at the input: an interlaced source streams at its
 field rate with an SDP that says so, a refused source is named once in
-the log and leaves no player waiting, and the README's commands reach a
-playing stream."""
+the log and leaves no player waiting, a source's new colour space is
+followed, and the README's commands reach a playing stream."""
 
+import json
 import os
 import re
 import statistics
@@ -10,7 +11,8 @@ import subprocess
 import time
 import unittest
 
-from boxlib import ROOT, BoxTest, default_ip, lan, lan_client, wait_until
+import protoclient
+from boxlib import ROOT, BoxTest, default_ip, lan, lan_client, protocol_exchange, wait_until
 from test_source import Session
 
 MAIN = "main/av_stream"
@@ -54,6 +56,12 @@ def rtp_steps(addr, stream, seconds):
             "-f", "framecrc", "-", timeout=seconds + 40)
     pts = [int(line.split(",")[2]) for line in p.stdout.splitlines() if re.match(r"^0,\s*-?\d+,", line)]
     return [b - a for a, b in zip(pts, pts[1:])]
+
+
+def video_status():
+    """What "config get tx params" gives as "videoresstatus", one per box."""
+    got, _ = protocol_exchange([protoclient.frame(protoclient.request("config get tx params", ["All"]))])
+    return [json.loads(text)["txparams"]["videoresstatus"] for to, text in got if to == "sender"]
 
 
 class InputTest(BoxTest):
@@ -115,6 +123,30 @@ class InputTest(BoxTest):
         self.assertEqual(["1"], re.findall(r"input changed, (\d+) players ended\n", log))
         b.sim("plug", "1280x720p60")
         wait_until(lambda: decoded_frames(addr, MAIN, 1)[0] > 0, 60, "pictures again")
+
+    def test_colour_space_of_the_source_is_followed_and_each_plug_says_its_own(self):
+        b, _ = self.settled("02:00:00:00:23:04")
+        b.sim("plug", "1920x1080p60")
+        b.wait_log(r"clear connect status", timeout=10)
+        b.wait_log(r"avahi-daemon", timeout=15)   # the protocol server is up
+        wait_until(lambda: video_status() == ["1920*1080P60 RGB444"], 5, "RGB")
+        before = len(b.log())
+        # The same timing in another colour space: only the source's AVI
+        # infoframe changes, and the program follows it without losing the input.
+        for word, name in (("yuv422", "YCBCR422"), ("yuv444", "YCBCR444"), ("rgb", "RGB444")):
+            with self.subTest(colour=word):
+                self.assertEqual(0, b.sim("plug", "1920x1080p60", word).returncode)
+                wait_until(lambda: video_status() == [f"1920*1080P60 {name}"], 5, name)
+        self.assertNotRegex(b.log()[before:], r"EN_SIGNAL_NO_CONNECTION|EN_SIGNAL_LOCK")
+        # A plug names its colour space or is RGB, whatever came before.
+        b.sim("plug", "1920x1080p60", "yuv444")
+        wait_until(lambda: video_status() == ["1920*1080P60 YCBCR444"], 5, "YCbCr 4:4:4")
+        b.sim("unplug")
+        wait_until(lambda: video_status() == ["No Signal"], 10, "the loss")
+        before = len(b.log())
+        b.sim("plug", "1920x1080p60")
+        wait_until(lambda: "clear connect status" in b.log()[before:], 10, "the lock")
+        self.assertEqual(["1920*1080P60 RGB444"], video_status())
 
     def test_readme_commands_reach_a_playing_stream(self):
         """Runs the client lines of the README's "Playing the streams" with

@@ -396,6 +396,38 @@ TEST_F(HdmiRxTest, AviInfoFrameIsSixteenRegistersFromChecksumOn)
     EXPECT_EQ(16, pstRx->stAviInfo.u8VideoCode);
 }
 
+// The same timing plugged again with other packets keeps the link and the
+// output: the driver follows the new AVI infoframe's colour space, and
+// DVI (RGB) from the mode the chip reports; each plug says its own colour.
+TEST_F(HdmiRxTest, SameTimingWithOtherPacketsKeepsTheOutput)
+{
+    ASSERT_EQ("ok\n", HostSim_Exec("plug 1920x1080p60"));
+    pstRx = hdmirx_init();
+    ASSERT_TRUE(Locked());
+    Out();
+    u32 u32Hpd = HpdEvents();
+    const struct { const char *pszWords; HdmiColorspace_E enColor; int iSelect; } astCases[] = {
+        {"plug 1920x1080p60 yuv422", HDMI_COLORSPACE_YUV422, 0},
+        {"plug 1920x1080p60 dvi", HDMI_COLORSPACE_RGB, -1},       // the conversion is left as it was
+        {"plug 1920x1080p60 yuv444", HDMI_COLORSPACE_YUV444, 0},
+        {"plug 1920x1080p60", HDMI_COLORSPACE_RGB, 2},
+    };
+    for (const auto &c : astCases) {
+        ASSERT_EQ("ok\n", HostSim_Exec(c.pszWords)) << c.pszWords;
+        Steps(2);
+        EXPECT_EQ(c.enColor, pstRx->stAviInfo.enColorspace) << c.pszWords;
+        if (c.iSelect >= 0) {
+            EXPECT_EQ(c.iSelect, pstChip->aau8Hdmi[0][0x6C] & 0x03) << c.pszWords;
+        }
+        EXPECT_EQ(1u, hdmirx_get_run(pstRx)) << c.pszWords;
+        EXPECT_TRUE(MipiOn()) << c.pszWords;
+    }
+    std::string out = Out();
+    EXPECT_NE(std::string::npos, out.find("-------------------------------DVI"));
+    EXPECT_EQ(std::string::npos, out.find("# Input Clock Change Detect #"));
+    EXPECT_EQ(u32Hpd, HpdEvents());
+}
+
 // On a running 4K input: HDCP encryption is followed; audio rate changes
 // are measured, 192 kHz on its clock needing 64-bit arithmetic; AV mute
 // holds the output off.
