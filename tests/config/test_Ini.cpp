@@ -282,3 +282,21 @@ TEST_F(IniTest, UnreadableFileGivesNoDictionary)
     EXPECT_EQ(nullptr, ini_load("/tmp/ini.dir"));
     rmdir("/tmp/ini.dir");
 }
+
+// The loader reads no more than its bound: a longer file, or an endless
+// one, is no file (as one that cannot be read), and the log says why.
+TEST_F(IniTest, FilePastTheBoundIsNotTaken)
+{
+    std::string text = "[s]\nk = 1\n";
+    while (text.size() + 10 <= INI_FILE_MAX)
+        text += "; comment\n";
+    text.append(INI_FILE_MAX - text.size(), '\n');
+    ASSERT_NE(nullptr, Load(text));
+    EXPECT_EQ("1", Get("s:k"));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(nullptr, Load(text + ";"));
+    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                testing::HasSubstr("]: ini: /tmp/test.ini is longer than " + std::to_string(INI_FILE_MAX) +
+                                   " bytes: not read\n"));
+    EXPECT_EQ(nullptr, ini_load("/dev/zero"));
+}
