@@ -50,9 +50,14 @@ static void Ini_WriteComments(std::string &out, const dictionary *d, u32 u32Owne
         switch (d->comment_kind[i]) {
         case INI_COMMENT_TRAILING:
             // Onto the line end just written; a blank line has none to take
-            // it (its "\r" would stay alone), so the text gets a line of its own.
-            if (!out.empty() && (out.size() < 2 || out.compare(out.size() - 2, 2, "\r\n") != 0))
+            // it (its "\r" would stay alone), so the text gets a line of its
+            // own, as a comment: else "c = 5" would come back as a key.
+            if (out.empty() || (out.size() >= 2 && out.compare(out.size() - 2, 2, "\r\n") == 0)) {
+                if (pszText[0] != ';' && pszText[0] != '#')
+                    out += "; ";
+            } else {
                 out.pop_back();
+            }
             out += pszText;
             out += '\n';
             break;

@@ -161,9 +161,12 @@ TEST_F(IniTest, WritesCommentsInPlace)
               Dump());
 
     // A trailing comment whose line came after a blank one gets a line of
-    // its own: no lone "\r" is written.
-    ASSERT_NE(nullptr, Load("[s]\nk = 1\n\nk = 2 ;again\n"));
-    EXPECT_EQ(Header("s") + Entry("k", "1") + "\r\n;again\n", Dump());
+    // its own: no lone "\r" is written, and a text that is no comment is
+    // made one, so that it cannot come back as a key.
+    ASSERT_NE(nullptr, Load("[s]\nk = 1\n\nk = 2 ;again\n\nk = \"3\" j = 4\n"));
+    EXPECT_EQ(Header("s") + Entry("k", "1") + "\r\n;again\n\r\n; j = 4\n", Dump());
+    ASSERT_NE(nullptr, Load(Dump()));
+    EXPECT_EQ(0, ini_find_entry(d, "s:j"));
 }
 
 // Junk, binary or not, cannot come back as sections and keys: a line that
