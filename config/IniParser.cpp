@@ -250,15 +250,18 @@ static void Ini_TrimRight(char *psz)
 }
 
 // Splits a key line into key, value and trailing text; false when it is
-// none. Each buffer has INI_LINE_LEN + 1 bytes.
+// none. Each buffer has INI_LINE_LEN + 1 bytes. A quote that is opened and
+// not closed still quotes the rest of the line: the closing quote of the
+// second and fourth forms is not counted. The writer closes every quote,
+// so this reads no saved value differently.
 static bool Ini_MatchKeyLine(const char *psz, char *pszKey, char *pszVal, char *pszTrail)
 {
     s32 n = -1;
     pszVal[0] = pszTrail[0] = '\0';
     if (sscanf(psz, "%1024[^=] = \"%1024[^\"]\" %1024[^\n]", pszKey, pszVal, pszTrail) == 3 ||
-        (sscanf(psz, "%1024[^=] = \"%1024[^\"]\"%n", pszKey, pszVal, &n) == 2 && n >= 0) ||
+        sscanf(psz, "%1024[^=] = \"%1024[^\"]\"", pszKey, pszVal) == 2 ||
         sscanf(psz, "%1024[^=] = '%1024[^']' %1024[^\n]", pszKey, pszVal, pszTrail) == 3 ||
-        (sscanf(psz, "%1024[^=] = '%1024[^']'%n", pszKey, pszVal, &n) == 2 && n >= 0) ||
+        sscanf(psz, "%1024[^=] = '%1024[^']'", pszKey, pszVal) == 2 ||
         sscanf(psz, "%1024[^=] = %1024[^;] %1024[^\n]", pszKey, pszVal, pszTrail) == 3)
         return true;
     pszTrail[0] = '\0';

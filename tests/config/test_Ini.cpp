@@ -115,11 +115,27 @@ TEST_F(IniTest, LoadsEveryValueForm)
                                   { "sec:c", "" },         { "sec:d", "quoted ; not a comment" },
                                   { "sec:e", "single" },   { "sec:f", "plain value" },
                                   { "sec:g", "5" },        { "sec:h", "" },
-                                  { "SEC:Key", "Up" },     { "sec:i", "\"unterminated" },
+                                  { "SEC:Key", "Up" },     { "sec:i", "unterminated" },
                                   { "sec:j", "  lead" } };
     for (const auto &apsz : apszWant)
         EXPECT_EQ(apsz[1], Get(apsz[0])) << apsz[0];
     EXPECT_EQ(1, ini_getnsec(d));
+}
+
+// A quote opened and not closed quotes the rest of the line, for either
+// kind of quote; values that begin or end with a quote come back as saved.
+TEST_F(IniTest, UnclosedQuoteTakesTheRestOfTheLine)
+{
+    ASSERT_NE(nullptr, Load("[s]\na = \"abc\nb = 'it is ; all\nc = \"x'y  \nd = \"\n"));
+    EXPECT_EQ("abc", Get("s:a"));
+    EXPECT_EQ("it is ; all", Get("s:b"));
+    EXPECT_EQ("x'y", Get("s:c"));
+    EXPECT_EQ("\"", Get("s:d"));
+    for (const char *psz : { "\"abc", "'abc", "abc\"", "abc'", "\"", "'" }) {
+        ASSERT_EQ(0, ini_setstr(d, "s:a", psz));
+        ASSERT_NE(nullptr, Load(Dump()));
+        EXPECT_EQ(psz, Get("s:a"));
+    }
 }
 
 TEST_F(IniTest, ReadsNumbersAndBooleans)
