@@ -3,6 +3,7 @@
 #include "app/MainMisc.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -24,6 +25,7 @@
 #define MISC_WEB_RESTART_MS  200
 #define MISC_IDR_PAUSE_MS    10
 #define MISC_TEXT_LEN        64
+#define MISC_DOT1X_RETRY_MS  10000   // wait before the same credentials are tried again
 
 std::atomic<s32> g_bHttpdWebOn{0};
 
@@ -43,6 +45,9 @@ struct MiscState_S {
     s32 bDot1xRun;
     char azDot1xUser[MISC_TEXT_LEN];
     char azDot1xPwd[MISC_TEXT_LEN];
+    char azDot1xFailUser[MISC_TEXT_LEN];   // credentials of the last failed start
+    char azDot1xFailPwd[MISC_TEXT_LEN];
+    s64 s64Dot1xRetryMs;     // no start with those before this time; 0 after a success
     s32 bSshRun;
     s32 enWeb;               // MiscWebState_E
     u32 u32LastPort;
@@ -168,6 +173,26 @@ static void Misc_Hdcp(MiscState_S *pstState)
                                       g_hdcp_state);   // an announcement lost is sent again by its series
 }
 
+// Starts the supplicant; true when it runs. Each failed start logs, so one
+// that failed is not tried again with the same credentials until they
+// change, or, unless they were refused, until MISC_DOT1X_RETRY_MS later.
+static bool Misc_Dot1xStart(MiscState_S *pstState, const char *pszUser, const char *pszPwd)
+{
+    s64 s64Now = Clock_NowMs();
+    if (s64Now < pstState->s64Dot1xRetryMs && strcmp(pszUser, pstState->azDot1xFailUser) == 0 &&
+        strcmp(pszPwd, pstState->azDot1xFailPwd) == 0)
+        return false;
+    s32 s32Ret = MAIN_8021xClient_Start(pszUser, pszPwd);
+    if (s32Ret == 0) {
+        pstState->s64Dot1xRetryMs = 0;
+        return true;
+    }
+    Misc_CopyText(pstState->azDot1xFailUser, pszUser, sizeof(pstState->azDot1xFailUser));
+    Misc_CopyText(pstState->azDot1xFailPwd, pszPwd, sizeof(pstState->azDot1xFailPwd));
+    pstState->s64Dot1xRetryMs = s32Ret == DOT1X_REFUSED ? INT64_MAX : s64Now + MISC_DOT1X_RETRY_MS;
+    return false;
+}
+
 static void Misc_Dot1x(MiscState_S *pstState)
 {
     const ConfigMiscAttr_S *pstMisc = &g_stConfigAttr.stMisc;
@@ -176,20 +201,20 @@ static void Misc_Dot1x(MiscState_S *pstState)
             (void)MAIN_8021xClient_Stop();   // always 0
             pstState->bDot1xRun = 0;
         }
+        pstState->s64Dot1xRetryMs = 0;   // switched on again, it is tried at once
         return;
     }
     char azUser[MISC_TEXT_LEN], azPwd[MISC_TEXT_LEN];
     Misc_CopyText(azUser, pstMisc->azDot1xUser, sizeof(azUser));
     Misc_CopyText(azPwd, pstMisc->azDot1xPwd, sizeof(azPwd));
     if (!pstState->bDot1xRun) {
-        // Failures were logged; tried again on the next pass.
-        pstState->bDot1xRun = MAIN_8021xClient_Start(azUser, azPwd) == 0;
+        pstState->bDot1xRun = Misc_Dot1xStart(pstState, azUser, azPwd);
         return;
     }
     if (strcmp(azUser, pstState->azDot1xUser) == 0 && strcmp(azPwd, pstState->azDot1xPwd) == 0)
         return;
     (void)MAIN_8021xClient_Stop();
-    pstState->bDot1xRun = MAIN_8021xClient_Start(azUser, azPwd) == 0;
+    pstState->bDot1xRun = Misc_Dot1xStart(pstState, azUser, azPwd);
     if (pstState->bDot1xRun) {
         memcpy(pstState->azDot1xUser, azUser, sizeof(azUser));
         memcpy(pstState->azDot1xPwd, azPwd, sizeof(azPwd));

@@ -268,21 +268,21 @@ s32 Config_get(ConfigAttr_S *pstAttr, ConfigEdidText_S *pstEdid, const char *psz
     return 0;
 }
 
-// Updates or inserts one key; 0, or -1 after logging which.
-static s32 Config_SetKey(const ConfigKey_S *pstKey, const char *pszVal)
+// Updates or inserts section:key, and its section when missing; 0, or -1
+// after logging which. A value the file cannot hold changes nothing.
+static s32 Config_PutKey(const char *pszSection, const char *pszKey, const char *pszVal)
 {
-    std::string name = Config_Name(pstKey);
-    const char *pszOp = "set";
-    s32 s32Ret;
-    if (ini_find_entry(g_pstConfigDict, name.c_str())) {
+    std::string name = std::string(pszSection) + ":" + pszKey;
+    bool bFound = ini_find_entry(g_pstConfigDict, name.c_str()) != 0;
+    s32 s32Ret = dictionary_storable(pszVal) ? 0 : -1;
+    if (s32Ret == 0 && bFound) {
         s32Ret = ini_setstr(g_pstConfigDict, name.c_str(), pszVal);
-    } else {
-        pszOp = "add";
-        (void)ini_add_entry(g_pstConfigDict, pstKey->pszSection, nullptr, nullptr);   // may exist
-        s32Ret = ini_add_entry(g_pstConfigDict, pstKey->pszSection, pstKey->pszKey, pszVal);
+    } else if (s32Ret == 0) {
+        (void)ini_add_entry(g_pstConfigDict, pszSection, nullptr, nullptr);   // may exist
+        s32Ret = ini_add_entry(g_pstConfigDict, pszSection, pszKey, pszVal);
     }
     if (s32Ret != 0) {
-        Debug_Log("[%s]: %s %s failed\n", log_Time(), pszOp, name.c_str());
+        Debug_Log("[%s]: %s %s failed\n", log_Time(), bFound ? "set" : "add", name.c_str());
         return -1;
     }
     return 0;
@@ -304,7 +304,7 @@ s32 Config_set(const ConfigAttr_S *pstAttr, const ConfigEdidText_S *pstEdid)
     s32 s32Ret = 0;
     for (const ConfigKey_S &stKey : s_astConfigKeys) {
         std::string val = Config_Value(&stKey, Config_Field(&stKey, pstAttr, pstEdid), "%d");
-        if (Config_SetKey(&stKey, val.c_str()) < 0)
+        if (Config_PutKey(stKey.pszSection, stKey.pszKey, val.c_str()) < 0)
             s32Ret = -1;
     }
     s_bFileBehind = Config_save(g_pstConfigDict, g_pszConfigPath) < 0;
@@ -433,10 +433,15 @@ s32 Config_reset(const char *pszMac)
     return 0;
 }
 
+static void Config_WebSection(s32 n, char *pszSection)
+{
+    snprintf(pszSection, CONFIG_VALUE_LEN, "user%d", n);
+}
+
 // The two keys of account n: "user%d:username" and "user%d:passwd".
 static void Config_WebKeys(s32 n, char *pszSection, char *pszUser, char *pszPass)
 {
-    snprintf(pszSection, CONFIG_VALUE_LEN, "user%d", n);
+    Config_WebSection(n, pszSection);
     snprintf(pszUser, CONFIG_NAME_LEN, "%s:%s", pszSection, "username");
     snprintf(pszPass, CONFIG_NAME_LEN, "%s:%s", pszSection, "passwd");
 }
@@ -446,35 +451,29 @@ s32 Config_setWebAuth(const WebAccount_S *pstAccount, s32 n)
     std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
     if (pstAccount == nullptr || g_pstConfigDict == nullptr)
         return -1;
-    char azSection[CONFIG_VALUE_LEN], azUser[CONFIG_NAME_LEN], azPass[CONFIG_NAME_LEN];
-    Config_WebKeys(n, azSection, azUser, azPass);
+    char azSection[CONFIG_VALUE_LEN];
+    Config_WebSection(n, azSection);
     const WebAccount_S &stAcc = *pstAccount;
     std::string user(stAcc.azUsername, strnlen(stAcc.azUsername, sizeof(stAcc.azUsername)));
     std::string pass(stAcc.azPasswd, strnlen(stAcc.azPasswd, sizeof(stAcc.azPasswd)));
-    const struct { const char *pszKey, *pszVal, *pszName; } astKey[] = {
-        { nullptr, nullptr, azSection },
-        { "username", user.c_str(), azUser },
-        { "passwd", pass.c_str(), azPass },
+    const struct { const char *pszKey, *pszVal; } astKey[] = {
+        { "username", user.c_str() },
+        { "passwd", pass.c_str() },
     };
-    if (ini_find_entry(g_pstConfigDict, azPass)) {
-        for (size_t i = 1; i < ARRAY_SIZE(astKey); i++) {   // the section is there already
-            if (ini_setstr(g_pstConfigDict, astKey[i].pszName, astKey[i].pszVal) != 0) {
-                Debug_Log("[%s]: set %s failed\n", log_Time(), astKey[i].pszName);
-                return -1;
-            }
-        }
-    } else {
-        for (const auto &st : astKey) {
-            if (ini_add_entry(g_pstConfigDict, azSection, st.pszKey, st.pszVal) != 0) {
-                // A half-added account must not reach the file with the next save.
-                Debug_Log("[%s]: add %s failed\n", log_Time(), st.pszName);
-                for (const auto &added : astKey)
-                    ini_unset(g_pstConfigDict, added.pszName);
-                return -1;
-            }
-        }
+    // The account is stored whole or not at all: a text the file cannot
+    // hold is refused (and logged) by Config_PutKey before anything changes.
+    for (const auto &st : astKey) {
+        if (!dictionary_storable(st.pszVal))
+            return Config_PutKey(azSection, st.pszKey, st.pszVal);
     }
-    return Config_save(g_pstConfigDict, g_pszConfigPath) == 0 ? 0 : -1;
+    // An existing section or key is the account's own, taken over; a key
+    // that still fails (out of memory) is logged and the rest goes on.
+    s32 s32Ret = 0;
+    for (const auto &st : astKey) {
+        if (Config_PutKey(azSection, st.pszKey, st.pszVal) < 0)
+            s32Ret = -1;
+    }
+    return Config_save(g_pstConfigDict, g_pszConfigPath) == 0 ? s32Ret : -1;
 }
 
 s32 Config_getWebAuth(WebAccount_S *pstAccount, s32 n)

@@ -12,6 +12,10 @@
 #define DICT_MIN_SIZE     512      // entry slots of a new dictionary, at least
 #define DICT_NUM_LEN      512      // room for a number's text
 #define INI_LINE_LEN      1024     // longest line the loader takes, without its end
+// Bytes the loader reads; a longer file is not taken. Far above a real
+// file (about 5 KB), and small enough that a file of short key lines, each
+// looked up in the whole dictionary, still loads in about a second.
+#define INI_FILE_MAX      (256u << 10)
 #define INI_COMMENT_TOP   65535u   // comment owner before the first section
 
 enum IniCommentKind_E {
@@ -54,7 +58,8 @@ void dictionary_dump(const dictionary *d, FILE *f);
 bool dictionary_storable(const char *val);   // the writer can write it back
 
 // Parser layer: keys are lower-cased first (except ini_add_entry).
-// Null when the file cannot be opened or read. A line that is no section,
+// Null when the file cannot be opened or read, or is longer than
+// INI_FILE_MAX (an endless one included). A line that is no section,
 // key, comment or blank line, or holds a control character, is not kept;
 // the log quotes the first few of them.
 dictionary *ini_load(const char *path);

@@ -50,9 +50,14 @@ static void Ini_WriteComments(std::string &out, const dictionary *d, u32 u32Owne
         switch (d->comment_kind[i]) {
         case INI_COMMENT_TRAILING:
             // Onto the line end just written; a blank line has none to take
-            // it (its "\r" would stay alone), so the text gets a line of its own.
-            if (!out.empty() && (out.size() < 2 || out.compare(out.size() - 2, 2, "\r\n") != 0))
+            // it (its "\r" would stay alone), so the text gets a line of its
+            // own, as a comment: else "c = 5" would come back as a key.
+            if (out.empty() || (out.size() >= 2 && out.compare(out.size() - 2, 2, "\r\n") == 0)) {
+                if (pszText[0] != ';' && pszText[0] != '#')
+                    out += "; ";
+            } else {
                 out.pop_back();
+            }
             out += pszText;
             out += '\n';
             break;
@@ -136,6 +141,8 @@ struct IniLoad_S {
     const char *pszPath;
     s32 s32LineNo;
     s32 s32Dropped;                 // lines not kept
+    size_t sizeRead;                // bytes of the file read so far
+    bool bTooLong;                  // the file goes on past INI_FILE_MAX
     size_t sizeLine;                // characters in azLine, NUL bytes included
     char azLine[INI_LINE_LEN + 1];
     char azSection[INI_LINE_LEN + 1];
@@ -164,6 +171,18 @@ static void Ini_Drop(IniLoad_S *pst, const char *pszWhat, const char *pc, size_t
     Debug_Log("[%s]: ini: %s in %s (%d):%s\n", log_Time(), pszWhat, pst->pszPath, pst->s32LineNo, az);
 }
 
+// The file's next byte, or EOF also past INI_FILE_MAX: a link to an endless
+// file must not hold the start-up, nor a huge one fill the memory.
+static s32 Ini_GetC(FILE *fp, IniLoad_S *pst)
+{
+    s32 c = getc(fp);
+    if (c != EOF && ++pst->sizeRead > INI_FILE_MAX) {
+        pst->bTooLong = true;
+        return EOF;
+    }
+    return c;
+}
+
 // Reads one line into pst->azLine, joining lines that end in a backslash.
 // 1: a line; 0: end of file; -1: an over-long line, which was skipped.
 static s32 Ini_ReadLine(FILE *fp, IniLoad_S *pst)
@@ -173,7 +192,7 @@ static s32 Ini_ReadLine(FILE *fp, IniLoad_S *pst)
     for (;;) {
         bool bRead = false;
         s32 c = EOF;
-        while (sizeLen < INI_LINE_LEN - 1 && (c = getc(fp)) != EOF) {
+        while (sizeLen < INI_LINE_LEN - 1 && (c = Ini_GetC(fp, pst)) != EOF) {
             bRead = true;
             az[sizeLen++] = (char)c;
             if (c == '\n')
@@ -184,11 +203,11 @@ static s32 Ini_ReadLine(FILE *fp, IniLoad_S *pst)
         az[sizeLen] = '\0';
         pst->s32LineNo++;
         if (c != '\n' && sizeLen == INI_LINE_LEN - 1) {
-            c = getc(fp);
+            c = Ini_GetC(fp, pst);
             if (c != EOF) {
                 Ini_Drop(pst, "input line too long", az, sizeLen);
                 while (c != '\n' && c != EOF)
-                    c = getc(fp);
+                    c = Ini_GetC(fp, pst);
                 return -1;
             }
         }
@@ -231,15 +250,18 @@ static void Ini_TrimRight(char *psz)
 }
 
 // Splits a key line into key, value and trailing text; false when it is
-// none. Each buffer has INI_LINE_LEN + 1 bytes.
+// none. Each buffer has INI_LINE_LEN + 1 bytes. A quote that is opened and
+// not closed still quotes the rest of the line: the closing quote of the
+// second and fourth forms is not counted. The writer closes every quote,
+// so this reads no saved value differently.
 static bool Ini_MatchKeyLine(const char *psz, char *pszKey, char *pszVal, char *pszTrail)
 {
     s32 n = -1;
     pszVal[0] = pszTrail[0] = '\0';
     if (sscanf(psz, "%1024[^=] = \"%1024[^\"]\" %1024[^\n]", pszKey, pszVal, pszTrail) == 3 ||
-        (sscanf(psz, "%1024[^=] = \"%1024[^\"]\"%n", pszKey, pszVal, &n) == 2 && n >= 0) ||
+        sscanf(psz, "%1024[^=] = \"%1024[^\"]\"", pszKey, pszVal) == 2 ||
         sscanf(psz, "%1024[^=] = '%1024[^']' %1024[^\n]", pszKey, pszVal, pszTrail) == 3 ||
-        (sscanf(psz, "%1024[^=] = '%1024[^']'%n", pszKey, pszVal, &n) == 2 && n >= 0) ||
+        sscanf(psz, "%1024[^=] = '%1024[^']'", pszKey, pszVal) == 2 ||
         sscanf(psz, "%1024[^=] = %1024[^;] %1024[^\n]", pszKey, pszVal, pszTrail) == 3)
         return true;
     pszTrail[0] = '\0';
@@ -332,7 +354,7 @@ dictionary *ini_load(const char *path)
         pst->d = d;
         pst->pszPath = path;
     }
-    while (s32Ret != 0) {
+    while (s32Ret != 0 && !pst->bTooLong) {
         s32Ret = Ini_ReadLine(fp, pst);
         if (s32Ret > 0)
             Ini_LoadLine(pst);
@@ -342,8 +364,11 @@ dictionary *ini_load(const char *path)
                   path);
     // A file that could not be read to its end is not the file: its keys
     // would fall back to defaults and the next save would lose the rest.
-    if (ferror(fp) && d != nullptr) {
+    if (d != nullptr && pst->bTooLong)
+        Debug_Log("[%s]: ini: %s is longer than %u bytes: not read\n", log_Time(), path, INI_FILE_MAX);
+    else if (d != nullptr && ferror(fp))
         Debug_Log("[%s]: ini: cannot read %s: %s\n", log_Time(), path, strerror(errno));
+    if (d != nullptr && (pst->bTooLong || ferror(fp))) {
         dictionary_del(d);
         d = nullptr;
     }
@@ -395,9 +420,11 @@ s32 ini_add_comment(dictionary *d, const char *section, const char *key, const c
     char *pszText = text != nullptr && text[0] != '\0' ? strdup(text) : nullptr;
     if (text != nullptr && text[0] != '\0' && pszText == nullptr)
         return -1;
-    s32 i = 0;
+    // Slots are taken in order and never freed one by one: the first free
+    // one is at ncomment, so a file of many comments loads in linear time.
+    s32 i = d->ncomment;
     while (d->comment_kind[i] != INI_COMMENT_FREE)
-        i++;
+        i = (i + 1) % d->comment_size;
     free(d->comment[i]);
     d->comment[i] = pszText;
     d->comment_key[i] = Ini_CommentOwner(section, key);

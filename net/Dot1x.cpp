@@ -12,8 +12,9 @@
 #define DOT1X_RUN_DIR "/var/run/wpa_supplicant"
 #define DOT1X_LOG     "/tmp/wpa_supplicant.log"
 
-// A text goes between double quotes of the configuration: nothing may end
-// the quotes, escape or start a new line.
+// A text goes between double quotes of the configuration, which the
+// supplicant takes as they stand, without escapes (so a backslash is only
+// a character): nothing may end the quotes or the line.
 static bool Dot1x_IsSafeText(const char *psz)
 {
     size_t len = strnlen(psz, DOT1X_TEXT_MAX + 1);
@@ -21,7 +22,7 @@ static bool Dot1x_IsSafeText(const char *psz)
         return false;
     for (size_t i = 0; i < len; i++) {
         unsigned char c = (unsigned char)psz[i];
-        if (c < 0x20 || c == 0x7f || c == '"' || c == '\\')
+        if (c < 0x20 || c == 0x7f || c == '"')
             return false;
     }
     return true;
@@ -31,7 +32,7 @@ s32 MAIN_8021xClient_Start(const char *pszUser, const char *pszPasswd)
 {
     if (!Dot1x_IsSafeText(pszUser) || !Dot1x_IsSafeText(pszPasswd)) {
         Debug_Log("[%s]: %s: user or password refused\n", log_Time(), __func__);
-        return -1;
+        return DOT1X_REFUSED;
     }
     FILE *fp = fopen(DOT1X_CONF, "w");
     if (fp == nullptr) {

@@ -17,6 +17,7 @@
 #include "app/MainService.h"
 #include "config/ConfigAttr.h"
 #include "core/Debug.h"
+#include "net/Dot1x.h"
 #include "rtsp/RtspServer.h"
 #include "tests/support/Child.h"
 #include "tests/support/Files.h"
@@ -283,6 +284,43 @@ TEST_F(MainMiscTest, SshDot1xAndTelnetSwitching)
     want = Calls();
     ASSERT_TRUE(WaitWholePass());
     EXPECT_EQ(want, Calls());
+}
+
+// Credentials the supplicant's file cannot carry are refused once per
+// change of them, not on every pass; good ones then start it at once.
+TEST_F(MainMiscTest, RefusedDot1xCredentialsAreLoggedOncePerChange)
+{
+    std::string out = Child_Run([] {
+        snprintf(g_stConfigAttr.stMisc.azDot1xUser, 64, "alice");
+        snprintf(g_stConfigAttr.stMisc.azDot1xPwd, 64, "pa\"ss");
+        g_stConfigAttr.stMisc.s32Dot1x = 1;
+        MAIN_Misc_Start();
+        bool bPasses = true;
+        for (const char *pszPwd : { "pa\"ss2", "secret" }) {
+            for (int i = 0; i < 5; i++)
+                bPasses = WaitWholePass() && bPasses;
+            printf("<next>\n");
+            snprintf(g_stConfigAttr.stMisc.azDot1xPwd, 64, "%s", pszPwd);
+        }
+        bool bStarted =
+            WaitFor([] { return File_Read(DOT1X_CONF).find("password=\"secret\"") != std::string::npos; });
+        MAIN_Misc_Stop();
+        printf("<passes %d started %d>\n", bPasses, bStarted);
+    });
+    EXPECT_NE(std::string::npos, out.find("<passes 1 started 1>")) << out;
+    size_t sizeNext = out.find("<next>");
+    ASSERT_NE(std::string::npos, sizeNext) << out;
+    // Times that what stands in text between sizeFrom and sizeTo.
+    auto count = [](const std::string &text, const std::string &what, size_t sizeFrom, size_t sizeTo) {
+        size_t n = 0;
+        for (size_t at = text.find(what, sizeFrom); at < sizeTo; at = text.find(what, at + 1))
+            n++;
+        return n;
+    };
+    const std::string refused = "MAIN_8021xClient_Start: user or password refused";
+    EXPECT_EQ(1u, count(out, refused, 0, sizeNext)) << out;
+    EXPECT_EQ(1u, count(out, refused, sizeNext, out.find("<next>", sizeNext + 1))) << out;
+    EXPECT_EQ(1u, count(Calls(), "wpa_supplicant -B", 0, std::string::npos)) << Calls();
 }
 
 // An ID set during a pass (the web restart pause) is seen on the next.

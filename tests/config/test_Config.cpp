@@ -260,6 +260,34 @@ TEST_F(ConfigTest, WebAccounts)
     EXPECT_THAT(File_Read(CONFIG_FILE), Not(HasSubstr("user4")));
 }
 
+// An account whose section, or one of whose keys, is in the file already
+// replaces what was there; nothing else is lost.
+TEST_F(ConfigTest, WebAccountOverAnExistingSection)
+{
+    const WebAccount_S stAccount = { "bob", "new" };
+    // What the section held, and a key of it that stays.
+    const struct { const char *pszHad, *pszKept; } cases[] = {
+        { "", "" },
+        { "username = alice\n", "" },
+        { "passwd = old\nnote = kept\n", "note" },
+    };
+    for (const auto &c : cases) {
+        LoadText(DefaultFile() + "[user1]\n" + c.pszHad);
+        ASSERT_EQ(0, Config_setWebAuth(&stAccount, 1)) << c.pszHad;
+        ASSERT_EQ(0, Config_init(CONFIG_FILE, TEST_MAC));
+        WebAccount_S stRead;
+        ASSERT_EQ(0, Config_getWebAuth(&stRead, 1)) << c.pszHad;
+        EXPECT_STREQ("bob", stRead.azUsername);
+        EXPECT_STREQ("new", stRead.azPasswd);
+        const std::string file = File_Read(CONFIG_FILE);
+        EXPECT_EQ(0u, file.find(DefaultFile())) << file;
+        EXPECT_THAT(file, Not(HasSubstr("alice")));
+        if (c.pszKept[0] != '\0') {
+            EXPECT_THAT(file, HasSubstr(Entry(c.pszKept, "kept")));
+        }
+    }
+}
+
 // The EDID texts become bytes; reading stops at the first non-hex
 // character and at the text's end.
 TEST_F(ConfigTest, EdidTextsBecomeBytes)

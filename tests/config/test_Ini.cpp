@@ -115,11 +115,27 @@ TEST_F(IniTest, LoadsEveryValueForm)
                                   { "sec:c", "" },         { "sec:d", "quoted ; not a comment" },
                                   { "sec:e", "single" },   { "sec:f", "plain value" },
                                   { "sec:g", "5" },        { "sec:h", "" },
-                                  { "SEC:Key", "Up" },     { "sec:i", "\"unterminated" },
+                                  { "SEC:Key", "Up" },     { "sec:i", "unterminated" },
                                   { "sec:j", "  lead" } };
     for (const auto &apsz : apszWant)
         EXPECT_EQ(apsz[1], Get(apsz[0])) << apsz[0];
     EXPECT_EQ(1, ini_getnsec(d));
+}
+
+// A quote opened and not closed quotes the rest of the line, for either
+// kind of quote; values that begin or end with a quote come back as saved.
+TEST_F(IniTest, UnclosedQuoteTakesTheRestOfTheLine)
+{
+    ASSERT_NE(nullptr, Load("[s]\na = \"abc\nb = 'it is ; all\nc = \"x'y  \nd = \"\n"));
+    EXPECT_EQ("abc", Get("s:a"));
+    EXPECT_EQ("it is ; all", Get("s:b"));
+    EXPECT_EQ("x'y", Get("s:c"));
+    EXPECT_EQ("\"", Get("s:d"));
+    for (const char *psz : { "\"abc", "'abc", "abc\"", "abc'", "\"", "'" }) {
+        ASSERT_EQ(0, ini_setstr(d, "s:a", psz));
+        ASSERT_NE(nullptr, Load(Dump()));
+        EXPECT_EQ(psz, Get("s:a"));
+    }
 }
 
 TEST_F(IniTest, ReadsNumbersAndBooleans)
@@ -161,9 +177,12 @@ TEST_F(IniTest, WritesCommentsInPlace)
               Dump());
 
     // A trailing comment whose line came after a blank one gets a line of
-    // its own: no lone "\r" is written.
-    ASSERT_NE(nullptr, Load("[s]\nk = 1\n\nk = 2 ;again\n"));
-    EXPECT_EQ(Header("s") + Entry("k", "1") + "\r\n;again\n", Dump());
+    // its own: no lone "\r" is written, and a text that is no comment is
+    // made one, so that it cannot come back as a key.
+    ASSERT_NE(nullptr, Load("[s]\nk = 1\n\nk = 2 ;again\n\nk = \"3\" j = 4\n"));
+    EXPECT_EQ(Header("s") + Entry("k", "1") + "\r\n;again\n\r\n; j = 4\n", Dump());
+    ASSERT_NE(nullptr, Load(Dump()));
+    EXPECT_EQ(0, ini_find_entry(d, "s:j"));
 }
 
 // Junk, binary or not, cannot come back as sections and keys: a line that
@@ -281,4 +300,22 @@ TEST_F(IniTest, UnreadableFileGivesNoDictionary)
     ASSERT_EQ(0, mkdir("/tmp/ini.dir", 0755));
     EXPECT_EQ(nullptr, ini_load("/tmp/ini.dir"));
     rmdir("/tmp/ini.dir");
+}
+
+// The loader reads no more than its bound: a longer file, or an endless
+// one, is no file (as one that cannot be read), and the log says why.
+TEST_F(IniTest, FilePastTheBoundIsNotTaken)
+{
+    std::string text = "[s]\nk = 1\n";
+    while (text.size() + 10 <= INI_FILE_MAX)
+        text += "; comment\n";
+    text.append(INI_FILE_MAX - text.size(), '\n');
+    ASSERT_NE(nullptr, Load(text));
+    EXPECT_EQ("1", Get("s:k"));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(nullptr, Load(text + ";"));
+    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                testing::HasSubstr("]: ini: /tmp/test.ini is longer than " + std::to_string(INI_FILE_MAX) +
+                                   " bytes: not read\n"));
+    EXPECT_EQ(nullptr, ini_load("/dev/zero"));
 }

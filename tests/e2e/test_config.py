@@ -1,11 +1,13 @@
 """Start-up with the configuration: the device ID on the display and the
 start-ups that end early."""
 
+import json
 import os
 import random
 import unittest
 
-from boxlib import BoxTest, wait_until
+from boxlib import BoxTest, protocol_exchange, wait_until
+from protoclient import frame, request
 
 LCD_FRAME = 15
 SEGMENTS = {0x3F: "0", 0x06: "1", 0x5B: "2", 0x4F: "3", 0x66: "4", 0x6D: "5", 0x7D: "6",
@@ -15,9 +17,10 @@ HOLD_PORT_554 = ("python3 -c 'import socket, time\n"
                  " >/dev/null 2>&1 &")
 
 
-# 200 kB of junk, control characters and NUL bytes included.
+# About 150 kB of junk (100,000 characters, UTF-8 encoded), control
+# characters and NUL bytes included: within the loader's bound.
 _rand = random.Random(7)
-JUNK = "".join(chr(_rand.randrange(256)) for _ in range(200000)) + "\n\n"
+JUNK = "".join(chr(_rand.randrange(256)) for _ in range(100000)) + "\n\n"
 TIME_STAMP = r"\[\d\d \d\d:\d\d:\d\d\.\d{3}\]: "
 
 
@@ -71,6 +74,24 @@ class ConfigTest(BoxTest):
                 self.assertNotIn("MAIN_Media_DefConifg", log)
                 if before_watchdog:
                     self.assertEqual("", b.read("/dev/watchdog"))
+
+    def test_endless_settings_file_gives_the_defaults(self):
+        """/etc/app.ini linked to an endless file is read up to the loader's
+        bound only: the box starts on the defaults, as for a file that cannot
+        be read, and answers the control protocol. The save of the defaults
+        replaces the link with a file; nothing is written through it."""
+        b = self.box(mac="02:00:00:00:10:20", start=False)
+        b.exec("ln", "-sf", "/dev/zero", "/etc/app.ini", check=True)
+        b.start()
+        b.wait_log(r"\]: ini: /etc/app.ini is longer than \d+ bytes: not read$", timeout=20)
+        b.wait_log(r"\]: /etc/app.ini cannot be read: the default settings replace it$")
+        b.wait_log(r"\]: avahi-daemon$", timeout=20)
+        replies, _ = protocol_exchange([frame(request("config get device", ["All"], seq=21))])
+        self.assertEqual(1, len(replies), replies)
+        ack = json.loads(replies[0][1])["ack"]
+        self.assertEqual(("success", 21), (ack["status"], ack["seq"]))
+        self.assertFalse(os.path.islink(b.path("/etc/app.ini")))
+        self.assertRegex(b.read("/etc/app.ini"), r'(?m)^alias += "KVB 001 *"$')
 
 
 if __name__ == "__main__":

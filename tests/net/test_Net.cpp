@@ -307,17 +307,28 @@ TEST_F(Dot1xTest, StartWritesConfigAndRunsSupplicant)
     EXPECT_NE(0, access("/tmp/wpa_supplicant.log", F_OK));
 }
 
-// Texts that could end the quotes, escape or start a line are refused, and
-// so are texts of 64 characters; 63 pass.
+// Texts that could end the quotes or start a line are refused, and so are
+// texts of 64 characters; 63 pass.
 TEST_F(Dot1xTest, RefusesUnsafeCredentials)
 {
-    for (const std::string &bad : {std::string("a\"b"), std::string("a\\b"), std::string("a\nb"),
-                                   std::string("a\tb"), std::string(64, 'u')}) {
+    for (const std::string &bad : {std::string("a\"b"), std::string("a\nb"), std::string("a\rb"),
+                                   std::string("a\tb"), std::string("a\x7f"), std::string(64, 'u')}) {
         unlink(DOT1X_CONF);
-        EXPECT_EQ(-1, MAIN_8021xClient_Start(bad.c_str(), "pw")) << bad;
-        EXPECT_EQ(-1, MAIN_8021xClient_Start("user", bad.c_str())) << bad;
+        EXPECT_EQ(DOT1X_REFUSED, MAIN_8021xClient_Start(bad.c_str(), "pw")) << bad;
+        EXPECT_EQ(DOT1X_REFUSED, MAIN_8021xClient_Start("user", bad.c_str())) << bad;
         EXPECT_NE(0, access(DOT1X_CONF, F_OK));
     }
     EXPECT_EQ("", Calls());
     EXPECT_EQ(0, MAIN_8021xClient_Start(std::string(63, 'u').c_str(), ""));
+}
+
+// The supplicant takes a double-quoted text as it stands, without escapes:
+// a backslash, even the last one before the closing quote, is written as is.
+TEST_F(Dot1xTest, BackslashIsWrittenAsItStands)
+{
+    ASSERT_EQ(0, MAIN_8021xClient_Start("dom\\alice", "pa\\ss\\"));
+    const std::string conf = File_Read(DOT1X_CONF);
+    EXPECT_NE(std::string::npos, conf.find("\tidentity=\"dom\\alice\"\n")) << conf;
+    EXPECT_NE(std::string::npos, conf.find("\tpassword=\"pa\\ss\\\"\n")) << conf;
+    EXPECT_EQ("wpa_supplicant -B -i eth0 -c /tmp/wpa_supplicant.conf -D wired;", Calls());
 }
