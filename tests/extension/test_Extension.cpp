@@ -144,17 +144,6 @@ static size_t Relay_Push(int s32Fd, const std::string &s, int s32WaitMs)
     return u32Done;
 }
 
-// Bytes in which a lost, doubled or moved one shows.
-static std::string Relay_Pattern(size_t u32Len, u32 u32Seed)
-{
-    std::string s(u32Len, '\0');
-    for (char &c : s) {
-        u32Seed = u32Seed * 1103515245u + 12345u;
-        c = (char)(u32Seed >> 16);
-    }
-    return s;
-}
-
 static std::string s_strUartSeen;   // what the data callback got
 static void Relay_OnUart(const u8 *pu8, u32 u32Len)
 {
@@ -306,7 +295,7 @@ TEST_F(RelayTest, GuestTakesTheUartOver)
     EXPECT_EQ("", Pty_Read(s32Relay, 1, 200));
 
     close(s32Guest);
-    const std::string data = Relay_Pattern(65536, 1);
+    const std::string data = File_Pattern(65536, 1);
     EXPECT_EQ(data.size(), Relay_Push(s32Tty0, data, 2000));
     std::string got = Pty_Read(s32Relay, data.size(), 1000);
     EXPECT_EQ(data.size(), got.size());
@@ -321,7 +310,7 @@ TEST_F(RelayTest, FloodReachesASlowUartWhole)
     const struct { u16 u16Port; int *ps32Tty; int s32PauseMs; } astCase[] = {
         {SOIP_UART_PORT, &s32Tty0, 1500}, {SOIP_GUEST_PORT, &s32Tty0, 1500}, {SOIP_IR_PORT, &s32Tty1, 500}};
     for (const auto &st : astCase) {
-        const std::string data = Relay_Pattern(1 << 20, st.u16Port);
+        const std::string data = File_Pattern(1 << 20, st.u16Port);
         int s32Fd = Client(st.u16Port);
         std::thread thSend([&] { Relay_Write(s32Fd, data); });
         std::string got;
@@ -344,7 +333,7 @@ TEST_F(RelayTest, SlowClientGetsEveryByte)
         int s32Fd = Relay_ConnectSlow(u16Port);
         ASSERT_GE(s32Fd, 0);
         clients.push_back(s32Fd);
-        const std::string data = Relay_Pattern(1 << 20, u16Port + 1);
+        const std::string data = File_Pattern(1 << 20, u16Port + 1);
         size_t u32Pushed = 0;
         std::thread thPush([&] { u32Pushed = Relay_Push(s32Tty0, data, 5000); });
         std::string got;
@@ -368,7 +357,7 @@ TEST_F(RelayTest, StalledClientIsDroppedAndTheUartFlowsAgain)
     int s32Fd = Relay_ConnectSlow(SOIP_UART_PORT);
     ASSERT_GE(s32Fd, 0);
     clients.push_back(s32Fd);
-    const std::string data = Relay_Pattern(8 << 20, 7);
+    const std::string data = File_Pattern(8 << 20, 7);
     s_strUartSeen.clear();
     size_t u32Pushed = Relay_Push(s32Tty0, data, 2000);
     EXPECT_LT(u32Pushed, data.size());   // held back by the stalled client

@@ -37,3 +37,13 @@ std::string File_Hex(const u8 *pu8, size_t sizeLen)
     }
     return hex;
 }
+
+std::string File_Pattern(size_t sizeLen, u32 u32Seed)
+{
+    std::string s(sizeLen, '\0');
+    for (char &c : s) {
+        u32Seed = u32Seed * 1103515245u + 12345u;
+        c = (char)(u32Seed >> 16);
+    }
+    return s;
+}

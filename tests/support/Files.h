@@ -21,4 +21,8 @@ std::string File_Calls(const std::string &path, size_t sizeFrom = 0);
 // written in the settings file.
 std::string File_Hex(const u8 *pu8, size_t sizeLen);
 
+// Random-looking bytes, other for each seed, in which a lost, doubled or
+// moved byte shows.
+std::string File_Pattern(size_t sizeLen, u32 u32Seed);
+
 #endif

@@ -45,17 +45,6 @@ static std::string Image_Build(const std::vector<ImagePartData_S> &parts, ImageI
     return file + std::string((const char *)&stInfo, sizeof(stInfo)) + std::string(IMAGE_HEAD_BLOCK - sizeof(stInfo), '\0');
 }
 
-// Random-looking bytes that differ per seed.
-static std::string Image_Bytes(size_t len, u32 u32Seed)
-{
-    std::string s(len, '\0');
-    for (char &c : s) {
-        u32Seed = u32Seed * 1103515245u + 12345u;
-        c = (char)(u32Seed >> 16);
-    }
-    return s;
-}
-
 // The image as upload packets of u32Chunk data bytes (the data stays in img).
 static std::vector<UpdatePacket_S> Image_Packets(const std::string &img, u32 u32Chunk)
 {
@@ -71,7 +60,7 @@ static std::vector<UpdatePacket_S> Image_Packets(const std::string &img, u32 u32
 // The box's 32 MiB flash image, erased; an image of two partitions.
 struct UpgradeTest : public testing::Test {
     static void SetUpTestSuite() { ASSERT_EQ(0, MAIN_Image_Init()); }
-    std::string kernel = Image_Bytes(0x23456, 1), rootfs = Image_Bytes(0x10001, 2);
+    std::string kernel = File_Pattern(0x23456, 1), rootfs = File_Pattern(0x10001, 2);
     std::string image = Image_Build({{"kernel", kernel, KERNEL_ADDR}, {"rootfs", rootfs, ROOTFS_ADDR}});
     size_t calls = File_Read("/board/calls.log").size();   // what earlier tests left
     void TearDown() override { ASSERT_EQ(0, Flash_Erase(0, 0x400000)); }
