@@ -63,7 +63,7 @@ RtspSession_S *rtspNewSession(RtspMediaStream_S *pstStream, RtspServerReq_S *pst
     if (rtsp_server_get_client(pstReq, azPeer, &u16Port) < 0)
         return nullptr;
     // Half the descriptors are for sessions' sockets, up to four each; those
-    // set up over UDP, which anybody can ask for with a datagram, get half.
+    // set up over UDP, which anybody can ask for with a datagram, get an eighth.
     u32 u32Max = rtsp_server_fd_budget() / 2;
     if (pstService->u32Sessions >= u32Max || (pvOwner == nullptr && pstService->u32Ownerless >= u32Max / 8) ||
         rtspPeerFull(pstService, pvOwner, azPeer)) {
