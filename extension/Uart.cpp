@@ -138,16 +138,21 @@ static s32 Uart_WaitMs(const UartAttr_S *pstUart)
     return (s32)(u32Ms > UART_WRITE_WAIT_MS ? u32Ms : UART_WRITE_WAIT_MS);
 }
 
+// The port's descriptor, or -1 ("Uart not open", logged). Under the send lock.
+static s32 Uart_OpenFd(const UartAttr_S *pstUart)
+{
+    if (pstUart->s32Fd < 0)
+        Debug_LogLimited(&s_stSendLimit, "[%s]: Uart not open\n", log_Time());
+    return pstUart->s32Fd;
+}
+
 s32 MAIN_Uart_SendData(UartAttr_S *pstUart, const void *pvData, u32 u32Len)
 {
     const u8 *pu8 = (const u8 *)pvData;
     std::lock_guard<std::mutex> lock(s_UartSendMutex);
-    s32 s32Fd = pstUart->s32Fd;
-
-    if (s32Fd < 0) {
-        Debug_LogLimited(&s_stSendLimit, "[%s]: Uart not open\n", log_Time());
+    s32 s32Fd = Uart_OpenFd(pstUart);
+    if (s32Fd < 0)
         return -1;
-    }
     while (u32Len > 0) {
         s32 n = Uart_WriteSome(__func__, s32Fd, pu8, u32Len);
         if (n < 0)
@@ -169,9 +174,6 @@ s32 MAIN_Uart_SendData(UartAttr_S *pstUart, const void *pvData, u32 u32Len)
 s32 MAIN_Uart_Write(UartAttr_S *pstUart, const void *pvData, u32 u32Len)
 {
     std::lock_guard<std::mutex> lock(s_UartSendMutex);
-    if (pstUart->s32Fd < 0) {
-        Debug_LogLimited(&s_stSendLimit, "[%s]: Uart not open\n", log_Time());
-        return -1;
-    }
-    return Uart_WriteSome(__func__, pstUart->s32Fd, (const u8 *)pvData, u32Len);
+    s32 s32Fd = Uart_OpenFd(pstUart);
+    return s32Fd < 0 ? -1 : Uart_WriteSome(__func__, s32Fd, (const u8 *)pvData, u32Len);
 }

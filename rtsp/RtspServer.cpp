@@ -97,31 +97,10 @@ static std::atomic<RtspServerAttr_S *> g_pstRtspserverAttr{nullptr};
 
 // The operations the service requires of each half but never calls:
 // rtspCbStub1 and 2 of the audio half, 3 and 4 of the video half.
-static s32 RtspServer_Unused(void *pvHalf)
-{
-    (void)pvHalf;
-    return 0;
-}
-
-static s32 rtspCbStub1(void *pvHalf)
-{
-    return RtspServer_Unused(pvHalf);
-}
-
-static s32 rtspCbStub2(void *pvHalf)
-{
-    return RtspServer_Unused(pvHalf);
-}
-
-static s32 rtspCbStub3(void *pvHalf)
-{
-    return RtspServer_Unused(pvHalf);
-}
-
-static s32 rtspCbStub4(void *pvHalf)
-{
-    return RtspServer_Unused(pvHalf);
-}
+static s32 rtspCbStub1(void *) { return 0; }
+static s32 rtspCbStub2(void *) { return 0; }
+static s32 rtspCbStub3(void *) { return 0; }
+static s32 rtspCbStub4(void *) { return 0; }
 
 // The shared scan of findVideoStream and findAudioStream: the used slot
 // whose operation table is pvHandle, its parameter lock taken into *pLock.
