@@ -30,6 +30,14 @@ def read_tty(sock, n, timeout=5):
     return got
 
 
+def drain_tty(sock, quiet=1.0, bound=60):
+    """Reads until the UART has been quiet for `quiet` seconds: a flood
+    before may still have bytes on their way through the relay."""
+    end = time.monotonic() + bound
+    while read_tty(sock, 1 << 20, timeout=quiet) and time.monotonic() < end:
+        pass
+
+
 class NeighboursTest(BoxTest):
     """One box with a static address; the upload comes last, as it resets
     the box."""
@@ -92,6 +100,7 @@ class NeighboursTest(BoxTest):
             with self.subTest(port=port):
                 tty = self.b.tty(0)
                 self.addCleanup(tty.close)
+                drain_tty(tty)
                 data = imagelib.data(1 << 20, port)
                 c = client(self.IP, port, [data], timeout=60)
                 got = b""
@@ -102,7 +111,10 @@ class NeighboursTest(BoxTest):
                 c.result()
                 tty.close()
                 self.assertEqual(len(data), len(got))
-                self.assertTrue(data == got, "bytes changed or out of order")
+                if data != got:
+                    at = next(i for i in range(len(data)) if data[i] != got[i])
+                    self.fail(f"bytes changed or out of order from byte {at}: "
+                              f"{got[at:at + 16].hex()} where {data[at:at + 16].hex()} was sent")
 
     def test_2d_serial_relays_wait_for_a_slow_client(self):
         """1 MB written on the UART at full speed to a client that reads
