@@ -420,12 +420,9 @@ s32 ini_add_comment(dictionary *d, const char *section, const char *key, const c
     char *pszText = text != nullptr && text[0] != '\0' ? strdup(text) : nullptr;
     if (text != nullptr && text[0] != '\0' && pszText == nullptr)
         return -1;
-    // Slots are taken in order and never freed one by one: the first free
-    // one is at ncomment, so a file of many comments loads in linear time.
+    // Slots are taken in order and never freed one by one: the next one is
+    // at ncomment, so a file of many comments loads in linear time.
     s32 i = d->ncomment;
-    while (d->comment_kind[i] != INI_COMMENT_FREE)
-        i = (i + 1) % d->comment_size;
-    free(d->comment[i]);
     d->comment[i] = pszText;
     d->comment_key[i] = Ini_CommentOwner(section, key);
     d->comment_kind[i] = (u8)kind;

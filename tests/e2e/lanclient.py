@@ -16,14 +16,19 @@ import sys
 import time
 
 
-def take(sock, n):
-    """Reads until n bytes came or the peer closed."""
+def take(sock, n, quiet=False):
+    """Reads until n bytes came or the peer closed; with quiet, also until
+    none came for the socket's timeout (else that raises)."""
     got = b""
-    while len(got) < n:
-        part = sock.recv(n - len(got))
-        if not part:
-            break
-        got += part
+    try:
+        while len(got) < n:
+            part = sock.recv(n - len(got))
+            if not part:
+                break
+            got += part
+    except socket.timeout:
+        if not quiet:
+            raise
     return got
 
 

@@ -5,12 +5,12 @@ server."""
 import json
 import os
 import re
-import socket
 import time
 import unittest
 
 import imagelib
 from boxlib import Box, BoxTest, lan, lan_client as client
+from lanclient import take
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -18,16 +18,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 def read_tty(sock, n, timeout=5):
     """Up to n bytes: fewer when the peer closed or none came for the timeout."""
     sock.settimeout(timeout)
-    got = b""
-    try:
-        while len(got) < n:
-            part = sock.recv(n - len(got))
-            if not part:
-                break
-            got += part
-    except socket.timeout:
-        pass
-    return got
+    return take(sock, n, quiet=True)
 
 
 def drain_tty(sock, quiet=1.0, bound=60):
@@ -49,6 +40,14 @@ class NeighboursTest(BoxTest):
         cls.b = Box(prefix="h3", mac="02:00:00:00:30:01", ini=ini)
         cls.addClassCleanup(cls.b.down)
         cls.b.wait_log(r"MAIN_Set_Hostname:cmd:hostname ")
+
+    def assertSameBytes(self, data, got):
+        """All bytes, in order; else where they first differ."""
+        self.assertEqual(len(data), len(got))
+        if data != got:
+            at = next(i for i in range(len(data)) if data[i] != got[i])
+            self.fail(f"bytes changed or out of order from byte {at}: "
+                      f"{got[at:at + 16].hex()} where {data[at:at + 16].hex()} was sent")
 
     def test_1_eth0_carries_the_mac_and_the_stored_gateway(self):
         """The address shows in the relays; the rest of the set-up in the
@@ -110,11 +109,7 @@ class NeighboursTest(BoxTest):
                 got += read_tty(tty, len(data) - len(got), timeout=30)
                 c.result()
                 tty.close()
-                self.assertEqual(len(data), len(got))
-                if data != got:
-                    at = next(i for i in range(len(data)) if data[i] != got[i])
-                    self.fail(f"bytes changed or out of order from byte {at}: "
-                              f"{got[at:at + 16].hex()} where {data[at:at + 16].hex()} was sent")
+                self.assertSameBytes(data, got)
 
     def test_2d_serial_relays_wait_for_a_slow_client(self):
         """1 MB written on the UART at full speed to a client that reads
@@ -131,8 +126,7 @@ class NeighboursTest(BoxTest):
                 tty.sendall(data)
                 got = c.result()[1]
                 tty.close()
-                self.assertEqual(len(data), len(got))
-                self.assertTrue(data == got, "bytes changed or out of order")
+                self.assertSameBytes(data, got)
 
     def test_2e_a_guest_that_closed_gives_the_uart_back_at_once(self):
         """A guest closes; what the UART sends from then on reaches the
@@ -147,8 +141,7 @@ class NeighboursTest(BoxTest):
         guest.result()   # its socket closed
         tty.sendall(data)
         got = relay.result()[1]
-        self.assertEqual(len(data), len(got))
-        self.assertTrue(data == got, "bytes changed or out of order")
+        self.assertSameBytes(data, got)
 
     def test_3_uploaded_image_is_verified_written_and_the_box_resets(self):
         addr = 0x100000
