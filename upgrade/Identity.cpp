@@ -76,20 +76,37 @@ s32 getVersion(char *pszVersion)
     return Identity_ReadLine(IDENTITY_VERSION_FILE, pszVersion, IDENTITY_VERSION_LEN);
 }
 
+// Why a stored MAC text is not taken: a group address has the form of a
+// MAC and is refused for its first byte, which the log then names.
+static const char *Identity_MacFault(const char *pszStored)
+{
+    if (Mac_IsForm(pszStored, ":") && (strtoul(pszStored, nullptr, 16) & 1) != 0)
+        return "is not a unicast address";
+    return "is not a usable MAC address";
+}
+
 s32 getMac(char *pszMac)
 {
     std::lock_guard<std::recursive_mutex> lock(g_FlashMutex);
     char azLine[64];
     ImageInfo_S stInfo;
-    if ((Identity_ReadLine(IDENTITY_MAC_FILE, azLine, sizeof(azLine)) == 0
-         && Identity_TakeMac(azLine, pszMac))
-        || (Identity_ReadBlock(&stInfo) == 0 && Identity_TakeMac(stInfo.azMac, pszMac)))
+    bool bFile = Identity_ReadLine(IDENTITY_MAC_FILE, azLine, sizeof(azLine)) == 0;
+    if (bFile && Identity_TakeMac(azLine, pszMac))
+        return 0;
+    bool bBlock = Identity_ReadBlock(&stInfo) == 0 && stInfo.azMac[0] != '\0';
+    if (bBlock && Identity_TakeMac(stInfo.azMac, pszMac))
         return 0;
     u8 au8[3];
     Identity_RandomBytes(au8, sizeof(au8));
     snprintf(pszMac, IDENTITY_MAC_LEN, "%s:%02x:%02x:%02x", IDENTITY_MAC_PREFIX, au8[0], au8[1],
              au8[2]);
-    Debug_Log("[%s]: %s: no stored MAC, made %s\n", log_Time(), __func__, pszMac);
+    if (!bFile && !bBlock) {
+        Debug_Log("[%s]: %s: no stored MAC, made %s\n", log_Time(), __func__, pszMac);
+    } else {
+        const char *pszStored = bFile ? azLine : stInfo.azMac;
+        Debug_Log("[%s]: %s: stored MAC \"%.31s\" %s, made %s\n", log_Time(), __func__, pszStored,
+                  Identity_MacFault(pszStored), pszMac);
+    }
     return setMac(pszMac);
 }
 

@@ -221,20 +221,23 @@ class BoxTestCase(BoxTest):
         self.assertEqual("", b.exec("ls", "-A", "/tmp/scratch", "/run/scratch").stdout)
         self.assertNotRegex(b.log(), r"cannot delete|Device or resource busy")
 
-    def test_up_refuses_a_malformed_mac_or_an_unreadable_file_before_making_anything(self):
+    def test_up_refuses_a_bad_mac_or_a_file_it_cannot_take_before_making_anything(self):
         folder = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, folder)
-        oversized = os.path.join(folder, "params")
+        oversized, fifo = os.path.join(folder, "params"), os.path.join(folder, "fifo")
         with open(oversized, "wb") as f:
-            f.write(bytes(65537))   # the old parameter block is the flash's last 64 KiB
+            f.truncate(64 << 20)    # the old parameter block is the flash's last 64 KiB; --ini takes 1 MiB
+        os.mkfifo(fifo)             # would wait for a writer
         name = f"bad{os.getpid() % 100000}"
         for opt, value in (("--mac", "zz:zz"), ("--mac", "02-00-00-00-e1-01"), ("--mac", "02:00:00:00:e1"),
                            ("--mac", "02:00:00:00:e1:01:02"), ("--mac", "02:00:00:00:e1:1g"),
-                           ("--ini", "/nonexistent"), ("--ini", folder),
-                           ("--old-params", "/nonexistent"), ("--old-params", folder),
-                           ("--old-params", oversized)):
+                           ("--mac", "01:00:5e:44:12:10"), ("--mac", "03:00:00:00:e1:01"),
+                           ("--ini", "/nonexistent"), ("--ini", folder), ("--ini", fifo),
+                           ("--ini", "/dev/zero"), ("--ini", oversized),
+                           ("--old-params", "/nonexistent"), ("--old-params", folder), ("--old-params", fifo),
+                           ("--old-params", "/dev/zero"), ("--old-params", oversized)):
             with self.subTest(opt=opt, value=value):
-                p = box("up", name, opt, value, check=False)
+                p = box("up", name, opt, value, check=False, timeout=20)
                 if p.returncode == 0:
                     box("down", name, check=False)
                 self.assertNotEqual(0, p.returncode)

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "app/Main.h"
+#include "tests/support/Child.h"
 #include "tests/support/Files.h"
 #include "upgrade/Flash.h"
 #include "upgrade/Identity.h"
@@ -89,4 +90,33 @@ TEST_F(IdentityTest, SerialNumberAndVersion)
     EXPECT_STREQ("02:00:00:00:00:07", stInfo.azMac);
     EXPECT_STREQ("TX123", stInfo.azSerialNum);
     EXPECT_STREQ("V2.3.4", stInfo.azVersion);
+}
+
+// A stored text that is not taken is named in the log with why, so that a
+// group address is not mistaken for a missing one.
+TEST_F(IdentityTest, MadeUpMacLogSaysWhyTheStoredOneWasNotTaken)
+{
+    struct {
+        const char *pszFile, *pszBlock, *pszWhy;
+    } const astCases[] = {
+        {nullptr, nullptr, "no stored MAC, made "},
+        {"01:00:5e:44:12:10\n", nullptr, "stored MAC \"01:00:5e:44:12:10\" is not a unicast address, made "},
+        {nullptr, "03:00:00:00:00:01", "stored MAC \"03:00:00:00:00:01\" is not a unicast address, made "},
+        {"0a:0b:0c:0d:0e\n", nullptr, "stored MAC \"0a:0b:0c:0d:0e\" is not a usable MAC address, made "},
+        {"00:00:00:00:00:00\n", nullptr, "stored MAC \"00:00:00:00:00:00\" is not a usable MAC address, made "},
+    };
+    for (const auto &c : astCases) {
+        SetUp();
+        if (c.pszFile != nullptr)
+            File_Write(IDENTITY_MAC_FILE, c.pszFile);
+        if (c.pszBlock != nullptr)
+            WriteBlock(c.pszBlock, "");
+        int s32Status = -1;
+        std::string strOut = Child_Run([] {
+            char az[IDENTITY_MAC_LEN];
+            exit(getMac(az) == 0 ? 0 : 1);
+        }, &s32Status);
+        EXPECT_EQ(0, s32Status);
+        EXPECT_NE(std::string::npos, strOut.find(std::string("getMac: ") + c.pszWhy)) << strOut;
+    }
 }
