@@ -5,6 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/Debug.h"
+
+#define JSON_NOT_A_NUMBER "is not a number"
+#define JSON_OUT_OF_RANGE "out of range"
+
+static DebugLimit_S s_stPeerLimit;   // numbers refused come from peers
+
 // The shared body of the number getters: 0 and *pOut = 0 when the member
 // is missing or not a number.
 template <typename T>
@@ -83,29 +90,40 @@ s32 cJSON_GetUintArray(const cJSON *pstObj, const char *pszName, u32 *pu32Out, u
     return Json_GetArray(pstObj, pszName, pu32Out, u32Count);
 }
 
-s32 Json_DecInRange(const char *pszText, s64 s64Min, s64 s64Max, s64 *ps64Out)
+// The one line a refused number gives; -1.
+static s32 Json_Refuse(const char *pszKey, const char *pszWhy)
+{
+    Debug_LogLimited(&s_stPeerLimit, "[%s]: %s %s\n", log_Time(), pszKey, pszWhy);
+    return -1;
+}
+
+s32 Json_DecInRange(const char *pszText, const char *pszKey, s64 s64Min, s64 s64Max, s64 *ps64Out)
 {
     *ps64Out = 0;
+    const char *pszDigits = pszText[0] == '-' ? pszText + 1 : pszText;
+    if (pszDigits[0] == '\0' || pszDigits[strspn(pszDigits, "0123456789")] != '\0')
+        return Json_Refuse(pszKey, JSON_NOT_A_NUMBER);
     errno = 0;
     // 64 bits on the 32-bit board too, where long would stop at 2^31 - 1.
     long long llValue = strtoll(pszText, nullptr, 10);
-    if (errno == ERANGE || llValue < s64Min || llValue > s64Max)
-        return -1;
+    // "-0" is no value of an unsigned field either.
+    if (errno == ERANGE || llValue < s64Min || llValue > s64Max || (pszDigits != pszText && s64Min >= 0))
+        return Json_Refuse(pszKey, JSON_OUT_OF_RANGE);
     *ps64Out = (s64)llValue;
     return 0;
 }
 
-s32 Json_WholeInRange(const cJSON *pstItem, s64 s64Min, s64 s64Max, s64 *ps64Out)
+s32 Json_WholeInRange(const cJSON *pstItem, const char *pszKey, s64 s64Min, s64 s64Max, s64 *ps64Out)
 {
     *ps64Out = 0;
     if (!cJSON_IsNumber(pstItem))
-        return 0;
+        return Json_Refuse(pszKey, JSON_NOT_A_NUMBER);
     double dValue = pstItem->valuedouble;
     // Written so that NaN fails too.
     if (!(dValue >= (double)s64Min && dValue <= (double)s64Max) || dValue != (double)(s64)dValue)
-        return -1;
+        return Json_Refuse(pszKey, JSON_OUT_OF_RANGE);
     *ps64Out = (s64)dValue;
-    return 1;
+    return 0;
 }
 
 cJSON *cJSON_ParseFile(const char *pszPath)

@@ -21,18 +21,22 @@ s32 cJSON_GetString(const cJSON *pstObj, const char *pszName, char *pszOut);
 s32 cJSON_GetByteArray(const cJSON *pstObj, const char *pszName, u8 *pu8Out, u32 u32Count);
 s32 cJSON_GetUintArray(const cJSON *pstObj, const char *pszName, u32 *pu32Out, u32 u32Count);
 
-// Numbers that come from peers are taken only within the range of what
-// they go into: never cut, saturated or wrapped into it. The bounds lie
-// within +-2^53, where a JSON number holds every whole value.
+// Numbers that come from peers are taken only in the form of their field
+// and within the range of what they go into: never cut, saturated, wrapped
+// or read up to the first character that does not fit. The bounds lie
+// within +-2^53, where a JSON number holds every whole value. A refusal
+// leaves *ps64Out 0 and logs one line, "<key> out of range" for a number
+// outside, "<key> is not a number" for anything else, rate-limited for all
+// numbers alike; pszKey names the member.
 //
-// Decimal text read as atol reads it (leading white space, a sign, the
-// leading digits; 0 for text without digits): 0 with the value in
-// *ps64Out, or -1 (*ps64Out 0) when it lies outside s64Min..s64Max.
-s32 Json_DecInRange(const char *pszText, s64 s64Min, s64 s64Max, s64 *ps64Out);
-// A number item's value: 1 when it is whole and within s64Min..s64Max
-// (stored in *ps64Out), 0 when the item is not a number, -1 for a number
-// that is not whole or lies outside; *ps64Out is 0 but on 1.
-s32 Json_WholeInRange(const cJSON *pstItem, s64 s64Min, s64 s64Max, s64 *ps64Out);
+// Decimal text: a minus where s64Min is negative, then decimal digits (as
+// many leading zeros as it likes), the whole text and nothing else: no
+// blank, no "+", no empty text. 0 with the value in *ps64Out, or -1.
+s32 Json_DecInRange(const char *pszText, const char *pszKey, s64 s64Min, s64 s64Max, s64 *ps64Out);
+// A JSON number member, whole: 0 with the value in *ps64Out, or -1 for a
+// number that is not whole or lies outside, and for a member of another
+// kind or none (null).
+s32 Json_WholeInRange(const cJSON *pstItem, const char *pszKey, s64 s64Min, s64 s64Max, s64 *ps64Out);
 
 // The parsed file, or null (no path, no file, empty file, no memory, no
 // JSON). The caller deletes the item.

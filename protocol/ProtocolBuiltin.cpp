@@ -58,7 +58,7 @@ static const char *Builtin_Text(const cJSON *pstObj, const char *pszKey)
 
 // Reads the decimal texts of the keys into the record's 32-bit fields,
 // each value within s64Min..s64Max. 1 when all are read; 0 when a key is
-// missing (or not a text), -1 (logged) when a value lies outside; then
+// missing (or not a text), -1 (logged) when a text is no such number; then
 // *ppszKey is that key.
 static s32 Builtin_ReadDec(const cJSON *pstObj, const BuiltinDecKey_S *pstKeys, u32 u32Count,
                            s64 s64Min, s64 s64Max, void *pvRecord, const char **ppszKey)
@@ -69,10 +69,8 @@ static s32 Builtin_ReadDec(const cJSON *pstObj, const BuiltinDecKey_S *pstKeys, 
         if (pszText == nullptr)
             return 0;
         s64 s64Value;
-        if (Json_DecInRange(pszText, s64Min, s64Max, &s64Value) < 0) {
-            Debug_LogLimited(&s_stBodyLimit, "[%s]: %s out of range\n", log_Time(), pstKeys[i].pszKey);
+        if (Json_DecInRange(pszText, pstKeys[i].pszKey, s64Min, s64Max, &s64Value) < 0)
             return -1;
-        }
         u32 u32Bits = (u32)s64Value;   // the field's own bits, signed or not
         memcpy((u8 *)pvRecord + pstKeys[i].u32Offset, &u32Bits, sizeof(u32Bits));
     }

@@ -436,7 +436,7 @@ s32 Protocol_client_getDecodeEdid(ProtocolClient_S *pstClient, s32 s32RxId, s32 
 }
 
 // One "stream" element into the entry; 0, or -1 (logged) without "status"
-// or with a size outside s32.
+// or with a size that is no decimal text of an s32.
 static s32 Client_ParseStream(const cJSON *pstItem, ProtocolClientStream_S *pstOut)
 {
     static const struct { const char *pszName; size_t offset; } s_astNum[] = {
@@ -452,11 +452,11 @@ static s32 Client_ParseStream(const cJSON *pstItem, ProtocolClientStream_S *pstO
     pstOut->bStatus = strcmp(pstStatus->valuestring, "true") == 0;
     for (const auto &stNum : s_astNum) {
         const cJSON *pstNum = cJSON_GetObjectItem(pstItem, stNum.pszName);
-        s64 s64Value = 0;
-        if (cJSON_IsString(pstNum) && Json_DecInRange(pstNum->valuestring, INT32_MIN, INT32_MAX, &s64Value) < 0) {
-            Debug_LogLimited(&s_stRecvLimit, "[%s]: %s out of range\n", log_Time(), stNum.pszName);
+        // A member missing or of another kind holds no decimal text either.
+        const char *pszText = cJSON_IsString(pstNum) ? pstNum->valuestring : "";
+        s64 s64Value;
+        if (Json_DecInRange(pszText, stNum.pszName, INT32_MIN, INT32_MAX, &s64Value) < 0)
             return -1;
-        }
         *(s32 *)((char *)pstOut + stNum.offset) = (s32)s64Value;
     }
     const cJSON *pstUrl = cJSON_GetObjectItem(pstItem, "url");

@@ -43,13 +43,9 @@ bool protocol_json_addtext(cJSON *pstObj, const char *pszName, const char *azTex
 s32 protocol_json_s32(const cJSON *pstItem, const char *pszKey, s32 *ps32Out)
 {
     s64 s64Value;
-    s32 s32Got = Json_WholeInRange(pstItem, INT32_MIN, INT32_MAX, &s64Value);
+    s32 s32Ret = Json_WholeInRange(pstItem, pszKey, INT32_MIN, INT32_MAX, &s64Value);
     *ps32Out = (s32)s64Value;
-    if (s32Got < 0) {
-        Debug_LogLimited(&s_stBodyLimit, "[%s]: %s out of range\n", log_Time(), pszKey);
-        return -1;
-    }
-    return 0;
+    return s32Ret;
 }
 
 bool protocol_json_adddec(cJSON *pstObj, const char *pszName, s64 s64Value)

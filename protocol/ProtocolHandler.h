@@ -45,7 +45,8 @@ s32 protocol_server_frame_set_infofirst(ProtocolServer_S *pstServer,
                                         const char *pszRequest, char *pszReply, bool bSlot,
                                         ProtocolApply_F *pfnApply, const void *pvArg);
 // The set frame for one number at the root, named pszKey ("[%s]: get <key>
-// err!\n" when missing); a text value passes 0.
+// err!\n" when missing); a value that is no whole JSON number within s32
+// is refused with status "failure".
 s32 protocol_server_frame_setvalue(ProtocolServer_S *pstServer,
                                    const ProtocolRequestHead_S *pstHead, const char *pszRequest,
                                    char *pszReply, ProtocolSetValue_F *pfnSlot, const char *pszKey);
@@ -68,9 +69,8 @@ s32 protocol_server_frame_action(ProtocolServer_S *pstServer, const ProtocolRequ
 // that; false when no memory is left.
 bool protocol_json_addtext(cJSON *pstObj, const char *pszName, const char *azText, u32 u32Size);
 // The value of a member the command takes as a JSON number (pszKey names
-// it in the log): 0 with the value, or 0 for an item of another kind (a
-// text passes 0); -1 (logged, *ps32Out 0) for a number that is not whole
-// or lies outside s32.
+// it in the log): 0 with the value; -1 (logged, *ps32Out 0) for a number
+// that is not whole or lies outside s32, and for an item of another kind.
 s32 protocol_json_s32(const cJSON *pstItem, const char *pszKey, s32 *ps32Out);
 // Adds a number as its "%d" or "%u" text.
 bool protocol_json_adddec(cJSON *pstObj, const char *pszName, s64 s64Value);

@@ -35,18 +35,17 @@ static bool Msg_GetText(const cJSON *pstObj, const char *pszName, char *pszOut, 
     return cJSON_IsString(pstItem) && Utf8_CopyCut(pszOut, u32Size, pstItem->valuestring) >= 0;
 }
 
-// Takes "seq" when it is a number; false (logged) for one that is not
-// whole or lies outside s32.
+// Takes "seq" when there is one; false (logged) for one that is not a
+// whole JSON number within s32.
 static bool Msg_GetSeq(const cJSON *pstObj, s32 *ps32Seq)
 {
+    const cJSON *pstSeq = cJSON_GetObjectItem(pstObj, "seq");
+    if (pstSeq == nullptr)
+        return true;
     s64 s64Seq;
-    s32 s32Got = Json_WholeInRange(cJSON_GetObjectItem(pstObj, "seq"), INT32_MIN, INT32_MAX, &s64Seq);
-    if (s32Got < 0) {
-        Debug_LogLimited(&s_stParseLimit, "[%s]: seq out of range\n", log_Time());
+    if (Json_WholeInRange(pstSeq, "seq", INT32_MIN, INT32_MAX, &s64Seq) < 0)
         return false;
-    }
-    if (s32Got > 0)
-        *ps32Seq = (s32)s64Seq;
+    *ps32Seq = (s32)s64Seq;
     return true;
 }
 

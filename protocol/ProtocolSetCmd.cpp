@@ -26,10 +26,8 @@ s32 protocol_body_dec(const cJSON *pstObj, const char *pszKey, s32 *ps32Out)
     if (!cJSON_IsString(pstItem))
         return 0;
     s64 s64Value;
-    if (Json_DecInRange(pstItem->valuestring, INT32_MIN, INT32_MAX, &s64Value) < 0) {
-        Debug_LogLimited(&s_stBodyLimit, "[%s]: %s out of range\n", log_Time(), pszKey);
+    if (Json_DecInRange(pstItem->valuestring, pszKey, INT32_MIN, INT32_MAX, &s64Value) < 0)
         return -1;
-    }
     *ps32Out = (s32)s64Value;
     return 1;
 }

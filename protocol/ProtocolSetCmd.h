@@ -16,9 +16,9 @@
 // characters to fit: 1, 0 when it is missing or not a text, -1 when it is
 // not UTF-8.
 s32 protocol_body_text(const cJSON *pstObj, const char *pszKey, char *azOut);
-// Reads a member holding a decimal text: its leading digits (0 for none).
-// 1, 0 when it is missing or not a text, -1 (logged) when its value lies
-// outside s32 (*ps32Out left alone).
+// Reads a member holding a decimal text, an s32 (JsonUtil.h gives the
+// form). 1, 0 when it is missing or not a text, -1 (logged) when the text
+// is no such number (*ps32Out left alone).
 s32 protocol_body_dec(const cJSON *pstObj, const char *pszKey, s32 *ps32Out);
 // Decodes a base64 text (padded, standard alphabet, nothing else) into
 // pu8Out (PROTOCOL_PAYLOAD_LEN bytes). The number of bytes, or -1 for a

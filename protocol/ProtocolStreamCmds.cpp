@@ -113,33 +113,35 @@ s32 protocol_server_handle_ip_get(ProtocolServer_S *pstServer, const ProtocolReq
 }
 
 // "count" and "length" as decimal texts; false (logged) when one is missing.
-// A value outside s32 sets bOutside, for the chunk to be refused whole.
-static bool Cmd_ChunkHead(const cJSON *pstRoot, ProtocolFirmwareChunk_S *pstChunk, bool *pbOutside)
+// One that is no number within s32 sets bRefused (logged), for the chunk to
+// be refused whole.
+static bool Cmd_ChunkHead(const cJSON *pstRoot, ProtocolFirmwareChunk_S *pstChunk, bool *pbRefused)
 {
     const char *pszCount = Cmd_Text(pstRoot, "count", "[%s]: get count err!\n");
     const char *pszLength = pszCount != nullptr ? Cmd_Text(pstRoot, "length", "[%s]: get count err!\n")
                                                 : nullptr;
     if (pszLength == nullptr)
         return false;
-    s64 s64Count, s64Length;
-    s32 s32CountRet = Json_DecInRange(pszCount, INT32_MIN, INT32_MAX, &s64Count);
-    s32 s32LengthRet = Json_DecInRange(pszLength, INT32_MIN, INT32_MAX, &s64Length);
-    *pbOutside = s32CountRet < 0 || s32LengthRet < 0;
+    s64 s64Count, s64Length = 0;
+    *pbRefused = Json_DecInRange(pszCount, "count", INT32_MIN, INT32_MAX, &s64Count) < 0 ||
+                 Json_DecInRange(pszLength, "length", INT32_MIN, INT32_MAX, &s64Length) < 0;
     pstChunk->s32Count = (s32)s64Count;
     pstChunk->s32Length = (s32)s64Length;
     return true;
 }
 
-// Calls slot 44 when the chunk's number is in range and its length
-// claims no more than the u32Carried bytes the request really brought.
-static s32 Cmd_Chunk(ProtocolServer_S *pstServer, ProtocolFirmwareChunk_S *pstChunk, bool bOutside,
+// Calls slot 44 when the chunk's numbers were taken, its number is in
+// range and its length claims no more than the u32Carried bytes the
+// request really brought.
+static s32 Cmd_Chunk(ProtocolServer_S *pstServer, ProtocolFirmwareChunk_S *pstChunk, bool bRefused,
                      u32 u32Carried)
 {
-    if (bOutside || pstChunk->s32Count < 1 || pstChunk->s32Count > PROTOCOL_CHUNK_COUNT_MAX ||
-        pstChunk->s32Length < 0 || (u32)pstChunk->s32Length > u32Carried) {
-        Debug_LogLimited(&s_stCmdLimit, "[%s]: firmware chunk %d of %d bytes refused: %u carried%s\n", log_Time(),
-                         pstChunk->s32Count, pstChunk->s32Length, u32Carried,
-                         bOutside ? ", a number out of range" : "");
+    if (bRefused)
+        return -1;   // the number's own line tells why
+    if (pstChunk->s32Count < 1 || pstChunk->s32Count > PROTOCOL_CHUNK_COUNT_MAX || pstChunk->s32Length < 0 ||
+        (u32)pstChunk->s32Length > u32Carried) {
+        Debug_LogLimited(&s_stCmdLimit, "[%s]: firmware chunk %d of %d bytes refused: %u carried\n", log_Time(),
+                         pstChunk->s32Count, pstChunk->s32Length, u32Carried);
         return -1;
     }
     return pstServer->stCallback.onupdateFirmware(pstServer->pUser, pstChunk);
@@ -150,8 +152,8 @@ static s32 Cmd_ApplyUpdateRx(ProtocolServer_S *pstServer, const cJSON *pstRoot, 
 {
     (void)pvArg;
     ProtocolFirmwareChunk_S stChunk = {};
-    bool bOutside = false;
-    if (!Cmd_ChunkHead(pstRoot, &stChunk, &bOutside))
+    bool bRefused = false;
+    if (!Cmd_ChunkHead(pstRoot, &stChunk, &bRefused))
         return -1;
     const char *pszData = Cmd_Text(pstRoot, "data", "[%s]: get data err!\n");
     if (pszData == nullptr)
@@ -159,7 +161,7 @@ static s32 Cmd_ApplyUpdateRx(ProtocolServer_S *pstServer, const cJSON *pstRoot, 
     u8 au8Data[PROTOCOL_BUF_LEN] = {};
     s32 s32Bytes = Cmd_Decode(pszData, au8Data, sizeof(au8Data), "update rx");
     stChunk.pu8Data = au8Data;
-    *ps32Result = s32Bytes < 0 ? -1 : Cmd_Chunk(pstServer, &stChunk, bOutside, (u32)s32Bytes);
+    *ps32Result = s32Bytes < 0 ? -1 : Cmd_Chunk(pstServer, &stChunk, bRefused, (u32)s32Bytes);
     return 0;
 }
 
@@ -176,8 +178,8 @@ static s32 Cmd_ApplyUpdateTx(ProtocolServer_S *pstServer, const cJSON *pstRoot, 
 {
     const char *pszRequest = (const char *)pvArg;
     ProtocolFirmwareChunk_S stChunk = {};
-    bool bOutside = false;
-    if (!Cmd_ChunkHead(pstRoot, &stChunk, &bOutside))
+    bool bRefused = false;
+    if (!Cmd_ChunkHead(pstRoot, &stChunk, &bRefused))
         return -1;
     const char *pszEnd = strstr(pszRequest, "\r\n");
     if (pszEnd == nullptr) {
@@ -190,7 +192,7 @@ static s32 Cmd_ApplyUpdateTx(ProtocolServer_S *pstServer, const cJSON *pstRoot, 
     u8 au8Data[PROTOCOL_BUF_LEN];
     memcpy(au8Data, pszEnd + 2, u32Carried < sizeof(au8Data) ? u32Carried : sizeof(au8Data));
     stChunk.pu8Data = au8Data;
-    *ps32Result = Cmd_Chunk(pstServer, &stChunk, bOutside,
+    *ps32Result = Cmd_Chunk(pstServer, &stChunk, bRefused,
                             u32Carried < sizeof(au8Data) ? u32Carried : sizeof(au8Data));
     return 0;
 }
@@ -236,7 +238,9 @@ static s32 Cmd_ApplyEdid(ProtocolServer_S *pstServer, const cJSON *pstRoot, cons
             Debug_LogLimited(&s_stCmdLimit, "[%s]: get idx err!\n", log_Time());
             return -1;
         }
-        if (protocol_json_s32(pstIdx, "idx", &s32Index) < 0 || (s32Index != 1 && s32Index != 2)) {
+        if (protocol_json_s32(pstIdx, "idx", &s32Index) < 0)
+            return -1;
+        if (s32Index != 1 && s32Index != 2) {
             Debug_LogLimited(&s_stCmdLimit, "[%s]: idx value err!\n", log_Time());
             return -1;
         }

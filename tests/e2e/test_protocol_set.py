@@ -90,6 +90,31 @@ class ProtocolSetTest(BoxTest):
         for _, _, _, _, value, key in cases:
             self.assertEqual(str(value), stored[key], key)
 
+        # A word where a number belongs is refused, neither read up to where
+        # its digits stop nor taken as 0: each getter still shows what was set.
+        tx = self.exchange(("config get tx params", None))[1][1]["txparams"]
+        tx = {k: tx[k] for k in ("enctype", "encres", "fps", "ratecontrol", "bitrate", "audioinput",
+                                 "audiocodec", "audiofreq", "audiobitrate")}
+        serial = {"baudrate": "115200", "databits": "8", "parity": "0", "stopbits": "1"}
+        refused = [(f"config set {n}", {m: w}, f"config get {n}", (o, m), v) for n, o, m, v, words in (
+            ("display mode", "info", "display", 2, ("abc", None, True, [2], "2")),
+            ("ir voltage", "info", "voltage", 12, ("12x", False, {})),
+            ("hdcp mode", "info", "hdcp", 1, ("0x1",)),
+            ("stream dbg", "info", "streamdbg", 1, ("1",)),
+            ("id", "DevId", "id", 9, ("0x10", "abc", None))) for w in words]
+        refused += [("config set tx params", {"txparams": {**tx, m: w}}, "config get tx params", ("txparams", m), tx[m])
+                    for m, words in (("fps", ("1e3", "3.5", "30abc", "", "+30", " 30")), ("audioinput", ("abc",)))
+                    for w in words]
+        refused += [("serial set params", {"serialparams": {**serial, "baudrate": w}}, "serial get params",
+                     ("serialparams", "baudrate"), "115200") for w in ("9600abc", " 9600", "+9600", "9600.0", "")]
+        reqs = []
+        for set_cmd, body, get_cmd, _, _ in refused:
+            reqs += [(set_cmd, body), (get_cmd, None)]
+        got = self.exchange(*reqs)
+        for n, (_, body, get_cmd, (obj, member), value) in enumerate(refused):
+            self.assertEqual(value, got[2 * n + 2][1][obj][member], f"{get_cmd} after {body}")
+        b.wait_log(r"\]: display is not a number$")
+
         for family, body in (("serial", "serialsource"), ("ir", "irsource")):
             got = self.exchange((f"{family} matrix get", None),
                                 (f"{family} matrix set", {body: {"txid": "112233445566"}}),

@@ -69,54 +69,79 @@ TEST_F(JsonUtilTest, SetStringReplacesOnlyStrings) {
     EXPECT_TRUE(cJSON_IsNumber(cJSON_GetObjectItem(pstObj, "num")));
 }
 
-// Decimal text is read as atol reads it, but a value outside the range,
-// 64-bit overflow included, is refused instead of cut or wrapped.
+// Decimal text is taken whole or not at all: a minus where the field is
+// signed, then digits, nothing else; a value outside the range, 64-bit
+// overflow included, is refused instead of cut or wrapped.
 TEST(JsonRangeTest, DecimalTextWithinRange) {
+    const s64 S_MIN = INT32_MIN, S_MAX = INT32_MAX, U_MAX = UINT32_MAX;
     const struct { const char *text; s64 min, max; s32 ret; s64 value; } cases[] = {
-        {"42", INT32_MIN, INT32_MAX, 0, 42},
-        {"  -7px", INT32_MIN, INT32_MAX, 0, -7},
-        {"abc", INT32_MIN, INT32_MAX, 0, 0},
-        {"", 1, 5, -1, 0},
-        {"-2147483648", INT32_MIN, INT32_MAX, 0, INT32_MIN},
-        {"2147483648", INT32_MIN, INT32_MAX, -1, 0},
-        {"4294967297", INT32_MIN, INT32_MAX, -1, 0},
-        {"4294967295", 0, UINT32_MAX, 0, 4294967295},
-        {"-1", 0, UINT32_MAX, -1, 0},
-        {"99999999999999999999", INT32_MIN, INT32_MAX, -1, 0},
+        {"42", S_MIN, S_MAX, 0, 42},
+        {"-7", S_MIN, S_MAX, 0, -7},
+        {"007", 0, U_MAX, 0, 7},
+        {"-0", S_MIN, S_MAX, 0, 0},
+        {"0", 0, U_MAX, 0, 0},
+        {"-2147483648", S_MIN, S_MAX, 0, INT32_MIN},
+        {"4294967295", 0, U_MAX, 0, 4294967295},
+        {"2147483648", S_MIN, S_MAX, -1, 0},
+        {"4294967297", S_MIN, S_MAX, -1, 0},
+        {"-1", 0, U_MAX, -1, 0},
+        {"-0", 0, U_MAX, -1, 0},
+        {"99999999999999999999", S_MIN, S_MAX, -1, 0},
         {"-99999999999999999999", INT64_MIN, INT64_MAX, -1, 0},
+        {"", 0, U_MAX, -1, 0},
+        {"", S_MIN, S_MAX, -1, 0},
+        {"-", S_MIN, S_MAX, -1, 0},
+        {"1e3", 0, U_MAX, -1, 0},
+        {"3.5", 0, U_MAX, -1, 0},
+        {"30abc", 0, U_MAX, -1, 0},
+        {"abc", 0, U_MAX, -1, 0},
+        {"0x10", S_MIN, S_MAX, -1, 0},
+        {"+5", S_MIN, S_MAX, -1, 0},
+        {" 5", S_MIN, S_MAX, -1, 0},
+        {"5 ", 0, U_MAX, -1, 0},
+        {"\t5", 0, U_MAX, -1, 0},
+        {"  -7px", S_MIN, S_MAX, -1, 0},
+        {"--5", S_MIN, S_MAX, -1, 0},
+        {"5-", S_MIN, S_MAX, -1, 0},
+        {"\xd9\xa3", 0, U_MAX, -1, 0},   // an Arabic-Indic three
     };
     for (const auto &c : cases) {
         s64 s64Value = 99;
-        EXPECT_EQ(c.ret, Json_DecInRange(c.text, c.min, c.max, &s64Value)) << c.text;
+        EXPECT_EQ(c.ret, Json_DecInRange(c.text, "k", c.min, c.max, &s64Value)) << c.text;
         EXPECT_EQ(c.value, s64Value) << c.text;
     }
 }
 
 // A number item is taken only whole and within the range; an item of
-// another kind is no number at all.
+// another kind, or none, is refused too.
 TEST(JsonRangeTest, WholeNumbersWithinRange) {
     const struct { const char *json; s32 ret; s64 value; } cases[] = {
-        {"5", 1, 5},
-        {"5.0", 1, 5},
-        {"-2147483648", 1, INT32_MIN},
+        {"5", 0, 5},
+        {"5.0", 0, 5},
+        {"-2147483648", 0, INT32_MIN},
         {"5.5", -1, 0},
         {"2147483648", -1, 0},
         {"4294967297", -1, 0},
         {"1e400", -1, 0},
         {"-1e400", -1, 0},
-        {"\"5\"", 0, 0},
-        {"true", 0, 0},
+        {"\"5\"", -1, 0},
+        {"\"0x10\"", -1, 0},
+        {"true", -1, 0},
+        {"false", -1, 0},
+        {"null", -1, 0},
+        {"[5]", -1, 0},
+        {"{\"v\":5}", -1, 0},
     };
     for (const auto &c : cases) {
         cJSON *pstItem = cJSON_Parse(c.json);
         ASSERT_NE(nullptr, pstItem) << c.json;
         s64 s64Value = 99;
-        EXPECT_EQ(c.ret, Json_WholeInRange(pstItem, INT32_MIN, INT32_MAX, &s64Value)) << c.json;
+        EXPECT_EQ(c.ret, Json_WholeInRange(pstItem, "k", INT32_MIN, INT32_MAX, &s64Value)) << c.json;
         EXPECT_EQ(c.value, s64Value) << c.json;
         cJSON_Delete(pstItem);
     }
     s64 s64Value = 99;
-    EXPECT_EQ(0, Json_WholeInRange(nullptr, 0, 1, &s64Value));
+    EXPECT_EQ(-1, Json_WholeInRange(nullptr, "k", 0, 1, &s64Value));
     EXPECT_EQ(0, s64Value);
 }
 

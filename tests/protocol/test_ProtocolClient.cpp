@@ -274,10 +274,19 @@ TEST_F(ClientTest, StreamGetParsesTheList) {
     peer.join();
     EXPECT_EQ(0, stList.s32Count);
 
-    // A size past 32 bits is refused, not taken as its low 32 bits.
-    std::string wrapped = entry(0);
-    wrapped.replace(wrapped.find("\"1920\""), 6, "\"4294969216\"");
-    Serve([&](const std::string &r) { return Answer(r, "\"stream\":[" + wrapped + "]"); });
+    // A size past 32 bits is refused, not taken as its low 32 bits; one that
+    // is no decimal text, or none, is not taken as its leading digits or 0.
+    for (const char *width : {"\"4294969216\"", "\"1920px\"", "\"+1920\"", "\"\"", "1920", "null"}) {
+        std::string wrong = entry(0);
+        wrong.replace(wrong.find("\"1920\""), 6, width);
+        Serve([&](const std::string &r) { return Answer(r, "\"stream\":[" + wrong + "]"); });
+        EXPECT_EQ(-1, Protocol_client_getstream(pstClient, "112233445566", 1000, &stList)) << width;
+        peer.join();
+        EXPECT_EQ(0, stList.s32Count) << width;
+    }
+    std::string none = entry(0);
+    none.erase(none.find("\"width\""), 15);
+    Serve([&](const std::string &r) { return Answer(r, "\"stream\":[" + none + "]"); });
     EXPECT_EQ(-1, Protocol_client_getstream(pstClient, "112233445566", 1000, &stList));
     EXPECT_EQ(0, stList.s32Count);
 }

@@ -147,9 +147,13 @@ TEST_F(DispatchTest, SetTxParamsReadsTextsAndRefusesBadOnes) {
     };
     EXPECT_EQ(0, Run(Request("config set tx params", {"All"}, with("4000", "3000000000"))));
     EXPECT_EQ(3000000000u, stBox.stEncSet.u32Bitrate);
-    // A value past 32 bits is refused, not taken as its low 32 bits.
+    // A value past 32 bits is refused, not taken as its low 32 bits; a text
+    // that is not whole decimal digits is not read up to where it stops.
     const std::string bad[] = {with("H265", "H266"), with("\"30\"", "30"), with("\"30\"", "\"4294967326\""),
                                with("\"1\"", "\"-4294967295\""), with("\"30\"", "\"-1\""),
+                               with("\"30\"", "\"1e3\""), with("\"30\"", "\"3.5\""), with("\"30\"", "\"30abc\""),
+                               with("\"30\"", "\"\""), with("\"30\"", "\"+30\""), with("\"30\"", "\" 30\""),
+                               with("\"30\"", "\"-0\""), with("\"1\"", "\"abc\""), with("\"4000\"", "\"0x10\""),
                                "\"txparams\":{" + good.substr(good.find("\"encres\"")) + "}", "\"txparams\":\"x\""};
     for (const auto &body : bad) {
         stBox.calls.clear();
@@ -168,9 +172,15 @@ TEST_F(DispatchTest, SetRxParamsNeedsEveryKey) {
     const size_t pos = body.find("\"hue\"");
     EXPECT_EQ(0, Run(Request("config set rx params", {"All"}, body.substr(0, pos) + body.substr(pos + 10))));
     EXPECT_EQ(0, stBox.stDecSet.s32Luma);
-    EXPECT_EQ(0, Run(Request("config set rx params", {"All"},
-                             body.substr(0, pos) + "\"hue\":\"4294967299\"" + body.substr(pos + 9))));
-    EXPECT_EQ(0, stBox.stDecSet.s32Luma);
+    // Signed: a minus is taken, what is not a whole decimal is not.
+    for (const char *hue : {"\"4294967299\"", "\"3x\"", "\"\"", "\"+3\"", "\"- 3\"", "3"}) {
+        EXPECT_EQ(0, Run(Request("config set rx params", {"All"},
+                                 body.substr(0, pos) + "\"hue\":" + hue + body.substr(pos + 9))));
+        EXPECT_EQ(0, stBox.stDecSet.s32Luma) << hue;
+    }
+    EXPECT_EQ(0, Run(Request("config set rx params", {"All"}, body.substr(0, pos) + "\"hue\":\"-3\"" +
+                                                             body.substr(pos + 9))));
+    EXPECT_EQ(-3, stBox.stDecSet.s32Hue);
 }
 
 // "device factory" matches only whole; an unknown command is not answered.

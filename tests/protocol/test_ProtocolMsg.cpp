@@ -162,6 +162,9 @@ TEST_F(RequestParseTest, RefusesMissingAndMistypedMembers) {
         "{\"request\":{\"cmd\":\"config get device\xc3\",\"hostid\":\"h\",\"device\":[{\"id\":\"All\"}]}}",
         "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"seq\":4294967297,\"device\":[{\"id\":\"All\"}]}}",
         "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"seq\":7.5,\"device\":[{\"id\":\"All\"}]}}",
+        "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"seq\":\"7\",\"device\":[{\"id\":\"All\"}]}}",
+        "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"seq\":null,\"device\":[{\"id\":\"All\"}]}}",
+        "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"seq\":true,\"device\":[{\"id\":\"All\"}]}}",
     };
     for (const char *c : cases) {
         ProtocolRequestHead_S stOne{};
@@ -204,7 +207,9 @@ TEST(ReplyHeadTest, PrintsInOrderAndParsesBack) {
 
     const char *bad[] = {"x", "{\"request\":{}}",
                          "{\"ack\":{\"cmd\":\"c\",\"status\":\"s\",\"hostid\":\"h\"}}",
-                         "{\"ack\":{\"cmd\":\"c\",\"status\":1,\"hostid\":\"h\",\"deviceid\":\"d\"}}"};
+                         "{\"ack\":{\"cmd\":\"c\",\"status\":1,\"hostid\":\"h\",\"deviceid\":\"d\"}}",
+                         "{\"ack\":{\"cmd\":\"c\",\"status\":\"s\",\"hostid\":\"h\",\"deviceid\":\"d\",\"seq\":\"9\"}}",
+                         "{\"ack\":{\"cmd\":\"c\",\"status\":\"s\",\"hostid\":\"h\",\"deviceid\":\"d\",\"seq\":[9]}}"};
     for (const char *c : bad) {
         ProtocolReplyHead_S stOne{};
         EXPECT_EQ(-1, reponse_head_parse(&stOne, c)) << c;

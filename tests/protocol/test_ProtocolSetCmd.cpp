@@ -4,11 +4,13 @@
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "app/Main.h"
 #include "app/MainProtocolCb.h"
 #include "board/Lcd.h"
 #include "config/Config.h"
+#include "extension/Soip.h"
 #include "net/Dhcp.h"
 #include "protocol/ProtocolSetCmd.h"
 #include "tests/protocol/SetCmdTest.h"
@@ -101,6 +103,50 @@ TEST_F(SetCmdTest, NumbersOutOfRangeOrNotWholeChangeNothing)
               0);
     EXPECT_EQ("success", Status());
     EXPECT_EQ(INT32_MIN, stManual.s32IrVoltage);
+}
+
+static s32 s_s32IdCalls;
+
+static s32 Test_RecordId(void *pUser, s32 s32Id)
+{
+    (void)pUser;
+    (void)s32Id;
+    s_s32IdCalls++;
+    return 0;
+}
+
+// A word where a number belongs is refused as a number out of range is:
+// "failure", and no slot sees it. The one-value setters (one path) take a
+// JSON number; the serial and network parameters the decimal text of an s32.
+TEST_F(SetCmdTest, WordsWhereNumbersBelongAreRefused)
+{
+    stServer.stCallback.onsetId = Test_RecordId;
+    stServer.stCallback.onsetNet = Test_RecordNet;
+    g_stUartServer.bReopen = 0;
+    struct Run_S {
+        ProtocolHandleBody_F *pfn;
+        std::string cmd, body;
+    };
+    std::vector<Run_S> runs;
+    for (const std::string word : {"\"abc\"", "\"0x10\"", "\"9\"", "\"\"", "null", "true", "false", "[9]", "{}"})
+        runs.push_back({protocol_server_handle_config_set_id, "config set id", "\"id\":" + word});
+    for (const std::string text : {"1e3", "3.5", "96abc", "x", "", " 1", "1 ", "+1", "0x10", "--1"}) {
+        runs.push_back({protocol_server_handle_serial_set_params, "serial set params",
+                        "\"serialparams\":{\"baudrate\":\"" + text +
+                            "\",\"databits\":\"8\",\"parity\":\"0\",\"stopbits\":\"1\"}"});
+        runs.push_back({protocol_server_handle_config_set_net_params, "config set net params",
+                        "\"netparams\":{\"hdcpserver\":\"0\",\"static\":\"" + text +
+                            "\",\"devaddr\":\"10.0.0.2\",\"devnetmask\":\"255.0.0.0\","
+                            "\"devgateway\":\"10.0.0.1\",\"devmac\":\"\"}"});
+    }
+    for (const auto &r : runs) {
+        s_s32IdCalls = 0;
+        s_s32NetCalls = 0;
+        ASSERT_GT(Run(r.pfn, r.cmd, r.body), 0) << r.body;
+        EXPECT_EQ("failure", Status()) << r.body;
+        EXPECT_EQ(0, s_s32IdCalls + s_s32NetCalls + g_stUartServer.bReopen) << r.body;
+        EXPECT_EQ(115200u, g_stConfigAttr.stSerialAttr.u32Baudrate) << r.body;
+    }
 }
 
 // A long alias is cut to 31 bytes between characters; one that is not

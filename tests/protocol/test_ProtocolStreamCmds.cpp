@@ -175,6 +175,11 @@ TEST_F(StreamCmdsTest, UpdateRxChecksChunk) {
         {"-4294967294", "10", B64(bytes), "failure"},      // nor chunk 2
         {"2", "4294967306", B64(bytes), "failure"},        // nor 10 bytes
         {"99999999999999999999", "10", B64(bytes), "failure"},
+        {"1x", "10", B64(bytes), "failure"},               // not chunk 1
+        {"+1", "10", B64(bytes), "failure"},
+        {"", "10", B64(bytes), "failure"},
+        {"1", "1e1", B64(bytes), "failure"},               // nor 1 byte
+        {"1", " 10", B64(bytes), "failure"},
     };
     for (const auto &c : cases) {
         stSlots.calls.clear();
@@ -264,12 +269,11 @@ TEST_F(StreamCmdsTest, EdidPayloadMustBeWhole) {
     EXPECT_EQ(edid, stSlots.edid);
 }
 
-// The index and receiver id pass as numbers; a text passes 0; the slot's
-// refusal is the status.
+// The index and receiver id pass as numbers; the slot's refusal is the
+// status.
 TEST_F(StreamCmdsTest, EdidIndexAndCopyPassTheirNumber) {
     const struct { ProtocolHandleBody_F *pfn; const char *body, *slot; s32 value; } cases[] = {
         {protocol_server_handle_edid_copy, "\"txedid\":{\"rxid\":5}", "oncopyEdid", 5},
-        {protocol_server_handle_edid_copy, "\"txedid\":{\"rxid\":\"5\"}", "oncopyEdid", 0},
         {protocol_server_handle_edid_index_set, "\"txedid\":{\"edidindex\":8}", "onsetEdidIndex", 8},
     };
     for (const auto &c : cases) {
@@ -285,14 +289,20 @@ TEST_F(StreamCmdsTest, EdidIndexAndCopyPassTheirNumber) {
     EXPECT_EQ(-1, Run(protocol_server_handle_edid_index_set, Body("\"edidindex\":5")));
 }
 
-// A number that is not whole or lies outside 32 bits is refused with
-// "failure" before any slot, neither cut nor held at the edge of the range.
+// A number that is not whole or lies outside 32 bits, or anything but a
+// number, is refused with "failure" before any slot, neither cut nor held
+// at the edge of the range nor taken as 0.
 TEST_F(StreamCmdsTest, EdidNumbersOutOfRangeAreRefused) {
     const struct { ProtocolHandleBody_F *pfn; const char *body; } cases[] = {
         {protocol_server_handle_edid_index_set, "\"txedid\":{\"edidindex\":4294967304}"},
         {protocol_server_handle_edid_index_set, "\"txedid\":{\"edidindex\":-2147483649}"},
         {protocol_server_handle_edid_copy, "\"txedid\":{\"rxid\":5.5}"},
         {protocol_server_handle_edid_copy, "\"txedid\":{\"rxid\":1e400}"},
+        {protocol_server_handle_edid_copy, "\"txedid\":{\"rxid\":\"5\"}"},
+        {protocol_server_handle_edid_copy, "\"txedid\":{\"rxid\":null}"},
+        {protocol_server_handle_edid_copy, "\"txedid\":{\"rxid\":[5]}"},
+        {protocol_server_handle_edid_index_set, "\"txedid\":{\"edidindex\":\"abc\"}"},
+        {protocol_server_handle_edid_index_set, "\"txedid\":{\"edidindex\":true}"},
     };
     for (const auto &c : cases) {
         stSlots.calls.clear();
@@ -303,7 +313,9 @@ TEST_F(StreamCmdsTest, EdidNumbersOutOfRangeAreRefused) {
     std::string edid(256, 'e');
     EXPECT_EQ(-1, Run(protocol_server_handle_edid_user_set,
                       Body("\"txedid\":{\"edid\":\"" + B64(edid) + "\",\"idx\":4294967297}")));
-    EXPECT_EQ(-1, Run(protocol_server_handle_edid_user_set,
-                      Body("\"txedid\":{\"edid\":\"" + B64(edid) + "\",\"idx\":1.5}")));
+    for (const char *idx : {"1.5", "\"2\"", "null", "false"})
+        EXPECT_EQ(-1, Run(protocol_server_handle_edid_user_set,
+                          Body("\"txedid\":{\"edid\":\"" + B64(edid) + "\",\"idx\":" + idx + "}")))
+            << idx;
     EXPECT_TRUE(stSlots.calls.empty());
 }
