@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <libgen.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/Debug.h"
@@ -326,25 +327,54 @@ static void Config_Unload(void)
     s_bFileBehind = false;
 }
 
+// Saves the defaults in place of a file that was not read. One that exists
+// (pstSt) is kept first, renamed over an older copy: a rename reads nothing,
+// so an endless or blocking file costs nothing, keeps what the file is, and
+// moves a link, not its target. A directory is not moved, so that no copy
+// is one (a rename puts no file over a directory, nor a directory over a
+// file); nothing replaces it. 0, or -1 with the path as it was.
+static s32 Config_SaveDefaults(const dictionary *d, const char *pszPath, const struct stat *pstSt,
+                               const char *pszWhy)
+{
+    std::string copy = std::string(pszPath) + CONFIG_UNREAD_SUFFIX;
+    if (pstSt != nullptr) {
+        if (S_ISDIR(pstSt->st_mode))
+            errno = EISDIR;
+        if (S_ISDIR(pstSt->st_mode) || rename(pszPath, copy.c_str()) < 0) {
+            Debug_Log("[%s]: %s not read (%s) and not kept as %s: %s; nothing replaces it\n", log_Time(),
+                      pszPath, pszWhy, copy.c_str(), strerror(errno));
+            return -1;
+        }
+        Debug_Log("[%s]: %s not read (%s): kept as %s, the default settings replace it\n", log_Time(), pszPath,
+                  pszWhy, copy.c_str());
+    }
+    if (Config_save(d, pszPath) == 0)
+        return 0;
+    Debug_Log("[%s]: save default dictionary failed\n", log_Time());
+    if (pstSt != nullptr && rename(copy.c_str(), pszPath) < 0)
+        Debug_Log("[%s]: %s: %s stays as %s: %s\n", log_Time(), __func__, pszPath, copy.c_str(), strerror(errno));
+    return -1;
+}
+
 s32 Config_init(const char *pszPath, const char *pszMac)
 {
     std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
     Config_Unload();
-    bool bExists = access(pszPath, F_OK) == 0;
-    dictionary *d = ini_load(pszPath);
+    struct stat st;
+    bool bExists = lstat(pszPath, &st) == 0;   // a dangling link too: it is not lost
+    char azWhy[INI_WHY_LEN];
+    dictionary *d = ini_load(pszPath, azWhy);
     if (d != nullptr && d->n == ini_getnsec(d))
         Debug_Log("[%s]: %s holds no settings: the fallback values apply\n", log_Time(), pszPath);
     if (d == nullptr) {
-        Debug_Log("[%s]: %s ini not file\n", log_Time(), pszPath);
-        if (bExists)
-            Debug_Log("[%s]: %s cannot be read: the default settings replace it\n", log_Time(), pszPath);
+        if (!bExists)
+            Debug_Log("[%s]: %s ini not file\n", log_Time(), pszPath);
         d = Config_createDefault(pszMac);
         if (d == nullptr) {
             Debug_Log("[%s]: get default dictionary failed\n", log_Time());
             return -1;
         }
-        if (Config_save(d, pszPath) < 0) {
-            Debug_Log("[%s]: save default dictionary failed\n", log_Time());
+        if (Config_SaveDefaults(d, pszPath, bExists ? &st : nullptr, azWhy) < 0) {
             dictionary_del(d);
             return -1;
         }

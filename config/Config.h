@@ -15,6 +15,7 @@
 #define CONFIG_FILE          "/etc/app.ini"
 #define CONFIG_SAVE_DELAY_S  2
 #define CONFIG_SAVE_RETRY_MAX_S  64   // longest wait between tries of a failed save
+#define CONFIG_UNREAD_SUFFIX ".unread"   // beside the path: the last file there that was not read
 
 // Guards the loaded dictionary and the file; held by Config_get, Config_set,
 // Config_save, Config_reset, the web-account calls and the timed save.
@@ -39,6 +40,10 @@ s32 MAIN_CONFIG_Save_all(const ConfigAttr_S *pstAttr, const ConfigEdidText_S *ps
 s32 MAIN_CONFIG_deInit(void);
 
 // Store layer.
+// Loads pszPath, or saves the defaults there. A file that exists and was
+// not read is kept first as pszPath CONFIG_UNREAD_SUFFIX, replacing an older
+// copy; one that cannot be kept (a directory) is not replaced and nothing
+// is loaded (-1).
 s32 Config_init(const char *pszPath, const char *pszMac);
 s32 Config_deinit(void);
 // Writes a dictionary to pszPath through a file beside it, so that the path

@@ -17,6 +17,7 @@
 // looked up in the whole dictionary, still loads in about a second.
 #define INI_FILE_MAX      (256u << 10)
 #define INI_COMMENT_TOP   65535u   // comment owner before the first section
+#define INI_WHY_LEN       64       // room for why a file was not loaded
 
 enum IniCommentKind_E {
     INI_COMMENT_FREE     = 0,
@@ -58,11 +59,12 @@ void dictionary_dump(const dictionary *d, FILE *f);
 bool dictionary_storable(const char *val);   // the writer can write it back
 
 // Parser layer: keys are lower-cased first (except ini_add_entry).
-// Null when the file cannot be opened or read, or is longer than
-// INI_FILE_MAX (an endless one included). A line that is no section,
-// key, comment or blank line, or holds a control character, is not kept;
-// the log quotes the first few of them.
-dictionary *ini_load(const char *path);
+// Null when the file cannot be opened or read, is no regular file (a FIFO
+// or a device is not even opened) or is longer than INI_FILE_MAX; pszWhy
+// (INI_WHY_LEN bytes) then says why, for the caller to log. A line that is
+// no section, key, comment or blank line, or holds a control character, is
+// not kept; the log quotes the first few of them.
+dictionary *ini_load(const char *path, char *pszWhy);
 // Writes the INI text with its comments; 0, or -1 when the stream fails.
 s32 ini_dump_ini(const dictionary *d, FILE *f);
 s32 ini_add_entry(dictionary *d, const char *section, const char *key, const char *val);

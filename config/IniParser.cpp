@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/Debug.h"
 
@@ -171,8 +174,8 @@ static void Ini_Drop(IniLoad_S *pst, const char *pszWhat, const char *pc, size_t
     Debug_Log("[%s]: ini: %s in %s (%d):%s\n", log_Time(), pszWhat, pst->pszPath, pst->s32LineNo, az);
 }
 
-// The file's next byte, or EOF also past INI_FILE_MAX: a link to an endless
-// file must not hold the start-up, nor a huge one fill the memory.
+// The file's next byte, or EOF also past INI_FILE_MAX: a huge file must
+// not fill the memory, nor one that keeps growing hold the start-up.
 static s32 Ini_GetC(FILE *fp, IniLoad_S *pst)
 {
     s32 c = getc(fp);
@@ -339,12 +342,46 @@ static void Ini_LoadLine(IniLoad_S *pst)
         Ini_Drop(pst, "line not kept", pszLine, pst->sizeLine);
 }
 
-dictionary *ini_load(const char *path)
+// The file opened for reading, or null with why. Only a regular file is
+// opened: a FIFO would hold the start-up, and a device may act on being
+// opened (a watchdog starts). What was opened is checked again, as the path
+// may have changed since.
+static FILE *Ini_Open(const char *path, const char **ppszWhy)
 {
-    FILE *fp = path != nullptr ? fopen(path, "r") : nullptr;
+    static const char s_azNotRegular[] = "not a regular file";
+    struct stat st;
+    if (stat(path, &st) < 0) {
+        *ppszWhy = strerror(errno);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *ppszWhy = s_azNotRegular;
+        return nullptr;
+    }
+    s32 s32Fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (s32Fd < 0) {
+        *ppszWhy = strerror(errno);
+        return nullptr;
+    }
+    if (fstat(s32Fd, &st) < 0 || !S_ISREG(st.st_mode)) {
+        *ppszWhy = s_azNotRegular;
+        close(s32Fd);
+        return nullptr;
+    }
+    FILE *fp = fdopen(s32Fd, "r");
     if (fp == nullptr) {
-        if (path != nullptr && errno != ENOENT)
-            Debug_Log("[%s]: ini: cannot open %s: %s\n", log_Time(), path, strerror(errno));
+        *ppszWhy = strerror(errno);
+        close(s32Fd);
+    }
+    return fp;
+}
+
+dictionary *ini_load(const char *path, char *pszWhy)
+{
+    const char *pszOpenWhy = "no path";
+    FILE *fp = path != nullptr ? Ini_Open(path, &pszOpenWhy) : nullptr;
+    if (fp == nullptr) {
+        snprintf(pszWhy, INI_WHY_LEN, "%s", pszOpenWhy);
         return nullptr;
     }
     IniLoad_S *pst = (IniLoad_S *)calloc(1, sizeof(IniLoad_S));
@@ -364,10 +401,12 @@ dictionary *ini_load(const char *path)
                   path);
     // A file that could not be read to its end is not the file: its keys
     // would fall back to defaults and the next save would lose the rest.
-    if (d != nullptr && pst->bTooLong)
-        Debug_Log("[%s]: ini: %s is longer than %u bytes: not read\n", log_Time(), path, INI_FILE_MAX);
-    else if (d != nullptr && ferror(fp))
-        Debug_Log("[%s]: ini: cannot read %s: %s\n", log_Time(), path, strerror(errno));
+    if (d == nullptr)
+        snprintf(pszWhy, INI_WHY_LEN, "out of memory");
+    else if (pst->bTooLong)
+        snprintf(pszWhy, INI_WHY_LEN, "longer than %u bytes", INI_FILE_MAX);
+    else if (ferror(fp))
+        snprintf(pszWhy, INI_WHY_LEN, "%s", strerror(errno));
     if (d != nullptr && (pst->bTooLong || ferror(fp))) {
         dictionary_del(d);
         d = nullptr;

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -29,6 +30,7 @@ using testing::HasSubstr;
 
 static const char OTHER_DIR[] = "/tmp/cfgdir";
 static const char OTHER_PATH[] = "/tmp/cfgdir/app.ini";
+static const char UNREAD_COPY[] = "/etc/app.ini.unread";
 
 struct ConfigTest : public testing::Test {
     ConfigAttr_S stAttr;
@@ -184,8 +186,9 @@ TEST_F(ConfigTest, SaveAndResetFailWhenTheFileCannotBeWritten)
 }
 
 // An empty file, or one of nothing but junk, holds no settings: the
-// fallback values apply and the log says so; a file that cannot be read
-// (here a directory) is replaced by the defaults, and the log says why.
+// fallback values apply and the log says so. A file that is not read and
+// cannot be kept (a directory), or whose defaults cannot be saved, stays
+// where it was, and the log says why.
 TEST_F(ConfigTest, EmptyOrUnreadableFileIsLogged)
 {
     for (const std::string &text : { std::string(), std::string("\x01\x02=\x03\n[\x04]\n") }) {
@@ -205,11 +208,52 @@ TEST_F(ConfigTest, EmptyOrUnreadableFileIsLogged)
     testing::internal::CaptureStdout();
     EXPECT_EQ(-1, Config_init(OTHER_PATH, TEST_MAC));
     EXPECT_THAT(testing::internal::GetCapturedStdout(),
-                ContainsRegex("]: ini: cannot read /tmp/cfgdir/app.ini: Is a directory\n"
-                              ".*]: /tmp/cfgdir/app.ini cannot be read: the default settings replace it\n"
-                              ".*]: save default dictionary failed\n"));
-    rmdir(OTHER_PATH);
+                HasSubstr("]: /tmp/cfgdir/app.ini not read (not a regular file) and not kept as "
+                          "/tmp/cfgdir/app.ini.unread: Is a directory; nothing replaces it\n"));
+    EXPECT_EQ(0, rmdir(OTHER_PATH));
+    ASSERT_EQ(0, mkfifo(OTHER_PATH, 0644));
+    ASSERT_EQ(0, mkdir("/tmp/cfgdir/app.ini.tmp", 0755));   // the defaults cannot be written
+    EXPECT_EQ(-1, Config_init(OTHER_PATH, TEST_MAC));
+    struct stat st;
+    ASSERT_EQ(0, lstat(OTHER_PATH, &st));
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));   // put back
+    EXPECT_NE(0, access("/tmp/cfgdir/app.ini.unread", F_OK));
+    unlink(OTHER_PATH);
+    rmdir("/tmp/cfgdir/app.ini.tmp");
     rmdir(OTHER_DIR);
+}
+
+// A file that exists and is not read is kept beside, as it is and unread,
+// before the defaults take its place; the log says why and where. One copy
+// is kept: each one replaces the one before.
+TEST_F(ConfigTest, UnreadFileIsKeptBeside)
+{
+    const std::string mine = "[devattr]\nalias = mine\n[mainattr]\nfps = 30\n" + std::string(INI_FILE_MAX, '\n');
+    const struct { std::function<s32()> make; std::string why; mode_t type; std::string kept; } cases[] = {
+        { [&] { File_Write(CONFIG_FILE, mine); return 0; },
+          "longer than " + std::to_string(INI_FILE_MAX) + " bytes", S_IFREG, mine },
+        { [] { return mkfifo(CONFIG_FILE, 0644); }, "not a regular file", S_IFIFO, "" },
+        { [] { return symlink("/dev/zero", CONFIG_FILE); }, "not a regular file", S_IFLNK, "/dev/zero" },
+        { [] { return symlink("/none", CONFIG_FILE); }, "No such file or directory", S_IFLNK, "/none" },
+    };
+    for (const auto &c : cases) {
+        (void)unlink(CONFIG_FILE);   // the defaults of the case before, if any
+        ASSERT_EQ(0, c.make()) << c.why;
+        testing::internal::CaptureStdout();
+        ASSERT_EQ(0, Config_init(CONFIG_FILE, TEST_MAC)) << c.why;
+        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_THAT(out, HasSubstr("]: /etc/app.ini not read (" + c.why +
+                                   "): kept as /etc/app.ini.unread, the default settings replace it\n"));
+        EXPECT_THAT(out, Not(HasSubstr("ini not file")));
+        struct stat st;
+        ASSERT_EQ(0, lstat(UNREAD_COPY, &st)) << c.why;
+        EXPECT_EQ(c.type, st.st_mode & S_IFMT) << c.why;
+        char az[64] = "";
+        (void)readlink(UNREAD_COPY, az, sizeof(az) - 1);   // no link (the FIFO): stays empty, nothing is opened
+        EXPECT_EQ(c.kept, S_ISREG(st.st_mode) ? File_Read(UNREAD_COPY) : std::string(az)) << c.why;
+        EXPECT_EQ(DefaultFile(), File_Read(CONFIG_FILE));
+    }
+    unlink(UNREAD_COPY);
 }
 
 // The reset writes the default file and swaps in its dictionary; the

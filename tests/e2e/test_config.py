@@ -75,23 +75,33 @@ class ConfigTest(BoxTest):
                 if before_watchdog:
                     self.assertEqual("", b.read("/dev/watchdog"))
 
-    def test_endless_settings_file_gives_the_defaults(self):
-        """/etc/app.ini linked to an endless file is read up to the loader's
-        bound only: the box starts on the defaults, as for a file that cannot
-        be read, and answers the control protocol. The save of the defaults
-        replaces the link with a file; nothing is written through it."""
-        b = self.box(mac="02:00:00:00:10:20", start=False)
-        b.exec("ln", "-sf", "/dev/zero", "/etc/app.ini", check=True)
-        b.start()
-        b.wait_log(r"\]: ini: /etc/app.ini is longer than \d+ bytes: not read$", timeout=20)
-        b.wait_log(r"\]: /etc/app.ini cannot be read: the default settings replace it$")
-        b.wait_log(r"\]: avahi-daemon$", timeout=20)
-        replies, _ = protocol_exchange([frame(request("config get device", ["All"], seq=21))])
-        self.assertEqual(1, len(replies), replies)
-        ack = json.loads(replies[0][1])["ack"]
-        self.assertEqual(("success", 21), (ack["status"], ack["seq"]))
-        self.assertFalse(os.path.islink(b.path("/etc/app.ini")))
-        self.assertRegex(b.read("/etc/app.ini"), r'(?m)^alias += "KVB 001 *"$')
+    def test_unread_settings_file_is_kept_beside(self):
+        """A settings file not read (a link to an endless device; settings and
+        then notes past the loader's bound) is kept as it was beside the path;
+        the log says why and where, and the box answers on the defaults."""
+        notes = "".join(f"; note {i}: the projector of room {i % 40} takes 1080p30\n" for i in range(6000))
+        mine = "[devattr]\nalias = lobby screen\n[mainattr]\nfps = 30\n" + notes
+        cases = (("02:00:00:00:10:20", ["ln", "-sf", "/dev/zero", "/etc/app.ini"], r"not a regular file", None),
+                 ("02:00:00:00:10:21", ["true"], r"longer than \d+ bytes", mine))
+        for mac, cmd, why, text in cases:
+            with self.subTest(why=why):
+                b = self.box(mac=mac, ini=text and self.ini(text), start=False)
+                b.exec(*cmd, check=True)
+                b.start()
+                b.wait_log(rf"\]: /etc/app.ini not read \({why}\): kept as /etc/app.ini.unread, "
+                           r"the default settings replace it$", timeout=20)
+                b.wait_log(r"\]: avahi-daemon$", timeout=20)
+                device_id = mac.replace(":", "")
+                replies, _ = protocol_exchange([frame(request("config get device", [device_id], seq=21))])
+                self.assertEqual(1, len(replies), replies)
+                device = json.loads(replies[0][1])["device"]
+                self.assertEqual(("KVB 001", "60"), (device["alias"], device["fps"]))
+                self.assertFalse(os.path.islink(b.path("/etc/app.ini")))
+                self.assertRegex(b.read("/etc/app.ini"), r'(?m)^alias += "KVB 001 *"$')
+                if text is None:
+                    self.assertEqual("/dev/zero", os.readlink(b.path("/etc/app.ini.unread")))
+                else:
+                    self.assertEqual(text, b.read("/etc/app.ini.unread"))
 
 
 if __name__ == "__main__":

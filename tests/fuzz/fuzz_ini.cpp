@@ -46,7 +46,8 @@ static dictionary *Fuzz_Load(const void *pv, size_t sizeLen)
     FILE *fp = fopen(FUZZ_PATH, "wb");
     if (fp == nullptr || fwrite(pv, 1, sizeLen, fp) != sizeLen || fclose(fp) != 0)
         abort();
-    dictionary *d = ini_load(FUZZ_PATH);
+    char azWhy[INI_WHY_LEN];
+    dictionary *d = ini_load(FUZZ_PATH, azWhy);
     if (d == nullptr)
         abort();
     Fuzz_CheckLog();
