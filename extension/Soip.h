@@ -58,7 +58,7 @@ struct SoipServerAttr_S {
     u16 u16Port;
     MainThread_S stThread;           // the relay's one thread
     std::atomic<s32> bReopen;        // 1: reopen the device before the next pass
-    std::atomic<s32> s32ClientFd;    // -1 while no client
+    std::atomic<s32> s32ClientFd{-1};   // -1 while no client, also before the start
     u32 u32Clients;                  // clients accepted so far: a change means a new client
     bool bClientEof;                 // the client shut its sending side
     bool bClientRdHup;               // its end of sending was seen, not yet read

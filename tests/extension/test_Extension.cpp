@@ -150,6 +150,27 @@ static void Relay_OnUart(const u8 *pu8, u32 u32Len)
     s_strUartSeen.append((const char *)pu8, u32Len);
 }
 
+// A relay whose guest server never started has the UART to itself (the
+// program's start-up goes on when that server fails). Runs before the
+// relays of the fixture below start, the guest server with them.
+TEST(UartRelayAlone, ServesWithoutAGuestServer)
+{
+    int s32Tty = Pty_Attach("/dev/ttyS0");
+    ASSERT_GE(s32Tty, 0);
+    UartAttr_S stUart{-1, 0, {10, 8, 0, 0}};
+    ASSERT_EQ(0, MAIN_Uart_Init(&stUart));
+    ASSERT_EQ(0, MAIN_UartTcpServer_Start(&stUart, nullptr, nullptr));
+    int s32Fd = Relay_Connect(SOIP_UART_PORT);
+    Relay_Write(s32Fd, "alone");
+    EXPECT_EQ("alone", Pty_Read(s32Tty, 5, 1000));
+    Relay_Write(s32Tty, "back");
+    EXPECT_EQ("back", Pty_Read(s32Fd, 4, 1000));
+    MAIN_SoipServers_Stop();
+    MAIN_Uart_Close(&stUart);
+    close(s32Fd);
+    close(s32Tty);
+}
+
 // Both UARTs on ptys, the gadgets on the box's plain files, every relay up
 // once for the whole program (their ports stay bound).
 struct RelayTest : public testing::Test {
