@@ -13,12 +13,24 @@ from boxlib import Box, BoxTest, lan, lan_client as client
 from lanclient import take
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+GUEST_VISIT_S = 0.3     # a guest holds the UART this long
 
 
 def read_tty(sock, n, timeout=5):
     """Up to n bytes: fewer when the peer closed or none came for the timeout."""
     sock.settimeout(timeout)
     return take(sock, n, quiet=True)
+
+
+def read_tty_until(sock, got, tail, timeout=10):
+    """Reads onto got until it ends with tail."""
+    sock.settimeout(timeout)
+    while not got.endswith(tail):
+        part = sock.recv(65536)
+        if not part:
+            break
+        got += part
+    return got
 
 
 def drain_tty(sock, quiet=1.0, bound=60):
@@ -141,6 +153,33 @@ class NeighboursTest(BoxTest):
         guest.result()   # its socket closed
         tty.sendall(data)
         got = relay.result()[1]
+        self.assertSameBytes(data, got)
+
+    def test_2f_relay_client_waits_out_guest_visits(self):
+        """1 MB to the relay while guests visit the guest port, silent or
+        talking: the relay's bytes wait out each visit and all reach the
+        UART in order, the guest's words where it said them; the UART's
+        answer to a guest reaches that guest alone."""
+        tty = self.b.tty(0)
+        self.addCleanup(tty.close)
+        drain_tty(tty)
+        data = imagelib.data(1 << 20, 5)
+        relay = client(self.IP, 7888, [data], read=5, timeout=60)
+        got, said_all = b"", []
+        for said, answer in ((b"", b""), (b"guest says\r\n", b"to the guest\r\n"), (b"", b"")):
+            with self.subTest(said=said):
+                got += read_tty(tty, 65536)   # the relay's bytes flow
+                guest = client(self.IP, 6752, [said], read=len(answer), pause=GUEST_VISIT_S)
+                got = read_tty_until(tty, got, said)
+                tty.sendall(answer)
+                self.assertEqual(answer, guest.result()[1])
+                said_all.append(said)
+        got += read_tty(tty, len(data) + len(b"".join(said_all)) - len(got), timeout=30)
+        tty.sendall(b"after")
+        self.assertEqual(b"after", relay.result()[1])
+        for said in said_all:
+            self.assertIn(said, got)
+            got = got.replace(said, b"", 1)
         self.assertSameBytes(data, got)
 
     def test_3_uploaded_image_is_verified_written_and_the_box_resets(self):

@@ -300,9 +300,10 @@ TEST_F(RelayTest, AcceptWaitsWhileDescriptorsRunOut)
     EXPECT_EQ("taken", Pty_Read(s32Fd, 5, 1000));
 }
 
-// While a guest is connected the UART is its alone; afterwards the relay
-// has it again. A guest that closed is noticed at once: what the UART
-// sends from then on reaches the relay's client whole.
+// While a guest is connected the UART is its alone: the relay's client
+// waits; afterwards the relay has it again and its client's bytes go out.
+// A guest that closed is noticed at once: what the UART sends from then on
+// reaches the relay's client whole.
 TEST_F(RelayTest, GuestTakesTheUartOver)
 {
     int s32Relay = Client(SOIP_UART_PORT);
@@ -310,12 +311,13 @@ TEST_F(RelayTest, GuestTakesTheUartOver)
     ASSERT_GE(s32Guest, 0);
     Relay_Write(s32Tty0, "for guest");
     EXPECT_EQ("for guest", Pty_Read(s32Guest, 9, 1000));
-    Relay_Write(s32Relay, "lost");
+    Relay_Write(s32Relay, "held");
     Relay_Write(s32Guest, "mine");
     EXPECT_EQ("mine", Pty_Read(s32Tty0, 8, 500));
     EXPECT_EQ("", Pty_Read(s32Relay, 1, 200));
 
     close(s32Guest);
+    EXPECT_EQ("held", Pty_Read(s32Tty0, 4, 1000));   // waited for the guest to leave
     const std::string data = File_Pattern(65536, 1);
     EXPECT_EQ(data.size(), Relay_Push(s32Tty0, data, 2000));
     std::string got = Pty_Read(s32Relay, data.size(), 1000);
