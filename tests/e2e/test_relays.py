@@ -9,11 +9,13 @@ import time
 import unittest
 
 import imagelib
-from boxlib import Box, BoxTest, lan, lan_client as client
+from boxlib import Box, BoxTest, lan, lan_address, lan_address_drop, lan_client as client, wait_until
 from lanclient import take
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 GUEST_VISIT_S = 0.3     # a guest holds the UART this long
+GONE_BOUND_S = 45       # a client whose host vanished is dropped within this (the box takes ~30 s)
+GONE_HOST = "169.254.0.9"   # a LAN host that vanishes
 
 
 def read_tty(sock, n, timeout=5):
@@ -31,6 +33,14 @@ def read_tty_until(sock, got, tail, timeout=10):
             break
         got += part
     return got
+
+
+def stop(proc):
+    """Ends a LAN client started by lan_client."""
+    proc.kill()
+    proc.wait()
+    proc.stdout.close()
+    proc.stderr.close()
 
 
 def drain_tty(sock, quiet=1.0, bound=60):
@@ -52,6 +62,11 @@ class NeighboursTest(BoxTest):
         cls.b = Box(prefix="h3", mac="02:00:00:00:30:01", ini=ini)
         cls.addClassCleanup(cls.b.down)
         cls.b.wait_log(r"MAIN_Set_Hostname:cmd:hostname ")
+
+    def connections(self, *where):
+        """The box's established TCP connections that ss's filter words
+        pick, as ss lists them: receive queue, send queue, the two ends."""
+        return self.b.exec("ss", "-Htn", "state", "established", *where, check=True).stdout.splitlines()
 
     def assertSameBytes(self, data, got):
         """All bytes, in order; else where they first differ."""
@@ -181,6 +196,31 @@ class NeighboursTest(BoxTest):
             self.assertIn(said, got)
             got = got.replace(said, b"", 1)
         self.assertSameBytes(data, got)
+
+    def test_2h_clients_of_a_vanished_host_are_dropped(self):
+        """A guest and clients of the infrared, KVM and typed-packet servers
+        on a LAN host that vanishes without a word (no FIN, no RST, nothing
+        answers for it): the box drops each within about 30 s, and the
+        relay's client, whose bytes waited meanwhile, has the UART again."""
+        tty = self.b.tty(0)
+        self.addCleanup(tty.close)
+        drain_tty(tty)
+        lan_address(self, GONE_HOST)
+        ports = (6752, 7889, 7890, 5888)
+        for port in ports:
+            gone = client(self.IP, port, [b"guest" if port == 6752 else b""], pause=GONE_BOUND_S + 30,
+                          bind=GONE_HOST)
+            self.addCleanup(stop, gone)
+        self.assertEqual(b"guest", read_tty(tty, 5))
+        wait_until(lambda: len(self.connections("dst", GONE_HOST)) == len(ports), 10,
+                   "the clients of the vanishing host")
+        relay = client(self.IP, 7888, [b"held"], read=4, timeout=GONE_BOUND_S + 15)
+        lan_address_drop(GONE_HOST, check=True)
+        tty.sendall(b"for the vanished guest")
+        self.assertEqual(b"held", read_tty(tty, 4, timeout=GONE_BOUND_S))
+        tty.sendall(b"back")
+        self.assertEqual(b"back", relay.result()[1])
+        wait_until(lambda: not self.connections("dst", GONE_HOST), 15, "the vanished host's clients to be dropped")
 
     def test_3_uploaded_image_is_verified_written_and_the_box_resets(self):
         addr = 0x100000
