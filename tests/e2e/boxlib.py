@@ -8,6 +8,7 @@ Processes it starts share its LAN."""
 
 import atexit
 import base64
+import contextlib
 import itertools
 import json
 import os
@@ -18,6 +19,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 import unittest
 
@@ -184,6 +186,19 @@ class Box:
         s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         s.connect(f"{STATE}/{self.name}/ttyS{index}.sock")
         return s
+
+    @contextlib.contextmanager
+    def tty_stopped(self, index):
+        """Inside, /dev/ttyS<index> takes no byte, as a UART whose far end
+        holds its flow: the program's writes find no room."""
+        with open(f"{STATE}/{self.name}/ttys") as f:
+            fd = os.open(f.read().split()[index], os.O_RDWR | os.O_NOCTTY)
+        try:
+            termios.tcflow(fd, termios.TCOOFF)
+            yield
+        finally:
+            termios.tcflow(fd, termios.TCOON)
+            os.close(fd)
 
     def calls(self, path="/board/calls.log"):
         """Lines that the box's recording stand-ins (or the watchdog's) wrote,

@@ -14,8 +14,12 @@ from lanclient import take
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 GUEST_VISIT_S = 0.3     # a guest holds the UART this long
+UART_STALL_S = 2.5      # the second UART takes nothing this long: past a UART's 1 s wait for room
+PROMPT_S = 5            # bytes that nothing holds up arrive well within this
 GONE_BOUND_S = 45       # a client whose host vanished is dropped within this (the box takes ~30 s)
 GONE_HOST = "169.254.0.9"   # a LAN host that vanishes
+# The display's frames share the second UART with the infrared relay.
+DISPLAY_FRAME = re.compile(rb"\xaa\x01[\x00-\xff]{3}[\x00\x01]\x00{7}[\x00-\xff]\x55")
 
 
 def read_tty(sock, n, timeout=5):
@@ -33,6 +37,18 @@ def read_tty_until(sock, got, tail, timeout=10):
             break
         got += part
     return got
+
+
+def read_infrared(sock, n, timeout=10):
+    """n bytes of the infrared relay from the second UART, the display's
+    frames among them left out; fewer when no more came for the timeout."""
+    got = b""
+    while len(DISPLAY_FRAME.sub(b"", got)) < n:
+        part = read_tty(sock, n - len(DISPLAY_FRAME.sub(b"", got)), timeout)
+        if not part:
+            break
+        got += part
+    return DISPLAY_FRAME.sub(b"", got)
 
 
 def stop(proc):
@@ -196,6 +212,33 @@ class NeighboursTest(BoxTest):
             self.assertIn(said, got)
             got = got.replace(said, b"", 1)
         self.assertSameBytes(data, got)
+
+    def test_2g_a_stalled_second_uart_holds_up_nothing_and_loses_nothing(self):
+        """The second UART takes nothing for longer than a UART's wait while
+        1 MB floods the infrared relay: 64 KiB sent to the serial relay
+        meanwhile reach the first UART at once, and every infrared byte
+        reaches the second one, in order, once it takes bytes again."""
+        tty0, tty1 = self.b.tty(0), self.b.tty(1)
+        self.addCleanup(tty0.close)
+        self.addCleanup(tty1.close)
+        drain_tty(tty0)
+        drain_tty(tty1)
+        infrared, serial = imagelib.data(1 << 20, 6), imagelib.data(65536, 7)
+        with self.b.tty_stopped(1):
+            ir = client(self.IP, 7889, [infrared], timeout=60)
+            wait_until(lambda: any(int(c.split()[0]) for c in self.connections("sport", "=", ":7889")), 10,
+                       "the infrared relay to hold its client back")
+            started = time.monotonic()
+            relay = client(self.IP, 7888, [serial])
+            got = read_tty(tty0, len(serial), timeout=PROMPT_S)
+            took = time.monotonic() - started
+            time.sleep(max(0.0, UART_STALL_S - took))
+        relay.result()
+        self.assertSameBytes(serial, got)
+        self.assertLess(took, PROMPT_S)
+        got = read_infrared(tty1, len(infrared))
+        ir.result()
+        self.assertSameBytes(infrared, got)
 
     def test_2h_clients_of_a_vanished_host_are_dropped(self):
         """A guest and clients of the infrared, KVM and typed-packet servers

@@ -15,6 +15,7 @@
 
 #include "app/Main.h"
 #include "config/ConfigAttr.h"
+#include "core/Clock.h"
 #include "extension/Ir.h"
 #include "extension/Rs232.h"
 #include "extension/Soip.h"
@@ -346,6 +347,22 @@ TEST_F(RelayTest, FloodReachesASlowUartWhole)
         EXPECT_EQ(data.size(), got.size()) << st.u16Port;
         EXPECT_TRUE(data == got) << st.u16Port;
     }
+}
+
+// The infrared sender waiting for room on a full port stops when asked.
+TEST_F(RelayTest, InfraredSenderStopsWhileItWaitsForRoom)
+{
+    const std::string ir = File_Pattern(256 << 10, 23);
+    int s32Ir = Client(SOIP_IR_PORT);
+    std::thread thSend([&] { Relay_Write(s32Ir, ir); });
+    usleep(300 * 1000);
+    s64 s64Before = Clock_NowMs();
+    MAIN_IrSend_Stop();
+    EXPECT_LT(Clock_NowMs() - s64Before, 500);
+    ASSERT_EQ(0, MAIN_IrSend_Start(&g_stMainServerAttr.stHalAttr.stUart2));
+    while (!Pty_Read(s32Tty1, 1 << 20, 500).empty())
+        ;   // the rest of the flood
+    thSend.join();
 }
 
 // 1 MB written on the UART at full speed to a client that stops reading
