@@ -126,8 +126,10 @@ static void *MAIN_IrSend_Thread(void *pvArg)
     while (MAIN_Thread_Running(&s_stIrSendThread)) {
         if (!Ir_Take(&s_stPacket))
             continue;
-        // A closed port or a failed write is logged there; the packet is lost.
-        (void)MAIN_Uart_SendData(pstUart, s_stPacket.au8Data, s_stPacket.u32Len);
+        // Waits for room as long as the port needs, so that no packet is lost
+        // for want of it; a closed port or a failed write is logged there and
+        // loses the packet, as does the stop.
+        (void)MAIN_Uart_SendAll(pstUart, s_stPacket.au8Data, s_stPacket.u32Len, &s_stIrSendThread);
     }
     return nullptr;
 }

@@ -22,7 +22,9 @@ s32 MAIN_Ir_SendData(const u8 *pu8Data, u32 u32Len);
 // bytes queued, 0 when the queue is full (not logged). When not all fit,
 // pstWaiter is woken once the send thread has taken the next packet.
 u32 MAIN_Ir_Queue(const u8 *pu8Data, u32 u32Len, MainThread_S *pstWaiter);
-// The thread that writes the queue to the infrared UART (the second one).
+// The thread that writes the queue to the infrared UART (the second one),
+// each packet whole, waiting for room as long as the port needs; its stop
+// ends that wait.
 s32 MAIN_IrSend_Start(UartAttr_S *pstUart);
 void MAIN_IrSend_Stop(void);
 

@@ -53,6 +53,33 @@ static void Soip_DropClient(SoipServerAttr_S *pstServer, const char *pszWhy)
         pstServer->pfnClientDone(pstServer);
 }
 
+// Keep-alive with short timings and a time-out for unacknowledged data, so
+// that a client whose host is gone without a word is dropped within about
+// SOIP_USER_TIMEOUT_MS, not after the system's hours; small writes go out
+// at once. 0, or -1 (logged) when one could not be set: the client is
+// served all the same, its end only noticed later.
+static s32 Soip_TuneClient(SoipServerAttr_S *pstServer, s32 s32Fd)
+{
+    static const struct {
+        s32 s32Level, s32Name, s32Value;
+    } s_astOpts[] = {
+        {SOL_SOCKET, SO_KEEPALIVE, 1},
+        {IPPROTO_TCP, TCP_KEEPIDLE, SOIP_KEEPIDLE_S},
+        {IPPROTO_TCP, TCP_KEEPINTVL, SOIP_KEEPINTVL_S},
+        {IPPROTO_TCP, TCP_KEEPCNT, SOIP_KEEPCNT},
+        {IPPROTO_TCP, TCP_USER_TIMEOUT, SOIP_USER_TIMEOUT_MS},
+        {IPPROTO_TCP, TCP_NODELAY, 1},
+    };
+    for (const auto &st : s_astOpts) {
+        if (setsockopt(s32Fd, st.s32Level, st.s32Name, &st.s32Value, sizeof(st.s32Value)) < 0) {
+            Debug_LogLimited(&pstServer->stLogLimit, "[%s]: %s: setsockopt %d: %s\n", log_Time(),
+                             pstServer->pszName, st.s32Name, strerror(errno));
+            return -1;
+        }
+    }
+    return 0;
+}
+
 static bool Soip_OutOfFds(s32 s32Errno)
 {
     return s32Errno == EMFILE || s32Errno == ENFILE || s32Errno == ENOBUFS || s32Errno == ENOMEM;
@@ -77,10 +104,7 @@ static void Soip_Accept(SoipServerAttr_S *pstServer)
         close(s32Fd);
         return;
     }
-    s32 s32On = 1;
-    // Best effort: without them a dead peer is noticed later, not never.
-    (void)setsockopt(s32Fd, SOL_SOCKET, SO_KEEPALIVE, &s32On, sizeof(s32On));
-    (void)setsockopt(s32Fd, IPPROTO_TCP, TCP_NODELAY, &s32On, sizeof(s32On));
+    (void)Soip_TuneClient(pstServer, s32Fd);   // logged there; the client is served all the same
     Soip_DropClient(pstServer, "replaced");
     pstServer->bClientEof = false;
     pstServer->s32ClientFd = s32Fd;

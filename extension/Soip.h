@@ -8,7 +8,9 @@
 // client's bytes, the client is not read (TCP holds the sender back); while
 // the client has SOIP_OUT_LEN bytes of the device not taken, the device is
 // not read. A client that takes none of them for SOIP_STALL_MS is dropped,
-// so that one stalled client does not hold the device for good.
+// so that one stalled client does not hold the device for good. A client
+// whose host is gone without a word (power or cable lost) is dropped once
+// it answers neither keep-alive probes nor data for SOIP_USER_TIMEOUT_MS.
 #ifndef EXTENSION_SOIP_H
 #define EXTENSION_SOIP_H
 
@@ -28,6 +30,10 @@
 #define SOIP_STALL_MS    5000   // a client that takes none of them for this long is dropped
 #define SOIP_PASS_MS     100    // longest wait of one pass
 #define SOIP_ACCEPT_PAUSE_MS 1000   // no accepting for this long once descriptors ran out
+#define SOIP_KEEPIDLE_S  10     // a silent client is probed after this long
+#define SOIP_KEEPINTVL_S 5      // between probes
+#define SOIP_KEEPCNT     3      // probes unanswered before it is dropped, where no user time-out rules
+#define SOIP_USER_TIMEOUT_MS 30000  // data or probes unanswered this long drop it
 
 struct SoipServerAttr_S;
 
@@ -58,7 +64,7 @@ struct SoipServerAttr_S {
     u16 u16Port;
     MainThread_S stThread;           // the relay's one thread
     std::atomic<s32> bReopen;        // 1: reopen the device before the next pass
-    std::atomic<s32> s32ClientFd;    // -1 while no client
+    std::atomic<s32> s32ClientFd{-1};   // -1 while no client, also before the start
     u32 u32Clients;                  // clients accepted so far: a change means a new client
     bool bClientEof;                 // the client shut its sending side
     bool bClientRdHup;               // its end of sending was seen, not yet read

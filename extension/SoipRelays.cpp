@@ -41,10 +41,11 @@ static s32 Soip_RelayUartFd(SoipServerAttr_S *pstServer)
     return Soip_GuestHoldsUart() ? -1 : Soip_UartFd(pstServer);
 }
 
-// While a guest holds the UART, the relay client's bytes are not the port's.
+// While a guest holds the UART, the relay client's bytes wait (the client
+// is not read meanwhile) and reach the port in order once the guest left.
 static u32 Soip_RelayToUart(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len)
 {
-    return Soip_GuestHoldsUart() ? u32Len : Soip_ToUart(pstServer, pu8Data, u32Len);
+    return Soip_GuestHoldsUart() ? 0 : Soip_ToUart(pstServer, pu8Data, u32Len);
 }
 
 static void Soip_RelayFromUart(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len)

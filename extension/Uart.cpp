@@ -1,6 +1,7 @@
 #include "extension/Uart.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -10,14 +11,23 @@
 #include <unistd.h>
 
 #include "core/Debug.h"
+#include "core/Thread.h"
 
 #define UART_WRITE_WAIT_MS 1000   // least wait for room in the transmit buffer
 #define UART_WAKE_BYTES    512    // room a waiting writer is woken for, with margin
 #define UART_CHAR_BITS     12     // start, 8 data, parity, 2 stop bits at most
+#define UART_TURNS         4      // ports with a sender turn of their own; a higher one shares
+#define UART_TURN_LOOK_MS  100    // a sender thread waiting for its turn sees its stop this often
 
-// One sender at a time: the second UART carries the infrared relay and the
-// display's frames, which must not interleave.
-static std::mutex s_UartSendMutex;
+// Guards the descriptors against their close or reopen while a sender
+// writes. Held for one write that does not wait, never across a wait for
+// room: one port's wait holds up neither the other port nor a writer that
+// does not wait.
+static std::mutex s_UartFdMutex;
+// One waiting sender of a port at a time, so that frames do not interleave
+// (the second UART carries the infrared packets and the display's frames).
+// Taken only by the waiting senders of that port, never by MAIN_Uart_Write.
+static std::timed_mutex s_aUartTurn[UART_TURNS];
 static DebugLimit_S s_stSendLimit;   // relay clients send at will, to a closed or slow port too
 
 static const struct {
@@ -89,16 +99,16 @@ s32 MAIN_Uart_Init(UartAttr_S *pstUart)
         close(s32Fd);
         return -1;
     }
-    std::lock_guard<std::mutex> lock(s_UartSendMutex);
+    std::lock_guard<std::mutex> lock(s_UartFdMutex);
     pstUart->s32Fd = s32Fd;
     return 0;
 }
 
-// Under the send lock, so that no sender writes to a descriptor closed here
-// and perhaps reused by another file.
+// Under the descriptor lock, so that no sender writes to a descriptor
+// closed here and perhaps reused by another file.
 void MAIN_Uart_Close(UartAttr_S *pstUart)
 {
-    std::lock_guard<std::mutex> lock(s_UartSendMutex);
+    std::lock_guard<std::mutex> lock(s_UartFdMutex);
     if (pstUart->s32Fd >= 0)
         close(pstUart->s32Fd);
     pstUart->s32Fd = -1;
@@ -112,7 +122,7 @@ s32 MAIN_Uart_Restart(UartAttr_S *pstUart)
 }
 
 // One write of what the port takes now: the bytes written, 0 when it has
-// no room, -1 on a failure (logged). Under the send lock.
+// no room, -1 on a failure (logged). Under the descriptor lock.
 static s32 Uart_WriteSome(const char *pszWho, s32 s32Fd, const u8 *pu8, u32 u32Len)
 {
     for (;;) {
@@ -138,42 +148,86 @@ static s32 Uart_WaitMs(const UartAttr_S *pstUart)
     return (s32)(u32Ms > UART_WRITE_WAIT_MS ? u32Ms : UART_WRITE_WAIT_MS);
 }
 
-// The port's descriptor, or -1 ("Uart not open", logged). Under the send lock.
-static s32 Uart_OpenFd(const UartAttr_S *pstUart)
+// Uart_WriteSome on the port's descriptor of the moment, -1 with "Uart not
+// open" logged while it is closed; *ps32Fd: that descriptor, to wait on.
+static s32 Uart_WriteNow(const char *pszWho, UartAttr_S *pstUart, const u8 *pu8, u32 u32Len,
+                         s32 *ps32Fd)
 {
-    if (pstUart->s32Fd < 0)
+    std::lock_guard<std::mutex> lock(s_UartFdMutex);
+    *ps32Fd = pstUart->s32Fd;
+    if (*ps32Fd < 0) {
         Debug_LogLimited(&s_stSendLimit, "[%s]: Uart not open\n", log_Time());
-    return pstUart->s32Fd;
+        return -1;
+    }
+    return Uart_WriteSome(pszWho, *ps32Fd, pu8, u32Len);
 }
 
-s32 MAIN_Uart_SendData(UartAttr_S *pstUart, const void *pvData, u32 u32Len)
+// Takes the port's sender turn: within the port's wait for room, or for a
+// sender thread as long as it takes, until that thread is stopped.
+static bool Uart_TakeTurn(std::unique_lock<std::timed_mutex> *pTurn, const UartAttr_S *pstUart,
+                          MainThread_S *pstThread)
 {
-    const u8 *pu8 = (const u8 *)pvData;
-    std::lock_guard<std::mutex> lock(s_UartSendMutex);
-    s32 s32Fd = Uart_OpenFd(pstUart);
-    if (s32Fd < 0)
-        return -1;
-    while (u32Len > 0) {
-        s32 n = Uart_WriteSome(__func__, s32Fd, pu8, u32Len);
+    if (pstThread == nullptr)
+        return pTurn->try_lock_for(std::chrono::milliseconds(Uart_WaitMs(pstUart)));
+    while (!pTurn->try_lock_for(std::chrono::milliseconds(UART_TURN_LOOK_MS)))
+        if (!MAIN_Thread_Running(pstThread))
+            return false;
+    return true;
+}
+
+// Waits for room on the descriptor, no lock held: up to the port's wait, or
+// for a sender thread as long as it takes, until that thread is stopped.
+// True when there may be room (a descriptor closed meanwhile shows at the
+// next write).
+static bool Uart_WaitRoom(const UartAttr_S *pstUart, s32 s32Fd, MainThread_S *pstThread)
+{
+    if (pstThread == nullptr) {
+        struct pollfd stPoll = {s32Fd, POLLOUT, 0};
+        s32 s32Ready = poll(&stPoll, 1, Uart_WaitMs(pstUart));
+        return s32Ready > 0 || (s32Ready < 0 && errno == EINTR);
+    }
+    s32 s32Ready = 0;
+    while (s32Ready == 0 && MAIN_Thread_Running(pstThread))
+        s32Ready = MAIN_Thread_WaitFd(pstThread, s32Fd, POLLOUT, -1);   // a poll error is logged there
+    return s32Ready > 0;
+}
+
+// Writes all bytes in the port's sender turn, waiting for room between
+// writes; a port that gives none within its wait is a timeout (logged), a
+// sender thread's stop is not.
+static s32 Uart_Send(const char *pszWho, UartAttr_S *pstUart, const u8 *pu8, u32 u32Len,
+                     MainThread_S *pstThread)
+{
+    std::unique_lock<std::timed_mutex> turn(s_aUartTurn[pstUart->u32Port % UART_TURNS], std::defer_lock);
+    bool bGoOn = Uart_TakeTurn(&turn, pstUart, pstThread);
+    while (bGoOn) {
+        s32 s32Fd;
+        s32 n = Uart_WriteNow(pszWho, pstUart, pu8, u32Len, &s32Fd);
         if (n < 0)
             return -1;
         pu8 += n;
         u32Len -= (u32)n;
-        if (n > 0)
-            continue;
-        struct pollfd stPoll = {s32Fd, POLLOUT, 0};
-        s32 s32Ready = poll(&stPoll, 1, Uart_WaitMs(pstUart));
-        if (s32Ready > 0 || (s32Ready < 0 && errno == EINTR))
-            continue;
-        Debug_LogLimited(&s_stSendLimit, "[%s]: %s: write: timeout\n", log_Time(), __func__);
-        return -1;
+        if (u32Len == 0)
+            return 0;
+        bGoOn = n > 0 || Uart_WaitRoom(pstUart, s32Fd, pstThread);
     }
-    return 0;
+    if (pstThread == nullptr)
+        Debug_LogLimited(&s_stSendLimit, "[%s]: %s: write: timeout\n", log_Time(), pszWho);
+    return -1;
+}
+
+s32 MAIN_Uart_SendData(UartAttr_S *pstUart, const void *pvData, u32 u32Len)
+{
+    return Uart_Send(__func__, pstUart, (const u8 *)pvData, u32Len, nullptr);
+}
+
+s32 MAIN_Uart_SendAll(UartAttr_S *pstUart, const void *pvData, u32 u32Len, MainThread_S *pstThread)
+{
+    return Uart_Send(__func__, pstUart, (const u8 *)pvData, u32Len, pstThread);
 }
 
 s32 MAIN_Uart_Write(UartAttr_S *pstUart, const void *pvData, u32 u32Len)
 {
-    std::lock_guard<std::mutex> lock(s_UartSendMutex);
-    s32 s32Fd = Uart_OpenFd(pstUart);
-    return s32Fd < 0 ? -1 : Uart_WriteSome(__func__, s32Fd, (const u8 *)pvData, u32Len);
+    s32 s32Fd;
+    return Uart_WriteNow(__func__, pstUart, (const u8 *)pvData, u32Len, &s32Fd);
 }

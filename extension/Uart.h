@@ -7,6 +7,8 @@
 
 #define UART_BAUD_COUNT 15
 
+struct MainThread_S;
+
 struct UartSetAttr_S {
     u32 u32BaudIdx;      // 0..14: 300 ... 921600, see MAIN_Uart_Baud
     u32 u32Databits;     // 5..8
@@ -56,8 +58,14 @@ s32 MAIN_Uart_Restart(UartAttr_S *pstUart);
 
 // Writes all bytes, waiting for room as long as a working port at its rate
 // needs; 0, or -1 ("Uart not open", a port that took nothing for that long,
-// or the write's failure).
+// or the write's failure). The waiting senders of one port take turns, so
+// that their frames do not interleave; a wait holds up no other port and
+// no MAIN_Uart_Write.
 s32 MAIN_Uart_SendData(UartAttr_S *pstUart, const void *pvData, u32 u32Len);
+// MAIN_Uart_SendData for a sender thread that waits for room and for its
+// turn as long as it takes, until pstThread is stopped (its stop ends the
+// wait); 0, or -1 ("Uart not open", the write's failure, or the stop).
+s32 MAIN_Uart_SendAll(UartAttr_S *pstUart, const void *pvData, u32 u32Len, MainThread_S *pstThread);
 // Writes what the port takes now, without waiting: the bytes written (0
 // when it has no room), or -1 ("Uart not open", or the write's failure).
 // A writer that got less waits for POLLOUT on the port.

@@ -8,6 +8,7 @@ Processes it starts share its LAN."""
 
 import atexit
 import base64
+import contextlib
 import itertools
 import json
 import os
@@ -18,6 +19,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 import unittest
 
@@ -68,15 +70,22 @@ def lan_address(test, addr):
     LAN side's own is 169.254.0.1, boxes take 169.254.1.0 and up) for the
     length of the test: a client there is another host to a box."""
     lan("ip", "addr", "add", f"{addr}/16", "dev", "br0", check=True)
-    test.addCleanup(lan, "ip", "addr", "del", f"{addr}/16", "dev", "br0")
+    test.addCleanup(lan_address_drop, addr)
 
 
-def lan_client(host, port, send, ack=0, read=0, pause=0.0, timeout=10, **slow):
+def lan_address_drop(addr, check=False):
+    """Takes a further address away: its host is gone without a word, as
+    one whose power or cable is lost. Its clients' sockets stay open but
+    send nothing, and nothing answers a box for that address."""
+    lan("ip", "addr", "del", f"{addr}/16", "dev", "br0", check=check)
+
+
+def lan_client(host, port, send, ack=0, read=0, pause=0.0, timeout=10, **more):
     """Starts lanclient.py on the LAN side with that job (bytes to send;
-    slow: "pauses", "step" and "rcvbuf" of a slow reader, see there);
-    .result() of the process gives (acks, read bytes)."""
+    more: "pauses", "step" and "rcvbuf" of a slow reader, "bind", see
+    there); .result() of the process gives (acks, read bytes)."""
     job = json.dumps({"host": host, "port": port, "send": [base64.b64encode(c).decode() for c in send],
-                      "ack": ack, "read": read, "pause": pause, "timeout": timeout, **slow})
+                      "ack": ack, "read": read, "pause": pause, "timeout": timeout, **more})
     client = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lanclient.py")
     proc = subprocess.Popen([BOX, "lan", "python3", client], stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
@@ -177,6 +186,19 @@ class Box:
         s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         s.connect(f"{STATE}/{self.name}/ttyS{index}.sock")
         return s
+
+    @contextlib.contextmanager
+    def tty_stopped(self, index):
+        """Inside, /dev/ttyS<index> takes no byte, as a UART whose far end
+        holds its flow: the program's writes find no room."""
+        with open(f"{STATE}/{self.name}/ttys") as f:
+            fd = os.open(f.read().split()[index], os.O_RDWR | os.O_NOCTTY)
+        try:
+            termios.tcflow(fd, termios.TCOOFF)
+            yield
+        finally:
+            termios.tcflow(fd, termios.TCOON)
+            os.close(fd)
 
     def calls(self, path="/board/calls.log"):
         """Lines that the box's recording stand-ins (or the watchdog's) wrote,

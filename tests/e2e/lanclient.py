@@ -5,7 +5,8 @@ sent one after the other), "ack" (bytes to read after each chunk, or
 "rtsp" for one RTSP reply with its body), "pause" (seconds before the last
 read), "read" (bytes of the last read), "pauses" (seconds slept after each
 "step" bytes of the last read, for a slow reader), "rcvbuf" (the socket's
-receive buffer, bytes; 0 for the system's), timeout. Prints
+receive buffer, bytes; 0 for the system's), "bind" (the LAN-side address
+to connect from, "" for the system's choice), timeout. Prints
 {"acks": [...], "read": ...} with base64 texts."""
 
 import base64
@@ -67,7 +68,7 @@ def rtsp_play_video(sock, url, transport):
     return session
 
 
-def connect(host, port, timeout, rcvbuf=0):
+def connect(host, port, timeout, rcvbuf=0, bind=""):
     """Connects, trying again while the box is not there yet."""
     end = time.monotonic() + timeout
     while True:
@@ -76,6 +77,8 @@ def connect(host, port, timeout, rcvbuf=0):
         if rcvbuf:
             s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)   # before the window is offered
         try:
+            if bind:
+                s.bind((bind, 0))
             s.connect((host, port))
             return s
         except OSError:
@@ -87,7 +90,7 @@ def connect(host, port, timeout, rcvbuf=0):
 
 def main():
     job = json.load(sys.stdin)
-    s = connect(job["host"], job["port"], job.get("timeout", 10), job.get("rcvbuf", 0))
+    s = connect(job["host"], job["port"], job.get("timeout", 10), job.get("rcvbuf", 0), job.get("bind", ""))
     acks = []
     for chunk in job["send"]:
         s.sendall(base64.b64decode(chunk))

@@ -9,16 +9,54 @@ import time
 import unittest
 
 import imagelib
-from boxlib import Box, BoxTest, lan, lan_client as client
+from boxlib import Box, BoxTest, lan, lan_address, lan_address_drop, lan_client as client, wait_until
 from lanclient import take
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+GUEST_VISIT_S = 0.3     # a guest holds the UART this long
+UART_STALL_S = 2.5      # the second UART takes nothing this long: past a UART's 1 s wait for room
+PROMPT_S = 5            # bytes that nothing holds up arrive well within this
+GONE_BOUND_S = 45       # a client whose host vanished is dropped within this (the box takes ~30 s)
+GONE_HOST = "169.254.0.9"   # a LAN host that vanishes
+# The display's frames share the second UART with the infrared relay.
+DISPLAY_FRAME = re.compile(rb"\xaa\x01[\x00-\xff]{3}[\x00\x01]\x00{7}[\x00-\xff]\x55")
 
 
 def read_tty(sock, n, timeout=5):
     """Up to n bytes: fewer when the peer closed or none came for the timeout."""
     sock.settimeout(timeout)
     return take(sock, n, quiet=True)
+
+
+def read_tty_until(sock, got, tail, timeout=10):
+    """Reads onto got until it ends with tail."""
+    sock.settimeout(timeout)
+    while not got.endswith(tail):
+        part = sock.recv(65536)
+        if not part:
+            break
+        got += part
+    return got
+
+
+def read_infrared(sock, n, timeout=10):
+    """n bytes of the infrared relay from the second UART, the display's
+    frames among them left out; fewer when no more came for the timeout."""
+    got = b""
+    while len(DISPLAY_FRAME.sub(b"", got)) < n:
+        part = read_tty(sock, n - len(DISPLAY_FRAME.sub(b"", got)), timeout)
+        if not part:
+            break
+        got += part
+    return DISPLAY_FRAME.sub(b"", got)
+
+
+def stop(proc):
+    """Ends a LAN client started by lan_client."""
+    proc.kill()
+    proc.wait()
+    proc.stdout.close()
+    proc.stderr.close()
 
 
 def drain_tty(sock, quiet=1.0, bound=60):
@@ -40,6 +78,11 @@ class NeighboursTest(BoxTest):
         cls.b = Box(prefix="h3", mac="02:00:00:00:30:01", ini=ini)
         cls.addClassCleanup(cls.b.down)
         cls.b.wait_log(r"MAIN_Set_Hostname:cmd:hostname ")
+
+    def connections(self, *where):
+        """The box's established TCP connections that ss's filter words
+        pick, as ss lists them: receive queue, send queue, the two ends."""
+        return self.b.exec("ss", "-Htn", "state", "established", *where, check=True).stdout.splitlines()
 
     def assertSameBytes(self, data, got):
         """All bytes, in order; else where they first differ."""
@@ -142,6 +185,85 @@ class NeighboursTest(BoxTest):
         tty.sendall(data)
         got = relay.result()[1]
         self.assertSameBytes(data, got)
+
+    def test_2f_relay_client_waits_out_guest_visits(self):
+        """1 MB to the relay while guests visit the guest port, silent or
+        talking: the relay's bytes wait out each visit and all reach the
+        UART in order, the guest's words where it said them; the UART's
+        answer to a guest reaches that guest alone."""
+        tty = self.b.tty(0)
+        self.addCleanup(tty.close)
+        drain_tty(tty)
+        data = imagelib.data(1 << 20, 5)
+        relay = client(self.IP, 7888, [data], read=5, timeout=60)
+        got, said_all = b"", []
+        for said, answer in ((b"", b""), (b"guest says\r\n", b"to the guest\r\n"), (b"", b"")):
+            with self.subTest(said=said):
+                got += read_tty(tty, 65536)   # the relay's bytes flow
+                guest = client(self.IP, 6752, [said], read=len(answer), pause=GUEST_VISIT_S)
+                got = read_tty_until(tty, got, said)
+                tty.sendall(answer)
+                self.assertEqual(answer, guest.result()[1])
+                said_all.append(said)
+        got += read_tty(tty, len(data) + len(b"".join(said_all)) - len(got), timeout=30)
+        tty.sendall(b"after")
+        self.assertEqual(b"after", relay.result()[1])
+        for said in said_all:
+            self.assertIn(said, got)
+            got = got.replace(said, b"", 1)
+        self.assertSameBytes(data, got)
+
+    def test_2g_a_stalled_second_uart_holds_up_nothing_and_loses_nothing(self):
+        """The second UART takes nothing for longer than a UART's wait while
+        1 MB floods the infrared relay: 64 KiB sent to the serial relay
+        meanwhile reach the first UART at once, and every infrared byte
+        reaches the second one, in order, once it takes bytes again."""
+        tty0, tty1 = self.b.tty(0), self.b.tty(1)
+        self.addCleanup(tty0.close)
+        self.addCleanup(tty1.close)
+        drain_tty(tty0)
+        drain_tty(tty1)
+        infrared, serial = imagelib.data(1 << 20, 6), imagelib.data(65536, 7)
+        with self.b.tty_stopped(1):
+            ir = client(self.IP, 7889, [infrared], timeout=60)
+            wait_until(lambda: any(int(c.split()[0]) for c in self.connections("sport", "=", ":7889")), 10,
+                       "the infrared relay to hold its client back")
+            started = time.monotonic()
+            relay = client(self.IP, 7888, [serial])
+            got = read_tty(tty0, len(serial), timeout=PROMPT_S)
+            took = time.monotonic() - started
+            time.sleep(max(0.0, UART_STALL_S - took))
+        relay.result()
+        self.assertSameBytes(serial, got)
+        self.assertLess(took, PROMPT_S)
+        got = read_infrared(tty1, len(infrared))
+        ir.result()
+        self.assertSameBytes(infrared, got)
+
+    def test_2h_clients_of_a_vanished_host_are_dropped(self):
+        """A guest and clients of the infrared, KVM and typed-packet servers
+        on a LAN host that vanishes without a word (no FIN, no RST, nothing
+        answers for it): the box drops each within about 30 s, and the
+        relay's client, whose bytes waited meanwhile, has the UART again."""
+        tty = self.b.tty(0)
+        self.addCleanup(tty.close)
+        drain_tty(tty)
+        lan_address(self, GONE_HOST)
+        ports = (6752, 7889, 7890, 5888)
+        for port in ports:
+            gone = client(self.IP, port, [b"guest" if port == 6752 else b""], pause=GONE_BOUND_S + 30,
+                          bind=GONE_HOST)
+            self.addCleanup(stop, gone)
+        self.assertEqual(b"guest", read_tty(tty, 5))
+        wait_until(lambda: len(self.connections("dst", GONE_HOST)) == len(ports), 10,
+                   "the clients of the vanishing host")
+        relay = client(self.IP, 7888, [b"held"], read=4, timeout=GONE_BOUND_S + 15)
+        lan_address_drop(GONE_HOST, check=True)
+        tty.sendall(b"for the vanished guest")
+        self.assertEqual(b"held", read_tty(tty, 4, timeout=GONE_BOUND_S))
+        tty.sendall(b"back")
+        self.assertEqual(b"back", relay.result()[1])
+        wait_until(lambda: not self.connections("dst", GONE_HOST), 15, "the vanished host's clients to be dropped")
 
     def test_3_uploaded_image_is_verified_written_and_the_box_resets(self):
         addr = 0x100000

@@ -15,6 +15,7 @@
 
 #include "app/Main.h"
 #include "config/ConfigAttr.h"
+#include "core/Clock.h"
 #include "extension/Ir.h"
 #include "extension/Rs232.h"
 #include "extension/Soip.h"
@@ -150,6 +151,27 @@ static void Relay_OnUart(const u8 *pu8, u32 u32Len)
     s_strUartSeen.append((const char *)pu8, u32Len);
 }
 
+// A relay whose guest server never started has the UART to itself (the
+// program's start-up goes on when that server fails). Runs before the
+// relays of the fixture below start, the guest server with them.
+TEST(UartRelayAlone, ServesWithoutAGuestServer)
+{
+    int s32Tty = Pty_Attach("/dev/ttyS0");
+    ASSERT_GE(s32Tty, 0);
+    UartAttr_S stUart{-1, 0, {10, 8, 0, 0}};
+    ASSERT_EQ(0, MAIN_Uart_Init(&stUart));
+    ASSERT_EQ(0, MAIN_UartTcpServer_Start(&stUart, nullptr, nullptr));
+    int s32Fd = Relay_Connect(SOIP_UART_PORT);
+    Relay_Write(s32Fd, "alone");
+    EXPECT_EQ("alone", Pty_Read(s32Tty, 5, 1000));
+    Relay_Write(s32Tty, "back");
+    EXPECT_EQ("back", Pty_Read(s32Fd, 4, 1000));
+    MAIN_SoipServers_Stop();
+    MAIN_Uart_Close(&stUart);
+    close(s32Fd);
+    close(s32Tty);
+}
+
 // Both UARTs on ptys, the gadgets on the box's plain files, every relay up
 // once for the whole program (their ports stay bound).
 struct RelayTest : public testing::Test {
@@ -279,9 +301,10 @@ TEST_F(RelayTest, AcceptWaitsWhileDescriptorsRunOut)
     EXPECT_EQ("taken", Pty_Read(s32Fd, 5, 1000));
 }
 
-// While a guest is connected the UART is its alone; afterwards the relay
-// has it again. A guest that closed is noticed at once: what the UART
-// sends from then on reaches the relay's client whole.
+// While a guest is connected the UART is its alone: the relay's client
+// waits; afterwards the relay has it again and its client's bytes go out.
+// A guest that closed is noticed at once: what the UART sends from then on
+// reaches the relay's client whole.
 TEST_F(RelayTest, GuestTakesTheUartOver)
 {
     int s32Relay = Client(SOIP_UART_PORT);
@@ -289,12 +312,13 @@ TEST_F(RelayTest, GuestTakesTheUartOver)
     ASSERT_GE(s32Guest, 0);
     Relay_Write(s32Tty0, "for guest");
     EXPECT_EQ("for guest", Pty_Read(s32Guest, 9, 1000));
-    Relay_Write(s32Relay, "lost");
+    Relay_Write(s32Relay, "held");
     Relay_Write(s32Guest, "mine");
     EXPECT_EQ("mine", Pty_Read(s32Tty0, 8, 500));
     EXPECT_EQ("", Pty_Read(s32Relay, 1, 200));
 
     close(s32Guest);
+    EXPECT_EQ("held", Pty_Read(s32Tty0, 4, 1000));   // waited for the guest to leave
     const std::string data = File_Pattern(65536, 1);
     EXPECT_EQ(data.size(), Relay_Push(s32Tty0, data, 2000));
     std::string got = Pty_Read(s32Relay, data.size(), 1000);
@@ -323,6 +347,22 @@ TEST_F(RelayTest, FloodReachesASlowUartWhole)
         EXPECT_EQ(data.size(), got.size()) << st.u16Port;
         EXPECT_TRUE(data == got) << st.u16Port;
     }
+}
+
+// The infrared sender waiting for room on a full port stops when asked.
+TEST_F(RelayTest, InfraredSenderStopsWhileItWaitsForRoom)
+{
+    const std::string ir = File_Pattern(256 << 10, 23);
+    int s32Ir = Client(SOIP_IR_PORT);
+    std::thread thSend([&] { Relay_Write(s32Ir, ir); });
+    usleep(300 * 1000);
+    s64 s64Before = Clock_NowMs();
+    MAIN_IrSend_Stop();
+    EXPECT_LT(Clock_NowMs() - s64Before, 500);
+    ASSERT_EQ(0, MAIN_IrSend_Start(&g_stMainServerAttr.stHalAttr.stUart2));
+    while (!Pty_Read(s32Tty1, 1 << 20, 500).empty())
+        ;   // the rest of the flood
+    thSend.join();
 }
 
 // 1 MB written on the UART at full speed to a client that stops reading
