@@ -176,8 +176,8 @@ TEST_F(RtspServerTest, AnswersAndRefusalsKeepTheConnection)
         {Options(2), OptionsReply(2)},
         {Options(3, "options"), OptionsReply(3)},
         {"OPTIONS rtsp://127.0.0.1/ RTSP/1.0\r\nAccept: x\r\n\r\n", Plain(400, "Bad Request", NO_CSEQ)},
-        {"OPTIONS * RTSP/1.0\r\nCSeq: 12a\r\n\r\n", Plain(400, "Bad Request", NO_CSEQ)},
-        {"OPTIONS * RTSP/1.0\r\nCSeq: 4294967297\r\n\r\n", Plain(400, "Bad Request", NO_CSEQ)},
+        {"OPTIONS * RTSP/1.0\r\nCSeq: 12a\r\n\r\n", Plain(400, "Bad Request", "12a")},
+        {"OPTIONS * RTSP/1.0\r\nCSeq: 4294967297\r\n\r\n", Plain(400, "Bad Request", "4294967297")},
         {Options(4, "GET_PARAMETER"), Plain(501, "Not Implemented", "4")},
         {Options(5, "RECORD"), Plain(501, "Not Implemented", "5")},
         {Options(6, "X"), Plain(501, "Not Implemented", "6")},
@@ -243,6 +243,7 @@ TEST_F(RtspServerTest, MalformedRequestsGet400AndClose)
         const char *pszCSeq;
     } astCase[] = {
         {"OPTIONS * RTSP/1.0\r\nCSeq: 7\r\nContent-Length: 70000\r\n\r\n", "7"},
+        {"OPTIONS * RTSP/1.0\r\nCSeq: 7e3\r\nContent-Length: 70000\r\n\r\n", "7e3"},
         {"GARBAGE\r\n\r\n", NO_CSEQ},
         {"OPTIONS * RTSP/1.0\r\nCSeq: 9\r\nTransfer-Encoding: chunked\r\n\r\n", "9"},
         {"OPTIONS * RTSP/1.0\r\nCSeq: 2\r\n" + strHeaders + "X-64: z\r\n\r\n", NO_CSEQ},
@@ -257,6 +258,42 @@ TEST_F(RtspServerTest, MalformedRequestsGet400AndClose)
         char c;
         EXPECT_LE(recv(s32Fd, &c, 1, 0), 0) << stCase.strRequest.substr(0, 80);   // closed
     }
+}
+
+// A CSeq that is no number the server can take is answered with the
+// client's own text, by which it matches its replies, and never with a
+// number it did not send: over TCP, where the connection stays, before a
+// 505, and over UDP. A text longer than any counter gets no CSeq line.
+TEST_F(RtspServerTest, UnreadableCSeqIsAnsweredWithTheClientsText)
+{
+    const std::string strLongest(32, '9'), strNoLine = "RTSP/1.0 400 Bad Request\r\nDate: D\r\n\r\n";
+    const struct {
+        std::string strCSeq, strVersion, strReply;
+    } astCase[] = {
+        {"99999999999999999999", "RTSP/1.0", Plain(400, "Bad Request", "99999999999999999999")},
+        {"4294967296", "RTSP/1.0", Plain(400, "Bad Request", "4294967296")},
+        {"-1", "RTSP/1.0", Plain(400, "Bad Request", "-1")},
+        {strLongest, "RTSP/1.0", Plain(400, "Bad Request", strLongest)},
+        {strLongest + "9", "RTSP/1.0", strNoLine},
+        {"", "RTSP/1.0", strNoLine},
+        {"x1", "RTSP/2.0", Plain(505, "RTSP Version Not Supported", "x1")},
+        {"007", "RTSP/1.0", "RTSP/1.0 200 OK\r\nCSeq: 007\r\nPublic: DESCRIBE,SETUP,TEARDOWN,PLAY,PAUSE\r\n\r\n"},
+    };
+    int s32Fd = Connect();
+    for (const auto &stCase : astCase) {
+        std::string strRequest = "OPTIONS * " + stCase.strVersion + "\r\nCSeq: " + stCase.strCSeq + "\r\n\r\n";
+        EXPECT_EQ(stCase.strReply, Ask(s32Fd, strRequest)) << stCase.strCSeq;
+    }
+    EXPECT_EQ(OptionsReply(8), Ask(s32Fd, Options(8)));
+    int s32Udp = Net_UdpBind("127.0.0.1", 0, 5000);
+    vecFd.push_back(s32Udp);
+    struct sockaddr_in stAddr = Net_Addr("127.0.0.1", PORT);
+    std::string strUdp = "OPTIONS * RTSP/1.0\r\nCSeq: 18446744073709551616\r\n\r\n";
+    ASSERT_EQ((ssize_t)strUdp.size(),
+              sendto(s32Udp, strUdp.data(), strUdp.size(), 0, (struct sockaddr *)&stAddr, sizeof(stAddr)));
+    Bytes vecReply = Net_UdpRecv(s32Udp);
+    EXPECT_EQ(Plain(400, "Bad Request", "18446744073709551616"),
+              Net_NoDate(std::string(vecReply.begin(), vecReply.end())));
 }
 
 TEST_F(RtspServerTest, UdpRequestsAreAnsweredToTheirSender)

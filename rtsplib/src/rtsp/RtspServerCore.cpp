@@ -29,6 +29,7 @@
 #define RTSP_KEEPALIVE_CNT   1
 #define RTSP_UDP_RCVBUF      0x500000
 #define RTSP_CSEQ_UNSET      0xFFFFFFFFu
+#define RTSP_CSEQ_MAX        32     // longest CSeq text echoed; a longer one gets no CSeq line
 
 struct RtspServerTransport_S {
     s32 (*pfnSendv)(RtspServerReq_S *pstReq, const struct iovec *pstVec, s32 s32Num);
@@ -62,7 +63,7 @@ struct RtspServerReq_S {
     AioTcpSession_S *pstTcpSession;     // TCP
     AioUdpTransport_S *pstUdp;          // UDP
     RtspParser_S *pstParser;
-    u32 u32CSeq;                        // RTSP_CSEQ_UNSET until read
+    char azCSeq[RTSP_CSEQ_MAX + 9];     // "CSeq: text\r\n" the replies carry, or empty
     bool bSendFailed;                   // a reply was lost: close the connection
     bool bRequested;                    // a whole request came (TCP)
     u64 u64LastMs;                      // time64_monotonic of the last whole request, or of the accept
@@ -138,8 +139,8 @@ static const char *RtspServer_Date(char *pszDate)
 s32 rtsp_server_reply(RtspServerReq_S *pstReq, s32 s32Code)
 {
     char azDate[DATETIME_TEXT_LEN];
-    return RtspServer_SendFormat(pstReq, "RTSP/1.0 %d %s\r\nCSeq: %u\r\nDate: %s\r\n\r\n", s32Code,
-                                 rtsp_reason_phrase(s32Code), pstReq->u32CSeq, RtspServer_Date(azDate));
+    return RtspServer_SendFormat(pstReq, "RTSP/1.0 %d %s\r\n%sDate: %s\r\n\r\n", s32Code,
+                                 rtsp_reason_phrase(s32Code), pstReq->azCSeq, RtspServer_Date(azDate));
 }
 
 // The SDP goes as a second piece, so that it may be longer than the
@@ -155,9 +156,9 @@ s32 rtsp_server_reply_describe(RtspServerReq_S *pstReq, s32 s32Code, const char 
         return rtsp_server_reply(pstReq, 500);
     }
     s32 n = snprintf(pstReq->azReply, sizeof(pstReq->azReply),
-                     "RTSP/1.0 200 OK\r\nCSeq: %u\r\nDate: %s\r\nContent-Type: application/sdp\r\n"
+                     "RTSP/1.0 200 OK\r\n%sDate: %s\r\nContent-Type: application/sdp\r\n"
                      "Content-Length: %u\r\n\r\n",
-                     pstReq->u32CSeq, RtspServer_Date(azDate), (u32)sdpLen);
+                     pstReq->azCSeq, RtspServer_Date(azDate), (u32)sdpLen);
     struct iovec astVec[2] = {{pstReq->azReply, (size_t)n}, {(void *)pszSdp, sdpLen}};
     return RtspServer_Sendv(pstReq, astVec, 2);
 }
@@ -168,8 +169,8 @@ s32 rtsp_server_reply_setup(RtspServerReq_S *pstReq, s32 s32Code, const char *ps
     if (s32Code != 200)
         return rtsp_server_reply(pstReq, s32Code);
     return RtspServer_SendFormat(pstReq,
-                                 "RTSP/1.0 200 OK\r\nCSeq: %u\r\nDate: %s\r\nSession: %s\r\nTransport: %s\r\n\r\n",
-                                 pstReq->u32CSeq, RtspServer_Date(azDate), pszSession, pszTransport);
+                                 "RTSP/1.0 200 OK\r\n%sDate: %s\r\nSession: %s\r\nTransport: %s\r\n\r\n",
+                                 pstReq->azCSeq, RtspServer_Date(azDate), pszSession, pszTransport);
 }
 
 s32 rtsp_server_reply_play(RtspServerReq_S *pstReq, s32 s32Code, const s64 *ps64Start, const s64 *ps64End,
@@ -187,7 +188,7 @@ s32 rtsp_server_reply_play(RtspServerReq_S *pstReq, s32 s32Code, const s64 *ps64
     // Cut here, the whole reply no longer fits and becomes a 500.
     if (pszRtpInfo)
         snprintf(azRtpInfo, sizeof(azRtpInfo), "RTP-Info: %s\r\n", pszRtpInfo);
-    return RtspServer_SendFormat(pstReq, "RTSP/1.0 200 OK\r\nCSeq: %u\r\nDate: %s\r\n%s%s\r\n", pstReq->u32CSeq,
+    return RtspServer_SendFormat(pstReq, "RTSP/1.0 200 OK\r\n%sDate: %s\r\n%s%s\r\n", pstReq->azCSeq,
                                  RtspServer_Date(azDate), azRange, azRtpInfo);
 }
 
@@ -204,7 +205,7 @@ s32 rtsp_server_reply_teardown(RtspServerReq_S *pstReq, s32 s32Code)
 static s32 RtspServer_OnOptions(RtspServerReq_S *pstReq, const char *pszUri)
 {
     (void)pszUri;   // the server answers for all its streams alike
-    return RtspServer_SendFormat(pstReq, "RTSP/1.0 200 OK\r\nCSeq: %u\r\nPublic: %s\r\n\r\n", pstReq->u32CSeq,
+    return RtspServer_SendFormat(pstReq, "RTSP/1.0 200 OK\r\n%sPublic: %s\r\n\r\n", pstReq->azCSeq,
                                  RTSP_PUBLIC_METHODS);
 }
 
@@ -323,6 +324,24 @@ static const RtspServerMethod_S s_astMethod[] = {
     {"PLAY", RtspServer_OnPlay},       {"PAUSE", RtspServer_OnPause},       {"TEARDOWN", RtspServer_OnTeardown},
 };
 
+// The CSeq line of the request's replies. A client matches its replies by
+// its own text, so that is echoed whether or not it reads as a number,
+// and no number it did not send is made up. A request without CSeq keeps
+// the unset number; an empty text, or one longer than any counter, gets
+// no line. The text goes into the reply's head: no CR or LF may pass,
+// whatever the parser lets through.
+static void RtspServer_TakeCSeq(RtspServerReq_S *pstReq)
+{
+    const char *pszCSeq = rtsp_get_header_by_name(pstReq->pstParser, "CSeq");
+    size_t len = pszCSeq ? strlen(pszCSeq) : 0;
+    if (pszCSeq == nullptr)
+        snprintf(pstReq->azCSeq, sizeof(pstReq->azCSeq), "CSeq: %u\r\n", RTSP_CSEQ_UNSET);
+    else if (len > 0 && len <= RTSP_CSEQ_MAX && strpbrk(pszCSeq, "\r\n") == nullptr)
+        snprintf(pstReq->azCSeq, sizeof(pstReq->azCSeq), "CSeq: %s\r\n", pszCSeq);
+    else
+        pstReq->azCSeq[0] = '\0';
+}
+
 // Tells the service of a request that names a session.
 static void RtspServer_Alive(RtspServerReq_S *pstReq)
 {
@@ -343,7 +362,7 @@ static s32 RtspServer_Handle(RtspServerReq_S *pstReq)
     s32 s32Major, s32Minor;
     u32 u32CSeq;
     s32 s32CSeq = rtsp_get_header_by_name2(pstParser, "CSeq", &u32CSeq);
-    pstReq->u32CSeq = s32CSeq == 0 ? u32CSeq : RTSP_CSEQ_UNSET;
+    RtspServer_TakeCSeq(pstReq);
     rtsp_get_version(pstParser, &s32Major, &s32Minor);
     RtspServer_Alive(pstReq);
     if (s32Major != 1)
@@ -364,11 +383,9 @@ static s32 RtspServer_Handle(RtspServerReq_S *pstReq)
 // A message the parser refused: 400, with the CSeq when it was read.
 static void RtspServer_Refuse(RtspServerReq_S *pstReq, s32 s32Error)
 {
-    u32 u32CSeq;
     Debug_LogLimited(&s_stLimitRefused, "[%s]: %s: request refused: %s\n", log_Time(), __func__,
                      strerror(-s32Error));
-    pstReq->u32CSeq =
-        rtsp_get_header_by_name2(pstReq->pstParser, "CSeq", &u32CSeq) == 0 ? u32CSeq : RTSP_CSEQ_UNSET;
+    RtspServer_TakeCSeq(pstReq);
     rtsp_server_reply(pstReq, 400);
 }
 
@@ -385,7 +402,6 @@ static RtspServerReq_S *RtspServer_NewReq(RtspServer_S *pstServer, const struct 
     pstReq->pstServer = pstServer;
     memcpy(&pstReq->stPeer, pstAddr, u32AddrLen);
     pstReq->u32PeerLen = u32AddrLen;
-    pstReq->u32CSeq = RTSP_CSEQ_UNSET;
     return pstReq;
 }
 
