@@ -312,6 +312,15 @@ TEST_F(RtspServerTest, UdpRequestsAreAnsweredToTheirSender)
     ASSERT_GT(n, 0);
     EXPECT_EQ(OptionsReply(21), std::string(az, (size_t)n));
     EXPECT_EQ(htons(PORT), stFrom.sin_port);
+    // The box's address a datagram came to is the request's host, as the
+    // connection's own end is over TCP.
+    stAddr = Net_Addr("127.0.0.2", PORT);
+    std::string strDescribe = "DESCRIBE rtsp://127.0.0.2/s RTSP/1.0\r\nCSeq: 22\r\n\r\n";
+    ASSERT_EQ((ssize_t)strDescribe.size(), sendto(s32Fd, strDescribe.data(), strDescribe.size(), 0,
+                                                  (struct sockaddr *)&stAddr, sizeof(stAddr)));
+    EXPECT_FALSE(Net_UdpRecv(s32Fd).empty());
+    Quiesce();
+    EXPECT_EQ(std::vector<std::string>{"DESCRIBE rtsp://127.0.0.2/s 127.0.0.1 127.0.0.2"}, stCalls.vecLog);
 }
 
 TEST_F(RtspServerTest, MethodsReachTheirHandlersWithParsedHeaders)

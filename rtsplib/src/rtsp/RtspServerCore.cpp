@@ -62,6 +62,7 @@ struct RtspServerReq_S {
     void *pvConnection;                 // this record for TCP, null for UDP
     AioTcpSession_S *pstTcpSession;     // TCP
     AioUdpTransport_S *pstUdp;          // UDP
+    struct in_addr stLocal;             // UDP: the box's address the datagram came to; 0: not told
     RtspParser_S *pstParser;
     char azCSeq[RTSP_CSEQ_MAX + 9];     // "CSeq: text\r\n" the replies carry, or empty
     bool bSendFailed;                   // a reply was lost: close the connection
@@ -518,13 +519,15 @@ static void RtspServer_OnTcpDisconnect(void *pvPtr)
 // A datagram must hold one whole request; anything else is dropped, since
 // answering garbage from any address would make the box a reflector.
 static void RtspServer_OnUdpRecv(void *pvParam, AioUdpTransport_S *pstTransport, const void *pvData, size_t bytes,
-                                 const struct sockaddr *pstAddr, socklen_t u32AddrLen)
+                                 const struct sockaddr *pstAddr, socklen_t u32AddrLen, const struct in_addr *pstLocal)
 {
     RtspServerReq_S *pstReq = RtspServer_NewReq((RtspServer_S *)pvParam, pstAddr, u32AddrLen);
     if (pstReq == nullptr)
         return;
     pstReq->pstTransport = &s_stUdpTransport;
     pstReq->pstUdp = pstTransport;
+    if (pstLocal)
+        pstReq->stLocal = *pstLocal;
     aio_udp_transport_addref(pstTransport);
     if (bytes <= RTSP_MAX_INPUT && rtsp_parser_input(pstReq->pstParser, pvData, (u32)bytes) == 0)
         (void)RtspServer_Handle(pstReq);   // a datagram has no connection to close
@@ -563,6 +566,12 @@ static s32 RtspServer_Listen(const char *pszIp, u16 u16Port, s32 s32Type, s32 s3
         }
         if (bOk && s32Type == SOCK_DGRAM && setsockopt(s32Fd, SOL_SOCKET, SO_RCVBUF, &s_s32RcvBuf, sizeof(s32)) < 0) {
             Debug_Log("[%s]: SO_RCVBUF failed\n", log_Time());
+            bOk = false;
+        }
+        // Bound to any address, the socket learns from each datagram which
+        // of the box's it came to.
+        if (bOk && s32Type == SOCK_DGRAM && setsockopt(s32Fd, IPPROTO_IP, IP_PKTINFO, &s_s32On, sizeof(s32)) < 0) {
+            Debug_Log("[%s]: %s: IP_PKTINFO: %s\n", log_Time(), __func__, strerror(errno));
             bOk = false;
         }
         if (bOk && s32Type == SOCK_STREAM &&
@@ -728,6 +737,14 @@ s32 rtsp_server_get_host(RtspServerReq_S *pstReq, char *pszIp, u16 *pu16Port)
     if (getsockname(s32Fd, (struct sockaddr *)&stAddr, &u32Len) < 0) {
         Debug_Log("[%s]: %s: getsockname: %s\n", log_Time(), __func__, strerror(errno));
         return -1;
+    }
+    // The datagram socket has any address; a request's is its datagram's.
+    if (pstReq->pstUdp && stAddr.ss_family == AF_INET) {
+        if (pstReq->stLocal.s_addr == htonl(INADDR_ANY)) {
+            Debug_Log("[%s]: %s: a datagram without its local address\n", log_Time(), __func__);
+            return -1;
+        }
+        ((struct sockaddr_in *)&stAddr)->sin_addr = pstReq->stLocal;
     }
     return RtspServer_AddrText(&stAddr, pszIp, pu16Port);
 }
