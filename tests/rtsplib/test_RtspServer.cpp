@@ -19,6 +19,7 @@
 #include "rtsplib/include/AioSocket.h"
 #include "rtsplib/include/RtspServerCore.h"
 #include "rtsplib/include/Time64.h"
+#include "tests/rtsplib/RtspTestAlloc.h"
 #include "tests/rtsplib/RtspTestNet.h"
 
 // Present in sanitizer builds, where malloc is not glibc's.
@@ -544,6 +545,28 @@ TEST_F(RtspServerTest, ConnectionsPerAddressAreCapped)
         EXPECT_TRUE(Closed(s32Fd));
     u64SkewMs = 0;
     fill(RTSP_PEER_CONNECTIONS);
+}
+
+// Out of memory, a connection from an address not counted yet is refused
+// at once, its count not kept; one from an address that holds one, and
+// the connections open, are served as ever. With memory back, that
+// address gets its whole share: the failure left no count behind.
+TEST_F(RtspServerTest, AConnectionWhoseCountCannotBeKeptIsRefused)
+{
+    int s32Held = Connect();
+    ASSERT_EQ(OptionsReply(1), Ask(s32Held, Options(1)));
+    TestAlloc_FailOthers(0);
+    int s32New = Connect("127.0.3.1"), s32Known = Connect();
+    bool bRefused = Closed(s32New);
+    std::string strKnown = Ask(s32Known, Options(2)), strHeld = Ask(s32Held, Options(3));
+    TestAlloc_Pass();
+    EXPECT_TRUE(bRefused);
+    EXPECT_GT(TestAlloc_Failed(), 0u);
+    EXPECT_EQ(OptionsReply(2), strKnown);
+    EXPECT_EQ(OptionsReply(3), strHeld);
+    for (int i = 0; i < RTSP_PEER_CONNECTIONS; i++)
+        ASSERT_EQ(OptionsReply(1), Ask(Connect("127.0.3.1"), Options(1))) << i;
+    EXPECT_TRUE(Closed(Connect("127.0.3.1")));
 }
 
 // Every whole request that names a session, whatever its method and its

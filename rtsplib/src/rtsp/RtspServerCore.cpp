@@ -83,7 +83,7 @@ struct RtspServerMethod_S {
 char g_azUserAgent[128];
 
 // Causes of messages that peers can repeat at will.
-static DebugLimit_S s_stLimitRefused, s_stLimitSend, s_stLimitFull, s_stLimitPeer;
+static DebugLimit_S s_stLimitRefused, s_stLimitSend, s_stLimitFull, s_stLimitPeer, s_stLimitMemory;
 
 static s32 RtspServer_TcpSendv(RtspServerReq_S *pstReq, const struct iovec *pstVec, s32 s32Num)
 {
@@ -396,7 +396,7 @@ static RtspServerReq_S *RtspServer_NewReq(RtspServer_S *pstServer, const struct 
     RtspServerReq_S *pstReq = new (std::nothrow) RtspServerReq_S();
     if (pstReq == nullptr || u32AddrLen > sizeof(pstReq->stPeer) ||
         (pstReq->pstParser = rtsp_parser_create(RTSP_PARSER_REQUEST)) == nullptr) {
-        Debug_Log("[%s]: %s: out of memory\n", log_Time(), __func__);
+        Debug_LogLimited(&s_stLimitMemory, "[%s]: %s: out of memory\n", log_Time(), __func__);
         delete pstReq;
         return nullptr;
     }
@@ -433,6 +433,18 @@ static u32 RtspServer_PeerKey(const struct sockaddr *pstAddr)
     return pstAddr->sa_family == AF_INET ? ((const struct sockaddr_in *)pstAddr)->sin_addr.s_addr : 0;
 }
 
+// Counts one more connection of the peer: 0, or -1 when the table has no
+// memory for a new address (it is left as it was).
+static s32 RtspServer_PeerAdd(RtspServer_S *pstServer, u32 u32Peer)
+{
+    try {
+        pstServer->mapPeers[u32Peer]++;
+    } catch (const std::bad_alloc &) {
+        return -1;
+    }
+    return 0;
+}
+
 static void *RtspServer_OnTcpConnected(void *pvParam, AioTcpSession_S *pstSession, const struct sockaddr *pstAddr,
                                        socklen_t u32AddrLen)
 {
@@ -454,7 +466,11 @@ static void *RtspServer_OnTcpConnected(void *pvParam, AioTcpSession_S *pstSessio
     RtspServerReq_S *pstReq = RtspServer_NewReq(pstServer, pstAddr, u32AddrLen);
     if (pstReq == nullptr)
         return nullptr;
-    pstServer->mapPeers[u32Peer]++;
+    if (RtspServer_PeerAdd(pstServer, u32Peer) < 0) {
+        Debug_LogLimited(&s_stLimitMemory, "[%s]: %s: out of memory, a connection refused\n", log_Time(), __func__);
+        RtspServer_FreeReq(pstReq);
+        return nullptr;
+    }
     pstReq->pstTransport = &s_stTcpTransport;
     pstReq->pstTcpSession = pstSession;
     pstReq->pvConnection = pstReq;
