@@ -27,55 +27,16 @@ static void *TestAlloc_Throwing(size_t size)
     return pv;
 }
 
-void *operator new(size_t size)
-{
-    return TestAlloc_Throwing(size);
-}
-
-void *operator new[](size_t size)
-{
-    return TestAlloc_Throwing(size);
-}
-
-void *operator new(size_t size, const std::nothrow_t &) noexcept
-{
-    return TestAlloc_Take(size, false);
-}
-
-void *operator new[](size_t size, const std::nothrow_t &) noexcept
-{
-    return TestAlloc_Take(size, false);
-}
-
-void operator delete(void *pv) noexcept
-{
-    free(pv);
-}
-
-void operator delete[](void *pv) noexcept
-{
-    free(pv);
-}
-
-void operator delete(void *pv, size_t) noexcept
-{
-    free(pv);
-}
-
-void operator delete[](void *pv, size_t) noexcept
-{
-    free(pv);
-}
-
-void operator delete(void *pv, const std::nothrow_t &) noexcept
-{
-    free(pv);
-}
-
-void operator delete[](void *pv, const std::nothrow_t &) noexcept
-{
-    free(pv);
-}
+void *operator new(size_t size) { return TestAlloc_Throwing(size); }
+void *operator new[](size_t size) { return TestAlloc_Throwing(size); }
+void *operator new(size_t size, const std::nothrow_t &) noexcept { return TestAlloc_Take(size, false); }
+void *operator new[](size_t size, const std::nothrow_t &) noexcept { return TestAlloc_Take(size, false); }
+void operator delete(void *pv) noexcept { free(pv); }
+void operator delete[](void *pv) noexcept { free(pv); }
+void operator delete(void *pv, size_t) noexcept { free(pv); }
+void operator delete[](void *pv, size_t) noexcept { free(pv); }
+void operator delete(void *pv, const std::nothrow_t &) noexcept { free(pv); }
+void operator delete[](void *pv, const std::nothrow_t &) noexcept { free(pv); }
 
 void TestAlloc_FailOthers(u32 u32Pass)
 {

@@ -756,8 +756,9 @@ s32 rtsp_server_get_host(RtspServerReq_S *pstReq, char *pszIp, u16 *pu16Port)
     }
     // The datagram socket has any address; a request's is its datagram's.
     if (pstReq->pstUdp && stAddr.ss_family == AF_INET) {
+        static DebugLimit_S s_stLimit;   // each request of a datagram
         if (pstReq->stLocal.s_addr == htonl(INADDR_ANY)) {
-            Debug_Log("[%s]: %s: a datagram without its local address\n", log_Time(), __func__);
+            Debug_LogLimited(&s_stLimit, "[%s]: %s: a datagram without its local address\n", log_Time(), __func__);
             return -1;
         }
         ((struct sockaddr_in *)&stAddr)->sin_addr = pstReq->stLocal;
