@@ -1,16 +1,15 @@
-// DESCRIBE: the SDP of a stream, built from the wrapper's answers.
+// DESCRIBE: the SDP of a stream, built from the wrapper's answers, and
+// the texts the service builds in fixed buffers.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "core/Debug.h"
 #include "rtsp/RtspServicePriv.h"
 #include "rtsplib/include/Base64Rtsp.h"
 #include "rtsplib/include/Time64.h"
 
-#define SDP_SESSION_MAX   1024
-#define SDP_LINE_MAX      256
+#define SDP_PARAM_SET_TEXT (BASE64_ENCODED_LEN(RTSP_PARAM_SET_MAX) + 1)
 #define SDP_VIDEO_CLOCK   90000
 #define AAC_STREAM_TYPE   5
 
@@ -85,21 +84,35 @@ s32 rtspAudioInfo(RtspMediaStream_S *pstStream, RtspMediaAudioInfo_S *pstInfo, u
     return 0;
 }
 
-static void rtspSdpAdd(std::string *pstr, const char *pszFmt, ...) __attribute__((format(printf, 2, 3)));
-static void rtspSdpAdd(std::string *pstr, const char *pszFmt, ...)
+void rtspTextInit(RtspText_S *pstText, char *pszBuf, u32 u32Size)
 {
-    char azLine[SDP_LINE_MAX];
-    va_list ap;
-    va_start(ap, pszFmt);
-    s32 n = vsnprintf(azLine, sizeof(azLine), pszFmt, ap);
-    va_end(ap);
-    if (n > 0)
-        pstr->append(azLine, n < (s32)sizeof(azLine) ? (size_t)n : sizeof(azLine) - 1);
+    pstText->pszBuf = pszBuf;
+    pstText->u32Size = u32Size;
+    pstText->u32Len = 0;
+    pstText->bCut = false;
+    pszBuf[0] = '\0';
 }
 
-// A parameter set without its start code, in base64; -1 when it is empty
-// or longer than its store.
-static s32 rtspEncodeParamSet(const RtspParamSet_S *pstSet, std::string *pstrOut, const u8 **ppu8Nal, u32 *pu32Nal)
+void rtspTextAdd(RtspText_S *pstText, const char *pszFmt, ...)
+{
+    if (pstText->bCut)
+        return;
+    u32 u32Room = pstText->u32Size - pstText->u32Len;
+    va_list ap;
+    va_start(ap, pszFmt);
+    s32 n = vsnprintf(pstText->pszBuf + pstText->u32Len, u32Room, pszFmt, ap);
+    va_end(ap);
+    if (n < 0 || (u32)n >= u32Room) {
+        pstText->bCut = true;
+        pstText->pszBuf[pstText->u32Len] = '\0';   // no piece of what did not fit
+        return;
+    }
+    pstText->u32Len += (u32)n;
+}
+
+// A parameter set without its start code, in base64, into pszOut of
+// SDP_PARAM_SET_TEXT bytes; -1 when it is empty or longer than its store.
+static s32 rtspEncodeParamSet(const RtspParamSet_S *pstSet, char *pszOut, const u8 **ppu8Nal, u32 *pu32Nal)
 {
     const u8 *pu8 = pstSet->au8Data;
     u32 u32Len = pstSet->u32Len;
@@ -114,9 +127,7 @@ static s32 rtspEncodeParamSet(const RtspParamSet_S *pstSet, std::string *pstrOut
     }
     if (u32Len == 0)
         return -1;
-    char azText[BASE64_ENCODED_LEN(RTSP_PARAM_SET_MAX) + 1];
-    u32 n = base64_encode_rtsp(azText, pu8, u32Len);
-    pstrOut->assign(azText, n);
+    pszOut[base64_encode_rtsp(pszOut, pu8, u32Len)] = '\0';
     if (ppu8Nal) {
         *ppu8Nal = pu8;
         *pu32Nal = u32Len;
@@ -124,7 +135,7 @@ static s32 rtspEncodeParamSet(const RtspParamSet_S *pstSet, std::string *pstrOut
     return 0;
 }
 
-static s32 rtspSdpVideo(RtspMediaStream_S *pstStream, std::string *pstrSdp)
+static s32 rtspSdpVideo(RtspMediaStream_S *pstStream, RtspText_S *pstSdp)
 {
     RtspMediaVideoAttr_S *pstVideo = &pstStream->stAttr.stVideo;
     RtspMediaVideoInfo_S stInfo;
@@ -135,81 +146,75 @@ static s32 rtspSdpVideo(RtspMediaStream_S *pstStream, std::string *pstrSdp)
     if (rtspVideoInfo(pstStream, &stInfo) < 0 || pstVideo->pfnGetParamSets(pstVideo, &stSps, &stPps) < 0)
         return -1;
     bool bH265 = stInfo.u32PayloadType == RTSP_PAYLOAD_H265;
-    std::string strSps, strPps, strVps;
+    char azSps[SDP_PARAM_SET_TEXT], azPps[SDP_PARAM_SET_TEXT], azVps[SDP_PARAM_SET_TEXT];
     const u8 *pu8Sps;
     u32 u32Sps;
     // The profile-level-id takes three bytes behind the SPS's first.
-    if (rtspEncodeParamSet(&stSps, &strSps, &pu8Sps, &u32Sps) < 0 || u32Sps < 4 ||
-        rtspEncodeParamSet(&stPps, &strPps, nullptr, nullptr) < 0)
+    if (rtspEncodeParamSet(&stSps, azSps, &pu8Sps, &u32Sps) < 0 || u32Sps < 4 ||
+        rtspEncodeParamSet(&stPps, azPps, nullptr, nullptr) < 0)
         return -1;
     u32 u32Pt = stInfo.u32PayloadType;
-    rtspSdpAdd(pstrSdp, "m=video 0 RTP/AVP %u\r\n", u32Pt);
-    rtspSdpAdd(pstrSdp, "c=IN IP4 0.0.0.0\r\n");
-    rtspSdpAdd(pstrSdp, "b=AS:%u\r\n", stInfo.u32BitRate);
-    rtspSdpAdd(pstrSdp, "a=recvonly\r\n");
-    rtspSdpAdd(pstrSdp, "a=control:track%d\r\n", MEDIA_TRACK_VIDEO + 1);
-    rtspSdpAdd(pstrSdp, "a=framerate:%u\r\n", stInfo.u32FrameRate);
-    rtspSdpAdd(pstrSdp, "a=rtpmap:%u %s/%d\r\n", u32Pt, bH265 ? "H265" : "H264", SDP_VIDEO_CLOCK);
-    std::string strFmtp = "a=fmtp:" + std::to_string(u32Pt) + " ";
-    char azProfile[64];
-    snprintf(azProfile, sizeof(azProfile), "profile-level-id=%02X%02X%02X; packetization-mode=1; ", pu8Sps[1],
-             pu8Sps[2], pu8Sps[3]);
-    strFmtp += azProfile;
-    strFmtp += "sprop-parameter-sets=" + strSps + "," + strPps;
+    rtspTextAdd(pstSdp, "m=video 0 RTP/AVP %u\r\n", u32Pt);
+    rtspTextAdd(pstSdp, "c=IN IP4 0.0.0.0\r\n");
+    rtspTextAdd(pstSdp, "b=AS:%u\r\n", stInfo.u32BitRate);
+    rtspTextAdd(pstSdp, "a=recvonly\r\n");
+    rtspTextAdd(pstSdp, "a=control:track%d\r\n", MEDIA_TRACK_VIDEO + 1);
+    rtspTextAdd(pstSdp, "a=framerate:%u\r\n", stInfo.u32FrameRate);
+    rtspTextAdd(pstSdp, "a=rtpmap:%u %s/%d\r\n", u32Pt, bH265 ? "H265" : "H264", SDP_VIDEO_CLOCK);
+    rtspTextAdd(pstSdp, "a=fmtp:%u profile-level-id=%02X%02X%02X; packetization-mode=1; sprop-parameter-sets=%s,%s",
+                u32Pt, pu8Sps[1], pu8Sps[2], pu8Sps[3], azSps, azPps);
     // An H.265 decoder needs all three sets by their own names.
-    if (bH265 && pstVideo->pfnGetVps(pstVideo, &stVps) == 0 && rtspEncodeParamSet(&stVps, &strVps, nullptr, nullptr) == 0)
-        strFmtp += "; sprop-vps=" + strVps + "; sprop-sps=" + strSps + "; sprop-pps=" + strPps;
-    *pstrSdp += strFmtp + "\r\n";
+    if (bH265 && pstVideo->pfnGetVps(pstVideo, &stVps) == 0 && rtspEncodeParamSet(&stVps, azVps, nullptr, nullptr) == 0)
+        rtspTextAdd(pstSdp, "; sprop-vps=%s; sprop-sps=%s; sprop-pps=%s", azVps, azSps, azPps);
+    rtspTextAdd(pstSdp, "\r\n");
     return 0;
 }
 
-static s32 rtspSdpAudio(RtspMediaStream_S *pstStream, std::string *pstrSdp)
+static s32 rtspSdpAudio(RtspMediaStream_S *pstStream, RtspText_S *pstSdp)
 {
     RtspMediaAudioInfo_S stInfo;
     u8 u8Pt;
     if (rtspAudioInfo(pstStream, &stInfo, &u8Pt) < 0)
         return -1;
-    const SdpAudio_S *pstSdp = rtspSdpAudio(stInfo.u32PayloadType);
-    rtspSdpAdd(pstrSdp, "m=audio 0 RTP/AVP %u\r\n", u8Pt);
-    rtspSdpAdd(pstrSdp, "b=AS:%u\r\n", stInfo.u32BitRate >> 10);
-    rtspSdpAdd(pstrSdp, "c=IN IP4 0.0.0.0\r\n");
-    rtspSdpAdd(pstrSdp, "a=recvonly\r\n");
-    rtspSdpAdd(pstrSdp, "a=control:track%d\r\n", MEDIA_TRACK_AUDIO + 1);
-    rtspSdpAdd(pstrSdp, "a=rtpmap:%u %s/%u/%u\r\n", u8Pt, pstSdp->pszName, stInfo.u32SampleRate,
-               stInfo.u32Channels);
+    const SdpAudio_S *pstSdpAudio = rtspSdpAudio(stInfo.u32PayloadType);
+    rtspTextAdd(pstSdp, "m=audio 0 RTP/AVP %u\r\n", u8Pt);
+    rtspTextAdd(pstSdp, "b=AS:%u\r\n", stInfo.u32BitRate >> 10);
+    rtspTextAdd(pstSdp, "c=IN IP4 0.0.0.0\r\n");
+    rtspTextAdd(pstSdp, "a=recvonly\r\n");
+    rtspTextAdd(pstSdp, "a=control:track%d\r\n", MEDIA_TRACK_AUDIO + 1);
+    rtspTextAdd(pstSdp, "a=rtpmap:%u %s/%u/%u\r\n", u8Pt, pstSdpAudio->pszName, stInfo.u32SampleRate,
+                stInfo.u32Channels);
     if (stInfo.u32PayloadType == RTSP_PAYLOAD_AAC)
-        rtspSdpAdd(pstrSdp,
-                   "a=fmtp:%u streamtype=%d;profile-level-id=15;mode=AAC-hbr;sizelength=13;indexlength=3;"
-                   "indexdeltalength=3;config=%u\r\n",
-                   u8Pt, AAC_STREAM_TYPE, rtspAacConfig(stInfo.u32SampleRate, stInfo.u32Channels));
+        rtspTextAdd(pstSdp,
+                    "a=fmtp:%u streamtype=%d;profile-level-id=15;mode=AAC-hbr;sizelength=13;indexlength=3;"
+                    "indexdeltalength=3;config=%u\r\n",
+                    u8Pt, AAC_STREAM_TYPE, rtspAacConfig(stInfo.u32SampleRate, stInfo.u32Channels));
     return 0;
 }
 
-// The whole SDP; -1 when a half cannot describe itself. Caller holds the
+// The whole SDP into pszSdp, RTSP_SDP_MAX bytes and the terminator; -1
+// when a half cannot describe itself or it does not fit. Caller holds the
 // stream lock.
-static s32 rtspBuildSdp(RtspMediaStream_S *pstStream, const char *pszUri, std::string *pstrSdp)
+static s32 rtspBuildSdp(RtspMediaStream_S *pstStream, const char *pszUri, char *pszSdp)
 {
-    char azSession[SDP_SESSION_MAX];
+    RtspText_S stSdp;
     u64 u64Ntp = ntp64_now();
-    s32 n = snprintf(azSession, sizeof(azSession),
-                     "v=0\no=- %llu %llu IN IP4 %s\ns=%s\nc=IN IP4 0.0.0.0\nt=0 0\na=rtcp-unicast: reflection\n",
-                     (unsigned long long)u64Ntp, (unsigned long long)u64Ntp, "0.0.0.0", pszUri);
-    if (n < 0 || n >= (s32)sizeof(azSession))
+    rtspTextInit(&stSdp, pszSdp, RTSP_SDP_MAX + 1);
+    rtspTextAdd(&stSdp, "v=0\no=- %llu %llu IN IP4 %s\ns=%s\nc=IN IP4 0.0.0.0\nt=0 0\na=rtcp-unicast: reflection\n",
+                (unsigned long long)u64Ntp, (unsigned long long)u64Ntp, "0.0.0.0", pszUri);
+    if (pstStream->stAttr.stVideo.bVideoEnable && rtspSdpVideo(pstStream, &stSdp) < 0)
         return -1;
-    *pstrSdp = azSession;
-    if (pstStream->stAttr.stVideo.bVideoEnable && rtspSdpVideo(pstStream, pstrSdp) < 0)
+    if (pstStream->stAttr.stAudio.bAudioEnable && rtspSdpAudio(pstStream, &stSdp) < 0)
         return -1;
-    if (pstStream->stAttr.stAudio.bAudioEnable && rtspSdpAudio(pstStream, pstrSdp) < 0)
-        return -1;
-    return 0;
+    return stSdp.bCut ? -1 : 0;
 }
 
 void rtspOnDescribe(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri)
 {
     RtspStreamLock_S stLock;
     s32 s32Code = rtspLockStream(pvParam, pszUri, &stLock);
-    std::string strSdp;
-    if (s32Code == 0 && rtspBuildSdp(stLock.pstStream, pszUri, &strSdp) < 0)
+    char azSdp[RTSP_SDP_MAX + 1] = "";
+    if (s32Code == 0 && rtspBuildSdp(stLock.pstStream, pszUri, azSdp) < 0)
         s32Code = 500;
     static DebugLimit_S s_stLimit;   // peers ask for what they like
     if (s32Code == 400)
@@ -218,5 +223,5 @@ void rtspOnDescribe(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri)
         Debug_LogLimited(&s_stLimit, "[%s]: %d 404 File Not Found, Or In Incorrect Format\n", log_Time(), __LINE__);
     else if (s32Code == 500)
         Debug_LogLimited(&s_stLimit, "[%s]: %d 500 Internal Server Error\n", log_Time(), __LINE__);
-    rtsp_server_reply_describe(pstReq, s32Code ? s32Code : 200, strSdp.c_str());
+    rtsp_server_reply_describe(pstReq, s32Code ? s32Code : 200, azSdp);
 }

@@ -1,4 +1,5 @@
 // Services and their media streams.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -41,7 +42,7 @@ s32 rtspLockStream(void *pvParam, const char *pszUri, RtspStreamLock_S *pstLock)
         return 500;
     Url_S *pstUrl = url_parse(pszUri);
     if (pstUrl == nullptr)
-        return 400;
+        return errno == ENOMEM ? 500 : 400;
     RtspMediaStream_S *pstStream = rtspFindStream(pstLock->pstService, url_getpath(pstUrl));
     url_free(pstUrl);
     if (pstStream == nullptr)

@@ -150,7 +150,8 @@ void rtspAudioError(const RtspFrameObserver_S *pstObserver, s32 s32Error);
 // the path (caller holds the service lock); the session of that exact id
 // (caller holds the stream lock). RtspStreamLock_S: the locks a handler
 // holds while it runs, taken by rtspLockStream, which returns 0 or the
-// status to answer (500 no service, 400 bad URI, 404 no stream).
+// status to answer (500 no service or no memory, 400 bad URI, 404 no
+// stream).
 RtspService_S *rtspLockServer(void *pvParam);
 struct RtspStreamLock_S {
     RtspService_S *pstService = nullptr;
@@ -204,5 +205,18 @@ void rtspLeaveGroup(RtspSession_S *pstSession);
 // rate, and *pu8Pt its payload type on the wire. 0 or -1.
 s32 rtspVideoInfo(RtspMediaStream_S *pstStream, RtspMediaVideoInfo_S *pstInfo);
 s32 rtspAudioInfo(RtspMediaStream_S *pstStream, RtspMediaAudioInfo_S *pstInfo, u8 *pu8Pt);
+
+// A text the RTSP thread builds for a peer, in a buffer of its own rather
+// than the heap, so that no allocation can fail while a request is served
+// (RtspSdp.cpp). Init: empty, in pszBuf of u32Size bytes (at least 1).
+// Add: appends the formatted piece whole, or, once one does not fit,
+// nothing more, and bCut is set.
+struct RtspText_S {
+    char *pszBuf;
+    u32 u32Size, u32Len;   // bytes of the buffer; of the text, terminator aside
+    bool bCut;             // a piece did not fit
+};
+void rtspTextInit(RtspText_S *pstText, char *pszBuf, u32 u32Size);
+void rtspTextAdd(RtspText_S *pstText, const char *pszFmt, ...) __attribute__((format(printf, 2, 3)));
 
 #endif

@@ -7,13 +7,15 @@
 #include <ctime>
 #include <fcntl.h>
 #include <new>
-#include <string>
 #include <unistd.h>
 
 #include "core/Debug.h"
 #include "rtsp/RtspServicePriv.h"
 #include "rtsplib/include/RtpSocket.h"
 #include "rtsplib/include/Time64.h"
+
+// An RTP-Info entry of each track, a URI within RTSP_MAX_URI: never cut.
+#define RTSP_RTP_INFO_TEXT (MEDIA_TRACKS * (RTSP_MAX_URI + 64))
 
 // A random 32-bit number; the clock stands in when the kernel's pool
 // cannot be read, as ids are checked for uniqueness anyway.
@@ -159,13 +161,12 @@ static RtspSession_S *rtspRequestSession(void *pvParam, RtspServerReq_S *pstReq,
     return pstSession;
 }
 
-// "url=URI/trackN;seq=S;rtptime=T" for each track the session set up.
-// The time is that of the stream's last frame, which the next packets
-// follow. Caller holds the stream and session locks.
-static std::string rtspRtpInfo(RtspSession_S *pstSession, const char *pszUri)
+// "url=URI/trackN;seq=S;rtptime=T" for each track the session set up,
+// into pstInfo. The time is that of the stream's last frame, which the
+// next packets follow. Caller holds the stream and session locks.
+static void rtspRtpInfo(RtspSession_S *pstSession, const char *pszUri, RtspText_S *pstInfo)
 {
     RtspMediaStream_S *pstStream = pstSession->pstStream;
-    std::string strInfo;
     for (u32 u32Track = 0; u32Track < MEDIA_TRACKS; u32Track++) {
         u16 u16Seq;
         u32 u32Time;
@@ -174,12 +175,9 @@ static std::string rtspRtpInfo(RtspSession_S *pstSession, const char *pszUri)
             continue;
         if (pstStream->au64LastPts[u32Track] != 0)
             u32Time = rtp_time(pstStream->au64LastPts[u32Track], pstStream->au32Clock[u32Track]);
-        char azEntry[RTSP_MAX_URI + 64];
-        snprintf(azEntry, sizeof(azEntry), "%surl=%s/track%u;seq=%u;rtptime=%u", strInfo.empty() ? "" : ",", pszUri,
-                 u32Track + 1, (unsigned)u16Seq, u32Time);
-        strInfo += azEntry;
+        rtspTextAdd(pstInfo, "%surl=%s/track%u;seq=%u;rtptime=%u", pstInfo->u32Len ? "," : "", pszUri, u32Track + 1,
+                    (unsigned)u16Seq, u32Time);
     }
-    return strInfo;
 }
 
 void rtspOnPlay(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, const char *pszSession,
@@ -193,7 +191,9 @@ void rtspOnPlay(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, cons
     if (pstSession == nullptr)
         return;
     RtspMediaStream_S *pstStream = stLock.pstStream;
-    std::string strInfo;
+    char azInfo[RTSP_RTP_INFO_TEXT];
+    RtspText_S stInfo;
+    rtspTextInit(&stInfo, azInfo, sizeof(azInfo));
     {
         std::lock_guard<std::mutex> lk(pstSession->mtx);
         if (pstSession->u32Delivery == RTSP_DELIVERY_MULTICAST) {
@@ -205,14 +205,14 @@ void rtspOnPlay(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, cons
         } else {
             (void)pstSession->pstFunc->pfnPlay(pstSession->pvSource);   // cannot fail
         }
-        strInfo = rtspRtpInfo(pstSession, pszUri);
+        rtspRtpInfo(pstSession, pszUri, &stInfo);
         RtspMediaVideoAttr_S *pstVideo = &pstStream->stAttr.stVideo;
         if (pstVideo->bVideoEnable && pstVideo->pfnRequestIdr(pstVideo) < 0)
             Debug_Log("[%s]: %s: no key frame could be asked for\n", log_Time(), __func__);
         pstSession->u32State = RTSP_SESSION_PLAYING;
         pstSession->bWaitKey = 1;
     }
-    rtsp_server_reply_play(pstReq, 200, nullptr, nullptr, strInfo.empty() ? nullptr : strInfo.c_str());
+    rtsp_server_reply_play(pstReq, 200, nullptr, nullptr, stInfo.u32Len ? azInfo : nullptr);
 }
 
 void rtspOnPause(void *pvParam, RtspServerReq_S *pstReq, const char *pszUri, const char *pszSession,

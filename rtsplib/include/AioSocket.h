@@ -7,6 +7,7 @@
 #define RTSPLIB_INCLUDE_AIOSOCKET_H
 
 #include <cstddef>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
@@ -20,8 +21,10 @@ typedef void AioOnAccept(void *pvParam, s32 s32Code, s32 s32Fd, const struct soc
 typedef void AioOnConnect(void *pvParam, s32 s32Code);
 typedef void AioOnSend(void *pvParam, s32 s32Code, size_t bytes);
 typedef void AioOnRecv(void *pvParam, s32 s32Code, size_t bytes);
+// pstLocal: the address the datagram came to, when the socket has
+// IP_PKTINFO on; null otherwise.
 typedef void AioOnRecvFrom(void *pvParam, s32 s32Code, size_t bytes, const struct sockaddr *pstAddr,
-                           socklen_t u32AddrLen);
+                           socklen_t u32AddrLen, const struct in_addr *pstLocal);
 
 // Creates the epoll set once (later calls return 0); 0 or an errno value.
 // s32Processors is kept for the callers' information only.

@@ -96,7 +96,8 @@ s32 rtsp_server_reply_play(RtspServerReq_S *pstReq, s32 s32Code, const s64 *ps64
                            const char *pszRtpInfo);
 s32 rtsp_server_reply_pause(RtspServerReq_S *pstReq, s32 s32Code);
 s32 rtsp_server_reply_teardown(RtspServerReq_S *pstReq, s32 s32Code);
-// The plain form "RTSP/1.0 code reason", CSeq and Date.
+// The plain form "RTSP/1.0 code reason", CSeq and Date. Every reply's
+// CSeq is the request's text as it came, unread numbers too.
 s32 rtsp_server_reply(RtspServerReq_S *pstReq, s32 s32Code);
 
 const char *rtsp_server_get_header(RtspServerReq_S *pstReq, const char *pszName);

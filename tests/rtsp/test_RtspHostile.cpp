@@ -10,6 +10,7 @@
 #include "rtsp/RtspServicePriv.h"
 #include "rtsplib/include/Time64.h"
 #include "tests/rtsp/RtspTestService.h"
+#include "tests/rtsplib/RtspTestAlloc.h"
 
 static const char TCP_VIDEO[] = "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n";
 
@@ -107,6 +108,34 @@ TEST_F(RtspHostileTest, DestinationsOtherThanTheRequesterAreRefused)
     // Over UDP the requester is the datagram's sender.
     EXPECT_EQ(403, UdpRequest("127.0.0.2", UdpSetup(7000, "destination=127.0.0.1;")));
     EXPECT_EQ(2u, Sessions());
+}
+
+// Out of memory at each allocation that would throw while a request is
+// served, the first, then the second, and so on: the request gets 500,
+// and the same one once memory suffices gets 200. A SETUP refused so
+// leaves no session behind.
+TEST_F(RtspHostileTest, RequestsThatMeetNoMemoryGet500)
+{
+    RtspClient stClient;
+    ASSERT_TRUE(stClient.Connect());
+    ASSERT_EQ(200, stClient.Request("OPTIONS", "*"));   // accepted while memory lasts
+    const struct {
+        const char *pszMethod, *pszUri, *pszTransport;   // no transport: the session's line
+    } astStep[] = {{"DESCRIBE", TEST_MAIN_URI, ""}, {"SETUP", TEST_MAIN_URI "/track1", TCP_VIDEO},
+                   {"PLAY", TEST_MAIN_URI, nullptr}};
+    for (const auto &stStep : astStep) {
+        int s32Code = 500;
+        u32 u32Pass = 0;
+        for (; s32Code == 500 && u32Pass < 10; u32Pass++) {
+            std::string strHeaders = stStep.pszTransport ? stStep.pszTransport : stClient.SessionLine();
+            TestAlloc_FailOthers(u32Pass);
+            s32Code = stClient.Request(stStep.pszMethod, stStep.pszUri, strHeaders);
+            TestAlloc_Pass();
+        }
+        EXPECT_EQ(200, s32Code) << stStep.pszMethod << ", " << u32Pass << " allocations let pass";
+        EXPECT_GE(u32Pass, 2u) << stStep.pszMethod;   // refused at least once
+    }
+    EXPECT_EQ(1u, Sessions());
 }
 
 // Past RTSP_OWNER_SESSIONS per owner SETUP is 453 and opens nothing; others are still served.

@@ -121,7 +121,8 @@ TEST_F(AioSocketTest, DatagramsAcceptAndConnect)
     Done stSend, stRecv;
     char azX[2], azY[8];
     struct iovec astIn[2] = {{azX, 2}, {azY, 8}};
-    auto pfnFrom = [](void *pv, s32 s32Code, size_t bytes, const struct sockaddr *pstAddr, socklen_t) {
+    auto pfnFrom = [](void *pv, s32 s32Code, size_t bytes, const struct sockaddr *pstAddr, socklen_t,
+                      const struct in_addr *) {
         OnRecv(pv, s32Code, bytes);
         ((Done *)pv)->u16Port = ntohs(((const struct sockaddr_in *)pstAddr)->sin_port);
     };

@@ -19,6 +19,7 @@
 #include "rtsplib/include/AioSocket.h"
 #include "rtsplib/include/RtspServerCore.h"
 #include "rtsplib/include/Time64.h"
+#include "tests/rtsplib/RtspTestAlloc.h"
 #include "tests/rtsplib/RtspTestNet.h"
 
 // Present in sanitizer builds, where malloc is not glibc's.
@@ -176,8 +177,8 @@ TEST_F(RtspServerTest, AnswersAndRefusalsKeepTheConnection)
         {Options(2), OptionsReply(2)},
         {Options(3, "options"), OptionsReply(3)},
         {"OPTIONS rtsp://127.0.0.1/ RTSP/1.0\r\nAccept: x\r\n\r\n", Plain(400, "Bad Request", NO_CSEQ)},
-        {"OPTIONS * RTSP/1.0\r\nCSeq: 12a\r\n\r\n", Plain(400, "Bad Request", NO_CSEQ)},
-        {"OPTIONS * RTSP/1.0\r\nCSeq: 4294967297\r\n\r\n", Plain(400, "Bad Request", NO_CSEQ)},
+        {"OPTIONS * RTSP/1.0\r\nCSeq: 12a\r\n\r\n", Plain(400, "Bad Request", "12a")},
+        {"OPTIONS * RTSP/1.0\r\nCSeq: 4294967297\r\n\r\n", Plain(400, "Bad Request", "4294967297")},
         {Options(4, "GET_PARAMETER"), Plain(501, "Not Implemented", "4")},
         {Options(5, "RECORD"), Plain(501, "Not Implemented", "5")},
         {Options(6, "X"), Plain(501, "Not Implemented", "6")},
@@ -243,6 +244,7 @@ TEST_F(RtspServerTest, MalformedRequestsGet400AndClose)
         const char *pszCSeq;
     } astCase[] = {
         {"OPTIONS * RTSP/1.0\r\nCSeq: 7\r\nContent-Length: 70000\r\n\r\n", "7"},
+        {"OPTIONS * RTSP/1.0\r\nCSeq: 7e3\r\nContent-Length: 70000\r\n\r\n", "7e3"},
         {"GARBAGE\r\n\r\n", NO_CSEQ},
         {"OPTIONS * RTSP/1.0\r\nCSeq: 9\r\nTransfer-Encoding: chunked\r\n\r\n", "9"},
         {"OPTIONS * RTSP/1.0\r\nCSeq: 2\r\n" + strHeaders + "X-64: z\r\n\r\n", NO_CSEQ},
@@ -257,6 +259,42 @@ TEST_F(RtspServerTest, MalformedRequestsGet400AndClose)
         char c;
         EXPECT_LE(recv(s32Fd, &c, 1, 0), 0) << stCase.strRequest.substr(0, 80);   // closed
     }
+}
+
+// A CSeq that is no number the server can take is answered with the
+// client's own text, by which it matches its replies, and never with a
+// number it did not send: over TCP, where the connection stays, before a
+// 505, and over UDP. A text longer than any counter gets no CSeq line.
+TEST_F(RtspServerTest, UnreadableCSeqIsAnsweredWithTheClientsText)
+{
+    const std::string strLongest(32, '9'), strNoLine = "RTSP/1.0 400 Bad Request\r\nDate: D\r\n\r\n";
+    const struct {
+        std::string strCSeq, strVersion, strReply;
+    } astCase[] = {
+        {"99999999999999999999", "RTSP/1.0", Plain(400, "Bad Request", "99999999999999999999")},
+        {"4294967296", "RTSP/1.0", Plain(400, "Bad Request", "4294967296")},
+        {"-1", "RTSP/1.0", Plain(400, "Bad Request", "-1")},
+        {strLongest, "RTSP/1.0", Plain(400, "Bad Request", strLongest)},
+        {strLongest + "9", "RTSP/1.0", strNoLine},
+        {"", "RTSP/1.0", strNoLine},
+        {"x1", "RTSP/2.0", Plain(505, "RTSP Version Not Supported", "x1")},
+        {"007", "RTSP/1.0", "RTSP/1.0 200 OK\r\nCSeq: 007\r\nPublic: DESCRIBE,SETUP,TEARDOWN,PLAY,PAUSE\r\n\r\n"},
+    };
+    int s32Fd = Connect();
+    for (const auto &stCase : astCase) {
+        std::string strRequest = "OPTIONS * " + stCase.strVersion + "\r\nCSeq: " + stCase.strCSeq + "\r\n\r\n";
+        EXPECT_EQ(stCase.strReply, Ask(s32Fd, strRequest)) << stCase.strCSeq;
+    }
+    EXPECT_EQ(OptionsReply(8), Ask(s32Fd, Options(8)));
+    int s32Udp = Net_UdpBind("127.0.0.1", 0, 5000);
+    vecFd.push_back(s32Udp);
+    struct sockaddr_in stAddr = Net_Addr("127.0.0.1", PORT);
+    std::string strUdp = "OPTIONS * RTSP/1.0\r\nCSeq: 18446744073709551616\r\n\r\n";
+    ASSERT_EQ((ssize_t)strUdp.size(),
+              sendto(s32Udp, strUdp.data(), strUdp.size(), 0, (struct sockaddr *)&stAddr, sizeof(stAddr)));
+    Bytes vecReply = Net_UdpRecv(s32Udp);
+    EXPECT_EQ(Plain(400, "Bad Request", "18446744073709551616"),
+              Net_NoDate(std::string(vecReply.begin(), vecReply.end())));
 }
 
 TEST_F(RtspServerTest, UdpRequestsAreAnsweredToTheirSender)
@@ -275,6 +313,15 @@ TEST_F(RtspServerTest, UdpRequestsAreAnsweredToTheirSender)
     ASSERT_GT(n, 0);
     EXPECT_EQ(OptionsReply(21), std::string(az, (size_t)n));
     EXPECT_EQ(htons(PORT), stFrom.sin_port);
+    // The box's address a datagram came to is the request's host, as the
+    // connection's own end is over TCP.
+    stAddr = Net_Addr("127.0.0.2", PORT);
+    std::string strDescribe = "DESCRIBE rtsp://127.0.0.2/s RTSP/1.0\r\nCSeq: 22\r\n\r\n";
+    ASSERT_EQ((ssize_t)strDescribe.size(), sendto(s32Fd, strDescribe.data(), strDescribe.size(), 0,
+                                                  (struct sockaddr *)&stAddr, sizeof(stAddr)));
+    EXPECT_FALSE(Net_UdpRecv(s32Fd).empty());
+    Quiesce();
+    EXPECT_EQ(std::vector<std::string>{"DESCRIBE rtsp://127.0.0.2/s 127.0.0.1 127.0.0.2"}, stCalls.vecLog);
 }
 
 TEST_F(RtspServerTest, MethodsReachTheirHandlersWithParsedHeaders)
@@ -498,6 +545,28 @@ TEST_F(RtspServerTest, ConnectionsPerAddressAreCapped)
         EXPECT_TRUE(Closed(s32Fd));
     u64SkewMs = 0;
     fill(RTSP_PEER_CONNECTIONS);
+}
+
+// Out of memory, a connection from an address not counted yet is refused
+// at once, its count not kept; one from an address that holds one, and
+// the connections open, are served as ever. With memory back, that
+// address gets its whole share: the failure left no count behind.
+TEST_F(RtspServerTest, AConnectionWhoseCountCannotBeKeptIsRefused)
+{
+    int s32Held = Connect();
+    ASSERT_EQ(OptionsReply(1), Ask(s32Held, Options(1)));
+    TestAlloc_FailOthers(0);
+    int s32New = Connect("127.0.3.1"), s32Known = Connect();
+    bool bRefused = Closed(s32New);
+    std::string strKnown = Ask(s32Known, Options(2)), strHeld = Ask(s32Held, Options(3));
+    TestAlloc_Pass();
+    EXPECT_TRUE(bRefused);
+    EXPECT_GT(TestAlloc_Failed(), 0u);
+    EXPECT_EQ(OptionsReply(2), strKnown);
+    EXPECT_EQ(OptionsReply(3), strHeld);
+    for (int i = 0; i < RTSP_PEER_CONNECTIONS; i++)
+        ASSERT_EQ(OptionsReply(1), Ask(Connect("127.0.3.1"), Options(1))) << i;
+    EXPECT_TRUE(Closed(Connect("127.0.3.1")));
 }
 
 // Every whole request that names a session, whatever its method and its

@@ -1,9 +1,13 @@
 #include "rtsplib/include/Url.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+
+#include "core/Debug.h"
 
 static s32 Url_HexValue(char c)
 {
@@ -73,8 +77,9 @@ static s32 Url_ParsePort(const char *psz, size_t len, u16 *pu16Port)
 
 Url_S *url_new(void)
 {
-    Url_S *pstUrl = new Url_S();
-    pstUrl->strPath = "/";
+    Url_S *pstUrl = new (std::nothrow) Url_S();
+    if (pstUrl != nullptr)
+        pstUrl->strPath = "/";   // short: kept in the string itself, no allocation
     return pstUrl;
 }
 
@@ -83,9 +88,10 @@ void url_free(Url_S *pstUrl)
     delete pstUrl;
 }
 
-Url_S *url_parse(const char *pszUrl)
+// Fills a new record from the text: 0, or -1 when it is no URL. Its
+// strings throw std::bad_alloc when memory runs out.
+static s32 Url_Parse(const char *pszUrl, Url_S *pstUrl)
 {
-    Url_S *pstUrl = url_new();
     const char *psz = pszUrl;
     const char *pszSlash = strchr(psz, '/');
     if (pszSlash != nullptr && pszSlash > psz && pszSlash[-1] == ':' && pszSlash[1] == '/') {
@@ -96,21 +102,35 @@ Url_S *url_parse(const char *pszUrl)
     const char *pszColon = (const char *)memchr(psz, ':', lenAuthority);
     size_t lenHost = pszColon ? (size_t)(pszColon - psz) : lenAuthority;
     pstUrl->strHost.assign(psz, lenHost);
-    if (pszColon != nullptr &&
-        Url_ParsePort(pszColon + 1, lenAuthority - lenHost - 1, &pstUrl->u16Port) < 0) {
-        url_free(pstUrl);
-        return nullptr;
-    }
+    if (pszColon != nullptr && Url_ParsePort(pszColon + 1, lenAuthority - lenHost - 1, &pstUrl->u16Port) < 0)
+        return -1;
     psz += lenAuthority;
     size_t lenPath = strcspn(psz, "?");
     if (lenPath > 0)
         pstUrl->strPath.assign(psz, lenPath);
     psz += lenPath;
-    if (*psz == '?' && Url_ParseQuery(psz + 1, pstUrl) < 0) {
-        url_free(pstUrl);
-        return nullptr;
+    return *psz == '?' ? Url_ParseQuery(psz + 1, pstUrl) : 0;
+}
+
+Url_S *url_parse(const char *pszUrl)
+{
+    static DebugLimit_S s_stLimit;   // the texts come from peers
+    Url_S *pstUrl = url_new();
+    s32 s32Ret = -ENOMEM;
+    if (pstUrl != nullptr) {
+        try {
+            s32Ret = Url_Parse(pszUrl, pstUrl) < 0 ? -EINVAL : 0;
+        } catch (const std::bad_alloc &) {
+            s32Ret = -ENOMEM;   // refused like a record that could not be made
+        }
     }
-    return pstUrl;
+    if (s32Ret == 0)
+        return pstUrl;
+    if (s32Ret == -ENOMEM)
+        Debug_LogLimited(&s_stLimit, "[%s]: %s: out of memory, a URL refused\n", log_Time(), __func__);
+    url_free(pstUrl);
+    errno = -s32Ret;
+    return nullptr;
 }
 
 s32 url_geturlpath(const Url_S *pstUrl, char *pszOut, size_t size)

@@ -70,7 +70,11 @@ s32 rtp_member_list_add(RtpMemberList_S *pstList, RtpMember_S *pstMember)
 {
     if (rtp_member_list_find(pstList, pstMember->u32Ssrc) != nullptr)
         return -1;
-    pstList->vecMember.push_back(pstMember);
+    try {
+        pstList->vecMember.push_back(pstMember);
+    } catch (const std::bad_alloc &) {
+        return -1;   // the list is as it was
+    }
     rtp_member_addref(pstMember);
     return 0;
 }

@@ -57,7 +57,8 @@ void rtp_member_list_destroy(RtpMemberList_S *pstList);
 u32 rtp_member_list_count(const RtpMemberList_S *pstList);
 RtpMember_S *rtp_member_list_get(const RtpMemberList_S *pstList, u32 u32Index);   // null past the end
 RtpMember_S *rtp_member_list_find(const RtpMemberList_S *pstList, u32 u32Ssrc);
-// Adds a reference to the member; -1 when its SSRC is listed already.
+// Adds a reference to the member; -1 when its SSRC is listed already or
+// the list cannot grow.
 s32 rtp_member_list_add(RtpMemberList_S *pstList, RtpMember_S *pstMember);
 // Removes the member of that SSRC and drops the list's reference; -1 when absent.
 s32 rtp_member_list_delete(RtpMemberList_S *pstList, u32 u32Ssrc);

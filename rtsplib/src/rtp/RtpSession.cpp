@@ -161,24 +161,24 @@ u32 rtp_ssrc(void)
     return (u32)rand() << 16 ^ (u32)rand();
 }
 
+// The member of that SSRC in pstList, listed there (and among the
+// session's members) when new; null when a list cannot grow.
 static RtpMember_S *Rtp_Fetch(RtpSession_S *pstSession, RtpMemberList_S *pstList, u32 u32Ssrc)
 {
     RtpMember_S *pstMember = rtp_member_list_find(pstList, u32Ssrc);
     if (pstMember != nullptr)
         return pstMember;
     pstMember = rtp_member_list_find(pstSession->pstMembers, u32Ssrc);
-    if (pstMember != nullptr) {
-        (void)rtp_member_list_add(pstList, pstMember);   // not listed there, checked above
-        return pstMember;
-    }
+    if (pstMember != nullptr)   // not in pstList, checked above
+        return rtp_member_list_add(pstList, pstMember) == 0 ? pstMember : nullptr;
     pstMember = rtp_member_create(u32Ssrc);
     if (pstMember == nullptr)
         return nullptr;
-    (void)rtp_member_list_add(pstSession->pstMembers, pstMember);   // new SSRC
-    if (pstList != pstSession->pstMembers)
-        (void)rtp_member_list_add(pstList, pstMember);
-    rtp_member_release(pstMember);   // the lists hold it now
-    return pstMember;
+    s32 s32Ret = rtp_member_list_add(pstSession->pstMembers, pstMember);   // a new SSRC
+    if (s32Ret == 0 && pstList != pstSession->pstMembers)
+        s32Ret = rtp_member_list_add(pstList, pstMember);
+    rtp_member_release(pstMember);   // the lists that took it hold it now
+    return s32Ret == 0 ? pstMember : nullptr;
 }
 
 RtpMember_S *rtp_member_fetch(RtpSession_S *pstSession, u32 u32Ssrc)

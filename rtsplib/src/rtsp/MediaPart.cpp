@@ -18,6 +18,7 @@ s32 MediaPart_Create(MediaPart_S *pstPart, bool bVideo, u8 u8PayloadType, u32 u3
                      const char *pszKind, const RtpPackerCallback_S *pstCallback, void *pvParam)
 {
     static const RtpEventHandler_S s_stHandler = {MediaPart_OnRtcp};
+    static DebugLimit_S s_stLimit;   // out of memory, each SETUP meanwhile
     if (pstPart->bCreated)
         return 1;
     const RtpPackerFunc_S *pstFunc = bVideo ? rtp_video_packer(u8PayloadType) : rtp_audio_packer(u8PayloadType);
@@ -31,7 +32,7 @@ s32 MediaPart_Create(MediaPart_S *pstPart, bool bVideo, u8 u8PayloadType, u32 u3
     u32 u32Ssrc = rtp_ssrc();
     pstPart->pstPacker = pstFunc->pfnCreate(u32Ssrc, (u16)u32Ssrc, u8PayloadType, u32Clock, pstCallback, pvParam);
     if (pstPart->pstPacker == nullptr || pstFunc->pfnSetSize(pstPart->pstPacker, u32MaxPayload) < 0) {
-        Debug_Log("[%s]: create %s err!\n", log_Time(), bVideo ? "video" : "audio");
+        Debug_LogLimited(&s_stLimit, "[%s]: create %s err!\n", log_Time(), bVideo ? "video" : "audio");
         MediaPart_Destroy(pstPart);
         return -1;
     }
@@ -40,7 +41,7 @@ s32 MediaPart_Create(MediaPart_S *pstPart, bool bVideo, u8 u8PayloadType, u32 u3
         snprintf(azName, sizeof(azName), "%s_%s_V", u8PayloadType == RTP_PT_H264 ? "H264" : "H265", pszKind);
         pstPart->pstRtp = rtp_create(&s_stHandler, pvParam, u32Ssrc, MEDIA_VIDEO_CLOCK, MEDIA_RTP_BANDWIDTH);
         if (pstPart->pstRtp == nullptr || rtp_set_info(pstPart->pstRtp, MEDIA_RTP_CNAME, azName) < 0) {
-            Debug_Log("[%s]: create video err!\n", log_Time());
+            Debug_LogLimited(&s_stLimit, "[%s]: create video err!\n", log_Time());
             MediaPart_Destroy(pstPart);
             return -1;
         }

@@ -29,6 +29,7 @@
 #define RTSP_KEEPALIVE_CNT   1
 #define RTSP_UDP_RCVBUF      0x500000
 #define RTSP_CSEQ_UNSET      0xFFFFFFFFu
+#define RTSP_CSEQ_MAX        32     // longest CSeq text echoed; a longer one gets no CSeq line
 
 struct RtspServerTransport_S {
     s32 (*pfnSendv)(RtspServerReq_S *pstReq, const struct iovec *pstVec, s32 s32Num);
@@ -61,8 +62,9 @@ struct RtspServerReq_S {
     void *pvConnection;                 // this record for TCP, null for UDP
     AioTcpSession_S *pstTcpSession;     // TCP
     AioUdpTransport_S *pstUdp;          // UDP
+    struct in_addr stLocal;             // UDP: the box's address the datagram came to; 0: not told
     RtspParser_S *pstParser;
-    u32 u32CSeq;                        // RTSP_CSEQ_UNSET until read
+    char azCSeq[RTSP_CSEQ_MAX + 9];     // "CSeq: text\r\n" the replies carry, or empty
     bool bSendFailed;                   // a reply was lost: close the connection
     bool bRequested;                    // a whole request came (TCP)
     u64 u64LastMs;                      // time64_monotonic of the last whole request, or of the accept
@@ -81,7 +83,7 @@ struct RtspServerMethod_S {
 char g_azUserAgent[128];
 
 // Causes of messages that peers can repeat at will.
-static DebugLimit_S s_stLimitRefused, s_stLimitSend, s_stLimitFull, s_stLimitPeer;
+static DebugLimit_S s_stLimitRefused, s_stLimitSend, s_stLimitFull, s_stLimitPeer, s_stLimitMemory;
 
 static s32 RtspServer_TcpSendv(RtspServerReq_S *pstReq, const struct iovec *pstVec, s32 s32Num)
 {
@@ -138,8 +140,8 @@ static const char *RtspServer_Date(char *pszDate)
 s32 rtsp_server_reply(RtspServerReq_S *pstReq, s32 s32Code)
 {
     char azDate[DATETIME_TEXT_LEN];
-    return RtspServer_SendFormat(pstReq, "RTSP/1.0 %d %s\r\nCSeq: %u\r\nDate: %s\r\n\r\n", s32Code,
-                                 rtsp_reason_phrase(s32Code), pstReq->u32CSeq, RtspServer_Date(azDate));
+    return RtspServer_SendFormat(pstReq, "RTSP/1.0 %d %s\r\n%sDate: %s\r\n\r\n", s32Code,
+                                 rtsp_reason_phrase(s32Code), pstReq->azCSeq, RtspServer_Date(azDate));
 }
 
 // The SDP goes as a second piece, so that it may be longer than the
@@ -155,9 +157,9 @@ s32 rtsp_server_reply_describe(RtspServerReq_S *pstReq, s32 s32Code, const char 
         return rtsp_server_reply(pstReq, 500);
     }
     s32 n = snprintf(pstReq->azReply, sizeof(pstReq->azReply),
-                     "RTSP/1.0 200 OK\r\nCSeq: %u\r\nDate: %s\r\nContent-Type: application/sdp\r\n"
+                     "RTSP/1.0 200 OK\r\n%sDate: %s\r\nContent-Type: application/sdp\r\n"
                      "Content-Length: %u\r\n\r\n",
-                     pstReq->u32CSeq, RtspServer_Date(azDate), (u32)sdpLen);
+                     pstReq->azCSeq, RtspServer_Date(azDate), (u32)sdpLen);
     struct iovec astVec[2] = {{pstReq->azReply, (size_t)n}, {(void *)pszSdp, sdpLen}};
     return RtspServer_Sendv(pstReq, astVec, 2);
 }
@@ -168,8 +170,8 @@ s32 rtsp_server_reply_setup(RtspServerReq_S *pstReq, s32 s32Code, const char *ps
     if (s32Code != 200)
         return rtsp_server_reply(pstReq, s32Code);
     return RtspServer_SendFormat(pstReq,
-                                 "RTSP/1.0 200 OK\r\nCSeq: %u\r\nDate: %s\r\nSession: %s\r\nTransport: %s\r\n\r\n",
-                                 pstReq->u32CSeq, RtspServer_Date(azDate), pszSession, pszTransport);
+                                 "RTSP/1.0 200 OK\r\n%sDate: %s\r\nSession: %s\r\nTransport: %s\r\n\r\n",
+                                 pstReq->azCSeq, RtspServer_Date(azDate), pszSession, pszTransport);
 }
 
 s32 rtsp_server_reply_play(RtspServerReq_S *pstReq, s32 s32Code, const s64 *ps64Start, const s64 *ps64End,
@@ -187,7 +189,7 @@ s32 rtsp_server_reply_play(RtspServerReq_S *pstReq, s32 s32Code, const s64 *ps64
     // Cut here, the whole reply no longer fits and becomes a 500.
     if (pszRtpInfo)
         snprintf(azRtpInfo, sizeof(azRtpInfo), "RTP-Info: %s\r\n", pszRtpInfo);
-    return RtspServer_SendFormat(pstReq, "RTSP/1.0 200 OK\r\nCSeq: %u\r\nDate: %s\r\n%s%s\r\n", pstReq->u32CSeq,
+    return RtspServer_SendFormat(pstReq, "RTSP/1.0 200 OK\r\n%sDate: %s\r\n%s%s\r\n", pstReq->azCSeq,
                                  RtspServer_Date(azDate), azRange, azRtpInfo);
 }
 
@@ -204,7 +206,7 @@ s32 rtsp_server_reply_teardown(RtspServerReq_S *pstReq, s32 s32Code)
 static s32 RtspServer_OnOptions(RtspServerReq_S *pstReq, const char *pszUri)
 {
     (void)pszUri;   // the server answers for all its streams alike
-    return RtspServer_SendFormat(pstReq, "RTSP/1.0 200 OK\r\nCSeq: %u\r\nPublic: %s\r\n\r\n", pstReq->u32CSeq,
+    return RtspServer_SendFormat(pstReq, "RTSP/1.0 200 OK\r\n%sPublic: %s\r\n\r\n", pstReq->azCSeq,
                                  RTSP_PUBLIC_METHODS);
 }
 
@@ -323,6 +325,24 @@ static const RtspServerMethod_S s_astMethod[] = {
     {"PLAY", RtspServer_OnPlay},       {"PAUSE", RtspServer_OnPause},       {"TEARDOWN", RtspServer_OnTeardown},
 };
 
+// The CSeq line of the request's replies. A client matches its replies by
+// its own text, so that is echoed whether or not it reads as a number,
+// and no number it did not send is made up. A request without CSeq keeps
+// the unset number; an empty text, or one longer than any counter, gets
+// no line. The text goes into the reply's head: no CR or LF may pass,
+// whatever the parser lets through.
+static void RtspServer_TakeCSeq(RtspServerReq_S *pstReq)
+{
+    const char *pszCSeq = rtsp_get_header_by_name(pstReq->pstParser, "CSeq");
+    size_t len = pszCSeq ? strlen(pszCSeq) : 0;
+    if (pszCSeq == nullptr)
+        snprintf(pstReq->azCSeq, sizeof(pstReq->azCSeq), "CSeq: %u\r\n", RTSP_CSEQ_UNSET);
+    else if (len > 0 && len <= RTSP_CSEQ_MAX && strpbrk(pszCSeq, "\r\n") == nullptr)
+        snprintf(pstReq->azCSeq, sizeof(pstReq->azCSeq), "CSeq: %s\r\n", pszCSeq);
+    else
+        pstReq->azCSeq[0] = '\0';
+}
+
 // Tells the service of a request that names a session.
 static void RtspServer_Alive(RtspServerReq_S *pstReq)
 {
@@ -343,7 +363,7 @@ static s32 RtspServer_Handle(RtspServerReq_S *pstReq)
     s32 s32Major, s32Minor;
     u32 u32CSeq;
     s32 s32CSeq = rtsp_get_header_by_name2(pstParser, "CSeq", &u32CSeq);
-    pstReq->u32CSeq = s32CSeq == 0 ? u32CSeq : RTSP_CSEQ_UNSET;
+    RtspServer_TakeCSeq(pstReq);
     rtsp_get_version(pstParser, &s32Major, &s32Minor);
     RtspServer_Alive(pstReq);
     if (s32Major != 1)
@@ -364,11 +384,9 @@ static s32 RtspServer_Handle(RtspServerReq_S *pstReq)
 // A message the parser refused: 400, with the CSeq when it was read.
 static void RtspServer_Refuse(RtspServerReq_S *pstReq, s32 s32Error)
 {
-    u32 u32CSeq;
     Debug_LogLimited(&s_stLimitRefused, "[%s]: %s: request refused: %s\n", log_Time(), __func__,
                      strerror(-s32Error));
-    pstReq->u32CSeq =
-        rtsp_get_header_by_name2(pstReq->pstParser, "CSeq", &u32CSeq) == 0 ? u32CSeq : RTSP_CSEQ_UNSET;
+    RtspServer_TakeCSeq(pstReq);
     rtsp_server_reply(pstReq, 400);
 }
 
@@ -378,14 +396,13 @@ static RtspServerReq_S *RtspServer_NewReq(RtspServer_S *pstServer, const struct 
     RtspServerReq_S *pstReq = new (std::nothrow) RtspServerReq_S();
     if (pstReq == nullptr || u32AddrLen > sizeof(pstReq->stPeer) ||
         (pstReq->pstParser = rtsp_parser_create(RTSP_PARSER_REQUEST)) == nullptr) {
-        Debug_Log("[%s]: %s: out of memory\n", log_Time(), __func__);
+        Debug_LogLimited(&s_stLimitMemory, "[%s]: %s: out of memory\n", log_Time(), __func__);
         delete pstReq;
         return nullptr;
     }
     pstReq->pstServer = pstServer;
     memcpy(&pstReq->stPeer, pstAddr, u32AddrLen);
     pstReq->u32PeerLen = u32AddrLen;
-    pstReq->u32CSeq = RTSP_CSEQ_UNSET;
     return pstReq;
 }
 
@@ -416,6 +433,18 @@ static u32 RtspServer_PeerKey(const struct sockaddr *pstAddr)
     return pstAddr->sa_family == AF_INET ? ((const struct sockaddr_in *)pstAddr)->sin_addr.s_addr : 0;
 }
 
+// Counts one more connection of the peer: 0, or -1 when the table has no
+// memory for a new address (it is left as it was).
+static s32 RtspServer_PeerAdd(RtspServer_S *pstServer, u32 u32Peer)
+{
+    try {
+        pstServer->mapPeers[u32Peer]++;
+    } catch (const std::bad_alloc &) {
+        return -1;
+    }
+    return 0;
+}
+
 static void *RtspServer_OnTcpConnected(void *pvParam, AioTcpSession_S *pstSession, const struct sockaddr *pstAddr,
                                        socklen_t u32AddrLen)
 {
@@ -437,7 +466,11 @@ static void *RtspServer_OnTcpConnected(void *pvParam, AioTcpSession_S *pstSessio
     RtspServerReq_S *pstReq = RtspServer_NewReq(pstServer, pstAddr, u32AddrLen);
     if (pstReq == nullptr)
         return nullptr;
-    pstServer->mapPeers[u32Peer]++;
+    if (RtspServer_PeerAdd(pstServer, u32Peer) < 0) {
+        Debug_LogLimited(&s_stLimitMemory, "[%s]: %s: out of memory, a connection refused\n", log_Time(), __func__);
+        RtspServer_FreeReq(pstReq);
+        return nullptr;
+    }
     pstReq->pstTransport = &s_stTcpTransport;
     pstReq->pstTcpSession = pstSession;
     pstReq->pvConnection = pstReq;
@@ -502,13 +535,15 @@ static void RtspServer_OnTcpDisconnect(void *pvPtr)
 // A datagram must hold one whole request; anything else is dropped, since
 // answering garbage from any address would make the box a reflector.
 static void RtspServer_OnUdpRecv(void *pvParam, AioUdpTransport_S *pstTransport, const void *pvData, size_t bytes,
-                                 const struct sockaddr *pstAddr, socklen_t u32AddrLen)
+                                 const struct sockaddr *pstAddr, socklen_t u32AddrLen, const struct in_addr *pstLocal)
 {
     RtspServerReq_S *pstReq = RtspServer_NewReq((RtspServer_S *)pvParam, pstAddr, u32AddrLen);
     if (pstReq == nullptr)
         return;
     pstReq->pstTransport = &s_stUdpTransport;
     pstReq->pstUdp = pstTransport;
+    if (pstLocal)
+        pstReq->stLocal = *pstLocal;
     aio_udp_transport_addref(pstTransport);
     if (bytes <= RTSP_MAX_INPUT && rtsp_parser_input(pstReq->pstParser, pvData, (u32)bytes) == 0)
         (void)RtspServer_Handle(pstReq);   // a datagram has no connection to close
@@ -547,6 +582,12 @@ static s32 RtspServer_Listen(const char *pszIp, u16 u16Port, s32 s32Type, s32 s3
         }
         if (bOk && s32Type == SOCK_DGRAM && setsockopt(s32Fd, SOL_SOCKET, SO_RCVBUF, &s_s32RcvBuf, sizeof(s32)) < 0) {
             Debug_Log("[%s]: SO_RCVBUF failed\n", log_Time());
+            bOk = false;
+        }
+        // Bound to any address, the socket learns from each datagram which
+        // of the box's it came to.
+        if (bOk && s32Type == SOCK_DGRAM && setsockopt(s32Fd, IPPROTO_IP, IP_PKTINFO, &s_s32On, sizeof(s32)) < 0) {
+            Debug_Log("[%s]: %s: IP_PKTINFO: %s\n", log_Time(), __func__, strerror(errno));
             bOk = false;
         }
         if (bOk && s32Type == SOCK_STREAM &&
@@ -712,6 +753,15 @@ s32 rtsp_server_get_host(RtspServerReq_S *pstReq, char *pszIp, u16 *pu16Port)
     if (getsockname(s32Fd, (struct sockaddr *)&stAddr, &u32Len) < 0) {
         Debug_Log("[%s]: %s: getsockname: %s\n", log_Time(), __func__, strerror(errno));
         return -1;
+    }
+    // The datagram socket has any address; a request's is its datagram's.
+    if (pstReq->pstUdp && stAddr.ss_family == AF_INET) {
+        static DebugLimit_S s_stLimit;   // each request of a datagram
+        if (pstReq->stLocal.s_addr == htonl(INADDR_ANY)) {
+            Debug_LogLimited(&s_stLimit, "[%s]: %s: a datagram without its local address\n", log_Time(), __func__);
+            return -1;
+        }
+        ((struct sockaddr_in *)&stAddr)->sin_addr = pstReq->stLocal;
     }
     return RtspServer_AddrText(&stAddr, pszIp, pu16Port);
 }

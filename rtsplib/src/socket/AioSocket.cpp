@@ -33,6 +33,8 @@ struct AioRequest_S {
     s32 s32VecNum;
     struct sockaddr_storage stAddr;   // sendto destination
     socklen_t u32AddrLen;
+    struct in_addr stLocal;           // recvfrom: the address the datagram came to
+    bool bLocal;                      // the datagram told it
 };
 
 struct AioSocket_S {
@@ -145,17 +147,37 @@ static void Aio_OnConnect(AioSocket_S *pstSocket, AioRequest_S *pstReq, s32 s32C
     pstReq->u.pfnConnect(pstReq->pvParam, s32Code != 0 ? s32Code : s32Err);
 }
 
-// Receives into the request's buffer or vector, with the peer address when
-// bFrom; true when the request has waited again instead.
+// The local address of a received datagram, from its IP_PKTINFO message.
+static bool Aio_LocalAddr(struct msghdr *pstMsg, struct in_addr *pstLocal)
+{
+    for (struct cmsghdr *pst = CMSG_FIRSTHDR(pstMsg); pst != nullptr; pst = CMSG_NXTHDR(pstMsg, pst)) {
+        if (pst->cmsg_level == IPPROTO_IP && pst->cmsg_type == IP_PKTINFO) {
+            struct in_pktinfo stInfo;
+            memcpy(&stInfo, CMSG_DATA(pst), sizeof(stInfo));
+            *pstLocal = stInfo.ipi_spec_dst;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Receives into the request's buffer or vector, with the peer and the
+// local address when bFrom; true when the request has waited again instead.
 static bool Aio_DoRecv(AioSocket_S *pstSocket, AioRequest_S *pstReq, s32 s32Code, bool bFrom, ssize_t *pn)
 {
     struct iovec stOne = {pstReq->pvBuf, pstReq->size};
+    union {
+        char ac[CMSG_SPACE(sizeof(struct in_pktinfo))];
+        struct cmsghdr stAlign;
+    } uControl;
     struct msghdr stMsg;
     memset(&stMsg, 0, sizeof(stMsg));
     stMsg.msg_name = &pstReq->stAddr;
     stMsg.msg_namelen = sizeof(pstReq->stAddr);
     stMsg.msg_iov = pstReq->pstVec ? pstReq->pstVec : &stOne;
     stMsg.msg_iovlen = pstReq->pstVec ? (size_t)pstReq->s32VecNum : 1;
+    stMsg.msg_control = uControl.ac;
+    stMsg.msg_controllen = sizeof(uControl.ac);
     if (s32Code != 0) {
         *pn = -s32Code;
         return false;
@@ -167,6 +189,7 @@ static bool Aio_DoRecv(AioSocket_S *pstSocket, AioRequest_S *pstReq, s32 s32Code
         return true;
     pstReq->u32AddrLen = stMsg.msg_namelen;
     *pn = n < 0 ? -errno : n;
+    pstReq->bLocal = bFrom && n >= 0 && Aio_LocalAddr(&stMsg, &pstReq->stLocal);
     return false;
 }
 
@@ -184,10 +207,10 @@ static void Aio_OnRecvFrom(AioSocket_S *pstSocket, AioRequest_S *pstReq, s32 s32
     if (Aio_DoRecv(pstSocket, pstReq, s32Code, true, &n))
         return;
     if (n < 0)
-        pstReq->u.pfnRecvFrom(pstReq->pvParam, (s32)-n, 0, nullptr, 0);
+        pstReq->u.pfnRecvFrom(pstReq->pvParam, (s32)-n, 0, nullptr, 0, nullptr);
     else
         pstReq->u.pfnRecvFrom(pstReq->pvParam, 0, (size_t)n, (struct sockaddr *)&pstReq->stAddr,
-                              pstReq->u32AddrLen);
+                              pstReq->u32AddrLen, pstReq->bLocal ? &pstReq->stLocal : nullptr);
 }
 
 static void Aio_OnSend(AioSocket_S *pstSocket, AioRequest_S *pstReq, s32 s32Code)

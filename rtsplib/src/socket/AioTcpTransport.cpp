@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <list>
 #include <mutex>
 #include <new>
 #include <ctime>
@@ -14,7 +13,6 @@
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
-#include <vector>
 
 #include "core/Debug.h"
 #include "rtsplib/include/Time64.h"
@@ -40,7 +38,7 @@ struct AioTcpQueued_S {
 };
 
 struct AioTcpTransport_S {
-    std::mutex mtx;                          // guards lstSession and pstReady
+    std::mutex mtx;                          // guards pstSessions and pstReady
     std::atomic<s32> s32Ref;                 // creator + pending accept or pause + wake + tick + one per session
     AioSocket_S *pstListen;
     AioSocket_S *pstTimer;                   // timerfd of the accept pause
@@ -57,7 +55,7 @@ struct AioTcpTransport_S {
     bool *pbGone;                            // set when freed, for destroy
     AioTcpHandler_S stHandler;
     void *pvParam;
-    std::list<AioTcpSession_S *> lstSession;
+    AioTcpSession_S *pstSessions;            // open sessions; linked in place, so that an accept needs no memory
     AioTcpSession_S *pstReady;               // sessions whose queue waits for the reactor
 };
 
@@ -68,7 +66,7 @@ struct AioTcpSession_S {
     AioSocket_S *pstSocket;
     s32 s32Fd;
     void *pvPtr;                             // from pfnOnConnected
-    std::list<AioTcpSession_S *>::iterator itLink;
+    AioTcpSession_S *pstPrevSession, *pstNextSession;   // in the transport's pstSessions
     AioTcpQueued_S *pstRing;                 // pieces in order, grown on need up to AIO_TCP_PIECES_MAX
     u32 u32RingSize;
     u32 u32First;                            // oldest queued piece
@@ -78,6 +76,7 @@ struct AioTcpSession_S {
     u64 u64Progress;                         // ms, monotonic: queue filled or bytes written
     struct iovec astVec[AIO_TCP_WAIT_VEC];   // what the pending write sends
     AioTcpSession_S *pstNextReady;
+    AioTcpSession_S *pstNextDead;            // on the stall check's list to close; reactor thread
     bool bReady;                             // on the ready list
     bool bWriting;                           // a write is pending
     bool bClosed;                            // sends are refused
@@ -164,7 +163,12 @@ static void TcpSession_Close(AioTcpSession_S *pstSession)
     pstTransport->stHandler.pfnOnDisconnect(pstSession->pvPtr);
     {
         std::lock_guard<std::mutex> lk(pstTransport->mtx);
-        pstTransport->lstSession.erase(pstSession->itLink);
+        if (pstSession->pstPrevSession)
+            pstSession->pstPrevSession->pstNextSession = pstSession->pstNextSession;
+        else
+            pstTransport->pstSessions = pstSession->pstNextSession;
+        if (pstSession->pstNextSession)
+            pstSession->pstNextSession->pstPrevSession = pstSession->pstPrevSession;
     }
     aio_socket_destroy(pstSession->pstSocket);
     TcpSession_Release(pstSession);
@@ -416,18 +420,22 @@ static void TcpTransport_OnTick(void *pvParam, s32 s32Code, size_t bytes)
         TcpTransport_Release(pstTransport);
         return;
     }
-    std::vector<AioTcpSession_S *> vecDead;
+    AioTcpSession_S *pstDead = nullptr;
     {
         std::lock_guard<std::mutex> lk(pstTransport->mtx);
-        for (AioTcpSession_S *pstSession : pstTransport->lstSession) {
+        for (AioTcpSession_S *pstSession = pstTransport->pstSessions; pstSession;
+             pstSession = pstSession->pstNextSession) {
             std::lock_guard<std::mutex> lkSession(pstSession->mtx);
             if (!pstSession->bDisconnected && pstSession->u32Count > 0 && TcpSession_Dead(pstSession)) {
                 pstSession->s32Ref.fetch_add(1);
-                vecDead.push_back(pstSession);
+                pstSession->pstNextDead = pstDead;
+                pstDead = pstSession;
             }
         }
     }
-    for (AioTcpSession_S *pstSession : vecDead) {
+    while (pstDead) {
+        AioTcpSession_S *pstSession = pstDead;
+        pstDead = pstSession->pstNextDead;
         TcpSession_Close(pstSession);
         TcpSession_Release(pstSession);
     }
@@ -508,10 +516,11 @@ static void TcpTransport_OnTimer(void *pvParam, s32 s32Code, size_t bytes)
 static void TcpTransport_AddSession(AioTcpTransport_S *pstTransport, s32 s32Fd, const struct sockaddr *pstAddr,
                                     socklen_t u32AddrLen)
 {
+    static DebugLimit_S s_stLimit;   // each connection a peer makes meanwhile
     AioTcpSession_S *pstSession = new (std::nothrow) AioTcpSession_S();
     AioSocket_S *pstSocket = pstSession ? aio_socket_create(s32Fd, true) : nullptr;
     if (pstSocket == nullptr) {
-        Debug_Log("[%s]: %s: out of memory, connection refused\n", log_Time(), __func__);
+        Debug_LogLimited(&s_stLimit, "[%s]: %s: out of memory, connection refused\n", log_Time(), __func__);
         delete pstSession;
         close(s32Fd);
         return;
@@ -529,7 +538,10 @@ static void TcpTransport_AddSession(AioTcpTransport_S *pstTransport, s32 s32Fd, 
     pstTransport->s32Ref.fetch_add(1);
     {
         std::lock_guard<std::mutex> lk(pstTransport->mtx);
-        pstSession->itLink = pstTransport->lstSession.insert(pstTransport->lstSession.end(), pstSession);
+        pstSession->pstNextSession = pstTransport->pstSessions;
+        if (pstSession->pstNextSession)
+            pstSession->pstNextSession->pstPrevSession = pstSession;
+        pstTransport->pstSessions = pstSession;
     }
     if (TcpSession_ArmRecv(pstSession) != 0)
         TcpSession_Close(pstSession);
@@ -635,9 +647,9 @@ void aio_tcp_transport_destroy(AioTcpTransport_S *pstTransport)
         AioTcpSession_S *pstSession;
         {
             std::lock_guard<std::mutex> lk(pstTransport->mtx);
-            if (pstTransport->lstSession.empty())
+            if (pstTransport->pstSessions == nullptr)
                 break;
-            pstSession = pstTransport->lstSession.front();
+            pstSession = pstTransport->pstSessions;
         }
         TcpSession_Close(pstSession);
     }

@@ -21,7 +21,7 @@ struct AioUdpTransport_S {
 };
 
 static void UdpTransport_OnRecv(void *pvParam, s32 s32Code, size_t bytes, const struct sockaddr *pstAddr,
-                                socklen_t u32AddrLen);
+                                socklen_t u32AddrLen, const struct in_addr *pstLocal);
 
 static s32 UdpTransport_Arm(AioUdpTransport_S *pstTransport)
 {
@@ -36,7 +36,7 @@ static s32 UdpTransport_Arm(AioUdpTransport_S *pstTransport)
 }
 
 static void UdpTransport_OnRecv(void *pvParam, s32 s32Code, size_t bytes, const struct sockaddr *pstAddr,
-                                socklen_t u32AddrLen)
+                                socklen_t u32AddrLen, const struct in_addr *pstLocal)
 {
     AioUdpTransport_S *pstTransport = (AioUdpTransport_S *)pvParam;
     if (pstTransport->bClosed) {
@@ -50,7 +50,7 @@ static void UdpTransport_OnRecv(void *pvParam, s32 s32Code, size_t bytes, const 
         Debug_LogLimited(&s_stLimit, "[%s]: %s: recvfrom: %s\n", log_Time(), __func__, strerror(s32Code));
     else if (u32AddrLen < sizeof(struct sockaddr_storage))
         pstTransport->stHandler.pfnOnRecv(pstTransport->pvParam, pstTransport, pstTransport->au8Recv, bytes, pstAddr,
-                                          u32AddrLen);
+                                          u32AddrLen, pstLocal);
     (void)UdpTransport_Arm(pstTransport);   // logged there; the transport then stays deaf
     aio_udp_transport_release(pstTransport);
 }

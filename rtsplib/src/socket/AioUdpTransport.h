@@ -4,6 +4,7 @@
 #define RTSPLIB_SOCKET_AIOUDPTRANSPORT_H
 
 #include <cstddef>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
@@ -14,10 +15,11 @@
 struct AioUdpTransport_S;
 
 struct AioUdpHandler_S {
-    // One datagram; runs on the reactor thread, the next receive is armed
-    // when it returns.
+    // One datagram, and the address it came to when the socket has
+    // IP_PKTINFO on (else null); runs on the reactor thread, the next
+    // receive is armed when it returns.
     void (*pfnOnRecv)(void *pvParam, AioUdpTransport_S *pstTransport, const void *pvData, size_t bytes,
-                      const struct sockaddr *pstAddr, socklen_t u32AddrLen);
+                      const struct sockaddr *pstAddr, socklen_t u32AddrLen, const struct in_addr *pstLocal);
 };
 
 // Takes over the non-blocking datagram fd and starts receiving. Null on
