@@ -338,11 +338,10 @@ static s32 Config_SaveDefaults(const dictionary *d, const char *pszPath, const s
 {
     std::string copy = std::string(pszPath) + CONFIG_UNREAD_SUFFIX;
     if (pstSt != nullptr) {
-        if (S_ISDIR(pstSt->st_mode))
-            errno = EISDIR;
-        if (S_ISDIR(pstSt->st_mode) || rename(pszPath, copy.c_str()) < 0) {
+        bool bDir = S_ISDIR(pstSt->st_mode);
+        if (bDir || rename(pszPath, copy.c_str()) < 0) {
             Debug_Log("[%s]: %s not read (%s) and not kept as %s: %s; nothing replaces it\n", log_Time(),
-                      pszPath, pszWhy, copy.c_str(), strerror(errno));
+                      pszPath, pszWhy, copy.c_str(), strerror(bDir ? EISDIR : errno));
             return -1;
         }
         Debug_Log("[%s]: %s not read (%s): kept as %s, the default settings replace it\n", log_Time(), pszPath,

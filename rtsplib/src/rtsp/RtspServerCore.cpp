@@ -381,7 +381,7 @@ static s32 RtspServer_Handle(RtspServerReq_S *pstReq)
     return rtsp_server_reply(pstReq, 501);
 }
 
-// A message the parser refused: 400, with the CSeq when it was read.
+// A message the parser refused: 400, with the client's CSeq text.
 static void RtspServer_Refuse(RtspServerReq_S *pstReq, s32 s32Error)
 {
     Debug_LogLimited(&s_stLimitRefused, "[%s]: %s: request refused: %s\n", log_Time(), __func__,
