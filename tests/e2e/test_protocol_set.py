@@ -115,6 +115,13 @@ class ProtocolSetTest(BoxTest):
             self.assertEqual(value, got[2 * n + 2][1][obj][member], f"{get_cmd} after {body}")
         b.wait_log(r"\]: display is not a number$")
 
+        # "seq" only names the exchange: a request with one of another form is
+        # served as one without, its reply carries 0.
+        odd = ("7", None, 7.5, [1], 2 ** 40)
+        replies = protocol_exchange([frame(request("config get id", ["All"], seq=s)) for s in odd])[0]
+        self.assertEqual([(0, 9)] * len(odd), [(r["ack"]["seq"], r["DevId"]["id"])
+                                               for r in (json.loads(text) for _, text in replies)])
+
         for family, body in (("serial", "serialsource"), ("ir", "irsource")):
             got = self.exchange((f"{family} matrix get", None),
                                 (f"{family} matrix set", {body: {"txid": "112233445566"}}),
