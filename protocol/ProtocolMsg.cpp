@@ -47,6 +47,21 @@ static void Msg_GetSeq(const cJSON *pstObj, s32 *ps32Seq)
     *ps32Seq = (s32)s64Seq;
 }
 
+// False (logged) when a text or name of the JSON holds an escaped NUL: the
+// parser would end it there, taking "30\u0000abc" as 30. An escaped
+// backslash starts no escape.
+static bool Msg_NulFree(const char *pszJson)
+{
+    for (const char *pc = strchr(pszJson, '\\'); pc != nullptr; pc = strchr(pc, '\\')) {
+        if (strncmp(pc + 1, "u0000", 5) == 0) {
+            Debug_LogLimited(&s_stParseLimit, "[%s]: text with a NUL refused\n", log_Time());
+            return false;
+        }
+        pc += pc[1] != '\0' ? 2 : 1;
+    }
+    return true;
+}
+
 // The device entries of a request; the head keeps the array only on success.
 static s32 Msg_ParseDevices(const cJSON *pstArray, ProtocolRequestHead_S *pstOut)
 {
@@ -108,6 +123,8 @@ static s32 Msg_ParseRequest(const cJSON *pstRoot, ProtocolRequestHead_S *pstOut)
 
 s32 request_head_parse(ProtocolRequestHead_S *pstOut, const char *pszJson)
 {
+    if (!Msg_NulFree(pszJson))
+        return -1;
     cJSON *pstRoot = cJSON_Parse(pszJson);
     if (pstRoot == nullptr)
         return -1;
@@ -161,6 +178,8 @@ cJSON *reponse_head_createjson(const ProtocolReplyHead_S *pstHead)
 
 s32 reponse_head_parse(ProtocolReplyHead_S *pstOut, const char *pszJson)
 {
+    if (!Msg_NulFree(pszJson))
+        return -1;
     cJSON *pstRoot = cJSON_Parse(pszJson);
     if (pstRoot == nullptr) {
         Debug_LogLimited(&s_stParseLimit, "[%s]: cJSON_Parse err!\n", log_Time());

@@ -133,6 +133,13 @@ TEST_F(RequestParseTest, ParsesAllMembersAndCutsLongTexts) {
            "\u00e9\",\"device\":[{\"id\":\"All\"}]}}";
     ASSERT_EQ(0, request_head_parse(&stHead, json.c_str()));
     EXPECT_EQ(std::string(30, 'h'), stHead.azHostId);
+
+    // An escaped backslash before "u0000" is no NUL.
+    request_head_free(&stHead);
+    stHead = {};
+    ASSERT_EQ(0, request_head_parse(&stHead, R"({"request":{"cmd":"c","hostid":"\\u0000\\\\u0000",)"
+                                             R"("device":[{"id":"All"}]}})"));
+    EXPECT_STREQ(R"(\u0000\\u0000)", stHead.azHostId);
 }
 
 // "seq" only names the exchange: a whole number within 32 bits is taken,
@@ -156,9 +163,10 @@ TEST(MessageSeqTest, TakesAWholeS32AndAnyOtherFormAsNone) {
     }
 }
 
-// Missing members, members of the wrong kind and texts that are not UTF-8
-// (a reply would echo them to every controller) fail alike, leaving
-// nothing allocated.
+// Missing members, members of the wrong kind, texts that are not UTF-8
+// (a reply would echo them to every controller) and an escaped NUL in any
+// text or name (the parser would end the text there: "30\u0000abc" read as
+// 30) fail alike, leaving nothing allocated.
 TEST_F(RequestParseTest, RefusesMissingAndMistypedMembers) {
     const char *cases[] = {
         "not json",
@@ -175,6 +183,10 @@ TEST_F(RequestParseTest, RefusesMissingAndMistypedMembers) {
         "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"device\":[{\"id\":\"All\"},{}]}}",
         "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\xff\",\"device\":[{\"id\":\"All\"}]}}",
         "{\"request\":{\"cmd\":\"config get device\xc3\",\"hostid\":\"h\",\"device\":[{\"id\":\"All\"}]}}",
+        R"({"request":{"cmd":"c\u0000x","hostid":"h","device":[{"id":"All"}]}})",
+        R"({"request":{"cmd":"c","hostid":"h","device":[{"id":"All"}]},"txparams":{"fps":"30\u0000abc"}})",
+        R"({"request":{"cmd":"c","hostid":"h","device":[{"id":"All"}]},"fps\u0000x":30})",
+        R"({"request":{"cmd":"c","hostid":"h","device":[{"id":"All"}]},"alias":{"name":"a\\\u0000"}})",
     };
     for (const char *c : cases) {
         ProtocolRequestHead_S stOne{};
@@ -217,7 +229,8 @@ TEST(ReplyHeadTest, PrintsInOrderAndParsesBack) {
 
     const char *bad[] = {"x", "{\"request\":{}}",
                          "{\"ack\":{\"cmd\":\"c\",\"status\":\"s\",\"hostid\":\"h\"}}",
-                         "{\"ack\":{\"cmd\":\"c\",\"status\":1,\"hostid\":\"h\",\"deviceid\":\"d\"}}"};
+                         "{\"ack\":{\"cmd\":\"c\",\"status\":1,\"hostid\":\"h\",\"deviceid\":\"d\"}}",
+                         R"({"ack":{"cmd":"c","status":"s","hostid":"h","deviceid":"d\u0000x"}})"};
     for (const char *c : bad) {
         ProtocolReplyHead_S stOne{};
         EXPECT_EQ(-1, reponse_head_parse(&stOne, c)) << c;
