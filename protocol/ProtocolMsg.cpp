@@ -35,17 +35,30 @@ static bool Msg_GetText(const cJSON *pstObj, const char *pszName, char *pszOut, 
     return cJSON_IsString(pstItem) && Utf8_CopyCut(pszOut, u32Size, pstItem->valuestring) >= 0;
 }
 
-// Takes "seq" when there is one; false (logged) for one that is not a
-// whole JSON number within s32.
-static bool Msg_GetSeq(const cJSON *pstObj, s32 *ps32Seq)
+// Takes "seq" when it is a whole JSON number within s32. It only names the
+// exchange, and other makes may send it as a text: any other form counts
+// as none (0, the refusal logged), the message is served all the same.
+static void Msg_GetSeq(const cJSON *pstObj, s32 *ps32Seq)
 {
     const cJSON *pstSeq = cJSON_GetObjectItem(pstObj, "seq");
-    if (pstSeq == nullptr)
-        return true;
-    s64 s64Seq;
-    if (Json_WholeInRange(pstSeq, "seq", INT32_MIN, INT32_MAX, &s64Seq) < 0)
-        return false;
+    s64 s64Seq = 0;
+    if (pstSeq != nullptr)
+        (void)Json_WholeInRange(pstSeq, "seq", INT32_MIN, INT32_MAX, &s64Seq);   // 0 when refused
     *ps32Seq = (s32)s64Seq;
+}
+
+// False (logged) when a text or name of the JSON holds an escaped NUL: the
+// parser would end it there, taking "30\u0000abc" as 30. An escaped
+// backslash starts no escape.
+static bool Msg_NulFree(const char *pszJson)
+{
+    for (const char *pc = strchr(pszJson, '\\'); pc != nullptr; pc = strchr(pc, '\\')) {
+        if (strncmp(pc + 1, "u0000", 5) == 0) {
+            Debug_LogLimited(&s_stParseLimit, "[%s]: text with a NUL refused\n", log_Time());
+            return false;
+        }
+        pc += pc[1] != '\0' ? 2 : 1;
+    }
     return true;
 }
 
@@ -99,8 +112,7 @@ static s32 Msg_ParseRequest(const cJSON *pstRoot, ProtocolRequestHead_S *pstOut)
         Debug_LogLimited(&s_stParseLimit, "[%s]: get hostname err!\n", log_Time());
         return -1;
     }
-    if (!Msg_GetSeq(pstReq, &pstOut->s32Seq))
-        return -1;
+    Msg_GetSeq(pstReq, &pstOut->s32Seq);
     const cJSON *pstDevices = cJSON_GetObjectItem(pstReq, "device");
     if (!cJSON_IsArray(pstDevices)) {
         Debug_LogLimited(&s_stParseLimit, "[%s]: get device err!\n", log_Time());
@@ -111,6 +123,8 @@ static s32 Msg_ParseRequest(const cJSON *pstRoot, ProtocolRequestHead_S *pstOut)
 
 s32 request_head_parse(ProtocolRequestHead_S *pstOut, const char *pszJson)
 {
+    if (!Msg_NulFree(pszJson))
+        return -1;
     cJSON *pstRoot = cJSON_Parse(pszJson);
     if (pstRoot == nullptr)
         return -1;
@@ -164,6 +178,8 @@ cJSON *reponse_head_createjson(const ProtocolReplyHead_S *pstHead)
 
 s32 reponse_head_parse(ProtocolReplyHead_S *pstOut, const char *pszJson)
 {
+    if (!Msg_NulFree(pszJson))
+        return -1;
     cJSON *pstRoot = cJSON_Parse(pszJson);
     if (pstRoot == nullptr) {
         Debug_LogLimited(&s_stParseLimit, "[%s]: cJSON_Parse err!\n", log_Time());
@@ -178,7 +194,8 @@ s32 reponse_head_parse(ProtocolReplyHead_S *pstOut, const char *pszJson)
                !Msg_GetText(pstAck, "hostid", pstOut->azHostId, sizeof(pstOut->azHostId)) ||
                !Msg_GetText(pstAck, "deviceid", pstOut->azDeviceId, sizeof(pstOut->azDeviceId))) {
         Debug_LogLimited(&s_stParseLimit, "[%s]: get cmd err!\n", log_Time());
-    } else if (Msg_GetSeq(pstAck, &pstOut->s32Seq)) {
+    } else {
+        Msg_GetSeq(pstAck, &pstOut->s32Seq);
         s32Ret = 0;
     }
     cJSON_Delete(pstRoot);

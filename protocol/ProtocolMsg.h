@@ -45,7 +45,8 @@ struct ProtocolReplyHead_S {
 };
 
 // Parses a request text into a zeroed head; texts are cut to their fields.
-// A member of the wrong kind counts as missing. 0, or -1 (logged, nothing
+// A member of the wrong kind counts as missing ("seq" too, then 0). A text
+// that holds an escaped NUL anywhere is refused. 0, or -1 (logged, nothing
 // left allocated).
 s32 request_head_parse(ProtocolRequestHead_S *pstOut, const char *pszJson);
 // Frees the device array of a parsed head; a head without one is left alone.
@@ -56,7 +57,7 @@ void request_head_free(ProtocolRequestHead_S *pstHead);
 cJSON *request_head_json(ProtocolRequestHead_S *pstHead);
 // The "ack" object of a reply, or null; the caller adds it to an outer object.
 cJSON *reponse_head_createjson(const ProtocolReplyHead_S *pstHead);
-// 0, or -1 (logged).
+// As request_head_parse for the "ack" head: 0, or -1 (logged).
 s32 reponse_head_parse(ProtocolReplyHead_S *pstOut, const char *pszJson);
 
 // True when a datagram of u32Len bytes begins with one of the two accepted

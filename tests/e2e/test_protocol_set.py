@@ -91,7 +91,8 @@ class ProtocolSetTest(BoxTest):
             self.assertEqual(str(value), stored[key], key)
 
         # A word where a number belongs is refused, neither read up to where
-        # its digits stop nor taken as 0: each getter still shows what was set.
+        # its digits stop (nor up to a NUL) nor taken as 0: each getter still
+        # shows what was set. A text is not cut at a NUL either.
         tx = self.exchange(("config get tx params", None))[1][1]["txparams"]
         tx = {k: tx[k] for k in ("enctype", "encres", "fps", "ratecontrol", "bitrate", "audioinput",
                                  "audiocodec", "audiofreq", "audiobitrate")}
@@ -103,10 +104,14 @@ class ProtocolSetTest(BoxTest):
             ("stream dbg", "info", "streamdbg", 1, ("1",)),
             ("id", "DevId", "id", 9, ("0x10", "abc", None))) for w in words]
         refused += [("config set tx params", {"txparams": {**tx, m: w}}, "config get tx params", ("txparams", m), tx[m])
-                    for m, words in (("fps", ("1e3", "3.5", "30abc", "", "+30", " 30")), ("audioinput", ("abc",)))
+                    for m, words in (("fps", ("1e3", "3.5", "30abc", "", "+30", " 30", "30\0abc")),
+                                     ("audioinput", ("abc",)))
                     for w in words]
         refused += [("serial set params", {"serialparams": {**serial, "baudrate": w}}, "serial get params",
-                     ("serialparams", "baudrate"), "115200") for w in ("9600abc", " 9600", "+9600", "9600.0", "")]
+                     ("serialparams", "baudrate"), "115200") for w in ("9600abc", " 9600", "+9600", "9600.0", "",
+                                                                      "9600\0abc")]
+        refused.append(("config set alias", {"alias": {"name": "Hall\0x"}}, "config get device", ("device", "alias"),
+                        "Lobby 2 " + "x" * 23))
         reqs = []
         for set_cmd, body, get_cmd, _, _ in refused:
             reqs += [(set_cmd, body), (get_cmd, None)]
@@ -114,6 +119,13 @@ class ProtocolSetTest(BoxTest):
         for n, (_, body, get_cmd, (obj, member), value) in enumerate(refused):
             self.assertEqual(value, got[2 * n + 2][1][obj][member], f"{get_cmd} after {body}")
         b.wait_log(r"\]: display is not a number$")
+
+        # "seq" only names the exchange: a request with one of another form is
+        # served as one without, its reply carries 0.
+        odd = ("7", None, 7.5, [1], 2 ** 40)
+        replies = protocol_exchange([frame(request("config get id", ["All"], seq=s)) for s in odd])[0]
+        self.assertEqual([(0, 9)] * len(odd), [(r["ack"]["seq"], r["DevId"]["id"])
+                                               for r in (json.loads(text) for _, text in replies)])
 
         for family, body in (("serial", "serialsource"), ("ir", "irsource")):
             got = self.exchange((f"{family} matrix get", None),

@@ -133,17 +133,40 @@ TEST_F(RequestParseTest, ParsesAllMembersAndCutsLongTexts) {
            "\u00e9\",\"device\":[{\"id\":\"All\"}]}}";
     ASSERT_EQ(0, request_head_parse(&stHead, json.c_str()));
     EXPECT_EQ(std::string(30, 'h'), stHead.azHostId);
+
+    // An escaped backslash before "u0000" is no NUL.
+    request_head_free(&stHead);
+    stHead = {};
+    ASSERT_EQ(0, request_head_parse(&stHead, R"({"request":{"cmd":"c","hostid":"\\u0000\\\\u0000",)"
+                                             R"("device":[{"id":"All"}]}})"));
+    EXPECT_STREQ(R"(\u0000\\u0000)", stHead.azHostId);
 }
 
-TEST_F(RequestParseTest, SeqDefaultsToZero) {
-    ASSERT_EQ(0, request_head_parse(&stHead, "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\","
-                                             "\"device\":[{\"id\":\"All\"}]}}"));
-    EXPECT_EQ(0, stHead.s32Seq);
+// "seq" only names the exchange: a whole number within 32 bits is taken,
+// any other form, in a request or a reply, counts as none (0).
+TEST(MessageSeqTest, TakesAWholeS32AndAnyOtherFormAsNone) {
+    const struct { const char *value; s32 seq; } cases[] = {
+        {nullptr, 0}, {"7", 7}, {"-2147483648", INT32_MIN}, {"2147483647", INT32_MAX}, {"2147483648", 0},
+        {"1099511627776", 0}, {"7.5", 0}, {"\"7\"", 0}, {"null", 0}, {"[1]", 0}, {"true", 0},
+    };
+    for (const auto &c : cases) {
+        std::string seq = c.value == nullptr ? "" : std::string(",\"seq\":") + c.value;
+        ProtocolRequestHead_S stReq{};
+        std::string request = R"({"request":{"cmd":"c","hostid":"h")" + seq + R"(,"device":[{"id":"All"}]}})";
+        EXPECT_EQ(0, request_head_parse(&stReq, request.c_str())) << seq;
+        EXPECT_EQ(c.seq, stReq.s32Seq) << seq;
+        request_head_free(&stReq);
+        ProtocolReplyHead_S stReply{};
+        std::string reply = R"({"ack":{"cmd":"c","status":"s","hostid":"h","deviceid":"d")" + seq + "}}";
+        EXPECT_EQ(0, reponse_head_parse(&stReply, reply.c_str())) << seq;
+        EXPECT_EQ(c.seq, stReply.s32Seq) << seq;
+    }
 }
 
-// Missing members, members of the wrong kind and texts that are not UTF-8
-// (a reply would echo them to every controller) fail alike, leaving
-// nothing allocated.
+// Missing members, members of the wrong kind, texts that are not UTF-8
+// (a reply would echo them to every controller) and an escaped NUL in any
+// text or name (the parser would end the text there: "30\u0000abc" read as
+// 30) fail alike, leaving nothing allocated.
 TEST_F(RequestParseTest, RefusesMissingAndMistypedMembers) {
     const char *cases[] = {
         "not json",
@@ -160,11 +183,10 @@ TEST_F(RequestParseTest, RefusesMissingAndMistypedMembers) {
         "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"device\":[{\"id\":\"All\"},{}]}}",
         "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\xff\",\"device\":[{\"id\":\"All\"}]}}",
         "{\"request\":{\"cmd\":\"config get device\xc3\",\"hostid\":\"h\",\"device\":[{\"id\":\"All\"}]}}",
-        "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"seq\":4294967297,\"device\":[{\"id\":\"All\"}]}}",
-        "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"seq\":7.5,\"device\":[{\"id\":\"All\"}]}}",
-        "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"seq\":\"7\",\"device\":[{\"id\":\"All\"}]}}",
-        "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"seq\":null,\"device\":[{\"id\":\"All\"}]}}",
-        "{\"request\":{\"cmd\":\"c\",\"hostid\":\"h\",\"seq\":true,\"device\":[{\"id\":\"All\"}]}}",
+        R"({"request":{"cmd":"c\u0000x","hostid":"h","device":[{"id":"All"}]}})",
+        R"({"request":{"cmd":"c","hostid":"h","device":[{"id":"All"}]},"txparams":{"fps":"30\u0000abc"}})",
+        R"({"request":{"cmd":"c","hostid":"h","device":[{"id":"All"}]},"fps\u0000x":30})",
+        R"({"request":{"cmd":"c","hostid":"h","device":[{"id":"All"}]},"alias":{"name":"a\\\u0000"}})",
     };
     for (const char *c : cases) {
         ProtocolRequestHead_S stOne{};
@@ -208,8 +230,7 @@ TEST(ReplyHeadTest, PrintsInOrderAndParsesBack) {
     const char *bad[] = {"x", "{\"request\":{}}",
                          "{\"ack\":{\"cmd\":\"c\",\"status\":\"s\",\"hostid\":\"h\"}}",
                          "{\"ack\":{\"cmd\":\"c\",\"status\":1,\"hostid\":\"h\",\"deviceid\":\"d\"}}",
-                         "{\"ack\":{\"cmd\":\"c\",\"status\":\"s\",\"hostid\":\"h\",\"deviceid\":\"d\",\"seq\":\"9\"}}",
-                         "{\"ack\":{\"cmd\":\"c\",\"status\":\"s\",\"hostid\":\"h\",\"deviceid\":\"d\",\"seq\":[9]}}"};
+                         R"({"ack":{"cmd":"c","status":"s","hostid":"h","deviceid":"d\u0000x"}})"};
     for (const char *c : bad) {
         ProtocolReplyHead_S stOne{};
         EXPECT_EQ(-1, reponse_head_parse(&stOne, c)) << c;
