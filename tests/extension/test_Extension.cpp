@@ -49,6 +49,31 @@ TEST(UartTest, RefusesBadAttributesAndClosedPorts)
     close(s32Master);
 }
 
+// One option the system refuses leaves every other one set: an option no
+// system knows stands in for each of the table's in turn.
+TEST(SoipOpts, ARefusedOptionLeavesTheOthersSet)
+{
+    static SoipServerAttr_S s_stServer;
+    Soip_Init(&s_stServer, "opts", 0);
+    testing::internal::CaptureStdout();
+    for (u32 u32Bad = 0; u32Bad < SOIP_CLIENT_OPTS; u32Bad++) {
+        SoipSockOpt_S astOpts[SOIP_CLIENT_OPTS];
+        std::copy(g_astSoipClientOpts, g_astSoipClientOpts + SOIP_CLIENT_OPTS, astOpts);
+        astOpts[u32Bad].s32Name = -1;
+        int s32Fd = socket(AF_INET, SOCK_STREAM, 0);
+        EXPECT_EQ(1u, Soip_SetOpts(&s_stServer, s32Fd, astOpts, SOIP_CLIENT_OPTS)) << u32Bad;
+        for (u32 i = 0; i < SOIP_CLIENT_OPTS; i++) {
+            const SoipSockOpt_S &st = g_astSoipClientOpts[i];
+            int s32Value = -1;
+            socklen_t len = sizeof(s32Value);
+            (void)getsockopt(s32Fd, st.s32Level, st.s32Name, &s32Value, &len);   // -1 kept when it fails
+            EXPECT_TRUE(i == u32Bad || s32Value == st.s32Value) << i << ", " << u32Bad << " refused";
+        }
+        close(s32Fd);
+    }
+    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStdout().find("opts: setsockopt -1: "));
+}
+
 // The UART takes the stored serial settings; what the port cannot do
 // becomes 115200 8N1 piece by piece.
 TEST(HalDefaults, UartFollowsTheSettings)
