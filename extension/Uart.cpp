@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -17,17 +18,18 @@
 #define UART_WAKE_BYTES    512    // room a waiting writer is woken for, with margin
 #define UART_CHAR_BITS     12     // start, 8 data, parity, 2 stop bits at most
 #define UART_TURNS         4      // ports with a sender turn of their own; a higher one shares
-#define UART_TURN_LOOK_MS  100    // a sender thread waiting for its turn sees its stop this often
 
 // Guards the descriptors against their close or reopen while a sender
-// writes. Held for one write that does not wait, never across a wait for
-// room: one port's wait holds up neither the other port nor a writer that
-// does not wait.
-static std::mutex s_UartFdMutex;
-// One waiting sender of a port at a time, so that frames do not interleave
-// (the second UART carries the infrared packets and the display's frames).
-// Taken only by the waiting senders of that port, never by MAIN_Uart_Write.
-static std::timed_mutex s_aUartTurn[UART_TURNS];
+// writes, and the sender turns. Held for one write that
+// does not wait, never across a wait: one port's wait holds up neither the
+// other port nor a writer that does not wait.
+static std::mutex s_UartMutex;
+// A turn was given back, or a sender thread was stopped.
+static std::condition_variable s_UartCond;
+// True while a waiting sender of the port has its turn: one at a time, so
+// that frames do not interleave (the second UART carries the infrared
+// packets and the display's frames). Never taken by MAIN_Uart_Write.
+static bool s_abUartTurn[UART_TURNS];
 static DebugLimit_S s_stSendLimit;   // relay clients send at will, to a closed or slow port too
 
 static const struct {
@@ -99,7 +101,7 @@ s32 MAIN_Uart_Init(UartAttr_S *pstUart)
         close(s32Fd);
         return -1;
     }
-    std::lock_guard<std::mutex> lock(s_UartFdMutex);
+    std::lock_guard<std::mutex> lock(s_UartMutex);
     pstUart->s32Fd = s32Fd;
     return 0;
 }
@@ -108,7 +110,7 @@ s32 MAIN_Uart_Init(UartAttr_S *pstUart)
 // closed here and perhaps reused by another file.
 void MAIN_Uart_Close(UartAttr_S *pstUart)
 {
-    std::lock_guard<std::mutex> lock(s_UartFdMutex);
+    std::lock_guard<std::mutex> lock(s_UartMutex);
     if (pstUart->s32Fd >= 0)
         close(pstUart->s32Fd);
     pstUart->s32Fd = -1;
@@ -119,6 +121,14 @@ s32 MAIN_Uart_Restart(UartAttr_S *pstUart)
     MAIN_Uart_Close(pstUart);
     usleep(500 * 1000);
     return MAIN_Uart_Init(pstUart);
+}
+
+void MAIN_Uart_WakeSenders(void)
+{
+    // Under the lock: a sender between its look at its run flag and its
+    // wait gets the notice too.
+    std::lock_guard<std::mutex> lock(s_UartMutex);
+    s_UartCond.notify_all();
 }
 
 // One write of what the port takes now: the bytes written, 0 when it has
@@ -153,7 +163,7 @@ static s32 Uart_WaitMs(const UartAttr_S *pstUart)
 static s32 Uart_WriteNow(const char *pszWho, UartAttr_S *pstUart, const u8 *pu8, u32 u32Len,
                          s32 *ps32Fd)
 {
-    std::lock_guard<std::mutex> lock(s_UartFdMutex);
+    std::lock_guard<std::mutex> lock(s_UartMutex);
     *ps32Fd = pstUart->s32Fd;
     if (*ps32Fd < 0) {
         Debug_LogLimited(&s_stSendLimit, "[%s]: Uart not open\n", log_Time());
@@ -162,17 +172,35 @@ static s32 Uart_WriteNow(const char *pszWho, UartAttr_S *pstUart, const u8 *pu8,
     return Uart_WriteSome(pszWho, *ps32Fd, pu8, u32Len);
 }
 
-// Takes the port's sender turn: within the port's wait for room, or for a
-// sender thread as long as it takes, until that thread is stopped.
-static bool Uart_TakeTurn(std::unique_lock<std::timed_mutex> *pTurn, const UartAttr_S *pstUart,
+// Waits under the lock until *pbBusy is false: up to s32Ms, or for a
+// sender thread as long as it takes, until that thread is stopped. True
+// when it is false (and the thread not stopped).
+static bool Uart_WaitFree(std::unique_lock<std::mutex> *pLock, const bool *pbBusy, s32 s32Ms,
                           MainThread_S *pstThread)
 {
     if (pstThread == nullptr)
-        return pTurn->try_lock_for(std::chrono::milliseconds(Uart_WaitMs(pstUart)));
-    while (!pTurn->try_lock_for(std::chrono::milliseconds(UART_TURN_LOOK_MS)))
-        if (!MAIN_Thread_Running(pstThread))
-            return false;
+        return s_UartCond.wait_for(*pLock, std::chrono::milliseconds(s32Ms), [&] { return !*pbBusy; });
+    s_UartCond.wait(*pLock, [&] { return !*pbBusy || !MAIN_Thread_Running(pstThread); });
+    return MAIN_Thread_Running(pstThread);
+}
+
+// Takes the port's sender turn: within the port's wait for room, or for a
+// sender thread as long as it takes, until that thread is stopped.
+static bool Uart_TakeTurn(const UartAttr_S *pstUart, MainThread_S *pstThread)
+{
+    bool *pbTurn = &s_abUartTurn[pstUart->u32Port % UART_TURNS];
+    std::unique_lock<std::mutex> lock(s_UartMutex);
+    if (!Uart_WaitFree(&lock, pbTurn, Uart_WaitMs(pstUart), pstThread))
+        return false;
+    *pbTurn = true;
     return true;
+}
+
+static void Uart_GiveTurn(const UartAttr_S *pstUart)
+{
+    std::lock_guard<std::mutex> lock(s_UartMutex);
+    s_abUartTurn[pstUart->u32Port % UART_TURNS] = false;
+    s_UartCond.notify_all();
 }
 
 // Waits for room on the descriptor, no lock held: up to the port's wait, or
@@ -192,15 +220,20 @@ static bool Uart_WaitRoom(const UartAttr_S *pstUart, s32 s32Fd, MainThread_S *ps
     return s32Ready > 0;
 }
 
-// Writes all bytes in the port's sender turn, waiting for room between
-// writes; a port that gives none within its wait is a timeout (logged), a
-// sender thread's stop is not.
-static s32 Uart_Send(const char *pszWho, UartAttr_S *pstUart, const u8 *pu8, u32 u32Len,
-                     MainThread_S *pstThread)
+// -1 for a sender whose wait ended without room or turn: a timeout
+// (logged), or a sender thread's stop (not logged).
+static s32 Uart_Timeout(const char *pszWho, const MainThread_S *pstThread)
 {
-    std::unique_lock<std::timed_mutex> turn(s_aUartTurn[pstUart->u32Port % UART_TURNS], std::defer_lock);
-    bool bGoOn = Uart_TakeTurn(&turn, pstUart, pstThread);
-    while (bGoOn) {
+    if (pstThread == nullptr)
+        Debug_LogLimited(&s_stSendLimit, "[%s]: %s: write: timeout\n", log_Time(), pszWho);
+    return -1;
+}
+
+// Writes all bytes, waiting for room between writes.
+static s32 Uart_SendInTurn(const char *pszWho, UartAttr_S *pstUart, const u8 *pu8, u32 u32Len,
+                           MainThread_S *pstThread)
+{
+    for (;;) {
         s32 s32Fd;
         s32 n = Uart_WriteNow(pszWho, pstUart, pu8, u32Len, &s32Fd);
         if (n < 0)
@@ -209,11 +242,20 @@ static s32 Uart_Send(const char *pszWho, UartAttr_S *pstUart, const u8 *pu8, u32
         u32Len -= (u32)n;
         if (u32Len == 0)
             return 0;
-        bGoOn = n > 0 || Uart_WaitRoom(pstUart, s32Fd, pstThread);
+        if (n == 0 && !Uart_WaitRoom(pstUart, s32Fd, pstThread))
+            return Uart_Timeout(pszWho, pstThread);
     }
-    if (pstThread == nullptr)
-        Debug_LogLimited(&s_stSendLimit, "[%s]: %s: write: timeout\n", log_Time(), pszWho);
-    return -1;
+}
+
+// Uart_SendInTurn in the port's sender turn.
+static s32 Uart_Send(const char *pszWho, UartAttr_S *pstUart, const u8 *pu8, u32 u32Len,
+                     MainThread_S *pstThread)
+{
+    if (!Uart_TakeTurn(pstUart, pstThread))
+        return Uart_Timeout(pszWho, pstThread);
+    s32 s32Ret = Uart_SendInTurn(pszWho, pstUart, pu8, u32Len, pstThread);
+    Uart_GiveTurn(pstUart);
+    return s32Ret;
 }
 
 s32 MAIN_Uart_SendData(UartAttr_S *pstUart, const void *pvData, u32 u32Len)

@@ -63,9 +63,12 @@ s32 MAIN_Uart_Restart(UartAttr_S *pstUart);
 // no MAIN_Uart_Write.
 s32 MAIN_Uart_SendData(UartAttr_S *pstUart, const void *pvData, u32 u32Len);
 // MAIN_Uart_SendData for a sender thread that waits for room and for its
-// turn as long as it takes, until pstThread is stopped (its stop ends the
-// wait); 0, or -1 ("Uart not open", the write's failure, or the stop).
+// turn as long as it takes, until pstThread is stopped; 0, or -1
+// ("Uart not open", the write's failure, or the stop). The thread's
+// pfnWake must call MAIN_Uart_WakeSenders, so that its stop ends the wait.
 s32 MAIN_Uart_SendAll(UartAttr_S *pstUart, const void *pvData, u32 u32Len, MainThread_S *pstThread);
+// Makes the waiting sender threads look at their run flags.
+void MAIN_Uart_WakeSenders(void);
 // Writes what the port takes now, without waiting: the bytes written (0
 // when it has no room), or -1 ("Uart not open", or the write's failure).
 // A writer that got less waits for POLLOUT on the port.

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <poll.h>
 #include <termios.h>
 #include <thread>
@@ -46,6 +49,58 @@ TEST(UartTest, RefusesBadAttributesAndClosedPorts)
     MAIN_Uart_Close(&stUart);
     stUart.u32Port = 9;                 // no such device
     EXPECT_EQ(-1, MAIN_Uart_Init(&stUart));
+    close(s32Master);
+}
+
+struct TurnSender_S {
+    MainThread_S stThread;
+    std::string data;
+    std::atomic<long> lTid{0};
+    std::atomic<s32> s32Ret{1};
+};
+static UartAttr_S s_stTurnUart{-1, 3, {10, 8, 0, 0}};
+
+static void *Turn_Send(void *pvArg)
+{
+    TurnSender_S *pst = (TurnSender_S *)pvArg;
+    pst->lTid = syscall(SYS_gettid);
+    pst->s32Ret = MAIN_Uart_SendAll(&s_stTurnUart, pst->data.data(), (u32)pst->data.size(), &pst->stThread);
+    return nullptr;
+}
+
+// How often the thread went to sleep so far, -1 when unknown.
+static long Turn_Sleeps(long lTid)
+{
+    std::string status = File_Read("/proc/self/task/" + std::to_string(lTid) + "/status");
+    size_t at = status.find("\nvoluntary_ctxt_switches:");
+    return at == std::string::npos ? -1 : atol(status.c_str() + at + 25);
+}
+
+// A sender waiting for its port's turn, which another holds for good (the
+// port takes nothing), sleeps until its stop wakes it: it does not wake up
+// now and then to look for the stop.
+TEST(UartTest, StopWakesASenderWaitingForItsTurn)
+{
+    static TurnSender_S s_stHolder, s_stWaiter;
+    int s32Master = Pty_Attach("/dev/ttyS3");
+    ASSERT_GE(s32Master, 0);
+    ASSERT_EQ(0, MAIN_Uart_Init(&s_stTurnUart));
+    s_stHolder.data.assign(1 << 20, 'h');
+    s_stWaiter.data = "w";
+    s_stWaiter.stThread.pfnWake = MAIN_Uart_WakeSenders;
+    ASSERT_EQ(0, MAIN_Thread_Start(&s_stHolder.stThread, Turn_Send, &s_stHolder, nullptr));
+    struct pollfd stPoll = {s32Master, POLLIN, 0};
+    EXPECT_EQ(1, poll(&stPoll, 1, 5000));   // the holder has the turn
+    ASSERT_EQ(0, MAIN_Thread_Start(&s_stWaiter.stThread, Turn_Send, &s_stWaiter, nullptr));
+    usleep(300 * 1000);
+    long lBefore = Turn_Sleeps(s_stWaiter.lTid);
+    usleep(1000 * 1000);
+    EXPECT_GE(lBefore, 1);
+    EXPECT_LT(Turn_Sleeps(s_stWaiter.lTid) - lBefore, 3);
+    MAIN_Thread_Stop(&s_stWaiter.stThread);
+    EXPECT_EQ(-1, s_stWaiter.s32Ret);
+    MAIN_Thread_Stop(&s_stHolder.stThread);
+    MAIN_Uart_Close(&s_stTurnUart);
     close(s32Master);
 }
 
