@@ -18,13 +18,14 @@
 #define UART_WAKE_BYTES    512    // room a waiting writer is woken for, with margin
 #define UART_CHAR_BITS     12     // start, 8 data, parity, 2 stop bits at most
 #define UART_TURNS         4      // ports with a sender turn of their own; a higher one shares
+#define UART_REOPEN_MS     500    // a reopen's pause between close and open
 
 // Guards the descriptors against their close or reopen while a sender
-// writes, and the sender turns. Held for one write that
+// writes, the reopen marks and the sender turns. Held for one write that
 // does not wait, never across a wait: one port's wait holds up neither the
 // other port nor a writer that does not wait.
 static std::mutex s_UartMutex;
-// A turn was given back, or a sender thread was stopped.
+// A turn was given back, a reopen ended, or a sender thread was stopped.
 static std::condition_variable s_UartCond;
 // True while a waiting sender of the port has its turn: one at a time, so
 // that frames do not interleave (the second UART carries the infrared
@@ -116,11 +117,23 @@ void MAIN_Uart_Close(UartAttr_S *pstUart)
     pstUart->s32Fd = -1;
 }
 
+// Marks the port closed for a reopen, so that its senders wait, or the
+// reopen over: they go on, with "Uart not open" when the open failed.
+static void Uart_MarkReopen(UartAttr_S *pstUart, bool bReopening)
+{
+    std::lock_guard<std::mutex> lock(s_UartMutex);
+    pstUart->bReopening = bReopening;
+    s_UartCond.notify_all();
+}
+
 s32 MAIN_Uart_Restart(UartAttr_S *pstUart)
 {
+    Uart_MarkReopen(pstUart, true);
     MAIN_Uart_Close(pstUart);
-    usleep(500 * 1000);
-    return MAIN_Uart_Init(pstUart);
+    usleep(UART_REOPEN_MS * 1000);
+    s32 s32Ret = MAIN_Uart_Init(pstUart);
+    Uart_MarkReopen(pstUart, false);
+    return s32Ret;
 }
 
 void MAIN_Uart_WakeSenders(void)
@@ -158,13 +171,16 @@ static s32 Uart_WaitMs(const UartAttr_S *pstUart)
     return (s32)(u32Ms > UART_WRITE_WAIT_MS ? u32Ms : UART_WRITE_WAIT_MS);
 }
 
-// Uart_WriteSome on the port's descriptor of the moment, -1 with "Uart not
-// open" logged while it is closed; *ps32Fd: that descriptor, to wait on.
+// Uart_WriteSome on the port's descriptor of the moment: 0 while it is
+// closed for a reopen, -1 with "Uart not open" logged while it is closed
+// otherwise; *ps32Fd: that descriptor, to wait on.
 static s32 Uart_WriteNow(const char *pszWho, UartAttr_S *pstUart, const u8 *pu8, u32 u32Len,
                          s32 *ps32Fd)
 {
     std::lock_guard<std::mutex> lock(s_UartMutex);
     *ps32Fd = pstUart->s32Fd;
+    if (*ps32Fd < 0 && pstUart->bReopening)
+        return 0;
     if (*ps32Fd < 0) {
         Debug_LogLimited(&s_stSendLimit, "[%s]: Uart not open\n", log_Time());
         return -1;
@@ -203,12 +219,18 @@ static void Uart_GiveTurn(const UartAttr_S *pstUart)
     s_UartCond.notify_all();
 }
 
-// Waits for room on the descriptor, no lock held: up to the port's wait, or
-// for a sender thread as long as it takes, until that thread is stopped.
-// True when there may be room (a descriptor closed meanwhile shows at the
-// next write).
+// Waits for room on the descriptor, no lock held, or for the reopen's end
+// when it was closed for one (s32Fd -1): up to the port's wait (and the
+// reopen's pause), or for a sender thread as long as it takes, until that
+// thread is stopped. True when there may be room (a descriptor closed
+// meanwhile shows at the next write).
 static bool Uart_WaitRoom(const UartAttr_S *pstUart, s32 s32Fd, MainThread_S *pstThread)
 {
+    if (s32Fd < 0) {
+        std::unique_lock<std::mutex> lock(s_UartMutex);
+        return Uart_WaitFree(&lock, &pstUart->bReopening, UART_REOPEN_MS + Uart_WaitMs(pstUart),
+                             pstThread);
+    }
     if (pstThread == nullptr) {
         struct pollfd stPoll = {s32Fd, POLLOUT, 0};
         s32 s32Ready = poll(&stPoll, 1, Uart_WaitMs(pstUart));
