@@ -92,10 +92,13 @@ TEST(UartTest, StopWakesASenderWaitingForItsTurn)
     struct pollfd stPoll = {s32Master, POLLIN, 0};
     EXPECT_EQ(1, poll(&stPoll, 1, 5000));   // the holder has the turn
     ASSERT_EQ(0, MAIN_Thread_Start(&s_stWaiter.stThread, Turn_Send, &s_stWaiter, nullptr));
-    usleep(300 * 1000);
-    long lBefore = Turn_Sleeps(s_stWaiter.lTid);
-    usleep(1000 * 1000);
+    long lBefore = -1;
+    for (u32 i = 0; i < 1000 && lBefore < 1; i++) {   // until it has slept once, however loaded the machine
+        usleep(10 * 1000);
+        lBefore = s_stWaiter.lTid != 0 ? Turn_Sleeps(s_stWaiter.lTid) : -1;
+    }
     EXPECT_GE(lBefore, 1);
+    usleep(1000 * 1000);
     EXPECT_LT(Turn_Sleeps(s_stWaiter.lTid) - lBefore, 3);
     MAIN_Thread_Stop(&s_stWaiter.stThread);
     EXPECT_EQ(-1, s_stWaiter.s32Ret);
