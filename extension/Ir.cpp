@@ -111,12 +111,13 @@ static bool Ir_Take(IrPacket_S *pstOut)
     return bTaken;
 }
 
-// Ends the sender's wait for a packet (its stop).
+// Ends the sender's wait for a packet or for its port (its stop).
 static void Ir_Wake(void)
 {
     pthread_mutex_lock(&s_IrMutex);
     pthread_cond_broadcast(&s_IrCond);
     pthread_mutex_unlock(&s_IrMutex);
+    MAIN_Uart_WakeSenders();
 }
 
 static void *MAIN_IrSend_Thread(void *pvArg)

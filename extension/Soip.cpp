@@ -56,29 +56,15 @@ static void Soip_DropClient(SoipServerAttr_S *pstServer, const char *pszWhy)
 // Keep-alive with short timings and a time-out for unacknowledged data, so
 // that a client whose host is gone without a word is dropped within about
 // SOIP_USER_TIMEOUT_MS, not after the system's hours; small writes go out
-// at once. 0, or -1 (logged) when one could not be set: the client is
-// served all the same, its end only noticed later.
-static s32 Soip_TuneClient(SoipServerAttr_S *pstServer, s32 s32Fd)
-{
-    static const struct {
-        s32 s32Level, s32Name, s32Value;
-    } s_astOpts[] = {
-        {SOL_SOCKET, SO_KEEPALIVE, 1},
-        {IPPROTO_TCP, TCP_KEEPIDLE, SOIP_KEEPIDLE_S},
-        {IPPROTO_TCP, TCP_KEEPINTVL, SOIP_KEEPINTVL_S},
-        {IPPROTO_TCP, TCP_KEEPCNT, SOIP_KEEPCNT},
-        {IPPROTO_TCP, TCP_USER_TIMEOUT, SOIP_USER_TIMEOUT_MS},
-        {IPPROTO_TCP, TCP_NODELAY, 1},
-    };
-    for (const auto &st : s_astOpts) {
-        if (setsockopt(s32Fd, st.s32Level, st.s32Name, &st.s32Value, sizeof(st.s32Value)) < 0) {
-            Debug_LogLimited(&pstServer->stLogLimit, "[%s]: %s: setsockopt %d: %s\n", log_Time(),
-                             pstServer->pszName, st.s32Name, strerror(errno));
-            return -1;
-        }
-    }
-    return 0;
-}
+// at once.
+const SoipSockOpt_S g_astSoipClientOpts[SOIP_CLIENT_OPTS] = {
+    {SOL_SOCKET, SO_KEEPALIVE, 1},
+    {IPPROTO_TCP, TCP_KEEPIDLE, SOIP_KEEPIDLE_S},
+    {IPPROTO_TCP, TCP_KEEPINTVL, SOIP_KEEPINTVL_S},
+    {IPPROTO_TCP, TCP_KEEPCNT, SOIP_KEEPCNT},
+    {IPPROTO_TCP, TCP_USER_TIMEOUT, SOIP_USER_TIMEOUT_MS},
+    {IPPROTO_TCP, TCP_NODELAY, 1},
+};
 
 static bool Soip_OutOfFds(s32 s32Errno)
 {
@@ -104,7 +90,9 @@ static void Soip_Accept(SoipServerAttr_S *pstServer)
         close(s32Fd);
         return;
     }
-    (void)Soip_TuneClient(pstServer, s32Fd);   // logged there; the client is served all the same
+    // Each refusal is logged there; the client is served all the same, its
+    // end perhaps only noticed later.
+    (void)Soip_SetOpts(pstServer, s32Fd, g_astSoipClientOpts, SOIP_CLIENT_OPTS);
     Soip_DropClient(pstServer, "replaced");
     pstServer->bClientEof = false;
     pstServer->s32ClientFd = s32Fd;
@@ -357,4 +345,18 @@ void Soip_Stop(SoipServerAttr_S *pstServer)
     MAIN_Thread_Stop(&pstServer->stThread);
     close(pstServer->s32ListenFd);
     pstServer->s32ListenFd = -1;
+}
+
+u32 Soip_SetOpts(SoipServerAttr_S *pstServer, s32 s32Fd, const SoipSockOpt_S *pastOpts, u32 u32Count)
+{
+    u32 u32Refused = 0;
+    for (u32 i = 0; i < u32Count; i++) {
+        const SoipSockOpt_S *pst = &pastOpts[i];
+        if (setsockopt(s32Fd, pst->s32Level, pst->s32Name, &pst->s32Value, sizeof(pst->s32Value)) < 0) {
+            Debug_LogLimited(&pstServer->stLogLimit, "[%s]: %s: setsockopt %d: %s\n", log_Time(),
+                             pstServer->pszName, pst->s32Name, strerror(errno));
+            u32Refused++;
+        }
+    }
+    return u32Refused;
 }

@@ -37,6 +37,15 @@
 
 struct SoipServerAttr_S;
 
+struct SoipSockOpt_S {
+    s32 s32Level;
+    s32 s32Name;
+    s32 s32Value;
+};
+#define SOIP_CLIENT_OPTS 6
+// Set on every client: keep-alive, user time-out (see above), no delay.
+extern const SoipSockOpt_S g_astSoipClientOpts[SOIP_CLIENT_OPTS];
+
 // Descriptor to wait on for device bytes this pass, -1 for none.
 typedef s32 SoipDevFdProc(SoipServerAttr_S *pstServer);
 // Bytes read from the device.
@@ -108,6 +117,11 @@ void Soip_Stop(SoipServerAttr_S *pstServer);
 // Queues the bytes for the client and sends what it takes now; a client
 // with no room for them in its queue is dropped. Nothing without a client.
 void Soip_SendClient(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len);
+// Sets each option on the socket on its own, so that one the system
+// refuses (an older kernel may lack TCP_USER_TIMEOUT) leaves the others
+// set; each refusal is one line of the relay's rate-limited log. Returns
+// the number refused.
+u32 Soip_SetOpts(SoipServerAttr_S *pstServer, s32 s32Fd, const SoipSockOpt_S *pastOpts, u32 u32Count);
 
 // The relays: UART on 7888, the guest UART server on 6752 (its client takes
 // the UART over from the relay), infrared on 7889 (the second UART; bytes

@@ -28,7 +28,8 @@ static s32 Soip_UartFd(SoipServerAttr_S *pstServer)
 }
 
 // Bytes a closed or failing port refuses are dropped (logged there): they
-// could wait for good.
+// could wait for good. A port closed for its reopen takes none yet: they
+// wait, offered again each pass.
 static u32 Soip_ToUart(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len)
 {
     s32 s32Took = MAIN_Uart_Write(pstServer->pstUart, pu8Data, u32Len);

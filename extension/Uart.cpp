@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -17,17 +18,19 @@
 #define UART_WAKE_BYTES    512    // room a waiting writer is woken for, with margin
 #define UART_CHAR_BITS     12     // start, 8 data, parity, 2 stop bits at most
 #define UART_TURNS         4      // ports with a sender turn of their own; a higher one shares
-#define UART_TURN_LOOK_MS  100    // a sender thread waiting for its turn sees its stop this often
+#define UART_REOPEN_MS     500    // a reopen's pause between close and open
 
 // Guards the descriptors against their close or reopen while a sender
-// writes. Held for one write that does not wait, never across a wait for
-// room: one port's wait holds up neither the other port nor a writer that
-// does not wait.
-static std::mutex s_UartFdMutex;
-// One waiting sender of a port at a time, so that frames do not interleave
-// (the second UART carries the infrared packets and the display's frames).
-// Taken only by the waiting senders of that port, never by MAIN_Uart_Write.
-static std::timed_mutex s_aUartTurn[UART_TURNS];
+// writes, the reopen marks and the sender turns. Held for one write that
+// does not wait, never across a wait: one port's wait holds up neither the
+// other port nor a writer that does not wait.
+static std::mutex s_UartMutex;
+// A turn was given back, a reopen ended, or a sender thread was stopped.
+static std::condition_variable s_UartCond;
+// True while a waiting sender of the port has its turn: one at a time, so
+// that frames do not interleave (the second UART carries the infrared
+// packets and the display's frames). Never taken by MAIN_Uart_Write.
+static bool s_abUartTurn[UART_TURNS];
 static DebugLimit_S s_stSendLimit;   // relay clients send at will, to a closed or slow port too
 
 static const struct {
@@ -99,7 +102,7 @@ s32 MAIN_Uart_Init(UartAttr_S *pstUart)
         close(s32Fd);
         return -1;
     }
-    std::lock_guard<std::mutex> lock(s_UartFdMutex);
+    std::lock_guard<std::mutex> lock(s_UartMutex);
     pstUart->s32Fd = s32Fd;
     return 0;
 }
@@ -108,17 +111,37 @@ s32 MAIN_Uart_Init(UartAttr_S *pstUart)
 // closed here and perhaps reused by another file.
 void MAIN_Uart_Close(UartAttr_S *pstUart)
 {
-    std::lock_guard<std::mutex> lock(s_UartFdMutex);
+    std::lock_guard<std::mutex> lock(s_UartMutex);
     if (pstUart->s32Fd >= 0)
         close(pstUart->s32Fd);
     pstUart->s32Fd = -1;
 }
 
+// Marks the port closed for a reopen, so that its senders wait, or the
+// reopen over: they go on, with "Uart not open" when the open failed.
+static void Uart_MarkReopen(UartAttr_S *pstUart, bool bReopening)
+{
+    std::lock_guard<std::mutex> lock(s_UartMutex);
+    pstUart->bReopening = bReopening;
+    s_UartCond.notify_all();
+}
+
 s32 MAIN_Uart_Restart(UartAttr_S *pstUart)
 {
+    Uart_MarkReopen(pstUart, true);
     MAIN_Uart_Close(pstUart);
-    usleep(500 * 1000);
-    return MAIN_Uart_Init(pstUart);
+    usleep(UART_REOPEN_MS * 1000);
+    s32 s32Ret = MAIN_Uart_Init(pstUart);
+    Uart_MarkReopen(pstUart, false);
+    return s32Ret;
+}
+
+void MAIN_Uart_WakeSenders(void)
+{
+    // Under the lock: a sender between its look at its run flag and its
+    // wait gets the notice too.
+    std::lock_guard<std::mutex> lock(s_UartMutex);
+    s_UartCond.notify_all();
 }
 
 // One write of what the port takes now: the bytes written, 0 when it has
@@ -148,13 +171,16 @@ static s32 Uart_WaitMs(const UartAttr_S *pstUart)
     return (s32)(u32Ms > UART_WRITE_WAIT_MS ? u32Ms : UART_WRITE_WAIT_MS);
 }
 
-// Uart_WriteSome on the port's descriptor of the moment, -1 with "Uart not
-// open" logged while it is closed; *ps32Fd: that descriptor, to wait on.
+// Uart_WriteSome on the port's descriptor of the moment: 0 while it is
+// closed for a reopen, -1 with "Uart not open" logged while it is closed
+// otherwise; *ps32Fd: that descriptor, to wait on.
 static s32 Uart_WriteNow(const char *pszWho, UartAttr_S *pstUart, const u8 *pu8, u32 u32Len,
                          s32 *ps32Fd)
 {
-    std::lock_guard<std::mutex> lock(s_UartFdMutex);
+    std::lock_guard<std::mutex> lock(s_UartMutex);
     *ps32Fd = pstUart->s32Fd;
+    if (*ps32Fd < 0 && pstUart->bReopening)
+        return 0;
     if (*ps32Fd < 0) {
         Debug_LogLimited(&s_stSendLimit, "[%s]: Uart not open\n", log_Time());
         return -1;
@@ -162,25 +188,49 @@ static s32 Uart_WriteNow(const char *pszWho, UartAttr_S *pstUart, const u8 *pu8,
     return Uart_WriteSome(pszWho, *ps32Fd, pu8, u32Len);
 }
 
-// Takes the port's sender turn: within the port's wait for room, or for a
-// sender thread as long as it takes, until that thread is stopped.
-static bool Uart_TakeTurn(std::unique_lock<std::timed_mutex> *pTurn, const UartAttr_S *pstUart,
+// Waits under the lock until *pbBusy is false: up to s32Ms, or for a
+// sender thread as long as it takes, until that thread is stopped. True
+// when it is false (and the thread not stopped).
+static bool Uart_WaitFree(std::unique_lock<std::mutex> *pLock, const bool *pbBusy, s32 s32Ms,
                           MainThread_S *pstThread)
 {
     if (pstThread == nullptr)
-        return pTurn->try_lock_for(std::chrono::milliseconds(Uart_WaitMs(pstUart)));
-    while (!pTurn->try_lock_for(std::chrono::milliseconds(UART_TURN_LOOK_MS)))
-        if (!MAIN_Thread_Running(pstThread))
-            return false;
+        return s_UartCond.wait_for(*pLock, std::chrono::milliseconds(s32Ms), [&] { return !*pbBusy; });
+    s_UartCond.wait(*pLock, [&] { return !*pbBusy || !MAIN_Thread_Running(pstThread); });
+    return MAIN_Thread_Running(pstThread);
+}
+
+// Takes the port's sender turn: within the port's wait for room, or for a
+// sender thread as long as it takes, until that thread is stopped.
+static bool Uart_TakeTurn(const UartAttr_S *pstUart, MainThread_S *pstThread)
+{
+    bool *pbTurn = &s_abUartTurn[pstUart->u32Port % UART_TURNS];
+    std::unique_lock<std::mutex> lock(s_UartMutex);
+    if (!Uart_WaitFree(&lock, pbTurn, Uart_WaitMs(pstUart), pstThread))
+        return false;
+    *pbTurn = true;
     return true;
 }
 
-// Waits for room on the descriptor, no lock held: up to the port's wait, or
-// for a sender thread as long as it takes, until that thread is stopped.
-// True when there may be room (a descriptor closed meanwhile shows at the
-// next write).
+static void Uart_GiveTurn(const UartAttr_S *pstUart)
+{
+    std::lock_guard<std::mutex> lock(s_UartMutex);
+    s_abUartTurn[pstUart->u32Port % UART_TURNS] = false;
+    s_UartCond.notify_all();
+}
+
+// Waits for room on the descriptor, no lock held, or for the reopen's end
+// when it was closed for one (s32Fd -1): up to the port's wait (and the
+// reopen's pause), or for a sender thread as long as it takes, until that
+// thread is stopped. True when there may be room (a descriptor closed
+// meanwhile shows at the next write).
 static bool Uart_WaitRoom(const UartAttr_S *pstUart, s32 s32Fd, MainThread_S *pstThread)
 {
+    if (s32Fd < 0) {
+        std::unique_lock<std::mutex> lock(s_UartMutex);
+        return Uart_WaitFree(&lock, &pstUart->bReopening, UART_REOPEN_MS + Uart_WaitMs(pstUart),
+                             pstThread);
+    }
     if (pstThread == nullptr) {
         struct pollfd stPoll = {s32Fd, POLLOUT, 0};
         s32 s32Ready = poll(&stPoll, 1, Uart_WaitMs(pstUart));
@@ -192,15 +242,20 @@ static bool Uart_WaitRoom(const UartAttr_S *pstUart, s32 s32Fd, MainThread_S *ps
     return s32Ready > 0;
 }
 
-// Writes all bytes in the port's sender turn, waiting for room between
-// writes; a port that gives none within its wait is a timeout (logged), a
-// sender thread's stop is not.
-static s32 Uart_Send(const char *pszWho, UartAttr_S *pstUart, const u8 *pu8, u32 u32Len,
-                     MainThread_S *pstThread)
+// -1 for a sender whose wait ended without room or turn: a timeout
+// (logged), or a sender thread's stop (not logged).
+static s32 Uart_Timeout(const char *pszWho, const MainThread_S *pstThread)
 {
-    std::unique_lock<std::timed_mutex> turn(s_aUartTurn[pstUart->u32Port % UART_TURNS], std::defer_lock);
-    bool bGoOn = Uart_TakeTurn(&turn, pstUart, pstThread);
-    while (bGoOn) {
+    if (pstThread == nullptr)
+        Debug_LogLimited(&s_stSendLimit, "[%s]: %s: write: timeout\n", log_Time(), pszWho);
+    return -1;
+}
+
+// Writes all bytes, waiting for room between writes.
+static s32 Uart_SendInTurn(const char *pszWho, UartAttr_S *pstUart, const u8 *pu8, u32 u32Len,
+                           MainThread_S *pstThread)
+{
+    for (;;) {
         s32 s32Fd;
         s32 n = Uart_WriteNow(pszWho, pstUart, pu8, u32Len, &s32Fd);
         if (n < 0)
@@ -209,11 +264,20 @@ static s32 Uart_Send(const char *pszWho, UartAttr_S *pstUart, const u8 *pu8, u32
         u32Len -= (u32)n;
         if (u32Len == 0)
             return 0;
-        bGoOn = n > 0 || Uart_WaitRoom(pstUart, s32Fd, pstThread);
+        if (n == 0 && !Uart_WaitRoom(pstUart, s32Fd, pstThread))
+            return Uart_Timeout(pszWho, pstThread);
     }
-    if (pstThread == nullptr)
-        Debug_LogLimited(&s_stSendLimit, "[%s]: %s: write: timeout\n", log_Time(), pszWho);
-    return -1;
+}
+
+// Uart_SendInTurn in the port's sender turn.
+static s32 Uart_Send(const char *pszWho, UartAttr_S *pstUart, const u8 *pu8, u32 u32Len,
+                     MainThread_S *pstThread)
+{
+    if (!Uart_TakeTurn(pstUart, pstThread))
+        return Uart_Timeout(pszWho, pstThread);
+    s32 s32Ret = Uart_SendInTurn(pszWho, pstUart, pu8, u32Len, pstThread);
+    Uart_GiveTurn(pstUart);
+    return s32Ret;
 }
 
 s32 MAIN_Uart_SendData(UartAttr_S *pstUart, const void *pvData, u32 u32Len)

@@ -20,6 +20,7 @@ struct UartAttr_S {
     s32 s32Fd;           // -1 while closed
     u32 u32Port;         // n of "/dev/ttyS%d"
     UartSetAttr_S stSetAttr;
+    bool bReopening;     // closed for a reopen: its senders wait (under the UART lock)
 };
 
 struct IrAttr_S {
@@ -53,22 +54,28 @@ s32 MAIN_Uart_BaudIndex(u32 u32Baud);
 s32 MAIN_Uart_Init(UartAttr_S *pstUart);
 void MAIN_Uart_Close(UartAttr_S *pstUart);
 
-// Close, 500 ms pause, open with the current attributes.
+// Close, 500 ms pause, open with the current attributes; 0, or -1 with
+// the port closed. Meanwhile nothing sent to the port is lost: the
+// senders below wait for the reopen's end, MAIN_Uart_Write takes nothing.
 s32 MAIN_Uart_Restart(UartAttr_S *pstUart);
 
 // Writes all bytes, waiting for room as long as a working port at its rate
-// needs; 0, or -1 ("Uart not open", a port that took nothing for that long,
-// or the write's failure). The waiting senders of one port take turns, so
-// that their frames do not interleave; a wait holds up no other port and
-// no MAIN_Uart_Write.
+// needs, for a reopen that much longer than its pause; 0, or -1 ("Uart not
+// open", a port that took nothing for that long, or the write's failure).
+// The waiting senders of one port take turns, so that their frames do not
+// interleave; a wait holds up no other port and no MAIN_Uart_Write.
 s32 MAIN_Uart_SendData(UartAttr_S *pstUart, const void *pvData, u32 u32Len);
-// MAIN_Uart_SendData for a sender thread that waits for room and for its
-// turn as long as it takes, until pstThread is stopped (its stop ends the
-// wait); 0, or -1 ("Uart not open", the write's failure, or the stop).
+// MAIN_Uart_SendData for a sender thread that waits for room, a reopen and
+// its turn as long as it takes, until pstThread is stopped; 0, or -1
+// ("Uart not open", the write's failure, or the stop). The thread's
+// pfnWake must call MAIN_Uart_WakeSenders, so that its stop ends the wait.
 s32 MAIN_Uart_SendAll(UartAttr_S *pstUart, const void *pvData, u32 u32Len, MainThread_S *pstThread);
+// Makes the waiting sender threads look at their run flags.
+void MAIN_Uart_WakeSenders(void);
 // Writes what the port takes now, without waiting: the bytes written (0
-// when it has no room), or -1 ("Uart not open", or the write's failure).
-// A writer that got less waits for POLLOUT on the port.
+// when it has no room, or while it is closed for a reopen), or -1 ("Uart
+// not open", or the write's failure). A writer that got less waits for
+// POLLOUT on the port, or a while when it is closed.
 s32 MAIN_Uart_Write(UartAttr_S *pstUart, const void *pvData, u32 u32Len);
 
 #endif

@@ -82,8 +82,9 @@ def lan_address_drop(addr, check=False):
 
 def lan_client(host, port, send, ack=0, read=0, pause=0.0, timeout=10, **more):
     """Starts lanclient.py on the LAN side with that job (bytes to send;
-    more: "pauses", "step" and "rcvbuf" of a slow reader, "bind", see
-    there); .result() of the process gives (acks, read bytes)."""
+    more: "gap" between chunks, "pauses", "step" and "rcvbuf" of a slow
+    reader, "bind", see there); .result() of the process gives (acks,
+    read bytes)."""
     job = json.dumps({"host": host, "port": port, "send": [base64.b64encode(c).decode() for c in send],
                       "ack": ack, "read": read, "pause": pause, "timeout": timeout, **more})
     client = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lanclient.py")

@@ -1,12 +1,13 @@
 """A TCP client for the LAN side of the boxes (run with 'tools/box lan').
 
 Reads a job as JSON on standard input: host, port, "send" (base64 chunks,
-sent one after the other), "ack" (bytes to read after each chunk, or
-"rtsp" for one RTSP reply with its body), "pause" (seconds before the last
-read), "read" (bytes of the last read), "pauses" (seconds slept after each
-"step" bytes of the last read, for a slow reader), "rcvbuf" (the socket's
-receive buffer, bytes; 0 for the system's), "bind" (the LAN-side address
-to connect from, "" for the system's choice), timeout. Prints
+sent one after the other, "gap" seconds apart), "ack" (bytes to read
+after each chunk, or "rtsp" for one RTSP reply with its body), "pause"
+(seconds before the last read), "read" (bytes of the last read), "pauses"
+(seconds slept after each "step" bytes of the last read, for a slow
+reader), "rcvbuf" (the socket's receive buffer, bytes; 0 for the
+system's), "bind" (the LAN-side address to connect from, "" for the
+system's choice), timeout. Prints
 {"acks": [...], "read": ...} with base64 texts."""
 
 import base64
@@ -97,6 +98,7 @@ def main():
         if job.get("ack"):
             got = rtsp_reply(s) if job["ack"] == "rtsp" else take(s, job["ack"])
             acks.append(base64.b64encode(got).decode())
+        time.sleep(job.get("gap", 0))
     time.sleep(job.get("pause", 0))
     rest = b""
     for pause in job.get("pauses", []):

@@ -2,6 +2,7 @@
 infrared and KVM relays, and firmware upload through the typed-packet
 server."""
 
+import base64
 import json
 import os
 import re
@@ -9,8 +10,10 @@ import time
 import unittest
 
 import imagelib
-from boxlib import Box, BoxTest, lan, lan_address, lan_address_drop, lan_client as client, wait_until
+from boxlib import (Box, BoxTest, lan, lan_address, lan_address_drop, lan_client as client, protocol_exchange,
+                    wait_until)
 from lanclient import take
+from protoclient import frame, request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 GUEST_VISIT_S = 0.3     # a guest holds the UART this long
@@ -264,6 +267,36 @@ class NeighboursTest(BoxTest):
         tty.sendall(b"back")
         self.assertEqual(b"back", relay.result()[1])
         wait_until(lambda: not self.connections("dst", GONE_HOST), 15, "the vanished host's clients to be dropped")
+
+    def test_2i_nothing_for_the_uart_is_lost_to_serial_settings_changes(self):
+        """A guest sends 400 bytes every 50 ms while "serial set params"
+        changes the UART's rate and back, each a reopen of about 500 ms,
+        each followed by "serial data": every byte reaches the UART, the
+        guest's in order."""
+        def reopens():
+            return self.b.log().count(": reopen the port")
+
+        tty = self.b.tty(0)
+        self.addCleanup(tty.close)
+        drain_tty(tty)
+        before = reopens()
+        data, said = imagelib.data(400 * 60, 9), (b"<serial data 1>", b"<serial data 2>")
+        guest = client(self.IP, 6752, [data[i:i + 400] for i in range(0, len(data), 400)], gap=0.05, timeout=30)
+        got = read_tty(tty, 400)   # the guest talks
+        reqs = []
+        for baud, words in zip(("57600", "115200"), said):
+            params = {"baudrate": baud, "databits": "8", "parity": "0", "stopbits": "1"}
+            reqs += [("serial set params", {"serialparams": params}),
+                     ("serial data", {"data": base64.b64encode(words).decode()})]
+        protocol_exchange([frame(request(cmd, ["All"], seq=n + 1, body=body)) for n, (cmd, body) in enumerate(reqs)],
+                          wait=0.0, rate=4)   # each "serial data" 250 ms after its change
+        got += read_tty(tty, len(data) + len(b"".join(said)) - len(got), timeout=10)
+        guest.result()
+        wait_until(lambda: reopens() == before + 2, 5, "two reopens of the UART")
+        for words in said:
+            self.assertEqual(1, got.count(words), words)
+            got = got.replace(words, b"")
+        self.assertSameBytes(data, got)
 
     def test_3_uploaded_image_is_verified_written_and_the_box_resets(self):
         addr = 0x100000

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <poll.h>
 #include <termios.h>
 #include <thread>
@@ -47,6 +50,86 @@ TEST(UartTest, RefusesBadAttributesAndClosedPorts)
     stUart.u32Port = 9;                 // no such device
     EXPECT_EQ(-1, MAIN_Uart_Init(&stUart));
     close(s32Master);
+}
+
+struct TurnSender_S {
+    MainThread_S stThread;
+    std::string data;
+    std::atomic<long> lTid{0};
+    std::atomic<s32> s32Ret{1};
+};
+static UartAttr_S s_stTurnUart{-1, 3, {10, 8, 0, 0}};
+
+static void *Turn_Send(void *pvArg)
+{
+    TurnSender_S *pst = (TurnSender_S *)pvArg;
+    pst->lTid = syscall(SYS_gettid);
+    pst->s32Ret = MAIN_Uart_SendAll(&s_stTurnUart, pst->data.data(), (u32)pst->data.size(), &pst->stThread);
+    return nullptr;
+}
+
+// How often the thread went to sleep so far, -1 when unknown.
+static long Turn_Sleeps(long lTid)
+{
+    std::string status = File_Read("/proc/self/task/" + std::to_string(lTid) + "/status");
+    size_t at = status.find("\nvoluntary_ctxt_switches:");
+    return at == std::string::npos ? -1 : atol(status.c_str() + at + 25);
+}
+
+// A sender waiting for its port's turn, which another holds for good (the
+// port takes nothing), sleeps until its stop wakes it: it does not wake up
+// now and then to look for the stop.
+TEST(UartTest, StopWakesASenderWaitingForItsTurn)
+{
+    static TurnSender_S s_stHolder, s_stWaiter;
+    int s32Master = Pty_Attach("/dev/ttyS3");
+    ASSERT_GE(s32Master, 0);
+    ASSERT_EQ(0, MAIN_Uart_Init(&s_stTurnUart));
+    s_stHolder.data.assign(1 << 20, 'h');
+    s_stWaiter.data = "w";
+    s_stWaiter.stThread.pfnWake = MAIN_Uart_WakeSenders;
+    ASSERT_EQ(0, MAIN_Thread_Start(&s_stHolder.stThread, Turn_Send, &s_stHolder, nullptr));
+    struct pollfd stPoll = {s32Master, POLLIN, 0};
+    EXPECT_EQ(1, poll(&stPoll, 1, 5000));   // the holder has the turn
+    ASSERT_EQ(0, MAIN_Thread_Start(&s_stWaiter.stThread, Turn_Send, &s_stWaiter, nullptr));
+    long lBefore = -1;
+    for (u32 i = 0; i < 1000 && lBefore < 1; i++) {   // until it has slept once, however loaded the machine
+        usleep(10 * 1000);
+        lBefore = s_stWaiter.lTid != 0 ? Turn_Sleeps(s_stWaiter.lTid) : -1;
+    }
+    EXPECT_GE(lBefore, 1);
+    usleep(1000 * 1000);
+    EXPECT_LT(Turn_Sleeps(s_stWaiter.lTid) - lBefore, 3);
+    MAIN_Thread_Stop(&s_stWaiter.stThread);
+    EXPECT_EQ(-1, s_stWaiter.s32Ret);
+    MAIN_Thread_Stop(&s_stHolder.stThread);
+    MAIN_Uart_Close(&s_stTurnUart);
+    close(s32Master);
+}
+
+// One option the system refuses leaves every other one set: an option no
+// system knows stands in for each of the table's in turn.
+TEST(SoipOpts, ARefusedOptionLeavesTheOthersSet)
+{
+    static SoipServerAttr_S s_stServer;
+    Soip_Init(&s_stServer, "opts", 0);
+    testing::internal::CaptureStdout();
+    for (u32 u32Bad = 0; u32Bad < SOIP_CLIENT_OPTS; u32Bad++) {
+        SoipSockOpt_S astOpts[SOIP_CLIENT_OPTS];
+        std::copy(g_astSoipClientOpts, g_astSoipClientOpts + SOIP_CLIENT_OPTS, astOpts);
+        astOpts[u32Bad].s32Name = -1;
+        int s32Fd = socket(AF_INET, SOCK_STREAM, 0);
+        EXPECT_EQ(1u, Soip_SetOpts(&s_stServer, s32Fd, astOpts, SOIP_CLIENT_OPTS)) << u32Bad;
+        for (u32 i = 0; i < SOIP_CLIENT_OPTS; i++) {
+            const SoipSockOpt_S &st = g_astSoipClientOpts[i];
+            int s32Value = -1;
+            socklen_t len = sizeof(s32Value);
+            (void)getsockopt(s32Fd, st.s32Level, st.s32Name, &s32Value, &len);   // -1 kept when it fails
+            EXPECT_TRUE(i == u32Bad || s32Value == st.s32Value) << i << ", " << u32Bad << " refused";
+        }
+        close(s32Fd);
+    }
+    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStdout().find("opts: setsockopt -1: "));
 }
 
 // The UART takes the stored serial settings; what the port cannot do
