@@ -141,7 +141,10 @@ class BoxTestCase(BoxTest):
 
     def test_harness_takes_words_at_once_and_resets_like_the_board(self):
         b = self.box(mac="02:00:00:00:10:05")
-        # Right after up the program takes every simulation word.
+        # Right after up the program answers its control protocol and takes
+        # every simulation word.
+        replies, _ = protocol_exchange([frame(request("config get id", ["020000001005"]))])
+        self.assertEqual(1, len(replies), replies)
         self.assertEqual(0, b.sim("plug", "1920x1080p60").returncode)
         for words in (("audio", "44100"), ("hdcp", "on"), ("hdcp", "off"), ("unplug",), ("plug", "1280x720p50", "dvi")):
             self.assertEqual(0, b.sim(*words).returncode, words)
@@ -232,6 +235,7 @@ class BoxTestCase(BoxTest):
         for opt, value in (("--mac", "zz:zz"), ("--mac", "02-00-00-00-e1-01"), ("--mac", "02:00:00:00:e1"),
                            ("--mac", "02:00:00:00:e1:01:02"), ("--mac", "02:00:00:00:e1:1g"),
                            ("--mac", "01:00:5e:44:12:10"), ("--mac", "03:00:00:00:e1:01"),
+                           ("--mac", "00:00:00:00:00:00"),
                            ("--ini", "/nonexistent"), ("--ini", folder), ("--ini", fifo),
                            ("--ini", "/dev/zero"), ("--ini", oversized),
                            ("--old-params", "/nonexistent"), ("--old-params", folder), ("--old-params", fifo),
