@@ -322,6 +322,21 @@ class BoxTestCase(BoxTest):
         self.assertEqual(got["addr"], device["devaddr"])
         self.assertEqual([], got["left"])
 
+    def test_benchmark_scripts_take_a_lan_of_their_own(self):
+        """Loaded without HDMIBOX_LAN, each sets the LAN of its process
+        (autoPID) for the boxes it makes, as the tests do."""
+        env = {k: v for k, v in os.environ.items() if k != "HDMIBOX_LAN"}
+        bench = os.path.join(ROOT, "bench")
+        load = "import os, sys; sys.path.insert(0, sys.argv[1]); __import__(sys.argv[2]); " \
+               "print(os.getpid(), os.environ.get('HDMIBOX_LAN'))"
+        for script in sorted(f for f in os.listdir(bench) if f.endswith(".py")):
+            with self.subTest(script=script):
+                p = subprocess.run([sys.executable, "-c", load, bench, script[:-3]], env=env, capture_output=True,
+                                   text=True, timeout=60)
+                self.assertEqual(0, p.returncode, p.stderr)
+                pid, word = p.stdout.split()
+                self.assertEqual(f"auto{pid}", word)
+
     def test_lan_clients_show_their_usage_and_refuse_what_they_do_not_take(self):
         here = os.path.dirname(os.path.abspath(__file__))
         client = os.path.join(here, "protoclient.py")
