@@ -31,15 +31,12 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BOX = os.path.join(ROOT, "tools", "box")
-NAME = "plugbench"
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+import boxlib  # noqa: E402
+
 MAC = "02:00:00:00:23:b1"
-ADDR = "169.254.178.35"          # the link-local address of MAC
+ADDR = boxlib.default_ip(MAC)
 KEY_TYPES = {"H265": (19, 20, 21), "H264": (5,)}
-
-
-def box(*args, check=True, timeout=60):
-    return subprocess.run([BOX, *args], check=check, timeout=timeout, capture_output=True, text=True)
 
 
 # ------------------------------------------------------------ the player
@@ -149,7 +146,7 @@ def ffmpeg_player(url, t_limit):
 
 def lan_player(kind, url, t_limit):
     me = os.path.abspath(__file__)
-    return subprocess.Popen([BOX, "lan", sys.executable, me, "--" + kind, url, "--limit", str(t_limit)],
+    return subprocess.Popen([boxlib.BOX, "lan", sys.executable, me, "--" + kind, url, "--limit", str(t_limit)],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 
@@ -164,29 +161,20 @@ def setup_code(url):
 
 
 def lan_setup_code(url):
-    out = box("lan", sys.executable, os.path.abspath(__file__), "--probe", url, check=False).stdout
+    out = boxlib.lan(sys.executable, os.path.abspath(__file__), "--probe", url).stdout
     return int(out) if out.strip().isdigit() else 0
 
 
-def wait_until(cond, timeout, what):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        if cond():
-            return
-        time.sleep(0.05)
-    sys.exit(f"timed out waiting for {what}")
-
-
-def run_once(mode, url, kind):
+def run_once(box, mode, url, kind):
     """One plug with a player of that kind already trying: its times after
     the plug."""
     player = lan_player(kind, url, 30)
     time.sleep(0.5)                      # the player is up and asking
-    box("sim", NAME, "plug", mode)
+    boxlib.box("sim", box.name, "plug", mode)
     t_plug = time.monotonic()
     out, err = player.communicate(timeout=60)
     times = json.loads(out.strip().splitlines()[-1]) if out.strip() else {}
-    box("sim", NAME, "unplug")
+    boxlib.box("sim", box.name, "unplug")
     return {k: v - t_plug for k, v in times.items()}
 
 
@@ -208,25 +196,23 @@ def main():
         return ffmpeg_player(args.ffmpeg, args.limit)
 
     url = f"rtsp://{ADDR}:554/live/{args.stream}/av_stream"
-    box("down", NAME, check=False)
-    box("up", NAME, "--mac", MAC)
+    box = boxlib.Box(prefix="plug", mac=MAC)
     try:
-        wait_until(lambda: re.search(r"^hpd high", box("sim", NAME, "hdmirx", check=False).stdout, re.M), 20,
-                   "the EDID preset")
+        boxlib.wait_until(lambda: re.search(r"^hpd high", box.sim("hdmirx").stdout, re.M), 20, "the EDID preset")
         t0 = time.monotonic()
-        box("sim", NAME, "plug", args.mode)
+        boxlib.box("sim", box.name, "plug", args.mode)
         warm = lan_player("client", url, 120).communicate(timeout=150)[0]
         print(f"warm-up (the stand-in encodes its GOP): {time.monotonic() - t0:.2f} s "
               f"{'ok' if 'key' in warm else 'no key frame'}")
-        box("sim", NAME, "unplug")
+        boxlib.box("sim", box.name, "unplug")
         rows = []
         for _ in range(args.runs):
-            wait_until(lambda: lan_setup_code(url) == 503, 10, "the stream to lose its signal")
+            boxlib.wait_until(lambda: lan_setup_code(url) == 503, 10, "the stream to lose its signal")
             time.sleep(1.0)
-            row = run_once(args.mode, url, "client")
-            wait_until(lambda: lan_setup_code(url) == 503, 10, "the stream to lose its signal")
+            row = run_once(box, args.mode, url, "client")
+            boxlib.wait_until(lambda: lan_setup_code(url) == 503, 10, "the stream to lose its signal")
             time.sleep(1.0)
-            row.update(run_once(args.mode, url, "ffmpeg"))
+            row.update(run_once(box, args.mode, url, "ffmpeg"))
             rows.append(row)
             print("  ".join(f"{k} {row[k]:.2f} s" if k in row else f"{k} -"
                             for k in ("setup", "rtp", "key", "ffmpeg")), flush=True)
@@ -237,7 +223,7 @@ def main():
                       f"max {max(vals):.2f} s over {len(vals)} runs; each: "
                       + " ".join(f"{v:.2f}" for v in sorted(vals)))
     finally:
-        box("down", NAME, check=False)
+        box.down()
 
 
 if __name__ == "__main__":

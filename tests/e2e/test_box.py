@@ -141,7 +141,10 @@ class BoxTestCase(BoxTest):
 
     def test_harness_takes_words_at_once_and_resets_like_the_board(self):
         b = self.box(mac="02:00:00:00:10:05")
-        # Right after up the program takes every simulation word.
+        # Right after up the program answers its control protocol and takes
+        # every simulation word.
+        replies, _ = protocol_exchange([frame(request("config get id", ["020000001005"]))])
+        self.assertEqual(1, len(replies), replies)
         self.assertEqual(0, b.sim("plug", "1920x1080p60").returncode)
         for words in (("audio", "44100"), ("hdcp", "on"), ("hdcp", "off"), ("unplug",), ("plug", "1280x720p50", "dvi")):
             self.assertEqual(0, b.sim(*words).returncode, words)
@@ -232,6 +235,7 @@ class BoxTestCase(BoxTest):
         for opt, value in (("--mac", "zz:zz"), ("--mac", "02-00-00-00-e1-01"), ("--mac", "02:00:00:00:e1"),
                            ("--mac", "02:00:00:00:e1:01:02"), ("--mac", "02:00:00:00:e1:1g"),
                            ("--mac", "01:00:5e:44:12:10"), ("--mac", "03:00:00:00:e1:01"),
+                           ("--mac", "00:00:00:00:00:00"),
                            ("--ini", "/nonexistent"), ("--ini", folder), ("--ini", fifo),
                            ("--ini", "/dev/zero"), ("--ini", oversized),
                            ("--old-params", "/nonexistent"), ("--old-params", folder), ("--old-params", fifo),
@@ -317,6 +321,21 @@ class BoxTestCase(BoxTest):
         self.assertNotEqual("from-the-tests", device["alias"])
         self.assertEqual(got["addr"], device["devaddr"])
         self.assertEqual([], got["left"])
+
+    def test_benchmark_scripts_take_a_lan_of_their_own(self):
+        """Loaded without HDMIBOX_LAN, each sets the LAN of its process
+        (autoPID) for the boxes it makes, as the tests do."""
+        env = {k: v for k, v in os.environ.items() if k != "HDMIBOX_LAN"}
+        bench = os.path.join(ROOT, "bench")
+        load = "import os, sys; sys.path.insert(0, sys.argv[1]); __import__(sys.argv[2]); " \
+               "print(os.getpid(), os.environ.get('HDMIBOX_LAN'))"
+        for script in sorted(f for f in os.listdir(bench) if f.endswith(".py")):
+            with self.subTest(script=script):
+                p = subprocess.run([sys.executable, "-c", load, bench, script[:-3]], env=env, capture_output=True,
+                                   text=True, timeout=60)
+                self.assertEqual(0, p.returncode, p.stderr)
+                pid, word = p.stdout.split()
+                self.assertEqual(f"auto{pid}", word)
 
     def test_lan_clients_show_their_usage_and_refuse_what_they_do_not_take(self):
         here = os.path.dirname(os.path.abspath(__file__))

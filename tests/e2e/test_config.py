@@ -54,14 +54,17 @@ class ConfigTest(BoxTest):
     def test_start_ups_that_end_early(self):
         """A configuration that cannot be loaded, an unfinished upgrade and an
         RTSP port in use each end the program before its watchdog or media
-        start."""
+        start. With the cause taken away, start runs it again and returns
+        once it answers."""
         cases = (
-            (["mkdir", "/etc/app.ini"], "255", [r"\]: MAIN_CONFIG_Recv failed with 0xffffffff!"], True),
-            (["mkdir", "-p", "/root/update"], "0", [r"\]: Update Fail!"], True),
+            (["mkdir", "/etc/app.ini"], "255", [r"\]: MAIN_CONFIG_Recv failed with 0xffffffff!"], True,
+             ["rmdir", "/etc/app.ini"]),
+            (["mkdir", "-p", "/root/update"], "0", [r"\]: Update Fail!"], True, ["rm", "-r", "/root/update"]),
             (["sh", "-c", HOLD_PORT_554], "255",
-             [r"\]: RtspServer_Init failed!", r"\]: MAIN_RtspServer_StartStream failed with 0xffffffff!"], False),
+             [r"\]: RtspServer_Init failed!", r"\]: MAIN_RtspServer_StartStream failed with 0xffffffff!"], False,
+             None),
         )
-        for n, (cmd, status, lines, before_watchdog) in enumerate(cases):
+        for n, (cmd, status, lines, before_watchdog, undo) in enumerate(cases):
             with self.subTest(cmd=cmd[-1][:20]):
                 b = self.box(mac=f"02:00:00:00:10:1{n}", start=False)
                 b.exec(*cmd, check=True)
@@ -74,6 +77,11 @@ class ConfigTest(BoxTest):
                 self.assertNotIn("MAIN_Media_DefConifg", log)
                 if before_watchdog:
                     self.assertEqual("", b.read("/dev/watchdog"))
+                if undo:
+                    b.exec(*undo, check=True)
+                    b.start()
+                    replies, _ = protocol_exchange([frame(request("config get id", [f"02000000101{n}"]))])
+                    self.assertEqual(1, len(replies), replies)
 
     def test_unread_settings_file_is_kept_beside(self):
         """A settings file not read (a link to an endless device; settings and

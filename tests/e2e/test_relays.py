@@ -3,6 +3,7 @@ infrared and KVM relays, and firmware upload through the typed-packet
 server."""
 
 import base64
+import contextlib
 import json
 import os
 import re
@@ -218,30 +219,37 @@ class NeighboursTest(BoxTest):
 
     def test_2g_a_stalled_second_uart_holds_up_nothing_and_loses_nothing(self):
         """The second UART takes nothing for longer than a UART's wait while
-        1 MB floods the infrared relay: 64 KiB sent to the serial relay
+        1 MB floods the infrared relay, its far end holding the flow or its
+        harness client reading nothing: 64 KiB sent to the serial relay
         meanwhile reach the first UART at once, and every infrared byte
         reaches the second one, in order, once it takes bytes again."""
-        tty0, tty1 = self.b.tty(0), self.b.tty(1)
-        self.addCleanup(tty0.close)
-        self.addCleanup(tty1.close)
-        drain_tty(tty0)
-        drain_tty(tty1)
-        infrared, serial = imagelib.data(1 << 20, 6), imagelib.data(65536, 7)
-        with self.b.tty_stopped(1):
-            ir = client(self.IP, 7889, [infrared], timeout=60)
-            wait_until(lambda: any(int(c.split()[0]) for c in self.connections("sport", "=", ":7889")), 10,
-                       "the infrared relay to hold its client back")
-            started = time.monotonic()
-            relay = client(self.IP, 7888, [serial])
-            got = read_tty(tty0, len(serial), timeout=PROMPT_S)
-            took = time.monotonic() - started
-            time.sleep(max(0.0, UART_STALL_S - took))
-        relay.result()
-        self.assertSameBytes(serial, got)
-        self.assertLess(took, PROMPT_S)
-        got = read_infrared(tty1, len(infrared))
-        ir.result()
-        self.assertSameBytes(infrared, got)
+        stalls = (("the UART holds its flow", lambda: self.b.tty_stopped(1)),
+                  ("the client reads nothing", contextlib.nullcontext))
+        for n, (stall, stalled) in enumerate(stalls):
+            with self.subTest(stall=stall):
+                tty0, tty1 = self.b.tty(0), self.b.tty(1)
+                self.addCleanup(tty0.close)
+                self.addCleanup(tty1.close)
+                drain_tty(tty0)
+                drain_tty(tty1)
+                infrared, serial = imagelib.data(1 << 20, 6 + 2 * n), imagelib.data(65536, 7 + 2 * n)
+                with stalled():
+                    ir = client(self.IP, 7889, [infrared], timeout=60)
+                    wait_until(lambda: any(int(c.split()[0]) for c in self.connections("sport", "=", ":7889")),
+                               10, "the infrared relay to hold its client back")
+                    started = time.monotonic()
+                    relay = client(self.IP, 7888, [serial])
+                    got = read_tty(tty0, len(serial), timeout=PROMPT_S)
+                    took = time.monotonic() - started
+                    time.sleep(max(0.0, UART_STALL_S - took))
+                relay.result()
+                self.assertSameBytes(serial, got)
+                self.assertLess(took, PROMPT_S)
+                got = read_infrared(tty1, len(infrared))
+                ir.result()
+                tty0.close()
+                tty1.close()
+                self.assertSameBytes(infrared, got)
 
     def test_2h_clients_of_a_vanished_host_are_dropped(self):
         """A guest and clients of the infrared, KVM and typed-packet servers
