@@ -30,14 +30,17 @@ s32 MAIN_CONFIG_TimerInit(void);
 // changes costs one write. Callable from any thread; -1 before
 // MAIN_CONFIG_TimerInit or after MAIN_CONFIG_deInit.
 s32 MAIN_CONFIG_Update(void);
-// Writes the record; a save that could not write the file arms the timer
-// for another try (2 s, then twice as long each time, up to 64 s) unless a
-// change armed it already.
+// Writes the record when a change waits; a save that could not write the
+// file arms the timer for another try (2 s, then twice as long each time,
+// up to 64 s) unless a change armed it already.
 void MAIN_CONFIG_SaveTimerProc(union sigval unused);
 s32 MAIN_CONFIG_Save_all(const ConfigAttr_S *pstAttr, const ConfigEdidText_S *pstEdid);
-// Deletes the save timer, then writes a change it had still to write,
-// including one whose save failed.
+// Deletes the save timer, then flushes.
 s32 MAIN_CONFIG_deInit(void);
+// Writes at once a change the timer had still to write, including one
+// whose save failed, unless a factory reset blocks saves: 0, or -1 when
+// it could not be written (logged). Before every reboot and at the stop.
+s32 MAIN_CONFIG_Flush(void);
 
 // Store layer.
 // Loads pszPath, or saves the defaults there. A file that exists and was

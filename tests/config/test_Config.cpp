@@ -542,18 +542,22 @@ TEST_F(MainConfigTest, UpdateWithoutTimerFails)
                                    "deinit=-1 .*deinit=0 .*MAIN_CONFIG_Update: no save timer\nafter=-1\n"));
 }
 
-// The program's stop writes a change the timer had still to write, at once.
-TEST_F(MainConfigTest, StopWritesAPendingChange)
+// The program's stop, and a flush before a reboot, write a change the
+// timer had still to write, at once; the timer then writes nothing more.
+TEST_F(MainConfigTest, StopAndFlushWriteAPendingChange)
 {
-    File_Write(CONFIG_FILE, DefaultFile());
-    std::string out = Child_Run([] {
-        StartUp();
-        snprintf(g_stConfigAttr.stDevAttr.azAlias, sizeof(g_stConfigAttr.stDevAttr.azAlias), "last words");
-        printf("update=%d ", MAIN_CONFIG_Update());
-        printf("deinit=%d\n", MAIN_CONFIG_deInit());
-    });
-    EXPECT_THAT(out, HasSubstr("update=0 deinit=0\n"));
-    EXPECT_THAT(File_Read(CONFIG_FILE), HasSubstr(Entry("alias", "last words")));
+    for (s32 (*pfnFlush)(void) : { MAIN_CONFIG_deInit, MAIN_CONFIG_Flush }) {
+        File_Write(CONFIG_FILE, DefaultFile());
+        std::string out = Child_Run([pfnFlush] {
+            StartUp();
+            snprintf(g_stConfigAttr.stDevAttr.azAlias, sizeof(g_stConfigAttr.stDevAttr.azAlias), "last words");
+            printf("update=%d ", MAIN_CONFIG_Update());
+            printf("flush=%d ", pfnFlush());
+            printf("file=%d ", File_Read(CONFIG_FILE).find(Entry("alias", "last words")) != std::string::npos);
+            printf("saves=%zu\n", WatchSaves(Now(), Now() + 2.5).size());
+        });
+        EXPECT_THAT(out, HasSubstr("update=0 flush=0 file=1 saves=0\n"));
+    }
 }
 
 // A save that comes due while a factory reset runs waits for the store's
@@ -575,9 +579,10 @@ TEST_F(MainConfigTest, FactoryResetBlocksSaves)
         }
         snprintf(pszAlias, sizeof(g_stConfigAttr.stDevAttr.azAlias), "after reset");
         (void)MAIN_CONFIG_Update();
+        printf("flush=%d\n", MAIN_CONFIG_Flush());
         printf("saves=%zu\n", WatchSaves(Now(), Now() + 3.0).size());
     });
-    EXPECT_THAT(out, HasSubstr("reset=0\nsaves=0\n"));
+    EXPECT_THAT(out, HasSubstr("reset=0\nflush=0\nsaves=0\n"));
     EXPECT_EQ(DefaultFile(), File_Read(CONFIG_FILE));
 }
 

@@ -1,13 +1,15 @@
-"""Start-up with the configuration: the device ID on the display and the
-start-ups that end early."""
+"""Start-up with the configuration: the device ID on the display, the
+start-ups that end early, and the settings across a reboot."""
 
 import json
 import os
 import random
+import re
 import unittest
 
 from boxlib import BoxTest, protocol_exchange, wait_until
 from protoclient import frame, request
+import test_protocol_set
 
 LCD_FRAME = 15
 SEGMENTS = {0x3F: "0", 0x06: "1", 0x5B: "2", 0x4F: "3", 0x66: "4", 0x6D: "5", 0x7D: "6",
@@ -102,6 +104,32 @@ class ConfigTest(BoxTest):
                     self.assertEqual("/dev/zero", os.readlink(b.path("/etc/app.ini.unread")))
                 else:
                     self.assertEqual(text, b.read("/etc/app.ini.unread"))
+
+    def test_settings_outlive_a_reboot(self):
+        """Settings set from the LAN, then "device reboot" at once, are read
+        back after the restart."""
+        wing = "lobby screen, north wing"
+        exchange = test_protocol_set.ProtocolSetTest.exchange
+        cases = (("no file", "02:00:00:00:10:31", None, None, 5, (wing, "60", 5)),)
+        for name, mac, text, directory, new_id, want in cases:
+            with self.subTest(name):
+                b = self.box(mac=mac, ini=text and self.ini(text), start=False)
+                if directory:
+                    b.exec("mkdir", directory, check=True)
+                b.start()
+                b.wait_log(r"\]: avahi-daemon$", timeout=20)
+                ids = [mac.replace(":", "")]
+                sets = [("config set alias", {"alias": {"name": wing}})]
+                sets += [("config set id", {"id": new_id})] if new_id else []
+                got = exchange(*sets, ("config get device", None), ("device reboot", None), ids=ids)
+                self.assertEqual(wing, got[len(sets) + 1][1]["device"]["alias"])
+                b.wait_reset()
+                wait_until(lambda: len(re.findall(r"(?m)\]: avahi-daemon$", b.log())) == 2, 20,
+                           "the program to start again")
+                got = exchange(("config get device", None), ("config get id", None), ids=ids)
+                device = got[1][1]["device"]
+                self.assertEqual(want, (device["alias"], device["fps"], got[2][1]["DevId"]["id"]))
+                b.down()
 
 
 if __name__ == "__main__":
