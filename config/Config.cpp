@@ -121,6 +121,7 @@ std::recursive_mutex g_ConfigMutex;
 static dictionary *g_pstConfigDict;    // under g_ConfigMutex; null while nothing is loaded
 static char *g_pszConfigPath;          // under g_ConfigMutex; every save writes here
 static bool s_bFileBehind;             // under g_ConfigMutex; the last Config_set wrote no file
+static bool s_bInMemory;               // under g_ConfigMutex; the path holds what could not be kept
 
 static std::string Config_Name(const ConfigKey_S *pstKey)
 {
@@ -289,6 +290,17 @@ static s32 Config_PutKey(const char *pszSection, const char *pszKey, const char 
     return 0;
 }
 
+// Writes d to the loaded path: 0, or -1 (logged). Nothing is written while
+// the store runs from memory.
+static s32 Config_Store(const dictionary *d)
+{
+    if (s_bInMemory) {
+        Debug_Log("[%s]: %s not written: the settings run from memory\n", log_Time(), g_pszConfigPath);
+        return -1;
+    }
+    return Config_save(d, g_pszConfigPath);
+}
+
 bool Config_IsFileBehind(void)
 {
     std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
@@ -308,7 +320,7 @@ s32 Config_set(const ConfigAttr_S *pstAttr, const ConfigEdidText_S *pstEdid)
         if (Config_PutKey(stKey.pszSection, stKey.pszKey, val.c_str()) < 0)
             s32Ret = -1;
     }
-    s_bFileBehind = Config_save(g_pstConfigDict, g_pszConfigPath) < 0;
+    s_bFileBehind = Config_Store(g_pstConfigDict) < 0;
     if (s_bFileBehind) {
         Debug_Log("[%s]: config save ini failed!\n", log_Time());
         return -1;
@@ -325,6 +337,7 @@ static void Config_Unload(void)
     g_pstConfigDict = nullptr;
     g_pszConfigPath = nullptr;
     s_bFileBehind = false;
+    s_bInMemory = false;
 }
 
 // Saves the defaults in place of a file that was not read. One that exists
@@ -332,7 +345,8 @@ static void Config_Unload(void)
 // so an endless or blocking file costs nothing, keeps what the file is, and
 // moves a link, not its target. A directory is not moved, so that no copy
 // is one (a rename puts no file over a directory, nor a directory over a
-// file); nothing replaces it. 0, or -1 with the path as it was.
+// file). 0; 1 when what is there could not be kept, and stays untouched;
+// -1 when the defaults could not be saved, with the path as it was.
 static s32 Config_SaveDefaults(const dictionary *d, const char *pszPath, const struct stat *pstSt,
                                const char *pszWhy)
 {
@@ -340,9 +354,9 @@ static s32 Config_SaveDefaults(const dictionary *d, const char *pszPath, const s
     if (pstSt != nullptr) {
         bool bDir = S_ISDIR(pstSt->st_mode);
         if (bDir || rename(pszPath, copy.c_str()) < 0) {
-            Debug_Log("[%s]: %s not read (%s) and not kept as %s: %s; nothing replaces it\n", log_Time(),
-                      pszPath, pszWhy, copy.c_str(), strerror(bDir ? EISDIR : errno));
-            return -1;
+            Debug_Log("[%s]: %s not read (%s) and not kept as %s: %s; the default settings run from memory\n",
+                      log_Time(), pszPath, pszWhy, copy.c_str(), strerror(bDir ? EISDIR : errno));
+            return 1;
         }
         Debug_Log("[%s]: %s not read (%s): kept as %s, the default settings replace it\n", log_Time(), pszPath,
                   pszWhy, copy.c_str());
@@ -373,10 +387,12 @@ s32 Config_init(const char *pszPath, const char *pszMac)
             Debug_Log("[%s]: get default dictionary failed\n", log_Time());
             return -1;
         }
-        if (Config_SaveDefaults(d, pszPath, bExists ? &st : nullptr, azWhy) < 0) {
+        s32 s32Saved = Config_SaveDefaults(d, pszPath, bExists ? &st : nullptr, azWhy);
+        if (s32Saved < 0) {
             dictionary_del(d);
             return -1;
         }
+        s_bInMemory = s32Saved > 0;
     }
     g_pszConfigPath = strdup(pszPath);
     if (g_pszConfigPath == nullptr) {
@@ -453,7 +469,7 @@ s32 Config_reset(const char *pszMac)
     dictionary *d = Config_createDefault(pszMac);
     if (d == nullptr)
         return -1;
-    if (Config_save(d, g_pszConfigPath) < 0) {
+    if (Config_Store(d) < 0) {
         dictionary_del(d);
         return -1;
     }
@@ -502,7 +518,7 @@ s32 Config_setWebAuth(const WebAccount_S *pstAccount, s32 n)
         if (Config_PutKey(azSection, st.pszKey, st.pszVal) < 0)
             s32Ret = -1;
     }
-    return Config_save(g_pstConfigDict, g_pszConfigPath) == 0 ? s32Ret : -1;
+    return Config_Store(g_pstConfigDict) == 0 ? s32Ret : -1;
 }
 
 s32 Config_getWebAuth(WebAccount_S *pstAccount, s32 n)

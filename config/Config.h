@@ -45,8 +45,8 @@ s32 MAIN_CONFIG_Flush(void);
 // Store layer.
 // Loads pszPath, or saves the defaults there. A file that exists and was
 // not read is kept first as pszPath CONFIG_UNREAD_SUFFIX, replacing an older
-// copy; one that cannot be kept (a directory) is not replaced and nothing
-// is loaded (-1).
+// copy; one that cannot be kept (a directory) stays as it is, and the
+// defaults run from memory: no save writes the path in this process.
 s32 Config_init(const char *pszPath, const char *pszMac);
 s32 Config_deinit(void);
 // Writes a dictionary to pszPath through a file beside it, so that the path

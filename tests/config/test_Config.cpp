@@ -187,8 +187,7 @@ TEST_F(ConfigTest, SaveAndResetFailWhenTheFileCannotBeWritten)
 
 // An empty file, or one of nothing but junk, holds no settings: the
 // fallback values apply and the log says so. A file that is not read and
-// cannot be kept (a directory), or whose defaults cannot be saved, stays
-// where it was, and the log says why.
+// whose defaults cannot be saved stays where it was, and the log says why.
 TEST_F(ConfigTest, EmptyOrUnreadableFileIsLogged)
 {
     for (const std::string &text : { std::string(), std::string("\x01\x02=\x03\n[\x04]\n") }) {
@@ -204,13 +203,6 @@ TEST_F(ConfigTest, EmptyOrUnreadableFileIsLogged)
     EXPECT_THAT(testing::internal::GetCapturedStdout(), Not(HasSubstr("holds no settings")));
 
     ASSERT_EQ(0, mkdir(OTHER_DIR, 0755));
-    ASSERT_EQ(0, mkdir(OTHER_PATH, 0755));
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(-1, Config_init(OTHER_PATH, TEST_MAC));
-    EXPECT_THAT(testing::internal::GetCapturedStdout(),
-                HasSubstr("]: /tmp/cfgdir/app.ini not read (not a regular file) and not kept as "
-                          "/tmp/cfgdir/app.ini.unread: Is a directory; nothing replaces it\n"));
-    EXPECT_EQ(0, rmdir(OTHER_PATH));
     ASSERT_EQ(0, mkfifo(OTHER_PATH, 0644));
     ASSERT_EQ(0, mkdir("/tmp/cfgdir/app.ini.tmp", 0755));   // the defaults cannot be written
     EXPECT_EQ(-1, Config_init(OTHER_PATH, TEST_MAC));
@@ -254,6 +246,27 @@ TEST_F(ConfigTest, UnreadFileIsKeptBeside)
         EXPECT_EQ(DefaultFile(), File_Read(CONFIG_FILE));
     }
     unlink(UNREAD_COPY);
+}
+
+// A file not read that cannot be kept (a directory where its copy goes)
+// stays as it is: the defaults run from memory, saves and the reset write
+// nothing and say so.
+TEST_F(ConfigTest, WhatCannotBeKeptStaysAndTheDefaultsRunFromMemory)
+{
+    const std::string mine = "[devattr]\nalias = mine\n" + std::string(INI_FILE_MAX, '\n');
+    File_Write(CONFIG_FILE, mine);
+    ASSERT_EQ(0, mkdir(UNREAD_COPY, 0755));
+    testing::internal::CaptureStdout();
+    const std::vector<s32> got = { Config_init(CONFIG_FILE, TEST_MAC), Config_get(&stAttr, &stEdid, TEST_MAC),
+                                   Config_set(&stAttr, &stEdid), Config_reset(TEST_MAC) };
+    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                ContainsRegex("]: /etc/app.ini not read \\(longer than 262144 bytes\\) and not kept as "
+                              "/etc/app.ini.unread: Is a directory; the default settings run from memory\n.*"
+                              "]: /etc/app.ini not written: the settings run from memory\n"));
+    EXPECT_EQ((std::vector<s32>{ 0, 0, -1, -1 }), got);
+    EXPECT_EQ(0, memcmp("KVB 001", stAttr.stDevAttr.azAlias, 8));
+    EXPECT_EQ(0, rmdir(UNREAD_COPY));   // still a directory
+    EXPECT_TRUE(File_Read(CONFIG_FILE) == mine);
 }
 
 // The reset writes the default file and swaps in its dictionary; the

@@ -58,7 +58,7 @@ class ConfigTest(BoxTest):
         RTSP port in use each end the program before its watchdog or media
         start."""
         cases = (
-            (["mkdir", "/etc/app.ini"], "255", [r"\]: MAIN_CONFIG_Recv failed with 0xffffffff!"], True),
+            (["mkdir", "/etc/app.ini.tmp"], "255", [r"\]: MAIN_CONFIG_Recv failed with 0xffffffff!"], True),
             (["mkdir", "-p", "/root/update"], "0", [r"\]: Update Fail!"], True),
             (["sh", "-c", HOLD_PORT_554], "255",
              [r"\]: RtspServer_Init failed!", r"\]: MAIN_RtspServer_StartStream failed with 0xffffffff!"], False),
@@ -107,10 +107,14 @@ class ConfigTest(BoxTest):
 
     def test_settings_outlive_a_reboot(self):
         """Settings set from the LAN, then "device reboot" at once, are read
-        back after the restart."""
+        back after the restart. A directory at the path leaves the box on
+        the defaults, answering, and the directory as it was."""
         wing = "lobby screen, north wing"
         exchange = test_protocol_set.ProtocolSetTest.exchange
-        cases = (("no file", "02:00:00:00:10:31", None, None, 5, (wing, "60", 5)),)
+        dir_line = (r"\]: /etc/app.ini not read \(not a regular file\) and not kept as /etc/app.ini.unread: "
+                    r"Is a directory; the default settings run from memory$")
+        cases = (("no file", "02:00:00:00:10:31", None, None, 5, (wing, "60", 5)),
+                 ("directory at the path", "02:00:00:00:10:32", None, "/etc/app.ini", 5, ("KVB 001", "60", 0)))
         for name, mac, text, directory, new_id, want in cases:
             with self.subTest(name):
                 b = self.box(mac=mac, ini=text and self.ini(text), start=False)
@@ -129,6 +133,9 @@ class ConfigTest(BoxTest):
                 got = exchange(("config get device", None), ("config get id", None), ids=ids)
                 device = got[1][1]["device"]
                 self.assertEqual(want, (device["alias"], device["fps"], got[2][1]["DevId"]["id"]))
+                if directory:
+                    self.assertEqual(2, len(re.findall(dir_line, b.log(), re.M)), b.log()[-3000:])
+                    self.assertTrue(os.path.isdir(b.path(directory)))
                 b.down()
 
 
