@@ -290,15 +290,96 @@ static s32 Config_PutKey(const char *pszSection, const char *pszKey, const char 
     return 0;
 }
 
+// Makes a finished rename survive a power loss; the file itself is whole
+// either way, so a failure is only reported.
+static void Config_SyncDir(const char *pszPath)
+{
+    std::string dir(pszPath);
+    s32 s32Fd = open(dirname(&dir[0]), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (s32Fd < 0 || fsync(s32Fd) < 0)
+        Debug_Log("[%s]: %s: sync of %s: %s\n", log_Time(), __func__, pszPath, strerror(errno));
+    if (s32Fd >= 0)
+        close(s32Fd);
+}
+
+// Config_save, but given pszLong, a text longer than the loader reads goes
+// there instead of to pszPath (1).
+static s32 Config_Write(const dictionary *d, const char *pszPath, const char *pszLong)
+{
+    std::string tmp = std::string(pszPath) + ".tmp";
+    FILE *fp = fopen(tmp.c_str(), "wb+");
+    if (fp == nullptr) {
+        Debug_Log("[%s]: fopen ini failed!\n", log_Time());
+        return -1;
+    }
+    const char *pszStep = "write";
+    s32 s32Ret = ini_dump_ini(d, fp);
+    if (s32Ret == 0 && fsync(fileno(fp)) < 0) {
+        pszStep = "fsync";
+        s32Ret = -1;
+    }
+    bool bLong = s32Ret == 0 && pszLong != nullptr && ftell(fp) > (long)INI_FILE_MAX;
+    if (fclose(fp) != 0 && s32Ret == 0) {
+        pszStep = "close";
+        s32Ret = -1;
+    }
+    const char *pszTo = bLong ? pszLong : pszPath;
+    if (s32Ret == 0 && rename(tmp.c_str(), pszTo) < 0) {
+        pszStep = "rename";
+        s32Ret = -1;
+    }
+    if (s32Ret < 0) {
+        Debug_Log("[%s]: %s: %s %s: %s\n", log_Time(), "Config_save", pszStep, tmp.c_str(), strerror(errno));
+        (void)unlink(tmp.c_str());   // the old file stays whole; a leftover would only waste space
+        return -1;
+    }
+    Config_SyncDir(pszTo);
+    return bLong ? 1 : 0;
+}
+
+// The keys of the record alone, with their values in d: a text whose
+// length is bounded by the table, so the loader always reads it. Null when
+// out of memory (logged).
+static dictionary *Config_SettingsOnly(const dictionary *d)
+{
+    dictionary *pstSettings = dictionary_new(0);
+    for (const ConfigKey_S &stKey : s_astConfigKeys) {
+        const char *pszVal = ini_getstr(d, Config_Name(&stKey).c_str());
+        if (pstSettings == nullptr || pszVal == nullptr)
+            continue;
+        (void)ini_add_entry(pstSettings, stKey.pszSection, nullptr, nullptr);   // a failure shows at its key
+        if (ini_add_entry(pstSettings, stKey.pszSection, stKey.pszKey, pszVal) != 0) {
+            dictionary_del(pstSettings);
+            pstSettings = nullptr;
+        }
+    }
+    if (pstSettings == nullptr)
+        Debug_Log("[%s]: %s: out of memory\n", log_Time(), __func__);
+    return pstSettings;
+}
+
 // Writes d to the loaded path: 0, or -1 (logged). Nothing is written while
-// the store runs from memory.
+// the store runs from memory. When the notes (comments, keys of no setting)
+// do not fit beside the settings under the loader's bound, the whole text
+// is kept beside, replacing an older copy, and the path gets the settings
+// alone: the next start reads every one of them.
 static s32 Config_Store(const dictionary *d)
 {
     if (s_bInMemory) {
         Debug_Log("[%s]: %s not written: the settings run from memory\n", log_Time(), g_pszConfigPath);
         return -1;
     }
-    return Config_save(d, g_pszConfigPath);
+    std::string notes = std::string(g_pszConfigPath) + CONFIG_NOTES_SUFFIX;
+    s32 s32Ret = Config_Write(d, g_pszConfigPath, notes.c_str());
+    if (s32Ret <= 0)
+        return s32Ret;
+    dictionary *pstSettings = Config_SettingsOnly(d);
+    s32Ret = pstSettings != nullptr ? Config_Write(pstSettings, g_pszConfigPath, nullptr) : -1;
+    dictionary_del(pstSettings);
+    if (s32Ret == 0)
+        Debug_Log("[%s]: %s: the notes do not fit beside the settings in %u bytes: it holds the settings alone, "
+                  "%s the whole text\n", log_Time(), g_pszConfigPath, INI_FILE_MAX, notes.c_str());
+    return s32Ret;
 }
 
 bool Config_IsFileBehind(void)
@@ -411,18 +492,6 @@ s32 Config_deinit(void)
     return 0;
 }
 
-// Makes a finished rename survive a power loss; the file itself is whole
-// either way, so a failure is only reported.
-static void Config_SyncDir(const char *pszPath)
-{
-    std::string dir(pszPath);
-    s32 s32Fd = open(dirname(&dir[0]), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (s32Fd < 0 || fsync(s32Fd) < 0)
-        Debug_Log("[%s]: %s: sync of %s: %s\n", log_Time(), __func__, pszPath, strerror(errno));
-    if (s32Fd >= 0)
-        close(s32Fd);
-}
-
 s32 Config_save(const dictionary *d, const char *pszPath)
 {
     std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
@@ -430,33 +499,7 @@ s32 Config_save(const dictionary *d, const char *pszPath)
         Debug_Log("[%s]: param err!\n", log_Time());
         return -1;
     }
-    std::string tmp = std::string(pszPath) + ".tmp";
-    FILE *fp = fopen(tmp.c_str(), "wb+");
-    if (fp == nullptr) {
-        Debug_Log("[%s]: fopen ini failed!\n", log_Time());
-        return -1;
-    }
-    const char *pszStep = "write";
-    s32 s32Ret = ini_dump_ini(d, fp);
-    if (s32Ret == 0 && fsync(fileno(fp)) < 0) {
-        pszStep = "fsync";
-        s32Ret = -1;
-    }
-    if (fclose(fp) != 0 && s32Ret == 0) {
-        pszStep = "close";
-        s32Ret = -1;
-    }
-    if (s32Ret == 0 && rename(tmp.c_str(), pszPath) < 0) {
-        pszStep = "rename";
-        s32Ret = -1;
-    }
-    if (s32Ret < 0) {
-        Debug_Log("[%s]: %s: %s %s: %s\n", log_Time(), __func__, pszStep, tmp.c_str(), strerror(errno));
-        (void)unlink(tmp.c_str());   // the old file stays whole; a leftover would only waste space
-        return -1;
-    }
-    Config_SyncDir(pszPath);
-    return 0;
+    return Config_Write(d, pszPath, nullptr);
 }
 
 s32 Config_reset(const char *pszMac)

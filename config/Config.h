@@ -16,6 +16,9 @@
 #define CONFIG_SAVE_DELAY_S  2
 #define CONFIG_SAVE_RETRY_MAX_S  64   // longest wait between tries of a failed save
 #define CONFIG_UNREAD_SUFFIX ".unread"   // beside the path: the last file there that was not read
+// Beside the path: the last text saved whole, notes and all, when its notes
+// did not fit beside the settings under the loader's bound (INI_FILE_MAX).
+#define CONFIG_NOTES_SUFFIX  ".notes"
 
 // Guards the loaded dictionary and the file; held by Config_get, Config_set,
 // Config_save, Config_reset, the web-account calls and the timed save.

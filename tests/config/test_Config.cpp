@@ -269,6 +269,42 @@ TEST_F(ConfigTest, WhatCannotBeKeptStaysAndTheDefaultsRunFromMemory)
     EXPECT_TRUE(File_Read(CONFIG_FILE) == mine);
 }
 
+// Notes (comments, keys of no setting) that no longer fit beside the
+// settings under the loader's bound: the copy beside gets the whole text
+// (the newest), the file the settings alone. Where the copy cannot be
+// written, nothing is.
+TEST_F(ConfigTest, NotesThatDoNotFitAreKeptBeside)
+{
+    std::string mine = "[devattr]\nalias = lobby\n[mainattr]\nfps = 30\n[custom]\nwho = me\n";
+    while (mine.size() < INI_FILE_MAX - 64)
+        mine += "; note " + std::to_string(mine.size()) + "\n";
+    mine += std::string(INI_FILE_MAX - mine.size() - 1, ';') + "\n";
+    LoadText(mine);
+    ASSERT_EQ(0, mkdir(CONFIG_FILE CONFIG_NOTES_SUFFIX, 0755));
+    EXPECT_EQ(-1, Config_set(&stAttr, &stEdid));
+    EXPECT_TRUE(File_Read(CONFIG_FILE) == mine);
+    ASSERT_EQ(0, rmdir(CONFIG_FILE CONFIG_NOTES_SUFFIX));
+    testing::internal::CaptureStdout();
+    for (const char *psz : { "lobby screen", "lobby screen, north wing" }) {
+        SetAlias(psz);
+        EXPECT_EQ(0, Config_set(&stAttr, &stEdid));
+    }
+    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                HasSubstr("]: /etc/app.ini: the notes do not fit beside the settings in 262144 bytes: it holds "
+                          "the settings alone, /etc/app.ini.notes the whole text\n"));
+    std::string notes = File_Read(CONFIG_FILE CONFIG_NOTES_SUFFIX), file = File_Read(CONFIG_FILE);
+    for (const std::string &part : { Entry("alias", "lobby screen, north wing"), Entry("who", "me") + "; note 62\n",
+                                     mine.substr(mine.size() - 100) })
+        EXPECT_NE(std::string::npos, notes.find(part)) << part;
+    EXPECT_EQ(std::string::npos, file.find("; note")) << file.size();
+    EXPECT_EQ(std::string::npos, file.find("who")) << file.size();
+    ASSERT_EQ(0, Config_init(CONFIG_FILE, TEST_MAC));
+    ASSERT_EQ(0, Config_get(&stAttr, &stEdid, TEST_MAC));
+    EXPECT_EQ("lobby screen, north wing 30", std::string(stAttr.stDevAttr.azAlias) + " " +
+                                                 std::to_string(stAttr.stMainAttr.u32Fps));
+    unlink(CONFIG_FILE CONFIG_NOTES_SUFFIX);
+}
+
 // The reset writes the default file and swaps in its dictionary; the
 // record in memory is not touched.
 TEST_F(ConfigTest, ResetWritesTheDefaultFile)

@@ -24,6 +24,7 @@ HOLD_PORT_554 = ("python3 -c 'import socket, time\n"
 _rand = random.Random(7)
 JUNK = "".join(chr(_rand.randrange(256)) for _ in range(100000)) + "\n\n"
 TIME_STAMP = r"\[\d\d \d\d:\d\d:\d\d\.\d{3}\]: "
+INI_FILE_MAX = 262144   # what the program reads of its settings file
 
 
 class ConfigTest(BoxTest):
@@ -107,13 +108,19 @@ class ConfigTest(BoxTest):
 
     def test_settings_outlive_a_reboot(self):
         """Settings set from the LAN, then "device reboot" at once, are read
-        back after the restart. A directory at the path leaves the box on
-        the defaults, answering, and the directory as it was."""
+        back after the restart: with notes that no longer fit beside them
+        under the loader's bound (kept in the copy beside), and without a
+        file at all. A directory at the path leaves the box on the defaults,
+        answering, and the directory as it was."""
+        long_file = "[devattr]\nalias = lobby\n[mainattr]\nfps = 30\n[manualattr]\nid = 7\n" + "".join(
+            f"; note {i}: the projector of room {i % 40} takes 1080p30\n" for i in range(7000))
+        long_file = long_file[:INI_FILE_MAX - 1] + "\n"   # 262144 bytes: read whole, no room left
         wing = "lobby screen, north wing"
         exchange = test_protocol_set.ProtocolSetTest.exchange
         dir_line = (r"\]: /etc/app.ini not read \(not a regular file\) and not kept as /etc/app.ini.unread: "
                     r"Is a directory; the default settings run from memory$")
-        cases = (("no file", "02:00:00:00:10:31", None, None, 5, (wing, "60", 5)),
+        cases = (("notes past the bound", "02:00:00:00:10:30", long_file, None, None, (wing, "30", 7)),
+                 ("no file", "02:00:00:00:10:31", None, None, 5, (wing, "60", 5)),
                  ("directory at the path", "02:00:00:00:10:32", None, "/etc/app.ini", 5, ("KVB 001", "60", 0)))
         for name, mac, text, directory, new_id, want in cases:
             with self.subTest(name):
@@ -136,6 +143,10 @@ class ConfigTest(BoxTest):
                 if directory:
                     self.assertEqual(2, len(re.findall(dir_line, b.log(), re.M)), b.log()[-3000:])
                     self.assertTrue(os.path.isdir(b.path(directory)))
+                if text:
+                    kept = b.read("/etc/app.ini") + b.read("/etc/app.ini.notes")
+                    self.assertIn("; note 3000: the projector of room 0 takes 1080p30\n", kept)
+                    self.assertIn(long_file[-100:], kept)
                 b.down()
 
 
