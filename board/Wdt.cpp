@@ -37,11 +37,16 @@ void Wdt_AttachBeforeReboot(WdtBeforeRebootProc *pfnProc)
     s_pfnBeforeReboot = pfnProc;
 }
 
-void WdtReboot(void)
+void Wdt_BeforeReboot(void)
 {
     WdtBeforeRebootProc *pfnProc = s_pfnBeforeReboot;
     if (pfnProc != nullptr)
         (void)pfnProc();   // a failure is logged there; the reboot is wanted all the same
+}
+
+void WdtReboot(void)
+{
+    Wdt_BeforeReboot();
     if (!s_bWdtOpen) {
         (void)system("reboot -d 1 &");   // nothing left to do if even this fails
         return;

@@ -18,6 +18,8 @@ s32  MAIN_WdtStart(void);      // 0, or -1 when the watchdog cannot be opened
 void MAIN_WdtKeepLive(void);
 // Given once at start-up; every WdtReboot calls it first.
 void Wdt_AttachBeforeReboot(WdtBeforeRebootProc *pfnProc);
+// Calls the attached proc now, for a reboot that first rewrites the flash.
+void Wdt_BeforeReboot(void);
 // Runs the attached proc, then, with the watchdog open: 1 s time-out and
 // close, so the board resets. Without it: "reboot -d 1 &".
 void WdtReboot(void);
