@@ -122,6 +122,7 @@ static dictionary *g_pstConfigDict;    // under g_ConfigMutex; null while nothin
 static char *g_pszConfigPath;          // under g_ConfigMutex; every save writes here
 static bool s_bFileBehind;             // under g_ConfigMutex; the last Config_set wrote no file
 static bool s_bInMemory;               // under g_ConfigMutex; the path holds what could not be kept
+static DebugLimit_S s_stMemoryLimit;   // every setter sent from the LAN comes to a refused save
 
 static std::string Config_Name(const ConfigKey_S *pstKey)
 {
@@ -366,7 +367,8 @@ static dictionary *Config_SettingsOnly(const dictionary *d)
 static s32 Config_Store(const dictionary *d)
 {
     if (s_bInMemory) {
-        Debug_Log("[%s]: %s not written: the settings run from memory\n", log_Time(), g_pszConfigPath);
+        Debug_LogLimited(&s_stMemoryLimit, "[%s]: %s not written: the settings run from memory\n", log_Time(),
+                         g_pszConfigPath);
         return -1;
     }
     std::string notes = std::string(g_pszConfigPath) + CONFIG_NOTES_SUFFIX;
