@@ -9,6 +9,7 @@
 
 std::atomic<s32> g_wdtkeepalive_flag{0};
 static std::atomic<bool> s_bWdtOpen{false};
+static std::atomic<WdtBeforeRebootProc *> s_pfnBeforeReboot{nullptr};
 
 s32 MAIN_WdtStart(void)
 {
@@ -31,8 +32,21 @@ void MAIN_WdtKeepLive(void)
         Debug_Log("[%s]: %s: kick: %s\n", log_Time(), __func__, strerror(errno));
 }
 
+void Wdt_AttachBeforeReboot(WdtBeforeRebootProc *pfnProc)
+{
+    s_pfnBeforeReboot = pfnProc;
+}
+
+void Wdt_BeforeReboot(void)
+{
+    WdtBeforeRebootProc *pfnProc = s_pfnBeforeReboot;
+    if (pfnProc != nullptr)
+        (void)pfnProc();   // a failure is logged there; the reboot is wanted all the same
+}
+
 void WdtReboot(void)
 {
+    Wdt_BeforeReboot();
     if (!s_bWdtOpen) {
         (void)system("reboot -d 1 &");   // nothing left to do if even this fails
         return;

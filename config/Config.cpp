@@ -121,6 +121,8 @@ std::recursive_mutex g_ConfigMutex;
 static dictionary *g_pstConfigDict;    // under g_ConfigMutex; null while nothing is loaded
 static char *g_pszConfigPath;          // under g_ConfigMutex; every save writes here
 static bool s_bFileBehind;             // under g_ConfigMutex; the last Config_set wrote no file
+static bool s_bInMemory;               // under g_ConfigMutex; the path holds what could not be kept
+static DebugLimit_S s_stMemoryLimit;   // every setter sent from the LAN comes to a refused save
 
 static std::string Config_Name(const ConfigKey_S *pstKey)
 {
@@ -289,6 +291,99 @@ static s32 Config_PutKey(const char *pszSection, const char *pszKey, const char 
     return 0;
 }
 
+// Makes a finished rename survive a power loss; the file itself is whole
+// either way, so a failure is only reported.
+static void Config_SyncDir(const char *pszPath)
+{
+    std::string dir(pszPath);
+    s32 s32Fd = open(dirname(&dir[0]), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (s32Fd < 0 || fsync(s32Fd) < 0)
+        Debug_Log("[%s]: %s: sync of %s: %s\n", log_Time(), __func__, pszPath, strerror(errno));
+    if (s32Fd >= 0)
+        close(s32Fd);
+}
+
+// Config_save, but given pszLong, a text longer than the loader reads goes
+// there instead of to pszPath (1).
+static s32 Config_Write(const dictionary *d, const char *pszPath, const char *pszLong)
+{
+    std::string tmp = std::string(pszPath) + ".tmp";
+    FILE *fp = fopen(tmp.c_str(), "wb+");
+    if (fp == nullptr) {
+        Debug_Log("[%s]: fopen ini failed!\n", log_Time());
+        return -1;
+    }
+    const char *pszStep = "write";
+    s32 s32Ret = ini_dump_ini(d, fp);
+    if (s32Ret == 0 && fsync(fileno(fp)) < 0) {
+        pszStep = "fsync";
+        s32Ret = -1;
+    }
+    bool bLong = s32Ret == 0 && pszLong != nullptr && ftell(fp) > (long)INI_FILE_MAX;
+    if (fclose(fp) != 0 && s32Ret == 0) {
+        pszStep = "close";
+        s32Ret = -1;
+    }
+    const char *pszTo = bLong ? pszLong : pszPath;
+    if (s32Ret == 0 && rename(tmp.c_str(), pszTo) < 0) {
+        pszStep = "rename";
+        s32Ret = -1;
+    }
+    if (s32Ret < 0) {
+        Debug_Log("[%s]: %s: %s %s: %s\n", log_Time(), "Config_save", pszStep, tmp.c_str(), strerror(errno));
+        (void)unlink(tmp.c_str());   // the old file stays whole; a leftover would only waste space
+        return -1;
+    }
+    Config_SyncDir(pszTo);
+    return bLong ? 1 : 0;
+}
+
+// The keys of the record alone, with their values in d: a text whose
+// length is bounded by the table, so the loader always reads it. Null when
+// out of memory (logged).
+static dictionary *Config_SettingsOnly(const dictionary *d)
+{
+    dictionary *pstSettings = dictionary_new(0);
+    for (const ConfigKey_S &stKey : s_astConfigKeys) {
+        const char *pszVal = ini_getstr(d, Config_Name(&stKey).c_str());
+        if (pstSettings == nullptr || pszVal == nullptr)
+            continue;
+        (void)ini_add_entry(pstSettings, stKey.pszSection, nullptr, nullptr);   // a failure shows at its key
+        if (ini_add_entry(pstSettings, stKey.pszSection, stKey.pszKey, pszVal) != 0) {
+            dictionary_del(pstSettings);
+            pstSettings = nullptr;
+        }
+    }
+    if (pstSettings == nullptr)
+        Debug_Log("[%s]: %s: out of memory\n", log_Time(), __func__);
+    return pstSettings;
+}
+
+// Writes d to the loaded path: 0, or -1 (logged). Nothing is written while
+// the store runs from memory. When the notes (comments, keys of no setting)
+// do not fit beside the settings under the loader's bound, the whole text
+// is kept beside, replacing an older copy, and the path gets the settings
+// alone: the next start reads every one of them.
+static s32 Config_Store(const dictionary *d)
+{
+    if (s_bInMemory) {
+        Debug_LogLimited(&s_stMemoryLimit, "[%s]: %s not written: the settings run from memory\n", log_Time(),
+                         g_pszConfigPath);
+        return -1;
+    }
+    std::string notes = std::string(g_pszConfigPath) + CONFIG_NOTES_SUFFIX;
+    s32 s32Ret = Config_Write(d, g_pszConfigPath, notes.c_str());
+    if (s32Ret <= 0)
+        return s32Ret;
+    dictionary *pstSettings = Config_SettingsOnly(d);
+    s32Ret = pstSettings != nullptr ? Config_Write(pstSettings, g_pszConfigPath, nullptr) : -1;
+    dictionary_del(pstSettings);
+    if (s32Ret == 0)
+        Debug_Log("[%s]: %s: the notes do not fit beside the settings in %u bytes: it holds the settings alone, "
+                  "%s the whole text\n", log_Time(), g_pszConfigPath, INI_FILE_MAX, notes.c_str());
+    return s32Ret;
+}
+
 bool Config_IsFileBehind(void)
 {
     std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
@@ -308,7 +403,7 @@ s32 Config_set(const ConfigAttr_S *pstAttr, const ConfigEdidText_S *pstEdid)
         if (Config_PutKey(stKey.pszSection, stKey.pszKey, val.c_str()) < 0)
             s32Ret = -1;
     }
-    s_bFileBehind = Config_save(g_pstConfigDict, g_pszConfigPath) < 0;
+    s_bFileBehind = Config_Store(g_pstConfigDict) < 0;
     if (s_bFileBehind) {
         Debug_Log("[%s]: config save ini failed!\n", log_Time());
         return -1;
@@ -325,6 +420,7 @@ static void Config_Unload(void)
     g_pstConfigDict = nullptr;
     g_pszConfigPath = nullptr;
     s_bFileBehind = false;
+    s_bInMemory = false;
 }
 
 // Saves the defaults in place of a file that was not read. One that exists
@@ -332,7 +428,8 @@ static void Config_Unload(void)
 // so an endless or blocking file costs nothing, keeps what the file is, and
 // moves a link, not its target. A directory is not moved, so that no copy
 // is one (a rename puts no file over a directory, nor a directory over a
-// file); nothing replaces it. 0, or -1 with the path as it was.
+// file). 0; 1 when what is there could not be kept, and stays untouched;
+// -1 when the defaults could not be saved, with the path as it was.
 static s32 Config_SaveDefaults(const dictionary *d, const char *pszPath, const struct stat *pstSt,
                                const char *pszWhy)
 {
@@ -340,9 +437,9 @@ static s32 Config_SaveDefaults(const dictionary *d, const char *pszPath, const s
     if (pstSt != nullptr) {
         bool bDir = S_ISDIR(pstSt->st_mode);
         if (bDir || rename(pszPath, copy.c_str()) < 0) {
-            Debug_Log("[%s]: %s not read (%s) and not kept as %s: %s; nothing replaces it\n", log_Time(),
-                      pszPath, pszWhy, copy.c_str(), strerror(bDir ? EISDIR : errno));
-            return -1;
+            Debug_Log("[%s]: %s not read (%s) and not kept as %s: %s; the default settings run from memory\n",
+                      log_Time(), pszPath, pszWhy, copy.c_str(), strerror(bDir ? EISDIR : errno));
+            return 1;
         }
         Debug_Log("[%s]: %s not read (%s): kept as %s, the default settings replace it\n", log_Time(), pszPath,
                   pszWhy, copy.c_str());
@@ -373,10 +470,12 @@ s32 Config_init(const char *pszPath, const char *pszMac)
             Debug_Log("[%s]: get default dictionary failed\n", log_Time());
             return -1;
         }
-        if (Config_SaveDefaults(d, pszPath, bExists ? &st : nullptr, azWhy) < 0) {
+        s32 s32Saved = Config_SaveDefaults(d, pszPath, bExists ? &st : nullptr, azWhy);
+        if (s32Saved < 0) {
             dictionary_del(d);
             return -1;
         }
+        s_bInMemory = s32Saved > 0;
     }
     g_pszConfigPath = strdup(pszPath);
     if (g_pszConfigPath == nullptr) {
@@ -395,18 +494,6 @@ s32 Config_deinit(void)
     return 0;
 }
 
-// Makes a finished rename survive a power loss; the file itself is whole
-// either way, so a failure is only reported.
-static void Config_SyncDir(const char *pszPath)
-{
-    std::string dir(pszPath);
-    s32 s32Fd = open(dirname(&dir[0]), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (s32Fd < 0 || fsync(s32Fd) < 0)
-        Debug_Log("[%s]: %s: sync of %s: %s\n", log_Time(), __func__, pszPath, strerror(errno));
-    if (s32Fd >= 0)
-        close(s32Fd);
-}
-
 s32 Config_save(const dictionary *d, const char *pszPath)
 {
     std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
@@ -414,33 +501,7 @@ s32 Config_save(const dictionary *d, const char *pszPath)
         Debug_Log("[%s]: param err!\n", log_Time());
         return -1;
     }
-    std::string tmp = std::string(pszPath) + ".tmp";
-    FILE *fp = fopen(tmp.c_str(), "wb+");
-    if (fp == nullptr) {
-        Debug_Log("[%s]: fopen ini failed!\n", log_Time());
-        return -1;
-    }
-    const char *pszStep = "write";
-    s32 s32Ret = ini_dump_ini(d, fp);
-    if (s32Ret == 0 && fsync(fileno(fp)) < 0) {
-        pszStep = "fsync";
-        s32Ret = -1;
-    }
-    if (fclose(fp) != 0 && s32Ret == 0) {
-        pszStep = "close";
-        s32Ret = -1;
-    }
-    if (s32Ret == 0 && rename(tmp.c_str(), pszPath) < 0) {
-        pszStep = "rename";
-        s32Ret = -1;
-    }
-    if (s32Ret < 0) {
-        Debug_Log("[%s]: %s: %s %s: %s\n", log_Time(), __func__, pszStep, tmp.c_str(), strerror(errno));
-        (void)unlink(tmp.c_str());   // the old file stays whole; a leftover would only waste space
-        return -1;
-    }
-    Config_SyncDir(pszPath);
-    return 0;
+    return Config_Write(d, pszPath, nullptr);
 }
 
 s32 Config_reset(const char *pszMac)
@@ -453,7 +514,7 @@ s32 Config_reset(const char *pszMac)
     dictionary *d = Config_createDefault(pszMac);
     if (d == nullptr)
         return -1;
-    if (Config_save(d, g_pszConfigPath) < 0) {
+    if (Config_Store(d) < 0) {
         dictionary_del(d);
         return -1;
     }
@@ -502,7 +563,7 @@ s32 Config_setWebAuth(const WebAccount_S *pstAccount, s32 n)
         if (Config_PutKey(azSection, st.pszKey, st.pszVal) < 0)
             s32Ret = -1;
     }
-    return Config_save(g_pstConfigDict, g_pszConfigPath) == 0 ? s32Ret : -1;
+    return Config_Store(g_pstConfigDict) == 0 ? s32Ret : -1;
 }
 
 s32 Config_getWebAuth(WebAccount_S *pstAccount, s32 n)

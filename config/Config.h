@@ -16,6 +16,9 @@
 #define CONFIG_SAVE_DELAY_S  2
 #define CONFIG_SAVE_RETRY_MAX_S  64   // longest wait between tries of a failed save
 #define CONFIG_UNREAD_SUFFIX ".unread"   // beside the path: the last file there that was not read
+// Beside the path: the last text saved whole, notes and all, when its notes
+// did not fit beside the settings under the loader's bound (INI_FILE_MAX).
+#define CONFIG_NOTES_SUFFIX  ".notes"
 
 // Guards the loaded dictionary and the file; held by Config_get, Config_set,
 // Config_save, Config_reset, the web-account calls and the timed save.
@@ -30,20 +33,23 @@ s32 MAIN_CONFIG_TimerInit(void);
 // changes costs one write. Callable from any thread; -1 before
 // MAIN_CONFIG_TimerInit or after MAIN_CONFIG_deInit.
 s32 MAIN_CONFIG_Update(void);
-// Writes the record; a save that could not write the file arms the timer
-// for another try (2 s, then twice as long each time, up to 64 s) unless a
-// change armed it already.
+// Writes the record when a change waits; a save that could not write the
+// file arms the timer for another try (2 s, then twice as long each time,
+// up to 64 s) unless a change armed it already.
 void MAIN_CONFIG_SaveTimerProc(union sigval unused);
 s32 MAIN_CONFIG_Save_all(const ConfigAttr_S *pstAttr, const ConfigEdidText_S *pstEdid);
-// Deletes the save timer, then writes a change it had still to write,
-// including one whose save failed.
+// Deletes the save timer, then flushes.
 s32 MAIN_CONFIG_deInit(void);
+// Writes at once a change the timer had still to write, including one
+// whose save failed, unless a factory reset blocks saves: 0, or -1 when
+// it could not be written (logged). Before every reboot and at the stop.
+s32 MAIN_CONFIG_Flush(void);
 
 // Store layer.
 // Loads pszPath, or saves the defaults there. A file that exists and was
 // not read is kept first as pszPath CONFIG_UNREAD_SUFFIX, replacing an older
-// copy; one that cannot be kept (a directory) is not replaced and nothing
-// is loaded (-1).
+// copy; one that cannot be kept (a directory) stays as it is, and the
+// defaults run from memory: no save writes the path in this process.
 s32 Config_init(const char *pszPath, const char *pszMac);
 s32 Config_deinit(void);
 // Writes a dictionary to pszPath through a file beside it, so that the path

@@ -93,7 +93,7 @@ void MAIN_CONFIG_SaveTimerProc(union sigval unused)
     // The flag is read under the store's lock: a factory reset sets it before
     // taking the lock, so a save either ends before the reset or sees it.
     std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
-    if (bConfigSaveBlock)
+    if (bConfigSaveBlock || !s_bSavePending)   // nothing left: a flush wrote it already
         return;
     s_bSavePending = false;
     // A refused value is logged and stays refused: only a file that could
@@ -126,10 +126,14 @@ s32 MAIN_CONFIG_deInit(void)
         }
         s_bTimerCreated = false;
     }
-    // A change the timer did not write yet, or a save still to be tried
-    // again, is not lost with it. A save running now ends first.
-    std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
-    if (s_bSavePending)
-        MAIN_CONFIG_SaveTimerProc(sigval());
+    (void)MAIN_CONFIG_Flush();   // a failure is logged; the stop goes on
     return 0;
+}
+
+s32 MAIN_CONFIG_Flush(void)
+{
+    // A save running now ends first.
+    std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
+    MAIN_CONFIG_SaveTimerProc(sigval());
+    return s_bSavePending && !bConfigSaveBlock ? -1 : 0;
 }

@@ -79,6 +79,9 @@ static s32 ImageRecv_Append(const u8 *pu8, u32 u32Len)
 // Writes a checked file and reboots; -1 (logged) when the write failed.
 static s32 Upgrade_Write(const char *pszFile)
 {
+    // A change waiting for its save is written while the old flash still
+    // holds the file system, not onto the new image afterwards.
+    Wdt_BeforeReboot();
     if (Image_WriteFile(pszFile) < 0)
         return -1;
     Debug_Log("[%s]: %s: %s written, reboot\n", log_Time(), __func__, pszFile);

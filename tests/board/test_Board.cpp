@@ -34,16 +34,22 @@ struct WdtTest : public testing::Test {
     void SetUp() override { File_Write("/dev/watchdog", ""); }
 };
 
-// Started, kicked, then rebooted: 1 s time-out and close, after which no
-// kick reaches the watchdog.
+// Started, kicked, then rebooted: the attached proc first, while the
+// watchdog is still kicked, then 1 s time-out and close, also when the
+// proc failed; after that no kick reaches the watchdog.
 TEST_F(WdtTest, RebootShortensTimeoutAndCloses)
 {
-    Child_Run([] {
+    std::string out = Child_Run([] {
         MAIN_WdtStart();
         MAIN_WdtKeepLive();
+        Wdt_AttachBeforeReboot([]() -> s32 {
+            printf("before: %s\n", File_Calls("/dev/watchdog").c_str());
+            return -1;
+        });
         WdtReboot();
         MAIN_WdtKeepLive();
     });
+    EXPECT_EQ("before: open 0;timeout 10;kick 0;kick 0;\n", out);
     EXPECT_EQ("open 0;timeout 10;kick 0;kick 0;timeout 1;close 0;", File_Calls("/dev/watchdog"));
 }
 

@@ -187,8 +187,7 @@ TEST_F(ConfigTest, SaveAndResetFailWhenTheFileCannotBeWritten)
 
 // An empty file, or one of nothing but junk, holds no settings: the
 // fallback values apply and the log says so. A file that is not read and
-// cannot be kept (a directory), or whose defaults cannot be saved, stays
-// where it was, and the log says why.
+// whose defaults cannot be saved stays where it was, and the log says why.
 TEST_F(ConfigTest, EmptyOrUnreadableFileIsLogged)
 {
     for (const std::string &text : { std::string(), std::string("\x01\x02=\x03\n[\x04]\n") }) {
@@ -204,13 +203,6 @@ TEST_F(ConfigTest, EmptyOrUnreadableFileIsLogged)
     EXPECT_THAT(testing::internal::GetCapturedStdout(), Not(HasSubstr("holds no settings")));
 
     ASSERT_EQ(0, mkdir(OTHER_DIR, 0755));
-    ASSERT_EQ(0, mkdir(OTHER_PATH, 0755));
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(-1, Config_init(OTHER_PATH, TEST_MAC));
-    EXPECT_THAT(testing::internal::GetCapturedStdout(),
-                HasSubstr("]: /tmp/cfgdir/app.ini not read (not a regular file) and not kept as "
-                          "/tmp/cfgdir/app.ini.unread: Is a directory; nothing replaces it\n"));
-    EXPECT_EQ(0, rmdir(OTHER_PATH));
     ASSERT_EQ(0, mkfifo(OTHER_PATH, 0644));
     ASSERT_EQ(0, mkdir("/tmp/cfgdir/app.ini.tmp", 0755));   // the defaults cannot be written
     EXPECT_EQ(-1, Config_init(OTHER_PATH, TEST_MAC));
@@ -254,6 +246,63 @@ TEST_F(ConfigTest, UnreadFileIsKeptBeside)
         EXPECT_EQ(DefaultFile(), File_Read(CONFIG_FILE));
     }
     unlink(UNREAD_COPY);
+}
+
+// A file not read that cannot be kept (a directory where its copy goes)
+// stays as it is: the defaults run from memory, saves and the reset write
+// nothing and say so.
+TEST_F(ConfigTest, WhatCannotBeKeptStaysAndTheDefaultsRunFromMemory)
+{
+    const std::string mine = "[devattr]\nalias = mine\n" + std::string(INI_FILE_MAX, '\n');
+    File_Write(CONFIG_FILE, mine);
+    ASSERT_EQ(0, mkdir(UNREAD_COPY, 0755));
+    testing::internal::CaptureStdout();
+    const std::vector<s32> got = { Config_init(CONFIG_FILE, TEST_MAC), Config_get(&stAttr, &stEdid, TEST_MAC),
+                                   Config_set(&stAttr, &stEdid), Config_reset(TEST_MAC) };
+    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                ContainsRegex("]: /etc/app.ini not read \\(longer than 262144 bytes\\) and not kept as "
+                              "/etc/app.ini.unread: Is a directory; the default settings run from memory\n.*"
+                              "]: /etc/app.ini not written: the settings run from memory\n"));
+    EXPECT_EQ((std::vector<s32>{ 0, 0, -1, -1 }), got);
+    EXPECT_EQ(0, memcmp("KVB 001", stAttr.stDevAttr.azAlias, 8));
+    EXPECT_EQ(0, rmdir(UNREAD_COPY));   // still a directory
+    EXPECT_TRUE(File_Read(CONFIG_FILE) == mine);
+}
+
+// Notes (comments, keys of no setting) that no longer fit beside the
+// settings under the loader's bound: the copy beside gets the whole text
+// (the newest), the file the settings alone. Where the copy cannot be
+// written, nothing is.
+TEST_F(ConfigTest, NotesThatDoNotFitAreKeptBeside)
+{
+    std::string mine = "[devattr]\nalias = lobby\n[mainattr]\nfps = 30\n[custom]\nwho = me\n";
+    while (mine.size() < INI_FILE_MAX - 64)
+        mine += "; note " + std::to_string(mine.size()) + "\n";
+    mine += std::string(INI_FILE_MAX - mine.size() - 1, ';') + "\n";
+    LoadText(mine);
+    ASSERT_EQ(0, mkdir(CONFIG_FILE CONFIG_NOTES_SUFFIX, 0755));
+    EXPECT_EQ(-1, Config_set(&stAttr, &stEdid));
+    EXPECT_TRUE(File_Read(CONFIG_FILE) == mine);
+    ASSERT_EQ(0, rmdir(CONFIG_FILE CONFIG_NOTES_SUFFIX));
+    testing::internal::CaptureStdout();
+    for (const char *psz : { "lobby screen", "lobby screen, north wing" }) {
+        SetAlias(psz);
+        EXPECT_EQ(0, Config_set(&stAttr, &stEdid));
+    }
+    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                HasSubstr("]: /etc/app.ini: the notes do not fit beside the settings in 262144 bytes: it holds "
+                          "the settings alone, /etc/app.ini.notes the whole text\n"));
+    std::string notes = File_Read(CONFIG_FILE CONFIG_NOTES_SUFFIX), file = File_Read(CONFIG_FILE);
+    for (const std::string &part : { Entry("alias", "lobby screen, north wing"), Entry("who", "me") + "; note 62\n",
+                                     mine.substr(mine.size() - 100) })
+        EXPECT_NE(std::string::npos, notes.find(part)) << part;
+    EXPECT_EQ(std::string::npos, file.find("; note")) << file.size();
+    EXPECT_EQ(std::string::npos, file.find("who")) << file.size();
+    ASSERT_EQ(0, Config_init(CONFIG_FILE, TEST_MAC));
+    ASSERT_EQ(0, Config_get(&stAttr, &stEdid, TEST_MAC));
+    EXPECT_EQ("lobby screen, north wing 30", std::string(stAttr.stDevAttr.azAlias) + " " +
+                                                 std::to_string(stAttr.stMainAttr.u32Fps));
+    unlink(CONFIG_FILE CONFIG_NOTES_SUFFIX);
 }
 
 // The reset writes the default file and swaps in its dictionary; the
@@ -542,18 +591,22 @@ TEST_F(MainConfigTest, UpdateWithoutTimerFails)
                                    "deinit=-1 .*deinit=0 .*MAIN_CONFIG_Update: no save timer\nafter=-1\n"));
 }
 
-// The program's stop writes a change the timer had still to write, at once.
-TEST_F(MainConfigTest, StopWritesAPendingChange)
+// The program's stop, and a flush before a reboot, write a change the
+// timer had still to write, at once; the timer then writes nothing more.
+TEST_F(MainConfigTest, StopAndFlushWriteAPendingChange)
 {
-    File_Write(CONFIG_FILE, DefaultFile());
-    std::string out = Child_Run([] {
-        StartUp();
-        snprintf(g_stConfigAttr.stDevAttr.azAlias, sizeof(g_stConfigAttr.stDevAttr.azAlias), "last words");
-        printf("update=%d ", MAIN_CONFIG_Update());
-        printf("deinit=%d\n", MAIN_CONFIG_deInit());
-    });
-    EXPECT_THAT(out, HasSubstr("update=0 deinit=0\n"));
-    EXPECT_THAT(File_Read(CONFIG_FILE), HasSubstr(Entry("alias", "last words")));
+    for (s32 (*pfnFlush)(void) : { MAIN_CONFIG_deInit, MAIN_CONFIG_Flush }) {
+        File_Write(CONFIG_FILE, DefaultFile());
+        std::string out = Child_Run([pfnFlush] {
+            StartUp();
+            snprintf(g_stConfigAttr.stDevAttr.azAlias, sizeof(g_stConfigAttr.stDevAttr.azAlias), "last words");
+            printf("update=%d ", MAIN_CONFIG_Update());
+            printf("flush=%d ", pfnFlush());
+            printf("file=%d ", File_Read(CONFIG_FILE).find(Entry("alias", "last words")) != std::string::npos);
+            printf("saves=%zu\n", WatchSaves(Now(), Now() + 2.5).size());
+        });
+        EXPECT_THAT(out, HasSubstr("update=0 flush=0 file=1 saves=0\n"));
+    }
 }
 
 // A save that comes due while a factory reset runs waits for the store's
@@ -575,9 +628,10 @@ TEST_F(MainConfigTest, FactoryResetBlocksSaves)
         }
         snprintf(pszAlias, sizeof(g_stConfigAttr.stDevAttr.azAlias), "after reset");
         (void)MAIN_CONFIG_Update();
+        printf("flush=%d\n", MAIN_CONFIG_Flush());
         printf("saves=%zu\n", WatchSaves(Now(), Now() + 3.0).size());
     });
-    EXPECT_THAT(out, HasSubstr("reset=0\nsaves=0\n"));
+    EXPECT_THAT(out, HasSubstr("reset=0\nflush=0\nsaves=0\n"));
     EXPECT_EQ(DefaultFile(), File_Read(CONFIG_FILE));
 }
 

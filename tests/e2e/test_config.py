@@ -1,13 +1,15 @@
-"""Start-up with the configuration: the device ID on the display and the
-start-ups that end early."""
+"""Start-up with the configuration: the device ID on the display, the
+start-ups that end early, and the settings across a reboot."""
 
 import json
 import os
 import random
+import re
 import unittest
 
 from boxlib import BoxTest, protocol_exchange, wait_until
 from protoclient import frame, request
+import test_protocol_set
 
 LCD_FRAME = 15
 SEGMENTS = {0x3F: "0", 0x06: "1", 0x5B: "2", 0x4F: "3", 0x66: "4", 0x6D: "5", 0x7D: "6",
@@ -22,6 +24,7 @@ HOLD_PORT_554 = ("python3 -c 'import socket, time\n"
 _rand = random.Random(7)
 JUNK = "".join(chr(_rand.randrange(256)) for _ in range(100000)) + "\n\n"
 TIME_STAMP = r"\[\d\d \d\d:\d\d:\d\d\.\d{3}\]: "
+INI_FILE_MAX = 262144   # what the program reads of its settings file
 
 
 class ConfigTest(BoxTest):
@@ -57,8 +60,8 @@ class ConfigTest(BoxTest):
         start. With the cause taken away, start runs it again and returns
         once it answers."""
         cases = (
-            (["mkdir", "/etc/app.ini"], "255", [r"\]: MAIN_CONFIG_Recv failed with 0xffffffff!"], True,
-             ["rmdir", "/etc/app.ini"]),
+            (["mkdir", "/etc/app.ini.tmp"], "255", [r"\]: MAIN_CONFIG_Recv failed with 0xffffffff!"], True,
+             ["rmdir", "/etc/app.ini.tmp"]),
             (["mkdir", "-p", "/root/update"], "0", [r"\]: Update Fail!"], True, ["rm", "-r", "/root/update"]),
             (["sh", "-c", HOLD_PORT_554], "255",
              [r"\]: RtspServer_Init failed!", r"\]: MAIN_RtspServer_StartStream failed with 0xffffffff!"], False,
@@ -110,6 +113,49 @@ class ConfigTest(BoxTest):
                     self.assertEqual("/dev/zero", os.readlink(b.path("/etc/app.ini.unread")))
                 else:
                     self.assertEqual(text, b.read("/etc/app.ini.unread"))
+
+    def test_settings_outlive_a_reboot(self):
+        """Settings set from the LAN, then "device reboot" at once, are read
+        back after the restart: with notes that no longer fit beside them
+        under the loader's bound (kept in the copy beside), and without a
+        file at all. A directory at the path leaves the box on the defaults,
+        answering, and the directory as it was."""
+        long_file = "[devattr]\nalias = lobby\n[mainattr]\nfps = 30\n[manualattr]\nid = 7\n" + "".join(
+            f"; note {i}: the projector of room {i % 40} takes 1080p30\n" for i in range(7000))
+        long_file = long_file[:INI_FILE_MAX - 1] + "\n"   # 262144 bytes: read whole, no room left
+        wing = "lobby screen, north wing"
+        exchange = test_protocol_set.ProtocolSetTest.exchange
+        dir_line = (r"\]: /etc/app.ini not read \(not a regular file\) and not kept as /etc/app.ini.unread: "
+                    r"Is a directory; the default settings run from memory$")
+        cases = (("notes past the bound", "02:00:00:00:10:30", long_file, None, None, (wing, "30", 7)),
+                 ("no file", "02:00:00:00:10:31", None, None, 5, (wing, "60", 5)),
+                 ("directory at the path", "02:00:00:00:10:32", None, "/etc/app.ini", 5, ("KVB 001", "60", 0)))
+        for name, mac, text, directory, new_id, want in cases:
+            with self.subTest(name):
+                b = self.box(mac=mac, ini=text and self.ini(text), start=False)
+                if directory:
+                    b.exec("mkdir", directory, check=True)
+                b.start()
+                b.wait_log(r"\]: avahi-daemon$", timeout=20)
+                ids = [mac.replace(":", "")]
+                sets = [("config set alias", {"alias": {"name": wing}})]
+                sets += [("config set id", {"id": new_id})] if new_id else []
+                got = exchange(*sets, ("config get device", None), ("device reboot", None), ids=ids)
+                self.assertEqual(wing, got[len(sets) + 1][1]["device"]["alias"])
+                b.wait_reset()
+                wait_until(lambda: len(re.findall(r"(?m)\]: avahi-daemon$", b.log())) == 2, 20,
+                           "the program to start again")
+                got = exchange(("config get device", None), ("config get id", None), ids=ids)
+                device = got[1][1]["device"]
+                self.assertEqual(want, (device["alias"], device["fps"], got[2][1]["DevId"]["id"]))
+                if directory:
+                    self.assertEqual(2, len(re.findall(dir_line, b.log(), re.M)), b.log()[-3000:])
+                    self.assertTrue(os.path.isdir(b.path(directory)))
+                if text:
+                    kept = b.read("/etc/app.ini") + b.read("/etc/app.ini.notes")
+                    self.assertIn("; note 3000: the projector of room 0 takes 1080p30\n", kept)
+                    self.assertIn(long_file[-100:], kept)
+                b.down()
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "board/Wdt.h"
 #include "extension/TcpServer.h"
 #include "tests/support/Files.h"
 #include "tests/support/Pty.h"
@@ -214,6 +215,12 @@ TEST_F(UpgradeTest, UpgradeThreadWritesARequestedFile)
 {
     File_Write("/tmp/upgrade.bin", image);
     File_Write("/tmp/bad.bin", image.substr(1));
+    static std::string s_firstSeen;   // the kernel's flash when a pending save was first written
+    Wdt_AttachBeforeReboot([]() -> s32 {
+        if (s_firstSeen.empty())
+            s_firstSeen = Flash(KERNEL_ADDR, 16);
+        return 0;
+    });
     ASSERT_EQ(0, MAIN_UpgradeThread_start());
     EXPECT_EQ(-1, MAIN_Upgrade_Request("/tmp/bad.bin"));
     EXPECT_EQ(0, g_upgradeimg_flag);
@@ -223,7 +230,9 @@ TEST_F(UpgradeTest, UpgradeThreadWritesARequestedFile)
         usleep(20 * 1000);
     EXPECT_EQ(0, g_upgradeimg_flag);
     EXPECT_EQ(kernel, Flash(KERNEL_ADDR, kernel.size()));
+    EXPECT_EQ(std::string(16, '\xff'), s_firstSeen);   // before the flash was written
     MAIN_UpgradeThread_stop();
+    Wdt_AttachBeforeReboot(nullptr);
 }
 
 // One upload packet framed for port 5888.
