@@ -5,6 +5,7 @@
 // floor: the same packets sent by a bare loop, one sendmsg per unit and
 // session with UDP segmentation offload, and one sendmmsg per frame and
 // session. Receivers count in a child process, so their CPU is not ours.
+// Last, the pacing of a key frame as one UDP player on loopback sees it.
 // Run it in a namespace of its own: tools/box isolate build/bench/bench_rtspudp
 #include <algorithm>
 #include <arpa/inet.h>
@@ -30,6 +31,7 @@ extern "C" {
 }
 
 #include "rtsp/RtspService.h"
+#include "rtsplib/include/RtpPace.h"
 #include "rtsplib/src/rtp/RtpPacker.h"
 
 #ifndef UDP_SEGMENT
@@ -47,6 +49,8 @@ extern "C" {
 #define BENCH_PAYLOAD   1450
 #define BENCH_BATCH     44      // segments of 1462 bytes in one datagram of 64 KiB
 #define BENCH_PORT      554
+#define BENCH_KEYS      30      // key frames whose pacing is measured
+#define BENCH_KEY_PKTS  128     // packets of each, as a key frame of the shipped main stream
 
 typedef std::vector<u8> Bytes;
 
@@ -498,6 +502,96 @@ static Result Bench_Floor(FloorKind_E enKind, const std::vector<Picture> &vecPic
     return stResult;
 }
 
+// The kernel's arrival times (ns) of the datagrams queued on s32Fd, with
+// the RTP time stamp of each.
+static void Bench_Arrivals(int s32Fd, std::vector<std::pair<u32, u64>> *pvecGot)
+{
+    u8 au8[2048];
+    union {
+        char ac[CMSG_SPACE(sizeof(struct timespec))];
+        struct cmsghdr stAlign;
+    } uCtl;
+    for (;;) {
+        struct iovec stVec = {au8, sizeof(au8)};
+        struct msghdr stMsg;
+        memset(&stMsg, 0, sizeof(stMsg));
+        stMsg.msg_iov = &stVec;
+        stMsg.msg_iovlen = 1;
+        stMsg.msg_control = uCtl.ac;
+        stMsg.msg_controllen = sizeof(uCtl.ac);
+        ssize_t n = recvmsg(s32Fd, &stMsg, MSG_DONTWAIT);
+        struct cmsghdr *pstCmsg = n >= 12 ? CMSG_FIRSTHDR(&stMsg) : nullptr;
+        if (pstCmsg == nullptr || pstCmsg->cmsg_type != SCM_TIMESTAMPNS)
+            return;
+        struct timespec stTs;
+        memcpy(&stTs, CMSG_DATA(pstCmsg), sizeof(stTs));
+        u32 u32Time = (u32)au8[4] << 24 | (u32)au8[5] << 16 | (u32)au8[6] << 8 | au8[7];
+        pvecGot->push_back({u32Time, (u64)stTs.tv_sec * 1000000000ull + (u64)stTs.tv_nsec});
+    }
+}
+
+static double Bench_Quantile(std::vector<double> vec, double dQ)
+{
+    if (vec.empty())
+        return 0;
+    std::sort(vec.begin(), vec.end());
+    return vec[(size_t)(dQ * (vec.size() - 1))];
+}
+
+// Key frames of BENCH_KEY_PKTS packets pushed 1/60 s apart to one UDP
+// player: from the kernel's arrival times, the quiet between the end of a
+// burst and the next, the steps within a burst, and each unit's spread
+// from its first packet to its last. Figures only: a loaded machine
+// stretches them.
+static void Bench_KeyFrames(BenchStream *pstStream, const std::vector<Picture> &vecPic)
+{
+    int s32Fd = socket(AF_INET, SOCK_DGRAM, 0), s32On = 1, s32Buf = 8 << 20;
+    struct sockaddr_in stAddr = Bench_Loopback(0);
+    socklen_t u32Len = sizeof(stAddr);
+    setsockopt(s32Fd, SOL_SOCKET, SO_RCVBUF, &s32Buf, sizeof(s32Buf));
+    setsockopt(s32Fd, SOL_SOCKET, SO_TIMESTAMPNS, &s32On, sizeof(s32On));
+    bind(s32Fd, (struct sockaddr *)&stAddr, sizeof(stAddr));
+    getsockname(s32Fd, (struct sockaddr *)&stAddr, &u32Len);
+    int s32Player = Bench_Player(ntohs(stAddr.sin_port));
+    Bytes vecKey = {0, 0, 0, 1, 0x65};
+    vecKey.resize(vecKey.size() + (BENCH_PAYLOAD - 2) * BENCH_KEY_PKTS, 0x5a);
+    std::vector<std::pair<u32, u64>> vecGot;
+    for (u32 n = 0; n < BENCH_KEYS && s32Player >= 0; n++) {
+        u64 u64Us = (u64)n * 1000000 / BENCH_FPS;
+        std::vector<Bytes> vecNal = {vecPic[0].vecNal[0], vecPic[0].vecNal[1], vecKey};
+        for (const Bytes &vec : vecNal) {
+            u8 u8Type = vec[vec[2] == 1 ? 3 : 4] & 0x1F;
+            RtspVideoFrame_S stFrame = {vec.data(), (u32)vec.size(), u64Us, 0, 1, RTSP_PAYLOAD_H264,
+                                        u8Type == 5 ? 2u : u8Type};
+            pstStream->stObserver.pfnOnFrame(&pstStream->stObserver, &stFrame);
+        }
+        usleep(1000000 / BENCH_FPS);
+        Bench_Arrivals(s32Fd, &vecGot);
+    }
+    std::vector<double> vecQuiet, vecStep, vecSpread;
+    for (size_t i = 0; i + BENCH_KEY_PKTS <= vecGot.size(); i++) {
+        if (vecGot[i].first != vecGot[i + BENCH_KEY_PKTS - 1].first ||
+            (i + BENCH_KEY_PKTS < vecGot.size() && vecGot[i + BENCH_KEY_PKTS].first == vecGot[i].first))
+            continue;   // not the first packet of a whole key frame
+        for (size_t k = 1; k < BENCH_KEY_PKTS; k++) {
+            double dUs = (double)(vecGot[i + k].second - vecGot[i + k - 1].second) / 1000;
+            (k % RTP_PACE_BURST ? vecStep : vecQuiet).push_back(dUs);
+        }
+        vecSpread.push_back((double)(vecGot[i + BENCH_KEY_PKTS - 1].second - vecGot[i].second) / 1000);
+        i += BENCH_KEY_PKTS - 1;
+    }
+    printf("key frames of %u packets to one UDP player, %zu of %u whole: quiet after a burst min/median/max "
+           "%.0f/%.0f/%.0f us (the sender waits %u), step within a burst median/max %.1f/%.0f us, spread median/max "
+           "%.0f/%.0f us\n",
+           BENCH_KEY_PKTS, vecSpread.size(), BENCH_KEYS, Bench_Quantile(vecQuiet, 0), Bench_Quantile(vecQuiet, 0.5),
+           Bench_Quantile(vecQuiet, 1), RTP_PACE_GAP_US, Bench_Quantile(vecStep, 0.5), Bench_Quantile(vecStep, 1),
+           Bench_Quantile(vecSpread, 0.5),
+           Bench_Quantile(vecSpread, 1));
+    if (s32Player >= 0)
+        close(s32Player);
+    close(s32Fd);
+}
+
 static void Bench_Print(u32 u32Num, const char *pszPath, const Result &stResult)
 {
     double dGbit = stResult.u64Bytes * 8 / 1e9;
@@ -543,6 +637,7 @@ int main(int argc, char **argv)
         Bench_Print(u32Num, "floor gso", Bench_Floor(FLOOR_GSO, vecPic, vecUnits, u32Num));
         Bench_Print(u32Num, "floor sendmmsg", Bench_Floor(FLOOR_MMSG, vecPic, vecUnits, u32Num));
     }
+    Bench_KeyFrames(&s_stStream, vecPic);
     RTSPSEVER_Stop(pstService);
     RTSPSEVER_Destroy(pstService);
     return 0;

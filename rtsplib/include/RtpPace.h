@@ -16,7 +16,14 @@
 // where that many bursts would add up to more than RTP_PACE_SPREAD_US of
 // gaps. A unit of at most one burst is not paced.
 u32 rtp_pace_burst(u32 u32Num);
-// The quiet time between two bursts of a unit: sleeps RTP_PACE_GAP_US.
+// The quiet time between two bursts of a unit: RTP_PACE_GAP_US of the wait
+// in place, a sleep unless a test put its own.
 void rtp_pace_gap(void);
+// A wait of u32Us between two bursts.
+typedef void RtpPaceWait(u32 u32Us);
+// Puts pfnWait in place of the sleep (null: the sleep again), so that a
+// test sees each wait the sender asks for, and where in a unit. Set it
+// while no frame is being sent.
+void rtp_pace_set_wait(RtpPaceWait *pfnWait);
 
 #endif

@@ -58,6 +58,19 @@ def rtp_steps(addr, stream, seconds):
     return [b - a for a, b in zip(pts, pts[1:])]
 
 
+def gst_stopped_itself(stderr):
+    """Whether gst-launch failed only at its own stop, as it now and then
+    does on a loaded machine: it asks for a PAUSE, then for a TEARDOWN that
+    flushes the connection, and a PAUSE not yet written then fails as "Could
+    not send message. (Received end-of-file)" without reaching the box. A
+    box that closed the connection shows otherwise ("Could not receive
+    message", 454 or 503)."""
+    places = set(re.findall(r"gstrtspsrc\.c\(\d+\): (\w+) \(\)", stderr))
+    texts = set(re.findall(r"^ERROR: from element .*\n.*\n.*\n(.*)$", stderr, re.M))
+    return "gst_rtspsrc_pause" in places and places <= {"gst_rtspsrc_pause", "gst_rtspsrc_try_send"} and \
+        texts == {"Could not send message. (Received end-of-file)"}
+
+
 def video_status():
     """What "config get tx params" gives as "videoresstatus", one per box."""
     got, _ = protocol_exchange([protoclient.frame(protoclient.request("config get tx params", ["All"]))])
@@ -168,6 +181,8 @@ class InputTest(BoxTest):
             with self.subTest(client=line.split()[2]):
                 cmd = line.replace("tools/box", os.path.join(ROOT, "tools", "box")).replace("ADDRESS", addr)
                 p = subprocess.run(cmd, shell=True, capture_output=True, text=True, timeout=60)
+                if p.returncode != 0 and gst_stopped_itself(p.stderr):   # once more: the client's own race
+                    p = subprocess.run(cmd, shell=True, capture_output=True, text=True, timeout=60)
                 # The program's side goes with a failure: a closed connection says little alone.
                 self.assertEqual(0, p.returncode, p.stderr[-2000:] + "\nbox log:\n" + b.log()[-3000:])
                 if "ffprobe" in line:

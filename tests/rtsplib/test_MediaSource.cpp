@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -44,6 +45,15 @@ TEST(RtpPaceTest, BurstsKeepTheSpread)
         }
     }
     EXPECT_EQ((u32)RTP_PACE_BURST, rtp_pace_burst(128));
+}
+
+// The sender's wait between bursts is at least RTP_PACE_GAP_US of quiet
+// (a sleep is never shorter; what the receiver sees: the benchmark).
+TEST(RtpPaceTest, GapSleepsItsTime)
+{
+    auto tStart = std::chrono::steady_clock::now();
+    rtp_pace_gap();
+    EXPECT_GE(std::chrono::steady_clock::now() - tStart, std::chrono::microseconds(RTP_PACE_GAP_US));
 }
 
 // A UDP media source, a socket pair for it and a peer, gone at the end.

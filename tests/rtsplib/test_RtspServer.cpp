@@ -652,3 +652,35 @@ TEST_F(RtspServerTest, NonReadingPipelinersAreBoundedAndClosed)
     }
     EXPECT_EQ(0, s32Open) << total;
 }
+
+// A player that stops reading while small interleaved frames pile up
+// (its queue fills by count of pieces long before its bytes): the queue
+// refuses further frames, yet the player's next request is still answered
+// once it reads again, and its connection stays.
+TEST_F(RtspServerTest, RepliesPassAQueueFullOfSmallFrames)
+{
+    int s32Fd = Net_Connect(PORT, 4096);
+    ASSERT_GE(s32Fd, 0);
+    vecFd.push_back(s32Fd);
+    ASSERT_EQ(200, std::stoi(Ask(s32Fd, "SETUP rtsp://127.0.0.1/live/main/av_stream/track1 RTSP/1.0\r\nCSeq: 1\r\n"
+                                        "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n")
+                                    .substr(9, 3)));
+    void *pvConnection = stCalls.pvPlaying;   // set before the reply went
+    const u8 au8Rtp[40] = {0x80, 96};
+    s32 s32Ret = 0;
+    size_t frames = 0;
+    // Until the queue takes no more after the reactor had its time to
+    // write: socket buffers on loopback take some MiB first.
+    for (size_t last = 1; last != frames && frames < 1000000; usleep(50000)) {
+        last = frames;
+        while ((s32Ret = rtsp_server_send_interleaved(pvConnection, 0, au8Rtp, sizeof(au8Rtp))) == 0)
+            frames++;
+    }
+    ASSERT_EQ(ENOBUFS, s32Ret) << frames;
+    EXPECT_GT(rtsp_server_interleaved_room(pvConnection), 0);   // bytes were not what ran out
+    ASSERT_TRUE(Net_SendAll(s32Fd, "PAUSE rtsp://127.0.0.1/live/main/av_stream RTSP/1.0\r\nCSeq: 2\r\nSession: 12345\r\n\r\n"));
+    std::vector<TestInterleaved> vecFrames;
+    EXPECT_EQ(Plain(200, "OK", "2"), Net_NoDate(Net_ReadReply(s32Fd, &vecFrames)));
+    EXPECT_EQ(frames, vecFrames.size());
+    EXPECT_EQ(OptionsReply(3), Ask(s32Fd, Options(3)));
+}

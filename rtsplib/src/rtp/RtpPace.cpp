@@ -1,5 +1,6 @@
 #include "rtsplib/include/RtpPace.h"
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 
@@ -11,10 +12,22 @@ u32 rtp_pace_burst(u32 u32Num)
     return u32Burst > RTP_PACE_BURST ? u32Burst : RTP_PACE_BURST;
 }
 
-void rtp_pace_gap(void)
+static void rtp_pace_sleep(u32 u32Us)
 {
-    struct timespec stTs = {0, RTP_PACE_GAP_US * 1000L};
+    struct timespec stTs = {(time_t)(u32Us / 1000000), (long)(u32Us % 1000000) * 1000L};
     // A signal only means sleeping the rest.
     while (clock_nanosleep(CLOCK_MONOTONIC, 0, &stTs, &stTs) == EINTR) {
     }
+}
+
+static std::atomic<RtpPaceWait *> s_pfnWait{rtp_pace_sleep};
+
+void rtp_pace_gap(void)
+{
+    s_pfnWait.load(std::memory_order_relaxed)(RTP_PACE_GAP_US);
+}
+
+void rtp_pace_set_wait(RtpPaceWait *pfnWait)
+{
+    s_pfnWait = pfnWait ? pfnWait : rtp_pace_sleep;
 }

@@ -685,14 +685,16 @@ static s32 TcpSession_Queue(AioTcpSession_S *pstSession, const AioTcpPiece_S *pa
     u64 u64Total = 0;
     for (u32 i = 0; i < u32Num; i++)
         u64Total += pastPiece[i].u32Len;
-    if (u64Total > AIO_TCP_QUEUE_SIZE || u32Num > AIO_TCP_PIECES_MAX)
+    // Frames of small packets would take every piece long before the
+    // bytes run out, and then no reply could go.
+    u32 u32Pieces = bReply ? AIO_TCP_PIECES_MAX : AIO_TCP_PIECES_MAX - AIO_TCP_REPLY_PIECES;
+    if (u64Total > AIO_TCP_QUEUE_SIZE || u32Num > u32Pieces)
         return EMSGSIZE;
     {
         std::lock_guard<std::mutex> lk(pstSession->mtx);
         if (TcpSession_Dead(pstSession))
             return EPIPE;
-        if (pstSession->u32Bytes + u64Total > AIO_TCP_QUEUE_SIZE ||
-            pstSession->u32Count + u32Num > AIO_TCP_PIECES_MAX)
+        if (pstSession->u32Bytes + u64Total > AIO_TCP_QUEUE_SIZE || pstSession->u32Count + u32Num > u32Pieces)
             return ENOBUFS;
         if (!TcpSession_Room(pstSession, u32Num))
             return ENOMEM;

@@ -15,6 +15,7 @@
 #define AIO_TCP_RECV_SIZE   1024
 #define AIO_TCP_QUEUE_SIZE  (1024 * 1024)  // bytes a connection may have queued: a large key frame
 #define AIO_TCP_PIECES_MAX  2048           // pieces a connection may have queued
+#define AIO_TCP_REPLY_PIECES 128           // of them kept for replies, one piece each
 #define AIO_TCP_REPLY_PAUSE 4096           // unsent reply bytes past which requests wait unread
 #define AIO_TCP_BACKOFF_MS  100            // accept pause after running out of fds
 #define AIO_TCP_STALL_MS    10000          // queued output that long without progress closes
@@ -69,7 +70,8 @@ void aio_tcp_block_release(AioTcpBlock_S *pstBlock);
 s32 aio_tcp_transport_send(AioTcpSession_S *pstSession, const void *pvData, size_t size);
 s32 aio_tcp_transport_sendv(AioTcpSession_S *pstSession, const struct iovec *pstVec, s32 s32Num);
 // Queues pieces of shared blocks, all or none, as sendv; each queued piece
-// holds a reference to its block until written. Errors as sendv.
+// holds a reference to its block until written. Errors as sendv; the last
+// AIO_TCP_REPLY_PIECES pieces of the queue are not for these.
 s32 aio_tcp_transport_queue(AioTcpSession_S *pstSession, const AioTcpPiece_S *pastPiece, u32 u32Num);
 // Bytes a send could take now, or -EPIPE as above. Any thread.
 s64 aio_tcp_transport_room(AioTcpSession_S *pstSession);
