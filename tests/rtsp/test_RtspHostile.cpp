@@ -365,7 +365,7 @@ TEST_F(RtspHostileTest, PlayersAreToldWhenTheirSessionsEnd)
     char c;
     EXPECT_EQ(0, recv(stTcp.s32Fd, &c, 1, 0));
     EXPECT_EQ(0, recv(stUdp.s32Fd, &c, 1, 0));
-    EXPECT_LT((int64_t)time64_monotonic() - s64Start, 1000);
+    EXPECT_LT((int64_t)time64_monotonic() - s64Start, 5000);   // at once, not at the session time-out
     RtspClient stNew;
     Play(&stNew, "/track1", TCP_VIDEO);
     close(s32Rtp);
