@@ -47,19 +47,37 @@ static void Msg_GetSeq(const cJSON *pstObj, s32 *ps32Seq)
     *ps32Seq = (s32)s64Seq;
 }
 
-// False (logged) when a text or name of the JSON holds an escaped NUL: the
-// parser would end it there, taking "30\u0000abc" as 30. An escaped
-// backslash starts no escape.
-static bool Msg_NulFree(const char *pszJson)
+// True when the four characters after "\u" are hex digits that give no NUL.
+// The parser reads any other four as a NUL.
+static bool Msg_EscapeGivesChar(const char *pcHex)
 {
-    for (const char *pc = strchr(pszJson, '\\'); pc != nullptr; pc = strchr(pc, '\\')) {
-        if (strncmp(pc + 1, "u0000", 5) == 0) {
-            Debug_LogLimited(&s_stParseLimit, "[%s]: text with a NUL refused\n", log_Time());
-            return false;
-        }
-        pc += pc[1] != '\0' ? 2 : 1;
+    return strspn(pcHex, "0123456789abcdefABCDEF") >= 4 && strncmp(pcHex, "0000", 4) != 0;
+}
+
+// Parses the JSON at the head of pszText and checks it alone: a firmware
+// chunk's bytes may follow it. Null (logged) when it is no JSON, or when a
+// text or name holds an escape the parser would end it at: "30\u0000abc"
+// or "30\u000gabc" taken as 30. The caller deletes the result.
+static cJSON *Msg_Parse(const char *pszText)
+{
+    const char *pszEnd = nullptr;
+    cJSON *pstRoot = cJSON_ParseWithOpts(pszText, &pszEnd, false);
+    if (pstRoot == nullptr) {
+        Debug_LogLimited(&s_stParseLimit, "[%s]: cJSON_Parse err!\n", log_Time());
+        return nullptr;
     }
-    return true;
+    // Backslashes stand only in texts and names; an escaped one starts no escape.
+    for (const char *pc = pszText; pc + 1 < pszEnd; pc++) {
+        if (*pc != '\\')
+            continue;
+        pc++;
+        if (*pc == 'u' && !Msg_EscapeGivesChar(pc + 1)) {
+            Debug_LogLimited(&s_stParseLimit, "[%s]: text with a NUL refused\n", log_Time());
+            cJSON_Delete(pstRoot);
+            return nullptr;
+        }
+    }
+    return pstRoot;
 }
 
 // The device entries of a request; the head keeps the array only on success.
@@ -123,9 +141,7 @@ static s32 Msg_ParseRequest(const cJSON *pstRoot, ProtocolRequestHead_S *pstOut)
 
 s32 request_head_parse(ProtocolRequestHead_S *pstOut, const char *pszJson)
 {
-    if (!Msg_NulFree(pszJson))
-        return -1;
-    cJSON *pstRoot = cJSON_Parse(pszJson);
+    cJSON *pstRoot = Msg_Parse(pszJson);
     if (pstRoot == nullptr)
         return -1;
     s32 s32Ret = Msg_ParseRequest(pstRoot, pstOut);
@@ -178,13 +194,9 @@ cJSON *reponse_head_createjson(const ProtocolReplyHead_S *pstHead)
 
 s32 reponse_head_parse(ProtocolReplyHead_S *pstOut, const char *pszJson)
 {
-    if (!Msg_NulFree(pszJson))
+    cJSON *pstRoot = Msg_Parse(pszJson);
+    if (pstRoot == nullptr)
         return -1;
-    cJSON *pstRoot = cJSON_Parse(pszJson);
-    if (pstRoot == nullptr) {
-        Debug_LogLimited(&s_stParseLimit, "[%s]: cJSON_Parse err!\n", log_Time());
-        return -1;
-    }
     s32 s32Ret = -1;
     const cJSON *pstAck = cJSON_GetObjectItem(pstRoot, "ack");
     if (!cJSON_IsObject(pstAck)) {

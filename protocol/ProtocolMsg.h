@@ -45,9 +45,10 @@ struct ProtocolReplyHead_S {
 };
 
 // Parses a request text into a zeroed head; texts are cut to their fields.
-// A member of the wrong kind counts as missing ("seq" too, then 0). A text
-// that holds an escaped NUL anywhere is refused. 0, or -1 (logged, nothing
-// left allocated).
+// A member of the wrong kind counts as missing ("seq" too, then 0). A JSON
+// whose texts or names hold an escaped NUL, or a "\u" without four hex
+// digits, is refused; what follows the JSON (a firmware chunk) is not
+// checked. 0, or -1 (logged, nothing left allocated).
 s32 request_head_parse(ProtocolRequestHead_S *pstOut, const char *pszJson);
 // Frees the device array of a parsed head; a head without one is left alone.
 void request_head_free(ProtocolRequestHead_S *pstHead);

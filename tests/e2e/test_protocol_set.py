@@ -118,6 +118,10 @@ class ProtocolSetTest(BoxTest):
         got = self.exchange(*reqs)
         for n, (_, body, get_cmd, (obj, member), value) in enumerate(refused):
             self.assertEqual(value, got[2 * n + 2][1][obj][member], f"{get_cmd} after {body}")
+        # A "\u" without four hex digits is no JSON: the alias stays, not cut to "lob".
+        alias = request("config set alias", ["All"], body={"alias": {"name": "lob@by"}}).replace("@", "\\u000g")
+        got = protocol_exchange([frame(alias), frame(request("config get device", ["All"], seq=2))])[0]
+        self.assertEqual(["Lobby 2 " + "x" * 23], [json.loads(text)["device"]["alias"] for _, text in got])
         b.wait_log(r"\]: display is not a number$")
 
         # "seq" only names the exchange: a request with one of another form is

@@ -142,6 +142,15 @@ TEST_F(RequestParseTest, ParsesAllMembersAndCutsLongTexts) {
     EXPECT_STREQ(R"(\u0000\\u0000)", stHead.azHostId);
 }
 
+// Escapes that give a character pass, as does "\u000g" after an escaped
+// backslash; only the JSON is checked, not the "update tx" chunk after it.
+TEST_F(RequestParseTest, TakesSoundEscapesAndChecksTheJsonAlone) {
+    ASSERT_EQ(0, request_head_parse(&stHead, R"({"request":{"cmd":"update tx","hostid":"\\u000g\u00e9",)"
+                                             R"("device":[{"id":"All"}]},"count":"1","length":"16"})"
+                                             "\r\n" R"(\u0000AB\u000gCD)"));
+    EXPECT_STREQ("\\u000g\xc3\xa9", stHead.azHostId);
+}
+
 // "seq" only names the exchange: a whole number within 32 bits is taken,
 // any other form, in a request or a reply, counts as none (0).
 TEST(MessageSeqTest, TakesAWholeS32AndAnyOtherFormAsNone) {
@@ -165,8 +174,9 @@ TEST(MessageSeqTest, TakesAWholeS32AndAnyOtherFormAsNone) {
 
 // Missing members, members of the wrong kind, texts that are not UTF-8
 // (a reply would echo them to every controller) and an escaped NUL in any
-// text or name (the parser would end the text there: "30\u0000abc" read as
-// 30) fail alike, leaving nothing allocated.
+// text or name, or a "\u" without four hex digits, which the parser reads
+// as one (it would end the text there: "30\u0000abc" read as 30), fail
+// alike, leaving nothing allocated.
 TEST_F(RequestParseTest, RefusesMissingAndMistypedMembers) {
     const char *cases[] = {
         "not json",
@@ -187,6 +197,11 @@ TEST_F(RequestParseTest, RefusesMissingAndMistypedMembers) {
         R"({"request":{"cmd":"c","hostid":"h","device":[{"id":"All"}]},"txparams":{"fps":"30\u0000abc"}})",
         R"({"request":{"cmd":"c","hostid":"h","device":[{"id":"All"}]},"fps\u0000x":30})",
         R"({"request":{"cmd":"c","hostid":"h","device":[{"id":"All"}]},"alias":{"name":"a\\\u0000"}})",
+        R"({"request":{"cmd":"c","hostid":"h","device":[{"id":"All"}]},"alias":{"name":"lob\u000gby"}})",
+        R"({"request":{"cmd":"c\uzzzz","hostid":"h","device":[{"id":"All"}]}})",
+        R"({"request":{"cmd":"c","hostid":"h","device":[{"id":"All\u00G0junk"}]}})",
+        R"({"request":{"cmd":"c","hostid":"h","device":[{"id":"All"}]},"alias\u 000":{}})",
+        R"({"request":{"cmd":"c","hostid":"h","device":[{"id":"All"}]},"alias":{"name":"a\u00)",
     };
     for (const char *c : cases) {
         ProtocolRequestHead_S stOne{};
