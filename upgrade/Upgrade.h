@@ -34,6 +34,8 @@ typedef s32 UpdateExitProc(void);
 // the caller's thread. A malformed packet, or a file that fails its check,
 // drops the upload (a packet with a wrong mark, or one that comes without
 // an upload, is only refused); the flash is untouched until the check passed.
+// Once an image is written every packet is refused until the reset: it
+// would cut a second write half done.
 // 0, or -1 (logged at most once a second: the packets come from peers).
 // pfnExit is kept for callers that pass one; it is not called.
 s32 ImageRecv(UpdatePacket_S *pstPacket, UpdateExitProc *pfnExit);
@@ -50,10 +52,14 @@ bool ImageRecv_Owns(u64 u64Owner);
 // s64NowMs (monotonic clock, ms); the upgrade thread calls it.
 void ImageRecv_Expire(s64 s64NowMs);
 
-extern std::atomic<s32> g_upgradeimg_flag;   // 1: a checked file waits for the upgrade thread
+#define UPDATE_STATE_IDLE      0
+#define UPDATE_STATE_REQUESTED 1   // a checked file waits for the upgrade thread
+#define UPDATE_STATE_WRITTEN   2   // an image is written and the reboot asked for
+extern std::atomic<s32> g_upgradeimg_flag;   // UPDATE_STATE_*
 
 // Checks an image file and hands it to the upgrade thread; 0, or -1 when
-// the check fails (logged) or the thread is busy with another file.
+// the check fails (logged), the thread is busy with another file or an
+// image is already written.
 s32 MAIN_Upgrade_Request(const char *pszFile);
 s32 MAIN_UpgradeThread_start(void);
 void MAIN_UpgradeThread_stop(void);
