@@ -23,7 +23,7 @@ static std::mutex s_UploadMutex;      // the upload below; one upload at a time
 static s32 s_s32UploadFd = -1;
 static u32 s_u32UploadLen;
 static u64 s_u64UploadOwner;          // whose first packet started it
-static s64 s_s64UploadLastMs;         // monotonic ms of its last packet
+static s64 s_s64UploadLastMs;         // monotonic ms of its start or its last bytes
 static DebugLimit_S s_stPacketLimit;  // refused packets: peers send them at will
 
 static std::mutex s_RequestMutex;     // s_azRequest
@@ -158,7 +158,8 @@ s32 ImageRecv_From(u64 u64Owner, UpdatePacket_S *pstPacket)
         ImageRecv_Drop(bRunning);
         return -1;
     }
-    s_s64UploadLastMs = Clock_NowMs();
+    if (pstPacket->u32Len > 0 || !bRunning)   // an empty packet must not hold the upload
+        s_s64UploadLastMs = Clock_NowMs();
     if (ImageRecv_Append(pstPacket->pu8Data, pstPacket->u32Len) < 0) {
         ImageRecv_Drop(true);
         return -1;
@@ -187,7 +188,7 @@ void ImageRecv_Expire(s64 s64NowMs)
     std::lock_guard<std::mutex> lock(s_UploadMutex);
     if (s_s32UploadFd < 0 || s64NowMs - s_s64UploadLastMs < UPDATE_IDLE_MS)
         return;
-    Debug_Log("[%s]: %s: no packet for %d s, upload of %u bytes dropped\n", log_Time(), __func__,
+    Debug_Log("[%s]: %s: no bytes for %d s, upload of %u bytes dropped\n", log_Time(), __func__,
               UPDATE_IDLE_MS / 1000, s_u32UploadLen);
     ImageRecv_Drop(true);
 }

@@ -14,7 +14,7 @@
 #define UPDATE_FLAG_LAST   0x80
 #define UPDATE_PACKET_MAX  0x10000         // data bytes of one packet
 #define UPDATE_FILE_MAX    (64u << 20)     // an upload beyond this is dropped
-#define UPDATE_IDLE_MS     30000           // an upload without a packet for this long is dropped
+#define UPDATE_IDLE_MS     30000           // an upload that gains no bytes for this long is dropped
 #define UPDATE_OWNER_ANY   0               // the owner of uploads whose caller names none
 #define UPDATE_DIR         "/tmp/upgrade"
 #define UPDATE_FILE        UPDATE_DIR "/webupdate.bin"
@@ -48,8 +48,9 @@ s32 ImageRecv_From(u64 u64Owner, UpdatePacket_S *pstPacket);
 void ImageRecv_Abandon(u64 u64Owner);
 // True while the owner's upload runs.
 bool ImageRecv_Owns(u64 u64Owner);
-// Drops an upload whose last packet came UPDATE_IDLE_MS or more before
-// s64NowMs (monotonic clock, ms); the upgrade thread calls it.
+// Drops an upload whose last bytes (or its start) came UPDATE_IDLE_MS or
+// more before s64NowMs (monotonic clock, ms); the upgrade thread calls it.
+// An empty packet is taken but is no progress.
 void ImageRecv_Expire(s64 s64NowMs);
 
 #define UPDATE_STATE_IDLE      0

@@ -214,6 +214,22 @@ TEST_F(UpgradeTest, UploadBelongsToItsOwner)
     EXPECT_FALSE(Rebooted(10));
 }
 
+// Only bytes are an upload's progress: a peer that sends empty packets is
+// dropped at the idle bound all the same, and the next upload is taken.
+TEST_F(UpgradeTest, EmptyPacketsDoNotHoldAnUpload)
+{
+    std::vector<UpdatePacket_S> packets = Image_Packets(image, 0x8000);
+    UpdatePacket_S stEmpty = {UPDATE_MARK, UPDATE_FLAG_MIDDLE, 1, 0, nullptr};
+    ASSERT_EQ(0, ImageRecv_From(1, &packets[0]));
+    s64 s64Bytes = NowMs();
+    usleep(1500 * 1000);   // the empty packet comes well after the bytes
+    ASSERT_EQ(0, ImageRecv_From(1, &stEmpty));
+    ImageRecv_Expire(s64Bytes + UPDATE_IDLE_MS);
+    EXPECT_FALSE(ImageRecv_Owns(1));
+    EXPECT_EQ(0, ImageRecv_From(2, &packets[0]));
+    ImageRecv_Abandon(2);
+}
+
 // Once an image is written and its reboot asked for, nothing more gets in
 // on either path, whoever sends it: the reset would cut a second write.
 TEST_F(UpgradeTest, NothingIsTakenOnceAnImageIsWritten)
