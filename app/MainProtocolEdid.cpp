@@ -20,7 +20,7 @@
 #define EDID_USER_MAX       2
 
 static DebugLimit_S s_stEdidLimit;   // index and EDID requests
-static DebugLimit_S s_stCopyLimit;   // receivers' EDIDs refused
+static DebugLimit_S s_stCopyLimit;   // EDIDs from peers refused
 
 // Peers send EDIDs and indexes at will, and one request writes up to forty
 // lines: a request writes them, with those of what it calls, only when it
@@ -47,6 +47,20 @@ static void Main_Edid_Dump(const u8 *pu8Edid, s32 s32Len)
         if (i % 16 == 15)
             Debug_Log("[%s]: \n", log_Time());
     }
+}
+
+// The one rule for an EDID a peer sends or a receiver answers with: only a
+// whole one (see Edid_IsWhole) is taken, into the 256 bytes at pu8Out,
+// zeros after a lone base block. 0, or -1 (logged, pu8Out untouched).
+static s32 Main_Edid_Take(const u8 *pu8Edid, s32 s32Len, u8 *pu8Out, const char *pszFunc)
+{
+    if (!Edid_IsWhole(pu8Edid, s32Len)) {
+        Debug_LogLimited(&s_stCopyLimit, "[%s]: [%s]edid wrong, %d bytes\n", log_Time(), pszFunc, s32Len);
+        return -1;
+    }
+    memset(pu8Out, 0, EDID_LEN);
+    memcpy(pu8Out, pu8Edid, (size_t)s32Len);
+    return 0;
 }
 
 // Steps shared by both index setters once the index is in range: the EDID
@@ -92,12 +106,9 @@ s32 Main_Protocolserver_onsetEdid(void *pUser, const u8 *pu8Edid, s32 s32Len)
     (void)pUser;
     EdidLogTurn_S stTurn;
     Debug_Log("[%s]: %s\n", log_Time(), __func__);
-    if (s32Len != EDID_LEN) {
-        Debug_Log("[%s]: %s: EDID of %d bytes refused\n", log_Time(), __func__, s32Len);
-        return -1;
-    }
     u8 au8Edid[EDID_LEN];
-    memcpy(au8Edid, pu8Edid, sizeof(au8Edid));
+    if (Main_Edid_Take(pu8Edid, s32Len, au8Edid, __func__) < 0)
+        return -1;
     Debug_Log("[%s]: edid before filte4K\n", log_Time());
     Main_Edid_Dump(au8Edid, s32Len);
     EDID_Filte4k(au8Edid);
@@ -122,12 +133,9 @@ s32 Main_Protocolserver_onsetUserEdid(void *pUser, const u8 *pu8Edid, s32 s32Len
         Debug_Log("[%s]: out of usr_index range\n", log_Time());
         return 0;
     }
-    if (s32Len != EDID_LEN) {
-        Debug_Log("[%s]: %s: EDID of %d bytes refused\n", log_Time(), __func__, s32Len);
-        return -1;
-    }
     u8 au8Edid[EDID_LEN];
-    memcpy(au8Edid, pu8Edid, sizeof(au8Edid));
+    if (Main_Edid_Take(pu8Edid, s32Len, au8Edid, __func__) < 0)
+        return -1;
     Debug_Log("[%s]: before filter 4k\n", log_Time());
     Main_Edid_Dump(au8Edid, s32Len);
     EDID_Filte4k(au8Edid);
@@ -159,17 +167,16 @@ s32 Main_Protocolserver_oncopyEdid(void *pUser, s32 s32RxId)
         Debug_Log("[%s]: Protocol_client_getDecodeEdid err!\n", log_Time());
         return -1;
     }
-    u8 au8Edid[EDID_LEN] = {};
+    u8 au8Raw[EDID_LEN];
     s32 s32Len = base64_check_qelto(azText, (u32)strlen(azText));
     if (s32Len <= 0 || s32Len > EDID_LEN) {
         Debug_LogLimited(&s_stCopyLimit, "[%s]: [%s]edid of %d bytes refused\n", log_Time(), __func__, s32Len);
         return -1;
     }
-    (void)base64_decode_qelto(au8Edid, azText, (u32)strlen(azText));
-    if (!IsEdidRight(au8Edid)) {
-        Debug_LogLimited(&s_stCopyLimit, "[%s]: [%s]edid wrong\n", log_Time(), __func__);
+    (void)base64_decode_qelto(au8Raw, azText, (u32)strlen(azText));
+    u8 au8Edid[EDID_LEN];
+    if (Main_Edid_Take(au8Raw, s32Len, au8Edid, __func__) < 0)
         return -1;
-    }
     Debug_Log("[%s]: [%s]copy edid\n", log_Time(), __func__);
     EDID_Filte4k(au8Edid);
     s32 s32Ret = AVSource_setEdid(g_stMainServerAttr.hAVSource, au8Edid);

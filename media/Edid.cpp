@@ -26,6 +26,17 @@ s32 IsEdidRight(const u8 *pu8Edid)
     return CheckEdidHead(pu8Edid) && IsCheckSumRight(pu8Edid) ? 1 : 0;
 }
 
+s32 Edid_IsWhole(const u8 *pu8Edid, s32 s32Len)
+{
+    if (s32Len != EDID_LEN && (s32Len != EDID_BLOCK_LEN || pu8Edid[126] != 0))
+        return 0;
+    for (s32 i = 0; i < s32Len; i += EDID_BLOCK_LEN) {
+        if (Edid_Sum(pu8Edid + i, EDID_BLOCK_LEN) != 0)
+            return 0;
+    }
+    return CheckEdidHead(pu8Edid);
+}
+
 // The runtime record's three blocks, handed over once at start-up.
 static u8 *s_apu8Stored[EDID_STORED_NUM];
 

@@ -42,6 +42,10 @@ s32 CheckEdidHead(const u8 *pu8Edid);
 // byte 126, else the base block alone.
 s32 IsCheckSumRight(const u8 *pu8Edid);
 s32 IsEdidRight(const u8 *pu8Edid);   // 1 when both tests pass
+// 1 when the s32Len bytes from a peer are a whole EDID: 256 bytes, or
+// 128 whose byte 126 announces no extension; the header right and each
+// block's own checksum right. Else 0. Reads no byte past s32Len.
+s32 Edid_IsWhole(const u8 *pu8Edid, s32 s32Len);
 
 #define EDID_STORED_NUM 3   // the received copy, user EDIDs 1 and 2
 

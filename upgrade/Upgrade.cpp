@@ -17,13 +17,13 @@
 
 #define UPGRADE_PASS_MS 1000   // how often the thread looks for an idle upload
 
-std::atomic<s32> g_upgradeimg_flag{0};
+std::atomic<s32> g_upgradeimg_flag{UPDATE_STATE_IDLE};
 
 static std::mutex s_UploadMutex;      // the upload below; one upload at a time
 static s32 s_s32UploadFd = -1;
 static u32 s_u32UploadLen;
 static u64 s_u64UploadOwner;          // whose first packet started it
-static s64 s_s64UploadLastMs;         // monotonic ms of its last packet
+static s64 s_s64UploadLastMs;         // monotonic ms of its start or its last bytes
 static DebugLimit_S s_stPacketLimit;  // refused packets: peers send them at will
 
 static std::mutex s_RequestMutex;     // s_azRequest
@@ -86,6 +86,7 @@ static s32 Upgrade_Write(const char *pszFile)
         return -1;
     Debug_Log("[%s]: %s: %s written, reboot\n", log_Time(), __func__, pszFile);
     unlink(pszFile);
+    g_upgradeimg_flag = UPDATE_STATE_WRITTEN;
     WdtReboot();
     return 0;
 }
@@ -113,6 +114,11 @@ s32 ImageRecv_From(u64 u64Owner, UpdatePacket_S *pstPacket)
 {
     std::lock_guard<std::mutex> lock(s_UploadMutex);
     bool bRunning = s_s32UploadFd >= 0;
+    if (g_upgradeimg_flag == UPDATE_STATE_WRITTEN) {
+        Debug_LogLimited(&s_stPacketLimit, "[%s]: %s: an image is written, packet %u refused\n", log_Time(),
+                         __func__, pstPacket->u16Num);
+        return -1;
+    }
     if (pstPacket->u16Mark != UPDATE_MARK) {
         Debug_LogLimited(&s_stPacketLimit, "[%s]: UpdatePacket_S head err!\n", log_Time());
         return -1;
@@ -152,7 +158,8 @@ s32 ImageRecv_From(u64 u64Owner, UpdatePacket_S *pstPacket)
         ImageRecv_Drop(bRunning);
         return -1;
     }
-    s_s64UploadLastMs = Clock_NowMs();
+    if (pstPacket->u32Len > 0 || !bRunning)   // an empty packet must not hold the upload
+        s_s64UploadLastMs = Clock_NowMs();
     if (ImageRecv_Append(pstPacket->pu8Data, pstPacket->u32Len) < 0) {
         ImageRecv_Drop(true);
         return -1;
@@ -181,7 +188,7 @@ void ImageRecv_Expire(s64 s64NowMs)
     std::lock_guard<std::mutex> lock(s_UploadMutex);
     if (s_s32UploadFd < 0 || s64NowMs - s_s64UploadLastMs < UPDATE_IDLE_MS)
         return;
-    Debug_Log("[%s]: %s: no packet for %d s, upload of %u bytes dropped\n", log_Time(), __func__,
+    Debug_Log("[%s]: %s: no bytes for %d s, upload of %u bytes dropped\n", log_Time(), __func__,
               UPDATE_IDLE_MS / 1000, s_u32UploadLen);
     ImageRecv_Drop(true);
 }
@@ -193,12 +200,12 @@ s32 MAIN_Upgrade_Request(const char *pszFile)
         return -1;
     }
     std::lock_guard<std::mutex> lock(s_RequestMutex);
-    if (g_upgradeimg_flag) {
+    s32 s32State = UPDATE_STATE_IDLE;   // not written over an image written meanwhile
+    if (!g_upgradeimg_flag.compare_exchange_strong(s32State, UPDATE_STATE_REQUESTED)) {
         Debug_Log("[%s]: %s: an upgrade is under way\n", log_Time(), __func__);
         return -1;
     }
     snprintf(s_azRequest, sizeof(s_azRequest), "%s", pszFile);
-    g_upgradeimg_flag = 1;
     MAIN_Thread_Wake(&s_stUpgradeThread);
     return 0;
 }
@@ -209,7 +216,7 @@ static void *MAIN_Upgrade_Thread(void *pvArg)
     (void)pvArg;
     while (MAIN_Thread_Wait(&s_stUpgradeThread, UPGRADE_PASS_MS)) {
         ImageRecv_Expire(Clock_NowMs());
-        if (!g_upgradeimg_flag)
+        if (g_upgradeimg_flag != UPDATE_STATE_REQUESTED)
             continue;
         char azFile[sizeof(s_azRequest)];
         {
@@ -217,8 +224,10 @@ static void *MAIN_Upgrade_Thread(void *pvArg)
             snprintf(azFile, sizeof(azFile), "%s", s_azRequest);
         }
         std::lock_guard<std::mutex> lock(s_UploadMutex);   // never two images at once
-        (void)Upgrade_Write(azFile);   // logged; a failed write leaves the marker
-        g_upgradeimg_flag = 0;
+        // An upload may have written its image meanwhile; a failed write is
+        // logged and leaves the marker.
+        if (g_upgradeimg_flag == UPDATE_STATE_REQUESTED && Upgrade_Write(azFile) < 0)
+            g_upgradeimg_flag = UPDATE_STATE_IDLE;
     }
     return nullptr;
 }

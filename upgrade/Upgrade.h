@@ -14,7 +14,7 @@
 #define UPDATE_FLAG_LAST   0x80
 #define UPDATE_PACKET_MAX  0x10000         // data bytes of one packet
 #define UPDATE_FILE_MAX    (64u << 20)     // an upload beyond this is dropped
-#define UPDATE_IDLE_MS     30000           // an upload without a packet for this long is dropped
+#define UPDATE_IDLE_MS     30000           // an upload that gains no bytes for this long is dropped
 #define UPDATE_OWNER_ANY   0               // the owner of uploads whose caller names none
 #define UPDATE_DIR         "/tmp/upgrade"
 #define UPDATE_FILE        UPDATE_DIR "/webupdate.bin"
@@ -34,6 +34,8 @@ typedef s32 UpdateExitProc(void);
 // the caller's thread. A malformed packet, or a file that fails its check,
 // drops the upload (a packet with a wrong mark, or one that comes without
 // an upload, is only refused); the flash is untouched until the check passed.
+// Once an image is written every packet is refused until the reset: it
+// would cut a second write half done.
 // 0, or -1 (logged at most once a second: the packets come from peers).
 // pfnExit is kept for callers that pass one; it is not called.
 s32 ImageRecv(UpdatePacket_S *pstPacket, UpdateExitProc *pfnExit);
@@ -46,14 +48,19 @@ s32 ImageRecv_From(u64 u64Owner, UpdatePacket_S *pstPacket);
 void ImageRecv_Abandon(u64 u64Owner);
 // True while the owner's upload runs.
 bool ImageRecv_Owns(u64 u64Owner);
-// Drops an upload whose last packet came UPDATE_IDLE_MS or more before
-// s64NowMs (monotonic clock, ms); the upgrade thread calls it.
+// Drops an upload whose last bytes (or its start) came UPDATE_IDLE_MS or
+// more before s64NowMs (monotonic clock, ms); the upgrade thread calls it.
+// An empty packet is taken but is no progress.
 void ImageRecv_Expire(s64 s64NowMs);
 
-extern std::atomic<s32> g_upgradeimg_flag;   // 1: a checked file waits for the upgrade thread
+#define UPDATE_STATE_IDLE      0
+#define UPDATE_STATE_REQUESTED 1   // a checked file waits for the upgrade thread
+#define UPDATE_STATE_WRITTEN   2   // an image is written and the reboot asked for
+extern std::atomic<s32> g_upgradeimg_flag;   // UPDATE_STATE_*
 
 // Checks an image file and hands it to the upgrade thread; 0, or -1 when
-// the check fails (logged) or the thread is busy with another file.
+// the check fails (logged), the thread is busy with another file or an
+// image is already written.
 s32 MAIN_Upgrade_Request(const char *pszFile);
 s32 MAIN_UpgradeThread_start(void);
 void MAIN_UpgradeThread_stop(void);

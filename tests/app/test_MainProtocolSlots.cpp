@@ -9,6 +9,7 @@
 #include "app/MainProtocolSlots.h"
 #include "config/ConfigAttr.h"
 #include "app/Main.h"
+#include "media/Edid.h"
 #include "upgrade/Upgrade.h"
 
 static long File_Size(const char *pszPath)
@@ -98,7 +99,7 @@ TEST(StreamListTest, EntriesFromTheRuntimeRecord) {
 }
 
 // Out-of-range indexes and user EDID numbers change nothing; an EDID that
-// is not 256 bytes is refused; without a protocol client nothing is copied.
+// is not whole is refused; without a protocol client nothing is copied.
 TEST(EdidSlotsTest, RefusalsLeaveTheIndex) {
     g_stConfigAttr.stManual.s32Edid_index = 2;
     u8 au8Edid[512] = {};
@@ -106,6 +107,7 @@ TEST(EdidSlotsTest, RefusalsLeaveTheIndex) {
     EXPECT_EQ(0, Main_Protocolserver_onsetTxEdidIndex(nullptr, -1));
     EXPECT_EQ(0, Main_Protocolserver_onsetUserEdid(nullptr, au8Edid, 256, 3));
     EXPECT_EQ(-1, Main_Protocolserver_onsetEdid(nullptr, au8Edid, 255));
+    EXPECT_EQ(-1, Main_Protocolserver_onsetEdid(nullptr, au8Edid, 256));   // no header, not whole
     EXPECT_EQ(-1, Main_Protocolserver_onsetUserEdid(nullptr, au8Edid, 512, 1));
     EXPECT_EQ(-1, Main_Protocolserver_oncopyEdid(nullptr, 5));
     EXPECT_EQ(2, g_stConfigAttr.stManual.s32Edid_index);
@@ -116,10 +118,10 @@ TEST(EdidSlotsTest, RefusalsLeaveTheIndex) {
 // A request's EDID dump is some forty lines: a flood of requests writes
 // one request's lines a second, not every request's.
 TEST(EdidSlotsTest, FloodOfEdidsLogsOneRequestASecond) {
-    u8 au8Edid[256] = {};
+    const u8 *pu8Edid = Edid_4100L_Lib[0].au8;   // whole, so each request runs to its end
     testing::internal::CaptureStdout();
     for (int i = 0; i < 200; i++)
-        EXPECT_EQ(0, Main_Protocolserver_onsetUserEdid(nullptr, au8Edid, 256, 0));   // stores nothing
+        EXPECT_EQ(0, Main_Protocolserver_onsetUserEdid(nullptr, pu8Edid, 256, 0));   // stores nothing
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_LT(std::count(out.begin(), out.end(), '\n'), 80) << out.substr(0, 2000);
 }

@@ -72,8 +72,8 @@ def drain_tty(sock, quiet=1.0, bound=60):
 
 
 class NeighboursTest(BoxTest):
-    """One box with a static address; the upload comes last, as it resets
-    the box."""
+    """One box with a static address; the uploads come last, as each
+    resets the box."""
     IP = "169.254.77.7"
 
     @classmethod
@@ -87,6 +87,11 @@ class NeighboursTest(BoxTest):
         """The box's established TCP connections that ss's filter words
         pick, as ss lists them: receive queue, send queue, the two ends."""
         return self.b.exec("ss", "-Htn", "state", "established", *where, check=True).stdout.splitlines()
+
+    def flash(self, addr, n):
+        with open(self.b.path("/board/flash.img"), "rb") as f:
+            f.seek(addr)
+            return f.read(n)
 
     def assertSameBytes(self, data, got):
         """All bytes, in order; else where they first differ."""
@@ -315,9 +320,7 @@ class NeighboursTest(BoxTest):
             return client(self.IP, 5888, imagelib.upgrade_packets(image, 30000), ack=5, timeout=60).result()[0]
 
         def flash():
-            with open(self.b.path("/board/flash.img"), "rb") as f:
-                f.seek(addr)
-                return f.read(len(payload))
+            return self.flash(addr, len(payload))
 
         bad = bytearray(image)
         bad[5000] ^= 0x10
@@ -329,6 +332,20 @@ class NeighboursTest(BoxTest):
         self.assertEqual([imagelib.ACK_OK] * len(acks), acks)
         self.assertEqual(payload, flash())
         self.b.wait_reset()
+
+    def test_4_an_image_right_behind_a_written_one_is_refused(self):
+        """The reset after a written image would cut a second write: the
+        second image of one send is refused and its flash left alone."""
+        payloads, addrs = (imagelib.data(100000, 8), imagelib.data(100000, 9)), (0x100000, 0x600000)
+        packets = [imagelib.upgrade_packets(imagelib.build([("rootfs", p, a)]), 30000)
+                   for p, a in zip(payloads, addrs)]
+        resets = self.b.calls().count(["board-reset"])
+        acks = client(self.IP, 5888, [b"".join(packets[0] + packets[1])], ack=5 * (len(packets[0]) + len(packets[1])),
+                      timeout=60).result()[0][0]
+        self.assertEqual(imagelib.ACK_OK * len(packets[0]) + imagelib.ACK_REFUSED * len(packets[1]), acks)
+        self.assertEqual(payloads[0], self.flash(addrs[0], len(payloads[0])))
+        self.assertEqual(b"\xff" * len(payloads[1]), self.flash(addrs[1], len(payloads[1])))
+        wait_until(lambda: self.b.calls().count(["board-reset"]) > resets, 10, "the board to reset")
 
 
 if __name__ == "__main__":

@@ -94,6 +94,23 @@ TEST(EdidTest, HeaderAndChecksums)
     EXPECT_EQ(0, IsCheckSumRight(e.data()));
 }
 
+// What a peer sends is taken only whole: 256 bytes, or a base block that
+// announces no extension, each block with its own checksum right.
+TEST(EdidTest, OnlyWholeEdidsFromPeers)
+{
+    std::vector<u8> tv = Edid_Tv4k(), lone = tv, cancelling = tv;
+    lone[126] = 0;
+    Edid_FixSums(lone);
+    cancelling[127]++;
+    cancelling[255]--;
+    const struct { std::vector<u8> edid; s32 whole; } rows[] = {
+        {tv, 1}, {Bytes(lone.data(), 128), 1}, {Edid_Hex("00 FF FF FF FF FF FF 00 06 00"), 0},
+        {Bytes(tv.data(), 128), 0}, {cancelling, 0},   // an extension promised; sums that cancel out
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(r.whole, Edid_IsWhole(r.edid.data(), (s32)r.edid.size())) << r.edid.size();
+}
+
 // The whole filter on a 4K television's EDID: every step's change, the
 // blocks moved together, the timings and both checksums; of its three
 // extensions only the one served is announced.

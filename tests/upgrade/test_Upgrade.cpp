@@ -64,7 +64,11 @@ struct UpgradeTest : public testing::Test {
     std::string kernel = File_Pattern(0x23456, 1), rootfs = File_Pattern(0x10001, 2);
     std::string image = Image_Build({{"kernel", kernel, KERNEL_ADDR}, {"rootfs", rootfs, ROOTFS_ADDR}});
     size_t calls = File_Read("/board/calls.log").size();   // what earlier tests left
-    void TearDown() override { ASSERT_EQ(0, Flash_Erase(0, 0x400000)); }
+    void TearDown() override
+    {
+        g_upgradeimg_flag = UPDATE_STATE_IDLE;   // as after the reset a written image asks for
+        ASSERT_EQ(0, Flash_Erase(0, 0x400000));
+    }
 
     static std::string Flash(u32 u32Addr, size_t len)
     {
@@ -210,6 +214,36 @@ TEST_F(UpgradeTest, UploadBelongsToItsOwner)
     EXPECT_FALSE(Rebooted(10));
 }
 
+// Only bytes are an upload's progress: a peer that sends empty packets is
+// dropped at the idle bound all the same, and the next upload is taken.
+TEST_F(UpgradeTest, EmptyPacketsDoNotHoldAnUpload)
+{
+    std::vector<UpdatePacket_S> packets = Image_Packets(image, 0x8000);
+    UpdatePacket_S stEmpty = {UPDATE_MARK, UPDATE_FLAG_MIDDLE, 1, 0, nullptr};
+    ASSERT_EQ(0, ImageRecv_From(1, &packets[0]));
+    s64 s64Bytes = NowMs();
+    usleep(1500 * 1000);   // the empty packet comes well after the bytes
+    ASSERT_EQ(0, ImageRecv_From(1, &stEmpty));
+    ImageRecv_Expire(s64Bytes + UPDATE_IDLE_MS);
+    EXPECT_FALSE(ImageRecv_Owns(1));
+    EXPECT_EQ(0, ImageRecv_From(2, &packets[0]));
+    ImageRecv_Abandon(2);
+}
+
+// Once an image is written and its reboot asked for, nothing more gets in
+// on either path, whoever sends it: the reset would cut a second write.
+TEST_F(UpgradeTest, NothingIsTakenOnceAnImageIsWritten)
+{
+    ASSERT_EQ(0, Upload(image, 0x8000));
+    ASSERT_TRUE(Rebooted());   // its stand-in runs in the background
+    UpdatePacket_S stFirst = Image_Packets(image, 0x8000)[0];
+    File_Write("/tmp/upgrade.bin", image);
+    EXPECT_EQ(-1, ImageRecv(&stFirst, nullptr));   // as "update tx" sends it
+    EXPECT_EQ(-1, ImageRecv_From(7, &stFirst));    // another peer on port 5888
+    EXPECT_EQ(-1, MAIN_Upgrade_Request("/tmp/upgrade.bin"));
+    EXPECT_NE(0, access(UPDATE_FILE, F_OK));
+}
+
 // A file checked on request is written by the upgrade thread.
 TEST_F(UpgradeTest, UpgradeThreadWritesARequestedFile)
 {
@@ -226,9 +260,9 @@ TEST_F(UpgradeTest, UpgradeThreadWritesARequestedFile)
     EXPECT_EQ(0, g_upgradeimg_flag);
     ASSERT_EQ(0, MAIN_Upgrade_Request("/tmp/upgrade.bin"));
     EXPECT_TRUE(Rebooted());
-    for (int i = 0; i < 100 && g_upgradeimg_flag; i++)
+    for (int i = 0; i < 100 && g_upgradeimg_flag == UPDATE_STATE_REQUESTED; i++)
         usleep(20 * 1000);
-    EXPECT_EQ(0, g_upgradeimg_flag);
+    EXPECT_EQ(UPDATE_STATE_WRITTEN, g_upgradeimg_flag);
     EXPECT_EQ(kernel, Flash(KERNEL_ADDR, kernel.size()));
     EXPECT_EQ(std::string(16, '\xff'), s_firstSeen);   // before the flash was written
     MAIN_UpgradeThread_stop();
