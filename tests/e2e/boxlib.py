@@ -138,8 +138,8 @@ class Box:
         box("down", self.name, check=False)
         _live.discard(self.name)
 
-    def start(self):
-        box("start", self.name)
+    def start(self, check=True):
+        return box("start", self.name, check=check)
 
     def exec(self, *cmd, check=False, timeout=60):
         return box("exec", self.name, *cmd, check=check, timeout=timeout)

@@ -51,6 +51,19 @@ def kill_group(pgid):
         pass   # ended as it should
 
 
+def program(folder, text):
+    """A stand-in for the program: a shell script of that text."""
+    path = os.path.join(folder, "app")
+    with open(path, "w") as f:
+        f.write("#!/bin/sh\necho 'last words'\n" + text)
+    os.chmod(path, 0o755)
+    return path
+
+
+def listed(name):
+    return [line for line in box("list").stdout.splitlines() if line.split()[0] == name]
+
+
 def wdt_kicks(b):
     """Times (ms) of the watchdog's kicks."""
     return [int(line.split()[0]) for line in b.read("/dev/watchdog").splitlines()
@@ -224,6 +237,56 @@ class BoxTestCase(BoxTest):
         self.assertEqual("", b.exec("ls", "-A", "/tmp/scratch", "/run/scratch").stdout)
         self.assertNotRegex(b.log(), r"cannot delete|Device or resource busy")
 
+    def up_with(self, text, mac):
+        """Makes a box with a stand-in program of that text; up's process."""
+        folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, folder)
+        name = f"end{os.getpid() % 100000}x{mac[-2:]}"
+        self.addCleanup(box, "down", name, check=False)
+        return name, box("up", name, "--mac", mac, check=False, env=dict(os.environ, BOX_APP=program(folder, text)))
+
+    def ended_line(self, p, name, how, words="last words"):
+        self.assertEqual(1, p.returncode)
+        self.assertEqual(f"box: {name}: the program ended at start-up ({how}): tools/box log {name} has its last "
+                         "words\n", p.stderr)
+        self.assertIn(words, box("log", name).stdout)
+
+    def test_a_program_dying_at_every_start_up_is_restarted_at_a_boards_pace_for_good(self):
+        name, p = self.up_with("kill -SEGV $$\n", "02:00:00:00:10:31")
+        self.ended_line(p, name, "signal 11; the box resets and starts it again")
+        self.assertEqual([f"{name} up, its program ended (signal 11; the box resets)"], listed(name))
+        calls = box("path", name, "/board/calls.log").stdout.strip()
+
+        def resets():
+            with open(calls) as f:
+                return f.read().count(" board-reset\n")
+        first = resets()
+        time.sleep(4)
+        # About a second each: a machine under load only makes them fewer.
+        self.assertLessEqual(resets() - first, 6)
+        for _ in range(2):
+            seen = resets()
+            wait_until(lambda: resets() > seen, 10, "the next reset")
+
+    def test_start_and_up_name_a_program_that_ends_at_start_up(self):
+        name, p = self.up_with("exit 3\n", "02:00:00:00:10:32")
+        self.ended_line(p, name, "exit status 3")
+        self.assertEqual([f"{name} up, its program ended (exit status 3)"], listed(name))
+        self.ended_line(box("start", name, check=False), name, "exit status 3")
+
+        # The program of a cut upgrade; once it runs, start says so.
+        b = self.box(mac="02:00:00:00:10:33", start=False)
+        self.assertEqual([f"{b.name} up, its program not running"], listed(b.name))
+        b.exec("mkdir", "/root/update", check=True)
+        self.ended_line(b.start(check=False), b.name, "exit status 0", "Update Fail!")
+        self.assertEqual([f"{b.name} up, its program ended (exit status 0)"], listed(b.name))
+        b.exec("rmdir", "/root/update", check=True)
+        self.assertEqual("", b.start().stderr)
+        self.assertEqual([f"{b.name} up"], listed(b.name))
+        again = b.start()
+        self.assertEqual((f"box {b.name}: the program runs already (pid {b.read('/board/app.pid').strip()} in the "
+                          "box)\n", ""), (again.stdout, again.stderr))
+
     def test_up_refuses_a_bad_mac_or_a_file_it_cannot_take_before_making_anything(self):
         folder = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, folder)
@@ -336,6 +399,12 @@ class BoxTestCase(BoxTest):
                 self.assertEqual(0, p.returncode, p.stderr)
                 pid, word = p.stdout.split()
                 self.assertEqual(f"auto{pid}", word)
+
+    def test_usage_names_the_users_commands_only(self):
+        p = box(check=False)
+        self.assertEqual(2, p.returncode)
+        self.assertIn("{up,start,log,down,exec,sim,lan,isolate,path,list,drop-lan,prune}", p.stderr)
+        self.assertNotRegex(box("--help").stdout, r"_init|_ask|_boxd")
 
     def test_lan_clients_show_their_usage_and_refuse_what_they_do_not_take(self):
         here = os.path.dirname(os.path.abspath(__file__))

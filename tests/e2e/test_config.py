@@ -71,7 +71,7 @@ class ConfigTest(BoxTest):
             with self.subTest(cmd=cmd[-1][:20]):
                 b = self.box(mac=f"02:00:00:00:10:1{n}", start=False)
                 b.exec(*cmd, check=True)
-                b.start()
+                self.assertEqual(1, b.start(check=False).returncode)
                 wait_until(lambda: os.path.exists(b.path("/board/app.exit")), 15, "the program to end")
                 self.assertEqual(status, b.read("/board/app.exit").strip())
                 log = b.log()

@@ -3,6 +3,7 @@ field rate with an SDP that says so, a refused source is named once in
 the log and leaves no player waiting, a source's new colour space is
 followed, and the README's commands reach a playing stream."""
 
+import base64
 import json
 import os
 import re
@@ -13,6 +14,8 @@ import unittest
 
 import protoclient
 from boxlib import ROOT, BoxTest, default_ip, lan, lan_client, protocol_exchange, wait_until
+from test_edid import edid_ram
+from test_protocol_media import tv_edid
 from test_source import Session
 
 MAIN = "main/av_stream"
@@ -187,6 +190,72 @@ class InputTest(BoxTest):
                 self.assertEqual(0, p.returncode, p.stderr[-2000:] + "\nbox log:\n" + b.log()[-3000:])
                 if "ffprobe" in line:
                     self.assertIn("codec_name=hevc", p.stdout)
+
+    def test_readme_setter_passages_hold(self):
+        """Each passage of the README's setter table that gives a body, sent
+        with its example line, does what the passage says."""
+        with open(os.path.join(ROOT, "README.md")) as f:
+            readme = f.read()
+        line = re.search(r"^    (tools/box lan .*--body '(.*)' \"config set alias\" (\w+))$", readme, re.M)
+        rows = dict(re.findall(r'^\| "([^"]+)".*? \| `(\{.*?\})`', readme, re.M))
+        mac = "02:00:00:00:23:04"
+        device = mac.replace(":", "")
+        b, _ = self.settled(mac)
+        edid = base64.b64encode(tv_edid()).decode()
+
+        def send(setter, body=None):
+            body = rows[setter] if body is None else body
+            cmd = line.group(1).replace(line.group(2), body.replace("AP///////wA...", edid)) \
+                .replace("config set alias", setter).replace(line.group(3), device)
+            p = subprocess.run(cmd.replace("tools/box", os.path.join(ROOT, "tools", "box")), shell=True,
+                               cwd=ROOT, capture_output=True, text=True, timeout=30)
+            self.assertEqual(0, p.returncode, p.stderr)
+
+        def get(getter, *keys):
+            got, _ = protocol_exchange([protoclient.frame(protoclient.request(getter, [device]))])
+            value = json.loads(got[0][1])
+            for key in keys:
+                value = value[key]
+            return value
+
+        def edid_served():
+            return edid_ram(b.sim("hdmirx").stdout)
+
+        before = b.log()
+        send("matrix set")
+        self.assertEqual("000000000000", get("matrix get", "rxsource", "txid"))
+        self.assertNotRegex(b.log()[len(before):], r"(?i)setMatrix|rxsource|txid|err!")
+
+        for setter, body, said in (("config set id", '{"di": 5}', "get id err!"),
+                                   ("config set alias", '{"name": "x"}', "get request err!"),
+                                   ("config set alias", '{"alias": {"nom": "x"}}', "get cmd err!"),
+                                   ("serial data", '{"dat": "aGVsbG8="}', "get cmd err!"),
+                                   ("config set id", '{"id": "5"}', "id is not a number")):
+            with self.subTest(body=body):
+                start = len(b.log())
+                send(setter, body)
+                wait_until(lambda: f"]: {said}\n" in b.log()[start:], 5, said)
+
+        tx = get("config get tx params", "txparams")
+        self.assertEqual("48001", tx["audiofreq"])
+        send("config set tx params", json.dumps({"txparams": dict(tx, bitrate="6000")}))
+        wait_until(lambda: re.search(r'(?m)^videobitrate += "?6000\b', b.read("/etc/app.ini")), 10, "the save")
+        self.assertNotIn("48001", b.read("/etc/app.ini"))
+
+        index, preset = get("config get tx indexedid", "info", "edididx"), edid_served()
+        send("edid set")
+        wait_until(lambda: get("config get tx indexedid", "info", "edididx") == 6, 10, "index 6")
+        tv = wait_until(lambda: edid_served() != preset and edid_served(), 10, "the EDID set served")
+        send("edid index set", '{"txedid": {"edidindex": %d}}' % index)
+        wait_until(lambda: edid_served() == preset, 10, "the preset again")
+        send("edid user set")
+        time.sleep(1)
+        self.assertEqual((index, preset), (get("config get tx indexedid", "info", "edididx"), edid_served()))
+        send("edid index set", '{"txedid": {"edidindex": 7}}')
+        wait_until(lambda: edid_served() == tv, 10, "user EDID 1 served")
+
+        send("config remove alias", "{}")
+        self.assertEqual("TX1", get("config get device", "device", "alias"))
 
 
 if __name__ == "__main__":
