@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <poll.h>
+#include <sched.h>
 #include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -747,19 +748,25 @@ TEST_F(MainConfigTest, FactoryResetBlocksSaves)
     EXPECT_EQ(DefaultFile(), File_Read(CONFIG_FILE));
 }
 
-// A store that runs from memory (a directory at the path) tries no save
-// again, and its failures are logged at most once a second.
+// A first start whose defaults cannot be written (a read-only /etc) runs
+// on them from memory and says so; the store tries no save again, and its
+// failures are logged at most once a second.
 TEST_F(MainConfigTest, StoreFromMemoryIsNotRetried)
 {
-    ASSERT_EQ(0, mkdir(CONFIG_FILE, 0755));
     std::string out = Child_Run([] {
+        if (unshare(CLONE_NEWNS) < 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) < 0 ||
+            mount("tmpfs", "/etc", "tmpfs", MS_RDONLY, nullptr) < 0) {
+            printf("no read-only /etc: %s\n", strerror(errno));
+            return;
+        }
         StartUp();
         for (s32 i = 0; i < 3; i++) {
             (void)MAIN_CONFIG_Update();
             printf("flush=%d\n", MAIN_CONFIG_Flush());
         }
     });
-    rmdir(CONFIG_FILE);
+    EXPECT_THAT(out, HasSubstr("]: first start: no usable settings of an older firmware, the defaults run from "
+                               "memory\n"));
     EXPECT_THAT(out, HasSubstr("init=0 recv=0 alias=KVB 001 port=80\n"));
     EXPECT_THAT(out, HasSubstr("flush=0\nflush=0\nflush=0\n"));
     EXPECT_THAT(out, Not(HasSubstr("next try")));

@@ -306,7 +306,7 @@ TEST_F(IniTest, SavedLinesStayWithinTheLoadersBound)
             "\nlcdmode = 0\n",
         "[s]\n" + std::string(1005, 'k') + "=\"v\"\n" + std::string(1000, 'n') + "=\"" + std::string(18, 'v') + "\"\n",
         "[s]\nk=" + std::string(1020, 'v') + "\nj = 2\n",
-        "[s]\nk=" + std::string(1019, 'v') + "\nk = \"2\" x\n",
+        "[s]\n" + std::string(30, 'n') + "=" + std::string(990, 'v') + "\n" + std::string(30, 'n') + " = \"2\" x\n",
         "[s]\nk = 1\n " + c990 + std::string(30, 'c') + "\n",
     };
     for (size_t i = 0; i < sizeof(texts) / sizeof(texts[0]); i++) {
