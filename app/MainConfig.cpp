@@ -22,8 +22,8 @@ static void MAIN_CONFIG_Migrate(void)
     if (s32Ret != 0) {
         Debug_Log("[%s]: Config_get_old failed with %#x!\n", log_Time(), s32Ret);
         // The two texts above are expected on a box's first start: say so.
-        Debug_Log("[%s]: first start: no usable settings of an older firmware, %s holds the defaults\n",
-                  log_Time(), CONFIG_FILE);
+        Debug_Log("[%s]: first start: no usable settings of an older firmware, %s\n", log_Time(),
+                  Config_IsInMemory() ? "the defaults run from memory" : CONFIG_FILE " holds the defaults");
         return;
     }
     s32Ret = Config_set(&stAttr, &stEdid);

@@ -154,7 +154,8 @@ int main(void)
         Debug_Log("[%s]: MAIN_CONFIG_Recv failed with %#x!\n", log_Time(), s32Ret);
         return -1;
     }
-    Wdt_AttachBeforeReboot(MAIN_CONFIG_Flush);   // a change just made survives a reboot asked for
+    Wdt_AttachBeforeReboot(MAIN_CONFIG_BeforeReboot);   // a change just made survives a reboot asked for
+    Wdt_AttachHold(MAIN_CONFIG_Hold);
     g_bFileDebugOn = g_stConfigAttr.stMisc.s32FileDebug;
     (void)MAIN_Init_SysPassword();   // always 0, logs the move
 

@@ -10,6 +10,7 @@
 std::atomic<s32> g_wdtkeepalive_flag{0};
 static std::atomic<bool> s_bWdtOpen{false};
 static std::atomic<WdtBeforeRebootProc *> s_pfnBeforeReboot{nullptr};
+static std::atomic<WdtHoldProc *> s_pfnHold{nullptr};
 
 s32 MAIN_WdtStart(void)
 {
@@ -37,16 +38,39 @@ void Wdt_AttachBeforeReboot(WdtBeforeRebootProc *pfnProc)
     s_pfnBeforeReboot = pfnProc;
 }
 
-void Wdt_BeforeReboot(void)
+static void Wdt_RunBeforeReboot(void)
 {
     WdtBeforeRebootProc *pfnProc = s_pfnBeforeReboot;
     if (pfnProc != nullptr)
         (void)pfnProc();   // a failure is logged there; the reboot is wanted all the same
 }
 
+static void Wdt_Hold(bool bHold)
+{
+    WdtHoldProc *pfnProc = s_pfnHold;
+    if (pfnProc != nullptr)
+        pfnProc(bHold);
+}
+
+void Wdt_AttachHold(WdtHoldProc *pfnProc)
+{
+    s_pfnHold = pfnProc;
+}
+
+void Wdt_BeforeReboot(void)
+{
+    Wdt_RunBeforeReboot();
+    Wdt_Hold(true);
+}
+
+void Wdt_CancelReboot(void)
+{
+    Wdt_Hold(false);
+}
+
 void WdtReboot(void)
 {
-    Wdt_BeforeReboot();
+    Wdt_RunBeforeReboot();
     if (!s_bWdtOpen) {
         (void)system("reboot -d 1 &");   // nothing left to do if even this fails
         return;

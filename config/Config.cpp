@@ -4,12 +4,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <libgen.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "config/ConfigFile.h"
 #include "core/Debug.h"
 
 #define CONFIG_VALUE_LEN  64    // room for a number's text
@@ -121,8 +120,11 @@ std::recursive_mutex g_ConfigMutex;
 static dictionary *g_pstConfigDict;    // under g_ConfigMutex; null while nothing is loaded
 static char *g_pszConfigPath;          // under g_ConfigMutex; every save writes here
 static bool s_bFileBehind;             // under g_ConfigMutex; the last Config_set wrote no file
-static bool s_bInMemory;               // under g_ConfigMutex; the path holds what could not be kept
-static DebugLimit_S s_stMemoryLimit;   // every setter sent from the LAN comes to a refused save
+static bool s_bInMemory;               // under g_ConfigMutex; the path is not written in this process
+static char s_azWhy[CONFIG_WHY_LEN];   // under g_ConfigMutex; why the last store failed, with the path
+static DebugLimit_S s_stSaveLimit;     // every setter sent from the LAN comes to a save
+static DebugLimit_S s_stMemoryLimit;   // the same, for a store that runs from memory
+static DebugLimit_S s_stNotesLimit;    // a copy beside that cannot be written fails at every save
 
 static std::string Config_Name(const ConfigKey_S *pstKey)
 {
@@ -291,53 +293,6 @@ static s32 Config_PutKey(const char *pszSection, const char *pszKey, const char 
     return 0;
 }
 
-// Makes a finished rename survive a power loss; the file itself is whole
-// either way, so a failure is only reported.
-static void Config_SyncDir(const char *pszPath)
-{
-    std::string dir(pszPath);
-    s32 s32Fd = open(dirname(&dir[0]), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (s32Fd < 0 || fsync(s32Fd) < 0)
-        Debug_Log("[%s]: %s: sync of %s: %s\n", log_Time(), __func__, pszPath, strerror(errno));
-    if (s32Fd >= 0)
-        close(s32Fd);
-}
-
-// Config_save, but given pszLong, a text longer than the loader reads goes
-// there instead of to pszPath (1).
-static s32 Config_Write(const dictionary *d, const char *pszPath, const char *pszLong)
-{
-    std::string tmp = std::string(pszPath) + ".tmp";
-    FILE *fp = fopen(tmp.c_str(), "wb+");
-    if (fp == nullptr) {
-        Debug_Log("[%s]: fopen ini failed!\n", log_Time());
-        return -1;
-    }
-    const char *pszStep = "write";
-    s32 s32Ret = ini_dump_ini(d, fp);
-    if (s32Ret == 0 && fsync(fileno(fp)) < 0) {
-        pszStep = "fsync";
-        s32Ret = -1;
-    }
-    bool bLong = s32Ret == 0 && pszLong != nullptr && ftell(fp) > (long)INI_FILE_MAX;
-    if (fclose(fp) != 0 && s32Ret == 0) {
-        pszStep = "close";
-        s32Ret = -1;
-    }
-    const char *pszTo = bLong ? pszLong : pszPath;
-    if (s32Ret == 0 && rename(tmp.c_str(), pszTo) < 0) {
-        pszStep = "rename";
-        s32Ret = -1;
-    }
-    if (s32Ret < 0) {
-        Debug_Log("[%s]: %s: %s %s: %s\n", log_Time(), "Config_save", pszStep, tmp.c_str(), strerror(errno));
-        (void)unlink(tmp.c_str());   // the old file stays whole; a leftover would only waste space
-        return -1;
-    }
-    Config_SyncDir(pszTo);
-    return bLong ? 1 : 0;
-}
-
 // The keys of the record alone, with their values in d: a text whose
 // length is bounded by the table, so the loader always reads it. Null when
 // out of memory (logged).
@@ -359,29 +314,75 @@ static dictionary *Config_SettingsOnly(const dictionary *d)
     return pstSettings;
 }
 
-// Writes d to the loaded path: 0, or -1 (logged). Nothing is written while
-// the store runs from memory. When the notes (comments, keys of no setting)
-// do not fit beside the settings under the loader's bound, the whole text
-// is kept beside, replacing an older copy, and the path gets the settings
-// alone: the next start reads every one of them.
+// Writes the whole text beside the loaded path, under CONFIG_NOTES_SUFFIX
+// or, while something else is in the way there, CONFIG_WHOLE_SUFFIX; the
+// other name's older text is removed. The name written, or "" when neither
+// could be (logged).
+static std::string Config_KeepWhole(const std::string &text)
+{
+    const std::string names[2] = { std::string(g_pszConfigPath) + CONFIG_NOTES_SUFFIX,
+                                   std::string(g_pszConfigPath) + CONFIG_WHOLE_SUFFIX };
+    for (s32 i = 0; i < 2; i++) {
+        char azWhy[CONFIG_WHY_LEN];
+        if (ConfigFile_Write(names[i].c_str(), text, azWhy) == 0) {
+            ConfigFile_Drop(names[1 - i], ("older than " + names[i]).c_str());
+            return names[i];
+        }
+        Debug_LogLimited(&s_stNotesLimit, "[%s]: %s: %s\n", log_Time(), __func__, azWhy);
+    }
+    return "";
+}
+
+// Writes d to the loaded path: 0, or -1 with s_azWhy. Nothing is written
+// while the store runs from memory. When the notes (comments, keys of no
+// setting) do not fit beside the settings under the loader's bound, the
+// whole text is kept beside, and the path gets the settings alone: the next
+// start reads every one of them. A copy beside is removed once the whole
+// text fits again.
 static s32 Config_Store(const dictionary *d)
 {
     if (s_bInMemory) {
-        Debug_LogLimited(&s_stMemoryLimit, "[%s]: %s not written: the settings run from memory\n", log_Time(),
-                         g_pszConfigPath);
+        snprintf(s_azWhy, sizeof(s_azWhy), "%s not written: the settings run from memory", g_pszConfigPath);
         return -1;
     }
-    std::string notes = std::string(g_pszConfigPath) + CONFIG_NOTES_SUFFIX;
-    s32 s32Ret = Config_Write(d, g_pszConfigPath, notes.c_str());
-    if (s32Ret <= 0)
-        return s32Ret;
+    std::string text = ini_text(d);
+    if (text.size() <= INI_FILE_MAX) {
+        if (ConfigFile_Write(g_pszConfigPath, text, s_azWhy) < 0)
+            return -1;
+        for (const char *pszSuffix : { CONFIG_NOTES_SUFFIX, CONFIG_WHOLE_SUFFIX })
+            ConfigFile_Drop(std::string(g_pszConfigPath) + pszSuffix,
+                            ("the whole text fits in " + std::string(g_pszConfigPath) + " again").c_str());
+        return 0;
+    }
+    std::string kept = Config_KeepWhole(text);
     dictionary *pstSettings = Config_SettingsOnly(d);
-    s32Ret = pstSettings != nullptr ? Config_Write(pstSettings, g_pszConfigPath, nullptr) : -1;
+    if (pstSettings == nullptr) {
+        snprintf(s_azWhy, sizeof(s_azWhy), "%s not written: out of memory", g_pszConfigPath);
+        return -1;
+    }
+    s32 s32Ret = ConfigFile_Write(g_pszConfigPath, ini_text(pstSettings), s_azWhy);
     dictionary_del(pstSettings);
     if (s32Ret == 0)
         Debug_Log("[%s]: %s: the notes do not fit beside the settings in %u bytes: it holds the settings alone, "
-                  "%s the whole text\n", log_Time(), g_pszConfigPath, INI_FILE_MAX, notes.c_str());
+                  "%s the whole text\n", log_Time(), g_pszConfigPath, INI_FILE_MAX,
+                  kept.empty() ? "only the memory holds" : kept.c_str());
     return s32Ret;
+}
+
+// Config_Store of the loaded dictionary; a failure is logged, at most once
+// a second, as each setter from the LAN comes to a save.
+static s32 Config_StoreLoaded(void)
+{
+    if (Config_Store(g_pstConfigDict) == 0)
+        return 0;
+    Debug_LogLimited(s_bInMemory ? &s_stMemoryLimit : &s_stSaveLimit, "[%s]: %s\n", log_Time(), s_azWhy);
+    return -1;
+}
+
+bool Config_IsInMemory(void)
+{
+    std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
+    return s_bInMemory;
 }
 
 bool Config_IsFileBehind(void)
@@ -403,11 +404,10 @@ s32 Config_set(const ConfigAttr_S *pstAttr, const ConfigEdidText_S *pstEdid)
         if (Config_PutKey(stKey.pszSection, stKey.pszKey, val.c_str()) < 0)
             s32Ret = -1;
     }
-    s_bFileBehind = Config_Store(g_pstConfigDict) < 0;
-    if (s_bFileBehind) {
-        Debug_Log("[%s]: config save ini failed!\n", log_Time());
+    bool bFailed = Config_StoreLoaded() < 0;
+    s_bFileBehind = bFailed && !s_bInMemory;   // from memory, no later try could write it
+    if (bFailed)
         return -1;
-    }
     if (s32Ret != 0)
         Debug_Log("[%s]: config save failed!\n", log_Time());
     return s32Ret;
@@ -428,8 +428,9 @@ static void Config_Unload(void)
 // so an endless or blocking file costs nothing, keeps what the file is, and
 // moves a link, not its target. A directory is not moved, so that no copy
 // is one (a rename puts no file over a directory, nor a directory over a
-// file). 0; 1 when what is there could not be kept, and stays untouched;
-// -1 when the defaults could not be saved, with the path as it was.
+// file). 0; 1 when the defaults run from memory: what is there could not
+// be kept, and stays untouched, or they could not be saved, and the path
+// is as it was.
 static s32 Config_SaveDefaults(const dictionary *d, const char *pszPath, const struct stat *pstSt,
                                const char *pszWhy)
 {
@@ -446,10 +447,10 @@ static s32 Config_SaveDefaults(const dictionary *d, const char *pszPath, const s
     }
     if (Config_save(d, pszPath) == 0)
         return 0;
-    Debug_Log("[%s]: save default dictionary failed\n", log_Time());
+    Debug_Log("[%s]: %s: the default settings run from memory\n", log_Time(), __func__);
     if (pstSt != nullptr && rename(copy.c_str(), pszPath) < 0)
         Debug_Log("[%s]: %s: %s stays as %s: %s\n", log_Time(), __func__, pszPath, copy.c_str(), strerror(errno));
-    return -1;
+    return 1;
 }
 
 s32 Config_init(const char *pszPath, const char *pszMac)
@@ -470,12 +471,7 @@ s32 Config_init(const char *pszPath, const char *pszMac)
             Debug_Log("[%s]: get default dictionary failed\n", log_Time());
             return -1;
         }
-        s32 s32Saved = Config_SaveDefaults(d, pszPath, bExists ? &st : nullptr, azWhy);
-        if (s32Saved < 0) {
-            dictionary_del(d);
-            return -1;
-        }
-        s_bInMemory = s32Saved > 0;
+        s_bInMemory = Config_SaveDefaults(d, pszPath, bExists ? &st : nullptr, azWhy) > 0;
     }
     g_pszConfigPath = strdup(pszPath);
     if (g_pszConfigPath == nullptr) {
@@ -501,7 +497,10 @@ s32 Config_save(const dictionary *d, const char *pszPath)
         Debug_Log("[%s]: param err!\n", log_Time());
         return -1;
     }
-    return Config_Write(d, pszPath, nullptr);
+    if (ConfigFile_Write(pszPath, ini_text(d), s_azWhy) == 0)
+        return 0;
+    Debug_Log("[%s]: %s: %s\n", log_Time(), __func__, s_azWhy);
+    return -1;
 }
 
 s32 Config_reset(const char *pszMac)
@@ -515,6 +514,7 @@ s32 Config_reset(const char *pszMac)
     if (d == nullptr)
         return -1;
     if (Config_Store(d) < 0) {
+        Debug_Log("[%s]: %s: %s; the settings stay as they were\n", log_Time(), __func__, s_azWhy);
         dictionary_del(d);
         return -1;
     }
@@ -563,7 +563,7 @@ s32 Config_setWebAuth(const WebAccount_S *pstAccount, s32 n)
         if (Config_PutKey(azSection, st.pszKey, st.pszVal) < 0)
             s32Ret = -1;
     }
-    return Config_Store(g_pstConfigDict) == 0 ? s32Ret : -1;
+    return Config_StoreLoaded() == 0 ? s32Ret : -1;
 }
 
 s32 Config_getWebAuth(WebAccount_S *pstAccount, s32 n)

@@ -1,6 +1,7 @@
 // The deferred save: every change re-arms a 2 s one-shot timer whose
 // thread writes the whole record. A save that could not write the file is
-// tried again, at growing intervals, until one succeeds.
+// tried again, at growing intervals, until one succeeds. Once a reboot is
+// asked for, a change is written at once: the board resets within a second.
 #include "config/Config.h"
 
 #include <cstring>
@@ -18,7 +19,10 @@ static bool s_bTimerCreated;
 static u32 s_u32RetryS = CONFIG_SAVE_DELAY_S;   // wait before the next try of a failed save
 static u32 s_u32Failed;                // saves failed since the last one that wrote the file
 static std::atomic<bool> s_bSavePending{false};   // a change not written yet
+static std::atomic<bool> s_bRebooting{false};     // a reboot was asked for: no time for the timer
+static std::atomic<bool> s_bHeld{false};          // set under g_ConfigMutex: the flash is rewritten
 static DebugLimit_S s_stRetryLimit;
+static DebugLimit_S s_stFailLimit;     // every setter sent from the LAN may come to a failed save
 
 // Arms the timer for u32Seconds from now; s_TimerMutex is held.
 static s32 MAIN_CONFIG_Arm(u32 u32Seconds)
@@ -53,13 +57,18 @@ s32 MAIN_CONFIG_TimerInit(void)
 
 s32 MAIN_CONFIG_Update(void)
 {
-    std::lock_guard<std::mutex> lock(s_TimerMutex);
-    if (!s_bTimerCreated) {
-        Debug_Log("[%s]: %s: no save timer\n", log_Time(), __func__);
-        return -1;
+    {
+        std::lock_guard<std::mutex> lock(s_TimerMutex);
+        if (!s_bTimerCreated) {
+            Debug_Log("[%s]: %s: no save timer\n", log_Time(), __func__);
+            return -1;
+        }
+        s_bSavePending = true;
+        if (!s_bRebooting)
+            return MAIN_CONFIG_Arm(CONFIG_SAVE_DELAY_S);
     }
-    s_bSavePending = true;
-    return MAIN_CONFIG_Arm(CONFIG_SAVE_DELAY_S);
+    MAIN_CONFIG_SaveTimerProc(sigval());
+    return 0;
 }
 
 // After a save that wrote no file: the next try, unless a change has armed
@@ -93,7 +102,7 @@ void MAIN_CONFIG_SaveTimerProc(union sigval unused)
     // The flag is read under the store's lock: a factory reset sets it before
     // taking the lock, so a save either ends before the reset or sees it.
     std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
-    if (bConfigSaveBlock || !s_bSavePending)   // nothing left: a flush wrote it already
+    if (bConfigSaveBlock || s_bHeld || !s_bSavePending)   // nothing left: a flush wrote it already
         return;
     s_bSavePending = false;
     // A refused value is logged and stays refused: only a file that could
@@ -110,7 +119,7 @@ s32 MAIN_CONFIG_Save_all(const ConfigAttr_S *pstAttr, const ConfigEdidText_S *ps
 {
     s32 s32Ret = Config_set(pstAttr, pstEdid);
     if (s32Ret != 0) {
-        Debug_Log("[%s]: Config_set failed with %#x!\n", log_Time(), s32Ret);
+        Debug_LogLimited(&s_stFailLimit, "[%s]: Config_set failed with %#x!\n", log_Time(), s32Ret);
         return -1;
     }
     return 0;
@@ -135,5 +144,24 @@ s32 MAIN_CONFIG_Flush(void)
     // A save running now ends first.
     std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
     MAIN_CONFIG_SaveTimerProc(sigval());
-    return s_bSavePending && !bConfigSaveBlock ? -1 : 0;
+    return s_bSavePending && !bConfigSaveBlock && !s_bHeld ? -1 : 0;
+}
+
+s32 MAIN_CONFIG_BeforeReboot(void)
+{
+    s_bRebooting = true;
+    return MAIN_CONFIG_Flush();
+}
+
+void MAIN_CONFIG_Hold(bool bHold)
+{
+    // A save running now ends before the flash is touched.
+    std::lock_guard<std::recursive_mutex> lock(g_ConfigMutex);
+    s_bHeld = bHold;
+    if (bHold)
+        return;
+    s_bRebooting = false;
+    std::lock_guard<std::mutex> lockTimer(s_TimerMutex);
+    if (s_bSavePending && s_bTimerCreated)
+        (void)MAIN_CONFIG_Arm(CONFIG_SAVE_DELAY_S);   // logged there; the next change arms it again
 }

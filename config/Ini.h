@@ -6,12 +6,14 @@
 #define CONFIG_INI_H
 
 #include <cstdio>
+#include <string>
 
 #include "core/Types.h"
 
 #define DICT_MIN_SIZE     512      // entry slots of a new dictionary, at least
 #define DICT_NUM_LEN      512      // room for a number's text
-#define INI_LINE_LEN      1024     // longest line the loader takes, without its end
+#define INI_LINE_LEN      1024     // room for a line the loader takes, with its end
+#define INI_LINE_MAX      (INI_LINE_LEN - 2)   // longest line the loader reads, without its "\n"
 // Bytes the loader reads; a longer file is not taken. Far above a real
 // file (about 5 KB), and small enough that a file of short key lines, each
 // looked up in the whole dictionary, still loads in about a second.
@@ -65,7 +67,9 @@ bool dictionary_storable(const char *val);   // the writer can write it back
 // no section, key, comment or blank line, or holds a control character, is
 // not kept; the log quotes the first few of them.
 dictionary *ini_load(const char *path, char *pszWhy);
-// Writes the INI text with its comments; 0, or -1 when the stream fails.
+// The INI text with its comments, each line within INI_LINE_MAX.
+std::string ini_text(const dictionary *d);
+// Writes ini_text; 0, or -1 when the stream fails.
 s32 ini_dump_ini(const dictionary *d, FILE *f);
 s32 ini_add_entry(dictionary *d, const char *section, const char *key, const char *val);
 s32 ini_add_comment(dictionary *d, const char *section, const char *key, const char *text,

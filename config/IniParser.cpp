@@ -1,5 +1,6 @@
 #include "config/Ini.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -38,13 +39,38 @@ static u32 Ini_CommentOwner(const char *section, const char *key)
     return name.empty() ? INI_COMMENT_TOP : dictionary_hash(name.c_str());
 }
 
-static void Ini_Pad(std::string &s, size_t sizeFrom, size_t sizeWidth)
+// Characters left to a line of sizeUsed under INI_LINE_MAX.
+static size_t Ini_Room(size_t sizeUsed)
 {
-    if (s.size() - sizeFrom < sizeWidth)
-        s.append(sizeWidth - (s.size() - sizeFrom), ' ');
+    return sizeUsed < INI_LINE_MAX ? INI_LINE_MAX - sizeUsed : 0;
 }
 
-static void Ini_WriteComments(std::string &out, const dictionary *d, u32 u32Owner)
+// Pads s from sizeFrom to sizeWidth characters, by at most sizeRoom spaces.
+static void Ini_Pad(std::string &s, size_t sizeFrom, size_t sizeWidth, size_t sizeRoom = INI_LINE_MAX)
+{
+    if (s.size() - sizeFrom < sizeWidth)
+        s.append(std::min(sizeRoom, sizeWidth - (s.size() - sizeFrom)), ' ');
+}
+
+// Characters of the last line of out, without its end.
+static size_t Ini_LastLine(const std::string &out)
+{
+    size_t sizeStart = out.size() < 2 ? std::string::npos : out.rfind('\n', out.size() - 2);
+    return out.size() - 1 - (sizeStart == std::string::npos ? 0 : sizeStart + 1);
+}
+
+// Whether a trailing text can go onto the line end just written: one is
+// there (a blank line has none: its "\r" would stay alone), the line stays
+// within the loader's bound, and after a bare value only ';' ends the value.
+static bool Ini_TakesTrailing(const std::string &out, const char *pszText, bool bBare)
+{
+    if (out.empty() || (out.size() >= 2 && out.compare(out.size() - 2, 2, "\r\n") == 0))
+        return false;
+    return Ini_LastLine(out) + strlen(pszText) <= INI_LINE_MAX && (!bBare || pszText[0] == ';');
+}
+
+// The comments of u32Owner; bBare: the line before them holds a bare value.
+static void Ini_WriteComments(std::string &out, const dictionary *d, u32 u32Owner, bool bBare = false)
 {
     for (s32 i = 0; i < d->comment_size; i++) {
         if (d->comment_kind[i] == INI_COMMENT_FREE || d->comment_key[i] != u32Owner)
@@ -52,20 +78,17 @@ static void Ini_WriteComments(std::string &out, const dictionary *d, u32 u32Owne
         const char *pszText = d->comment[i] != nullptr ? d->comment[i] : " ";
         switch (d->comment_kind[i]) {
         case INI_COMMENT_TRAILING:
-            // Onto the line end just written; a blank line has none to take
-            // it (its "\r" would stay alone), so the text gets a line of its
+            // A text that cannot go onto the line before gets a line of its
             // own, as a comment: else "c = 5" would come back as a key.
-            if (out.empty() || (out.size() >= 2 && out.compare(out.size() - 2, 2, "\r\n") == 0)) {
-                if (pszText[0] != ';' && pszText[0] != '#')
-                    out += "; ";
-            } else {
+            if (Ini_TakesTrailing(out, pszText, bBare))
                 out.pop_back();
-            }
+            else if (pszText[0] != ';' && pszText[0] != '#')
+                out += "; ";
             out += pszText;
             out += '\n';
             break;
         case INI_COMMENT_INDENTED:
-            out.append(INI_INDENT, ' ');
+            out.append(std::max<size_t>(1, std::min<size_t>(INI_INDENT, Ini_Room(strlen(pszText)))), ' ');
             out += pszText;
             out += '\n';
             break;
@@ -80,23 +103,43 @@ static void Ini_WriteComments(std::string &out, const dictionary *d, u32 u32Owne
     }
 }
 
-// One entry line. Values go in double quotes, or in single quotes when
-// they hold a double quote (the dictionary refuses values holding both).
-static void Ini_WriteEntry(std::string &out, const char *pszName, const char *pszVal, bool bQuoted)
+// A value the loader reads back the same without quotes.
+static bool Ini_IsBare(const char *psz)
 {
-    size_t sizeStart = out.size();
-    out += pszName;
-    Ini_Pad(out, sizeStart, 30);
-    out += " = ";
+    size_t sizeLen = strlen(psz);
+    return sizeLen > 0 && strchr("\"' \t", psz[0]) == nullptr && !isspace((u8)psz[sizeLen - 1]) &&
+           strchr(psz, ';') == nullptr;
+}
+
+// One entry line, within the loader's bound: the padding shrinks as the line
+// needs, then the spaces around '='. Values go in double quotes, or in
+// single quotes when they hold a double quote (the dictionary refuses
+// values holding both); one too long for quotes goes bare, as the loader
+// took it. True for a bare value.
+static bool Ini_WriteEntry(std::string &out, const char *pszName, const char *pszVal, bool bQuoted)
+{
+    const char *pszText = pszVal != nullptr ? pszVal : " ";
+    size_t sizeText = strlen(pszName) + strlen(pszText);
     const char *pszQuote = "";
     if (bQuoted)
-        pszQuote = pszVal != nullptr && strchr(pszVal, '"') != nullptr ? "'" : "\"";
+        pszQuote = strchr(pszText, '"') != nullptr ? "'" : "\"";
+    if (*pszQuote != '\0' && sizeText + 3 > INI_LINE_MAX && Ini_IsBare(pszText))
+        pszQuote = "";
+    sizeText += 2 * strlen(pszQuote);
+    const char *pszEq = sizeText + 3 <= INI_LINE_MAX ? " = " : "=";
+    size_t sizeRoom = Ini_Room(sizeText + strlen(pszEq));
+    size_t sizeStart = out.size();
+    out += pszName;
+    Ini_Pad(out, sizeStart, 30, sizeRoom);
+    sizeRoom = Ini_Room(out.size() - sizeStart + sizeText - strlen(pszName) + strlen(pszEq));
+    out += pszEq;
     out += pszQuote;
     size_t sizeVal = out.size();
-    out += pszVal != nullptr ? pszVal : " ";
-    Ini_Pad(out, sizeVal, 15);
+    out += pszText;
+    Ini_Pad(out, sizeVal, 15, sizeRoom);
     out += pszQuote;
     out += '\n';
+    return bQuoted && *pszQuote == '\0';
 }
 
 // The INI text of d: with comments and quoted values for the file, or
@@ -111,9 +154,9 @@ static std::string Ini_Format(const dictionary *d, bool bFile)
         if (d->key[i] == nullptr)
             continue;
         const char *pszName = d->key[i][0] == ':' ? d->key[i] + 1 : d->key[i];
-        Ini_WriteEntry(out, pszName, d->val[i], bFile);
+        bool bBare = Ini_WriteEntry(out, pszName, d->val[i], bFile);
         if (bFile)
-            Ini_WriteComments(out, d, d->hash[i]);
+            Ini_WriteComments(out, d, d->hash[i], bBare);
     }
     for (s32 s = 0; s < d->size; s++) {
         if (d->key[s] == nullptr || strchr(d->key[s], ':') != nullptr)
@@ -123,7 +166,7 @@ static std::string Ini_Format(const dictionary *d, bool bFile)
         out += d->key[s];
         out += "]";
         if (bFile)
-            Ini_Pad(out, sizeStart, INI_HEADER_WIDTH);
+            Ini_Pad(out, sizeStart, INI_HEADER_WIDTH, Ini_Room(out.size() - sizeStart));
         out += '\n';
         if (bFile)
             Ini_WriteComments(out, d, d->hash[s]);
@@ -131,9 +174,9 @@ static std::string Ini_Format(const dictionary *d, bool bFile)
         for (s32 i = 0; i < d->size; i++) {
             if (d->key[i] == nullptr || strncmp(d->key[i], prefix.c_str(), prefix.size()) != 0)
                 continue;
-            Ini_WriteEntry(out, d->key[i] + prefix.size(), d->val[i], bFile);
+            bool bBare = Ini_WriteEntry(out, d->key[i] + prefix.size(), d->val[i], bFile);
             if (bFile)
-                Ini_WriteComments(out, d, d->hash[i]);
+                Ini_WriteComments(out, d, d->hash[i], bBare);
         }
     }
     return out;
@@ -416,11 +459,16 @@ dictionary *ini_load(const char *path, char *pszWhy)
     return d;
 }
 
+std::string ini_text(const dictionary *d)
+{
+    return d != nullptr ? Ini_Format(d, true) : std::string();
+}
+
 s32 ini_dump_ini(const dictionary *d, FILE *f)
 {
     if (d == nullptr || f == nullptr)
         return -1;
-    std::string out = Ini_Format(d, true);
+    std::string out = ini_text(d);
     return fwrite(out.data(), 1, out.size(), f) == out.size() && fflush(f) == 0 ? 0 : -1;
 }
 

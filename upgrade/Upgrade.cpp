@@ -80,10 +80,13 @@ static s32 ImageRecv_Append(const u8 *pu8, u32 u32Len)
 static s32 Upgrade_Write(const char *pszFile)
 {
     // A change waiting for its save is written while the old flash still
-    // holds the file system, not onto the new image afterwards.
+    // holds the file system, not onto the new image afterwards; later ones
+    // are held until the reboot, or the failure.
     Wdt_BeforeReboot();
-    if (Image_WriteFile(pszFile) < 0)
+    if (Image_WriteFile(pszFile) < 0) {
+        Wdt_CancelReboot();
         return -1;
+    }
     Debug_Log("[%s]: %s: %s written, reboot\n", log_Time(), __func__, pszFile);
     unlink(pszFile);
     g_upgradeimg_flag = UPDATE_STATE_WRITTEN;

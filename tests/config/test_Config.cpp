@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <poll.h>
+#include <sched.h>
 #include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -31,6 +32,17 @@ using testing::HasSubstr;
 static const char OTHER_DIR[] = "/tmp/cfgdir";
 static const char OTHER_PATH[] = "/tmp/cfgdir/app.ini";
 static const char UNREAD_COPY[] = "/etc/app.ini.unread";
+
+// Writes pszFile until its file system is full.
+static void FillDisk(const char *pszFile)
+{
+    FILE *fp = fopen(pszFile, "wb");
+    const std::string block(4096, 'f');
+    while (fp != nullptr && fwrite(block.data(), 1, block.size(), fp) == block.size() && fflush(fp) == 0) {
+    }
+    if (fp != nullptr)
+        fclose(fp);   // fails as the disk is full: that is the point
+}
 
 struct ConfigTest : public testing::Test {
     ConfigAttr_S stAttr;
@@ -180,7 +192,10 @@ TEST_F(ConfigTest, SaveAndResetFailWhenTheFileCannotBeWritten)
     EXPECT_EQ(-1, MAIN_CONFIG_Save_all(&stAttr, &stEdid));
     EXPECT_EQ(-1, Config_reset(TEST_MAC));
     EXPECT_THAT(testing::internal::GetCapturedStdout(),
-                ContainsRegex("fopen ini failed!\n.*config save ini failed!\n.*Config_set failed"));
+                ContainsRegex("]: /tmp/cfgdir/app.ini not written: create /tmp/cfgdir/app.ini.tmp: No such file or "
+                              "directory\n.*Config_set failed.*\n.*]: Config_reset: /tmp/cfgdir/app.ini not "
+                              "written: create /tmp/cfgdir/app.ini.tmp: No such file or directory; the settings "
+                              "stay as they were\n"));
     ASSERT_EQ(0, Config_get(&stAttr, &stEdid, TEST_MAC));
     EXPECT_STREQ("changed", stAttr.stDevAttr.azAlias);
 }
@@ -202,17 +217,101 @@ TEST_F(ConfigTest, EmptyOrUnreadableFileIsLogged)
     LoadText(DefaultFile());
     EXPECT_THAT(testing::internal::GetCapturedStdout(), Not(HasSubstr("holds no settings")));
 
+    // The defaults cannot be written (no space left): the start runs on them
+    // from memory, and the file is put back.
     ASSERT_EQ(0, mkdir(OTHER_DIR, 0755));
+    ASSERT_EQ(0, mount("tmpfs", OTHER_DIR, "tmpfs", 0, "size=4k")) << strerror(errno);
     ASSERT_EQ(0, mkfifo(OTHER_PATH, 0644));
-    ASSERT_EQ(0, mkdir("/tmp/cfgdir/app.ini.tmp", 0755));   // the defaults cannot be written
-    EXPECT_EQ(-1, Config_init(OTHER_PATH, TEST_MAC));
+    FillDisk("/tmp/cfgdir/filler");
+    testing::internal::CaptureStdout();
+    const std::vector<s32> got = { Config_init(OTHER_PATH, TEST_MAC), Config_IsInMemory() };
+    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                ContainsRegex("]: Config_save: /tmp/cfgdir/app.ini not written: write /tmp/cfgdir/app.ini.tmp: No "
+                              "space left on device\n.*]: Config_SaveDefaults: the default settings run from "
+                              "memory\n"));
+    EXPECT_EQ((std::vector<s32>{ 0, 1 }), got);
     struct stat st;
     ASSERT_EQ(0, lstat(OTHER_PATH, &st));
     EXPECT_TRUE(S_ISFIFO(st.st_mode));   // put back
     EXPECT_NE(0, access("/tmp/cfgdir/app.ini.unread", F_OK));
-    unlink(OTHER_PATH);
-    rmdir("/tmp/cfgdir/app.ini.tmp");
+    umount2(OTHER_DIR, MNT_DETACH);
     rmdir(OTHER_DIR);
+}
+
+// Nothing at the save's temporary path stops a save, a start or a factory
+// reset, nor is written through: what is not a regular file is removed, a
+// directory with files stays and the save takes a name of its own. The
+// save's text is past a pipe's buffer, so a FIFO opened would block it.
+TEST_F(ConfigTest, NothingAtTheTempPathStopsASave)
+{
+    static const char s_azTmp[] = CONFIG_FILE ".tmp";
+    const struct { const char *pszWhat; std::function<s32()> make; const char *pszLog; } cases[] = {
+        { "directory", [] { return mkdir(s_azTmp, 0755); }, "was in the way, not a regular file: removed" },
+        { "directory with a file", [] { return mkdir(s_azTmp, 0755) | mkdir("/etc/app.ini.tmp/x", 0755); },
+          "is in the way and stays (Directory not empty)" },
+        { "FIFO", [] { return mkfifo(s_azTmp, 0644); }, "was in the way, not a regular file: removed" },
+        { "link", [] { return symlink("/tmp/victim", s_azTmp); }, "was in the way, not a regular file: removed" },
+        { "leftover", [] { File_Write(s_azTmp, "half"); return 0; }, nullptr },
+    };
+    std::string notes;   // past a pipe's buffer
+    for (s32 i = 0; i < 2000; i++)
+        notes += "; note " + std::to_string(i) + ": " + std::string(40, 'n') + "\n";
+    for (const auto &c : cases) {
+        File_Write("/tmp/victim", "victim");
+        std::string out = Child_Run([&] {
+            alarm(20);   // a blocked save ends the child
+            auto step = [&](const char *pszStep, const std::function<s32()> &act, const std::string &want) {
+                s32 s32Make = c.make();
+                s32 s32Ret = act();
+                printf("%s: make=%d ret=%d file=%d\n", pszStep, s32Make, s32Ret,
+                       File_Read(CONFIG_FILE).compare(0, want.size(), want) == 0);
+                printf("clean=%d\n", system("rm -rf /etc/app.ini.tmp"));   // the next step makes its own
+            };
+            ConfigAttr_S stAttr;
+            ConfigEdidText_S stEdid;
+            step("start", [] { return Config_init(CONFIG_FILE, TEST_MAC) | Config_IsInMemory(); }, DefaultFile());
+            File_Write(CONFIG_FILE, DefaultFile() + notes);
+            step("save", [&] {
+                return Config_init(CONFIG_FILE, TEST_MAC) | Config_get(&stAttr, &stEdid, TEST_MAC) |
+                       Config_set(&stAttr, &stEdid);
+            }, DefaultFile() + notes);
+            step("reset", [] { return Config_reset(TEST_MAC); }, DefaultFile());
+        });
+        (void)unlink(CONFIG_FILE);
+        for (const char *pszStep : { "start", "save", "reset" })
+            EXPECT_THAT(out, HasSubstr(std::string(pszStep) + ": make=0 ret=0 file=1\n")) << c.pszWhat << "\n" << out;
+        if (c.pszLog != nullptr) {
+            EXPECT_THAT(out, HasSubstr("/etc/app.ini.tmp " + std::string(c.pszLog))) << c.pszWhat;
+        }
+        EXPECT_EQ("victim", File_Read("/tmp/victim")) << c.pszWhat;
+        EXPECT_THAT(out, Not(HasSubstr("clean=1")));
+    }
+}
+
+// A link at the path is followed: its target gets the save, its temporary
+// file beside it, and the link stays.
+TEST_F(ConfigTest, SaveWritesTheTargetOfALinkAtThePath)
+{
+    ASSERT_EQ(0, mkdir("/etc/real", 0755));
+    const struct { const char *pszLink, *pszTarget; } cases[] = {
+        { "real/app.ini", "/etc/real/app.ini" },
+        { "/etc/real/app.ini", "/etc/real/app.ini" },
+        { "real/next", "/etc/real/app.ini" },   // a link to a link
+    };
+    ASSERT_EQ(0, symlink("app.ini", "/etc/real/next"));
+    for (const auto &c : cases) {
+        File_Write("/etc/real/app.ini", DefaultFile());
+        ASSERT_EQ(0, symlink(c.pszLink, CONFIG_FILE));
+        LoadText(File_Read(CONFIG_FILE));
+        SetAlias(c.pszLink);
+        EXPECT_EQ(0, Config_set(&stAttr, &stEdid));
+        char az[64] = "";
+        EXPECT_LT(0, readlink(CONFIG_FILE, az, sizeof(az) - 1)) << c.pszLink;
+        EXPECT_STREQ(c.pszLink, az);
+        EXPECT_THAT(File_Read(c.pszTarget), HasSubstr(Entry("alias", c.pszLink)));
+        ASSERT_EQ(0, unlink(CONFIG_FILE));
+    }
+    EXPECT_EQ(0, system("rm -r /etc/real"));
 }
 
 // A file that exists and is not read is kept beside, as it is and unread,
@@ -272,7 +371,8 @@ TEST_F(ConfigTest, WhatCannotBeKeptStaysAndTheDefaultsRunFromMemory)
 // Notes (comments, keys of no setting) that no longer fit beside the
 // settings under the loader's bound: the copy beside gets the whole text
 // (the newest), the file the settings alone. Where the copy cannot be
-// written, nothing is.
+// written, the settings still are, and the whole text goes under another
+// name; once the whole text fits again, the copy is removed.
 TEST_F(ConfigTest, NotesThatDoNotFitAreKeptBeside)
 {
     std::string mine = "[devattr]\nalias = lobby\n[mainattr]\nfps = 30\n[custom]\nwho = me\n";
@@ -281,17 +381,25 @@ TEST_F(ConfigTest, NotesThatDoNotFitAreKeptBeside)
     mine += std::string(INI_FILE_MAX - mine.size() - 1, ';') + "\n";
     LoadText(mine);
     ASSERT_EQ(0, mkdir(CONFIG_FILE CONFIG_NOTES_SUFFIX, 0755));
-    EXPECT_EQ(-1, Config_set(&stAttr, &stEdid));
-    EXPECT_TRUE(File_Read(CONFIG_FILE) == mine);
+    SetAlias("lobby, south wing");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, Config_set(&stAttr, &stEdid));
+    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                ContainsRegex("]: Config_KeepWhole: /etc/app.ini.notes not written: rename onto /etc/app.ini.notes: "
+                              "Is a directory\n.*: it holds the settings alone, /etc/app.ini.whole the whole text\n"));
+    for (const char *pszFile : { CONFIG_FILE, CONFIG_FILE CONFIG_WHOLE_SUFFIX })
+        EXPECT_NE(std::string::npos, File_Read(pszFile).find(Entry("alias", "lobby, south wing"))) << pszFile;
+    EXPECT_NE(std::string::npos, File_Read(CONFIG_FILE CONFIG_WHOLE_SUFFIX).find("; note 62\n"));
     ASSERT_EQ(0, rmdir(CONFIG_FILE CONFIG_NOTES_SUFFIX));
     testing::internal::CaptureStdout();
     for (const char *psz : { "lobby screen", "lobby screen, north wing" }) {
         SetAlias(psz);
         EXPECT_EQ(0, Config_set(&stAttr, &stEdid));
     }
-    EXPECT_THAT(testing::internal::GetCapturedStdout(),
-                HasSubstr("]: /etc/app.ini: the notes do not fit beside the settings in 262144 bytes: it holds "
-                          "the settings alone, /etc/app.ini.notes the whole text\n"));
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_THAT(out, HasSubstr("]: /etc/app.ini: the notes do not fit beside the settings in 262144 bytes: it holds "
+                               "the settings alone, /etc/app.ini.notes the whole text\n"));
+    EXPECT_THAT(out, HasSubstr("]: /etc/app.ini.whole removed: older than /etc/app.ini.notes\n"));
     std::string notes = File_Read(CONFIG_FILE CONFIG_NOTES_SUFFIX), file = File_Read(CONFIG_FILE);
     for (const std::string &part : { Entry("alias", "lobby screen, north wing"), Entry("who", "me") + "; note 62\n",
                                      mine.substr(mine.size() - 100) })
@@ -302,7 +410,12 @@ TEST_F(ConfigTest, NotesThatDoNotFitAreKeptBeside)
     ASSERT_EQ(0, Config_get(&stAttr, &stEdid, TEST_MAC));
     EXPECT_EQ("lobby screen, north wing 30", std::string(stAttr.stDevAttr.azAlias) + " " +
                                                  std::to_string(stAttr.stMainAttr.u32Fps));
-    unlink(CONFIG_FILE CONFIG_NOTES_SUFFIX);
+    LoadText(DefaultFile());
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, Config_set(&stAttr, &stEdid));
+    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                HasSubstr("]: /etc/app.ini.notes removed: the whole text fits in /etc/app.ini again\n"));
+    EXPECT_NE(0, access(CONFIG_FILE CONFIG_NOTES_SUFFIX, F_OK));
 }
 
 // The reset writes the default file and swaps in its dictionary; the
@@ -635,6 +748,63 @@ TEST_F(MainConfigTest, FactoryResetBlocksSaves)
     EXPECT_EQ(DefaultFile(), File_Read(CONFIG_FILE));
 }
 
+// A first start whose defaults cannot be written (a read-only /etc) runs
+// on them from memory and says so; the store tries no save again, and its
+// failures are logged at most once a second.
+TEST_F(MainConfigTest, StoreFromMemoryIsNotRetried)
+{
+    std::string out = Child_Run([] {
+        if (unshare(CLONE_NEWNS) < 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) < 0 ||
+            mount("tmpfs", "/etc", "tmpfs", MS_RDONLY, nullptr) < 0) {
+            printf("no read-only /etc: %s\n", strerror(errno));
+            return;
+        }
+        StartUp();
+        for (s32 i = 0; i < 3; i++) {
+            (void)MAIN_CONFIG_Update();
+            printf("flush=%d\n", MAIN_CONFIG_Flush());
+        }
+    });
+    EXPECT_THAT(out, HasSubstr("]: first start: no usable settings of an older firmware, the defaults run from "
+                               "memory\n"));
+    EXPECT_THAT(out, HasSubstr("init=0 recv=0 alias=KVB 001 port=80\n"));
+    EXPECT_THAT(out, HasSubstr("flush=0\nflush=0\nflush=0\n"));
+    EXPECT_THAT(out, Not(HasSubstr("next try")));
+    size_t sizeFailed = 0;
+    for (size_t at = 0; (at = out.find("Config_set failed", at)) != std::string::npos; at++)
+        sizeFailed++;
+    EXPECT_EQ(1u, sizeFailed) << out;
+}
+
+// Once a reboot is asked for, a change is written at once; saves held while
+// the flash is rewritten write nothing, not even a flush, until released:
+// then the timer writes what waits.
+TEST_F(MainConfigTest, ChangesDuringARebootAreSavedAtOnceOrHeld)
+{
+    File_Write(CONFIG_FILE, DefaultFile());
+    std::string out = Child_Run([] {
+        StartUp();
+        auto change = [](const char *pszAlias) {
+            snprintf(g_stConfigAttr.stDevAttr.azAlias, sizeof(g_stConfigAttr.stDevAttr.azAlias), "%s", pszAlias);
+            printf("update=%d ", MAIN_CONFIG_Update());
+            printf("%s=%d\n", pszAlias, File_Read(CONFIG_FILE).find(Entry("alias", pszAlias)) != std::string::npos);
+        };
+        printf("reboot=%d\n", MAIN_CONFIG_BeforeReboot());
+        change("after reboot");
+        MAIN_CONFIG_Hold(true);
+        change("while held");
+        printf("flush=%d held=%d\n", MAIN_CONFIG_Flush(),
+               File_Read(CONFIG_FILE).find(Entry("alias", "while held")) != std::string::npos);
+        double t0 = Now();
+        MAIN_CONFIG_Hold(false);
+        printf("released=%zu\n", WatchSaves(t0, t0 + 6).size());
+        change("no reboot");
+    });
+    EXPECT_THAT(out, HasSubstr("reboot=0\nupdate=0 after reboot=1\nupdate=0 while held=0\nflush=0 held=0\n"
+                               "released=1\nupdate=0 no reboot=0\n"));
+    EXPECT_THAT(File_Read(CONFIG_FILE), HasSubstr(Entry("alias", "while held")));
+}
+
 // The first start after older firmware takes its settings over, web account
 // and EDIDs included, then clears the block's record image.
 TEST_F(MainConfigTest, MigratesTheOldBlockOnce)
@@ -730,14 +900,7 @@ TEST_F(MainConfigTest, FailedSaveIsRetried)
     ASSERT_EQ(0, mkdir(s_azDir, 0755));
     ASSERT_EQ(0, mount("tmpfs", s_azDir, "tmpfs", 0, "size=64k")) << strerror(errno);
     File_Write(s_azPath, DefaultFile());
-    auto fill = [] {
-        FILE *fp = fopen(s_azFiller, "wb");
-        const std::string block(4096, 'f');
-        while (fp != nullptr && fwrite(block.data(), 1, block.size(), fp) == block.size() && fflush(fp) == 0) {
-        }
-        if (fp != nullptr)
-            fclose(fp);   // fails as the disk is full: that is the point
-    };
+    auto fill = [] { FillDisk(s_azFiller); };
     auto change = [](const char *pszAlias) {
         snprintf(g_stConfigAttr.stDevAttr.azAlias, sizeof(g_stConfigAttr.stDevAttr.azAlias), "%s", pszAlias);
         (void)MAIN_CONFIG_Update();

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -37,6 +38,15 @@ struct IniTest : public testing::Test {
         return s;
     }
     std::string Get(const char *pszKey) { return ini_getstring(d, pszKey, "<absent>"); }
+    // Every section and key with its value.
+    std::map<std::string, std::string> Entries()
+    {
+        std::map<std::string, std::string> entries;
+        for (s32 i = 0; i < d->size; i++)
+            if (d->key[i] != nullptr)
+                entries[d->key[i]] = d->val[i] != nullptr ? d->val[i] : "<section>";
+        return entries;
+    }
 };
 
 // Update only, insert only, and the common set on top of both.
@@ -279,6 +289,38 @@ TEST_F(IniTest, WriterLineForms)
     EXPECT_EQ("; c\n" + Entry("k", "v"), Dump());
     ASSERT_NE(nullptr, Load(Dump()));
     EXPECT_EQ("v", Get(":k"));
+}
+
+// The writer never writes a line the loader drops: a trailing text that
+// does not fit goes on a line of its own, padding shrinks, a value too long
+// for quotes goes bare. Every section and key reads back as loaded.
+TEST_F(IniTest, SavedLinesStayWithinTheLoadersBound)
+{
+    const std::string c999 = ";" + std::string(999, 'c'), c990 = ";" + std::string(990, 'c');
+    const char *apszFiles[] = {
+        "trailing comments", "long name and value", "bare value", "bare value, one character left",
+        "indented comment",
+    };
+    const std::string texts[] = {
+        "[devattr]\nalias = \"trail7\" " + c999 + "\n[manualattr] " + c990 + "\nid = \"300\" " + c999 +
+            "\nlcdmode = 0\n",
+        "[s]\n" + std::string(1005, 'k') + "=\"v\"\n" + std::string(1000, 'n') + "=\"" + std::string(18, 'v') + "\"\n",
+        "[s]\nk=" + std::string(1020, 'v') + "\nj = 2\n",
+        "[s]\n" + std::string(30, 'n') + "=" + std::string(990, 'v') + "\n" + std::string(30, 'n') + " = \"2\" x\n",
+        "[s]\nk = 1\n " + c990 + std::string(30, 'c') + "\n",
+    };
+    for (size_t i = 0; i < sizeof(texts) / sizeof(texts[0]); i++) {
+        ASSERT_NE(nullptr, Load(texts[i])) << apszFiles[i];
+        const std::map<std::string, std::string> loaded = Entries();
+        const std::string text = Dump();
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);)
+            EXPECT_LE(line.size(), (size_t)INI_LINE_MAX) << apszFiles[i] << ": " << line.substr(0, 60);
+        testing::internal::CaptureStdout();
+        ASSERT_NE(nullptr, Load(text)) << apszFiles[i];
+        EXPECT_EQ("", testing::internal::GetCapturedStdout()) << apszFiles[i];
+        EXPECT_EQ(loaded, Entries()) << apszFiles[i];
+    }
 }
 
 // The text helpers write into buffers of their own: a longer text is cut.

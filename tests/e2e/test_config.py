@@ -55,13 +55,10 @@ class ConfigTest(BoxTest):
                     self.assertRegex(lines[-1], r"ini: \d+ more lines not kept in /etc/app.ini$")
 
     def test_start_ups_that_end_early(self):
-        """A configuration that cannot be loaded, an unfinished upgrade and an
-        RTSP port in use each end the program before its watchdog or media
-        start. With the cause taken away, start runs it again and returns
+        """An unfinished upgrade and an RTSP port in use each end the program
+        before its watchdog or media start. With the cause taken away, start runs it again and returns
         once it answers."""
         cases = (
-            (["mkdir", "/etc/app.ini.tmp"], "255", [r"\]: MAIN_CONFIG_Recv failed with 0xffffffff!"], True,
-             ["rmdir", "/etc/app.ini.tmp"]),
             (["mkdir", "-p", "/root/update"], "0", [r"\]: Update Fail!"], True, ["rm", "-r", "/root/update"]),
             (["sh", "-c", HOLD_PORT_554], "255",
              [r"\]: RtspServer_Init failed!", r"\]: MAIN_RtspServer_StartStream failed with 0xffffffff!"], False,
@@ -115,10 +112,11 @@ class ConfigTest(BoxTest):
                     self.assertEqual(text, b.read("/etc/app.ini.unread"))
 
     def test_settings_outlive_a_reboot(self):
-        """Settings set from the LAN, then "device reboot" at once, are read
-        back after the restart: with notes that no longer fit beside them
-        under the loader's bound (kept in the copy beside), and without a
-        file at all. A directory at the path leaves the box on the defaults,
+        """Settings set from the LAN, then "device reboot" at once, and an ID
+        set 0.3 s after it, are read back after the restart: with notes that
+        no longer fit beside them under the loader's bound (kept in the copy
+        beside) and a FIFO at the save's temporary path, and without a file
+        at all. A directory at the path leaves the box on the defaults,
         answering, and the directory as it was."""
         long_file = "[devattr]\nalias = lobby\n[mainattr]\nfps = 30\n[manualattr]\nid = 7\n" + "".join(
             f"; note {i}: the projector of room {i % 40} takes 1080p30\n" for i in range(7000))
@@ -127,20 +125,24 @@ class ConfigTest(BoxTest):
         exchange = test_protocol_set.ProtocolSetTest.exchange
         dir_line = (r"\]: /etc/app.ini not read \(not a regular file\) and not kept as /etc/app.ini.unread: "
                     r"Is a directory; the default settings run from memory$")
-        cases = (("notes past the bound", "02:00:00:00:10:30", long_file, None, None, (wing, "30", 7)),
-                 ("no file", "02:00:00:00:10:31", None, None, 5, (wing, "60", 5)),
-                 ("directory at the path", "02:00:00:00:10:32", None, "/etc/app.ini", 5, ("KVB 001", "60", 0)))
-        for name, mac, text, directory, new_id, want in cases:
+        cases = (("notes past the bound", "02:00:00:00:10:30", long_file, ("mkfifo", "/etc/app.ini.tmp"), None,
+                  (wing, "30", 9)),
+                 ("no file", "02:00:00:00:10:31", None, None, 5, (wing, "60", 9)),
+                 ("directory at the path", "02:00:00:00:10:32", None, ("mkdir", "/etc/app.ini"), 5,
+                  ("KVB 001", "60", 0)))
+        for name, mac, text, make, new_id, want in cases:
             with self.subTest(name):
                 b = self.box(mac=mac, ini=text and self.ini(text), start=False)
-                if directory:
-                    b.exec("mkdir", directory, check=True)
+                if make:
+                    b.exec(*make, check=True)
                 b.start()
                 b.wait_log(r"\]: avahi-daemon$", timeout=20)
                 ids = [mac.replace(":", "")]
                 sets = [("config set alias", {"alias": {"name": wing}})]
                 sets += [("config set id", {"id": new_id})] if new_id else []
-                got = exchange(*sets, ("config get device", None), ("device reboot", None), ids=ids)
+                late = ("config set id", {"id": 9})   # 0.3 s after the reboot asked for
+                got = exchange(*sets, ("config get device", None), ("device reboot", None), late, ids=ids,
+                               rate=1 / 0.3)
                 self.assertEqual(wing, got[len(sets) + 1][1]["device"]["alias"])
                 b.wait_reset()
                 wait_until(lambda: len(re.findall(r"(?m)\]: avahi-daemon$", b.log())) == 2, 20,
@@ -148,9 +150,9 @@ class ConfigTest(BoxTest):
                 got = exchange(("config get device", None), ("config get id", None), ids=ids)
                 device = got[1][1]["device"]
                 self.assertEqual(want, (device["alias"], device["fps"], got[2][1]["DevId"]["id"]))
-                if directory:
+                if make and make[0] == "mkdir":
                     self.assertEqual(2, len(re.findall(dir_line, b.log(), re.M)), b.log()[-3000:])
-                    self.assertTrue(os.path.isdir(b.path(directory)))
+                    self.assertTrue(os.path.isdir(b.path(make[1])))
                 if text:
                     kept = b.read("/etc/app.ini") + b.read("/etc/app.ini.notes")
                     self.assertIn("; note 3000: the projector of room 0 takes 1080p30\n", kept)

@@ -36,11 +36,12 @@ class ProtocolSetTest(BoxTest):
         return b
 
     @staticmethod
-    def exchange(*reqs, ids=("All",), wait=1.0):
-        """(cmd, body) requests as seq 1, 2, ...; the replies as {seq: (where, JSON)}."""
+    def exchange(*reqs, ids=("All",), wait=1.0, rate=0):
+        """(cmd, body) requests as seq 1, 2, ..., rate a second (0: at once);
+        the replies as {seq: (where, JSON)}."""
         datagrams = [frame(request(cmd, list(ids), seq=n + 1, body=body))
                      for n, (cmd, body) in enumerate(reqs)]
-        replies = [(where, json.loads(text)) for where, text in protocol_exchange(datagrams, wait=wait)[0]]
+        replies = [(where, json.loads(text)) for where, text in protocol_exchange(datagrams, wait=wait, rate=rate)[0]]
         return {got["ack"]["seq"]: (where, got) for where, got in replies}
 
     def saves(self, b, seconds):

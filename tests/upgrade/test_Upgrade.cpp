@@ -269,6 +269,39 @@ TEST_F(UpgradeTest, UpgradeThreadWritesARequestedFile)
     Wdt_AttachBeforeReboot(nullptr);
 }
 
+// A pending save is written before the flash, later ones are held from
+// then to the reboot, and released when the write fails (here the file is
+// gone by then).
+TEST_F(UpgradeTest, SavesAreHeldWhileTheFlashIsWritten)
+{
+    static std::string s_steps;
+    static bool s_bRemove;
+    Wdt_AttachBeforeReboot([]() -> s32 {
+        s_steps += "flush ";
+        if (s_bRemove)
+            unlink("/tmp/upgrade.bin");
+        return 0;
+    });
+    Wdt_AttachHold([](bool bHold) {
+        s_steps += !bHold ? "release " : Flash(KERNEL_ADDR, 16) == std::string(16, '\xff') ? "hold " : "late ";
+    });
+    ASSERT_EQ(0, MAIN_UpgradeThread_start());
+    for (bool bRemove : { true, false }) {
+        s_steps.clear();
+        s_bRemove = bRemove;
+        File_Write("/tmp/upgrade.bin", image);
+        ASSERT_EQ(0, MAIN_Upgrade_Request("/tmp/upgrade.bin"));
+        for (int i = 0; i < 250 && g_upgradeimg_flag; i++)
+            usleep(20 * 1000);
+        EXPECT_EQ(0, g_upgradeimg_flag);
+        EXPECT_EQ(bRemove ? "flush hold release " : "flush hold flush ", s_steps);
+        EXPECT_EQ(!bRemove, Rebooted(bRemove ? 10 : 100));
+    }
+    MAIN_UpgradeThread_stop();
+    Wdt_AttachBeforeReboot(nullptr);
+    Wdt_AttachHold(nullptr);
+}
+
 // One upload packet framed for port 5888.
 static std::string Upgrade_TcpPacket(const UpdatePacket_S &st)
 {
