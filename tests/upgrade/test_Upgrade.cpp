@@ -291,9 +291,9 @@ TEST_F(UpgradeTest, SavesAreHeldWhileTheFlashIsWritten)
         s_bRemove = bRemove;
         File_Write("/tmp/upgrade.bin", image);
         ASSERT_EQ(0, MAIN_Upgrade_Request("/tmp/upgrade.bin"));
-        for (int i = 0; i < 250 && g_upgradeimg_flag; i++)
+        for (int i = 0; i < 250 && g_upgradeimg_flag == UPDATE_STATE_REQUESTED; i++)
             usleep(20 * 1000);
-        EXPECT_EQ(0, g_upgradeimg_flag);
+        EXPECT_EQ(bRemove ? UPDATE_STATE_IDLE : UPDATE_STATE_WRITTEN, g_upgradeimg_flag);
         EXPECT_EQ(bRemove ? "flush hold release " : "flush hold flush ", s_steps);
         EXPECT_EQ(!bRemove, Rebooted(bRemove ? 10 : 100));
     }
