@@ -322,11 +322,8 @@ class NeighboursTest(BoxTest):
         with self.b.tty_stopped(0):
             client(self.IP, 6752, [data]).result()
             wait_until(lambda: ended() == 1, 10, "the box to see the guest's end")
-            second = client(self.IP, 6752, [b"second"])
-            wait_until(lambda: ended() == 2, 10, "the second guest's end")
-        got = read_tty(tty, len(data) + 6, timeout=30)
-        second.result()
-        self.assertSameBytes(data + b"second", got)
+            client(self.IP, 6752, [b"second"]).result()   # queued for the guest port, sent and closed
+        self.assertSameBytes(data + b"second", read_tty(tty, len(data) + 6, timeout=30))
 
     def test_3_uploaded_image_is_verified_written_and_the_box_resets(self):
         addr = 0x100000
@@ -364,7 +361,7 @@ class SerialDataTest(BoxTest):
         params = {"baudrate": "300", "databits": "8", "parity": "0", "stopbits": "1"}
         protocol_exchange([frame(request("serial set params", [dev], body={"serialparams": params}))], wait=0)
         wait_until(lambda: "speed 300" in b.exec("stty", "-F", "/dev/ttyS0").stdout, 5, "the UART at 300 baud")
-        words = base64.b64encode(bytes(range(256)) * 8).decode()
+        words = base64.b64encode(bytes(range(256)) * 2).decode()   # a datagram takes about 2 KB
         reqs = [frame(request("serial data", [dev], seq=n + 1, body={"data": words})) for n in range(3)]
         with b.tty_stopped(0):
             replies = protocol_exchange(reqs + [frame(request("serial get params", [dev], seq=9))], wait=1.0)[0]
