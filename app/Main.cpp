@@ -15,6 +15,7 @@
 #include "config/Config.h"
 #include "core/Debug.h"
 #include "extension/Ir.h"
+#include "extension/Rs232.h"
 #include "extension/Soip.h"
 #include "extension/TcpServer.h"
 #include "hdmichip/HdmiSwitch.h"
@@ -79,6 +80,7 @@ s32 MAIN_Exit_Pthread(void)
     g_stMainServerAttr.hAVSource = nullptr;
     HdmiSwitch_StopThread();
     MAIN_SoipServers_Stop();
+    MAIN_Rs232Send_Stop();
     MAIN_IrSend_Stop();
     MAIN_TcpServer_stop();
     MAIN_Misc_Stop();

@@ -1,13 +1,13 @@
 // Callbacks of the control protocol for the local serial port: its
 // settings (stored in the settings record, applied by the relay thread,
-// which reopens the port) and bytes to write to it.
+// which reopens the port) and bytes to write to it (through its send queue).
 
 #include "app/Main.h"
 #include "app/MainProtocolCb.h"
 #include "config/Config.h"
 #include "core/Debug.h"
+#include "extension/Rs232.h"
 #include "extension/Soip.h"
-#include "extension/Uart.h"
 
 #define MAIN_SERIAL_BAUD   115200   // what a rate the port cannot take becomes
 #define MAIN_SERIAL_BITS   8
@@ -105,11 +105,7 @@ s32 Main_Protocolserver_onrecvSerialData(void *pvCtx, const u8 *pu8Data, u32 u32
     char azShown[MAIN_SERIAL_LOG + 1];
     Debug_Printable(azShown, sizeof(azShown), pu8Data, u32Len);
     Debug_LogLimited(&s_stLimit, "[%s]: UART recv %s\n", log_Time(), azShown);
-    s32 s32Ret = MAIN_Uart_SendData(&g_stMainServerAttr.stHalAttr.stUart, pu8Data, u32Len);
-    if (s32Ret != 0) {
-        Debug_LogLimited(&s_stLimit, "[%s]: MAIN_Uart_SendData failed with %#x!\n", log_Time(),
-                         s32Ret);
-        return -1;
-    }
-    return 0;
+    // Queued for the port's sender: this thread answers the next request at
+    // once, whatever the port waits for. Refusals are logged there.
+    return MAIN_Rs232_SendData(&g_stMainServerAttr.stHalAttr.stUart, pu8Data, u32Len);
 }

@@ -219,6 +219,7 @@ int main(void)
     MAIN_Check(MAIN_UartTcpServer_Start(&pstHal->stUart, MAIN_Uart_Cb, MAIN_Uart_Restart),
                "MAIN_UartTcpServer_start");
     MAIN_Check(MAIN_IrSend_Start(&pstHal->stUart2), "MAIN_IrSend_Start");
+    MAIN_Check(MAIN_Rs232Send_Start(&pstHal->stUart), "MAIN_Rs232Send_Start");
     MAIN_Check(MAIN_IrTcpServer_Start(&pstHal->stUart2), "MAIN_IrTcpServer_Start");
     MAIN_Check(MAIN_KvmTcpServer_Start(&pstHal->stUsb.s32KeyboardFd, &pstHal->stUsb.s32MouseFd),
                "MAIN_KvmTcpServer_Start");

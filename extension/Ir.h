@@ -7,9 +7,10 @@
 #include "core/Thread.h"
 #include "core/Types.h"
 #include "extension/Uart.h"
+#include "extension/UartQueue.h"
 
-#define IR_QUEUE_LEN  64     // packets waiting
-#define IR_PACKET_MAX 1024   // bytes of one queued packet; longer data is split
+#define IR_QUEUE_LEN  UART_QUEUE_LEN    // packets waiting
+#define IR_PACKET_MAX UART_PACKET_MAX   // bytes of one queued packet
 #define IR_GPIO       71     // enables the infrared emitter
 
 // Clears the queue and drives the emitter line on; 0, or -1 when the line
@@ -23,8 +24,8 @@ s32 MAIN_Ir_SendData(const u8 *pu8Data, u32 u32Len);
 // pstWaiter is woken once the send thread has taken the next packet.
 u32 MAIN_Ir_Queue(const u8 *pu8Data, u32 u32Len, MainThread_S *pstWaiter);
 // The thread that writes the queue to the infrared UART (the second one),
-// each packet whole, waiting for room as long as the port needs; its stop
-// ends that wait.
+// each packet whole, waiting for room as long as the port needs; it
+// sleeps while the queue is empty, and its stop ends any wait.
 s32 MAIN_IrSend_Start(UartAttr_S *pstUart);
 void MAIN_IrSend_Stop(void);
 

@@ -3,10 +3,31 @@
 #include <cctype>
 #include <cstring>
 
+#include "extension/UartQueue.h"
 #include "net/NetIf.h"
 #include "upgrade/Identity.h"
 
 #define RS232_MAC_SEPS "-,:"
+
+static UartQueue_S s_stSendQueue = {"MAIN_Rs232_SendData"};
+
+s32 MAIN_Rs232_SendData(UartAttr_S *pstUart, const u8 *pu8Data, u32 u32Len)
+{
+    // The sender would lose them: the caller hears of it instead.
+    if (MAIN_Uart_CheckOpen(pstUart) < 0)
+        return -1;
+    return UartQueue_Put(&s_stSendQueue, pu8Data, u32Len);
+}
+
+s32 MAIN_Rs232Send_Start(UartAttr_S *pstUart)
+{
+    return UartQueue_Start(&s_stSendQueue, pstUart);
+}
+
+void MAIN_Rs232Send_Stop(void)
+{
+    UartQueue_Stop(&s_stSendQueue);
+}
 
 void MAIN_Uart_Cb(const u8 *pu8Data, u32 u32Len)
 {

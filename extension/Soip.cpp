@@ -1,10 +1,12 @@
 #include "extension/Soip.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -37,13 +39,29 @@ static s32 Soip_Listen(SoipServerAttr_S *pstServer)
     return 0;
 }
 
-static void Soip_DropClient(SoipServerAttr_S *pstServer, const char *pszWhy)
+// Bytes the client sent that were not read, for the log only: 0 when the
+// system cannot tell.
+static u32 Soip_Unread(s32 s32Fd)
+{
+    int s32Len = 0;
+    return ioctl(s32Fd, FIONREAD, &s32Len) == 0 && s32Len > 0 ? (u32)s32Len : 0;
+}
+
+// Closes the client, if any; *pbLogged: whether its line was logged.
+static void Soip_DropClient(SoipServerAttr_S *pstServer, const char *pszWhy, bool *pbLogged = nullptr)
 {
     s32 s32Fd = pstServer->s32ClientFd.exchange(-1);
     if (s32Fd < 0)
         return;
-    Debug_LogLimited(&pstServer->stLogLimit, "[%s]: %s: client %s\n", log_Time(), pstServer->pszName,
-                     pszWhy);
+    char azUnread[48] = "";
+    u32 u32Unread = Soip_Unread(s32Fd);
+    if (u32Unread > 0)
+        snprintf(azUnread, sizeof(azUnread), ", %u unread bytes dropped", u32Unread);
+    bool bLogged = pstServer->bClientLogged || Debug_LimitTake(&pstServer->stLogLimit);
+    if (pbLogged != nullptr)
+        *pbLogged = bLogged;
+    if (bLogged)
+        Debug_Log("[%s]: %s: client %s%s\n", log_Time(), pstServer->pszName, pszWhy, azUnread);
     close(s32Fd);
     // Its device bytes go nowhere else; its own bytes still reach the device.
     pstServer->u32OutOff = 0;
@@ -57,7 +75,7 @@ static void Soip_DropClient(SoipServerAttr_S *pstServer, const char *pszWhy)
 // that a client whose host is gone without a word is dropped within about
 // SOIP_USER_TIMEOUT_MS, not after the system's hours; small writes go out
 // at once.
-const SoipSockOpt_S g_astSoipClientOpts[SOIP_CLIENT_OPTS] = {
+const SoipSockOpt_S g_astSoipClientOpts[] = {
     {SOL_SOCKET, SO_KEEPALIVE, 1},
     {IPPROTO_TCP, TCP_KEEPIDLE, SOIP_KEEPIDLE_S},
     {IPPROTO_TCP, TCP_KEEPINTVL, SOIP_KEEPINTVL_S},
@@ -65,14 +83,47 @@ const SoipSockOpt_S g_astSoipClientOpts[SOIP_CLIENT_OPTS] = {
     {IPPROTO_TCP, TCP_USER_TIMEOUT, SOIP_USER_TIMEOUT_MS},
     {IPPROTO_TCP, TCP_NODELAY, 1},
 };
+const u32 g_u32SoipClientOpts = sizeof(g_astSoipClientOpts) / sizeof(g_astSoipClientOpts[0]);
 
 static bool Soip_OutOfFds(s32 s32Errno)
 {
     return s32Errno == EMFILE || s32Errno == ENFILE || s32Errno == ENOBUFS || s32Errno == ENOMEM;
 }
 
+// The client's end of sending has come: from now its bytes have
+// SOIP_STALL_MS to reach the device while a new client waits.
+static void Soip_EndSeen(SoipServerAttr_S *pstServer)
+{
+    pstServer->bClientRdHup = true;
+    pstServer->s64ToDevMs = Clock_NowMs();
+}
+
+// A client whose end came, not read to it yet, whose bytes the device
+// took within SOIP_STALL_MS: no new client is accepted meanwhile.
+static bool Soip_Draining(const SoipServerAttr_S *pstServer)
+{
+    return pstServer->s32ClientFd >= 0 && pstServer->bClientRdHup && !pstServer->bClientEof
+           && Clock_NowMs() - pstServer->s64ToDevMs <= SOIP_STALL_MS;
+}
+
+// True when the client's end shows only now, after this pass's poll: it
+// is read to its end first. A poll that fails shows nothing: the client
+// is then replaced as a live one.
+static bool Soip_EndsNow(SoipServerAttr_S *pstServer)
+{
+    if (pstServer->s32ClientFd < 0 || pstServer->bClientRdHup || pstServer->bClientEof)
+        return false;
+    struct pollfd stPoll = {pstServer->s32ClientFd, POLLRDHUP, 0};
+    if (poll(&stPoll, 1, 0) <= 0 || !(stPoll.revents & POLLRDHUP))
+        return false;
+    Soip_EndSeen(pstServer);
+    return true;
+}
+
 static void Soip_Accept(SoipServerAttr_S *pstServer)
 {
+    if (Soip_EndsNow(pstServer))
+        return;
     s32 s32Fd = accept4(pstServer->s32ListenFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (s32Fd < 0) {
         // The client stays queued and the listener readable: wait for
@@ -92,13 +143,20 @@ static void Soip_Accept(SoipServerAttr_S *pstServer)
     }
     // Each refusal is logged there; the client is served all the same, its
     // end perhaps only noticed later.
-    (void)Soip_SetOpts(pstServer, s32Fd, g_astSoipClientOpts, SOIP_CLIENT_OPTS);
-    Soip_DropClient(pstServer, "replaced");
+    (void)Soip_SetOpts(pstServer, s32Fd, g_astSoipClientOpts, g_u32SoipClientOpts);
+    // A replacement logged is one event with the new client's connection.
+    bool bLogged = false;
+    Soip_DropClient(pstServer,
+                    pstServer->bClientRdHup && !pstServer->bClientEof
+                        ? "replaced after its end, the device taking none of its bytes"
+                        : "replaced",
+                    &bLogged);
     pstServer->bClientEof = false;
     pstServer->s32ClientFd = s32Fd;
     pstServer->u32Clients++;
-    Debug_LogLimited(&pstServer->stLogLimit, "[%s]: %s: client connected\n", log_Time(),
-                     pstServer->pszName);
+    pstServer->bClientLogged = bLogged || Debug_LimitTake(&pstServer->stLogLimit);
+    if (pstServer->bClientLogged)
+        Debug_Log("[%s]: %s: client connected\n", log_Time(), pstServer->pszName);
 }
 
 // Sends what the client takes now of its queue; a send error drops it.
@@ -165,6 +223,7 @@ static void Soip_ToDev(SoipServerAttr_S *pstServer)
                                                pstServer->u32HeldLen);
         if (u32Took == 0)
             return;
+        pstServer->s64ToDevMs = Clock_NowMs();
         pstServer->u32HeldOff += u32Took;
         pstServer->u32HeldLen -= u32Took;
     }
@@ -207,29 +266,29 @@ static s32 Soip_DevReadFd(SoipServerAttr_S *pstServer)
     return pstServer->pfnDevFd(pstServer);
 }
 
-static void Soip_FromDev(SoipServerAttr_S *pstServer, s32 s32DevFd)
+static void Soip_FromDev(SoipServerAttr_S *pstServer)
 {
     u8 au8Buf[SOIP_BUF_LEN];
-    ssize_t n = read(s32DevFd, au8Buf, sizeof(au8Buf));
+    s32 n = MAIN_Uart_Read(pstServer->pstUart, au8Buf, sizeof(au8Buf));
     if (n > 0 && pstServer->pfnFromDev == nullptr)
         Soip_SendClient(pstServer, au8Buf, (u32)n);
     else if (n > 0)
         pstServer->pfnFromDev(pstServer, au8Buf, (u32)n);
-    else if (n < 0 && errno != EAGAIN && errno != EINTR)
+    else if (n < 0)   // logged there
         (void)MAIN_Thread_Wait(&pstServer->stThread, SOIP_PASS_MS);   // a device in error stays readable: do not spin
 }
 
 // The descriptors of one pass; a slot not in use has fd -1. A half-closed
-// client is watched for its hang-up only; one whose end of sending means
-// its leaving is watched for that end too, also while it is not read.
+// client is watched for its hang-up only; a client is watched for its end
+// of sending until it is seen, also while it is not read.
 static s32 Soip_PollSet(SoipServerAttr_S *pstServer, struct pollfd *pstFds)
 {
     s64 s64Wait = pstServer->s64AcceptAtMs - Clock_NowMs();
-    bool bAccept = s64Wait <= 0;
+    bool bAccept = s64Wait <= 0 && !Soip_Draining(pstServer);
     short sClient = 0;
     if (!pstServer->bClientEof && pstServer->u32HeldLen == 0)
         sClient |= POLLIN;
-    if (pstServer->bEofLeaves && !pstServer->bClientRdHup)
+    if (!pstServer->bClientRdHup)
         sClient |= POLLRDHUP;
     if (pstServer->u32OutLen > 0)
         sClient |= POLLOUT;
@@ -239,7 +298,7 @@ static s32 Soip_PollSet(SoipServerAttr_S *pstServer, struct pollfd *pstFds)
     pstFds[SOIP_FD_CLIENT] = {pstServer->s32ClientFd, sClient, 0};
     pstFds[SOIP_FD_DEV] = {Soip_DevReadFd(pstServer), POLLIN, 0};
     pstFds[SOIP_FD_DEVOUT] = {bHeld ? pstServer->pfnDevOutFd(pstServer) : -1, POLLOUT, 0};
-    return bAccept || s64Wait > SOIP_PASS_MS ? SOIP_PASS_MS : (s32)s64Wait;
+    return s64Wait <= 0 || s64Wait > SOIP_PASS_MS ? SOIP_PASS_MS : (s32)s64Wait;
 }
 
 // The client's events: it takes its queue, ends its sending, sends, or
@@ -248,8 +307,8 @@ static void Soip_ServeClient(SoipServerAttr_S *pstServer, short sEvents)
 {
     if (sEvents & POLLOUT)
         Soip_Flush(pstServer);
-    if ((sEvents & POLLRDHUP) && pstServer->bEofLeaves)
-        pstServer->bClientRdHup = true;
+    if ((sEvents & POLLRDHUP) && !pstServer->bClientRdHup)
+        Soip_EndSeen(pstServer);
     if (pstServer->s32ClientFd < 0)
         return;
     if (sEvents & POLLIN)
@@ -283,9 +342,9 @@ static void *Soip_Thread(void *pvArg)
             Soip_ServeClient(pstServer, astFds[SOIP_FD_CLIENT].revents);
         if (pstServer->u32HeldLen > 0)
             Soip_ToDev(pstServer);
-        s32 s32DevFd = astFds[SOIP_FD_DEV].fd;
-        if (s32DevFd >= 0 && astFds[SOIP_FD_DEV].revents != 0 && s32DevFd == Soip_DevReadFd(pstServer))
-            Soip_FromDev(pstServer, s32DevFd);
+        // Read only if still the relay's to read: a guest may have come.
+        if (astFds[SOIP_FD_DEV].revents != 0 && Soip_DevReadFd(pstServer) >= 0)
+            Soip_FromDev(pstServer);
         if (pstServer->u32OutLen > 0 && Clock_NowMs() - pstServer->s64OutMs > SOIP_STALL_MS)
             Soip_DropClient(pstServer, "stalled: takes no data");
         if (astFds[SOIP_FD_LISTEN].revents & POLLIN)
@@ -321,6 +380,7 @@ s32 Soip_Start(SoipServerAttr_S *pstServer)
     pstServer->s32ClientFd = -1;
     pstServer->bClientEof = false;
     pstServer->bClientRdHup = false;
+    pstServer->bClientLogged = false;
     pstServer->bReopen = 0;
     pstServer->u32Pending = 0;
     pstServer->u32HeldOff = 0;

@@ -1,7 +1,13 @@
 // TCP relays between one client and a device (serial over IP): a listener,
 // one client at a time (a new client replaces the one before, so a client
 // that vanished without a word never locks the port), and a thread that
-// moves bytes both ways. A client that shuts its sending side still gets
+// moves bytes both ways. A client whose end of sending has come is read
+// to its end into the device before a new client is accepted (the new
+// one waits in the listen queue), unless the device takes none of its
+// bytes for SOIP_STALL_MS; the bytes it still had unread are dropped then,
+// as those of a live client that is replaced, counted in the log line.
+// Each client's life is logged whole (its end line goes with its
+// "client connected" line) or, in a flood, not at all. A client that shuts its sending side still gets
 // the device's bytes until it closes or is replaced, unless the relay takes
 // that for its leaving. What the device is comes from the hooks.
 // No byte is dropped for want of room: while the device cannot take the
@@ -42,11 +48,12 @@ struct SoipSockOpt_S {
     s32 s32Name;
     s32 s32Value;
 };
-#define SOIP_CLIENT_OPTS 6
 // Set on every client: keep-alive, user time-out (see above), no delay.
-extern const SoipSockOpt_S g_astSoipClientOpts[SOIP_CLIENT_OPTS];
+extern const SoipSockOpt_S g_astSoipClientOpts[];
+extern const u32 g_u32SoipClientOpts;   // its entries
 
-// Descriptor to wait on for device bytes this pass, -1 for none.
+// Descriptor to wait on for device bytes this pass, -1 for none; the
+// device is pstUart, read with MAIN_Uart_Read.
 typedef s32 SoipDevFdProc(SoipServerAttr_S *pstServer);
 // Bytes read from the device.
 typedef void SoipDataProc(SoipServerAttr_S *pstServer, const u8 *pu8Data, u32 u32Len);
@@ -76,7 +83,9 @@ struct SoipServerAttr_S {
     std::atomic<s32> s32ClientFd{-1};   // -1 while no client, also before the start
     u32 u32Clients;                  // clients accepted so far: a change means a new client
     bool bClientEof;                 // the client shut its sending side
-    bool bClientRdHup;               // its end of sending was seen, not yet read
+    bool bClientRdHup;               // its end of sending was seen, perhaps not yet read
+    bool bClientLogged;              // its "client connected" was logged: its end is too
+    s64 s64ToDevMs;                  // monotonic ms the device last took its bytes, or its end was seen
     bool bEofLeaves;                 // a client that ends its sending has left
     s32 s32ListenFd;
     s64 s64AcceptAtMs;               // monotonic ms from which accepting goes on

@@ -24,7 +24,7 @@ static bool Soip_GuestHoldsUart(void)
 
 static s32 Soip_UartFd(SoipServerAttr_S *pstServer)
 {
-    return pstServer->pstUart->s32Fd;
+    return MAIN_Uart_Fd(pstServer->pstUart);
 }
 
 // Bytes a closed or failing port refuses are dropped (logged there): they

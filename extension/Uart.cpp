@@ -21,9 +21,10 @@
 #define UART_REOPEN_MS     500    // a reopen's pause between close and open
 
 // Guards the descriptors against their close or reopen while a sender
-// writes, the reopen marks and the sender turns. Held for one write that
-// does not wait, never across a wait: one port's wait holds up neither the
-// other port nor a writer that does not wait.
+// writes or a relay reads, the reopen marks and the sender turns. Held for
+// one read or write that does not wait, never across a wait nor a close:
+// one port's wait holds up neither the other port nor a writer that does
+// not wait.
 static std::mutex s_UartMutex;
 // A turn was given back, a reopen ended, or a sender thread was stopped.
 static std::condition_variable s_UartCond;
@@ -31,7 +32,7 @@ static std::condition_variable s_UartCond;
 // that frames do not interleave (the second UART carries the infrared
 // packets and the display's frames). Never taken by MAIN_Uart_Write.
 static bool s_abUartTurn[UART_TURNS];
-static DebugLimit_S s_stSendLimit;   // relay clients send at will, to a closed or slow port too
+static DebugLimit_S s_stSendLimit;   // relay clients send and read at will, to and from a closed or failing port too
 
 static const struct {
     u32 u32Baud;
@@ -107,32 +108,47 @@ s32 MAIN_Uart_Init(UartAttr_S *pstUart)
     return 0;
 }
 
-// Under the descriptor lock, so that no sender writes to a descriptor
-// closed here and perhaps reused by another file.
-void MAIN_Uart_Close(UartAttr_S *pstUart)
-{
-    std::lock_guard<std::mutex> lock(s_UartMutex);
-    if (pstUart->s32Fd >= 0)
-        close(pstUart->s32Fd);
-    pstUart->s32Fd = -1;
-}
-
 // Marks the port closed for a reopen, so that its senders wait, or the
 // reopen over: they go on, with "Uart not open" when the open failed.
-static void Uart_MarkReopen(UartAttr_S *pstUart, bool bReopening)
+// Returns the descriptor it took out when bReopening, else -1.
+static s32 Uart_MarkReopen(UartAttr_S *pstUart, bool bReopening)
 {
     std::lock_guard<std::mutex> lock(s_UartMutex);
+    s32 s32Fd = bReopening ? pstUart->s32Fd : -1;
+    if (bReopening)
+        pstUart->s32Fd = -1;
     pstUart->bReopening = bReopening;
     s_UartCond.notify_all();
+    return s32Fd;
+}
+
+// Outside the lock: the last close of a serial port waits for its output
+// to drain, seconds at a low rate, which must hold up no other writer.
+// Taken out under the lock first, the number cannot be reused by another
+// file while a reader or writer still uses it.
+static void Uart_CloseFd(s32 s32Fd)
+{
+    if (s32Fd >= 0 && close(s32Fd) < 0)
+        Debug_Log("[%s]: %s: close: %s\n", log_Time(), __func__, strerror(errno));
+}
+
+void MAIN_Uart_Close(UartAttr_S *pstUart)
+{
+    s32 s32Fd;
+    {
+        std::lock_guard<std::mutex> lock(s_UartMutex);
+        s32Fd = pstUart->s32Fd;
+        pstUart->s32Fd = -1;
+    }
+    Uart_CloseFd(s32Fd);
 }
 
 s32 MAIN_Uart_Restart(UartAttr_S *pstUart)
 {
-    Uart_MarkReopen(pstUart, true);
-    MAIN_Uart_Close(pstUart);
+    Uart_CloseFd(Uart_MarkReopen(pstUart, true));
     usleep(UART_REOPEN_MS * 1000);
     s32 s32Ret = MAIN_Uart_Init(pstUart);
-    Uart_MarkReopen(pstUart, false);
+    (void)Uart_MarkReopen(pstUart, false);   // takes nothing out
     return s32Ret;
 }
 
@@ -144,22 +160,35 @@ void MAIN_Uart_WakeSenders(void)
     s_UartCond.notify_all();
 }
 
-// One write of what the port takes now: the bytes written, 0 when it has
-// no room, -1 on a failure (logged). Under the descriptor lock.
-static s32 Uart_WriteSome(const char *pszWho, s32 s32Fd, const u8 *pu8, u32 u32Len)
+// One write of pvIn (or one read into pvOut when pvIn is null) of what
+// the port has now: the bytes moved, 0 when it has no room or no bytes,
+// -1 on a failure (logged). Under the UART lock.
+static s32 Uart_Move(const char *pszWho, s32 s32Fd, const void *pvIn, void *pvOut, u32 u32Len)
 {
     for (;;) {
-        ssize_t n = write(s32Fd, pu8, u32Len);
+        ssize_t n = pvIn != nullptr ? write(s32Fd, pvIn, u32Len) : read(s32Fd, pvOut, u32Len);
         if (n >= 0)
             return (s32)n;
         if (errno == EAGAIN)
             return 0;
         if (errno != EINTR) {
-            Debug_LogLimited(&s_stSendLimit, "[%s]: %s: write: %s\n", log_Time(), pszWho,
-                             strerror(errno));
+            Debug_LogLimited(&s_stSendLimit, "[%s]: %s: %s: %s\n", log_Time(), pszWho,
+                             pvIn != nullptr ? "write" : "read", strerror(errno));
             return -1;
         }
     }
+}
+
+// The port's state, under the UART lock: 1 open, 0 closed for a reopen,
+// -1 closed otherwise ("Uart not open" logged).
+static s32 Uart_State(const UartAttr_S *pstUart)
+{
+    if (pstUart->s32Fd >= 0)
+        return 1;
+    if (pstUart->bReopening)
+        return 0;
+    Debug_LogLimited(&s_stSendLimit, "[%s]: Uart not open\n", log_Time());
+    return -1;
 }
 
 // How long a port that takes nothing may keep a sender waiting: the time a
@@ -171,21 +200,16 @@ static s32 Uart_WaitMs(const UartAttr_S *pstUart)
     return (s32)(u32Ms > UART_WRITE_WAIT_MS ? u32Ms : UART_WRITE_WAIT_MS);
 }
 
-// Uart_WriteSome on the port's descriptor of the moment: 0 while it is
-// closed for a reopen, -1 with "Uart not open" logged while it is closed
-// otherwise; *ps32Fd: that descriptor, to wait on.
+// Uart_Move of a write on the port's descriptor of the moment: 0 while it
+// is closed for a reopen, -1 while it is closed otherwise (see
+// Uart_State); *ps32Fd: that descriptor, to wait on.
 static s32 Uart_WriteNow(const char *pszWho, UartAttr_S *pstUart, const u8 *pu8, u32 u32Len,
                          s32 *ps32Fd)
 {
     std::lock_guard<std::mutex> lock(s_UartMutex);
     *ps32Fd = pstUart->s32Fd;
-    if (*ps32Fd < 0 && pstUart->bReopening)
-        return 0;
-    if (*ps32Fd < 0) {
-        Debug_LogLimited(&s_stSendLimit, "[%s]: Uart not open\n", log_Time());
-        return -1;
-    }
-    return Uart_WriteSome(pszWho, *ps32Fd, pu8, u32Len);
+    s32 s32State = Uart_State(pstUart);
+    return s32State <= 0 ? s32State : Uart_Move(pszWho, *ps32Fd, pu8, nullptr, u32Len);
 }
 
 // Waits under the lock until *pbBusy is false: up to s32Ms, or for a
@@ -294,4 +318,22 @@ s32 MAIN_Uart_Write(UartAttr_S *pstUart, const void *pvData, u32 u32Len)
 {
     s32 s32Fd;
     return Uart_WriteNow(__func__, pstUart, (const u8 *)pvData, u32Len, &s32Fd);
+}
+
+s32 MAIN_Uart_Read(UartAttr_S *pstUart, void *pvBuf, u32 u32Len)
+{
+    std::lock_guard<std::mutex> lock(s_UartMutex);
+    return pstUart->s32Fd < 0 ? 0 : Uart_Move(__func__, pstUart->s32Fd, nullptr, pvBuf, u32Len);
+}
+
+s32 MAIN_Uart_Fd(UartAttr_S *pstUart)
+{
+    std::lock_guard<std::mutex> lock(s_UartMutex);
+    return pstUart->s32Fd;
+}
+
+s32 MAIN_Uart_CheckOpen(UartAttr_S *pstUart)
+{
+    std::lock_guard<std::mutex> lock(s_UartMutex);
+    return Uart_State(pstUart) < 0 ? -1 : 0;
 }

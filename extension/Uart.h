@@ -17,7 +17,7 @@ struct UartSetAttr_S {
 };
 
 struct UartAttr_S {
-    s32 s32Fd;           // -1 while closed
+    s32 s32Fd;           // -1 while closed; under the UART lock once a relay or sender runs
     u32 u32Port;         // n of "/dev/ttyS%d"
     UartSetAttr_S stSetAttr;
     bool bReopening;     // closed for a reopen: its senders wait (under the UART lock)
@@ -52,6 +52,8 @@ s32 MAIN_Uart_BaudIndex(u32 u32Baud);
 // Opens "/dev/ttyS<u32Port>" raw and non-blocking with the record's
 // attributes; 0, or -1 (logged) with the port closed.
 s32 MAIN_Uart_Init(UartAttr_S *pstUart);
+// Takes the descriptor out under the UART lock and closes it after, so
+// that a close waiting for the port's output holds up no other writer.
 void MAIN_Uart_Close(UartAttr_S *pstUart);
 
 // Close, 500 ms pause, open with the current attributes; 0, or -1 with
@@ -77,5 +79,16 @@ void MAIN_Uart_WakeSenders(void);
 // not open", or the write's failure). A writer that got less waits for
 // POLLOUT on the port, or a while when it is closed.
 s32 MAIN_Uart_Write(UartAttr_S *pstUart, const void *pvData, u32 u32Len);
+// Reads what the port has now, without waiting, under the UART lock (so
+// never from a descriptor closed meanwhile and reused by another file):
+// the bytes read (0 when none, or while the port is closed), or -1 (the
+// read's failure, logged).
+s32 MAIN_Uart_Read(UartAttr_S *pstUart, void *pvBuf, u32 u32Len);
+// The port's descriptor of the moment, -1 while closed: only to wait on,
+// for reads and writes go through the calls above.
+s32 MAIN_Uart_Fd(UartAttr_S *pstUart);
+// 0 while the port is open or closed for a reopen, else -1 ("Uart not
+// open" logged): for a caller that queues bytes for it.
+s32 MAIN_Uart_CheckOpen(UartAttr_S *pstUart);
 
 #endif

@@ -7,6 +7,7 @@ import contextlib
 import json
 import os
 import re
+import signal
 import time
 import unittest
 
@@ -311,6 +312,24 @@ class NeighboursTest(BoxTest):
             got = got.replace(words, b"")
         self.assertSameBytes(data, got)
 
+    def test_2j_a_guest_that_sent_and_closed_is_read_to_its_end_before_the_next(self):
+        """A guest sends and closes while the UART takes nothing, its bytes
+        waiting in the box; a new guest comes: every byte of the first
+        reaches the UART, then the second's."""
+        tty = self.b.tty(0)
+        self.addCleanup(tty.close)
+        drain_tty(tty)
+        data = imagelib.data(100000, 10)
+        def ended():
+            """The guests whose end the box has seen."""
+            return len(self.b.exec("ss", "-Htn", "state", "close-wait", "sport", "=", ":6752").stdout.splitlines())
+
+        with self.b.tty_stopped(0):
+            client(self.IP, 6752, [data]).result()
+            wait_until(lambda: ended() == 1, 10, "the box to see the guest's end")
+            client(self.IP, 6752, [b"second"]).result()   # queued for the guest port, sent and closed
+        self.assertSameBytes(data + b"second", read_tty(tty, len(data) + 6, timeout=30))
+
     def test_3_uploaded_image_is_verified_written_and_the_box_resets(self):
         addr = 0x100000
         payload = imagelib.data(200000, 7)
@@ -346,6 +365,28 @@ class NeighboursTest(BoxTest):
         self.assertEqual(payloads[0], self.flash(addrs[0], len(payloads[0])))
         self.assertEqual(b"\xff" * len(payloads[1]), self.flash(addrs[1], len(payloads[1])))
         wait_until(lambda: self.b.calls().count(["board-reset"]) > resets, 10, "the board to reset")
+
+
+class SerialDataTest(BoxTest):
+    def test_serial_data_into_a_full_port_holds_up_neither_getters_nor_the_stop(self):
+        """"serial data" at 300 baud into a UART that takes nothing: a
+        getter is answered within a second, and a SIGTERM then ends the
+        program within 3 s."""
+        b = self.box(mac="02:00:00:00:30:02")
+        b.wait_log(r"\]: avahi-daemon", timeout=20)
+        dev = "020000003002"
+        params = {"baudrate": "300", "databits": "8", "parity": "0", "stopbits": "1"}
+        protocol_exchange([frame(request("serial set params", [dev], body={"serialparams": params}))], wait=0)
+        wait_until(lambda: "speed 300" in b.exec("stty", "-F", "/dev/ttyS0").stdout, 5, "the UART at 300 baud")
+        words = base64.b64encode(bytes(range(256)) * 2).decode()   # a datagram takes about 2 KB
+        reqs = [frame(request("serial data", [dev], seq=n + 1, body={"data": words})) for n in range(3)]
+        with b.tty_stopped(0):
+            replies = protocol_exchange(reqs + [frame(request("serial get params", [dev], seq=9))], wait=1.0)[0]
+            self.assertEqual([params], [json.loads(text)["serialparams"] for _, text in replies])
+            started = time.monotonic()
+            os.kill(int(b.app_pid()), signal.SIGTERM)
+            b.wait_log(r"\]: stopped$", timeout=20)
+            self.assertLess(time.monotonic() - started, 3)
 
 
 if __name__ == "__main__":

@@ -5,8 +5,12 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -107,6 +111,42 @@ TEST(UartTest, StopWakesASenderWaitingForItsTurn)
     close(s32Master);
 }
 
+static UartAttr_S s_stOtherUart{-1, 4, {10, 8, 0, 0}};
+static std::atomic<int> s_s32SlowClose{-1};   // the descriptor whose close is watched
+static std::atomic<bool> s_bOtherWrote{false};
+
+// The watched close lets a writer of the other port try first, for up to
+// 5 s, as a close that waits for the port's output would.
+extern "C" int close(int s32Fd)
+{
+    static int (*s_pfnClose)(int) = (int (*)(int))dlsym(RTLD_NEXT, "close");
+    int s32Watched = s32Fd;
+    if (s32Fd >= 0 && s_s32SlowClose.compare_exchange_strong(s32Watched, -1)) {
+        std::thread([] { s_bOtherWrote = MAIN_Uart_Write(&s_stOtherUart, "x", 1) == 1; }).detach();
+        for (int i = 0; i < 500 && !s_bOtherWrote; i++)
+            usleep(10 * 1000);
+    }
+    return s_pfnClose(s32Fd);
+}
+
+// A port's close, which on the board waits for its output to drain, holds
+// up no writer of the other port.
+TEST(UartTest, CloseHoldsUpNoOtherWriter)
+{
+    int s32Master = Pty_Attach("/dev/ttyS3"), s32Other = Pty_Attach("/dev/ttyS4");
+    ASSERT_GE(s32Master, 0);
+    ASSERT_GE(s32Other, 0);
+    ASSERT_EQ(0, MAIN_Uart_Init(&s_stTurnUart));
+    ASSERT_EQ(0, MAIN_Uart_Init(&s_stOtherUart));
+    s_s32SlowClose = s_stTurnUart.s32Fd;
+    MAIN_Uart_Close(&s_stTurnUart);
+    EXPECT_TRUE(s_bOtherWrote);
+    EXPECT_EQ("x", Pty_Read(s32Other, 1, 5000));   // the writer is done: its port may close
+    MAIN_Uart_Close(&s_stOtherUart);
+    close(s32Master);
+    close(s32Other);
+}
+
 // One option the system refuses leaves every other one set: an option no
 // system knows stands in for each of the table's in turn.
 TEST(SoipOpts, ARefusedOptionLeavesTheOthersSet)
@@ -114,13 +154,12 @@ TEST(SoipOpts, ARefusedOptionLeavesTheOthersSet)
     static SoipServerAttr_S s_stServer;
     Soip_Init(&s_stServer, "opts", 0);
     testing::internal::CaptureStdout();
-    for (u32 u32Bad = 0; u32Bad < SOIP_CLIENT_OPTS; u32Bad++) {
-        SoipSockOpt_S astOpts[SOIP_CLIENT_OPTS];
-        std::copy(g_astSoipClientOpts, g_astSoipClientOpts + SOIP_CLIENT_OPTS, astOpts);
-        astOpts[u32Bad].s32Name = -1;
+    for (u32 u32Bad = 0; u32Bad < g_u32SoipClientOpts; u32Bad++) {
+        std::vector<SoipSockOpt_S> opts(g_astSoipClientOpts, g_astSoipClientOpts + g_u32SoipClientOpts);
+        opts[u32Bad].s32Name = -1;
         int s32Fd = socket(AF_INET, SOCK_STREAM, 0);
-        EXPECT_EQ(1u, Soip_SetOpts(&s_stServer, s32Fd, astOpts, SOIP_CLIENT_OPTS)) << u32Bad;
-        for (u32 i = 0; i < SOIP_CLIENT_OPTS; i++) {
+        EXPECT_EQ(1u, Soip_SetOpts(&s_stServer, s32Fd, opts.data(), g_u32SoipClientOpts)) << u32Bad;
+        for (u32 i = 0; i < g_u32SoipClientOpts; i++) {
             const SoipSockOpt_S &st = g_astSoipClientOpts[i];
             int s32Value = -1;
             socklen_t len = sizeof(s32Value);
@@ -494,6 +533,87 @@ TEST_F(RelayTest, StalledClientIsDroppedAndTheUartFlowsAgain)
     EXPECT_TRUE(data == s_strUartSeen);
 }
 
+// Waits until all the client wrote, and its end if it shut its sending,
+// reached the relay's side.
+static void Relay_Delivered(int s32Fd)
+{
+    int s32Left = 1;
+    for (int i = 0; i < 500 && s32Left != 0; i++) {
+        usleep(10 * 1000);
+        ASSERT_EQ(0, ioctl(s32Fd, SIOCOUTQ, &s32Left));
+    }
+    EXPECT_EQ(0, s32Left);
+}
+
+// What the last log line that starts with line counts as dropped, -1 for
+// no line.
+static long Relay_Dropped(const std::string &out, const std::string &line)
+{
+    size_t at = out.rfind(line);
+    if (at == std::string::npos)
+        return -1;
+    unsigned u32Dropped = 0;
+    (void)sscanf(out.c_str() + at + line.size(), ", %u unread bytes dropped", &u32Dropped);   // none counted: 0
+    return u32Dropped;
+}
+
+// A client's bytes wait in the relay's socket while the UART takes none;
+// then a second client comes. One whose end came is read to that end
+// first, every byte reaching the UART before the second's. One still live,
+// or ended while the UART takes none of its bytes for SOIP_STALL_MS, is
+// replaced: its line counts what it had unread, all the rest reaches the
+// UART.
+TEST_F(RelayTest, AClientsBytesReachTheUartOrAreCounted)
+{
+    const struct { bool bEnd; int s32StallMs; const char *pszWhy; } astCase[] = {
+        {true, 0, "replaced\n"},
+        {false, 0, "replaced"},
+        {true, SOIP_STALL_MS + 1000, "replaced after its end, the device taking none of its bytes"},
+    };
+    const std::string data = File_Pattern(96 << 10, 11);
+    for (const auto &st : astCase) {
+        usleep(1100 * 1000);   // a client's life is logged whole once the relay logged nothing for a second
+        testing::internal::CaptureStdout();
+        int s32First = Relay_Connect(SOIP_UART_PORT), s32Buf = 1 << 20;
+        ASSERT_EQ(0, setsockopt(s32First, SOL_SOCKET, SO_SNDBUF, &s32Buf, sizeof(s32Buf)));
+        Relay_Write(s32First, data);
+        EXPECT_EQ(0, st.bEnd ? shutdown(s32First, SHUT_WR) : 0);
+        Relay_Delivered(s32First);
+        Relay_Write(Client(SOIP_UART_PORT), "second");
+        usleep(st.s32StallMs * 1000);
+        std::string got = Pty_Read(s32Tty0, data.size() + 6, 5000);
+        close(s32First);
+        long lDropped = Relay_Dropped(testing::internal::GetCapturedStdout(),
+                                      std::string("MAIN_UartTcpServer_Start: client ") + st.pszWhy);
+        EXPECT_EQ(st.s32StallMs == 0 && st.bEnd, lDropped == 0) << st.pszWhy << " " << lDropped;
+        EXPECT_EQ(data.size() + 6, got.size() + lDropped) << st.pszWhy;
+        EXPECT_TRUE(got.size() >= 6 && data.compare(0, got.size() - 6, got, 0, got.size() - 6) == 0
+                    && got.substr(got.size() - 6) == "second") << st.pszWhy;
+    }
+}
+
+// Each client's life is logged whole, however short: a guest that leaves
+// without a word, an infrared client replaced at once.
+TEST_F(RelayTest, EveryRelayLogsAClientsEnd)
+{
+    const struct { u16 u16Port; const char *pszLine; } astCase[] = {
+        {SOIP_GUEST_PORT, "MAIN_UartGuestTcpServer_Start: client left\n"},
+        {SOIP_IR_PORT, "MAIN_IrTcpServer_Start: client replaced\n"},
+    };
+    for (const auto &st : astCase) {
+        usleep(1100 * 1000);
+        testing::internal::CaptureStdout();
+        int s32Fd = Relay_Connect(st.u16Port);
+        if (st.u16Port == SOIP_GUEST_PORT)
+            close(s32Fd);
+        else
+            clients.push_back(s32Fd);
+        Client(st.u16Port);
+        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_NE(std::string::npos, out.find(st.pszLine)) << out;
+    }
+}
+
 // The reopen flag makes the relay open the port again with the new setting.
 TEST_F(RelayTest, ReopenFlagAppliesNewSettings)
 {
@@ -568,6 +688,43 @@ TEST(IrQueue, FullQueueRefusesWholeData)
     EXPECT_EQ(-1, MAIN_Ir_SendData((const u8 *)"x", 1));
     ASSERT_EQ(0, MAIN_Ir_Init(&stIr));
     EXPECT_EQ(0, MAIN_Ir_SendData((const u8 *)"x", 1));
+}
+
+// The tasks of this process.
+static std::vector<long> Tasks(void)
+{
+    std::vector<long> tids;
+    DIR *pDir = opendir("/proc/self/task");
+    for (struct dirent *pEnt; pDir != nullptr && (pEnt = readdir(pDir)) != nullptr;) {
+        if (pEnt->d_name[0] != '.')
+            tids.push_back(atol(pEnt->d_name));
+    }
+    if (pDir != nullptr)
+        closedir(pDir);
+    std::sort(tids.begin(), tids.end());
+    return tids;
+}
+
+// The infrared sender with nothing to send sleeps until a packet or its
+// stop comes: it does not wake up now and then to look.
+TEST(IrQueue, IdleSenderSleeps)
+{
+    IrAttr_S stIr = {IR_GPIO};
+    MAIN_IrSend_Stop();
+    ASSERT_EQ(0, MAIN_Ir_Init(&stIr));
+    std::vector<long> before = Tasks(), added;
+    ASSERT_EQ(0, MAIN_IrSend_Start(&g_stMainServerAttr.stHalAttr.stUart2));
+    std::vector<long> after = Tasks();
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
+    ASSERT_EQ(1u, added.size());
+    long lBefore = -1;
+    for (u32 i = 0; i < 1000 && lBefore < 1; i++) {
+        usleep(10 * 1000);
+        lBefore = Turn_Sleeps(added[0]);
+    }
+    usleep(1000 * 1000);
+    EXPECT_LT(Turn_Sleeps(added[0]) - lBefore, 3);
+    MAIN_IrSend_Stop();
 }
 
 // What relay clients cause at will (a full infrared queue, a closed UART
