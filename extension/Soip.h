@@ -7,9 +7,10 @@
 // bytes for SOIP_STALL_MS; the bytes it still had unread are dropped then,
 // as those of a live client that is replaced, counted in the log line.
 // Each client's life is logged whole (its end line goes with its
-// "client connected" line) or, in a flood, not at all. A client that shuts its sending side still gets
-// the device's bytes until it closes or is replaced, unless the relay takes
-// that for its leaving. What the device is comes from the hooks.
+// "client connected" line) or, in a flood, not at all. A client that shuts
+// its sending side still gets the device's bytes until it closes or is
+// replaced, unless the relay takes that for its leaving. What the device
+// is comes from the hooks.
 // No byte is dropped for want of room: while the device cannot take the
 // client's bytes, the client is not read (TCP holds the sender back); while
 // the client has SOIP_OUT_LEN bytes of the device not taken, the device is

@@ -34,17 +34,16 @@ def wait_started(name, pid):
     root = f"/proc/{pid}/root"
     wait_for(lambda: os.path.exists(root + APP_PID) or os.path.exists(root + APP_EXIT), 5,
              "the program to start")
-    end = time.monotonic() + SIM_WAIT_S
-    while not sim_ready(root):
+
+    def ended():
         if program_exit(root) is not None:
             ended_at_start(name, program_exit(root))
-        if time.monotonic() > end:
-            print(f"box: the program takes no simulation words after {SIM_WAIT_S} s", file=sys.stderr)
-            return
-        time.sleep(0.05)
+
+    if not wait_sim_ready(root, ended):
+        print(f"box: the program takes no simulation words after {SIM_WAIT_S} s", file=sys.stderr)
+        return
     asked = run("ip", "netns", "exec", LAN_NS, sys.executable, BOX, "_ask", str(pid), check=False)
-    if program_exit(root) is not None:
-        ended_at_start(name, program_exit(root))
+    ended()
     if asked.returncode == ASK_UNANSWERED:
         print(f"box: the program does not answer its control protocol after {ASK_WAIT_S} s", file=sys.stderr)
 
@@ -106,10 +105,12 @@ def sim_ready(root):
     return reply is not None and SIM_READY_WORD in [line.split(" ", 1)[0] for line in reply.splitlines()]
 
 
-def wait_sim_ready(root):
-    """A program that just (re)started registers its words within a second."""
+def wait_sim_ready(root, on_wait=lambda: None):
+    """A program that just (re)started registers its words within a second.
+    on_wait is called on every look before the words are there."""
     end = time.monotonic() + SIM_WAIT_S
     while not sim_ready(root):
+        on_wait()
         if time.monotonic() > end:
             return False
         time.sleep(0.05)
