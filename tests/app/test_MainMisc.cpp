@@ -286,6 +286,20 @@ TEST_F(MainMiscTest, SshDot1xAndTelnetSwitching)
     EXPECT_EQ(want, Calls());
 }
 
+// Writes the password while the thread reads it, a byte at a time from
+// the end and the old text's quote last: every text a pass can see
+// meanwhile is the old one, the new one, or one still refused for its quote.
+static void Dot1x_SetPwdLive(const char *pszNew)
+{
+    char *pszPwd = g_stConfigAttr.stMisc.azDot1xPwd;
+    size_t sizeQuote = strcspn(pszPwd, "\"");
+    for (size_t i = strlen(pszNew) + 1; i-- > 0;) {
+        if (i != sizeQuote)
+            __atomic_store_n(&pszPwd[i], pszNew[i], __ATOMIC_RELAXED);
+    }
+    __atomic_store_n(&pszPwd[sizeQuote], pszNew[sizeQuote], __ATOMIC_RELAXED);
+}
+
 // Credentials the supplicant's file cannot carry are refused once per
 // change of them, not on every pass; good ones then start it at once.
 TEST_F(MainMiscTest, RefusedDot1xCredentialsAreLoggedOncePerChange)
@@ -300,7 +314,7 @@ TEST_F(MainMiscTest, RefusedDot1xCredentialsAreLoggedOncePerChange)
             for (int i = 0; i < 5; i++)
                 bPasses = WaitWholePass() && bPasses;
             printf("<next>\n");
-            snprintf(g_stConfigAttr.stMisc.azDot1xPwd, 64, "%s", pszPwd);
+            Dot1x_SetPwdLive(pszPwd);
         }
         bool bStarted =
             WaitFor([] { return File_Read(DOT1X_CONF).find("password=\"secret\"") != std::string::npos; });
